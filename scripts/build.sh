@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Set-up (idempotent), configure and build. Extra arguments go to cmake's
+# configure step. KV_BUILD selects the build folder (default ./build).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+"$KV_ROOT/scripts/setup.sh"
+werror=OFF
+[[ -n ${CI:-} ]] && werror=ON
+cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-x86_64.cmake" \
+  -DKV_DEPS="$KV_DEPS" -DKV_WERROR="$werror" "$@" >/dev/null
+cmake --build "$KV_BUILD" -j "${KV_JOBS:-2}"

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need on a fresh machine.
+# Idempotent: Debian packages are only installed when missing, and built
+# dependencies (libcurl, GoogleTest, pugixml) are cached outside the repository,
+# keyed by their version. A second run takes seconds.
+set -euo pipefail
+
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$HERE/env.sh"
+
+log() { printf '[setup] %s\n' "$*"; }
+
+# ---------------------------------------------------------------- packages
+PACKAGES=(
+  cmake ninja-build make dpkg-dev pkg-config
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  libz-mingw-w64-dev
+  wine64 wine xvfb xdotool x11-utils imagemagick librsvg2-bin
+  fonts-wqy-zenhei fonts-wqy-microhei
+  googletest nginx-light
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  log "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Source packages need a deb-src entry. Derive it from the machine's own apt
+# source list so that no archive host is written down anywhere.
+ensure_deb_src() {
+  local src=/etc/apt/sources.list.d/debian.sources
+  local out=/etc/apt/sources.list.d/kv-deb-src.sources
+  [[ -f $out ]] && return 0
+  if grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ || grep -qs '^deb-src' /etc/apt/sources.list; then
+    return 0
+  fi
+  if [[ -f $src ]]; then
+    sed 's/^Types:.*/Types: deb-src/' "$src" >"$out"
+  elif [[ -f /etc/apt/sources.list ]]; then
+    grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' >"${out%.sources}.list"
+  fi
+  apt-get update -qq
+}
+
+# ---------------------------------------------------------------- toolchain
+TOOLCHAIN="$KV_ROOT/cmake/mingw-w64-x86_64.cmake"
+
+# Fetch the Debian source of $1 into $2 (once).
+fetch_source() {
+  local pkg=$1 dest=$2
+  [[ -d $dest ]] && return 0
+  ensure_deb_src
+  local tmp; tmp="$(mktemp -d)"
+  (cd "$tmp" && apt-get source -qq "$pkg" >/dev/null 2>&1)
+  local dir; dir="$(find "$tmp" -maxdepth 1 -mindepth 1 -type d | head -1)"
+  mv "$dir" "$dest"
+  rm -rf "$tmp"
+}
+
+build_curl() {
+  local ver; ver="$(apt-cache showsrc curl | awk '/^Version:/{print $2; exit}')"
+  local stamp="$KV_DEPS/curl-$ver/.done"
+  [[ -f $stamp ]] && { log "libcurl $ver cached"; return 0; }
+  log "building libcurl $ver for mingw (HTTP only)"
+  local src="$KV_DEPS/src/curl-$ver"
+  mkdir -p "$KV_DEPS/src"
+  fetch_source curl "$src"
+  local bld="$KV_DEPS/build/curl-$ver"
+  rm -rf "$bld"
+  cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$KV_DEPS/curl-$ver" \
+    -DBUILD_SHARED_LIBS=OFF -DCURL_STATICLIB=ON -DBUILD_CURL_EXE=ON -DBUILD_TESTING=OFF \
+    -DCURL_USE_OPENSSL=OFF -DCURL_USE_SCHANNEL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
+    -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF -DUSE_NGHTTP2=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
+    -DENABLE_UNIX_SOCKETS=OFF -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
+    -DHTTP_ONLY=ON -DCURL_DISABLE_NTLM=ON -DENABLE_MANUAL=OFF \
+    -DCMAKE_EXE_LINKER_FLAGS="-static" >"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
+  cmake --build "$bld" >>"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
+  cmake --install "$bld" >>"$bld.log" 2>&1
+  ln -sfn "curl-$ver" "$KV_DEPS/curl"
+  touch "$stamp"
+}
+
+build_gtest() {
+  local ver; ver="$(dpkg-query -W -f='${Version}' googletest)"
+  local stamp="$KV_DEPS/googletest-$ver/.done"
+  [[ -f $stamp ]] && { log "googletest $ver cached"; return 0; }
+  log "building googletest $ver for mingw"
+  local bld="$KV_DEPS/build/googletest-$ver"
+  rm -rf "$bld"
+  cmake -S /usr/src/googletest -B "$bld" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$KV_DEPS/googletest-$ver" \
+    -DBUILD_SHARED_LIBS=OFF -Dgtest_disable_pthreads=OFF >"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
+  cmake --build "$bld" >>"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
+  cmake --install "$bld" >>"$bld.log" 2>&1
+  ln -sfn "googletest-$ver" "$KV_DEPS/googletest"
+  touch "$stamp"
+}
+
+build_pugixml() {
+  local ver; ver="$(apt-cache showsrc pugixml | awk '/^Version:/{print $2; exit}')"
+  local stamp="$KV_DEPS/pugixml-$ver/.done"
+  [[ -f $stamp ]] && { log "pugixml $ver cached"; return 0; }
+  log "building pugixml $ver for mingw"
+  local src="$KV_DEPS/src/pugixml-$ver"
+  mkdir -p "$KV_DEPS/src"
+  fetch_source pugixml "$src"
+  local bld="$KV_DEPS/build/pugixml-$ver"
+  rm -rf "$bld"
+  cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$KV_DEPS/pugixml-$ver" \
+    -DBUILD_SHARED_LIBS=OFF -DPUGIXML_WCHAR_MODE=ON -DBUILD_TESTING=OFF >"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
+  cmake --build "$bld" >>"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
+  cmake --install "$bld" >>"$bld.log" 2>&1
+  ln -sfn "pugixml-$ver" "$KV_DEPS/pugixml"
+  touch "$stamp"
+}
+
+mkdir -p "$KV_DEPS/build" "$KV_DEPS/src"
+ensure_deb_src
+build_curl
+build_gtest
+build_pugixml
+"$HERE/wine-prefix.sh"
+log "ready (cache: $KV_DEPS)"

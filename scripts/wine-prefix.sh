@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Creates the project's Wine prefix once and maps the skin's Chinese font names
+# to the Debian CJK fonts so that GDI renders the installer's texts.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+
+stamp="$WINEPREFIX/.kv-ready-$(wine --version 2>/dev/null | head -1 | tr ' ' _)"
+[[ -f $stamp ]] && exit 0
+echo "[setup] creating Wine prefix $WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1 || true
+wineserver -w
+
+reg="$(mktemp --suffix=.reg)"
+# Wine reads .reg files as UTF-16LE with a byte-order mark.
+{
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+  printf '"宋体"="WenQuanYi Zen Hei"\r\n'
+  printf '"SimSun"="WenQuanYi Zen Hei"\r\n'
+  printf '"微软雅黑"="WenQuanYi Micro Hei"\r\n'
+  printf '"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n'
+  printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n'
+  printf '"ShowCrashDialog"=dword:00000000\r\n'
+} | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
+wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1
+wineserver -w
+rm -f "$reg"
+touch "$stamp"

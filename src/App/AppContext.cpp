@@ -1,0 +1,44 @@
+#include "App/AppContext.h"
+
+#include <cstdlib>
+
+#include "Runtime/MainThreadDispatcher.h"
+
+namespace {
+
+constexpr UINT_PTR kKeepAliveTimerId = 508;
+constexpr UINT kKeepAlivePeriodMs = 1000;
+
+// Keeps the thread's message loop ticking once a second; the work is done by
+// whoever reacts to the wake-up, not here.
+void CALLBACK KeepAliveTick(HWND, UINT, UINT_PTR, DWORD) {}
+
+}  // namespace
+
+AppContext& AppContext::Instance() {
+    static AppContext context;
+    return context;
+}
+
+uint16_t ParseSourceId(const wchar_t* commandLine) {
+    if (!commandLine || !*commandLine) return 0;
+    return static_cast<uint16_t>(_wtoi(commandLine));
+}
+
+void AppStartup(AppContext& context) {
+    // Without a window Windows assigns the timer id itself.
+    context.keepAliveTimer = ::SetTimer(nullptr, kKeepAliveTimerId, kKeepAlivePeriodMs, KeepAliveTick);
+    InitMainThreadDispatcher();
+    // Seam: the 500 ms engine timer and the command and download engines are
+    // created here, once per process, when the HTTP engine lands.
+}
+
+void AppShutdown(AppContext& context) {
+    if (context.keepAliveTimer) {
+        ::KillTimer(nullptr, context.keepAliveTimer);
+        context.keepAliveTimer = 0;
+    }
+    ShutdownMainThreadDispatcher();
+    // Seam: destroy the command engine, then the download engine, and kill
+    // the engine timer here.
+}

@@ -1,0 +1,22 @@
+#pragma once
+// The process-wide start-up record and the runtime start-up/shutdown that
+// surrounds the installer window's life. Main thread only.
+#include <windows.h>
+
+#include <cstdint>
+
+struct AppContext {
+    UINT_PTR keepAliveTimer = 0;  // thread timer id assigned by Windows; 0 when none
+    uint16_t sourceId = 0;        // command-line source number; 0 means none given
+
+    static AppContext& Instance();
+};
+
+// The command line's number as _wtoi reads it, truncated to its low 16 bits:
+// "12abc" -> 12, "abc" -> 0, "70000" -> 4464, "-1" -> 65535.
+uint16_t ParseSourceId(const wchar_t* commandLine);
+
+// Keep-alive timer, main-thread dispatcher and (once) the HTTP engines.
+void AppStartup(AppContext& context);
+// Reverse of AppStartup: timer, dispatcher (queued tasks dropped unrun), engines.
+void AppShutdown(AppContext& context);

@@ -1,0 +1,39 @@
+#pragma once
+// Base of the worker threads. The owner starts it and stops it cooperatively:
+// StopThread() raises stopRequested, which Run() polls, then waits a bounded
+// time and terminates a thread that did not end. Start/Stop: owner thread.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "Runtime/Lock.h"
+
+class CSimpleThread {
+public:
+    CSimpleThread() = default;
+    virtual ~CSimpleThread();
+    CSimpleThread(const CSimpleThread&) = delete;
+    CSimpleThread& operator=(const CSimpleThread&) = delete;
+
+    virtual bool StopThread(DWORD timeoutMs);
+    virtual bool StartThread();
+    virtual void Run() = 0;
+
+    bool IsRunning();
+    bool DestroyThread(DWORD timeoutMs);
+    DWORD GetThreadId() const { return threadId_.load(); }
+    bool IsStopRequested() const { return stopRequested.load(std::memory_order_acquire); }
+
+protected:
+    std::atomic<bool> stopRequested{false};
+
+private:
+    static unsigned __stdcall ThreadProc(void* argument);
+
+    // Guards threadHandle_/threadId_, which both the owner and the worker (at
+    // its very end) release: whoever comes first closes the handle, once.
+    CLock handleLock_;
+    HANDLE threadHandle_ = nullptr;
+    std::atomic<DWORD> threadId_{0};
+};

@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include "App/AppContext.h"
+#include "Runtime/MainThreadDispatcher.h"
+#include "support/MessagePump.h"
+
+TEST(SourceId, ParsedLikeWtoiAndTruncatedTo16Bits) {
+    struct Case {
+        const wchar_t* commandLine;
+        uint16_t expected;
+    } cases[] = {
+        {nullptr, 0},       {L"", 0},         {L"12", 12},     {L"12 abc", 12},
+        {L"12abc", 12},     {L"abc", 0},      {L"  42", 42},   {L"+7", 7},
+        {L"65535", 65535},  {L"65536", 0},    {L"70000", 4464}, {L"-1", 65535},
+        {L"0x10", 0},       {L"1.9", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseSourceId(c.commandLine), c.expected) << (c.commandLine ? c.commandLine : L"(null)");
+}
+
+namespace {
+int g_ran = 0;
+void Bump(int, int) { ++g_ran; }
+}  // namespace
+
+TEST(AppLifecycle, StartupRunsTheDispatcherAndShutdownDropsQueuedWork) {
+    // The test entry already initialised a dispatcher; take it down so that
+    // start-up does the work itself.
+    ShutdownMainThreadDispatcher();
+    AppContext context;
+    AppStartup(context);
+    EXPECT_NE(context.keepAliveTimer, 0u);
+    ASSERT_NE(GetMainThreadDispatcherWindow(), nullptr);
+    wchar_t cls[64] = {};
+    ::GetClassNameW(GetMainThreadDispatcherWindow(), cls, 64);
+    EXPECT_STREQ(cls, L"ThreadingWindowClass");
+    EXPECT_EQ(GetMainThreadFiredMessage(), ::RegisterWindowMessageW(L"com.korvel.MainThreadFired"));
+
+    PostToMainThread(Bump, 1, 1);
+    ASSERT_TRUE(PumpMessagesUntil([] { return g_ran == 1; }, 2000));
+
+    PostToMainThread(Bump, 1, 1);  // still queued at shutdown: never runs
+    AppShutdown(context);
+    EXPECT_EQ(context.keepAliveTimer, 0u);
+    EXPECT_EQ(GetMainThreadDispatcherWindow(), nullptr);
+    PumpMessagesFor(50);
+    EXPECT_EQ(g_ran, 1);
+    InitMainThreadDispatcher();  // for the test entry's own shutdown
+    ShutdownMainThreadDispatcher();
+}
