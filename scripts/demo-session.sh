@@ -22,6 +22,5 @@ echo "demo: screenshot saved to $out/installer.png"
 xdotool key --window "$win" Escape || true
 status=0
 wait $pid || status=$?
-wineserver -k 2>/dev/null || true
 echo "demo: installer exited with code $status"
 exit $status

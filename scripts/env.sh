@@ -6,7 +6,8 @@ KV_DEPS="$KV_CACHE/deps"
 KV_BUILD="${KV_BUILD:-$KV_ROOT/build}"
 export KV_ROOT KV_CACHE KV_DEPS KV_BUILD
 
-export WINEPREFIX="$KV_CACHE/wineprefix"
+# KV_WINEPREFIX lets parallel work trees keep separate Wine servers.
+export WINEPREFIX="${KV_WINEPREFIX:-$KV_CACHE/wineprefix}"
 export WINEARCH=win64
 export WINEDEBUG=-all
 # No Mono, no Gecko: never offer to download them.

@@ -8,5 +8,4 @@ source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
   source "$KV_ROOT/scripts/env.sh"
   status=0
   ctest --test-dir "$KV_BUILD" --output-on-failure "$@" || status=$?
-  wineserver -k 2>/dev/null || true
   exit $status' ctest "$@"
