@@ -63,63 +63,46 @@ fetch_source() {
   rm -rf "$tmp"
 }
 
-build_curl() {
-  local ver; ver="$(apt-cache showsrc curl | awk '/^Version:/{print $2; exit}')"
-  local stamp="$KV_DEPS/curl-$ver/.done"
-  [[ -f $stamp ]] && { log "libcurl $ver cached"; return 0; }
-  log "building libcurl $ver for mingw (HTTP only)"
-  local src="$KV_DEPS/src/curl-$ver"
-  mkdir -p "$KV_DEPS/src"
-  fetch_source curl "$src"
-  local bld="$KV_DEPS/build/curl-$ver"
+# Cross-builds one CMake project into $KV_DEPS/<name>-<version> (once) and
+# points $KV_DEPS/<name> at it. Arguments: name version source-dir cmake-args...
+build_cmake_dep() {
+  local name=$1 ver=$2 src=$3; shift 3
+  local prefix="$KV_DEPS/$name-$ver" bld="$KV_DEPS/build/$name-$ver"
+  if [[ -f $prefix/.done ]]; then log "$name $ver cached"; return 0; fi
+  log "building $name $ver for mingw"
   rm -rf "$bld"
   cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$KV_DEPS/curl-$ver" \
-    -DBUILD_SHARED_LIBS=OFF -DCURL_STATICLIB=ON -DBUILD_CURL_EXE=ON -DBUILD_TESTING=OFF \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
+    "$@" >"$bld.log" 2>&1 &&
+    cmake --build "$bld" >>"$bld.log" 2>&1 &&
+    cmake --install "$bld" >>"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
+  ln -sfn "$name-$ver" "$KV_DEPS/$name"
+  touch "$prefix/.done"
+}
+
+source_version() { apt-cache showsrc "$1" | awk '/^Version:/{print $2; exit}'; }
+
+build_curl() {
+  local ver; ver="$(source_version curl)"
+  [[ -f $KV_DEPS/curl-$ver/.done ]] || fetch_source curl "$KV_DEPS/src/curl-$ver"
+  # HTTP is the only protocol; no TLS, no compression, no IDN.
+  build_cmake_dep curl "$ver" "$KV_DEPS/src/curl-$ver" \
+    -DCURL_STATICLIB=ON -DBUILD_CURL_EXE=ON -DBUILD_TESTING=OFF \
     -DCURL_USE_OPENSSL=OFF -DCURL_USE_SCHANNEL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
     -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF -DUSE_NGHTTP2=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
     -DENABLE_UNIX_SOCKETS=OFF -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
-    -DHTTP_ONLY=ON -DCURL_DISABLE_NTLM=ON -DENABLE_MANUAL=OFF \
-    -DCMAKE_EXE_LINKER_FLAGS="-static" >"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
-  cmake --build "$bld" >>"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
-  cmake --install "$bld" >>"$bld.log" 2>&1
-  ln -sfn "curl-$ver" "$KV_DEPS/curl"
-  touch "$stamp"
+    -DHTTP_ONLY=ON -DCURL_DISABLE_NTLM=ON -DENABLE_MANUAL=OFF -DCMAKE_EXE_LINKER_FLAGS="-static"
 }
 
 build_gtest() {
-  local ver; ver="$(dpkg-query -W -f='${Version}' googletest)"
-  local stamp="$KV_DEPS/googletest-$ver/.done"
-  [[ -f $stamp ]] && { log "googletest $ver cached"; return 0; }
-  log "building googletest $ver for mingw"
-  local bld="$KV_DEPS/build/googletest-$ver"
-  rm -rf "$bld"
-  cmake -S /usr/src/googletest -B "$bld" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$KV_DEPS/googletest-$ver" \
-    -DBUILD_SHARED_LIBS=OFF -Dgtest_disable_pthreads=OFF >"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
-  cmake --build "$bld" >>"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
-  cmake --install "$bld" >>"$bld.log" 2>&1
-  ln -sfn "googletest-$ver" "$KV_DEPS/googletest"
-  touch "$stamp"
+  build_cmake_dep googletest "$(dpkg-query -W -f='${Version}' googletest)" /usr/src/googletest \
+    -Dgtest_disable_pthreads=OFF
 }
 
 build_pugixml() {
-  local ver; ver="$(apt-cache showsrc pugixml | awk '/^Version:/{print $2; exit}')"
-  local stamp="$KV_DEPS/pugixml-$ver/.done"
-  [[ -f $stamp ]] && { log "pugixml $ver cached"; return 0; }
-  log "building pugixml $ver for mingw"
-  local src="$KV_DEPS/src/pugixml-$ver"
-  mkdir -p "$KV_DEPS/src"
-  fetch_source pugixml "$src"
-  local bld="$KV_DEPS/build/pugixml-$ver"
-  rm -rf "$bld"
-  cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$KV_DEPS/pugixml-$ver" \
-    -DBUILD_SHARED_LIBS=OFF -DPUGIXML_WCHAR_MODE=ON -DBUILD_TESTING=OFF >"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
-  cmake --build "$bld" >>"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
-  cmake --install "$bld" >>"$bld.log" 2>&1
-  ln -sfn "pugixml-$ver" "$KV_DEPS/pugixml"
-  touch "$stamp"
+  local ver; ver="$(source_version pugixml)"
+  [[ -f $KV_DEPS/pugixml-$ver/.done ]] || fetch_source pugixml "$KV_DEPS/src/pugixml-$ver"
+  build_cmake_dep pugixml "$ver" "$KV_DEPS/src/pugixml-$ver" -DPUGIXML_WCHAR_MODE=ON -DBUILD_TESTING=OFF
 }
 
 mkdir -p "$KV_DEPS/build" "$KV_DEPS/src"
