@@ -76,6 +76,8 @@ struct CDNSThread::QueryContext {
 
 CDNSThread::CDNSThread() : resolvers_(CDnsResolverList::BuiltIn()) {}
 
+// The run looks at stopRequested at least every wait slice, so it ends well
+// within this bound; the owner should still stop it before tearing down.
 CDNSThread::~CDNSThread() { StopThread(2 * kWaitSliceMs + 1000); }
 
 CDNSThread::SendResult CDNSThread::SendQuery(SOCKET socket, const DnsResolver& resolver,

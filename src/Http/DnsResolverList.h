@@ -2,7 +2,8 @@
 // The resolvers that CDNSThread asks: parsing "address[:port]" lists, the
 // built-in list fixed at build time (KV_DNS_RESOLVERS), and the loopback-only
 // guard of test builds (KV_LOOPBACK_ONLY). Stateless apart from the cached
-// built-in list; any thread.
+// built-in list; any thread. The product's list (the four public resolvers on
+// port 53) is the default of KV_DNS_RESOLVERS in the top-level CMakeLists.txt.
 #include <array>
 #include <cstdint>
 #include <string>
