@@ -133,6 +133,7 @@ TEST(SimpleThread, RacingEndAndStopReleaseTheHandleOnce) {
     // The worker's own release at its end meets the owner's release in
     // StopThread; repeated many times, a double CloseHandle would show up
     // as a failed wait or a crash.
+    // Regression: StopThread reported false when the worker released its handle first.
     for (int i = 0; i < 200; ++i) {
         QuickThread t;
         ASSERT_TRUE(t.StartThread());
