@@ -42,9 +42,14 @@ protected:
             if (::GetTickCount() - start > timeoutMs) return false;
             workshop.PumpOnce();
             workshop.CollectFinished();
-            PumpMessagesFor(0);
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
         }
         return true;
+    }
+    void TearDown() override {
+        workshop.Uninit();
+        PumpMessagesFor(30);  // nothing of this test may reach the next one's listener
     }
 
     TestHttpServer server;
