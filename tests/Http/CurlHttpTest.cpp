@@ -64,6 +64,7 @@ TEST_F(HttpEngineTest, ResumedRangeAppendsToThePartialBody) {
 
 TEST_F(HttpEngineTest, ServerIgnoringTheRangeRestartsTheSinkAtZero) {
     server.Route("/file", TestHttpResponse::Ok("0123456789ABCDEF"));  // answers 200 with everything
+    FileLogCapture log;
     ProbeTask task;
     task.SetUrl(server.WideUrl("/file"));
     task.sinkStart = "stale";
@@ -74,6 +75,7 @@ TEST_F(HttpEngineTest, ServerIgnoringTheRangeRestartsTheSinkAtZero) {
     EXPECT_EQ(server.Requests()[0].Header("Range"), "bytes=5-");
     EXPECT_EQ(task.statuses, (std::vector<int32_t>{200}));
     EXPECT_EQ(task.body, "0123456789ABCDEF");  // not "stale0123..."
+    EXPECT_EQ(log.Count(L"httpcode==200 不支持断点续传，清空文件"), 1u);
 }
 
 TEST_F(HttpEngineTest, NoRangeWithoutAnOffsetAndNoResetWithoutTheFlag) {

@@ -16,6 +16,7 @@
 #include "Http/HttpCommand.h"
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
+#include "Runtime/LogSinks.h"
 #include "Runtime/OBufferStream.h"
 #include "Runtime/ProtoValue.h"
 #include "support/MessagePump.h"
@@ -123,6 +124,21 @@ protected:
 
 private:
     long liveAtStart_ = 0;
+};
+
+// Sends the file log to a temporary file for the life of the object.
+class FileLogCapture {
+public:
+    FileLogCapture();
+    ~FileLogCapture();
+    // Everything logged so far, as text.
+    std::wstring Text() const;
+    size_t Count(const std::wstring& needle) const;
+
+private:
+    TempDir dir_;
+    std::wstring path_;
+    FILE* file_ = nullptr;
 };
 
 // A port on 127.0.0.1 where nothing listens (bound, read and closed again).

@@ -10,6 +10,7 @@ TEST_F(HttpEngineTest, TenTasksRunAndTheEleventhStartsWhenOneStops) {
     TestHttpResponse slow = TestHttpResponse::Ok("late");
     slow.delayBeforeHeadersMs = 60000;  // interrupted by the server's Stop()
     server.Route("/slow", slow);
+    FileLogCapture log;
     std::vector<std::unique_ptr<RecordedCommand>> commands;
     for (int i = 0; i < 12; ++i) {
         commands.push_back(std::make_unique<RecordedCommand>(server.WideUrl("/slow")));
@@ -17,6 +18,9 @@ TEST_F(HttpEngineTest, TenTasksRunAndTheEleventhStartsWhenOneStops) {
     }
     EXPECT_EQ(CommandMgr()->TaskCount(), 12u);
     EXPECT_EQ(CommandMgr()->RunningCount(), 10);
+    // Submissions 11 and 12 found ten running.
+    EXPECT_EQ(log.Count(L"CHttpMgr::Schedule() 任务数超标 running:10 max:10 total:11"), 1u);
+    EXPECT_EQ(log.Count(L"CHttpMgr::Schedule() 任务数超标 running:10 max:10 total:12"), 1u);
     ASSERT_TRUE(PumpMessagesUntil([&] { return server.RequestCount("/slow") >= 10; }, 10000));
     PumpMessagesFor(300);
     EXPECT_EQ(server.RequestCount("/slow"), 10u);
@@ -41,6 +45,7 @@ TEST_F(HttpEngineTest, TheSameTaskSubmittedTwiceIsListedOnce) {
     TestHttpResponse slow = TestHttpResponse::Ok("late");
     slow.delayBeforeHeadersMs = 300;
     server.Route("/slow", slow);
+    FileLogCapture log;
     RecordedCommand c(server.WideUrl("/slow"));
     ASSERT_TRUE(SubmitCommand(&c.command));
     const int32_t id = c.command.Id();
@@ -51,6 +56,7 @@ TEST_F(HttpEngineTest, TheSameTaskSubmittedTwiceIsListedOnce) {
     ASSERT_TRUE(SubmitCommand(&c.command));
     EXPECT_EQ(CommandMgr()->TaskCount(), 1u);
     EXPECT_EQ(CommandMgr()->RunningCount(), 1);
+    EXPECT_EQ(log.Count(L"http请求重复添加 url:" + server.WideUrl("/slow")), 2u);
     ASSERT_TRUE(c.WaitDone());
     PumpMessagesFor(300);
     EXPECT_EQ(c.done.calls, 1);
@@ -84,6 +90,26 @@ TEST_F(HttpEngineTest, RetryTickReleasesOnlyDelaysOlderThan500Ms) {
     EXPECT_TRUE(task.IsStarted());
     EXPECT_EQ(mgr->RunningCount(), 1);
     ASSERT_TRUE(task.WaitDone());
+}
+
+TEST_F(HttpEngineTest, ProgressStepRunsOnEveryOtherTimerTickForStartedTasks) {
+    struct TickingTask : ProbeTask {
+        int ticks = 0;
+        void OnTick() override { ++ticks; }
+    };
+    TestHttpResponse slow = TestHttpResponse::Ok("late");
+    slow.delayBeforeHeadersMs = 60000;
+    server.Route("/slow", slow);
+    TickingTask started, waiting;
+    started.SetUrl(server.WideUrl("/slow"));
+    waiting.SetUrl(server.WideUrl("/slow"));
+    waiting.RequestRetryDelay();  // listed, not started
+    ASSERT_TRUE(started.Submit());
+    ASSERT_TRUE(waiting.Submit());
+    ASSERT_TRUE(started.IsStarted());
+    for (int i = 0; i < 6; ++i) EngineTimerTick();  // no pumping: only these ticks run
+    EXPECT_EQ(started.ticks, 3);
+    EXPECT_EQ(waiting.ticks, 0);  // the retry delay is 500 ms: it is still waiting
 }
 
 TEST(HttpResultClassification, FirstMatchingEntryWins) {
