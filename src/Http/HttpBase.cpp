@@ -20,9 +20,12 @@ bool CHttpBase::Start() {
     if (started_) return false;
     ++attemptCount_;
     started_ = true;
-    SetupTransfer();
-    // A transfer without an easy handle is dropped by the worker without a
-    // notification; it never completes, like any transfer libcurl refuses.
+    if (transfer_ && !SetupTransfer()) {
+        // No easy handle: the worker would drop the transfer silently and the
+        // task would never end. Report the failure through the usual path.
+        transfer_->PostTransferDone(CURLE_FAILED_INIT);
+        return true;
+    }
     if (transfer_ && worker_) worker_->AddTransfer(CRefPtr<CCurlBase>(transfer_.get()));
     return true;
 }

@@ -53,8 +53,11 @@ void DestroyEngines(HttpEngine which) {
 
 void StartHttpEngines() {
     if (g_enginesRunning) return;
-    // Before any worker thread exists: libcurl's global set-up is not thread-safe.
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    // Once per process, before any worker thread exists (libcurl's global
+    // set-up is not thread-safe). It is never undone: tasks, and with them
+    // easy handles, may outlive the engines until the process ends.
+    static const CURLcode globalInit = curl_global_init(CURL_GLOBAL_DEFAULT);
+    (void)globalInit;
     g_timerTicks = 0;
     g_engineTimer = ::SetTimer(nullptr, kEngineTimerId, kEngineTimerPeriodMs, EngineTimerProc);
     CreateEngines(HttpEngine::Command);
@@ -69,7 +72,6 @@ void StopHttpEngines() {
     if (g_engineTimer) ::KillTimer(nullptr, g_engineTimer);
     g_engineTimer = 0;
     g_enginesRunning = false;
-    curl_global_cleanup();
 }
 
 bool HttpEnginesRunning() { return g_enginesRunning; }

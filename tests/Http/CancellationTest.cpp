@@ -3,6 +3,7 @@
 // transfer object freed (the fixture checks the live count after each test).
 #include "HttpTestSupport.h"
 
+#include <cstdio>
 #include <memory>
 
 #include "Http/CurlWorkshop.h"
@@ -110,8 +111,9 @@ TEST_F(HttpEngineTest, StopAtEveryMomentNeverCompletesAfterwards) {
     PumpMessagesFor(200);
     EXPECT_EQ(CommandMgr()->TaskCount(), 0u);
     EXPECT_EQ(CommandMgr()->RunningCount(), 0);
-    // Some runs were cut and some finished: the sweep crossed the whole life.
-    RecordProperty("completedBeforeStop", completedBeforeStop);
+    // How far the sweep got into the commands' lives (for the log only: the
+    // machine's speed decides it).
+    std::printf("  %d of 21 commands had completed before their Stop\n", completedBeforeStop);
 }
 
 TEST_F(HttpEngineTest, ShutdownWithTransfersRunningEndsCleanly) {
