@@ -63,6 +63,21 @@ double RunEngine(const std::wstring& url, int requests, Tally& tally) {
     return requests / (Now() - start);
 }
 
+// One command at a time: the latency of one trip through the engine.
+double RunEngineSerial(const std::wstring& url, int requests, Tally& tally) {
+    const double start = Now();
+    CHttpCommand command;
+    command.SetUrl(url);
+    command.SetCompletion(OnCommandDone, &tally);
+    MSG msg;
+    for (int i = 0; i < requests; ++i) {
+        const int target = tally.done + 1;
+        SubmitCommand(&command);
+        while (tally.done < target && ::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+    }
+    return requests / (Now() - start);
+}
+
 double RunPlain(const std::string& url, int requests, bool reuseHandle, Tally& tally) {
     const double start = Now();
     CURL* shared = reuseHandle ? curl_easy_init() : nullptr;
@@ -118,14 +133,16 @@ int main(int argc, char** argv) {
     int failures = 0;
     for (int round = 1; round <= kRounds; ++round) {
         std::printf("round %d: %d GETs of %s each\n", round, kRequests, url.c_str());
-        Tally engine, reused, fresh;
+        Tally engine, serial, reused, fresh;
         const double e = RunEngine(wideUrl, kRequests, engine);
+        const double s1 = RunEngineSerial(wideUrl, kRequests / 4, serial);
         const double r = RunPlain(url, kRequests, true, reused);
         const double f = RunPlain(url, kRequests, false, fresh);
         Report("command engine", e, engine);
+        Report("command engine, one at a time", s1, serial);
         Report("plain loop, one reused handle", r, reused);
         Report("plain loop, fresh handle each", f, fresh);
-        failures += engine.failed + reused.failed + fresh.failed;
+        failures += engine.failed + serial.failed + reused.failed + fresh.failed;
         bestEngine = std::max(bestEngine, e);
         bestReused = std::max(bestReused, r);
         bestFresh = std::max(bestFresh, f);

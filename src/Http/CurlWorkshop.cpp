@@ -36,6 +36,7 @@ bool CCurlWorkshop::AddTransfer(const CRefPtr<CCurlBase>& transfer) {
     // Re-adding cancels a removal that is still queued.
     auto it = std::find(pendingRemove_.begin(), pendingRemove_.end(), transfer);
     if (it != pendingRemove_.end()) pendingRemove_.erase(it);
+    ::SetEvent(wakeEvent_.get());
     return true;
 }
 
@@ -43,6 +44,7 @@ bool CCurlWorkshop::RemoveTransfer(const CRefPtr<CCurlBase>& transfer) {
     CScopedLock lock(lock_);
     if (!multi_ || !transfer) return false;
     pendingRemove_.push_back(transfer);
+    ::SetEvent(wakeEvent_.get());
     return true;
 }
 
@@ -66,7 +68,7 @@ void CCurlWorkshop::Run() {
         const int finished = CollectFinished();
         if (busy || finished > 0) continue;
         if (IsStopRequested()) break;
-        ::Sleep(kIdleSleepMs);
+        ::WaitForSingleObject(wakeEvent_.get(), kIdleSleepMs);
     }
 }
 
@@ -96,7 +98,7 @@ void CCurlWorkshop::WaitOnSockets() {
             // (a connect retry, a name lookup): yield instead of spinning.
             long timeoutMs = -1;
             curl_multi_timeout(multi_.get(), &timeoutMs);
-            if (timeoutMs > 0) ::Sleep(kIdleSleepMs);
+            if (timeoutMs > 0) ::WaitForSingleObject(wakeEvent_.get(), kIdleSleepMs);
             return;
         }
         timeval timeout = {0, kSocketWaitUs};

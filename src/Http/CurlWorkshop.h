@@ -46,6 +46,9 @@ private:
     void WaitOnSockets();
 
     kv::UniqueCurlMulti multi_;
+    // Signalled when the main thread queues work, so that an idle worker
+    // wakes at once instead of at the end of its 1 ms pause.
+    kv::UniqueKernelHandle wakeEvent_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     TransferList pendingAdd_;
     TransferList running_;
     TransferList pendingRemove_;
