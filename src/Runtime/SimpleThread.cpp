@@ -60,7 +60,9 @@ bool CSimpleThread::IsRunning() {
 bool CSimpleThread::StopThread(DWORD timeoutMs) {
     if (!IsRunning()) return true;
     stopRequested.store(true, std::memory_order_release);
-    return DestroyThread(timeoutMs);
+    // The thread may end, and release its own handle, between the check above
+    // and the wait: DestroyThread then finds no handle, which is a stop too.
+    return DestroyThread(timeoutMs) || !IsRunning();
 }
 
 bool CSimpleThread::DestroyThread(DWORD timeoutMs) {
