@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "Http/HttpEngines.h"
 #include "Runtime/MainThreadDispatcher.h"
 
 namespace {
@@ -29,8 +30,9 @@ void AppStartup(AppContext& context) {
     // Without a window Windows assigns the timer id itself.
     context.keepAliveTimer = ::SetTimer(nullptr, kKeepAliveTimerId, kKeepAlivePeriodMs, KeepAliveTick);
     InitMainThreadDispatcher();
-    // Seam: the 500 ms engine timer and the command and download engines are
-    // created here, once per process, when the HTTP engine lands.
+    // The 500 ms engine timer, then the command and the download engine; a
+    // second call finds them running and does nothing.
+    StartHttpEngines();
 }
 
 void AppShutdown(AppContext& context) {
@@ -39,6 +41,7 @@ void AppShutdown(AppContext& context) {
         context.keepAliveTimer = 0;
     }
     ShutdownMainThreadDispatcher();
-    // Seam: destroy the command engine, then the download engine, and kill
-    // the engine timer here.
+    // Command engine, then download engine (workers joined, transfers
+    // dropped), then the engine timer.
+    StopHttpEngines();
 }

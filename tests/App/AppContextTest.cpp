@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "App/AppContext.h"
+#include "Http/HttpEngines.h"
+#include "Http/CurlWorkshop.h"
 #include "Runtime/MainThreadDispatcher.h"
 #include "support/MessagePump.h"
 
@@ -35,6 +37,15 @@ TEST(AppLifecycle, StartupRunsTheDispatcherAndShutdownDropsQueuedWork) {
     ::GetClassNameW(GetMainThreadDispatcherWindow(), cls, 64);
     EXPECT_STREQ(cls, L"ThreadingWindowClass");
     EXPECT_EQ(GetMainThreadFiredMessage(), ::RegisterWindowMessageW(L"com.korvel.MainThreadFired"));
+    // Both HTTP engines run, each with its worker thread and scheduler.
+    EXPECT_TRUE(HttpEnginesRunning());
+    ASSERT_NE(GetCurlWorkshop(HttpEngine::Command), nullptr);
+    ASSERT_NE(GetCurlWorkshop(HttpEngine::Download), nullptr);
+    EXPECT_NE(GetCurlWorkshop(HttpEngine::Command), GetCurlWorkshop(HttpEngine::Download));
+    EXPECT_TRUE(GetCurlWorkshop(HttpEngine::Command)->IsRunning());
+    EXPECT_TRUE(GetCurlWorkshop(HttpEngine::Download)->IsRunning());
+    EXPECT_NE(GetHttpMgr(HttpEngine::Command), nullptr);
+    EXPECT_NE(GetHttpMgr(HttpEngine::Download), nullptr);
 
     PostToMainThread(Bump, 1, 1);
     ASSERT_TRUE(PumpMessagesUntil([] { return g_ran == 1; }, 2000));
@@ -43,6 +54,9 @@ TEST(AppLifecycle, StartupRunsTheDispatcherAndShutdownDropsQueuedWork) {
     AppShutdown(context);
     EXPECT_EQ(context.keepAliveTimer, 0u);
     EXPECT_EQ(GetMainThreadDispatcherWindow(), nullptr);
+    EXPECT_FALSE(HttpEnginesRunning());
+    EXPECT_EQ(GetCurlWorkshop(HttpEngine::Command), nullptr);
+    EXPECT_EQ(GetHttpMgr(HttpEngine::Download), nullptr);
     PumpMessagesFor(50);
     EXPECT_EQ(g_ran, 1);
     InitMainThreadDispatcher();  // for the test entry's own shutdown

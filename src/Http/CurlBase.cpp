@@ -1,0 +1,109 @@
+#include "Http/CurlBase.h"
+
+#include <windows.h>
+
+#include "Runtime/MainThreadTask.h"
+
+namespace {
+
+constexpr DWORD kReportIntervalMs = 100;
+
+volatile LONG g_liveTransfers = 0;
+volatile LONG g_createdTransfers = 0;
+
+// The main-thread ends of the posted notifications: each holds its own
+// reference to the transfer, and reaches the listener only if it still exists.
+CurlListener* LiveListenerOf(const CRefPtr<CCurlBase>& transfer) {
+    CurlListener* listener = transfer ? transfer->Listener() : nullptr;
+    return CurlListener::IsLive(listener) ? listener : nullptr;
+}
+
+void RunTransferDone(const CRefPtr<CCurlBase>& t, CURLcode result) {
+    if (CurlListener* l = LiveListenerOf(t)) l->OnTransferDone(t, result);
+}
+void RunBytesReceived(const CRefPtr<CCurlBase>& t, uint32_t count) {
+    if (CurlListener* l = LiveListenerOf(t)) l->OnBytesReceived(t, count);
+}
+void RunBytesSent(const CRefPtr<CCurlBase>& t, uint32_t count) {
+    if (CurlListener* l = LiveListenerOf(t)) l->OnBytesSent(t, count);
+}
+void RunHttpStatus(const CRefPtr<CCurlBase>& t, int32_t status) {
+    if (CurlListener* l = LiveListenerOf(t)) l->OnHttpStatus(t, status);
+}
+void RunTransferRemoved(const CRefPtr<CCurlBase>& t, int32_t value) {
+    if (CurlListener* l = LiveListenerOf(t)) l->OnTransferRemoved(t, value);
+}
+void RunTransferAdded(const CRefPtr<CCurlBase>& t, int32_t value) {
+    if (CurlListener* l = LiveListenerOf(t)) l->OnTransferAdded(t, value);
+}
+
+}  // namespace
+
+CCurlBase::CCurlBase() {
+    ::InterlockedIncrement(&g_liveTransfers);
+    ::InterlockedIncrement(&g_createdTransfers);
+}
+
+CCurlBase::~CCurlBase() {
+    easy_.reset();
+    ::InterlockedDecrement(&g_liveTransfers);
+}
+
+long CCurlBase::LiveCount() { return ::InterlockedCompareExchange(&g_liveTransfers, 0, 0); }
+long CCurlBase::CreatedCount() { return ::InterlockedCompareExchange(&g_createdTransfers, 0, 0); }
+
+CURL* CCurlBase::PrepareEasyHandle() {
+    if (easy_) {
+        ::curl_easy_reset(easy_.get());
+    } else {
+        easy_.reset(::curl_easy_init());
+    }
+    return easy_.get();
+}
+
+size_t CCurlBase::HeaderCallback(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<CCurlBase*>(user);
+    if (!self || !self->IsAlive()) return 0;
+    return self->OnRecieveHeader(data, size * count);
+}
+
+size_t CCurlBase::WriteCallback(char* data, size_t size, size_t count, void* user) {
+    auto* raw = static_cast<CCurlBase*>(user);
+    if (!raw || !raw->IsAlive()) return 0;
+    CRefPtr<CCurlBase> self(raw);
+    const size_t written = self->OnRecieveBody(data, size * count);
+    self->bytesSinceReport_ += written;
+    if (self->reportProgress_) {
+        const DWORD now = ::GetTickCount();
+        if (now - self->lastReportTick_ > kReportIntervalMs) {
+            self->lastReportTick_ = now;
+            self->PostBytesReceived(static_cast<uint32_t>(self->bytesSinceReport_));
+            self->bytesSinceReport_ = 0;
+        }
+    }
+    return written;
+}
+
+size_t CCurlBase::ReadCallback(char* buffer, size_t size, size_t count, void* user) {
+    auto* raw = static_cast<CCurlBase*>(user);
+    if (!raw || !raw->IsAlive()) return 0;
+    CRefPtr<CCurlBase> self(raw);
+    const size_t sent = self->OnSendBody(buffer, size * count);
+    if (self->reportProgress_) {
+        const DWORD now = ::GetTickCount();
+        if (now - self->lastReportTick_ > kReportIntervalMs) {
+            self->lastReportTick_ = now;
+            self->PostBytesSent(static_cast<uint32_t>(sent));
+        }
+    }
+    return sent;
+}
+
+void CCurlBase::PostTransferDone(CURLcode result) { PostToMainThread(RunTransferDone, CRefPtr<CCurlBase>(this), result); }
+void CCurlBase::PostBytesReceived(uint32_t count) { PostToMainThread(RunBytesReceived, CRefPtr<CCurlBase>(this), count); }
+void CCurlBase::PostBytesSent(uint32_t count) { PostToMainThread(RunBytesSent, CRefPtr<CCurlBase>(this), count); }
+void CCurlBase::PostHttpStatus(int32_t status) { PostToMainThread(RunHttpStatus, CRefPtr<CCurlBase>(this), status); }
+void CCurlBase::PostTransferRemoved(int32_t value) {
+    PostToMainThread(RunTransferRemoved, CRefPtr<CCurlBase>(this), value);
+}
+void CCurlBase::PostTransferAdded(int32_t value) { PostToMainThread(RunTransferAdded, CRefPtr<CCurlBase>(this), value); }

@@ -1,0 +1,72 @@
+#pragma once
+// CCurlBase: one libcurl easy handle and the callbacks that libcurl calls on
+// the worker thread, reference-counted and shared by its task, the worker's
+// lists and pending notifications. Notifications reach the listener on the
+// main thread. Configured and cancelled on the main thread; callbacks run on
+// the worker thread (CCurlWorkshop).
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "Http/CurlHandles.h"
+#include "Http/CurlListener.h"
+#include "Runtime/RefCounted.h"
+
+class CCurlBase : public CRefThreadSafeBase<CCurlBase> {
+public:
+    virtual ~CCurlBase();
+
+    CURL* EasyHandle() const { return easy_.get(); }
+    // Creates the easy handle if there is none, else resets it; null on failure.
+    CURL* PrepareEasyHandle();
+    // Cleans up the easy handle (worker, after curl_multi_remove_handle).
+    void CleanupEasyHandle() { easy_.reset(); }
+
+    CurlListener* Listener() const { return listener_; }
+    void SetListener(CurlListener* listener) { listener_ = listener; }
+
+    // Cancellation: once cleared, every callback refuses to go on.
+    bool IsAlive() const { return alive_.load(std::memory_order_acquire); }
+    void SetAlive(bool alive) { alive_.store(alive, std::memory_order_release); }
+
+    // When set, received and sent byte counts are reported (at most every 100 ms).
+    bool ReportsProgress() const { return reportProgress_; }
+    void SetReportProgress(bool report) { reportProgress_ = report; }
+
+    virtual size_t OnRecieveHeader(const char* data, size_t length) = 0;
+    virtual size_t OnRecieveBody(const char* data, size_t length) = 0;
+    virtual size_t OnSendBody(char* buffer, size_t length) = 0;
+    // Closes the response sink and the request source (main thread, on release).
+    virtual void CloseStreams() = 0;
+
+    // Functions handed to libcurl (CURLOPT_HEADERFUNCTION etc.); `user` is the transfer.
+    static size_t HeaderCallback(char* data, size_t size, size_t count, void* user);
+    static size_t WriteCallback(char* data, size_t size, size_t count, void* user);
+    static size_t ReadCallback(char* buffer, size_t size, size_t count, void* user);
+
+    // Posting of the six notifications to the listener on the main thread (any thread).
+    void PostTransferDone(CURLcode result);
+    void PostBytesReceived(uint32_t count);
+    void PostBytesSent(uint32_t count);
+    void PostHttpStatus(int32_t status);
+    void PostTransferRemoved(int32_t value);
+    void PostTransferAdded(int32_t value);
+
+    // Live and ever-created transfer counts, for leak checks in tests.
+    static long LiveCount();
+    static long CreatedCount();
+
+protected:
+    CCurlBase();
+
+private:
+    kv::UniqueCurl easy_;
+    CurlListener* listener_ = nullptr;
+    std::atomic<bool> alive_{true};
+    bool reportProgress_ = false;
+    // Touched by the worker thread only.
+    uint64_t bytesSinceReport_ = 0;
+    uint32_t lastReportTick_ = 0;
+};

@@ -1,0 +1,179 @@
+#include "Http/CurlHttp.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Runtime/LogSinks.h"
+#include "Runtime/TextUtils.h"
+
+namespace {
+
+const wchar_t kLogFile[] = L".\\Http\\CurlHttp";
+constexpr size_t kLoggedBodyBytes = 1000;
+
+bool IsErrorStatus(int32_t status) { return status > 399 || status < 100; }
+
+}  // namespace
+
+CCurlHttp::CCurlHttp() = default;
+
+CCurlHttp::~CCurlHttp() {
+    CScopedLock lock(streamLock_);
+    if (sink_) sink_->Close();
+    if (source_) source_->Close();
+    sink_.reset();
+    source_.reset();
+    headers_.Clear();
+}
+
+void CCurlHttp::SetSink(OBaseStream* sink) {
+    CScopedLock lock(streamLock_);
+    sink_.reset(sink);
+}
+
+void CCurlHttp::SetSource(IBaseStream* source) {
+    CScopedLock lock(streamLock_);
+    source_.reset(source);
+}
+
+bool CCurlHttp::Configure(const std::wstring& url, int32_t method, int32_t connectTimeoutSec, uint64_t resumeOffset) {
+    CURL* easy = PrepareEasyHandle();
+    if (!easy) return false;
+    uploadSize_ = 0;
+    uploadPosition_ = 0;
+    httpStatus_.store(kNoStatus);
+    {
+        CScopedLock lock(streamLock_);
+        headers_.Clear();
+    }
+    // The order is fixed: the second FOLLOWLOCATION/MAXREDIRS pair is the one
+    // that counts (5 redirects).
+    const std::string ansiUrl = WideToAnsi(url);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(easy, CURLOPT_URL, ansiUrl.c_str());
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CCurlBase::HeaderCallback);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<CCurlBase*>(this));
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CCurlBase::WriteCallback);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<CCurlBase*>(this));
+    curl_easy_setopt(easy, CURLOPT_READFUNCTION, &CCurlBase::ReadCallback);
+    curl_easy_setopt(easy, CURLOPT_READDATA, static_cast<CCurlBase*>(this));
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSec));
+    if (method == kMethodPost) {
+        uint64_t size = 0;
+        {
+            CScopedLock lock(streamLock_);
+            if (source_) size = source_->GetSize();
+        }
+        curl_easy_setopt(easy, CURLOPT_POST, 1L);
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+        uploadSize_ = size;
+    } else if (resumeOffset != 0) {
+        char range[128];
+        std::snprintf(range, sizeof(range), "%llu-", static_cast<unsigned long long>(resumeOffset));
+        curl_easy_setopt(easy, CURLOPT_RANGE, range);
+    }
+    return true;
+}
+
+size_t CCurlHttp::OnRecieveHeader(const char* data, size_t length) {
+    int32_t status = httpStatus_.load();
+    // Re-read the status at the first line of every response: while none is
+    // known, after a redirect, and after an interim 1xx answer (so that the
+    // final status of "100 Continue" exchanges is seen).
+    if (status == kNoStatus || (status >= 300 && status <= 399) || (status >= 100 && status <= 199)) {
+        status = kNoStatus;
+        long code = 0;
+        const CURLcode rc = curl_easy_getinfo(EasyHandle(), CURLINFO_RESPONSE_CODE, &code);
+        if (rc == CURLE_OK) status = static_cast<int32_t>(code);
+        httpStatus_.store(status);
+        if (rc != CURLE_OK || IsErrorStatus(status)) {
+            ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnRecieveHeader HTTP error code:%d httpcode:%d",
+                                            static_cast<int>(rc), status);
+            FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnRecieveHeader HTTP error code:%d httpcode:%d",
+                                         static_cast<int>(rc), status);
+        }
+        if (status == 200 && resumeRequested_) {
+            ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"httpcode==200 不支持断点续传，清空文件");
+            FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"httpcode==200 不支持断点续传，清空文件");
+            CScopedLock lock(streamLock_);
+            if (sink_) sink_->Reset();
+        }
+    }
+    if (IsErrorStatus(status)) {
+        PostHttpStatus(status);
+        return length;
+    }
+    if ((length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n')) {
+        PostHttpStatus(status);
+        return length;
+    }
+    const char* colon = static_cast<const char*>(std::memchr(data, ':', length));
+    if (colon && colon > data) {
+        std::wstring name = AnsiToWide(std::string(data, colon));
+        std::wstring value = AnsiToWide(std::string(colon + 1, data + length));
+        Trim(name);
+        Trim(value);
+        CScopedLock lock(streamLock_);
+        headers_[name] = ProtoValue(value);
+    }
+    return length;
+}
+
+size_t CCurlHttp::OnRecieveBody(const char* data, size_t length) {
+    const int32_t status = httpStatus_.load();
+    if (IsErrorStatus(status)) {
+        const std::wstring text = AnsiToWide(std::string(data, std::min(length, kLoggedBodyBytes)));
+        FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnRecieveBody HTTP error  httpcode:%d %s", status,
+                                     text.c_str());
+        return 0;
+    }
+    CScopedLock lock(streamLock_);
+    // Checked again under the lock: a cancelled transfer's streams may be closed.
+    if (!sink_ || !IsAlive()) return 0;
+    const int32_t written = sink_->Write(data, static_cast<uint32_t>(length));
+    if (written < 0) {
+        const int code = sink_->LastErrorCode();
+        ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnRecieveBody  Write file error %d", code);
+        FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnRecieveBody  Write file error %d", code);
+        return 0;
+    }
+    return static_cast<size_t>(written);
+}
+
+size_t CCurlHttp::OnSendBody(char* buffer, size_t length) {
+    CScopedLock lock(streamLock_);
+    if (!source_ || !IsAlive() || uploadSize_ == 0 || uploadPosition_ >= uploadSize_) return 0;
+    const uint64_t want = std::min<uint64_t>(length, uploadSize_ - uploadPosition_);
+    const int32_t read = source_->Read(buffer, static_cast<uint32_t>(want));
+    if (read < 0) {
+        ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnSendBody  Read file error %d", errno);
+        FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnSendBody  Read file error %d", errno);
+        return 0;
+    }
+    uploadPosition_ += static_cast<uint64_t>(read);
+    return static_cast<size_t>(read);
+}
+
+void CCurlHttp::CloseStreams() {
+    CScopedLock lock(streamLock_);
+    if (sink_) sink_->Close();
+    if (source_) source_->Close();
+}
+
+ProtoValue CCurlHttp::HeaderSnapshot() {
+    CScopedLock lock(streamLock_);
+    return headers_;
+}
+
+bool CCurlHttp::GetHeader(const std::wstring& name, std::wstring* value) {
+    CScopedLock lock(streamLock_);
+    if (!headers_.Has(name)) return false;
+    if (value) *value = headers_.Get(name).string();
+    return true;
+}

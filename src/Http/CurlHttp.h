@@ -1,0 +1,66 @@
+#pragma once
+// CCurlHttp: one HTTP exchange. Configure() sets the fixed option list on the
+// main thread; the header/body/read callbacks run on the worker thread, fill
+// the header map and the sink, and post the status. The streams and the header
+// map are guarded by one lock, so the main thread may read the headers, close
+// the streams or read the sink while the worker is inside a callback.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Http/CurlBase.h"
+#include "Runtime/ByteStream.h"
+#include "Runtime/Lock.h"
+#include "Runtime/ProtoValue.h"
+
+class CCurlHttp : public CCurlBase {
+public:
+    static constexpr int32_t kNoStatus = 700;
+    static constexpr int32_t kMethodGet = 1;
+    static constexpr int32_t kMethodPost = 2;
+
+    CCurlHttp();
+    ~CCurlHttp() override;
+
+    // Prepares the easy handle and sets the options in their fixed order:
+    // redirects (at most 5), URL (ANSI), callbacks, connect time-out, then
+    // POST with the source's size, or an open-ended range from resumeOffset.
+    // Main thread, before the transfer goes to the worker. False when libcurl
+    // gives no easy handle.
+    bool Configure(const std::wstring& url, int32_t method, int32_t connectTimeoutSec, uint64_t resumeOffset);
+
+    // Takes ownership of the streams (main thread, before Configure).
+    void SetSink(OBaseStream* sink);
+    void SetSource(IBaseStream* source);
+    // The request asks for a byte range; a 200 answer then resets the sink.
+    void SetResumeRequested(bool requested) { resumeRequested_ = requested; }
+    bool ResumeRequested() const { return resumeRequested_; }
+
+    // Last status read from libcurl, kNoStatus while none is known.
+    int32_t HttpStatus() const { return httpStatus_.load(std::memory_order_acquire); }
+    // Response header fields of this run (all responses of a redirect chain,
+    // later values winning). Safe from any thread.
+    ProtoValue HeaderSnapshot();
+    bool GetHeader(const std::wstring& name, std::wstring* value);
+
+    // The sink is only touched under StreamLock(); the owner may look at it
+    // (for example to copy a memory body) while holding it.
+    CLock& StreamLock() { return streamLock_; }
+    OBaseStream* Sink() const { return sink_.get(); }
+
+    size_t OnRecieveHeader(const char* data, size_t length) override;
+    size_t OnRecieveBody(const char* data, size_t length) override;
+    size_t OnSendBody(char* buffer, size_t length) override;
+    void CloseStreams() override;
+
+private:
+    CLock streamLock_;
+    ProtoValue headers_;  // guarded by streamLock_
+    std::atomic<int32_t> httpStatus_{kNoStatus};
+    uint64_t uploadSize_ = 0;
+    uint64_t uploadPosition_ = 0;
+    bool resumeRequested_ = false;
+    std::unique_ptr<OBaseStream> sink_;    // guarded by streamLock_
+    std::unique_ptr<IBaseStream> source_;  // guarded by streamLock_
+};

@@ -1,0 +1,192 @@
+#include "Http/CurlWorkshop.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <algorithm>
+
+#include "Runtime/LogSinks.h"
+
+namespace {
+
+const wchar_t kLogFile[] = L".\\Http\\CurlWorkshop";
+constexpr long kSocketWaitUs = 5000;
+constexpr DWORD kIdleSleepMs = 1;
+
+}  // namespace
+
+CCurlWorkshop::~CCurlWorkshop() {
+    // The owner stops the thread and calls Uninit first; this is the safety net.
+    StopThread(INFINITE);
+    Uninit();
+}
+
+void CCurlWorkshop::Init() {
+    CScopedLock lock(lock_);
+    if (multi_) return;
+    multi_.reset(curl_multi_init());
+    FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CCurlWorkshop::Init() %x",
+                                 static_cast<unsigned>(reinterpret_cast<uintptr_t>(multi_.get())));
+}
+
+bool CCurlWorkshop::AddTransfer(const CRefPtr<CCurlBase>& transfer) {
+    CScopedLock lock(lock_);
+    if (!multi_ || !transfer) return false;
+    pendingAdd_.push_back(transfer);
+    // Re-adding cancels a removal that is still queued.
+    auto it = std::find(pendingRemove_.begin(), pendingRemove_.end(), transfer);
+    if (it != pendingRemove_.end()) pendingRemove_.erase(it);
+    ::SetEvent(wakeEvent_.get());
+    return true;
+}
+
+bool CCurlWorkshop::RemoveTransfer(const CRefPtr<CCurlBase>& transfer) {
+    CScopedLock lock(lock_);
+    if (!multi_ || !transfer) return false;
+    pendingRemove_.push_back(transfer);
+    ::SetEvent(wakeEvent_.get());
+    return true;
+}
+
+void CCurlWorkshop::Uninit() {
+    CScopedLock lock(lock_);
+    if (multi_) {
+        for (auto& transfer : running_) {
+            curl_multi_remove_handle(multi_.get(), transfer->EasyHandle());
+            transfer->CleanupEasyHandle();
+        }
+        multi_.reset();
+    }
+    pendingRemove_.clear();
+    pendingAdd_.clear();
+    running_.clear();
+}
+
+void CCurlWorkshop::Run() {
+    while (!IsStopRequested()) {
+        const bool busy = PumpOnce();
+        const int finished = CollectFinished();
+        if (busy || finished > 0) continue;
+        if (IsStopRequested()) break;
+        ::WaitForSingleObject(wakeEvent_.get(), kIdleSleepMs);
+    }
+}
+
+bool CCurlWorkshop::PumpOnce() {
+    if (IsStopRequested() || !multi_) return false;
+    ApplyPending();
+    WaitOnSockets();
+    // multi_ is only replaced by Uninit, which runs after this thread ended.
+    int runningHandles = 0;
+    CURLMcode rc;
+    do {
+        rc = curl_multi_perform(multi_.get(), &runningHandles);
+    } while (rc == CURLM_CALL_MULTI_PERFORM);
+    return runningHandles > 0;
+}
+
+void CCurlWorkshop::WaitOnSockets() {
+    for (;;) {
+        fd_set readSet, writeSet, exceptSet;
+        FD_ZERO(&readSet);
+        FD_ZERO(&writeSet);
+        FD_ZERO(&exceptSet);
+        int maxFd = -1;
+        curl_multi_fdset(multi_.get(), &readSet, &writeSet, &exceptSet, &maxFd);
+        if (maxFd < 0) {
+            // No socket to wait on, but libcurl may be waiting for a timer
+            // (a connect retry, a name lookup): yield instead of spinning.
+            long timeoutMs = -1;
+            curl_multi_timeout(multi_.get(), &timeoutMs);
+            if (timeoutMs > 0) ::WaitForSingleObject(wakeEvent_.get(), kIdleSleepMs);
+            return;
+        }
+        timeval timeout = {0, kSocketWaitUs};
+        if (::select(maxFd + 1, &readSet, &writeSet, &exceptSet, &timeout) == SOCKET_ERROR &&
+            ::WSAGetLastError() == WSAEINTR) {
+            continue;
+        }
+        return;
+    }
+}
+
+void CCurlWorkshop::ApplyPending() {
+    CScopedLock lock(lock_);
+    // Cancelled transfers leave even if nobody asked for their removal.
+    for (auto& transfer : pendingAdd_) {
+        if (!transfer->IsAlive()) pendingRemove_.push_back(transfer);
+    }
+    for (auto& transfer : running_) {
+        if (!transfer->IsAlive()) pendingRemove_.push_back(transfer);
+    }
+    for (size_t n = pendingRemove_.size(); n > 0 && !pendingRemove_.empty(); --n) {
+        CRefPtr<CCurlBase> transfer = pendingRemove_.front();
+        pendingRemove_.pop_front();
+        Detach(transfer);
+        transfer->PostTransferRemoved(0);
+    }
+    for (size_t n = pendingAdd_.size(); n > 0 && !pendingAdd_.empty(); --n) {
+        CRefPtr<CCurlBase> transfer = pendingAdd_.front();
+        pendingAdd_.pop_front();
+        if (transfer->EasyHandle() && curl_multi_add_handle(multi_.get(), transfer->EasyHandle()) == CURLM_OK) {
+            transfer->PostTransferAdded(0);
+            running_.push_back(transfer);
+        }
+    }
+}
+
+int CCurlWorkshop::CollectFinished() {
+    int handled = 0;
+    while (!IsStopRequested()) {
+        int left = 0;
+        CURLMsg* msg = curl_multi_info_read(multi_.get(), &left);
+        if (!msg) break;
+        if (msg->msg != CURLMSG_DONE) continue;
+        // Copy out: the message is invalid once its handle is removed.
+        CURL* easy = msg->easy_handle;
+        const CURLcode result = msg->data.result;
+        {
+            CScopedLock lock(lock_);
+            auto it = std::find_if(running_.begin(), running_.end(),
+                                   [easy](const CRefPtr<CCurlBase>& t) { return t->EasyHandle() == easy; });
+            if (it != running_.end()) {
+                CRefPtr<CCurlBase> transfer = *it;
+                transfer->PostTransferDone(result);
+                Detach(transfer);
+            }
+        }
+        ++handled;
+    }
+    return handled;
+}
+
+bool CCurlWorkshop::Detach(const CRefPtr<CCurlBase>& transfer) {
+    CURL* easy = transfer->EasyHandle();
+    if (!easy) return false;
+    auto sameHandle = [easy](const CRefPtr<CCurlBase>& t) { return t->EasyHandle() == easy; };
+    auto it = std::find_if(running_.begin(), running_.end(), sameHandle);
+    if (it != running_.end()) {
+        curl_multi_remove_handle(multi_.get(), easy);
+        transfer->CleanupEasyHandle();
+        running_.erase(it);
+        return true;
+    }
+    auto pending = std::find_if(pendingAdd_.begin(), pendingAdd_.end(), sameHandle);
+    if (pending != pendingAdd_.end()) pendingAdd_.erase(pending);
+    return true;
+}
+
+size_t CCurlWorkshop::PendingAddCount() {
+    CScopedLock lock(lock_);
+    return pendingAdd_.size();
+}
+
+size_t CCurlWorkshop::RunningCount() {
+    CScopedLock lock(lock_);
+    return running_.size();
+}
+
+size_t CCurlWorkshop::PendingRemoveCount() {
+    CScopedLock lock(lock_);
+    return pendingRemove_.size();
+}

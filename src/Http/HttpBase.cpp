@@ -1,0 +1,65 @@
+#include "Http/HttpBase.h"
+
+#include <windows.h>
+
+#include "Http/CurlWorkshop.h"
+#include "Http/HttpMgr.h"
+
+CHttpBase::~CHttpBase() { CHttpBase::Stop(); }
+
+bool CHttpBase::OwnsTransfer(const CCurlBase* transfer) const {
+    return transfer && static_cast<const CCurlBase*>(transfer_.get()) == transfer;
+}
+
+bool CHttpBase::SetupTransfer() {
+    if (!transfer_) return false;
+    return transfer_->Configure(GetUrl(), method_, connectTimeoutSec_, resumeOffset_);
+}
+
+bool CHttpBase::Start() {
+    if (started_) return false;
+    ++attemptCount_;
+    started_ = true;
+    if (transfer_ && !SetupTransfer()) {
+        // No easy handle: the worker would drop the transfer silently and the
+        // task would never end. Report the failure through the usual path.
+        transfer_->PostTransferDone(CURLE_FAILED_INIT);
+        return true;
+    }
+    if (transfer_ && worker_) worker_->AddTransfer(CRefPtr<CCurlBase>(transfer_.get()));
+    return true;
+}
+
+bool CHttpBase::Stop() {
+    if (started_) {
+        started_ = false;
+        if (transfer_ && worker_) worker_->RemoveTransfer(CRefPtr<CCurlBase>(transfer_.get()));
+    }
+    ReleaseTransfer();
+    if (scheduler_ && scheduler_->RemoveTask(this)) {
+        scheduler_ = nullptr;
+        worker_ = nullptr;
+    }
+    return true;
+}
+
+void CHttpBase::RequestRetryDelay() {
+    retryPending_ = true;
+    retryTick_ = ::GetTickCount();
+}
+
+void CHttpBase::SetTransfer(CCurlHttp* transfer) {
+    ReleaseTransfer();
+    transfer_ = transfer;
+}
+
+void CHttpBase::ReleaseTransfer() {
+    if (!transfer_) return;
+    transfer_->SetAlive(false);
+    transfer_->CloseStreams();
+    transfer_.reset();
+}
+
+void CHttpBase::RecordResult(const wchar_t* typeName, int64_t code) {
+    if (typeName) resultMap_[typeName][L"code"] = ProtoValue(code);
+}

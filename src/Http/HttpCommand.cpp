@@ -1,0 +1,67 @@
+#include "Http/HttpCommand.h"
+
+#include "Http/HttpEngines.h"
+#include "Http/HttpMgr.h"
+#include "Runtime/IBufferStream.h"
+#include "Runtime/LogSinks.h"
+#include "Runtime/OBufferStream.h"
+
+namespace {
+const wchar_t kLogFile[] = L".\\Http\\HttpCommand";
+}
+
+bool SubmitCommand(CHttpCommand* command) {
+    return AttachToManager(GetHttpMgr(HttpEngine::Command), command);
+}
+
+CHttpCommand::~CHttpCommand() { Stop(); }
+
+bool CHttpCommand::Start() {
+    TraceLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Start");
+    if (IsStarted()) return false;
+    auto* transfer = new CCurlHttp();
+    SetTransfer(transfer);
+    transfer->SetListener(Scheduler());
+    transfer->SetSink(new OBufferStream());
+    if (Method() == CCurlHttp::kMethodPost && !requestBody_.empty()) {
+        transfer->SetSource(new IBufferStream(requestBody_.data(), static_cast<uint32_t>(requestBody_.size())));
+    }
+    return CHttpBase::Start();
+}
+
+void CHttpCommand::OnHttpStatus(int32_t status) { RecordResult(L"http", status); }
+
+void CHttpCommand::Done(int32_t curlResult) {
+    if (!IsStarted()) return;
+    std::string body;
+    if (CCurlHttp* transfer = Transfer()) {
+        CScopedLock lock(transfer->StreamLock());
+        if (auto* sink = static_cast<OBufferStream*>(transfer->Sink())) {
+            if (sink->Data()) body.assign(sink->Data(), sink->Size());
+            if (sink->lastError != 0) RecordResult(HttpErrorTypeName(sink->LastErrorType()), sink->LastErrorCode());
+        }
+    }
+    RecordResult(L"curl", curlResult);
+    Stop();
+    const HttpResult result = ClassifyResult(ResultMap());
+    ResultMap().Clear();
+
+    if (AttemptCount() <= MaxRetries() && result.type == kHttpErrorCurl && result.code != 0) {
+        TraceLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Done() 重试.... code:%d errtype:%d  url:%s ",
+                                      kHttpErrorCurl, result.code, GetUrl().c_str());
+        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Done() 重试.... code:%d errtype:%d  url:%s ",
+                                     kHttpErrorCurl, result.code, GetUrl().c_str());
+        RequestRetryDelay();
+        if (SubmitCommand(this)) return;
+        // The engine is gone: report the failure instead of waiting forever.
+        SetRetryPending(false);
+    }
+    if (result.type != kHttpErrorOk) {
+        TraceLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Done()  code:%d errtype:%d  url:%s ",
+                                      result.type, result.code, GetUrl().c_str());
+        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Done()  code:%d errtype:%d  url:%s ",
+                                     result.type, result.code, GetUrl().c_str());
+    }
+    SetAttemptCount(0);
+    if (completion_) completion_(owner_, body, result.type, result.code);
+}

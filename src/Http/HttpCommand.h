@@ -1,0 +1,39 @@
+#pragma once
+// CHttpCommand: one GET, or POST with a body, whose whole response body is
+// collected in memory and handed to the completion callback exactly once per
+// submitted run, with the final (error type, code). libcurl errors are retried
+// (3 attempts, 500-1000 ms apart); HTTP errors are not. Main thread only.
+#include <cstdint>
+#include <string>
+
+#include "Http/HttpBase.h"
+
+class CHttpCommand : public CHttpBase {
+public:
+    // (owner, response body, error type, code); (0, 0) is success.
+    using Completion = void (*)(void* owner, const std::string& body, int32_t errorType, int32_t code);
+
+    CHttpCommand() = default;
+    ~CHttpCommand() override;
+
+    void SetCompletion(Completion completion, void* owner) {
+        completion_ = completion;
+        owner_ = owner;
+    }
+    // The request body of a POST (SetMethod(CCurlHttp::kMethodPost)).
+    void SetRequestBody(const std::string& body) { requestBody_ = body; }
+    const std::string& RequestBody() const { return requestBody_; }
+
+    bool Start() override;
+    void Done(int32_t curlResult) override;
+    void OnHttpStatus(int32_t status) override;
+
+private:
+    std::string requestBody_;
+    Completion completion_ = nullptr;
+    void* owner_ = nullptr;
+};
+
+// Hands the command to the command engine's scheduler; false when that
+// engine does not exist. Main thread only.
+bool SubmitCommand(CHttpCommand* command);

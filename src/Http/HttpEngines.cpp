@@ -1,0 +1,89 @@
+#include "Http/HttpEngines.h"
+
+#include <curl/curl.h>
+
+#include "Http/CurlWorkshop.h"
+#include "Http/HttpMgr.h"
+
+namespace {
+
+constexpr UINT_PTR kEngineTimerId = 100;
+constexpr UINT kEngineTimerPeriodMs = 500;
+
+struct Engine {
+    CCurlWorkshop* worker = nullptr;
+    CHttpMgr* manager = nullptr;
+};
+
+Engine g_engines[2];
+bool g_enginesRunning = false;
+UINT_PTR g_engineTimer = 0;
+uint32_t g_timerTicks = 0;
+
+Engine& EngineOf(HttpEngine engine) { return g_engines[engine == HttpEngine::Command ? 0 : 1]; }
+
+void CALLBACK EngineTimerProc(HWND, UINT, UINT_PTR, DWORD) { EngineTimerTick(); }
+
+}  // namespace
+
+void CreateEngines(HttpEngine which) {
+    Engine& engine = EngineOf(which);
+    if (!engine.worker) {
+        engine.worker = new CCurlWorkshop();
+        engine.worker->Init();
+        engine.worker->StartThread();
+    }
+    if (!engine.manager) engine.manager = new CHttpMgr(engine.worker, CHttpMgr::kDefaultMaxRunning);
+}
+
+void DestroyEngines(HttpEngine which) {
+    Engine& engine = EngineOf(which);
+    if (engine.worker) {
+        engine.worker->StopThread(INFINITE);
+        engine.worker->Uninit();
+        delete engine.worker;
+        engine.worker = nullptr;
+    }
+    if (engine.manager) {
+        engine.manager->ClearTasks();
+        delete engine.manager;
+        engine.manager = nullptr;
+    }
+}
+
+void StartHttpEngines() {
+    if (g_enginesRunning) return;
+    // Once per process, before any worker thread exists (libcurl's global
+    // set-up is not thread-safe). It is never undone: tasks, and with them
+    // easy handles, may outlive the engines until the process ends.
+    static const CURLcode globalInit = curl_global_init(CURL_GLOBAL_DEFAULT);
+    (void)globalInit;
+    g_timerTicks = 0;
+    g_engineTimer = ::SetTimer(nullptr, kEngineTimerId, kEngineTimerPeriodMs, EngineTimerProc);
+    CreateEngines(HttpEngine::Command);
+    CreateEngines(HttpEngine::Download);
+    g_enginesRunning = true;
+}
+
+void StopHttpEngines() {
+    if (!g_enginesRunning) return;
+    DestroyEngines(HttpEngine::Command);
+    DestroyEngines(HttpEngine::Download);
+    if (g_engineTimer) ::KillTimer(nullptr, g_engineTimer);
+    g_engineTimer = 0;
+    g_enginesRunning = false;
+}
+
+bool HttpEnginesRunning() { return g_enginesRunning; }
+
+CHttpMgr* GetHttpMgr(HttpEngine engine) { return EngineOf(engine).manager; }
+CCurlWorkshop* GetCurlWorkshop(HttpEngine engine) { return EngineOf(engine).worker; }
+
+void EngineTimerTick() {
+    CHttpMgr* download = GetHttpMgr(HttpEngine::Download);
+    CHttpMgr* command = GetHttpMgr(HttpEngine::Command);
+    if (g_timerTicks % 2 == 0 && download) download->ProgressTick();
+    if (download) download->RetryTick();
+    if (command) command->RetryTick();
+    ++g_timerTicks;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The two HTTP engines of the process (command and download), each one
+// CCurlWorkshop thread plus one CHttpMgr, and the 500 ms engine timer that
+// drives retry delays and the download progress step. Main thread only.
+#include <windows.h>
+
+class CCurlWorkshop;
+class CHttpMgr;
+
+enum class HttpEngine { Command = 0, Download = 1 };
+
+// Start-up: libcurl's global set-up, the 500 ms timer, then the command and
+// the download engine. Does nothing when the engines already run.
+void StartHttpEngines();
+// Shutdown: destroys the command engine, then the download engine (worker
+// joined without a time limit, every transfer dropped, tasks forgotten),
+// then kills the timer. Does nothing when the engines do not run.
+void StopHttpEngines();
+bool HttpEnginesRunning();
+
+// Engine life, once per engine; used by Start/StopHttpEngines.
+void CreateEngines(HttpEngine engine);
+void DestroyEngines(HttpEngine engine);
+
+// Null while the engine does not exist.
+CHttpMgr* GetHttpMgr(HttpEngine engine);
+CCurlWorkshop* GetCurlWorkshop(HttpEngine engine);
+
+// One tick of the engine timer (the timer callback; exposed for tests): on
+// even ticks the download engine's progress step, then the retry steps of the
+// download and the command engine.
+void EngineTimerTick();

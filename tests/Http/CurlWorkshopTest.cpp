@@ -1,0 +1,161 @@
+// The worker's request lists, driven step by step on the test thread (the
+// workshop's thread is not started) with a recording listener.
+#include "HttpTestSupport.h"
+
+#include "Http/CurlWorkshop.h"
+
+namespace {
+
+class RecordingListener : public CurlListener {
+public:
+    int done = 0, removed = 0, added = 0, status = 0;
+    CURLcode lastResult = CURLE_OK;
+    void OnTransferDone(const CRefPtr<CCurlBase>&, CURLcode result) override {
+        ++done;
+        lastResult = result;
+    }
+    void OnBytesReceived(const CRefPtr<CCurlBase>&, uint32_t) override {}
+    void OnBytesSent(const CRefPtr<CCurlBase>&, uint32_t) override {}
+    void OnHttpStatus(const CRefPtr<CCurlBase>&, int32_t) override { ++status; }
+    void OnTransferRemoved(const CRefPtr<CCurlBase>&, int32_t) override { ++removed; }
+    void OnTransferAdded(const CRefPtr<CCurlBase>&, int32_t) override { ++added; }
+};
+
+class CurlWorkshopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Start());
+        server.Route("/ok", TestHttpResponse::Ok("fine"));
+        workshop.Init();
+    }
+    CRefPtr<CCurlHttp> NewTransfer(const std::string& path) {
+        CRefPtr<CCurlHttp> t(new CCurlHttp());
+        t->SetListener(&listener);
+        t->SetSink(new OBufferStream());
+        EXPECT_TRUE(t->Configure(server.WideUrl(path), CCurlHttp::kMethodGet, 5, 0));
+        return t;
+    }
+    // Passes of the loop on this thread until `done` or the time runs out.
+    bool PassUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+        const DWORD start = ::GetTickCount();
+        while (!done()) {
+            if (::GetTickCount() - start > timeoutMs) return false;
+            workshop.PumpOnce();
+            workshop.CollectFinished();
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        }
+        return true;
+    }
+    void TearDown() override {
+        workshop.Uninit();
+        PumpMessagesFor(30);  // nothing of this test may reach the next one's listener
+    }
+
+    TestHttpServer server;
+    RecordingListener listener;
+    CCurlWorkshop workshop;
+};
+
+}  // namespace
+
+TEST_F(CurlWorkshopTest, WithoutAMultiHandleNothingIsQueued) {
+    CCurlWorkshop fresh;
+    CRefPtr<CCurlHttp> t(new CCurlHttp());
+    EXPECT_FALSE(fresh.AddTransfer(CRefPtr<CCurlBase>(t.get())));
+    EXPECT_FALSE(fresh.RemoveTransfer(CRefPtr<CCurlBase>(t.get())));
+    EXPECT_EQ(fresh.PendingAddCount(), 0u);
+}
+
+TEST_F(CurlWorkshopTest, RemovedBeforeThePassLeavesPendingAddAndKeepsItsHandle) {
+    CRefPtr<CCurlHttp> t = NewTransfer("/ok");
+    CRefPtr<CCurlBase> base(t.get());
+    ASSERT_TRUE(workshop.AddTransfer(base));
+    ASSERT_TRUE(workshop.RemoveTransfer(base));
+    ASSERT_TRUE(workshop.RemoveTransfer(base));
+    workshop.PumpOnce();
+    EXPECT_EQ(workshop.PendingAddCount(), 0u);
+    EXPECT_EQ(workshop.RunningCount(), 0u);
+    EXPECT_NE(t->EasyHandle(), nullptr);  // never added: the handle stays with the transfer
+    PumpMessagesFor(50);
+    EXPECT_EQ(listener.removed, 2);  // once per removal request
+    EXPECT_EQ(listener.added, 0);
+    EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+TEST_F(CurlWorkshopTest, ReAddingCancelsAQueuedRemovalAndTheTransferRuns) {
+    CRefPtr<CCurlHttp> t = NewTransfer("/ok");
+    CRefPtr<CCurlBase> base(t.get());
+    ASSERT_TRUE(workshop.RemoveTransfer(base));
+    ASSERT_TRUE(workshop.AddTransfer(base));
+    EXPECT_EQ(workshop.PendingRemoveCount(), 0u);
+    ASSERT_TRUE(PassUntil([&] { return listener.done == 1; }, 5000));
+    EXPECT_EQ(listener.lastResult, CURLE_OK);
+    EXPECT_EQ(listener.added, 1);
+    EXPECT_EQ(listener.removed, 0);
+    EXPECT_EQ(listener.status, 1);
+    EXPECT_EQ(t->EasyHandle(), nullptr);  // detached after it finished
+    EXPECT_EQ(t->HttpStatus(), 200);
+    EXPECT_EQ(workshop.RunningCount(), 0u);
+}
+
+TEST_F(CurlWorkshopTest, ACancelledTransferLeavesOnTheNextPass) {
+    TestHttpResponse slow = TestHttpResponse::Ok("late");
+    slow.delayBeforeHeadersMs = 60000;
+    server.Route("/slow", slow);
+    CRefPtr<CCurlHttp> t = NewTransfer("/slow");
+    ASSERT_TRUE(workshop.AddTransfer(CRefPtr<CCurlBase>(t.get())));
+    ASSERT_TRUE(PassUntil([&] { return server.RequestCount() == 1; }, 5000));
+    EXPECT_EQ(workshop.RunningCount(), 1u);
+    t->SetAlive(false);  // nobody calls RemoveTransfer
+    workshop.PumpOnce();
+    EXPECT_EQ(workshop.RunningCount(), 0u);
+    EXPECT_EQ(t->EasyHandle(), nullptr);
+    PumpMessagesFor(50);
+    EXPECT_EQ(listener.removed, 1);
+    EXPECT_EQ(listener.done, 0);
+}
+
+TEST_F(CurlWorkshopTest, UninitDropsRunningTransfersSilently) {
+    TestHttpResponse slow = TestHttpResponse::Ok("late");
+    slow.delayBeforeHeadersMs = 60000;
+    server.Route("/slow", slow);
+    const long live = CCurlBase::LiveCount();
+    {
+        CRefPtr<CCurlHttp> a = NewTransfer("/slow");
+        CRefPtr<CCurlHttp> b = NewTransfer("/slow");
+        ASSERT_TRUE(workshop.AddTransfer(CRefPtr<CCurlBase>(a.get())));
+        ASSERT_TRUE(PassUntil([&] { return workshop.RunningCount() == 1; }, 5000));
+        ASSERT_TRUE(workshop.AddTransfer(CRefPtr<CCurlBase>(b.get())));
+        PumpMessagesFor(50);
+        const int addedBefore = listener.added;
+        workshop.Uninit();
+        EXPECT_EQ(a->EasyHandle(), nullptr);
+        EXPECT_EQ(workshop.RunningCount(), 0u);
+        EXPECT_EQ(workshop.PendingAddCount(), 0u);
+        EXPECT_FALSE(workshop.AddTransfer(CRefPtr<CCurlBase>(b.get())));
+        PumpMessagesFor(50);
+        EXPECT_EQ(listener.added, addedBefore);
+        EXPECT_EQ(listener.removed, 0);
+        EXPECT_EQ(listener.done, 0);
+        EXPECT_EQ(a->RefCountForTesting(), 1);  // the lists let go
+    }
+    EXPECT_EQ(CCurlBase::LiveCount(), live - 0);
+}
+
+// A notification still queued when its listener is destroyed is dropped.
+TEST_F(CurlWorkshopTest, NotificationsForADestroyedListenerAreDropped) {
+    int calls = 0;
+    {
+        struct Counting : RecordingListener {
+            int* calls;
+            explicit Counting(int* c) : calls(c) {}
+            void OnTransferRemoved(const CRefPtr<CCurlBase>&, int32_t) override { ++*calls; }
+        } gone(&calls);
+        CRefPtr<CCurlHttp> t(new CCurlHttp());
+        t->SetListener(&gone);
+        t->PostTransferRemoved(0);
+    }
+    PumpMessagesFor(50);
+    EXPECT_EQ(calls, 0);
+}

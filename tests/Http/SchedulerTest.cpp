@@ -1,0 +1,143 @@
+// The scheduler: the cap of ten running tasks, duplicate submissions,
+// classification of result maps and the engine timer's retry step.
+#include "HttpTestSupport.h"
+
+#include <memory>
+
+#include "Http/HttpResult.h"
+
+TEST_F(HttpEngineTest, TenTasksRunAndTheEleventhStartsWhenOneStops) {
+    TestHttpResponse slow = TestHttpResponse::Ok("late");
+    slow.delayBeforeHeadersMs = 60000;  // interrupted by the server's Stop()
+    server.Route("/slow", slow);
+    FileLogCapture log;
+    std::vector<std::unique_ptr<RecordedCommand>> commands;
+    for (int i = 0; i < 12; ++i) {
+        commands.push_back(std::make_unique<RecordedCommand>(server.WideUrl("/slow")));
+        ASSERT_TRUE(SubmitCommand(&commands.back()->command));
+    }
+    EXPECT_EQ(CommandMgr()->TaskCount(), 12u);
+    EXPECT_EQ(CommandMgr()->RunningCount(), 10);
+    // Submissions 11 and 12 found ten running.
+    EXPECT_EQ(log.Count(L"CHttpMgr::Schedule() 任务数超标 running:10 max:10 total:11"), 1u);
+    EXPECT_EQ(log.Count(L"CHttpMgr::Schedule() 任务数超标 running:10 max:10 total:12"), 1u);
+    ASSERT_TRUE(PumpMessagesUntil([&] { return server.RequestCount("/slow") >= 10; }, 10000));
+    PumpMessagesFor(300);
+    EXPECT_EQ(server.RequestCount("/slow"), 10u);
+    EXPECT_TRUE(commands[10]->command.Transfer() == nullptr);  // never started
+    EXPECT_FALSE(commands[11]->command.IsStarted());
+
+    commands[3]->command.Stop();
+    EXPECT_EQ(CommandMgr()->TaskCount(), 11u);
+    EXPECT_EQ(CommandMgr()->RunningCount(), 10);
+    EXPECT_TRUE(commands[10]->command.IsStarted());  // the first waiting task, in submission order
+    EXPECT_FALSE(commands[11]->command.IsStarted());
+    ASSERT_TRUE(PumpMessagesUntil([&] { return server.RequestCount("/slow") >= 11; }, 10000));
+    PumpMessagesFor(200);
+    EXPECT_EQ(server.RequestCount("/slow"), 11u);
+    for (const auto& c : commands) EXPECT_EQ(c->done.calls, 0);
+    commands.clear();  // stops the rest
+    EXPECT_EQ(CommandMgr()->TaskCount(), 0u);
+    EXPECT_EQ(CommandMgr()->RunningCount(), 0);
+}
+
+TEST_F(HttpEngineTest, TheSameTaskSubmittedTwiceIsListedOnce) {
+    TestHttpResponse slow = TestHttpResponse::Ok("late");
+    slow.delayBeforeHeadersMs = 300;
+    server.Route("/slow", slow);
+    FileLogCapture log;
+    RecordedCommand c(server.WideUrl("/slow"));
+    ASSERT_TRUE(SubmitCommand(&c.command));
+    const int32_t id = c.command.Id();
+    EXPECT_GT(id, 0);
+    const uint64_t second = CommandMgr()->AddTask(&c.command);
+    EXPECT_EQ(static_cast<int32_t>(second >> 32), id);  // the first identifier comes back
+    EXPECT_EQ(CommandMgr()->TaskCount(), 1u);
+    ASSERT_TRUE(SubmitCommand(&c.command));
+    EXPECT_EQ(CommandMgr()->TaskCount(), 1u);
+    EXPECT_EQ(CommandMgr()->RunningCount(), 1);
+    EXPECT_EQ(log.Count(L"http请求重复添加 url:" + server.WideUrl("/slow")), 2u);
+    ASSERT_TRUE(c.WaitDone());
+    PumpMessagesFor(300);
+    EXPECT_EQ(c.done.calls, 1);
+    EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+TEST_F(HttpEngineTest, IdentifiersAreSharedByBothEngines) {
+    RecordedCommand a(server.WideUrl("/x"));
+    ProbeTask b;
+    b.SetUrl(server.WideUrl("/y"));
+    ASSERT_TRUE(SubmitCommand(&a.command));
+    ASSERT_TRUE(b.Submit());
+    EXPECT_EQ(b.Id(), a.command.Id() + 1);
+    ASSERT_TRUE(a.WaitDone());
+    ASSERT_TRUE(b.WaitDone());
+}
+
+TEST_F(HttpEngineTest, RetryTickReleasesOnlyDelaysOlderThan500Ms) {
+    ProbeTask task;
+    task.SetUrl(server.WideUrl("/r"));
+    task.RequestRetryDelay();
+    ASSERT_TRUE(task.Submit());  // listed, not started while the delay runs
+    CHttpMgr* mgr = GetHttpMgr(HttpEngine::Download);
+    EXPECT_FALSE(task.IsStarted());
+    mgr->Schedule();  // another event schedules: the delay still holds
+    EXPECT_FALSE(task.IsStarted());
+    mgr->RetryTick();
+    EXPECT_FALSE(task.IsStarted());
+    ::Sleep(520);
+    mgr->RetryTick();
+    EXPECT_TRUE(task.IsStarted());
+    EXPECT_EQ(mgr->RunningCount(), 1);
+    ASSERT_TRUE(task.WaitDone());
+}
+
+TEST_F(HttpEngineTest, ProgressStepRunsOnEveryOtherTimerTickForStartedTasks) {
+    struct TickingTask : ProbeTask {
+        int ticks = 0;
+        void OnTick() override { ++ticks; }
+    };
+    TestHttpResponse slow = TestHttpResponse::Ok("late");
+    slow.delayBeforeHeadersMs = 60000;
+    server.Route("/slow", slow);
+    TickingTask started, waiting;
+    started.SetUrl(server.WideUrl("/slow"));
+    waiting.SetUrl(server.WideUrl("/slow"));
+    waiting.RequestRetryDelay();  // listed, not started
+    ASSERT_TRUE(started.Submit());
+    ASSERT_TRUE(waiting.Submit());
+    ASSERT_TRUE(started.IsStarted());
+    for (int i = 0; i < 6; ++i) EngineTimerTick();  // no pumping: only these ticks run
+    EXPECT_EQ(started.ticks, 3);
+    EXPECT_EQ(waiting.ticks, 0);  // the retry delay is 500 ms: it is still waiting
+}
+
+TEST(HttpResultClassification, FirstMatchingEntryWins) {
+    struct Case {
+        const char* what;
+        ProtoValue map;
+        int32_t type, code;
+    };
+    auto make = [](std::initializer_list<std::pair<const wchar_t*, int64_t>> entries) {
+        ProtoValue v;
+        for (const auto& e : entries) v[e.first][L"code"] = ProtoValue(e.second);
+        return v;
+    };
+    const Case cases[] = {
+        {"empty", ProtoValue(), 0, 0},
+        {"ok status, ok curl", make({{L"http", 200}, {L"curl", 0}}), 0, 0},
+        {"http error outranks the curl error it causes", make({{L"http", 404}, {L"curl", 23}}), 4, 404},
+        {"status below 100", make({{L"http", 99}}), 4, 99},
+        {"no status read", make({{L"http", 700}, {L"curl", 23}}), 4, 700},
+        {"redirect status is not an error", make({{L"http", 302}, {L"curl", 47}}), 5, 47},
+        {"sys outranks all", make({{L"sys", 5}, {L"user", 2007}, {L"http", 500}, {L"curl", 7}}), 1, 5},
+        {"user outranks http", make({{L"user", 2007}, {L"http", 500}}), 3, 2007},
+        {"zero codes do not count", make({{L"sys", 0}, {L"user", 0}, {L"curl", 7}}), 5, 7},
+        {"curl alone", make({{L"curl", 28}}), 5, 28},
+    };
+    for (const auto& c : cases) {
+        const HttpResult r = ClassifyResult(c.map);
+        EXPECT_EQ(r.type, c.type) << c.what;
+        EXPECT_EQ(r.code, c.code) << c.what;
+    }
+}
