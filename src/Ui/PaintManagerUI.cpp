@@ -301,6 +301,8 @@ void CPaintManagerUI::UpdateToolTip(CControlUI* control) {
 bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     if (hwnd_ == nullptr) return false;
     const POINT pt{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    // Mouse input can come before the first paint has laid the tree out.
+    if (msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST) LayoutIfNeeded();
     if (toolTip_ && msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST) {
         MSG relay{hwnd_, msg, wParam, lParam, static_cast<DWORD>(::GetMessageTime()), {pt.x, pt.y}};
         ::SendMessageW(toolTip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relay));

@@ -31,6 +31,18 @@ void DrawPart(Gdiplus::Graphics& g, Gdiplus::Bitmap* image, const RECT& dest, co
     const int dw = Width(dest), dh = Height(dest), sw = Width(src), sh = Height(src);
     if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
     if (!xtiled && !ytiled) {
+        const bool whole = src.left == 0 && src.top == 0 && sw == static_cast<int>(image->GetWidth()) &&
+                           sh == static_cast<int>(image->GetHeight());
+        if (!whole && (sw != dw || sh != dh)) {
+            // Scaling samples neighbouring pixels; a private copy of the part
+            // keeps pixels from outside it from bleeding in at the edges.
+            std::unique_ptr<Gdiplus::Bitmap> part(image->Clone(src.left, src.top, sw, sh, PixelFormat32bppPARGB));
+            if (part && part->GetLastStatus() == Gdiplus::Ok) {
+                g.DrawImage(part.get(), Gdiplus::Rect(dest.left, dest.top, dw, dh), 0, 0, sw, sh, Gdiplus::UnitPixel,
+                            attr);
+                return;
+            }
+        }
         g.DrawImage(image, Gdiplus::Rect(dest.left, dest.top, dw, dh), src.left, src.top, sw, sh, Gdiplus::UnitPixel,
                     attr);
         return;

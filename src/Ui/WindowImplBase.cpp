@@ -117,7 +117,8 @@ bool WindowImplBase::IsDraggable(const CControlUI* control) const {
     return true;
 }
 
-LRESULT WindowImplBase::HitTestClient(POINT pt) const {
+LRESULT WindowImplBase::HitTestClient(POINT pt) {
+    m_PaintManager.LayoutIfNeeded();  // a hit test can come before the first paint
     RECT client{};
     ::GetClientRect(hwnd_, &client);
     const RECT& caption = m_PaintManager.caption;

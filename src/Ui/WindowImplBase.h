@@ -25,7 +25,7 @@ public:
     }
     // Answer of the hit test for a point in client co-ordinates (exposed so
     // tests can check the drag area without synthesising mouse input).
-    LRESULT HitTestClient(POINT pt) const;
+    LRESULT HitTestClient(POINT pt);
 
     void Notify(TNotifyUI& msg) override;
     LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
