@@ -13,7 +13,15 @@ mkdir -p "$KV_SCREEN_OUT"
   # Xvfb is 1280x800 and the demo centres its windows in the work area.
   read -r sw sh < <(xdpyinfo | awk "/dimensions:/{split(\$2,a,\"x\"); print a[1], a[2]}")
   wx=$(( (sw - 540) / 2 )); wy=$(( (sh - 355) / 2 ))
-  pad=18
+  pad=24
+  # A light desktop and a compositing manager, so the layered shadow windows
+  # blend as they do on Windows (without one, X shows their pixels opaque).
+  convert -size "${sw}x${sh}" gradient:"#e3e9f0"-"#b9c5d2" "$KV_SCREEN_OUT/.desktop.png"
+  display -geometry +0+0 "$KV_SCREEN_OUT/.desktop.png" & desk_pid=$!
+  sleep 1.5
+  xcompmgr -n 2>/dev/null & comp_pid=$!
+  trap "kill \$comp_pid \$desk_pid 2>/dev/null || true" EXIT
+  sleep 1
   grab() {  # grab name x y w h
     import -window root -crop "$4x$5+$2+$3" +repage "$KV_SCREEN_OUT/$1.png"
     echo "saved $KV_SCREEN_OUT/$1.png"

@@ -59,7 +59,8 @@ int CPaintManagerUI::AddFont(const std::wstring& face, int size, bool bold, bool
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfHeight = -size;
     lf.lfWidth = 0;
-    lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    // Bold adds FW_BOLD to the interface font's weight (GDI's scale ends at 1000).
+    if (bold) lf.lfWeight = lf.lfWeight + FW_BOLD > 1000 ? 1000 : lf.lfWeight + FW_BOLD;
     lf.lfUnderline = underline;
     lf.lfItalic = italic;
     lf.lfQuality = ANTIALIASED_QUALITY;
