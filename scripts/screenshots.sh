@@ -16,11 +16,12 @@ mkdir -p "$KV_SCREEN_OUT"
   pad=24
   # A light desktop and a compositing manager, so the layered shadow windows
   # blend as they do on Windows (without one, X shows their pixels opaque).
-  convert -size "${sw}x${sh}" gradient:"#e3e9f0"-"#b9c5d2" "$KV_SCREEN_OUT/.desktop.png"
-  display -geometry +0+0 "$KV_SCREEN_OUT/.desktop.png" & desk_pid=$!
+  desktop="$(mktemp --suffix=.png)"
+  convert -size "${sw}x${sh}" gradient:"#e3e9f0"-"#b9c5d2" "$desktop"
+  display -geometry +0+0 "$desktop" & desk_pid=$!
   sleep 1.5
   xcompmgr -n 2>/dev/null & comp_pid=$!
-  trap "kill \$comp_pid \$desk_pid 2>/dev/null || true" EXIT
+  trap "kill \$comp_pid \$desk_pid 2>/dev/null || true; rm -f \$desktop" EXIT
   sleep 1
   grab() {  # grab name x y w h
     import -window root -crop "$4x$5+$2+$3" +repage "$KV_SCREEN_OUT/$1.png"

@@ -67,9 +67,9 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, bool& handled) {
     m_PaintManager.AttachDialog(root);
     m_PaintManager.AddNotifier(this);
     if (m_PaintManager.shadow && !m_PaintManager.selfShadow && CWndShadow::IsAvailable()) {
-        // Owned by the parent window from here on; deleted at its final destroy.
+        // Owned by the window from here on; deleted at its final destroy.
         auto* shadow = new CWndShadow;
-        shadow->Create(hwnd_);
+        if (!shadow->Create(hwnd_)) delete shadow;
     }
     InitWindow();
     handled = true;

@@ -67,14 +67,14 @@ int CWndShadow::PixelAlpha(int size, int w, int h, int x, int y) {
     return alpha;
 }
 
-void CWndShadow::Create(HWND parent) {
-    if (!s_available || parent == nullptr || Map().count(parent)) return;
+bool CWndShadow::Create(HWND parent) {
+    if (!s_available || parent == nullptr || Map().count(parent)) return false;
     hwnd_ = ::CreateWindowExW(WS_EX_LAYERED | WS_EX_TRANSPARENT, kClassName, kClassName, WS_POPUPWINDOW,
                               CW_USEDEFAULT, 0, 0, 0, parent, nullptr,
                               reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
     if (hwnd_ == nullptr) {
         KV_UI_LOG(Error, kLogFile, L"CWndShadow::Create no shadow window (%u)", ::GetLastError());
-        return;
+        return false;
     }
     status_ = kEnabled;
     ApplyShowRule(parent);
@@ -83,6 +83,7 @@ void CWndShadow::Create(HWND parent) {
     Map()[parent] = this;
     parentProc_ = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(parent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWndShadow::ParentProc)));
+    return true;
 }
 
 // One second after creation the shadow is drawn once more, when the parent

@@ -22,9 +22,10 @@ public:
     // layered windows; without them no shadow is ever created.
     static bool Initialize(HINSTANCE instance);
     static bool IsAvailable() { return s_available; }
-    // Creates and attaches the shadow window; the object then belongs to
-    // the parent window and is deleted with it.
-    void Create(HWND parent);
+    // Creates and attaches the shadow window; on success the object belongs
+    // to the parent window and is deleted with it, on failure (false) it
+    // stays the caller's.
+    bool Create(HWND parent);
 
     HWND GetHWND() const { return hwnd_; }
     bool IsShown() const { return (status_ & kShown) != 0; }
