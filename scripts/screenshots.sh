@@ -43,7 +43,8 @@ mkdir -p "$KV_SCREEN_OUT"
   grab_main 01-welcome
   xdotool mousemove $((wx + 177 + 92)) $((wy + 237 + 22)); sleep 1
   grab_main 02-welcome-install-hover
-  xdotool mousemove $((wx + 510 + 15)) $((wy + 15)); sleep 1
+  xdotool mousemove $((wx + 510 + 14)) $((wy + 14)); sleep 0.3
+  xdotool mousemove $((wx + 510 + 15)) $((wy + 15)); sleep 1.5   # long enough for the tool tip
   grab_main 03-close-hover
   xdotool mousemove $((wx + 480 + 15)) $((wy + 15)); sleep 1
   grab_main 04-minimise-hover

@@ -304,10 +304,14 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
     const POINT pt{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
     // Mouse input can come before the first paint has laid the tree out.
     if (msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST) LayoutIfNeeded();
-    if (toolTip_ && msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST) {
+    // The tool tip learns about the mouse from relayed messages; a move is
+    // relayed after the hot control (and so the tool) has been updated.
+    auto relayToToolTip = [&] {
+        if (toolTip_ == nullptr) return;
         MSG relay{hwnd_, msg, wParam, lParam, static_cast<DWORD>(::GetMessageTime()), {pt.x, pt.y}};
         ::SendMessageW(toolTip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relay));
-    }
+    };
+    if (msg != WM_MOUSEMOVE && msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST) relayToToolTip();
     switch (msg) {
         case WM_PAINT:
             PaintWindow();
@@ -337,6 +341,7 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
             CControlUI* under = FindControl(pt);
             if (under && !under->IsEnabled()) under = nullptr;
             SetHot(captured_ ? (under == captured_ ? captured_ : nullptr) : under, pt);
+            relayToToolTip();
             if (captured_) {
                 TEventUI e{UiEvent::MouseMove, captured_, pt, wParam, lParam};
                 captured_->DoEvent(e);

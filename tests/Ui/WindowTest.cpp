@@ -155,6 +155,23 @@ TEST_F(SkinnedWindow, OptionWithoutGroupTogglesAndReportsBothWays) {
     ::DestroyWindow(w);
 }
 
+TEST_F(SkinnedWindow, FocusMovesBetweenControlsWithNotifications) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    Click(w, 269, 259);  // btn_install
+    EXPECT_EQ(w.Count(L"setfocus", L"btn_install"), 1);
+    EXPECT_EQ(w.Count(L"click", L"btn_install"), 1);
+    Click(w, 41, 335);  // opt_agree takes the focus over
+    EXPECT_EQ(w.Count(L"killfocus", L"btn_install"), 1);
+    EXPECT_EQ(w.Count(L"setfocus", L"opt_agree"), 1);
+    EXPECT_EQ(w.GetPaintManager().GetFocus(), w.FindControl(L"opt_agree"));
+    // Space activates the focused control like a click.
+    ::SendMessageW(w, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_EQ(w.Count(L"click", L"opt_agree"), 2);
+    ::DestroyWindow(w);
+}
+
 TEST_F(SkinnedWindow, OptionGroupSelectsOneAtATime) {
     ScopedSkinPackage package(ZipEntries{{"group.xml",
                                 "<Window size='200,100'><HorizontalLayout>"
