@@ -157,7 +157,9 @@ bool CControlUI::DrawImage(HDC hdc, const std::wstring& description, const RECT&
     bool loadedAll = true;
     for (const ImageDrawItem& item : CImageDescription::Parse(description, modify)) {
         // An image that cannot be loaded is skipped; the others still draw.
-        Gdiplus::Bitmap* image = manager_->GetImage(item.name);
+        Gdiplus::Bitmap* image = item.settings.fromResource
+                                     ? manager_->GetResourceImage(item.name, item.settings.resType)
+                                     : manager_->GetImage(item.name);
         if (image == nullptr) {
             loadedAll = false;
             continue;

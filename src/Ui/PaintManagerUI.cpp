@@ -110,6 +110,25 @@ Gdiplus::Bitmap* CPaintManagerUI::GetImage(const std::wstring& name) {
     return raw;
 }
 
+Gdiplus::Bitmap* CPaintManagerUI::GetResourceImage(const std::wstring& name, const std::wstring& type) {
+    const std::wstring resType = type.empty() ? L"PNG" : type;
+    const std::wstring key = L"res:" + resType + L":" + name;
+    auto it = images_.find(key);
+    if (it != images_.end()) return it->second.get();
+    HINSTANCE module = CSkinPackage::Instance().GetInstance();
+    if (module == nullptr) module = ::GetModuleHandleW(nullptr);
+    HRSRC res = ::FindResourceW(module, name.c_str(), resType.c_str());
+    HGLOBAL loaded = res ? ::LoadResource(module, res) : nullptr;
+    const auto* bytes = static_cast<const uint8_t*>(loaded ? ::LockResource(loaded) : nullptr);
+    std::unique_ptr<Gdiplus::Bitmap> image;
+    if (bytes) image = CRenderEngine::DecodeImage(std::vector<uint8_t>(bytes, bytes + ::SizeofResource(module, res)));
+    if (!image) KV_UI_LOG(Warn, kLogFile, L"CPaintManagerUI::GetResourceImage %s (%s) not loaded", name.c_str(),
+                          resType.c_str());
+    Gdiplus::Bitmap* raw = image.get();
+    images_[key] = std::move(image);
+    return raw;
+}
+
 void CPaintManagerUI::AddNotifier(INotifyUI* notifier) {
     if (notifier && std::find(notifiers_.begin(), notifiers_.end(), notifier) == notifiers_.end())
         notifiers_.push_back(notifier);

@@ -57,6 +57,9 @@ public:
     // The decoded image of a package file, once per name; null when it
     // cannot be loaded (the failure is remembered too).
     Gdiplus::Bitmap* GetImage(const std::wstring& name);
+    // The same for an image in the program's resources (type "PNG" when
+    // none is given).
+    Gdiplus::Bitmap* GetResourceImage(const std::wstring& name, const std::wstring& type);
 
     void AddNotifier(INotifyUI* notifier);
     void RemoveNotifier(INotifyUI* notifier);

@@ -151,6 +151,17 @@ TEST_F(OffscreenRender, FadeMaskAndCentring) {
     EXPECT_EQ(PixelAt(px, 40, 35, 10), kGrey);
 }
 
+TEST_F(OffscreenRender, ResKeyTakesTheImageFromTheProgramsResources) {
+    // The orange tip icon (24 x 24) drawn unscaled in the middle of 30 x 30.
+    auto px = RenderImage(L"res='KVTEST_TIP' restype='PNG' stretch='false' center='true'");
+    const uint32_t left = PixelAt(px, 30, 8, 15);
+    EXPECT_GT((left >> 16) & 0xFF, 0xE0u) << std::hex << left;  // strong red channel: orange
+    EXPECT_LT(left & 0xFF, 0x60u);
+    EXPECT_EQ(PixelAt(px, 30, 1, 1), kGrey);
+    px = RenderImage(L"res='NO_SUCH_IMAGE'");
+    EXPECT_EQ(PixelAt(px, 30, 15, 15), kGrey);
+}
+
 TEST_F(OffscreenRender, ButtonDropsAStateImageThatCannotBeDrawn) {
     auto* button = new CButtonUI;
     button->SetNormalImage(L"missing.png");
