@@ -234,8 +234,7 @@ void CPaintManagerUI::LayoutIfNeeded() {
     if (hwnd_) ::GetClientRect(hwnd_, &client);
     else client = {0, 0, initSize.cx, initSize.cy};
     if (client.right <= client.left || client.bottom <= client.top) return;
-    // Force every control to take its place again.
-    root_->SetPos({0, 0, 0, 0});
+    // Containers place their children on every SetPos, even at an unchanged size.
     root_->SetPos(client);
 }
 
