@@ -6,7 +6,9 @@ namespace {
 // Reads comma-separated decimal integers (blanks around them allowed) into
 // out[0..count); the whole text must be consumed.
 bool ParseIntList(const std::wstring& text, int* out, size_t count) {
-    constexpr long long kLimit = 1000000000LL;  // far beyond any pixel value
+    // Far beyond any pixel value, and small enough that sums of a few values
+    // (offsets plus sizes in the layout) cannot overflow an int.
+    constexpr long long kLimit = 1000000LL;
     size_t pos = 0;
     const size_t n = text.size();
     auto skipBlanks = [&] {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "Ui/ButtonUI.h"
 #include "Ui/ContainerUI.h"
 #include "Ui/DialogBuilder.h"
@@ -180,4 +182,30 @@ TEST(DialogBuilder, MalformedMarkupAndUnknownElementsAreLoggedNotFatal) {
                                        &manager),
               nullptr);
     EXPECT_EQ(builder.Create(L"NoSuchSkin.xml", nullptr, &manager), nullptr);
+}
+
+// Damaged markup must never crash the builder or the layout.
+TEST(DialogBuilder, RandomlyDamagedSkinBuildsOrFailsCleanly) {
+    CSkinPackage::Instance().Close();
+    std::vector<uint8_t> markup;
+    ASSERT_TRUE(CSkinPackage::Instance().ReadFile(L"InstallPackages.xml", markup));
+    std::mt19937 rng(5150);
+    int built = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::vector<uint8_t> bytes = markup;
+        const int flips = 1 + static_cast<int>(rng() % 6);
+        for (int i = 0; i < flips; ++i) {
+            const size_t at = rng() % bytes.size();
+            // Digits and separators are the interesting damage for attribute values.
+            static const char kPool[] = "0123456789,-#'\"<>= x";
+            bytes[at] = static_cast<uint8_t>(kPool[rng() % (sizeof(kPool) - 1)]);
+        }
+        CPaintManagerUI manager;
+        CDialogBuilder builder;
+        if (!manager.AttachDialog(builder.CreateFromBuffer(bytes.data(), bytes.size(), nullptr, &manager))) continue;
+        ++built;
+        manager.initSize = {540, 355};
+        manager.LayoutIfNeeded();
+    }
+    EXPECT_GT(built, 0);
 }

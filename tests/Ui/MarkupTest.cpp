@@ -32,6 +32,7 @@ TEST(MarkupValues, MalformedValuesLeaveTheOutputAlone) {
     EXPECT_FALSE(markup::ParseRect(L"1,2,3,4,5", rc));
     EXPECT_FALSE(markup::ParseRect(L"a,2,3,4", rc));
     EXPECT_FALSE(markup::ParseRect(L"99999999999,2,3,4", rc));
+    EXPECT_FALSE(markup::ParseRect(L"1000001,2,3,4", rc));
     EXPECT_EQ(rc.left, 1);
     EXPECT_EQ(rc.bottom, 4);
     uint32_t c = 7;
