@@ -60,7 +60,9 @@ bool CSimpleThread::IsRunning() {
 bool CSimpleThread::StopThread(DWORD timeoutMs) {
     if (!IsRunning()) return true;
     stopRequested.store(true, std::memory_order_release);
-    return DestroyThread(timeoutMs);
+    // The worker may end and release its own handle between the check above
+    // and DestroyThread, which then finds no handle: the thread has stopped.
+    return DestroyThread(timeoutMs) || !IsRunning();
 }
 
 bool CSimpleThread::DestroyThread(DWORD timeoutMs) {
