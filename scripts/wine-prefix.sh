@@ -4,7 +4,8 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
-stamp="$WINEPREFIX/.kv-ready-$(wine --version 2>/dev/null | head -1 | tr ' ' _)"
+# Bump the suffix when the mapping below changes, so existing prefixes update.
+stamp="$WINEPREFIX/.kv-ready-$(wine --version 2>/dev/null | head -1 | tr ' ' _)-fonts2"
 [[ -f $stamp ]] && exit 0
 echo "[setup] creating Wine prefix $WINEPREFIX"
 mkdir -p "$WINEPREFIX"
@@ -16,8 +17,10 @@ reg="$(mktemp --suffix=.reg)"
 {
   printf 'Windows Registry Editor Version 5.00\r\n\r\n'
   printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
-  printf '"宋体"="WenQuanYi Zen Hei"\r\n'
-  printf '"SimSun"="WenQuanYi Zen Hei"\r\n'
+  # Zen Hei's embedded 12-pixel bitmaps lose strokes under Wine; Micro Hei
+  # is outline-only and stays legible at the skins' small sizes.
+  printf '"宋体"="WenQuanYi Micro Hei"\r\n'
+  printf '"SimSun"="WenQuanYi Micro Hei"\r\n'
   printf '"微软雅黑"="WenQuanYi Micro Hei"\r\n'
   printf '"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n'
   printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n'

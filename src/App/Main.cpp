@@ -9,6 +9,9 @@
 #include "App/AppContext.h"
 #include "App/PlaceholderWindow.h"
 #include "Runtime/LogSinks.h"
+#include "Ui/SkinPackage.h"
+#include "Ui/WindowWnd.h"
+#include "Ui/WndShadow.h"
 
 namespace {
 
@@ -38,6 +41,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
 
     // Seam: hand the instance to the UI framework and initialise its shadow
     // support here; construct the installer window controller.
+    CWindowWnd::SetResourceInstance(instance);
+    CWndShadow::Initialize(instance);
     PlaceholderWindow window;
 
     AppStartup(context);
@@ -63,6 +68,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     const int result = static_cast<int>(msg.wParam);
 
     // Seam: close the UI framework's skin archive here.
+    CSkinPackage::Instance().Close();
     AppShutdown(context);
     ::OleUninitialize();
     return result;

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Opens the skins in the demo program (tools/skin_demo) under Xvfb and saves
+# screenshots of every page and of hover states as PNG files in out/screens/.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+"$KV_ROOT/scripts/build.sh"
+export KV_SCREEN_OUT="${KV_SCREEN_OUT:-$KV_ROOT/out/screens}"
+mkdir -p "$KV_SCREEN_OUT"
+"$KV_ROOT/scripts/with-display.sh" bash -c '
+  set -euo pipefail
+  source "$KV_ROOT/scripts/env.sh"
+  exe="$KV_BUILD/tools/skin_demo.exe"
+  # Xvfb is 1280x800 and the demo centres its windows in the work area.
+  read -r sw sh < <(xdpyinfo | awk "/dimensions:/{split(\$2,a,\"x\"); print a[1], a[2]}")
+  wx=$(( (sw - 540) / 2 )); wy=$(( (sh - 355) / 2 ))
+  pad=24
+  # A light desktop and a compositing manager, so the layered shadow windows
+  # blend as they do on Windows (without one, X shows their pixels opaque).
+  desktop="$(mktemp --suffix=.png)"
+  convert -size "${sw}x${sh}" gradient:"#e3e9f0"-"#b9c5d2" "$desktop"
+  display -geometry +0+0 "$desktop" & desk_pid=$!
+  sleep 1.5
+  xcompmgr -n 2>/dev/null & comp_pid=$!
+  trap "kill \$comp_pid \$desk_pid 2>/dev/null || true; rm -f \$desktop" EXIT
+  sleep 1
+  grab() {  # grab name x y w h
+    import -window root -crop "$4x$5+$2+$3" +repage "$KV_SCREEN_OUT/$1.png"
+    echo "saved $KV_SCREEN_OUT/$1.png"
+  }
+  grab_main() { grab "$1" $((wx - pad)) $((wy - pad)) $((540 + 2 * pad)) $((355 + 2 * pad)); }
+  start() {
+    wine "$exe" "$@" >/dev/null 2>&1 &
+    demo_pid=$!
+    sleep 4
+  }
+  stop() {
+    kill "$demo_pid" 2>/dev/null || true
+    wait "$demo_pid" 2>/dev/null || true
+    sleep 1
+  }
+  xdotool mousemove 5 5
+  start main 0
+  grab_main 01-welcome
+  xdotool mousemove $((wx + 177 + 92)) $((wy + 237 + 22)); sleep 1
+  grab_main 02-welcome-install-hover
+  xdotool mousemove $((wx + 510 + 14)) $((wy + 14)); sleep 0.3
+  xdotool mousemove $((wx + 510 + 15)) $((wy + 15)); sleep 1.5   # long enough for the tool tip
+  grab_main 03-close-hover
+  xdotool mousemove $((wx + 480 + 15)) $((wy + 15)); sleep 1
+  grab_main 04-minimise-hover
+  xdotool mousemove $((wx + 510 + 15)) $((wy + 15)); sleep 0.5
+  xdotool click 1; sleep 2
+  xdotool mousemove $((wx + 270)) $((wy + 200)); sleep 0.5
+  grab_main 05-exit-box
+  stop
+  xdotool mousemove 5 5
+  start main 1
+  grab_main 06-folder
+  # Click into the folder box: a real edit window opens for typing.
+  xdotool mousemove $((wx + 36 + 300)) $((wy + 245 + 35 + 14)); xdotool click 1; sleep 0.5
+  xdotool key End; xdotool type --delay 60 "2"; sleep 0.5
+  xdotool mousemove $((wx + 421 + 40)) $((wy + 245 + 35 + 14)); sleep 0.7
+  grab_main 07-folder-typing
+  stop
+  xdotool mousemove 5 5
+  start main 2 62
+  grab_main 08-progress
+  stop
+  start msgbox
+  bx=$(( (sw - 280) / 2 )); by=$(( (sh - 115) / 2 ))
+  xdotool mousemove $((bx + 200)) $((by + 30 + 12 + 29 + 10 + 12)); sleep 1
+  grab 09-message-box $((bx - pad)) $((by - pad)) $((280 + 2 * pad)) $((115 + 2 * pad))
+  stop
+'

@@ -1,0 +1,88 @@
+#include "Ui/ButtonUI.h"
+
+#include "Ui/PaintManagerUI.h"
+
+// Buttons centre their text unless the markup aligns it otherwise.
+CButtonUI::CButtonUI() { textStyle_ = DT_CENTER | DT_VCENTER; }
+
+bool CButtonUI::Activate() {
+    if (!CControlUI::Activate()) return false;
+    if (manager_) manager_->SendNotify(this, notify::kClick);
+    return true;
+}
+
+void CButtonUI::DoEvent(TEventUI& event) {
+    switch (event.type) {
+        case UiEvent::MouseEnter:
+            if (enabled_) {
+                hot_ = true;
+                Invalidate();
+            }
+            return;
+        case UiEvent::MouseLeave:
+            hot_ = false;
+            Invalidate();
+            return;
+        case UiEvent::ButtonDown:
+            if (enabled_ && ::PtInRect(&rcItem_, event.ptMouse)) {
+                pushed_ = captured_ = true;
+                Invalidate();
+            }
+            return;
+        case UiEvent::MouseMove:
+            if (captured_) {
+                const bool inside = ::PtInRect(&rcItem_, event.ptMouse) != FALSE;
+                if (inside != pushed_) {
+                    pushed_ = inside;
+                    Invalidate();
+                }
+            }
+            return;
+        case UiEvent::ButtonUp:
+            if (captured_) {
+                const bool inside = ::PtInRect(&rcItem_, event.ptMouse) != FALSE;
+                pushed_ = captured_ = false;
+                Invalidate();
+                if (inside) Activate();
+            }
+            return;
+        case UiEvent::KeyDown:
+            if (event.wParam == VK_SPACE) Activate();
+            return;
+        default:
+            CLabelUI::DoEvent(event);
+    }
+}
+
+void CButtonUI::SetAttribute(const std::wstring& name, const std::wstring& value) {
+    if (name == L"normalimage") normalImage_ = value;
+    else if (name == L"hotimage") hotImage_ = value;
+    else if (name == L"pushedimage") pushedImage_ = value;
+    else if (name == L"focusedimage") focusedImage_ = value;
+    else if (name == L"disabledimage") disabledImage_ = value;
+    else CLabelUI::SetAttribute(name, value);
+}
+
+bool CButtonUI::DrawStateImage(HDC hdc, std::wstring& image, const RECT& rcPaint) {
+    if (image.empty()) return false;
+    if (!DrawImage(hdc, image, rcPaint)) {
+        image.clear();
+        return false;
+    }
+    return true;
+}
+
+// The first state image that applies: disabled, pushed, hot, focused, normal.
+void CButtonUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
+    if (!enabled_ && !disabledImage_.empty()) {
+        DrawStateImage(hdc, disabledImage_, rcPaint);
+    } else if (pushed_ && !pushedImage_.empty()) {
+        DrawStateImage(hdc, pushedImage_, rcPaint);
+    } else if (hot_ && !hotImage_.empty()) {
+        DrawStateImage(hdc, hotImage_, rcPaint);
+    } else if (focused_ && !focusedImage_.empty()) {
+        DrawStateImage(hdc, focusedImage_, rcPaint);
+    } else {
+        DrawStateImage(hdc, normalImage_, rcPaint);
+    }
+}

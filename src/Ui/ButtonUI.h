@@ -1,0 +1,38 @@
+#pragma once
+// A label that is clicked: state images (normal, hot, pushed, focused,
+// disabled) and a "click" notification when the mouse is released over it
+// after pressing it, or on Space while it has the focus. Main thread only.
+#include "Ui/LabelUI.h"
+
+class CButtonUI : public CLabelUI {
+public:
+    CButtonUI();
+    const wchar_t* GetClass() const override { return L"ButtonUI"; }
+
+    bool CanFocus() const override { return true; }
+    bool Activate() override;
+    void DoEvent(TEventUI& event) override;
+    void SetAttribute(const std::wstring& name, const std::wstring& value) override;
+
+    bool IsHot() const { return hot_; }
+    bool IsPushed() const { return pushed_; }
+    const std::wstring& GetNormalImage() const { return normalImage_; }
+    void SetNormalImage(const std::wstring& d) { normalImage_ = d; Invalidate(); }
+    void SetHotImage(const std::wstring& d) { hotImage_ = d; Invalidate(); }
+    void SetPushedImage(const std::wstring& d) { pushedImage_ = d; Invalidate(); }
+
+protected:
+    int EstimateExtra() const override { return 8; }
+    void PaintStatusImage(HDC hdc, const RECT& rcPaint) override;
+    // Draws one state image; one that cannot be drawn is dropped for good.
+    bool DrawStateImage(HDC hdc, std::wstring& image, const RECT& rcPaint);
+
+    bool hot_ = false;
+    bool pushed_ = false;
+    bool captured_ = false;
+    std::wstring normalImage_;
+    std::wstring hotImage_;
+    std::wstring pushedImage_;
+    std::wstring focusedImage_;
+    std::wstring disabledImage_;
+};

@@ -1,0 +1,112 @@
+#include "Ui/ContainerUI.h"
+
+#include "Ui/MarkupValues.h"
+#include "Ui/PaintManagerUI.h"
+
+bool CContainerUI::Add(CControlUI* control) {
+    if (control == nullptr) return false;
+    items_.emplace_back(control);
+    control->SetManager(manager_, this);
+    NeedUpdate();
+    return true;
+}
+
+CControlUI* CContainerUI::GetItemAt(int index) const {
+    if (index < 0 || index >= GetCount()) return nullptr;
+    return items_[static_cast<size_t>(index)].get();
+}
+
+int CContainerUI::GetItemIndex(const CControlUI* control) const {
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (items_[i].get() == control) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void CContainerUI::SetInset(const RECT& rc) {
+    inset_ = rc;
+    NeedUpdate();
+}
+
+void CContainerUI::SetManager(CPaintManagerUI* manager, CControlUI* parent) {
+    CControlUI::SetManager(manager, parent);
+    for (auto& item : items_) item->SetManager(manager, this);
+}
+
+RECT CContainerUI::InnerRect() const {
+    RECT rc = rcItem_;
+    rc.left += inset_.left;
+    rc.top += inset_.top;
+    rc.right -= inset_.right;
+    rc.bottom -= inset_.bottom;
+    if (rc.right < rc.left) rc.right = rc.left;
+    if (rc.bottom < rc.top) rc.bottom = rc.top;
+    return rc;
+}
+
+// A floating child sits at the container's top-left corner (inset not
+// applied) moved by pos; a negative offset counts from the right or bottom.
+// Its size is the fixed width and height, else the width and height of pos.
+void CContainerUI::PlaceFloating(CControlUI* child) const {
+    const RECT& pos = child->GetFloatPos();
+    const int w = child->GetFixedWidth() > 0 ? child->GetFixedWidth() : pos.right - pos.left;
+    const int h = child->GetFixedHeight() > 0 ? child->GetFixedHeight() : pos.bottom - pos.top;
+    const int x = pos.left >= 0 ? rcItem_.left + pos.left : rcItem_.right + pos.left;
+    const int y = pos.top >= 0 ? rcItem_.top + pos.top : rcItem_.bottom + pos.top;
+    child->SetPos({x, y, x + (w > 0 ? w : 0), y + (h > 0 ? h : 0)});
+}
+
+void CContainerUI::SetPos(const RECT& rc) {
+    CControlUI::SetPos(rc);
+    const RECT inner = InnerRect();
+    for (auto& item : items_) {
+        if (!item->IsVisible()) continue;
+        if (item->IsFloat()) PlaceFloating(item.get());
+        else item->SetPos(inner);
+    }
+}
+
+void CContainerUI::SetAttribute(const std::wstring& name, const std::wstring& value) {
+    RECT rc{};
+    if (name == L"inset") {
+        if (markup::ParseRect(value, rc)) inset_ = rc;
+    } else {
+        CControlUI::SetAttribute(name, value);
+    }
+}
+
+// Later children lie on top, so they are asked first.
+CControlUI* CContainerUI::FindControlAt(POINT pt) {
+    // Children are cut at this container's edges when painted.
+    if (!visible_ || !::PtInRect(&rcItem_, pt)) return nullptr;
+    for (auto it = items_.rbegin(); it != items_.rend(); ++it) {
+        const CControlUI* item = it->get();
+        if (!item->IsVisible()) continue;
+        if (CControlUI* hit = (*it)->FindControlAt(pt)) return hit;
+    }
+    return this;
+}
+
+CControlUI* CContainerUI::FindControlByName(const std::wstring& name) {
+    if (name_ == name) return this;
+    for (auto& item : items_) {
+        if (CControlUI* found = item->FindControlByName(name)) return found;
+    }
+    return nullptr;
+}
+
+void CContainerUI::DoPaint(HDC hdc, const RECT& rcPaint) {
+    RECT clip{};
+    if (!::IntersectRect(&clip, &rcPaint, &rcItem_)) return;
+    CControlUI::DoPaint(hdc, rcPaint);
+    for (auto& item : items_) {
+        if (!item->IsVisible()) continue;
+        RECT childClip{};
+        const RECT& childRc = item->GetPos();
+        if (!::IntersectRect(&childClip, &clip, &childRc)) continue;
+        const int saved = ::SaveDC(hdc);
+        ::IntersectClipRect(hdc, childClip.left, childClip.top, childClip.right, childClip.bottom);
+        item->DoPaint(hdc, childClip);
+        ::RestoreDC(hdc, saved);
+    }
+}

@@ -1,0 +1,192 @@
+#include "Ui/EditUI.h"
+
+#include "Ui/MarkupValues.h"
+#include "Ui/PaintManagerUI.h"
+
+namespace {
+constexpr wchar_t kOwnerProp[] = L"KvEditUI";
+}
+
+CEditUI::CEditUI() { textStyle_ = DT_LEFT | DT_VCENTER; }
+
+CEditUI::~CEditUI() {
+    if (native_ && ::IsWindow(native_)) {
+        ::RemovePropW(native_, kOwnerProp);
+        ::SetWindowLongPtrW(native_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(nativeDefault_));
+        ::DestroyWindow(native_);
+    }
+    if (bkBrush_) ::DeleteObject(bkBrush_);
+}
+
+std::wstring CEditUI::GetText() const {
+    if (editing_ && native_) {
+        const int len = ::GetWindowTextLengthW(native_);
+        std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+        text.resize(static_cast<size_t>(::GetWindowTextW(native_, &text[0], len + 1)));
+        return text;
+    }
+    return text_;
+}
+
+void CEditUI::SetText(const std::wstring& text) {
+    if (editing_ && native_) {
+        // The native window reports the change itself (EN_CHANGE).
+        ::SetWindowTextW(native_, text.c_str());
+        return;
+    }
+    if (text == text_) return;
+    text_ = text;
+    Invalidate();
+    if (manager_) manager_->SendNotify(this, notify::kTextChanged);
+}
+
+void CEditUI::SetReadOnly(bool readOnly) {
+    readOnly_ = readOnly;
+    if (native_) ::SendMessageW(native_, EM_SETREADONLY, readOnly, 0);
+}
+
+void CEditUI::SetAttribute(const std::wstring& name, const std::wstring& value) {
+    int n = 0;
+    if (name == L"readonly") readOnly_ = markup::ParseBool(value);
+    else if (name == L"maxchar") { if (markup::ParseInt(value, n) && n > 0) maxChars_ = n; }
+    else CLabelUI::SetAttribute(name, value);
+}
+
+void CEditUI::DoEvent(TEventUI& event) {
+    switch (event.type) {
+        case UiEvent::ButtonDown:
+            if (enabled_) OpenEditor();
+            return;
+        case UiEvent::SetFocus:
+            CLabelUI::DoEvent(event);
+            if (enabled_) OpenEditor();
+            return;
+        case UiEvent::KillFocus:
+            CLabelUI::DoEvent(event);
+            CloseEditor();
+            return;
+        default:
+            CLabelUI::DoEvent(event);
+    }
+}
+
+void CEditUI::SetPos(const RECT& rc) {
+    CLabelUI::SetPos(rc);
+    if (native_ && editing_) {
+        const RECT r = NativeRect();
+        ::MoveWindow(native_, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+    }
+}
+
+void CEditUI::SetVisible(bool visible) {
+    if (!visible) CloseEditor();
+    CLabelUI::SetVisible(visible);
+}
+
+void CEditUI::SetEnabled(bool enabled) {
+    if (!enabled) CloseEditor();
+    CLabelUI::SetEnabled(enabled);
+}
+
+// The text area less padding, one line high and centred vertically, so the
+// native text sits where the painted text was.
+RECT CEditUI::NativeRect() const {
+    RECT r = TextRect();
+    const int lineHeight = manager_ ? manager_->GetFontHeight(font_) + 2 : r.bottom - r.top;
+    const int avail = r.bottom - r.top;
+    if (lineHeight < avail) {
+        r.top += (avail - lineHeight) / 2;
+        r.bottom = r.top + lineHeight;
+    }
+    return r;
+}
+
+void CEditUI::OpenEditor() {
+    if (editing_ || manager_ == nullptr || manager_->GetPaintWindow() == nullptr || !IsShown()) return;
+    HWND parent = manager_->GetPaintWindow();
+    const RECT r = NativeRect();
+    if (native_ == nullptr) {
+        native_ = ::CreateWindowExW(0, L"EDIT", text_.c_str(), WS_CHILD | ES_AUTOHSCROLL | (readOnly_ ? ES_READONLY : 0),
+                                    r.left, r.top, r.right - r.left, r.bottom - r.top, parent, nullptr,
+                                    reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
+        if (native_ == nullptr) return;
+        ::SetPropW(native_, kOwnerProp, this);
+        nativeDefault_ = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrW(native_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CEditUI::NativeProc)));
+        ::SendMessageW(native_, EM_LIMITTEXT, static_cast<WPARAM>(maxChars_), 0);
+        ::SendMessageW(native_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
+    } else {
+        ::MoveWindow(native_, r.left, r.top, r.right - r.left, r.bottom - r.top, FALSE);
+    }
+    ::SendMessageW(native_, WM_SETFONT, reinterpret_cast<WPARAM>(manager_->GetFont(font_)), FALSE);
+    // Setting the same text raises no change notification worth sending.
+    editing_ = true;
+    closing_ = true;
+    ::SetWindowTextW(native_, text_.c_str());
+    closing_ = false;
+    ::ShowWindow(native_, SW_SHOW);
+    ::SetFocus(native_);
+    ::SendMessageW(native_, EM_SETSEL, text_.size(), text_.size());
+    Invalidate();
+}
+
+void CEditUI::CloseEditor() {
+    if (!editing_ || closing_) return;
+    closing_ = true;
+    text_ = GetText();
+    editing_ = false;
+    if (native_) {
+        if (::GetFocus() == native_ && manager_) ::SetFocus(manager_->GetPaintWindow());
+        ::ShowWindow(native_, SW_HIDE);
+    }
+    if (manager_ && manager_->GetFocus() == this) manager_->SetFocus(nullptr);
+    closing_ = false;
+    Invalidate();
+}
+
+void CEditUI::OnNativeChange() {
+    if (!editing_ || closing_) return;
+    text_ = GetText();
+    if (manager_) manager_->SendNotify(this, notify::kTextChanged);
+}
+
+HBRUSH CEditUI::OnNativeColor(HDC hdc) {
+    uint32_t color = enabled_ ? textColor_ : disabledTextColor_;
+    if (color == 0 && manager_) color = manager_->defaultTextColor;
+    ::SetTextColor(hdc, RGB((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF));
+    const uint32_t bk = (bkColor_ >> 24) ? bkColor_ : 0xFFFFFFFF;
+    ::SetBkColor(hdc, RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF));
+    if (bkBrush_ == nullptr) bkBrush_ = ::CreateSolidBrush(RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF));
+    return bkBrush_;
+}
+
+// While the native window is shown the painted text would show through
+// its anti-aliased edges; the window draws the text instead.
+void CEditUI::PaintText(HDC hdc) {
+    if (!editing_) CLabelUI::PaintText(hdc);
+}
+
+LRESULT CALLBACK CEditUI::NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* self = static_cast<CEditUI*>(::GetPropW(hwnd, kOwnerProp));
+    if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wp, lp);
+    const WNDPROC next = self->nativeDefault_;
+    switch (msg) {
+        case WM_KILLFOCUS: {
+            const LRESULT r = ::CallWindowProcW(next, hwnd, msg, wp, lp);
+            self->CloseEditor();
+            return r;
+        }
+        case WM_KEYDOWN:
+            if (wp == VK_RETURN || wp == VK_ESCAPE) {
+                self->CloseEditor();
+                return 0;
+            }
+            break;
+        case WM_CHAR:
+            if (wp == VK_RETURN || wp == VK_ESCAPE) return 0;  // no beep
+            break;
+        default:
+            break;
+    }
+    return ::CallWindowProcW(next, hwnd, msg, wp, lp);
+}

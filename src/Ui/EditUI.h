@@ -1,0 +1,50 @@
+#pragma once
+// Single-line text entry. Painted as a label; while open for typing a real
+// Windows EDIT child lies over its text area (caret, selection, IME and
+// clipboard come with it). "textchanged" follows every change made by the
+// user, and a change made by code while the box is not open. Main thread only.
+#include "Ui/LabelUI.h"
+
+class CEditUI : public CLabelUI {
+public:
+    CEditUI();
+    ~CEditUI() override;
+    const wchar_t* GetClass() const override { return L"EditUI"; }
+
+    std::wstring GetText() const override;
+    void SetText(const std::wstring& text) override;
+    bool IsReadOnly() const { return readOnly_; }
+    void SetReadOnly(bool readOnly);
+    // True while the native edit window is shown for typing.
+    bool IsEditing() const { return editing_; }
+    HWND GetNativeWindow() const { return native_; }
+
+    bool CanFocus() const override { return true; }
+    void DoEvent(TEventUI& event) override;
+    void SetPos(const RECT& rc) override;
+    void SetVisible(bool visible) override;
+    void SetEnabled(bool enabled) override;
+    void SetAttribute(const std::wstring& name, const std::wstring& value) override;
+
+    // Called by the paint manager for the native window's notifications.
+    void OnNativeChange();
+    HBRUSH OnNativeColor(HDC hdc);
+
+protected:
+    int EstimateExtra() const override { return 6; }
+    void PaintText(HDC hdc) override;
+
+private:
+    static LRESULT CALLBACK NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    void OpenEditor();
+    void CloseEditor();
+    RECT NativeRect() const;
+
+    bool readOnly_ = false;
+    int maxChars_ = 255;
+    bool editing_ = false;
+    bool closing_ = false;
+    HWND native_ = nullptr;
+    WNDPROC nativeDefault_ = nullptr;
+    HBRUSH bkBrush_ = nullptr;
+};

@@ -1,0 +1,81 @@
+#include "Ui/LabelUI.h"
+
+#include "Ui/MarkupValues.h"
+#include "Ui/PaintManagerUI.h"
+#include "Ui/RenderEngine.h"
+
+void CLabelUI::SetFont(int index) {
+    font_ = index;
+    Invalidate();
+}
+
+void CLabelUI::SetTextColor(uint32_t argb) {
+    textColor_ = argb;
+    Invalidate();
+}
+
+// The words are applied in this order: "left" aligns left and drops vertical
+// centring; "center" centres horizontally; "right" aligns right and drops
+// both centrings. "top", "vcenter", "bottom" set the vertical position.
+void CLabelUI::SetAlign(const std::wstring& value) {
+    if (value.find(L"left") != std::wstring::npos) {
+        textStyle_ &= ~(DT_CENTER | DT_RIGHT | DT_VCENTER);
+        textStyle_ |= DT_LEFT;
+    }
+    if (value.find(L"center") != std::wstring::npos && value.find(L"vcenter") == std::wstring::npos) {
+        textStyle_ &= ~(DT_LEFT | DT_RIGHT);
+        textStyle_ |= DT_CENTER;
+    }
+    if (value.find(L"right") != std::wstring::npos) {
+        textStyle_ &= ~(DT_LEFT | DT_CENTER | DT_VCENTER);
+        textStyle_ |= DT_RIGHT;
+    }
+    if (value.find(L"top") != std::wstring::npos) textStyle_ &= ~(DT_BOTTOM | DT_VCENTER);
+    if (value.find(L"vcenter") != std::wstring::npos) {
+        textStyle_ &= ~DT_BOTTOM;
+        textStyle_ |= DT_VCENTER;
+    }
+    if (value.find(L"bottom") != std::wstring::npos) {
+        textStyle_ &= ~DT_VCENTER;
+        textStyle_ |= DT_BOTTOM;
+    }
+    Invalidate();
+}
+
+SIZE CLabelUI::EstimateSize() const {
+    SIZE size = CControlUI::EstimateSize();
+    if (size.cy == 0 && manager_) size.cy = manager_->GetFontHeight(font_) + EstimateExtra();
+    return size;
+}
+
+void CLabelUI::SetAttribute(const std::wstring& name, const std::wstring& value) {
+    int n = 0;
+    uint32_t color = 0;
+    RECT rc{};
+    if (name == L"font") {
+        if (markup::ParseInt(value, n)) font_ = n;
+    } else if (name == L"textcolor") {
+        if (markup::ParseColor(value, color)) textColor_ = color;
+    } else if (name == L"disabledtextcolor") {
+        if (markup::ParseColor(value, color)) disabledTextColor_ = color;
+    } else if (name == L"textpadding") {
+        if (markup::ParseRect(value, rc)) textPadding_ = rc;
+    } else if (name == L"align") {
+        SetAlign(value);
+    } else {
+        CControlUI::SetAttribute(name, value);
+    }
+}
+
+RECT CLabelUI::TextRect() const {
+    return {rcItem_.left + textPadding_.left, rcItem_.top + textPadding_.top, rcItem_.right - textPadding_.right,
+            rcItem_.bottom - textPadding_.bottom};
+}
+
+void CLabelUI::PaintText(HDC hdc) {
+    const std::wstring text = GetText();
+    if (text.empty() || manager_ == nullptr) return;
+    uint32_t color = enabled_ ? textColor_ : disabledTextColor_;
+    if (color == 0) color = enabled_ ? manager_->defaultTextColor : manager_->defaultDisabledColor;
+    CRenderEngine::DrawText(hdc, TextRect(), text, color, manager_->GetFont(font_), textStyle_);
+}

@@ -1,0 +1,437 @@
+#include "Ui/PaintManagerUI.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include "Runtime/Handles.h"
+#include "Ui/ControlUI.h"
+#include "Ui/EditUI.h"
+#include "Ui/RenderEngine.h"
+#include "Ui/SkinPackage.h"
+#include "Ui/UiLog.h"
+
+namespace {
+constexpr wchar_t kLogFile[] = L".\\Ui\\PaintManagerUI";
+constexpr wchar_t kEditProp[] = L"KvEditUI";
+}  // namespace
+
+CPaintManagerUI::CPaintManagerUI() {
+    NONCLIENTMETRICSW ncm{};
+    ncm.cbSize = sizeof(ncm);
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0);
+    ncm.lfMessageFont.lfQuality = ANTIALIASED_QUALITY;
+    systemFont_ = ::CreateFontIndirectW(&ncm.lfMessageFont);
+}
+
+CPaintManagerUI::~CPaintManagerUI() {
+    for (const TimerInfo& t : timers_) {
+        if (hwnd_) ::KillTimer(hwnd_, t.windowId);
+    }
+    timers_.clear();
+    hot_ = captured_ = focus_ = nullptr;
+    root_.reset();  // controls first: they may still refer to fonts
+    for (FontInfo& f : fonts_) ::DeleteObject(f.font);
+    if (systemFont_) ::DeleteObject(systemFont_);
+    if (toolTip_ && ::IsWindow(toolTip_)) ::DestroyWindow(toolTip_);
+}
+
+void CPaintManagerUI::Init(HWND hwnd) { hwnd_ = hwnd; }
+
+bool CPaintManagerUI::AttachDialog(CControlUI* root) {
+    if (root == nullptr) return false;
+    root_.reset(root);
+    root_->SetManager(this, nullptr);
+    NeedUpdate();
+    return true;
+}
+
+int CPaintManagerUI::AddFont(const std::wstring& face, int size, bool bold, bool underline, bool italic) {
+    LOGFONTW lf{};
+    ::GetObjectW(systemFont_, sizeof(lf), &lf);
+    wcsncpy_s(lf.lfFaceName, face.c_str(), _TRUNCATE);  // at most 31 characters
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfHeight = -size;
+    lf.lfWidth = 0;
+    // Bold adds FW_BOLD to the interface font's weight (GDI's scale ends at 1000).
+    if (bold) lf.lfWeight = lf.lfWeight + FW_BOLD > 1000 ? 1000 : lf.lfWeight + FW_BOLD;
+    lf.lfUnderline = underline;
+    lf.lfItalic = italic;
+    lf.lfQuality = ANTIALIASED_QUALITY;
+    FontInfo info;
+    info.font = ::CreateFontIndirectW(&lf);
+    info.height = size;
+    if (info.font) {
+        HDC dc = ::GetDC(nullptr);
+        HGDIOBJ old = ::SelectObject(dc, info.font);
+        TEXTMETRICW tm{};
+        if (::GetTextMetricsW(dc, &tm)) info.height = tm.tmHeight;
+        ::SelectObject(dc, old);
+        ::ReleaseDC(nullptr, dc);
+    }
+    fonts_.push_back(info);
+    return static_cast<int>(fonts_.size()) - 1;
+}
+
+HFONT CPaintManagerUI::GetFont(int index) const {
+    if (index >= 0 && index < static_cast<int>(fonts_.size()) && fonts_[static_cast<size_t>(index)].font)
+        return fonts_[static_cast<size_t>(index)].font;
+    if (defaultFont_ >= 0 && defaultFont_ < static_cast<int>(fonts_.size()))
+        return fonts_[static_cast<size_t>(defaultFont_)].font;
+    return systemFont_;
+}
+
+int CPaintManagerUI::GetFontHeight(int index) const {
+    if (index >= 0 && index < static_cast<int>(fonts_.size())) return fonts_[static_cast<size_t>(index)].height;
+    if (defaultFont_ >= 0 && defaultFont_ < static_cast<int>(fonts_.size()))
+        return fonts_[static_cast<size_t>(defaultFont_)].height;
+    return 12;
+}
+
+Gdiplus::Bitmap* CPaintManagerUI::GetImage(const std::wstring& name) {
+    auto it = images_.find(name);
+    if (it != images_.end()) return it->second.get();
+    std::vector<uint8_t> bytes;
+    std::unique_ptr<Gdiplus::Bitmap> image;
+    if (CSkinPackage::Instance().ReadFile(name, bytes)) {
+        image = CRenderEngine::DecodeImage(bytes);
+        if (!image) KV_UI_LOG(Warn, kLogFile, L"CPaintManagerUI::GetImage %s is not a readable image", name.c_str());
+    } else {
+        KV_UI_LOG(Warn, kLogFile, L"CPaintManagerUI::GetImage %s not in the skin package", name.c_str());
+    }
+    Gdiplus::Bitmap* raw = image.get();
+    images_[name] = std::move(image);  // a failure is remembered as null
+    return raw;
+}
+
+Gdiplus::Bitmap* CPaintManagerUI::GetResourceImage(const std::wstring& name, const std::wstring& type) {
+    const std::wstring resType = type.empty() ? L"PNG" : type;
+    const std::wstring key = L"res:" + resType + L":" + name;
+    auto it = images_.find(key);
+    if (it != images_.end()) return it->second.get();
+    HINSTANCE module = CSkinPackage::Instance().GetInstance();
+    if (module == nullptr) module = ::GetModuleHandleW(nullptr);
+    HRSRC res = ::FindResourceW(module, name.c_str(), resType.c_str());
+    HGLOBAL loaded = res ? ::LoadResource(module, res) : nullptr;
+    const auto* bytes = static_cast<const uint8_t*>(loaded ? ::LockResource(loaded) : nullptr);
+    std::unique_ptr<Gdiplus::Bitmap> image;
+    if (bytes) image = CRenderEngine::DecodeImage(std::vector<uint8_t>(bytes, bytes + ::SizeofResource(module, res)));
+    if (!image) KV_UI_LOG(Warn, kLogFile, L"CPaintManagerUI::GetResourceImage %s (%s) not loaded", name.c_str(),
+                          resType.c_str());
+    Gdiplus::Bitmap* raw = image.get();
+    images_[key] = std::move(image);
+    return raw;
+}
+
+void CPaintManagerUI::AddNotifier(INotifyUI* notifier) {
+    if (notifier && std::find(notifiers_.begin(), notifiers_.end(), notifier) == notifiers_.end())
+        notifiers_.push_back(notifier);
+}
+
+void CPaintManagerUI::RemoveNotifier(INotifyUI* notifier) {
+    notifiers_.erase(std::remove(notifiers_.begin(), notifiers_.end(), notifier), notifiers_.end());
+}
+
+void CPaintManagerUI::SendNotify(CControlUI* sender, const wchar_t* type, WPARAM wParam, LPARAM lParam) {
+    TNotifyUI msg;
+    msg.sType = type;
+    msg.pSender = sender;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    msg.dwTimestamp = ::GetTickCount();
+    ::GetCursorPos(&msg.ptMouse);
+    if (hwnd_) ::ScreenToClient(hwnd_, &msg.ptMouse);
+    // A notifier may close the window; work on a copy of the list.
+    const std::vector<INotifyUI*> notifiers = notifiers_;
+    for (INotifyUI* n : notifiers) n->Notify(msg);
+}
+
+CControlUI* CPaintManagerUI::FindControl(const std::wstring& name) const {
+    return root_ && !name.empty() ? root_->FindControlByName(name) : nullptr;
+}
+
+CControlUI* CPaintManagerUI::FindControl(POINT pt) const { return root_ ? root_->FindControlAt(pt) : nullptr; }
+
+void CPaintManagerUI::SetFocus(CControlUI* control) {
+    if (control && (!control->CanFocus() || !control->IsEnabled() || !control->IsShown())) control = nullptr;
+    if (control == focus_) return;
+    CControlUI* old = focus_;
+    focus_ = control;
+    if (old) {
+        TEventUI e;
+        e.type = UiEvent::KillFocus;
+        e.pSender = old;
+        old->DoEvent(e);
+        SendNotify(old, notify::kKillFocus);
+    }
+    if (focus_ == control && control) {
+        TEventUI e;
+        e.type = UiEvent::SetFocus;
+        e.pSender = control;
+        control->DoEvent(e);
+        SendNotify(control, notify::kSetFocus);
+    }
+}
+
+void CPaintManagerUI::ReleaseControl(CControlUI* control) {
+    if (hot_ == control) hot_ = nullptr;
+    if (captured_ == control) captured_ = nullptr;
+    if (toolTipOwner_ == control) UpdateToolTip(nullptr);
+    if (focus_ == control) SetFocus(nullptr);
+}
+
+bool CPaintManagerUI::SetTimer(CControlUI* control, UINT id, UINT elapseMs) {
+    if (hwnd_ == nullptr || control == nullptr) return false;
+    for (TimerInfo& t : timers_) {
+        if (t.control == control && t.id == id) return ::SetTimer(hwnd_, t.windowId, elapseMs, nullptr) != 0;
+    }
+    TimerInfo t{control, id, nextTimerId_++};
+    if (!::SetTimer(hwnd_, t.windowId, elapseMs, nullptr)) return false;
+    timers_.push_back(t);
+    return true;
+}
+
+bool CPaintManagerUI::KillTimer(CControlUI* control, UINT id) {
+    for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+        if (it->control == control && it->id == id) {
+            if (hwnd_) ::KillTimer(hwnd_, it->windowId);
+            timers_.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+void CPaintManagerUI::AddOptionGroup(const std::wstring& group, CControlUI* option) {
+    auto& members = optionGroups_[group];
+    if (std::find(members.begin(), members.end(), option) == members.end()) members.push_back(option);
+}
+
+const std::vector<CControlUI*>* CPaintManagerUI::GetOptionGroup(const std::wstring& group) const {
+    auto it = optionGroups_.find(group);
+    return it == optionGroups_.end() ? nullptr : &it->second;
+}
+
+void CPaintManagerUI::NeedUpdate() {
+    needUpdate_ = true;
+    if (hwnd_) ::InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void CPaintManagerUI::Invalidate(const RECT& rc) {
+    if (hwnd_) ::InvalidateRect(hwnd_, &rc, FALSE);
+}
+
+void CPaintManagerUI::LayoutIfNeeded() {
+    if (!needUpdate_ || !root_) return;
+    needUpdate_ = false;
+    RECT client{};
+    if (hwnd_) ::GetClientRect(hwnd_, &client);
+    else client = {0, 0, initSize.cx, initSize.cy};
+    if (client.right <= client.left || client.bottom <= client.top) return;
+    // Containers place their children on every SetPos, even at an unchanged size.
+    root_->SetPos(client);
+}
+
+void CPaintManagerUI::Paint(HDC hdc, const RECT& rcPaint) {
+    LayoutIfNeeded();
+    if (root_) root_->DoPaint(hdc, rcPaint);
+}
+
+// Paints through a 32-bit off-screen image so nothing flickers.
+void CPaintManagerUI::PaintWindow() {
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(hwnd_, &ps);
+    RECT client{};
+    ::GetClientRect(hwnd_, &client);
+    const int w = client.right, h = client.bottom;
+    if (w > 0 && h > 0 && !::IsRectEmpty(&ps.rcPaint)) {
+        BITMAPINFO bmi{};
+        bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+        bmi.bmiHeader.biWidth = w;
+        bmi.bmiHeader.biHeight = -h;
+        bmi.bmiHeader.biPlanes = 1;
+        bmi.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        kv::UniqueMemoryDc mem(::CreateCompatibleDC(dc));
+        kv::UniqueGdiObject dib(::CreateDIBSection(dc, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        if (mem && dib) {
+            HGDIOBJ old = ::SelectObject(mem.get(), dib.get());
+            ::IntersectClipRect(mem.get(), ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom);
+            Paint(mem.get(), ps.rcPaint);
+            ::BitBlt(dc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
+                     ps.rcPaint.bottom - ps.rcPaint.top, mem.get(), ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
+            ::SelectObject(mem.get(), old);
+        }
+    }
+    ::EndPaint(hwnd_, &ps);
+    if (!firstPaintDone_ && root_) {
+        firstPaintDone_ = true;
+        SendNotify(root_.get(), notify::kWindowInit);
+    }
+}
+
+void CPaintManagerUI::SetHot(CControlUI* control, POINT pt) {
+    if (control == hot_) return;
+    TEventUI e;
+    e.ptMouse = pt;
+    if (hot_) {
+        e.type = UiEvent::MouseLeave;
+        e.pSender = hot_;
+        hot_->DoEvent(e);
+    }
+    hot_ = control;
+    if (hot_) {
+        e.type = UiEvent::MouseEnter;
+        e.pSender = hot_;
+        hot_->DoEvent(e);
+    }
+    UpdateToolTip(hot_);
+}
+
+void CPaintManagerUI::UpdateToolTip(CControlUI* control) {
+    if (control && control->GetToolTip().empty()) control = nullptr;
+    if (control == toolTipOwner_ || hwnd_ == nullptr) return;
+    toolTipOwner_ = control;
+    if (toolTip_ == nullptr) {
+        toolTip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                     nullptr, nullptr);
+        if (toolTip_ == nullptr) return;
+    }
+    TOOLINFOW ti{};
+    ti.cbSize = TTTOOLINFOW_V1_SIZE;
+    ti.hwnd = hwnd_;
+    ti.uId = 1;
+    ::SendMessageW(toolTip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    if (control == nullptr) return;
+    std::wstring text = control->GetToolTip();
+    ti.uFlags = 0;
+    ti.rect = control->GetPos();
+    ti.lpszText = &text[0];
+    ::SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (hwnd_ == nullptr) return false;
+    const POINT pt{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    // Mouse input can come before the first paint has laid the tree out.
+    if (msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST) LayoutIfNeeded();
+    // The tool tip learns about the mouse from relayed messages; a move is
+    // relayed after the hot control (and so the tool) has been updated.
+    auto relayToToolTip = [&] {
+        if (toolTip_ == nullptr) return;
+        MSG relay{hwnd_, msg, wParam, lParam, static_cast<DWORD>(::GetMessageTime()), {pt.x, pt.y}};
+        ::SendMessageW(toolTip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relay));
+    };
+    if (msg != WM_MOUSEMOVE && msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST) relayToToolTip();
+    switch (msg) {
+        case WM_PAINT:
+            PaintWindow();
+            result = 0;
+            return true;
+        case WM_ERASEBKGND:
+            result = 1;
+            return true;
+        case WM_SIZE:
+            NeedUpdate();
+            return false;
+        case WM_TIMER:
+            for (const TimerInfo& t : timers_) {
+                if (t.windowId == static_cast<UINT_PTR>(wParam)) {
+                    const TimerInfo copy = t;  // the handler may kill the timer
+                    SendNotify(copy.control, notify::kTimer, copy.id, 0);
+                    result = 0;
+                    return true;
+                }
+            }
+            return false;
+        case WM_MOUSEMOVE: {
+            if (!mouseTracking_) {
+                TRACKMOUSEEVENT tme{sizeof(tme), TME_LEAVE, hwnd_, 0};
+                mouseTracking_ = ::TrackMouseEvent(&tme) != FALSE;
+            }
+            CControlUI* under = FindControl(pt);
+            if (under && !under->IsEnabled()) under = nullptr;
+            SetHot(captured_ ? (under == captured_ ? captured_ : nullptr) : under, pt);
+            relayToToolTip();
+            if (captured_) {
+                TEventUI e{UiEvent::MouseMove, captured_, pt, wParam, lParam};
+                captured_->DoEvent(e);
+            }
+            return false;
+        }
+        case WM_MOUSELEAVE:
+            mouseTracking_ = false;
+            if (!captured_) SetHot(nullptr, pt);
+            return false;
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK: {
+            CControlUI* under = FindControl(pt);
+            if (under == nullptr || !under->IsEnabled()) return false;
+            ::SetFocus(hwnd_);
+            SetFocus(under->CanFocus() ? under : nullptr);
+            captured_ = under;
+            ::SetCapture(hwnd_);
+            TEventUI e{UiEvent::ButtonDown, under, pt, wParam, lParam};
+            under->DoEvent(e);
+            return false;
+        }
+        case WM_LBUTTONUP: {
+            CControlUI* target = captured_;
+            captured_ = nullptr;
+            if (::GetCapture() == hwnd_) ::ReleaseCapture();
+            if (target) {
+                TEventUI e{UiEvent::ButtonUp, target, pt, wParam, lParam};
+                target->DoEvent(e);
+            }
+            return false;
+        }
+        case WM_CAPTURECHANGED:
+            if (reinterpret_cast<HWND>(lParam) != hwnd_) captured_ = nullptr;
+            return false;
+        case WM_KEYDOWN:
+            if (focus_ && wParam == VK_SPACE) {
+                TEventUI e{UiEvent::KeyDown, focus_, {}, wParam, lParam};
+                focus_->DoEvent(e);
+                result = 0;
+                return true;
+            }
+            return false;
+        case WM_SETCURSOR:
+            if (LOWORD(lParam) == HTCLIENT) {
+                POINT cursor{};
+                ::GetCursorPos(&cursor);
+                ::ScreenToClient(hwnd_, &cursor);
+                CControlUI* under = FindControl(cursor);
+                const bool text = under && wcscmp(under->GetClass(), L"EditUI") == 0 && under->IsEnabled();
+                ::SetCursor(::LoadCursorW(nullptr, text ? IDC_IBEAM : IDC_ARROW));
+                result = TRUE;
+                return true;
+            }
+            return false;
+        case WM_COMMAND:
+            if (HIWORD(wParam) == EN_CHANGE && lParam) {
+                if (auto* edit = static_cast<CEditUI*>(::GetPropW(reinterpret_cast<HWND>(lParam), kEditProp))) {
+                    edit->OnNativeChange();
+                    result = 0;
+                    return true;
+                }
+            }
+            return false;
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC:
+            if (auto* edit = static_cast<CEditUI*>(::GetPropW(reinterpret_cast<HWND>(lParam), kEditProp))) {
+                result = reinterpret_cast<LRESULT>(edit->OnNativeColor(reinterpret_cast<HDC>(wParam)));
+                return true;
+            }
+            return false;
+        default:
+            return false;
+    }
+}

@@ -1,0 +1,125 @@
+#pragma once
+// Per-window engine of the skinned controls: owns the control tree, the
+// window's markup settings, fonts and decoded images; lays out and paints
+// the tree, turns window messages into control events and notifications,
+// and runs the controls' timers. Main thread only.
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Ui/UiDefs.h"
+
+namespace Gdiplus {
+class Bitmap;
+}
+class CControlUI;
+
+class CPaintManagerUI {
+public:
+    CPaintManagerUI();
+    ~CPaintManagerUI();
+    CPaintManagerUI(const CPaintManagerUI&) = delete;
+    CPaintManagerUI& operator=(const CPaintManagerUI&) = delete;
+
+    void Init(HWND hwnd);
+    HWND GetPaintWindow() const { return hwnd_; }
+    // Takes ownership of the tree and attaches every control to this manager.
+    bool AttachDialog(CControlUI* root);
+    CControlUI* GetRoot() const { return root_.get(); }
+
+    // Window settings from the markup.
+    SIZE initSize{};
+    SIZE minInfo{};
+    SIZE maxInfo{};
+    RECT caption{};
+    RECT sizeBox{};
+    SIZE sizeGrip{};
+    SIZE roundCorner{};
+    bool bkTrans = false;
+    bool shadow = false;
+    bool selfShadow = false;
+    std::wstring shadowImage;
+    RECT shadowBorder{};
+    uint32_t defaultTextColor = 0xFF000000;
+    uint32_t defaultDisabledColor = 0xFFA7A6AA;
+
+    // Fonts are numbered in the order added; -1 or an unknown number is the default font.
+    int AddFont(const std::wstring& face, int size, bool bold, bool underline, bool italic);
+    void SetDefaultFont(int index) { defaultFont_ = index; }
+    HFONT GetFont(int index) const;
+    int GetFontHeight(int index) const;
+    size_t GetFontCount() const { return fonts_.size(); }
+
+    // The decoded image of a package file, once per name; null when it
+    // cannot be loaded (the failure is remembered too).
+    Gdiplus::Bitmap* GetImage(const std::wstring& name);
+    // The same for an image in the program's resources (type "PNG" when
+    // none is given).
+    Gdiplus::Bitmap* GetResourceImage(const std::wstring& name, const std::wstring& type);
+
+    void AddNotifier(INotifyUI* notifier);
+    void RemoveNotifier(INotifyUI* notifier);
+    void SendNotify(CControlUI* sender, const wchar_t* type, WPARAM wParam = 0, LPARAM lParam = 0);
+
+    CControlUI* FindControl(const std::wstring& name) const;
+    CControlUI* FindControl(POINT pt) const;
+    CControlUI* GetFocus() const { return focus_; }
+    void SetFocus(CControlUI* control);
+    // Forgets a control that is being removed (hot, pressed, focus, timers).
+    void ReleaseControl(CControlUI* control);
+
+    bool SetTimer(CControlUI* control, UINT id, UINT elapseMs);
+    bool KillTimer(CControlUI* control, UINT id);
+
+    void AddOptionGroup(const std::wstring& group, CControlUI* option);
+    const std::vector<CControlUI*>* GetOptionGroup(const std::wstring& group) const;
+
+    void NeedUpdate();
+    void Invalidate(const RECT& rc);
+    // Lays the tree out over the client area when something changed.
+    void LayoutIfNeeded();
+    // Lays out if needed and paints the tree into hdc (client co-ordinates).
+    void Paint(HDC hdc, const RECT& rcPaint);
+
+    // Handles the messages the controls need; true when it answered one.
+    bool MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+
+private:
+    struct FontInfo {
+        HFONT font = nullptr;
+        int height = 0;
+    };
+    struct TimerInfo {
+        CControlUI* control = nullptr;
+        UINT id = 0;
+        UINT_PTR windowId = 0;
+    };
+    static constexpr UINT_PTR kFirstTimerId = 0x4B560000;  // clear of the controllers' own ids
+
+    void SetHot(CControlUI* control, POINT pt);
+    void UpdateToolTip(CControlUI* control);
+    void PaintWindow();
+
+    HWND hwnd_ = nullptr;
+    std::unique_ptr<CControlUI> root_;
+    std::vector<FontInfo> fonts_;
+    int defaultFont_ = -1;
+    HFONT systemFont_ = nullptr;
+    std::map<std::wstring, std::unique_ptr<Gdiplus::Bitmap>> images_;
+    std::vector<INotifyUI*> notifiers_;
+    CControlUI* hot_ = nullptr;
+    CControlUI* captured_ = nullptr;
+    CControlUI* focus_ = nullptr;
+    std::vector<TimerInfo> timers_;
+    UINT_PTR nextTimerId_ = kFirstTimerId;
+    std::map<std::wstring, std::vector<CControlUI*>> optionGroups_;
+    bool needUpdate_ = true;
+    bool firstPaintDone_ = false;
+    bool mouseTracking_ = false;
+    HWND toolTip_ = nullptr;
+    CControlUI* toolTipOwner_ = nullptr;
+};

@@ -1,0 +1,43 @@
+#include "Ui/ProgressUI.h"
+
+#include "Runtime/TextUtils.h"
+#include "Ui/MarkupValues.h"
+
+void CProgressUI::SetMinValue(int v) {
+    min_ = v;
+    Invalidate();
+}
+
+void CProgressUI::SetMaxValue(int v) {
+    max_ = v;
+    Invalidate();
+}
+
+void CProgressUI::SetValue(int v) {
+    if (v < min_ || v > max_ || v == value_) return;
+    value_ = v;
+    Invalidate();
+}
+
+void CProgressUI::SetAttribute(const std::wstring& name, const std::wstring& value) {
+    int n = 0;
+    if (name == L"foreimage") foreImage_ = value;
+    else if (name == L"min") { if (markup::ParseInt(value, n)) min_ = n; }
+    else if (name == L"max") { if (markup::ParseInt(value, n)) max_ = n; }
+    else if (name == L"value") { if (markup::ParseInt(value, n)) value_ = n; }
+    else if (name == L"hor") horizontal_ = markup::ParseBool(value);
+    else CLabelUI::SetAttribute(name, value);
+}
+
+void CProgressUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
+    if (foreImage_.empty() || max_ <= min_) return;
+    const int w = rcItem_.right - rcItem_.left, h = rcItem_.bottom - rcItem_.top;
+    const long long span = max_ - min_, done = value_ - min_;
+    std::wstring modify;
+    if (horizontal_) {
+        modify = FormatString(L"dest='0,0,%d,%d'", static_cast<int>(w * done / span), h);
+    } else {
+        modify = FormatString(L"dest='0,%d,%d,%d'", static_cast<int>(h - h * done / span), w, h);
+    }
+    if (!DrawImage(hdc, foreImage_, rcPaint, modify)) foreImage_.clear();
+}

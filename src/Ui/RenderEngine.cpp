@@ -1,0 +1,255 @@
+#include "Ui/RenderEngine.h"
+
+// GDI+ headers expect min/max and the COM declarations of windows.h.
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <objidl.h>
+#include <gdiplus.h>
+#include <shlwapi.h>
+
+#include "Runtime/Handles.h"
+#include "Ui/UiLog.h"
+
+namespace {
+constexpr wchar_t kLogFile[] = L".\\Ui\\RenderEngine";
+
+Gdiplus::Color ToColor(uint32_t argb) {
+    return Gdiplus::Color(static_cast<BYTE>(argb >> 24), static_cast<BYTE>(argb >> 16), static_cast<BYTE>(argb >> 8),
+                          static_cast<BYTE>(argb));
+}
+
+int Width(const RECT& rc) { return rc.right - rc.left; }
+int Height(const RECT& rc) { return rc.bottom - rc.top; }
+
+// Draws src of the image into dest, repeating it instead of stretching along
+// the tiled directions.
+void DrawPart(Gdiplus::Graphics& g, Gdiplus::Bitmap* image, const RECT& dest, const RECT& src,
+              Gdiplus::ImageAttributes* attr, bool xtiled, bool ytiled) {
+    const int dw = Width(dest), dh = Height(dest), sw = Width(src), sh = Height(src);
+    if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
+    if (!xtiled && !ytiled) {
+        const bool whole = src.left == 0 && src.top == 0 && sw == static_cast<int>(image->GetWidth()) &&
+                           sh == static_cast<int>(image->GetHeight());
+        if (!whole && (sw != dw || sh != dh)) {
+            // Scaling samples neighbouring pixels; a private copy of the part
+            // keeps pixels from outside it from bleeding in at the edges.
+            std::unique_ptr<Gdiplus::Bitmap> part(image->Clone(src.left, src.top, sw, sh, PixelFormat32bppPARGB));
+            if (part && part->GetLastStatus() == Gdiplus::Ok) {
+                g.DrawImage(part.get(), Gdiplus::Rect(dest.left, dest.top, dw, dh), 0, 0, sw, sh, Gdiplus::UnitPixel,
+                            attr);
+                return;
+            }
+        }
+        g.DrawImage(image, Gdiplus::Rect(dest.left, dest.top, dw, dh), src.left, src.top, sw, sh, Gdiplus::UnitPixel,
+                    attr);
+        return;
+    }
+    const int stepX = xtiled ? sw : dw;
+    const int stepY = ytiled ? sh : dh;
+    for (int y = dest.top; y < dest.bottom; y += stepY) {
+        const int h = std::min(stepY, static_cast<int>(dest.bottom - y));
+        const int srcH = ytiled ? h : sh;
+        for (int x = dest.left; x < dest.right; x += stepX) {
+            const int w = std::min(stepX, static_cast<int>(dest.right - x));
+            const int srcW = xtiled ? w : sw;
+            g.DrawImage(image, Gdiplus::Rect(x, y, w, h), src.left, src.top, srcW, srcH, Gdiplus::UnitPixel, attr);
+        }
+    }
+}
+
+}  // namespace
+
+bool CRenderEngine::EnsureGdiplus() {
+    static bool started = [] {
+        Gdiplus::GdiplusStartupInput input;
+        ULONG_PTR token = 0;
+        const bool ok = Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
+        if (!ok) KV_UI_LOG(Error, kLogFile, L"CRenderEngine::EnsureGdiplus GDI+ did not start");
+        return ok;
+    }();
+    return started;
+}
+
+std::unique_ptr<Gdiplus::Bitmap> CRenderEngine::DecodeImage(const std::vector<uint8_t>& bytes) {
+    if (bytes.empty() || bytes.size() > 0x7FFFFFFF || !EnsureGdiplus()) return nullptr;
+    IStream* stream = ::SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size()));
+    if (stream == nullptr) return nullptr;
+    std::unique_ptr<Gdiplus::Bitmap> decoded(Gdiplus::Bitmap::FromStream(stream));
+    std::unique_ptr<Gdiplus::Bitmap> copy;
+    if (decoded && decoded->GetLastStatus() == Gdiplus::Ok && decoded->GetWidth() > 0 && decoded->GetHeight() > 0) {
+        // A private premultiplied copy: independent of the stream, and the
+        // fastest format for repeated drawing.
+        const int w = static_cast<int>(decoded->GetWidth()), h = static_cast<int>(decoded->GetHeight());
+        copy = std::make_unique<Gdiplus::Bitmap>(w, h, PixelFormat32bppPARGB);
+        Gdiplus::Graphics g(copy.get());
+        g.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
+        g.DrawImage(decoded.get(), Gdiplus::Rect(0, 0, w, h), 0, 0, w, h, Gdiplus::UnitPixel);
+    }
+    decoded.reset();
+    stream->Release();
+    return copy;
+}
+
+RECT CRenderEngine::ImageTarget(const RECT& rcItem, SIZE imageSize, const ImageDrawSettings& s, RECT& source) {
+    RECT dest = rcItem;
+    if (s.hasDest) {
+        dest = {rcItem.left + s.dest.left, rcItem.top + s.dest.top, rcItem.left + s.dest.right,
+                rcItem.top + s.dest.bottom};
+    }
+    if (s.hasRdest) {
+        dest = {rcItem.right + s.rdest.left, rcItem.bottom + s.rdest.top, rcItem.right + s.rdest.right,
+                rcItem.bottom + s.rdest.bottom};
+    }
+    if (s.hasDest || s.hasRdest) {
+        dest.right = std::min(dest.right, rcItem.right);
+        dest.bottom = std::min(dest.bottom, rcItem.bottom);
+    }
+    source = s.source;
+    if (source.left == 0 && source.top == 0 && source.right == 0 && source.bottom == 0) {
+        source = {0, 0, imageSize.cx, imageSize.cy};
+    }
+    source.right = std::min(source.right, imageSize.cx);
+    source.bottom = std::min(source.bottom, imageSize.cy);
+
+    if (!s.stretch) {
+        const int sw = Width(source), sh = Height(source), dw = Width(dest), dh = Height(dest);
+        if (s.center) {
+            if (sw < dw && sh < dh) {
+                dest.left += (dw - sw) / 2;
+                dest.top += (dh - sh) / 2;
+                dest.right = dest.left + sw;
+                dest.bottom = dest.top + sh;
+            }
+        } else if (sw > 0 && sh > 0 && dw > 0 && dh > 0) {
+            // Largest size with the image's proportions that fits the target.
+            if (static_cast<long long>(sw) * dh > static_cast<long long>(sh) * dw) {
+                const int h = static_cast<int>(static_cast<long long>(sh) * dw / sw);
+                dest.top += (dh - h) / 2;
+                dest.bottom = dest.top + h;
+            } else {
+                const int w = static_cast<int>(static_cast<long long>(sw) * dh / sh);
+                dest.left += (dw - w) / 2;
+                dest.right = dest.left + w;
+            }
+        }
+    }
+    return dest;
+}
+
+bool CRenderEngine::DrawImage(HDC hdc, Gdiplus::Bitmap* image, const RECT& rcItem, const RECT& rcPaint,
+                              const ImageDrawSettings& s) {
+    if (image == nullptr) return false;
+    const SIZE size{static_cast<LONG>(image->GetWidth()), static_cast<LONG>(image->GetHeight())};
+    RECT src{};
+    const RECT dest = ImageTarget(rcItem, size, s, src);
+    RECT visible{}, clip{};
+    if (!::IntersectRect(&visible, &dest, &rcItem) || !::IntersectRect(&clip, &visible, &rcPaint)) return false;
+    if (Width(src) <= 0 || Height(src) <= 0) return false;
+
+    Gdiplus::Graphics g(hdc);
+    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    g.SetInterpolationMode(Gdiplus::InterpolationModeBilinear);
+    g.SetClip(Gdiplus::Rect(clip.left, clip.top, Width(clip), Height(clip)));
+    if (s.roundCorner.cx > 0 && s.roundCorner.cy > 0) {
+        const int rx = s.roundCorner.cx * 2, ry = s.roundCorner.cy * 2;
+        Gdiplus::GraphicsPath path;
+        path.AddArc(dest.left, dest.top, rx, ry, 180, 90);
+        path.AddArc(dest.right - rx, dest.top, rx, ry, 270, 90);
+        path.AddArc(dest.right - rx, dest.bottom - ry, rx, ry, 0, 90);
+        path.AddArc(dest.left, dest.bottom - ry, rx, ry, 90, 90);
+        path.CloseFigure();
+        g.SetClip(&path, Gdiplus::CombineModeIntersect);
+    }
+
+    Gdiplus::ImageAttributes attr;
+    attr.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
+    if (s.fade < 255) {
+        Gdiplus::ColorMatrix m = {{{1, 0, 0, 0, 0},
+                                   {0, 1, 0, 0, 0},
+                                   {0, 0, 1, 0, 0},
+                                   {0, 0, 0, s.fade / 255.0f, 0},
+                                   {0, 0, 0, 0, 1}}};
+        attr.SetColorMatrix(&m);
+    }
+    if (s.hasMask) attr.SetColorKey(ToColor(s.mask), ToColor(s.mask));
+
+    // Nine-part borders, from "corner" or derived from "centerrect".
+    RECT corner = s.corner;
+    if (s.hasCenterRect) {
+        corner = {s.centerRect.left, s.centerRect.top, Width(src) - s.centerRect.right,
+                  Height(src) - s.centerRect.bottom};
+    }
+    const int sw = Width(src), sh = Height(src), dw = Width(dest), dh = Height(dest);
+    corner.left = std::clamp<LONG>(corner.left, 0, sw);
+    corner.right = std::clamp<LONG>(corner.right, 0, sw - corner.left);
+    corner.top = std::clamp<LONG>(corner.top, 0, sh);
+    corner.bottom = std::clamp<LONG>(corner.bottom, 0, sh - corner.top);
+    // A target smaller than the borders shrinks them proportionally.
+    if (corner.left + corner.right > dw && corner.left + corner.right > 0) {
+        const int l = static_cast<int>(static_cast<long long>(corner.left) * dw / (corner.left + corner.right));
+        corner.right = dw - l;
+        corner.left = l;
+    }
+    if (corner.top + corner.bottom > dh && corner.top + corner.bottom > 0) {
+        const int t = static_cast<int>(static_cast<long long>(corner.top) * dh / (corner.top + corner.bottom));
+        corner.bottom = dh - t;
+        corner.top = t;
+    }
+    const bool nine = corner.left || corner.top || corner.right || corner.bottom;
+    if (!nine) {
+        DrawPart(g, image, dest, src, &attr, s.xtiled, s.ytiled);
+        return true;
+    }
+    const LONG dx[4] = {dest.left, dest.left + corner.left, dest.right - corner.right, dest.right};
+    const LONG dy[4] = {dest.top, dest.top + corner.top, dest.bottom - corner.bottom, dest.bottom};
+    const LONG sx[4] = {src.left, src.left + corner.left, src.right - corner.right, src.right};
+    const LONG sy[4] = {src.top, src.top + corner.top, src.bottom - corner.bottom, src.bottom};
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 3; ++col) {
+            const bool middle = row == 1 && col == 1;
+            if (middle && s.hole) continue;
+            const RECT d{dx[col], dy[row], dx[col + 1], dy[row + 1]};
+            const RECT sr{sx[col], sy[row], sx[col + 1], sy[row + 1]};
+            DrawPart(g, image, d, sr, &attr, middle && s.xtiled, middle && s.ytiled);
+        }
+    }
+    return true;
+}
+
+void CRenderEngine::FillColor(HDC hdc, const RECT& rc, uint32_t argb) {
+    if ((argb >> 24) == 0 || Width(rc) <= 0 || Height(rc) <= 0) return;
+    if ((argb >> 24) == 0xFF) {
+        kv::UniqueGdiObject brush(::CreateSolidBrush(RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF)));
+        ::FillRect(hdc, &rc, static_cast<HBRUSH>(brush.get()));
+        return;
+    }
+    if (!EnsureGdiplus()) return;
+    Gdiplus::Graphics g(hdc);
+    Gdiplus::SolidBrush brush(ToColor(argb));
+    g.FillRectangle(&brush, rc.left, rc.top, Width(rc), Height(rc));
+}
+
+void CRenderEngine::DrawBorder(HDC hdc, const RECT& rc, uint32_t argb, int size) {
+    if ((argb >> 24) == 0 || size <= 0) return;
+    const RECT edges[4] = {{rc.left, rc.top, rc.right, rc.top + size},
+                           {rc.left, rc.bottom - size, rc.right, rc.bottom},
+                           {rc.left, rc.top + size, rc.left + size, rc.bottom - size},
+                           {rc.right - size, rc.top + size, rc.right, rc.bottom - size}};
+    for (const RECT& e : edges) FillColor(hdc, e, argb);
+}
+
+void CRenderEngine::DrawText(HDC hdc, const RECT& rc, const std::wstring& text, uint32_t argb, HFONT font,
+                             UINT style) {
+    if (text.empty() || Width(rc) <= 0 || Height(rc) <= 0) return;
+    RECT box = rc;
+    const int oldMode = ::SetBkMode(hdc, TRANSPARENT);
+    const COLORREF oldColor = ::SetTextColor(hdc, RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF));
+    HGDIOBJ oldFont = font ? ::SelectObject(hdc, font) : nullptr;
+    ::DrawTextW(hdc, text.c_str(), static_cast<int>(text.size()), &box, style | DT_SINGLELINE | DT_NOPREFIX);
+    if (oldFont) ::SelectObject(hdc, oldFont);
+    ::SetTextColor(hdc, oldColor);
+    ::SetBkMode(hdc, oldMode);
+}

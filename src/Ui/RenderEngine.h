@@ -1,0 +1,37 @@
+#pragma once
+// Drawing primitives of the skinned controls: PNG decoding and image drawing
+// with GDI+ (source/dest rectangles, nine-part scaling, tiling, fade, mask,
+// rounded clip), colour fills, borders and single-line GDI text.
+// Main thread only.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Ui/ImageDescription.h"
+
+namespace Gdiplus {
+class Bitmap;
+}
+
+class CRenderEngine {
+public:
+    // Starts GDI+ once per process; false when it is unavailable.
+    static bool EnsureGdiplus();
+    // Decodes PNG (or any GDI+ format) bytes into a premultiplied 32-bit
+    // bitmap; null when the bytes are not an image.
+    static std::unique_ptr<Gdiplus::Bitmap> DecodeImage(const std::vector<uint8_t>& bytes);
+
+    // Draws `image` for a control at `rcItem` with the given settings,
+    // limited to `rcPaint`. Returns false when nothing needed drawing.
+    static bool DrawImage(HDC hdc, Gdiplus::Bitmap* image, const RECT& rcItem, const RECT& rcPaint,
+                          const ImageDrawSettings& settings);
+    // The target rectangle that DrawImage would use (exposed for tests).
+    static RECT ImageTarget(const RECT& rcItem, SIZE imageSize, const ImageDrawSettings& settings, RECT& source);
+
+    static void FillColor(HDC hdc, const RECT& rc, uint32_t argb);
+    static void DrawBorder(HDC hdc, const RECT& rc, uint32_t argb, int size);
+    static void DrawText(HDC hdc, const RECT& rc, const std::wstring& text, uint32_t argb, HFONT font, UINT style);
+};

@@ -1,0 +1,237 @@
+#include "Ui/WndShadow.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "Runtime/Handles.h"
+#include "Ui/UiLog.h"
+
+namespace {
+constexpr wchar_t kClassName[] = L"KvShadowWnd";
+constexpr wchar_t kLogFile[] = L".\\Ui\\WndShadow";
+constexpr UINT_PTR kFirstUpdateTimer = 1;
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kTopFactor = 0.2;
+constexpr double kSideFactor = 0.46;
+}  // namespace
+
+bool CWndShadow::s_available = false;
+
+std::map<HWND, CWndShadow*>& CWndShadow::Map() {
+    static std::map<HWND, CWndShadow*> map;
+    return map;
+}
+
+bool CWndShadow::Initialize(HINSTANCE instance) {
+    if (s_available) return true;
+    HMODULE user = ::GetModuleHandleW(L"user32.dll");
+    if (user == nullptr || ::GetProcAddress(user, "UpdateLayeredWindow") == nullptr) return false;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = instance;
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = kClassName;
+    s_available = ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    if (!s_available) KV_UI_LOG(Error, kLogFile, L"CWndShadow::Initialize class not registered (%u)", ::GetLastError());
+    return s_available;
+}
+
+int CWndShadow::BaseAlpha(int size, int ring) {
+    if (ring < 0 || ring >= size) return 0;
+    const double n = ring + 1;
+    return static_cast<int>(std::sin(std::pow(n, 2.5) * 0.4712388981 / std::pow(size, 2.4)) * 255);
+}
+
+// Each side is a band `size` pixels deep whose rings darken towards the
+// parent; the bands run the full length of the image, so at a corner two
+// bands meet and the stronger wins. Near both ends of a band the alpha
+// tapers off, which rounds the corners softly.
+int CWndShadow::PixelAlpha(int size, int w, int h, int x, int y) {
+    const int W = w + 2 * size, H = h + 2 * size;
+    if (x < 0 || y < 0 || x >= W || y >= H) return 0;
+    const double taperScale = kPi / 2 / std::pow(size, 1.4);
+    auto side = [&](int ring, double factor, int d, int taperLength) {
+        int a = static_cast<int>(BaseAlpha(size, ring) * factor);
+        if (d < taperLength) a = static_cast<int>(a * std::sin(d * taperScale));
+        return a < 0 ? 0 : a;
+    };
+    int alpha = 0;
+    const int alongX = std::min(x, W - 1 - x), alongY = std::min(y, H - 1 - y);
+    if (y < size) alpha = std::max(alpha, side(y, kTopFactor, alongX, 2 * size));
+    if (y >= size + h) alpha = std::max(alpha, side(H - 1 - y, kSideFactor, alongX, 3 * size));
+    if (x < size) alpha = std::max(alpha, side(x, kSideFactor, alongY, 3 * size));
+    if (x >= size + w) alpha = std::max(alpha, side(W - 1 - x, kSideFactor, alongY, 3 * size));
+    return alpha;
+}
+
+bool CWndShadow::Create(HWND parent) {
+    if (!s_available || parent == nullptr || Map().count(parent)) return false;
+    hwnd_ = ::CreateWindowExW(WS_EX_LAYERED | WS_EX_TRANSPARENT, kClassName, kClassName, WS_POPUPWINDOW,
+                              CW_USEDEFAULT, 0, 0, 0, parent, nullptr,
+                              reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
+    if (hwnd_ == nullptr) {
+        KV_UI_LOG(Error, kLogFile, L"CWndShadow::Create no shadow window (%u)", ::GetLastError());
+        return false;
+    }
+    status_ = kEnabled;
+    ApplyShowRule(parent);
+    ::SetTimer(hwnd_, kFirstUpdateTimer, 1000, &CWndShadow::OnFirstTimer);
+    ::ShowWindow(hwnd_, SW_HIDE);
+    Map()[parent] = this;
+    parentProc_ = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(parent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWndShadow::ParentProc)));
+    return true;
+}
+
+// One second after creation the shadow is drawn once more, when the parent
+// has settled its size and position.
+void CALLBACK CWndShadow::OnFirstTimer(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(hwnd, id);
+    for (auto& entry : Map()) {
+        if (entry.second->hwnd_ != hwnd) continue;
+        entry.second->updatePending_ = true;
+        if (entry.second->status_ & kShown) entry.second->Update(entry.first);
+        break;
+    }
+}
+
+void CWndShadow::ApplyShowRule(HWND parent) {
+    status_ &= kEnabled;
+    if ((status_ & kEnabled) && ::IsWindowVisible(parent)) {
+        status_ |= kParentVisible;
+        if (!::IsZoomed(parent) && !::IsIconic(parent)) status_ |= kShown;
+    }
+    if (status_ & kShown) {
+        Show(true);
+        Update(parent);
+    } else {
+        Show(false);
+    }
+}
+
+void CWndShadow::Show(bool show) {
+    if (hwnd_) ::ShowWindow(hwnd_, show ? SW_SHOWNOACTIVATE : SW_HIDE);
+}
+
+void CWndShadow::Update(HWND parent) {
+    RECT rc{};
+    ::GetWindowRect(parent, &rc);
+    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0 || hwnd_ == nullptr) return;
+    const int W = w + 2 * size_, H = h + 2 * size_;
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+    bmi.bmiHeader.biWidth = W;
+    bmi.bmiHeader.biHeight = -H;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    kv::UniqueMemoryDc mem(::CreateCompatibleDC(nullptr));
+    kv::UniqueGdiObject dib(::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!mem || !dib || bits == nullptr) return;
+    auto* px = static_cast<uint32_t*>(bits);
+    const uint32_t r = GetRValue(color_), g = GetGValue(color_), b = GetBValue(color_);
+    for (int y = 0; y < H; ++y) {
+        for (int x = 0; x < W; ++x) {
+            const uint32_t a = static_cast<uint32_t>(PixelAlpha(size_, w, h, x, y));
+            px[static_cast<size_t>(y) * W + x] = (a << 24) | ((r * a / 255) << 16) | ((g * a / 255) << 8) | (b * a / 255);
+        }
+    }
+    HGDIOBJ old = ::SelectObject(mem.get(), dib.get());
+    POINT dst{rc.left - size_ + xOffset_, rc.top - size_ + yOffset_};
+    SIZE sz{W, H};
+    POINT src{0, 0};
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    ::MoveWindow(hwnd_, dst.x, dst.y, W, H, FALSE);
+    ::UpdateLayeredWindow(hwnd_, nullptr, &dst, &sz, mem.get(), &src, 0, &blend, ULW_ALPHA);
+    ::SelectObject(mem.get(), old);
+}
+
+LRESULT CALLBACK CWndShadow::ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto it = Map().find(hwnd);
+    if (it == Map().end()) return ::DefWindowProcW(hwnd, msg, wp, lp);
+    CWndShadow* s = it->second;
+    const WNDPROC next = s->parentProc_;
+    switch (msg) {
+        case WM_MOVE:
+            if (s->status_ & kShown) {
+                const LRESULT r = ::CallWindowProcW(next, hwnd, msg, wp, lp);
+                RECT rc{};
+                ::GetWindowRect(hwnd, &rc);
+                ::SetWindowPos(s->hwnd_, nullptr, rc.left - s->size_ + s->xOffset_, rc.top - s->size_ + s->yOffset_, 0,
+                               0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOZORDER);
+                return r;
+            }
+            break;
+        case WM_SIZE:
+            if (s->status_ & kEnabled) {
+                if (wp == SIZE_MINIMIZED || wp == SIZE_MAXIMIZED) {
+                    s->Show(false);
+                    s->status_ &= ~kShown;
+                } else if (::IsWindowVisible(hwnd)) {
+                    s->status_ |= kParentVisible;
+                    const WORD cw = LOWORD(lp), ch = HIWORD(lp);
+                    if (!(s->status_ & kShown)) {
+                        const LRESULT r = ::CallWindowProcW(next, hwnd, msg, wp, lp);
+                        s->status_ |= kShown;
+                        s->Update(hwnd);
+                        s->Show(true);
+                        s->updatePending_ = true;
+                        s->lastWidth_ = cw;
+                        s->lastHeight_ = ch;
+                        return r;
+                    }
+                    // Growing waits for the parent's next paint, so the
+                    // shadow never shows around an area not yet painted.
+                    if (cw > s->lastWidth_ || ch > s->lastHeight_) s->updatePending_ = true;
+                    else s->Update(hwnd);
+                    s->lastWidth_ = cw;
+                    s->lastHeight_ = ch;
+                }
+            }
+            break;
+        case WM_PAINT: {
+            const LRESULT r = ::CallWindowProcW(next, hwnd, msg, wp, lp);
+            if (s->updatePending_) {
+                s->ApplyShowRule(hwnd);
+                s->updatePending_ = false;
+            }
+            return r;
+        }
+        case WM_SHOWWINDOW:
+            if (s->status_ & kEnabled) {
+                const LRESULT r = ::CallWindowProcW(next, hwnd, msg, wp, lp);
+                if (wp) {
+                    s->status_ |= kShown | kParentVisible;
+                    s->updatePending_ = true;
+                    s->ApplyShowRule(hwnd);
+                } else {
+                    s->Show(false);
+                    s->status_ &= ~(kShown | kParentVisible);
+                }
+                return r;
+            }
+            break;
+        case WM_EXITSIZEMOVE:
+            if (s->status_ & kShown) s->Update(hwnd);
+            break;
+        case WM_DESTROY:
+            if (s->hwnd_) {
+                ::DestroyWindow(s->hwnd_);
+                s->hwnd_ = nullptr;
+            }
+            break;
+        case WM_NCDESTROY: {
+            ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(next));
+            Map().erase(it);
+            delete s;
+            return ::CallWindowProcW(next, hwnd, msg, wp, lp);
+        }
+        default:
+            break;
+    }
+    return ::CallWindowProcW(next, hwnd, msg, wp, lp);
+}

@@ -1,0 +1,61 @@
+#pragma once
+// Soft drop shadow of a borderless window: a layered, click-through window
+// "KvShadowWnd" owned by the parent, kept around it by a shared replacement
+// of the parent's window procedure. Lives until the parent's final destroy
+// message, which deletes it. Main thread only.
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+
+class CWndShadow {
+public:
+    static constexpr int kDefaultSize = 14;
+    static constexpr COLORREF kDefaultColor = RGB(80, 80, 80);
+
+    CWndShadow() = default;
+    virtual ~CWndShadow() = default;
+    CWndShadow(const CWndShadow&) = delete;
+    CWndShadow& operator=(const CWndShadow&) = delete;
+
+    // Once per process: registers the window class when the system has
+    // layered windows; without them no shadow is ever created.
+    static bool Initialize(HINSTANCE instance);
+    static bool IsAvailable() { return s_available; }
+    // Creates and attaches the shadow window; on success the object belongs
+    // to the parent window and is deleted with it, on failure (false) it
+    // stays the caller's.
+    bool Create(HWND parent);
+
+    HWND GetHWND() const { return hwnd_; }
+    bool IsShown() const { return (status_ & kShown) != 0; }
+    // The alpha of ring j (0 = outermost) before side factors and tapers.
+    static int BaseAlpha(int size, int ring);
+    // The shadow alpha of pixel (x, y) of a shadow image for a parent of
+    // width w and height h (the parent sits at (size, size)).
+    static int PixelAlpha(int size, int w, int h, int x, int y);
+
+private:
+    enum Status : uint8_t { kEnabled = 1, kShown = 2, kParentVisible = 4 };
+
+    static void CALLBACK OnFirstTimer(HWND hwnd, UINT msg, UINT_PTR id, DWORD time);
+    static LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    static std::map<HWND, CWndShadow*>& Map();
+    void ApplyShowRule(HWND parent);
+    void Update(HWND parent);
+    void Show(bool show);
+
+    HWND hwnd_ = nullptr;
+    int size_ = kDefaultSize;
+    int xOffset_ = 0;
+    int yOffset_ = 0;
+    WORD lastWidth_ = 0;
+    WORD lastHeight_ = 0;
+    COLORREF color_ = kDefaultColor;
+    bool updatePending_ = false;
+    uint8_t status_ = 0;
+    int positionMode_ = 0;
+    WNDPROC parentProc_ = nullptr;
+
+    static bool s_available;
+};

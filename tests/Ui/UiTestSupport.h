@@ -1,0 +1,47 @@
+#pragma once
+// Helpers of the UI tests: in-memory zip archives, generated PNG images, a
+// temporary skin package and a capture of the file logger's lines.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Writes a zip archive of stored (uncompressed) entries.
+using ZipEntries = std::vector<std::pair<std::string, std::string>>;
+std::vector<uint8_t> BuildStoredZip(const ZipEntries& entries);
+
+// A w x h PNG of one colour (AARRGGBB).
+std::string MakeSolidPng(int w, int h, uint32_t argb);
+// A 20 x 20 PNG of four 10 x 10 quadrants: red, green / blue, white.
+std::string MakeQuadrantPng();
+// A 9 x 9 PNG with a 3-pixel red border around a blue middle.
+std::string MakeFramePng();
+
+// Replaces the skin package for the test's lifetime; afterwards the
+// program's own package is loaded again on next use.
+class ScopedSkinPackage {
+public:
+    explicit ScopedSkinPackage(const ZipEntries& entries);
+    ~ScopedSkinPackage();
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
+};
+
+// Sends the file logger to a temporary file while alive.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    std::wstring Text();
+
+private:
+    std::wstring path_;
+    FILE* file_ = nullptr;
+};
+
+// The colour (0xRRGGBB) of pixel (x, y) of a top-down 32-bit DIB.
+uint32_t PixelAt(const std::vector<uint32_t>& pixels, int width, int x, int y);

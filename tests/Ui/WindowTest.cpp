@@ -1,0 +1,312 @@
+#include <gtest/gtest.h>
+
+#include "Ui/EditUI.h"
+#include "Ui/OptionUI.h"
+#include "Ui/TabLayoutUI.h"
+#include "Ui/WindowImplBase.h"
+#include "Ui/WndShadow.h"
+#include "UiTestSupport.h"
+#include "support/MessagePump.h"
+
+namespace {
+
+class TestWindow : public WindowImplBase {
+public:
+    explicit TestWindow(std::wstring skin) : skin_(std::move(skin)) {}
+    HWND CreatePopup() {
+        return Create(nullptr, L"ui test", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0);
+    }
+    int Count(const std::wstring& type, const std::wstring& sender) const {
+        int n = 0;
+        for (const auto& e : events) n += e.first == type && e.second == sender;
+        return n;
+    }
+    std::vector<std::pair<std::wstring, std::wstring>> events;
+    int closeMessages = 0;
+
+protected:
+    const wchar_t* GetWindowClassName() const override { return L"KvUiTestWindow"; }
+    std::wstring GetSkinFile() override { return skin_; }
+    void Notify(TNotifyUI& msg) override {
+        events.emplace_back(msg.sType, msg.pSender ? msg.pSender->GetName() : L"");
+        WindowImplBase::Notify(msg);
+    }
+    LRESULT HandleCustomMessage(UINT msg, WPARAM, LPARAM, bool& handled) override {
+        if (msg == WM_CLOSE) ++closeMessages;
+        handled = false;
+        return 0;
+    }
+
+private:
+    std::wstring skin_;
+};
+
+LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
+
+void Click(HWND hwnd, int x, int y) {
+    ::SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y));
+    ::SendMessageW(hwnd, WM_LBUTTONUP, 0, At(x, y));
+}
+
+HWND FindShadowOf(HWND parent) {
+    struct Search {
+        HWND parent;
+        HWND found;
+    } search{parent, nullptr};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND hwnd, LPARAM lp) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(lp);
+            wchar_t cls[64] = {};
+            ::GetClassNameW(hwnd, cls, 64);
+            if (wcscmp(cls, L"KvShadowWnd") == 0 && ::GetWindow(hwnd, GW_OWNER) == s->parent) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+class SkinnedWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { CWndShadow::Initialize(::GetModuleHandleW(nullptr)); }
+};
+
+}  // namespace
+
+TEST_F(SkinnedWindow, TakesItsSizeFromTheMarkupAndRoundsItsCorners) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    RECT rc{};
+    ::GetWindowRect(w, &rc);
+    EXPECT_EQ(rc.right - rc.left, 540);
+    EXPECT_EQ(rc.bottom - rc.top, 355);
+    HRGN rgn = ::CreateRectRgn(0, 0, 0, 0);
+    EXPECT_NE(::GetWindowRgn(w, rgn), ERROR);
+    RECT box{};
+    ::GetRgnBox(rgn, &box);
+    EXPECT_EQ(box.right, 540);
+    ::DeleteObject(rgn);
+    EXPECT_EQ(::GetWindowLongPtrW(w, GWL_STYLE) & WS_CAPTION, 0);
+
+    MINMAXINFO info{};
+    ::SendMessageW(w, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    MONITORINFO mi{};
+    mi.cbSize = sizeof(mi);
+    ::GetMonitorInfoW(::MonitorFromWindow(w, MONITOR_DEFAULTTONEAREST), &mi);
+    EXPECT_EQ(info.ptMaxTrackSize.x, mi.rcWork.right - mi.rcWork.left);
+    EXPECT_EQ(info.ptMaxTrackSize.y, mi.rcWork.bottom - mi.rcWork.top);
+    EXPECT_EQ(info.ptMinTrackSize.x, 540);
+    EXPECT_EQ(info.ptMinTrackSize.y, 355);
+    ::DestroyWindow(w);
+}
+
+TEST_F(SkinnedWindow, HitTestDragsByLayoutsLabelsAndProgressButNotByInputs) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    EXPECT_EQ(w.HitTestClient({100, 50}), HTCAPTION);   // hero image layout
+    EXPECT_EQ(w.HitTestClient({300, 99}), HTCAPTION);
+    EXPECT_EQ(w.HitTestClient({300, 100}), HTCLIENT);   // below the caption
+    EXPECT_EQ(w.HitTestClient({495, 15}), HTCLIENT);    // btn_min
+    EXPECT_EQ(w.HitTestClient({525, 15}), HTCLIENT);    // btn_close
+    EXPECT_EQ(w.HitTestClient({470, 15}), HTCAPTION);   // beside them
+    ::DestroyWindow(w);
+
+    ScopedSkinPackage package(ZipEntries{{"hit.xml",
+                                "<Window size='300,200' caption='0,0,0,100'><VerticalLayout>"
+                                "<Label name='l' float='true' pos='0,0,0,0' width='100' height='20' text='x'/>"
+                                "<Progress name='p' float='true' pos='0,30,0,0' width='100' height='20'/>"
+                                "<Option name='o' float='true' pos='0,60,0,0' width='40' height='20'/>"
+                                "<Edit name='e' float='true' pos='50,60,0,0' width='40' height='20'/>"
+                                "<Button name='b' float='true' pos='150,0,0,0' width='40' height='40'/>"
+                                "</VerticalLayout></Window>"}});
+    ASSERT_TRUE(package.ok());
+    TestWindow h(L"hit.xml");
+    ASSERT_NE(h.CreatePopup(), nullptr);
+    EXPECT_EQ(h.HitTestClient({10, 10}), HTCAPTION);
+    EXPECT_EQ(h.HitTestClient({10, 40}), HTCAPTION);
+    EXPECT_EQ(h.HitTestClient({10, 70}), HTCLIENT);
+    EXPECT_EQ(h.HitTestClient({60, 70}), HTCLIENT);
+    EXPECT_EQ(h.HitTestClient({160, 10}), HTCLIENT);
+    EXPECT_EQ(h.HitTestClient({250, 10}), HTCAPTION);
+    EXPECT_EQ(h.HitTestClient({10, 150}), HTCLIENT);
+    ::DestroyWindow(h);
+}
+
+TEST_F(SkinnedWindow, OptionWithoutGroupTogglesAndReportsBothWays) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    auto* agree = w.FindControlAs<COptionUI>(L"opt_agree");
+    ASSERT_NE(agree, nullptr);
+    ASSERT_TRUE(agree->IsSelected());
+    Click(w, 41, 335);
+    EXPECT_FALSE(agree->IsSelected());
+    Click(w, 41, 335);
+    EXPECT_TRUE(agree->IsSelected());
+    EXPECT_EQ(w.Count(L"selectchanged", L"opt_agree"), 2);
+    EXPECT_EQ(w.Count(L"click", L"opt_agree"), 2);
+    // Released outside the control: no click.
+    ::SendMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, At(41, 335));
+    ::SendMessageW(w, WM_LBUTTONUP, 0, At(200, 200));
+    EXPECT_EQ(w.Count(L"click", L"opt_agree"), 2);
+    EXPECT_TRUE(agree->IsSelected());
+    ::DestroyWindow(w);
+}
+
+TEST_F(SkinnedWindow, FocusMovesBetweenControlsWithNotifications) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    Click(w, 269, 259);  // btn_install
+    EXPECT_EQ(w.Count(L"setfocus", L"btn_install"), 1);
+    EXPECT_EQ(w.Count(L"click", L"btn_install"), 1);
+    Click(w, 41, 335);  // opt_agree takes the focus over
+    EXPECT_EQ(w.Count(L"killfocus", L"btn_install"), 1);
+    EXPECT_EQ(w.Count(L"setfocus", L"opt_agree"), 1);
+    EXPECT_EQ(w.GetPaintManager().GetFocus(), w.FindControl(L"opt_agree"));
+    // Space activates the focused control like a click.
+    ::SendMessageW(w, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_EQ(w.Count(L"click", L"opt_agree"), 2);
+    ::DestroyWindow(w);
+}
+
+TEST_F(SkinnedWindow, OptionGroupSelectsOneAtATime) {
+    ScopedSkinPackage package(ZipEntries{{"group.xml",
+                                "<Window size='200,100'><HorizontalLayout>"
+                                "<Option name='a' group='g' selected='true'/><Option name='b' group='g'/>"
+                                "</HorizontalLayout></Window>"}});
+    TestWindow w(L"group.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    auto* a = w.FindControlAs<COptionUI>(L"a");
+    auto* b = w.FindControlAs<COptionUI>(L"b");
+    Click(w, 150, 50);
+    EXPECT_FALSE(a->IsSelected());
+    EXPECT_TRUE(b->IsSelected());
+    Click(w, 150, 50);  // a click always selects
+    EXPECT_TRUE(b->IsSelected());
+    EXPECT_EQ(w.Count(L"selectchanged", L"b"), 1);
+    EXPECT_EQ(w.Count(L"selectchanged", L"a"), 0);
+    ::DestroyWindow(w);
+}
+
+TEST_F(SkinnedWindow, EditReportsTextSetByCodeAndTypingInTheNativeBox) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    w.FindControlAs<CTabLayoutUI>(L"tb_main")->SelectItem(1);
+    auto* edit = w.FindControlAs<CEditUI>(L"edit_input");
+    ASSERT_NE(edit, nullptr);
+    edit->SetText(L"D:\\Korvel网络\\KorvelQixar");
+    edit->SetText(L"D:\\Korvel网络\\KorvelQixar");
+    EXPECT_EQ(w.Count(L"textchanged", L"edit_input"), 1);
+    EXPECT_FALSE(edit->IsEditing());
+
+    Click(w, 100, 294);
+    ASSERT_TRUE(edit->IsEditing());
+    HWND native = edit->GetNativeWindow();
+    ASSERT_NE(native, nullptr);
+    EXPECT_TRUE(::IsWindowVisible(native));
+    EXPECT_EQ(::GetFocus(), native);
+    ::SendMessageW(native, EM_SETSEL, 100, 100);
+    ::SendMessageW(native, WM_CHAR, L'2', 0);
+    EXPECT_EQ(edit->GetText(), L"D:\\Korvel网络\\KorvelQixar2");
+    EXPECT_EQ(w.Count(L"textchanged", L"edit_input"), 2);
+
+    // Leaving the box keeps the typed text and hides the native window.
+    Click(w, 300, 200);
+    EXPECT_FALSE(edit->IsEditing());
+    EXPECT_FALSE(::IsWindowVisible(native));
+    EXPECT_EQ(edit->GetText(), L"D:\\Korvel网络\\KorvelQixar2");
+    ::DestroyWindow(w);
+}
+
+TEST_F(SkinnedWindow, EscapeClosesWithOne) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    ::PostMessageW(w, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(w.ShowModal(), 1u);
+    EXPECT_EQ(w.GetHWND(), nullptr);
+    EXPECT_EQ(w.closeMessages, 1);
+}
+
+TEST_F(SkinnedWindow, CloseButtonClosesWithOneAndMinimiseButtonMinimises) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    Click(w, 495, 15);
+    EXPECT_TRUE(::IsIconic(w));
+    ::ShowWindow(w, SW_RESTORE);
+    ::PostMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, At(525, 15));
+    ::PostMessageW(w, WM_LBUTTONUP, 0, At(525, 15));
+    EXPECT_EQ(w.ShowModal(), 1u);
+    EXPECT_EQ(w.Count(L"click", L"btn_close"), 1);
+}
+
+TEST_F(SkinnedWindow, SystemCloseBecomesACloseMessage) {
+    TestWindow w(L"MessageBox.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    ::SendMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(w.closeMessages, 1);
+    EXPECT_EQ(w.GetHWND(), nullptr);
+}
+
+TEST_F(SkinnedWindow, FrameworkTimerReportsItsId) {
+    TestWindow w(L"MessageBox.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    CControlUI* text = w.FindControl(L"lb_text");
+    ASSERT_TRUE(w.GetPaintManager().SetTimer(text, 7, 20));
+    EXPECT_TRUE(PumpMessagesUntil([&] { return w.Count(L"timer", L"lb_text") >= 2; }, 3000));
+    EXPECT_TRUE(w.GetPaintManager().KillTimer(text, 7));
+    EXPECT_FALSE(w.GetPaintManager().KillTimer(text, 7));
+    ::DestroyWindow(w);
+}
+
+TEST_F(SkinnedWindow, ShadowFollowsShowMinimiseAndRestore) {
+    ASSERT_TRUE(CWndShadow::IsAvailable());
+    TestWindow w(L"MessageBox.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    HWND shadow = FindShadowOf(w);
+    ASSERT_NE(shadow, nullptr);
+    EXPECT_FALSE(::IsWindowVisible(shadow));
+    EXPECT_NE(::GetWindowLongPtrW(shadow, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+    ::ShowWindow(w, SW_SHOWNORMAL);
+    ::UpdateWindow(w);
+    EXPECT_TRUE(PumpMessagesUntil([&] { return ::IsWindowVisible(shadow) != FALSE; }, 2000));
+    RECT parent{}, rc{};
+    ::GetWindowRect(w, &parent);
+    ::GetWindowRect(shadow, &rc);
+    EXPECT_EQ(rc.left, parent.left - 14);
+    EXPECT_EQ(rc.bottom, parent.bottom + 14);
+
+    ::ShowWindow(w, SW_MINIMIZE);
+    EXPECT_TRUE(PumpMessagesUntil([&] { return !::IsWindowVisible(shadow); }, 2000));
+    ::ShowWindow(w, SW_RESTORE);
+    EXPECT_TRUE(PumpMessagesUntil([&] { return ::IsWindowVisible(shadow) != FALSE; }, 2000));
+
+    ::DestroyWindow(w);
+    EXPECT_FALSE(::IsWindow(shadow));
+}
+
+TEST(WndShadow, AlphaTableSideFactorsAndTapers) {
+    const int expected[14] = {0, 1, 3, 6, 11, 18, 27, 38, 51, 66, 84, 103, 124, 146};
+    for (int j = 0; j < 14; ++j) EXPECT_EQ(CWndShadow::BaseAlpha(14, j), expected[j]) << j;
+    // A 200 x 100 parent sits at (14, 14) in a 228 x 128 image.
+    EXPECT_EQ(CWndShadow::PixelAlpha(14, 200, 100, 114, 13), static_cast<int>(146 * 0.2));   // top, inner ring
+    EXPECT_EQ(CWndShadow::PixelAlpha(14, 200, 100, 13, 64), static_cast<int>(146 * 0.46));   // left
+    EXPECT_EQ(CWndShadow::PixelAlpha(14, 200, 100, 214, 64), static_cast<int>(146 * 0.46));  // right
+    EXPECT_EQ(CWndShadow::PixelAlpha(14, 200, 100, 114, 114), static_cast<int>(146 * 0.46)); // bottom
+    EXPECT_EQ(CWndShadow::PixelAlpha(14, 200, 100, 114, 0), 0);                               // outermost ring
+    EXPECT_EQ(CWndShadow::PixelAlpha(14, 200, 100, 100, 50), 0);                              // under the parent
+    EXPECT_EQ(CWndShadow::PixelAlpha(14, 200, 100, 0, 0), 0);                                 // tapered corner
+    EXPECT_LT(CWndShadow::PixelAlpha(14, 200, 100, 13, 20), CWndShadow::PixelAlpha(14, 200, 100, 13, 64));
+}
+
+TEST_F(SkinnedWindow, UnloadableSkinFailsCreationWithALogLine) {
+    LogCapture log;
+    ScopedSkinPackage package(ZipEntries{{"bad.xml", "<Window size='1,1'><Label"}});
+    TestWindow w(L"bad.xml");
+    EXPECT_EQ(w.CreatePopup(), nullptr);
+    EXPECT_NE(log.Text().find(L"could not be loaded"), std::wstring::npos);
+}

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "Ui/SkinPackage.h"
+#include "Ui/ZipArchive.h"
+#include "UiTestSupport.h"
+
+namespace {
+const std::vector<std::pair<std::string, std::string>> kEntries = {
+    {"a.txt", "hello"}, {"empty.bin", ""}, {"b.xml", std::string(300, 'x')}};
+}
+
+TEST(ZipArchive, ReadsStoredEntriesByNameIgnoringCase) {
+    const std::vector<uint8_t> zip = BuildStoredZip(kEntries);
+    CZipArchive archive;
+    ASSERT_TRUE(archive.Open(zip.data(), zip.size()));
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(archive.Read(L"A.TXT", out));
+    EXPECT_EQ(std::string(out.begin(), out.end()), "hello");
+    ASSERT_TRUE(archive.Read(L"empty.bin", out));
+    EXPECT_TRUE(out.empty());
+    ASSERT_TRUE(archive.Read(L"b.xml", out));
+    EXPECT_EQ(out.size(), 300u);
+    EXPECT_FALSE(archive.Read(L"missing.png", out));
+    EXPECT_EQ(archive.Names().size(), 3u);
+}
+
+// The program's own package: deflate entries written by the build.
+TEST(ZipArchive, ProgramResourceHoldsBothSkinsAndTheirImages) {
+    CSkinPackage& package = CSkinPackage::Instance();
+    package.Close();
+    ASSERT_TRUE(package.EnsureOpen());
+    const wchar_t* names[] = {L"InstallPackages.xml", L"MessageBox.xml", L"bg.png", L"bg_progress.png",
+                              L"install_0.png", L"install_1.png", L"opt_000.png", L"opt_001.png",
+                              L"btn_agreement_000.png", L"btn_agreement_002.png", L"btn_free_000.png",
+                              L"btn_free_002.png", L"input.png", L"select_dir_0.png", L"select_dir_1.png",
+                              L"install2_0.png", L"install2_1.png", L"btn_min000.png", L"btn_min001.png",
+                              L"btn_min002.png", L"btn_close000.png", L"btn_close001.png", L"btn_close002.png",
+                              L"shadow.png", L"btn_public_0.png", L"btn_public_1.png", L"btn_public_2.png",
+                              L"common_tip_icon.png", L"progress_bk.png", L"progress_fore.png", L"install_3.png"};
+    for (const wchar_t* name : names) {
+        std::vector<uint8_t> bytes;
+        EXPECT_TRUE(package.ReadFile(name, bytes)) << name;
+        EXPECT_FALSE(bytes.empty()) << name;
+    }
+}
+
+TEST(ZipArchive, DamagedDataFailsItsCheckWithoutCrashing) {
+    std::vector<uint8_t> zip = BuildStoredZip(kEntries);
+    // The first entry's data starts after its 30-byte header and 5-byte name.
+    zip[30 + 5] ^= 0x55;
+    CZipArchive archive;
+    ASSERT_TRUE(archive.Open(zip.data(), zip.size()));
+    std::vector<uint8_t> out;
+    EXPECT_FALSE(archive.Read(L"a.txt", out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(archive.Read(L"b.xml", out));
+}
+
+TEST(ZipArchive, EveryTruncationIsRejectedOrReadsCleanly) {
+    const std::vector<uint8_t> zip = BuildStoredZip(kEntries);
+    for (size_t len = 0; len < zip.size(); ++len) {
+        std::vector<uint8_t> cut(zip.begin(), zip.begin() + static_cast<long>(len));
+        CZipArchive archive;
+        if (!archive.Open(cut.data(), cut.size())) continue;
+        std::vector<uint8_t> out;
+        // Whatever opens may only return the true contents.
+        if (archive.Read(L"a.txt", out)) {
+            EXPECT_EQ(std::string(out.begin(), out.end()), "hello");
+        }
+    }
+}
+
+TEST(ZipArchive, RandomMutationsNeverCrash) {
+    const std::vector<uint8_t> zip = BuildStoredZip(kEntries);
+    std::mt19937 rng(20261207);
+    int opened = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<uint8_t> bytes = zip;
+        const int flips = 1 + static_cast<int>(rng() % 4);
+        for (int i = 0; i < flips; ++i) bytes[rng() % bytes.size()] = static_cast<uint8_t>(rng());
+        CZipArchive archive;
+        if (!archive.Open(bytes.data(), bytes.size())) continue;
+        ++opened;
+        std::vector<uint8_t> out;
+        for (const std::wstring& name : archive.Names()) archive.Read(name, out);
+    }
+    EXPECT_GT(opened, 0);
+}
+
+TEST(ZipArchive, DamagedPackageIsReportedAndLogged) {
+    LogCapture log;
+    const std::string junk = "PK\x05\x06 this is not an archive";
+    EXPECT_FALSE(CSkinPackage::Instance().OpenFromBytes(junk.data(), junk.size()));
+    std::vector<uint8_t> out;
+    CZipArchive archive;
+    EXPECT_FALSE(archive.Open(reinterpret_cast<const uint8_t*>(junk.data()), junk.size()));
+    EXPECT_NE(log.Text().find(L"damaged"), std::wstring::npos);
+    CSkinPackage::Instance().Close();
+}

@@ -1,0 +1,54 @@
+// Opens the skins in real windows so a person (or the screenshot script)
+// can look at them:
+//   skin_demo main [page 0-2] [percent]   the installer window
+//   skin_demo msgbox [text]               the message box on its own
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "DemoMainWindow.h"
+#include "DemoMessageBox.h"
+#include "Ui/SkinPackage.h"
+#include "Ui/WndShadow.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&icc);
+    CWindowWnd::SetResourceInstance(instance);
+    CWndShadow::Initialize(instance);
+
+    int argc = 0;
+    wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    const std::wstring mode = argc > 1 ? argv[1] : L"main";
+    int result = 0;
+    if (mode == L"msgbox") {
+        auto* box = new CDemoMessageBox(argc > 2 ? argv[2] : L"是否退出安装？", L"");
+        if (box->Create(nullptr, L"Qixar提示", WS_POPUP | WS_SYSMENU, 0)) {
+            box->CenterWindow();
+            result = static_cast<int>(box->ShowModal());
+        } else {
+            delete box;
+            result = 3;
+        }
+    } else {
+        const int page = argc > 2 ? _wtoi(argv[2]) : 0;
+        const int percent = argc > 3 ? _wtoi(argv[3]) : -1;
+        CDemoMainWindow window(page, percent);
+        if (window.Create(nullptr, L"安装KorvelQixar", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0)) {
+            window.CenterWindow();
+            window.ShowWindow(true);
+            MSG msg;
+            while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        } else {
+            result = 3;
+        }
+    }
+    ::LocalFree(argv);
+    CSkinPackage::Instance().Close();
+    return result;
+}
