@@ -10,23 +10,12 @@ mkdir -p "$KV_SCREEN_OUT"
   set -euo pipefail
   source "$KV_ROOT/scripts/env.sh"
   exe="$KV_BUILD/tools/skin_demo.exe"
-  # Xvfb is 1280x800 and the demo centres its windows in the work area.
-  read -r sw sh < <(xdpyinfo | awk "/dimensions:/{split(\$2,a,\"x\"); print a[1], a[2]}")
+  source "$KV_ROOT/scripts/desktop-lib.sh"
+  read -r sw sh < <(screen_size)
+  # The demo centres its windows in the work area.
   wx=$(( (sw - 540) / 2 )); wy=$(( (sh - 355) / 2 ))
   pad=24
-  # A light desktop and a compositing manager, so the layered shadow windows
-  # blend as they do on Windows (without one, X shows their pixels opaque).
-  desktop="$(mktemp --suffix=.png)"
-  convert -size "${sw}x${sh}" gradient:"#e3e9f0"-"#b9c5d2" "$desktop"
-  display -geometry +0+0 "$desktop" & desk_pid=$!
-  sleep 1.5
-  xcompmgr -n 2>/dev/null & comp_pid=$!
-  trap "kill \$comp_pid \$desk_pid 2>/dev/null || true; rm -f \$desktop" EXIT
-  sleep 1
-  grab() {  # grab name x y w h
-    import -window root -crop "$4x$5+$2+$3" +repage "$KV_SCREEN_OUT/$1.png"
-    echo "saved $KV_SCREEN_OUT/$1.png"
-  }
+  desktop_start
   grab_main() { grab "$1" $((wx - pad)) $((wy - pad)) $((540 + 2 * pad)) $((355 + 2 * pad)); }
   start() {
     wine "$exe" "$@" >/dev/null 2>&1 &

@@ -7,27 +7,11 @@
 #include <string>
 
 #include "App/AppContext.h"
-#include "App/PlaceholderWindow.h"
+#include "App/InstallerWindow.h"
 #include "Runtime/LogSinks.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/WindowWnd.h"
 #include "Ui/WndShadow.h"
-
-namespace {
-
-void CenterOnMonitor(HWND hwnd) {
-    RECT rc;
-    ::GetWindowRect(hwnd, &rc);
-    MONITORINFO mi{};
-    mi.cbSize = sizeof(mi);
-    ::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &mi);
-    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
-    const RECT& work = mi.rcWork;
-    ::SetWindowPos(hwnd, nullptr, work.left + (work.right - work.left - w) / 2,
-                   work.top + (work.bottom - work.top - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     ConfigureLoggersFromEnvironment();
@@ -39,20 +23,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     const std::wstring args = commandLine ? commandLine : L"";
     if (!args.empty()) context.sourceId = ParseSourceId(args.c_str());
 
-    // Seam: hand the instance to the UI framework and initialise its shadow
-    // support here; construct the installer window controller.
     CWindowWnd::SetResourceInstance(instance);
     CWndShadow::Initialize(instance);
-    PlaceholderWindow window;
+    CInstallerWindow window;
 
     AppStartup(context);
 
-    if (!window.Create(instance, L"安装KorvelQixar")) {
+    // Position and size 0: the skin's 540 x 355 applies.
+    if (!window.Create(nullptr, L"安装KorvelQixar", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0)) {
         AppShutdown(context);
         return 0;
     }
-    CenterOnMonitor(window.Handle());
-    ::ShowWindow(window.Handle(), SW_SHOWNORMAL);
+    window.CenterWindow();
+    window.ShowWindow(true);
 
     ::CoInitialize(nullptr);
     ::OleInitialize(nullptr);
@@ -67,7 +50,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     }
     const int result = static_cast<int>(msg.wParam);
 
-    // Seam: close the UI framework's skin archive here.
     CSkinPackage::Instance().Close();
     AppShutdown(context);
     ::OleUninitialize();
