@@ -42,6 +42,8 @@ public:
 
     // The current URL (front of the URL list), "" when there is none.
     const std::wstring& GetUrl() const override;
+    // The common options plus a large receive buffer for file bodies.
+    bool SetupTransfer() override;
     bool Start() override;
     // Cancels: the transfer is dropped, the task leaves its scheduler, a
     // running resolver is stopped and no completion follows. Call it also
