@@ -209,9 +209,9 @@ TEST_F(DownloadTest, StaleResolverResultIsIgnored) {
     FileLogCapture log;
     ASSERT_TRUE(owned->Download(L"", LocalhostUrl("/pkg.exe"), target, 1, &record));
     ASSERT_TRUE(PumpMessagesUntil([&] { return owned->ResolverRunning(); }, 10000));
-    // Let the resolver answer and post without running the posted result.
-    for (int i = 0; i < 100 && dns.QueryCount() == 0; ++i) ::Sleep(10);
-    ::Sleep(400);
+    // Let the resolver answer, post and end, without running the posted result.
+    for (int i = 0; i < 1000 && owned->Resolver().IsRunning(); ++i) ::Sleep(10);
+    ASSERT_FALSE(owned->Resolver().IsRunning());
     owned.reset();
     PumpMessagesFor(800);
     EXPECT_EQ(log.Count(L"DNS回调失效 找不到相关任务"), 1u);
