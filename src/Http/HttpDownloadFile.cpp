@@ -113,7 +113,7 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
         mainUrl_ = url;
     }
     // A run is going (transfer, retry or resolver): the owner stops it first.
-    if (IsStarted() || dnsToken_ != 0) return false;
+    if (IsStarted() || IsRetryPending() || dnsToken_ != 0 || postedToken_ != 0) return false;
     if (url.empty()) return false;  // nothing to download
     urlList_.push_front(url);
     localPath_ = localPath;
@@ -194,6 +194,7 @@ bool CHttpDownloadFile::Stop() {
     contentLength_ = 0;
     CancelResolver(kResolverCancelMs);
     DropToken(postedToken_);
+    SetRetryPending(false);
     return CHttpBase::Stop();
 }
 
@@ -377,5 +378,6 @@ void CHttpDownloadFile::DeliverPostedFailure(uintptr_t token, int32_t errorType,
 
 void CHttpDownloadFile::Finish(int32_t errorType, int32_t code) {
     urlList_.clear();
+    SetRetryPending(false);
     if (completion_) completion_(owner_, errorType, code);
 }

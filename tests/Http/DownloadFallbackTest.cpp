@@ -218,3 +218,22 @@ TEST_F(DownloadTest, StaleResolverResultIsIgnored) {
     EXPECT_EQ(record.completions, 0);
     EXPECT_EQ(server.RequestCount(), 1u);
 }
+
+// After a completion that ended a fallback, Stop() and a new Download() run
+// again; a Download() during the retry delay is refused.
+TEST_F(DownloadTest, NewDownloadAfterAFailedFallbackRunsAgain) {
+    server.Route("/pkg.exe", TestHttpResponse::Status(404));
+    server.Route("/ok.exe", TestHttpResponse::Ok("done"));
+    dns.SetReply(FakeDns::ErrorCode(2));
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), 4, server.WideUrl("/pkg.exe?m")));
+    ASSERT_TRUE(PumpMessagesUntil([this] { return task.IsRetryPending(); }, 10000));
+    EXPECT_FALSE(StartDownload(server.WideUrl("/ok.exe"), 4));  // the mirror is still to come
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 4);
+    EXPECT_EQ(record.code, 404);
+    task.Stop();
+    ASSERT_TRUE(StartDownload(server.WideUrl("/ok.exe"), 4));
+    ASSERT_TRUE(PumpMessagesUntil([this] { return record.completions == 2; }, 10000));
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(Target(), "done");
+}
