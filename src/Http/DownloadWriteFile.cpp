@@ -1,0 +1,79 @@
+#include "Http/DownloadWriteFile.h"
+
+#include <windows.h>
+
+#include "Runtime/LogSinks.h"
+
+namespace {
+const wchar_t kLogFile[] = L".\\Http\\DownloadWriteFile";
+}
+
+bool DownloadWriteFile::AppendFile::SeekToEnd(uint64_t* size) {
+    LARGE_INTEGER distance{};
+    LARGE_INTEGER position{};
+    if (!::SetFilePointerEx(handle_, distance, &position, FILE_END)) return false;
+    if (size) *size = static_cast<uint64_t>(position.QuadPart);
+    return true;
+}
+
+DownloadWriteFile::~DownloadWriteFile() { Close(); }
+
+void DownloadWriteFile::LogFileError(int line, int32_t code) {
+    ConsoleLogger::Instance().LogAt(Error, line, kLogFile, L"[DownloadWriteFile]打开错误:%d", code);
+    FileLogger::Instance().LogAt(Error, line, kLogFile, L"[DownloadWriteFile]打开错误 %d:%d", 1, code);
+}
+
+bool DownloadWriteFile::Open(const std::wstring& path) {
+    Close();
+    path_ = path;
+    openedSize_ = 0;
+    CFileExException error;
+    if (file_.Open(path, kOpenFlags, &error)) {
+        if (file_.SeekToEnd(&openedSize_)) return true;
+        error.code = static_cast<int32_t>(::GetLastError());
+        file_.Abort();
+    }
+    LogFileError(__LINE__, error.code);
+    SetLastError(kOpenError, 1);
+    return false;
+}
+
+int32_t DownloadWriteFile::Write(const void* data, uint32_t count) {
+    if (!file_.IsOpen()) {
+        SetLastError(kNotOpen, 3);
+        return -1;
+    }
+    try {
+        file_.Write(data, count);
+    } catch (const CFileExException& e) {
+        LogFileError(__LINE__, e.code);
+        SetLastError(e.code, 1);
+        return -1;
+    }
+    return static_cast<int32_t>(count);
+}
+
+void DownloadWriteFile::Close() {
+    if (file_.IsOpen()) {
+        try {
+            file_.Close();
+        } catch (const CFileExException& e) {
+            // The handle is gone either way; nothing more can be done with it.
+            LogFileError(__LINE__, e.code);
+        }
+    }
+    lastError = 0;
+}
+
+void DownloadWriteFile::Reset() {
+    if (!file_.IsOpen()) {
+        if (!path_.empty()) ::DeleteFileW(path_.c_str());
+        return;
+    }
+    try {
+        file_.SetLength(0);  // also moves the position to 0
+    } catch (const CFileExException& e) {
+        LogFileError(__LINE__, e.code);
+        SetLastError(e.code, 1);
+    }
+}

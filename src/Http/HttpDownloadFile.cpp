@@ -1,0 +1,383 @@
+#include "Http/HttpDownloadFile.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <map>
+#include <numeric>
+#include <vector>
+
+#include "Http/DownloadWriteFile.h"
+#include "Http/HttpEngines.h"
+#include "Http/HttpMgr.h"
+#include "Runtime/LogSinks.h"
+#include "Runtime/MainThreadTask.h"
+#include "Runtime/TextUtils.h"
+
+namespace {
+
+const wchar_t kLogFile[] = L".\\Http\\HttpDownloadFile";
+constexpr DWORD kResolverRestartMs = 500;
+constexpr DWORD kResolverResultMs = 100;
+constexpr size_t kMinHostLength = 3;
+constexpr size_t kMinAddressLength = 7;  // "1.2.3.4"
+constexpr long kReceiveBufferBytes = 512L * 1024;  // libcurl's largest
+
+// Results that reach a task later through the dispatcher (resolver answers,
+// posted failures) carry a token instead of the task's address. A token is
+// valid while this table maps it to its task; the task drops it when it is
+// stopped, moves on or is destroyed, so a late result finds nothing and never
+// touches freed memory. Main thread only.
+// The table is never destroyed, so tasks with static storage may still drop
+// their tokens at exit.
+std::map<uintptr_t, CHttpDownloadFile*>& LiveTokens() {
+    static auto* tokens = new std::map<uintptr_t, CHttpDownloadFile*>();
+    return *tokens;
+}
+uintptr_t g_lastToken = 0;
+
+uintptr_t IssueToken(CHttpDownloadFile* task) {
+    const uintptr_t token = ++g_lastToken;
+    LiveTokens()[token] = task;
+    return token;
+}
+
+void DropToken(uintptr_t& token) {
+    if (token) LiveTokens().erase(token);
+    token = 0;
+}
+
+CHttpDownloadFile* TaskOfToken(uintptr_t token) {
+    const auto it = LiveTokens().find(token);
+    return it == LiveTokens().end() ? nullptr : it->second;
+}
+
+template <typename... Args>
+void LogTraceAndFile(int32_t traceLevel, int32_t fileLevel, int line, const wchar_t* format, Args... args) {
+    TraceLogger::Instance().LogAt(traceLevel, line, kLogFile, format, args...);
+    FileLogger::Instance().LogAt(fileLevel, line, kLogFile, format, args...);
+}
+
+// Size of a file in bytes, -1 when it cannot be examined. 64-bit, so files
+// beyond the file wrapper's 32-bit positions are measured correctly.
+int64_t LocalFileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+bool IsHostChar(wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' || c == L'-';
+}
+
+// Where the host of `url` begins: after "://" and after a user part.
+size_t HostStart(const std::wstring& url) {
+    const size_t scheme = url.find(L"://");
+    const size_t authority = scheme == std::wstring::npos ? 0 : scheme + 3;
+    const size_t end = url.find_first_of(L"/?#", authority);
+    const size_t at = url.rfind(L'@', end == std::wstring::npos ? std::wstring::npos : end);
+    return (at != std::wstring::npos && at >= authority) ? at + 1 : authority;
+}
+
+}  // namespace
+
+bool SubmitDownload(CHttpDownloadFile* task) { return AttachToManager(GetHttpMgr(HttpEngine::Download), task); }
+
+CHttpDownloadFile::CHttpDownloadFile() = default;
+
+CHttpDownloadFile::~CHttpDownloadFile() { Stop(); }
+
+std::wstring CHttpDownloadFile::HostNameOf(const std::wstring& url) {
+    const size_t start = HostStart(url);
+    size_t end = start;
+    while (end < url.size() && IsHostChar(url[end])) ++end;
+    return url.substr(start, end - start);
+}
+
+const std::wstring& CHttpDownloadFile::GetUrl() const {
+    static const std::wstring kEmpty;
+    return urlList_.empty() ? kEmpty : urlList_.front();
+}
+
+bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring& url, const std::wstring& localPath,
+                                 int64_t expectedSize, void* owner) {
+    if (!mirrors.empty()) {
+        std::vector<std::wstring> pieces;
+        Split(mirrors, pieces);
+        urlList_.assign(pieces.begin(), pieces.end());
+    }
+    if (!url.empty()) {
+        for (auto it = urlList_.begin(); it != urlList_.end();) {
+            it = (*it == url || it->size() < kMinHostLength) ? urlList_.erase(it) : it + 1;
+        }
+        mainUrl_ = url;
+    }
+    // A run is going (transfer, retry or resolver): the owner stops it first.
+    if (IsStarted() || IsRetryPending() || dnsToken_ != 0 || postedToken_ != 0) return false;
+    if (url.empty()) return false;  // nothing to download
+    urlList_.push_front(url);
+    localPath_ = localPath;
+    expectedSize_ = expectedSize;
+    owner_ = owner;
+    return SubmitDownload(this);
+}
+
+bool CHttpDownloadFile::SetupTransfer() {
+    if (!CHttpBase::SetupTransfer()) return false;
+    // Large receive buffer: a file body is read and written in few, large
+    // pieces (libcurl's 16 KiB default costs a socket poll and a file write
+    // every 16 KiB, which made a loopback download ~3x slower).
+    curl_easy_setopt(Transfer()->EasyHandle(), CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    return true;
+}
+
+bool CHttpDownloadFile::Start() {
+    if (IsStarted()) return false;
+    // A finished run (or one never begun) has no URL left: nothing to start,
+    // so a scheduler that offers the task again gets no second completion.
+    if (urlList_.empty()) return false;
+    ReleaseTransfer();
+    auto* transfer = new CCurlHttp();
+    SetTransfer(transfer);
+    transfer->SetListener(Scheduler());
+    transfer->SetReportProgress(true);
+
+    auto* sink = new DownloadWriteFile();
+    if (!sink->Open(localPath_)) {
+        const int32_t type = sink->LastErrorType();
+        const int32_t code = sink->LastErrorCode();
+        delete sink;
+        ReleaseTransfer();
+        Finish(type, code);
+        return false;
+    }
+    transfer->SetSink(sink);
+    FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpDownloadFile::Start() localPath:%s", localPath_.c_str());
+
+    int64_t fileSize = LocalFileSize(localPath_);
+    if (fileSize < 0) {
+        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"无需断点下载 %s ", localPath_.c_str());
+        fileSize = 0;
+    }
+    const wchar_t* path = localPath_.c_str();
+    if (expectedSize_ == 0) {
+        transfer->SetResumeRequested(false);
+        sink->Reset();
+        SetResumeOffset(0);
+    } else if (fileSize > expectedSize_) {
+        LogTraceAndFile(Error, Error, __LINE__, L"%s文件大小(%lld)大于预期(%lld)大小  ", path, static_cast<long long>(fileSize),
+                        static_cast<long long>(expectedSize_));
+        transfer->SetResumeRequested(false);
+        sink->Reset();
+        SetResumeOffset(0);
+    } else if (fileSize == expectedSize_) {
+        LogTraceAndFile(Error, Info, __LINE__, L"文件大小等于预计大小，下载已完成 %s pos:%lld", path,
+                        static_cast<long long>(fileSize));
+        ReleaseTransfer();
+        Finish(kHttpErrorOk, 0);
+        return false;
+    } else if (fileSize == 0) {
+        LogTraceAndFile(Info, Info, __LINE__, L"非断点 %s pos:%lld", path, static_cast<long long>(fileSize));
+        transfer->SetResumeRequested(false);
+        SetResumeOffset(0);
+    } else {
+        LogTraceAndFile(Info, Info, __LINE__, L"开始断点下载 %s pos:%lld", path, static_cast<long long>(fileSize));
+        transfer->SetResumeRequested(true);
+        SetResumeOffset(static_cast<uint64_t>(fileSize));
+    }
+    return CHttpBase::Start();
+}
+
+bool CHttpDownloadFile::Stop() {
+    received_ = 0;
+    bytesSinceTick_ = 0;
+    contentLength_ = 0;
+    CancelResolver(kResolverCancelMs);
+    DropToken(postedToken_);
+    SetRetryPending(false);
+    return CHttpBase::Stop();
+}
+
+void CHttpDownloadFile::OnBytesReceived(uint32_t count) { bytesSinceTick_ += count; }
+
+void CHttpDownloadFile::OnHttpStatus(int32_t status) {
+    if (status >= 300 && status <= 399) {
+        ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"重定向中... url:%s", GetUrl().c_str());
+        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"重定向中...  url:%s", GetUrl().c_str());
+        return;
+    }
+    RecordResult(L"http", status);
+    CCurlHttp* transfer = Transfer();
+    // An error answer has no body for the file; its length (if any header
+    // map holds one) must not be checked against the expected size.
+    if (!transfer || status < 100 || status > 399) return;
+    if (status == 200 && transfer->ResumeRequested()) {
+        ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"不支持断点续传 url:%s", GetUrl().c_str());
+        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"不支持断点续传 url:%s", GetUrl().c_str());
+        SetResumeOffset(0);
+    }
+    std::wstring value;
+    if (!transfer->GetHeader(L"Content-Length", &value)) return;
+    const long long length = std::wcstoll(value.c_str(), nullptr, 10);
+    if (length <= 0) return;
+    contentLength_ = length;
+    const int64_t offset = static_cast<int64_t>(ResumeOffset());
+    if (expectedSize_ != 0 && offset + contentLength_ != expectedSize_) {
+        LogTraceAndFile(Error, Error, __LINE__, L"长度不一致 预期值:%lld 实际值:%lld", static_cast<long long>(expectedSize_),
+                        static_cast<long long>(offset + contentLength_));
+        Stop();
+        Finish(kHttpErrorUser, kLengthMismatch);
+        return;
+    }
+    if (progress_) progress_(owner_, offset + contentLength_, offset, 0);
+}
+
+void CHttpDownloadFile::OnTick() {
+    if (!progress_ || contentLength_ == 0) return;
+    speedSamples_.push_back(bytesSinceTick_);
+    received_ += bytesSinceTick_;
+    bytesSinceTick_ = 0;
+    if (speedSamples_.size() > kSpeedSamples) speedSamples_.pop_front();
+    // The divisor stays 10 while fewer samples exist: the speed ramps up.
+    const uint64_t sum = std::accumulate(speedSamples_.begin(), speedSamples_.end(), uint64_t{0});
+    const uint32_t speed = static_cast<uint32_t>(sum / kSpeedSamples);
+    const int64_t offset = static_cast<int64_t>(ResumeOffset());
+    progress_(owner_, offset + contentLength_, offset + static_cast<int64_t>(received_), speed);
+}
+
+void CHttpDownloadFile::Done(int32_t curlResult) {
+    if (!IsStarted()) return;
+    Stop();
+    RecordResult(L"curl", curlResult);
+    const HttpResult result = ClassifyResult(ResultMap());
+    ResultMap().Clear();
+    const bool failed = result.code != 0 && (result.type == kHttpErrorHttp || result.type == kHttpErrorCurl);
+
+    if (AttemptCount() <= MaxRetries() && result.type == kHttpErrorCurl && result.code != 0) {
+        LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::Done() 重试.... code:%d errtype:%d  url:%s ",
+                        kHttpErrorCurl, result.code, GetUrl().c_str());
+        RequestRetryDelay();
+        if (SubmitDownload(this)) return;
+        SetRetryPending(false);  // the engine is gone: report instead of waiting forever
+    } else if (failed && (result.type == kHttpErrorHttp || AttemptCount() > MaxRetries()) && urlList_.size() >= 2) {
+        SetAttemptCount(0);
+        const std::wstring failedUrl = urlList_.front();
+        urlList_.pop_front();
+        LogTraceAndFile(Error, Info, __LINE__,
+                        L"CHttpDownloadFile::Done() type:%d code:%d  url:%s 下载失败，尝试使用备用地址:%s", result.type,
+                        result.code, failedUrl.c_str(), GetUrl().c_str());
+        RequestRetryDelay();
+        if (SubmitDownload(this)) return;
+        SetRetryPending(false);
+    } else if (failed && !mainUrl_.empty()) {
+        SetAttemptCount(0);
+        LogTraceAndFile(Info, Info, __LINE__, L"CHttpDownloadFile::Done() 开始重试DNS解析.... type:%d code:%d  url:%s ",
+                        result.type, result.code, mainUrl_.c_str());
+        RequestRetryDelay();
+        fallbackResult_ = result;
+        if (StartResolver(WideToUtf8(HostNameOf(mainUrl_)))) return;
+        // No resolver run (host too short, or no thread): the run ends here
+        // with the failure that led to the fallback.
+        SetRetryPending(false);
+    }
+    if (result.type != kHttpErrorOk) {
+        LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ", result.type,
+                        result.code, GetUrl().c_str());
+    }
+    Finish(result.type, result.code);
+}
+
+bool CHttpDownloadFile::StartResolver(const std::string& host) {
+    if (host.size() < kMinHostLength) return false;
+    CancelResolver(kResolverRestartMs);
+    dnsToken_ = IssueToken(this);
+    resolver_.SetResultCallback(&CHttpDownloadFile::OnSpareDNSResult);
+    resolver_.SetOwner(reinterpret_cast<void*>(dnsToken_));
+    resolver_.SetHostName(host);
+    if (resolver_.StartThread()) return true;
+    DropToken(dnsToken_);
+    return false;
+}
+
+void CHttpDownloadFile::CancelResolver(DWORD waitMs) {
+    if (dnsToken_ == 0) return;
+    resolver_.StopThread(waitMs);
+    DropToken(dnsToken_);
+}
+
+void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string& hostName, const std::string& ipList) {
+    const std::wstring host = Utf8ToWide(hostName);
+    const std::wstring addresses = Utf8ToWide(ipList);
+    if (code != 0 || ipList.empty()) {
+        LogTraceAndFile(Error, Info, __LINE__, L"OnSpareDNSResult 失败 code:%d, domain:%s", code, host.c_str());
+    } else {
+        LogTraceAndFile(Info, Info, __LINE__, L"OnSpareDNSResult 解析成功 code:%d, domain:%s, ip_list:%s", code,
+                        host.c_str(), addresses.c_str());
+    }
+    const uintptr_t token = reinterpret_cast<uintptr_t>(task);
+    CHttpDownloadFile* self = TaskOfToken(token);
+    if (!self || self->dnsToken_ != token) {
+        LogTraceAndFile(Error, Error, __LINE__, L"DNS回调失效 找不到相关任务 id:0x%x %s", static_cast<unsigned>(token),
+                        host.c_str());
+        return;
+    }
+    self->OnDNSResult(code, host, addresses);
+}
+
+void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, const std::wstring& ipList) {
+    resolver_.StopThread(kResolverResultMs);
+    DropToken(dnsToken_);
+    const HttpResult logged = ClassifyResult(ResultMap());
+    if (mainUrl_.empty()) {
+        LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::OnDNSResult() 状态不对，忽略 type:%d code:%d  url:%s ",
+                        logged.type, code, GetUrl().c_str());
+        PostFailure();
+        return;
+    }
+    urlList_.clear();
+    std::vector<std::wstring> pieces;
+    Split(ipList, pieces);
+    const size_t hostAt = HostStart(mainUrl_);
+    const bool hostInPlace = !hostName.empty() && mainUrl_.compare(hostAt, hostName.size(), hostName) == 0;
+    for (const std::wstring& address : pieces) {
+        if (address.size() < kMinAddressLength || !hostInPlace) continue;
+        // Only the host is replaced: the scheme, port, path and query stay.
+        std::wstring url = mainUrl_;
+        url.replace(hostAt, hostName.size(), address);
+        urlList_.push_back(url);
+    }
+    if (!hostName.empty() && !urlList_.empty()) {
+        SetAttemptCount(0);
+        LogTraceAndFile(Info, Info, __LINE__, L"CHttpDownloadFile::Done() 重试DNS解析到的ip列表.... type:%d code:%d  url:%s ",
+                        logged.type, code, GetUrl().c_str());
+        RequestRetryDelay();
+        mainUrl_.clear();  // the fallback runs once per Download
+        if (SubmitDownload(this)) return;
+        SetRetryPending(false);
+    } else {
+        LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::OnDNSResult() 解析DNS失败 type:%d code:%d  url:%s ",
+                        logged.type, code, GetUrl().c_str());
+    }
+    PostFailure();
+}
+
+void CHttpDownloadFile::PostFailure() {
+    HttpResult failure = fallbackResult_;
+    if (failure.type == kHttpErrorOk) failure = HttpResult{kHttpErrorCurl, CURLE_COULDNT_RESOLVE_HOST};
+    DropToken(postedToken_);
+    postedToken_ = IssueToken(this);
+    PostToMainThread(&CHttpDownloadFile::DeliverPostedFailure, postedToken_, failure.type, failure.code);
+}
+
+void CHttpDownloadFile::DeliverPostedFailure(uintptr_t token, int32_t errorType, int32_t code) {
+    CHttpDownloadFile* self = TaskOfToken(token);
+    if (!self || self->postedToken_ != token) return;  // cancelled or destroyed meanwhile
+    DropToken(self->postedToken_);
+    self->Finish(errorType, code);
+}
+
+void CHttpDownloadFile::Finish(int32_t errorType, int32_t code) {
+    urlList_.clear();
+    SetRetryPending(false);
+    if (completion_) completion_(owner_, errorType, code);
+}

@@ -1,0 +1,239 @@
+// The fallback order of downloads: same-address retries, mirrors, one
+// resolver run on the main URL's host and the resolved addresses; the
+// resolver's life against the task's.
+#include "DownloadTestSupport.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+
+namespace {
+
+// 404 for requests whose Host is "localhost...", the body otherwise.
+TestHttpServer::Handler NotFoundForLocalhost(const std::string& body) {
+    return [body](const TestHttpRequest& request) {
+        if (request.Header("Host").compare(0, 9, "localhost") == 0) return TestHttpResponse::Status(404, "no");
+        return TestHttpResponse::Ok(body);
+    };
+}
+
+}  // namespace
+
+TEST(DownloadHostName, TakesTheHostOfAUrl) {
+    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://dl.korvel.test:8080/pkg/a.exe"), L"dl.korvel.test");
+    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://localhost/x?y=1"), L"localhost");
+    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://127.0.0.1:81"), L"127.0.0.1");
+    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"localhost:80/x"), L"localhost");
+    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://ab/x"), L"ab");
+    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://:8080/x"), L"");
+    // Regressions: a hyphen is part of a host name, and a user part is not.
+    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://dl-cdn.korvel.test/a"), L"dl-cdn.korvel.test");
+    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://user:pw@cdn.korvel.test/a@b"), L"cdn.korvel.test");
+}
+
+// "main;B;" with main as the URL gives the list main, B; a 404 on main is not
+// repeated and the mirror is tried next.
+TEST_F(DownloadTest, NotFoundOnMainGoesStraightToTheNextMirror) {
+    const std::string body = Pattern(50 * 1024, 11);
+    server.Route("/main.exe", TestHttpResponse::Status(404));
+    server.Route("/b.exe", TestHttpResponse::Ok(body));
+    const std::wstring main = server.WideUrl("/main.exe");
+    const std::wstring mirror = server.WideUrl("/b.exe");
+
+    FileLogCapture log;
+    ASSERT_TRUE(StartDownload(main, static_cast<int64_t>(body.size()), main + L";" + mirror + L";"));
+    ASSERT_EQ(task.UrlList().size(), 2u);
+    EXPECT_EQ(task.UrlList()[0], main);
+    EXPECT_EQ(task.UrlList()[1], mirror);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(record.code, 0);
+    EXPECT_TRUE(Target() == body);
+    EXPECT_EQ(server.RequestCount("/main.exe"), 1u);
+    EXPECT_EQ(server.RequestCount("/b.exe"), 1u);
+    EXPECT_EQ(dns.QueryCount(), 0u);
+    EXPECT_EQ(log.Count(L"CHttpDownloadFile::Done() type:4 code:404  url:" + main + L" 下载失败，尝试使用备用地址:" + mirror), 1u);
+}
+
+// A libcurl error is tried 3 times on one address before the next mirror.
+TEST_F(DownloadTest, RefusedAddressGetsThreeAttemptsThenTheMirror) {
+    const std::string body = Pattern(20 * 1024, 12);
+    server.Route("/b.exe", TestHttpResponse::Ok(body));
+    const std::wstring dead = L"http://127.0.0.1:" + std::to_wstring(UnusedLoopbackPort()) + L"/main.exe";
+    const long createdBefore = CCurlBase::CreatedCount();
+
+    ASSERT_TRUE(StartDownload(dead, static_cast<int64_t>(body.size()), server.WideUrl("/b.exe")));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body);
+    EXPECT_EQ(CCurlBase::CreatedCount() - createdBefore, 4);  // 3 on the dead address, 1 on the mirror
+    EXPECT_EQ(server.RequestCount("/b.exe"), 1u);
+}
+
+// End to end on loopback: the main host "localhost" answers 404, the fake
+// resolver gives 127.0.0.1, and the retry on the address succeeds.
+TEST_F(DownloadTest, AddressFallbackRetriesOnTheResolvedAddress) {
+    const std::string body = Pattern(80 * 1024, 13);
+    server.SetHandler(NotFoundForLocalhost(body));
+    dns.SetReply(FakeDns::Addresses({"127.0.0.1"}));
+
+    FileLogCapture log;
+    ASSERT_TRUE(StartDownload(LocalhostUrl("/pkg.exe?v=2"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(record.code, 0);
+    EXPECT_TRUE(Target() == body);
+    EXPECT_EQ(dns.QueryCount(), 1u);
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].Header("Host"), "localhost:" + std::to_string(server.Port()));
+    EXPECT_EQ(requests[1].Header("Host"), "127.0.0.1:" + std::to_string(server.Port()));
+    EXPECT_EQ(requests[1].target, "/pkg.exe?v=2");  // path and query kept
+    EXPECT_TRUE(task.MainUrl().empty());             // the fallback runs once per Download
+    EXPECT_EQ(log.Count(L"OnSpareDNSResult 解析成功 code:0, domain:localhost, ip_list:127.0.0.1"), 1u);
+}
+
+// Each resolved address gets its own 3 attempts, in answer order.
+TEST_F(DownloadTest, EachResolvedAddressIsTriedInTurn) {
+    const std::string body = Pattern(10 * 1024, 14);
+    server.SetHandler(NotFoundForLocalhost(body));
+    // 127.0.0.2 is loopback, but the server listens on 127.0.0.1 only.
+    dns.SetReply(FakeDns::Addresses({"127.0.0.2", "127.0.0.1"}));
+    const long createdBefore = CCurlBase::CreatedCount();
+
+    ASSERT_TRUE(StartDownload(LocalhostUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body);
+    EXPECT_EQ(CCurlBase::CreatedCount() - createdBefore, 5);  // localhost, 3 x 127.0.0.2, 127.0.0.1
+    EXPECT_EQ(server.RequestCount(), 2u);
+}
+
+// Resolvers that do not answer: the completion carries the failure that
+// started the fallback, after each resolver's wait.
+TEST_F(DownloadTest, SilentResolversEndWithTheOriginalFailure) {
+    server.Route("/pkg.exe", TestHttpResponse::Status(404));
+    task.Resolver().SetResolvers({dns.Endpoint(), dns.Endpoint(), dns.Endpoint()});
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), 100));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 4);
+    EXPECT_EQ(record.code, 404);
+    EXPECT_EQ(dns.QueryCount(), 3u);
+    EXPECT_GE(record.doneTick - server.Requests()[0].receivedTick, 3 * kShortDnsWaitMs);
+    PumpMessagesFor(1200);
+    EXPECT_EQ(record.completions, 1);
+    EXPECT_EQ(server.RequestCount(), 1u);
+    EXPECT_FALSE(task.ResolverRunning());
+}
+
+// The same with the built-in wait of 1500 ms for each of four resolvers.
+TEST_F(DownloadTest, SilentResolversAtTheDefaultWaitTakeAboutSixSeconds) {
+    server.Route("/pkg.exe", TestHttpResponse::Status(404));
+    task.Resolver().SetResolvers({dns.Endpoint(), dns.Endpoint(), dns.Endpoint(), dns.Endpoint()});
+    task.Resolver().SetWaitMs(CDNSThread::kDefaultWaitMs);
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), 100));
+    ASSERT_TRUE(WaitDone(15000));
+    EXPECT_EQ(record.type, 4);
+    EXPECT_EQ(record.code, 404);
+    EXPECT_EQ(dns.QueryCount(), 4u);
+    EXPECT_GE(record.doneTick - server.Requests()[0].receivedTick, 4 * CDNSThread::kDefaultWaitMs - 50);
+}
+
+TEST_F(DownloadTest, ResolverErrorEndsWithTheOriginalFailure) {
+    server.Route("/pkg.exe", TestHttpResponse::Status(403));
+    dns.SetReply(FakeDns::ErrorCode(3));
+    FileLogCapture log;
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), 100));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 4);
+    EXPECT_EQ(record.code, 403);
+    EXPECT_EQ(log.Count(L"OnSpareDNSResult 失败 code:-1, domain:127.0.0.1"), 1u);
+    EXPECT_EQ(log.Count(L"CHttpDownloadFile::OnDNSResult() 解析DNS失败"), 1u);
+}
+
+// A host name shorter than 3 characters starts no resolver run; the owner
+// still gets the failure.
+TEST_F(DownloadTest, ShortHostNameEndsWithTheFailureInsteadOfNothing) {
+    const std::wstring url = L"http://:" + std::to_wstring(UnusedLoopbackPort()) + L"/pkg.exe";  // no host at all
+    ASSERT_TRUE(StartDownload(url, 100));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 5);
+    EXPECT_EQ(record.code, CURLE_URL_MALFORMAT);
+    EXPECT_EQ(dns.QueryCount(), 0u);
+    EXPECT_FALSE(task.ResolverRunning());
+    EXPECT_TRUE(task.UrlList().empty());
+}
+
+// Stop() while the resolver runs cancels the run: no completion, no retry.
+TEST_F(DownloadTest, StopDuringTheResolverRunCancelsIt) {
+    server.SetHandler(NotFoundForLocalhost("x"));
+    dns.SetReplies({FakeDns::Silent(), FakeDns::Addresses({"127.0.0.1"})});
+    task.Resolver().SetResolvers({dns.Endpoint(), dns.Endpoint()});
+    task.Resolver().SetWaitMs(600);
+    ASSERT_TRUE(StartDownload(LocalhostUrl("/pkg.exe"), 1));
+    ASSERT_TRUE(PumpMessagesUntil([this] { return dns.QueryCount() == 1; }, 10000));
+    EXPECT_TRUE(task.ResolverRunning());
+    task.Stop();
+    EXPECT_FALSE(task.ResolverRunning());
+    PumpMessagesFor(1500);
+    EXPECT_EQ(dns.QueryCount(), 1u);  // the thread ended before asking the second resolver
+    EXPECT_EQ(record.completions, 0);
+    EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+// Teardown: destroying the task stops its resolver thread first.
+TEST_F(DownloadTest, DestroyingTheTaskStopsItsResolver) {
+    server.Route("/pkg.exe", TestHttpResponse::Status(404));
+    auto owned = std::make_unique<CHttpDownloadFile>();
+    owned->SetCallbacks(&DownloadRecord::OnCompletion, &DownloadRecord::OnProgress);
+    owned->Resolver().SetResolvers({dns.Endpoint(), dns.Endpoint(), dns.Endpoint()});
+    owned->Resolver().SetWaitMs(400);
+    ASSERT_TRUE(owned->Download(L"", server.WideUrl("/pkg.exe"), target, 1, &record));
+    ASSERT_TRUE(PumpMessagesUntil([this] { return dns.QueryCount() == 1; }, 10000));
+    owned.reset();
+    PumpMessagesFor(1500);
+    EXPECT_EQ(dns.QueryCount(), 1u);
+    EXPECT_EQ(record.completions, 0);
+}
+
+// A resolver result that was already posted when its task went away is
+// dropped without touching the freed task.
+TEST_F(DownloadTest, StaleResolverResultIsIgnored) {
+    server.SetHandler(NotFoundForLocalhost("x"));
+    dns.SetReply(FakeDns::Addresses({"127.0.0.1"}));
+    auto owned = std::make_unique<CHttpDownloadFile>();
+    owned->SetCallbacks(&DownloadRecord::OnCompletion, &DownloadRecord::OnProgress);
+    owned->Resolver().SetResolvers({dns.Endpoint()});
+    FileLogCapture log;
+    ASSERT_TRUE(owned->Download(L"", LocalhostUrl("/pkg.exe"), target, 1, &record));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return owned->ResolverRunning(); }, 10000));
+    // Let the resolver answer, post and end, without running the posted result.
+    for (int i = 0; i < 1000 && owned->Resolver().IsRunning(); ++i) ::Sleep(10);
+    ASSERT_FALSE(owned->Resolver().IsRunning());
+    owned.reset();
+    PumpMessagesFor(800);
+    EXPECT_EQ(log.Count(L"DNS回调失效 找不到相关任务"), 1u);
+    EXPECT_EQ(record.completions, 0);
+    EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+// After a completion that ended a fallback, Stop() and a new Download() run
+// again; a Download() during the retry delay is refused.
+TEST_F(DownloadTest, NewDownloadAfterAFailedFallbackRunsAgain) {
+    server.Route("/pkg.exe", TestHttpResponse::Status(404));
+    server.Route("/ok.exe", TestHttpResponse::Ok("done"));
+    dns.SetReply(FakeDns::ErrorCode(2));
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), 4, server.WideUrl("/pkg.exe?m")));
+    ASSERT_TRUE(PumpMessagesUntil([this] { return task.IsRetryPending(); }, 10000));
+    EXPECT_FALSE(StartDownload(server.WideUrl("/ok.exe"), 4));  // the mirror is still to come
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 4);
+    EXPECT_EQ(record.code, 404);
+    task.Stop();
+    ASSERT_TRUE(StartDownload(server.WideUrl("/ok.exe"), 4));
+    ASSERT_TRUE(PumpMessagesUntil([this] { return record.completions == 2; }, 10000));
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(Target(), "done");
+}

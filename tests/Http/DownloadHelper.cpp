@@ -1,0 +1,66 @@
+// download_helper.exe <url> <target file> <expected size>: downloads one file
+// with CHttpDownloadFile on the download engine, as the installer does, and
+// exits 0 on success and 1 on failure (2: bad arguments). The kill test ends
+// it mid-transfer and runs it again.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "Http/HttpDownloadFile.h"
+#include "Http/HttpEngines.h"
+#include "Runtime/MainThreadDispatcher.h"
+
+namespace {
+
+struct Outcome {
+    int32_t type = -1;
+    int32_t code = -1;
+};
+
+void OnDone(void* owner, int32_t type, int32_t code) {
+    auto* outcome = static_cast<Outcome*>(owner);
+    outcome->type = type;
+    outcome->code = code;
+    ::PostQuitMessage(0);
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    if (!argv || argc != 4) {
+        std::fprintf(stderr, "usage: download_helper <url> <target> <expected size>\n");
+        return 2;
+    }
+    const std::wstring url = argv[1];
+    const std::wstring target = argv[2];
+    const int64_t expected = std::wcstoll(argv[3], nullptr, 10);
+    ::LocalFree(argv);
+
+    InitMainThreadDispatcher();
+    StartHttpEngines();
+    Outcome outcome;
+    int result = 1;
+    {
+        CHttpDownloadFile download;
+        download.Resolver().SetResolvers({});  // no address fallback here
+        download.SetCallbacks(&OnDone, nullptr);
+        if (download.Download(L"", url, target, expected, &outcome)) {
+            MSG msg;
+            while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        }
+        download.Stop();
+        result = (outcome.type == 0 && outcome.code == 0) ? 0 : 1;
+    }
+    StopHttpEngines();
+    ShutdownMainThreadDispatcher();
+    std::printf("download_helper: type %d code %d\n", outcome.type, outcome.code);
+    return result;
+}

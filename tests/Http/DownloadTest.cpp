@@ -1,0 +1,252 @@
+// Downloads end to end against the in-process server: resume, the local-size
+// rules, the announced-length check, progress and speed.
+#include "DownloadTestSupport.h"
+
+#include <deque>
+
+namespace {
+constexpr size_t kBodySize = 300 * 1024;
+}
+
+// The server closes the connection after part of the body; the retry asks
+// for the rest and the file ends byte-identical to the source.
+TEST_F(DownloadTest, ResumesAfterTheConnectionClosesMidBody) {
+    const std::string body = Pattern(kBodySize);
+    TestHttpResponse cut = TestHttpResponse::Ok(body);
+    cut.honourRange = true;
+    cut.pieceSize = 16 * 1024;
+    cut.closeAfterBodyBytes = 100 * 1024;
+    TestHttpResponse rest = TestHttpResponse::Ok(body);
+    rest.honourRange = true;
+    server.RouteSequence("/pkg.exe", {cut, rest});
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(record.code, 0);
+    EXPECT_TRUE(Target() == body) << "file differs from the source";
+
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(requests[0].HasHeader("Range"));
+    EXPECT_EQ(requests[1].Header("Range"), "bytes=" + std::to_string(100 * 1024) + "-");
+    // Each status reports the total and where its run starts (speed 0).
+    auto statusCall = [&](int64_t downloaded) {
+        for (const auto& p : record.progress) {
+            if (p.total == static_cast<int64_t>(body.size()) && p.downloaded == downloaded && p.speed == 0) return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(statusCall(0));
+    EXPECT_TRUE(statusCall(100 * 1024));
+    PumpMessagesFor(600);
+    EXPECT_EQ(record.completions, 1);
+}
+
+// A server that ignores Range and answers 200: the partial file is emptied
+// and the download starts again at 0.
+TEST_F(DownloadTest, AnswerWithoutRangeRestartsTheFileAtZero) {
+    const std::string body = Pattern(kBodySize, 2);
+    WriteFileBytes(target, std::string(1000, 'X'));
+    server.Route("/pkg.exe", TestHttpResponse::Ok(body));  // Range ignored
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(record.code, 0);
+    EXPECT_TRUE(Target() == body);
+    ASSERT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(server.Requests()[0].Header("Range"), "bytes=1000-");
+    ASSERT_FALSE(record.progress.empty());
+    EXPECT_EQ(record.progress.front().total, static_cast<int64_t>(body.size()));
+    EXPECT_EQ(record.progress.front().downloaded, 0);
+}
+
+TEST_F(DownloadTest, CompleteLocalFileMakesNoRequest) {
+    const std::string body = Pattern(5000);
+    WriteFileBytes(target, body);
+    server.Route("/pkg.exe", TestHttpResponse::Ok(body));
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), 5000));
+    ASSERT_TRUE(WaitDone(2000));
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(record.code, 0);
+    // Later scheduling passes must not complete the finished run again.
+    SubmitDownload(&task);
+    PumpMessagesFor(1200);
+    EXPECT_EQ(record.completions, 1);
+    EXPECT_EQ(server.RequestCount(), 0u);
+    EXPECT_TRUE(record.progress.empty());
+    EXPECT_TRUE(Target() == body);
+}
+
+TEST_F(DownloadTest, LargerLocalFileIsEmptiedAndDownloadedAgain) {
+    const std::string body = Pattern(kBodySize, 3);
+    WriteFileBytes(target, std::string(kBodySize + 10, 'Y'));
+    server.Route("/pkg.exe", TestHttpResponse::Ok(body));
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body);
+    ASSERT_EQ(server.RequestCount(), 1u);
+    EXPECT_FALSE(server.Requests()[0].HasHeader("Range"));
+}
+
+// Without an expected size the file is always downloaded from 0, unchecked.
+TEST_F(DownloadTest, UnknownSizeAlwaysDownloadsFromZero) {
+    const std::string body = Pattern(kBodySize, 4);
+    WriteFileBytes(target, std::string(2000, 'Z'));
+    TestHttpResponse ok = TestHttpResponse::Ok(body);
+    ok.honourRange = true;
+    server.Route("/pkg.exe", ok);
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), 0));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body);
+    EXPECT_FALSE(server.Requests()[0].HasHeader("Range"));
+}
+
+// A 206 whose length does not add up to the expected size ends the run with
+// (3, 2007) at once, without retries.
+TEST_F(DownloadTest, RangeAnswerOfTheWrongLengthFailsWithLengthMismatch) {
+    const std::string body = Pattern(kBodySize, 5);
+    WriteFileBytes(target, body.substr(0, 1000));
+    TestHttpResponse ok = TestHttpResponse::Ok(body);
+    ok.honourRange = true;
+    server.Route("/pkg.exe", ok);
+
+    FileLogCapture log;
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size()) + 7));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 3);
+    EXPECT_EQ(record.code, 2007);
+    PumpMessagesFor(1200);
+    EXPECT_EQ(record.completions, 1);
+    EXPECT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(server.Requests()[0].Header("Range"), "bytes=1000-");
+    EXPECT_TRUE(record.progress.empty());
+    const std::wstring expected = L"长度不一致 预期值:" + std::to_wstring(kBodySize + 7) + L" 实际值:" + std::to_wstring(kBodySize);
+    EXPECT_EQ(log.Count(expected), 1u);
+}
+
+// No Content-Length (chunked): no progress at all, only the completion, also
+// when the transfer spans several progress ticks.
+TEST_F(DownloadTest, ChunkedBodyGivesNoProgressOnlyTheCompletion) {
+    const std::string body = Pattern(40 * 1024, 6);
+    TestHttpResponse chunked = TestHttpResponse::Ok(body);
+    chunked.chunked = true;
+    chunked.pieceSize = 4 * 1024;
+    chunked.delayBetweenPiecesMs = 250;  // about 2.5 s
+    server.Route("/pkg.exe", chunked);
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), 0));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body);
+    EXPECT_TRUE(record.progress.empty());
+}
+
+// Progress comes with the status and then once a second; the downloaded
+// figure grows up to the total.
+TEST_F(DownloadTest, ProgressIsReportedOncePerSecond) {
+    const std::string body = Pattern(64 * 1024, 7);
+    TestHttpResponse slow = TestHttpResponse::Ok(body);
+    slow.pieceSize = 2 * 1024;
+    slow.delayBetweenPiecesMs = 110;  // 32 pieces, about 3.5 s
+    server.Route("/pkg.exe", slow);
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body);
+    ASSERT_GE(record.progress.size(), 3u);
+    EXPECT_EQ(record.progress[0].downloaded, 0);
+    EXPECT_EQ(record.progress[0].speed, 0u);
+    int64_t last = 0;
+    for (size_t i = 1; i < record.progress.size(); ++i) {
+        const auto& p = record.progress[i];
+        EXPECT_EQ(p.total, static_cast<int64_t>(body.size()));
+        EXPECT_GE(p.downloaded, last);
+        EXPECT_LE(p.downloaded, p.total);
+        last = p.downloaded;
+        // Ticks come from the 500 ms timer, every second tick.
+        if (i >= 2) {
+            EXPECT_GE(p.tick - record.progress[i - 1].tick, 900u) << "progress call " << i;
+        }
+    }
+    EXPECT_GT(last, 0);
+}
+
+// The speed is the sum of the last 10 per-second samples divided by 10, also
+// while fewer than 10 exist; the samples survive Stop.
+TEST_F(DownloadTest, SpeedIsTheSumOfTheLastTenSamplesOverTen) {
+    // Headers announce 1 MiB and then nothing comes: the byte counts below are
+    // the only ones the task sees.
+    TestHttpResponse stalled = TestHttpResponse::Ok("");
+    stalled.declaredLength = 1 << 20;
+    server.Route("/pkg.exe", stalled);
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), 1 << 20));
+    ASSERT_TRUE(PumpMessagesUntil([this] { return !record.progress.empty(); }, 10000));
+    // A progress tick may have come with the status: it added a 0 sample.
+    std::deque<uint32_t> model = task.SpeedSamples();
+    const size_t callsBefore = record.progress.size();
+
+    // No message pumping from here on: the engine timer cannot add samples.
+    int64_t received = 0;
+    for (uint32_t second = 1; second <= 13; ++second) {
+        const uint32_t bytes = second * 1000;
+        task.OnBytesReceived(bytes / 2);
+        task.OnBytesReceived(bytes - bytes / 2);
+        task.OnTick();
+        received += bytes;
+        model.push_back(bytes);
+        if (model.size() > 10) model.pop_front();
+        uint64_t sum = 0;
+        for (uint32_t sample : model) sum += sample;
+        ASSERT_EQ(record.progress.size(), callsBefore + second);
+        const auto& p = record.progress.back();
+        EXPECT_EQ(p.speed, static_cast<uint32_t>(sum / 10)) << "second " << second;
+        EXPECT_EQ(p.downloaded, received);
+        EXPECT_EQ(p.total, 1 << 20);
+    }
+    EXPECT_EQ(record.progress[callsBefore].speed, 100u);  // 1000 / 10: the divisor is always 10
+    EXPECT_TRUE(task.SpeedSamples() == model);
+    task.Stop();
+    EXPECT_TRUE(task.SpeedSamples() == model);  // kept across runs
+    EXPECT_EQ(model.front(), 4000u);
+}
+
+// The target cannot be opened: (1, 2020), no request, one completion.
+TEST_F(DownloadTest, UnopenableTargetFailsWithTheSinkError) {
+    server.Route("/pkg.exe", TestHttpResponse::Ok("abc"));
+    ASSERT_TRUE(task.Download(L"", server.WideUrl("/pkg.exe"), dir.File(L"no such folder\\pkg.tmp"), 3, &record));
+    ASSERT_TRUE(WaitDone(2000));
+    EXPECT_EQ(record.type, 1);
+    EXPECT_EQ(record.code, 2020);
+    PumpMessagesFor(1200);
+    EXPECT_EQ(record.completions, 1);
+    EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+// A task that has completed can run again after Stop(); a second Download
+// while a run is going is refused.
+TEST_F(DownloadTest, SecondDownloadIsRefusedWhileRunningAndAcceptedAfterStop) {
+    const std::string body = Pattern(64 * 1024, 8);
+    TestHttpResponse slow = TestHttpResponse::Ok(body);
+    slow.pieceSize = 16 * 1024;
+    slow.delayBetweenPiecesMs = 100;
+    server.Route("/pkg.exe", slow);
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), 0));
+    EXPECT_FALSE(StartDownload(server.WideUrl("/pkg.exe"), 0));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    task.Stop();
+    ::DeleteFileW(target.c_str());
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(PumpMessagesUntil([this] { return record.completions == 2; }, 20000));
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body);
+    EXPECT_EQ(server.RequestCount(), 2u);
+}

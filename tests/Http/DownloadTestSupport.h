@@ -1,0 +1,58 @@
+#pragma once
+// Shared pieces of the download tests: a recorder of completions and progress
+// calls, byte patterns and files, and a fixture with both engines, the
+// in-process HTTP server, a silent fake resolver injected into the task (so
+// no test depends on the built-in resolver list) and a temporary folder.
+// Main thread only.
+#include <string>
+#include <vector>
+
+#include "Http/HttpDownloadFile.h"
+#include "HttpTestSupport.h"
+#include "support/FakeDnsServer.h"
+
+struct DownloadRecord {
+    struct ProgressCall {
+        int64_t total;
+        int64_t downloaded;
+        uint32_t speed;
+        DWORD tick;
+    };
+    int completions = 0;
+    int32_t type = -1;
+    int32_t code = -1;
+    DWORD doneTick = 0;
+    std::vector<ProgressCall> progress;
+
+    static void OnCompletion(void* owner, int32_t type, int32_t code);
+    static void OnProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
+};
+
+// Deterministic bytes that differ at every offset modulo a prime.
+std::string Pattern(size_t size, unsigned seed = 1);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+int64_t FileSizeOf(const std::wstring& path);  // -1 when missing
+
+class DownloadTest : public HttpEngineTest {
+protected:
+    static constexpr DWORD kShortDnsWaitMs = 150;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Download(mirrors, url, target) with the recorder as owner.
+    bool StartDownload(const std::wstring& url, int64_t expectedSize, const std::wstring& mirrors = L"");
+    bool WaitDone(DWORD timeoutMs = 20000) {
+        return PumpMessagesUntil([this] { return record.completions > 0; }, timeoutMs);
+    }
+    std::string Target() const { return ReadFileBytes(target); }
+    std::wstring LocalhostUrl(const std::string& path) const {
+        return L"http://localhost:" + std::to_wstring(server.Port()) + std::wstring(path.begin(), path.end());
+    }
+
+    TempDir dir;
+    std::wstring target;
+    CFakeDnsServer dns;
+    DownloadRecord record;
+    CHttpDownloadFile task;
+};
