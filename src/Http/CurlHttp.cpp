@@ -16,6 +16,18 @@ constexpr size_t kLoggedBodyBytes = 1000;
 
 bool IsErrorStatus(int32_t status) { return status > 399 || status < 100; }
 
+bool IsStatusLine(const char* data, size_t length) { return length >= 5 && std::memcmp(data, "HTTP/", 5) == 0; }
+
+// Removes one field from the header map (ProtoValue has no erase of its own).
+void DropField(ProtoValue& map, const std::wstring& name) {
+    if (!map.Has(name)) return;
+    ProtoValue kept;
+    for (const auto& field : *map.AsMap()) {
+        if (field.first != name) kept[field.first] = field.second;
+    }
+    map = kept;
+}
+
 }  // namespace
 
 CCurlHttp::CCurlHttp() = default;
@@ -111,6 +123,14 @@ size_t CCurlHttp::OnRecieveHeader(const char* data, size_t length) {
     }
     if ((length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n')) {
         PostHttpStatus(status);
+        return length;
+    }
+    if (IsStatusLine(data, length)) {
+        // A new response of the chain begins (after a redirect or an interim
+        // answer): the earlier response's body length says nothing about this
+        // one's, and a download checks the length it finds against its file.
+        CScopedLock lock(streamLock_);
+        DropField(headers_, L"Content-Length");
         return length;
     }
     const char* colon = static_cast<const char*>(std::memchr(data, ':', length));

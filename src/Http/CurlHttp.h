@@ -40,7 +40,8 @@ public:
     // Last status read from libcurl, kNoStatus while none is known.
     int32_t HttpStatus() const { return httpStatus_.load(std::memory_order_acquire); }
     // Response header fields of this run (all responses of a redirect chain,
-    // later values winning). Safe from any thread.
+    // later values winning; "Content-Length" only of the latest response).
+    // Safe from any thread.
     ProtoValue HeaderSnapshot();
     bool GetHeader(const std::wstring& name, std::wstring* value);
 

@@ -148,6 +148,26 @@ TEST_F(DownloadTest, ChunkedBodyGivesNoProgressOnlyTheCompletion) {
     EXPECT_TRUE(record.progress.empty());
 }
 
+// A redirect whose own body is announced with a length, then the file sent
+// chunked: the redirect's length says nothing about the file, so it must not
+// be checked against the expected size nor shown as the total.
+TEST_F(DownloadTest, RedirectLengthIsNotTakenForTheFilesLength) {
+    const std::string body = Pattern(40 * 1024, 9);
+    TestHttpResponse moved = TestHttpResponse::Redirect(302, "/cdn/pkg.exe");
+    moved.body = "<html>moved</html>";
+    TestHttpResponse chunked = TestHttpResponse::Ok(body);
+    chunked.chunked = true;
+    server.Route("/pkg.exe", moved);
+    server.Route("/cdn/pkg.exe", chunked);
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(record.code, 0);
+    EXPECT_TRUE(Target() == body);
+    EXPECT_TRUE(record.progress.empty());
+}
+
 // Progress comes with the status and then once a second; the downloaded
 // figure grows up to the total.
 TEST_F(DownloadTest, ProgressIsReportedOncePerSecond) {
