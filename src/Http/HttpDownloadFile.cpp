@@ -206,6 +206,8 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
         FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"重定向中...  url:%s", GetUrl().c_str());
         return;
     }
+    // An interim 1xx answer: the final status (and its headers) follows.
+    if (status >= 100 && status <= 199) return;
     RecordResult(L"http", status);
     CCurlHttp* transfer = Transfer();
     // An error answer has no body for the file; its length (if any header

@@ -168,6 +168,25 @@ TEST_F(DownloadTest, RedirectLengthIsNotTakenForTheFilesLength) {
     EXPECT_TRUE(record.progress.empty());
 }
 
+// An interim answer before the final one: its status is not the final
+// status, so neither the length check nor the progress may run on it (here it
+// would pair the old resume offset with the full length of the 200 answer).
+TEST_F(DownloadTest, InterimAnswerIsNotTakenForTheFinalStatus) {
+    const std::string body = Pattern(kBodySize, 10);
+    WriteFileBytes(target, std::string(1000, 'X'));
+    TestHttpResponse full = TestHttpResponse::Ok(body);  // Range ignored
+    full.interimContinue = true;
+    server.Route("/pkg.exe", full);
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ::Sleep(500);  // every notification of the transfer is queued before any runs
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(record.code, 0);
+    EXPECT_TRUE(Target() == body);
+    for (const auto& p : record.progress) EXPECT_EQ(p.total, static_cast<int64_t>(body.size()));
+}
+
 // Progress comes with the status and then once a second; the downloaded
 // figure grows up to the total.
 TEST_F(DownloadTest, ProgressIsReportedOncePerSecond) {
