@@ -62,7 +62,10 @@ void CDemoMainWindow::Notify(TNotifyUI& msg) {
         }
         if (name == L"btn_close") {
             auto* box = new CDemoMessageBox(L"是否退出安装？", L"");
-            box->Create(GetHWND(), L"退出安装", WS_POPUP, 0);
+            if (box->Create(GetHWND(), L"退出安装", WS_POPUP, 0) == nullptr) {
+                delete box;
+                return;
+            }
             box->CenterWindow();
             if (box->ShowModal() == 1) Close(1);
             return;

@@ -3,6 +3,7 @@
 #include "Ui/ControlUI.h"
 
 void CDemoMessageBox::InitWindow() {
+    created_ = true;
     if (CControlUI* text = FindControl(L"lb_text")) text->SetText(text_);
     if (CControlUI* title = FindControl(L"lb_title"); title && !title_.empty()) title->SetText(title_);
 }
@@ -16,5 +17,7 @@ void CDemoMessageBox::Notify(TNotifyUI& msg) {
 
 void CDemoMessageBox::OnFinalMessage(HWND hwnd) {
     WindowImplBase::OnFinalMessage(hwnd);
-    delete this;
+    // A window whose creation failed is destroyed at once and still gets its
+    // final message; that box stays the caller's to delete.
+    if (created_) delete this;
 }

@@ -1,6 +1,7 @@
 #pragma once
-// Demo of the message box skin: a self-deleting box that closes with 1 on
-// btn_ok and 2 on btn_cancel or btn_close. Main thread only.
+// Demo of the message box skin: a box that closes with 1 on btn_ok and 2 on
+// btn_cancel or btn_close. Once created it deletes itself with its window;
+// after a failed Create the caller deletes it. Main thread only.
 #include <string>
 
 #include "Ui/WindowImplBase.h"
@@ -20,4 +21,5 @@ protected:
 private:
     std::wstring text_;
     std::wstring title_;
+    bool created_ = false;
 };

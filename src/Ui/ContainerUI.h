@@ -12,7 +12,7 @@ public:
     const wchar_t* GetClass() const override { return L"ContainerUI"; }
 
     // Takes ownership of the child.
-    bool Add(CControlUI* control);
+    virtual bool Add(CControlUI* control);
     int GetCount() const { return static_cast<int>(items_.size()); }
     CControlUI* GetItemAt(int index) const;
     int GetItemIndex(const CControlUI* control) const;

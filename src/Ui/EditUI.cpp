@@ -34,7 +34,8 @@ void CEditUI::SetText(const std::wstring& text) {
         ::SetWindowTextW(native_, text.c_str());
         return;
     }
-    if (text == text_) return;
+    // Every set from code is reported, also one that repeats the text: the
+    // controller relies on the notification to refresh what depends on it.
     text_ = text;
     Invalidate();
     if (manager_) manager_->SendNotify(this, notify::kTextChanged);
@@ -185,6 +186,16 @@ LRESULT CALLBACK CEditUI::NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
         case WM_CHAR:
             if (wp == VK_RETURN || wp == VK_ESCAPE) return 0;  // no beep
             break;
+        case WM_NCDESTROY: {
+            // Destroyed with the parent window: forget the handle, so that a
+            // later open or the destructor never touches a reused one.
+            if (self->editing_) self->text_ = self->GetText();
+            ::RemovePropW(hwnd, kOwnerProp);
+            ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(next));
+            self->native_ = nullptr;
+            self->editing_ = false;
+            return ::CallWindowProcW(next, hwnd, msg, wp, lp);
+        }
         default:
             break;
     }

@@ -2,7 +2,8 @@
 // Single-line text entry. Painted as a label; while open for typing a real
 // Windows EDIT child lies over its text area (caret, selection, IME and
 // clipboard come with it). "textchanged" follows every change made by the
-// user, and a change made by code while the box is not open. Main thread only.
+// user, and every SetText made by code while the box is not open (also one
+// that repeats the text). Main thread only.
 #include "Ui/LabelUI.h"
 
 class CEditUI : public CLabelUI {

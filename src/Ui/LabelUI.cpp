@@ -14,6 +14,17 @@ void CLabelUI::SetTextColor(uint32_t argb) {
     Invalidate();
 }
 
+namespace {
+// "center" as a word of its own; the one inside "vcenter" does not count, so
+// "center vcenter" still centres horizontally.
+bool HasHorizontalCenter(const std::wstring& value) {
+    for (size_t at = value.find(L"center"); at != std::wstring::npos; at = value.find(L"center", at + 1)) {
+        if (at == 0 || value[at - 1] != L'v') return true;
+    }
+    return false;
+}
+}  // namespace
+
 // The words are applied in this order: "left" aligns left and drops vertical
 // centring; "center" centres horizontally; "right" aligns right and drops
 // both centrings. "top", "vcenter", "bottom" set the vertical position.
@@ -22,7 +33,7 @@ void CLabelUI::SetAlign(const std::wstring& value) {
         textStyle_ &= ~(DT_CENTER | DT_RIGHT | DT_VCENTER);
         textStyle_ |= DT_LEFT;
     }
-    if (value.find(L"center") != std::wstring::npos && value.find(L"vcenter") == std::wstring::npos) {
+    if (HasHorizontalCenter(value)) {
         textStyle_ &= ~(DT_LEFT | DT_RIGHT);
         textStyle_ |= DT_CENTER;
     }

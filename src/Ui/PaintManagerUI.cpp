@@ -180,8 +180,14 @@ void CPaintManagerUI::SetFocus(CControlUI* control) {
 }
 
 void CPaintManagerUI::ReleaseControl(CControlUI* control) {
-    if (hot_ == control) hot_ = nullptr;
-    if (captured_ == control) captured_ = nullptr;
+    if (hot_ == control) {
+        hot_ = nullptr;
+        TEventUI e;
+        e.type = UiEvent::MouseLeave;
+        e.pSender = control;
+        control->DoEvent(e);
+    }
+    if (captured_ == control) CancelPress();
     if (toolTipOwner_ == control) UpdateToolTip(nullptr);
     if (focus_ == control) SetFocus(nullptr);
 }
@@ -274,6 +280,15 @@ void CPaintManagerUI::PaintWindow() {
         firstPaintDone_ = true;
         SendNotify(root_.get(), notify::kWindowInit);
     }
+}
+
+void CPaintManagerUI::CancelPress() {
+    CControlUI* target = captured_;
+    captured_ = nullptr;
+    if (target == nullptr) return;
+    const RECT& rc = target->GetPos();
+    TEventUI e{UiEvent::ButtonUp, target, {rc.left - 1, rc.top - 1}, 0, 0};
+    target->DoEvent(e);
 }
 
 void CPaintManagerUI::SetHot(CControlUI* control, POINT pt) {
@@ -393,7 +408,9 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
             return false;
         }
         case WM_CAPTURECHANGED:
-            if (reinterpret_cast<HWND>(lParam) != hwnd_) captured_ = nullptr;
+            // Another window took the mouse (a modal box, a system menu):
+            // the pressed control must not stay pressed.
+            if (reinterpret_cast<HWND>(lParam) != hwnd_) CancelPress();
             return false;
         case WM_KEYDOWN:
             if (focus_ && wParam == VK_SPACE) {

@@ -69,7 +69,9 @@ public:
     CControlUI* FindControl(POINT pt) const;
     CControlUI* GetFocus() const { return focus_; }
     void SetFocus(CControlUI* control);
-    // Forgets a control that is being removed (hot, pressed, focus, timers).
+    // Forgets a control that is hidden or disabled: it loses the hover look,
+    // any press (ended without a click), the tool tip and the focus. Its
+    // timers keep running.
     void ReleaseControl(CControlUI* control);
 
     bool SetTimer(CControlUI* control, UINT id, UINT elapseMs);
@@ -101,6 +103,9 @@ private:
     static constexpr UINT_PTR kFirstTimerId = 0x4B560000;  // clear of the controllers' own ids
 
     void SetHot(CControlUI* control, POINT pt);
+    // Ends the current press without a click (the control gets its button-up
+    // outside itself), as when the mouse capture is lost.
+    void CancelPress();
     void UpdateToolTip(CControlUI* control);
     void PaintWindow();
 

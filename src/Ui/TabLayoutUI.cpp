@@ -12,6 +12,16 @@ void CTabLayoutUI::SetManager(CPaintManagerUI* manager, CControlUI* parent) {
     }
 }
 
+bool CTabLayoutUI::Add(CControlUI* control) {
+    if (!CContainerUI::Add(control)) return false;
+    if (curSel_ >= 0) {
+        control->SetVisible(false);
+    } else if (manager_) {
+        curSel_ = GetCount() - 1;  // the first page of a layout attached while empty
+    }
+    return true;
+}
+
 bool CTabLayoutUI::SelectItem(int index) {
     if (index < 0 || index >= GetCount()) return false;
     if (index == curSel_) return true;

@@ -12,6 +12,8 @@ public:
     // "tabselect"; false when the index is not below the page count.
     bool SelectItem(int index);
 
+    // A page added once a page is shown starts hidden.
+    bool Add(CControlUI* control) override;
     void SetManager(CPaintManagerUI* manager, CControlUI* parent) override;
     void SetPos(const RECT& rc) override;
     void SetAttribute(const std::wstring& name, const std::wstring& value) override;

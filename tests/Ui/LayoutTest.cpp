@@ -116,6 +116,30 @@ TEST_F(SkinLayout, SelectingPagesLaysThemOutAndNotifies) {
     EXPECT_EQ(tab->GetCurSel(), 2);
 }
 
+// Pages added by code after the layout is attached: still one page at a time.
+TEST(TabLayout, PagesAddedLaterStartHidden) {
+    CPaintManagerUI manager;
+    auto* tab = new CTabLayoutUI;
+    manager.AttachDialog(tab);
+    manager.initSize = {100, 50};
+    auto* first = new CControlUI;
+    auto* second = new CControlUI;
+    ASSERT_TRUE(tab->Add(first));
+    ASSERT_TRUE(tab->Add(second));
+    EXPECT_EQ(tab->GetCurSel(), 0);
+    EXPECT_TRUE(first->IsVisible());
+    EXPECT_FALSE(second->IsVisible());
+    manager.LayoutIfNeeded();
+    ExpectRect(first, 0, 0, 100, 50);
+    ExpectRect(second, 0, 0, 0, 0);  // never placed
+    auto* third = new CControlUI;
+    ASSERT_TRUE(tab->SelectItem(1));
+    ASSERT_TRUE(tab->Add(third));
+    EXPECT_FALSE(third->IsVisible());
+    EXPECT_TRUE(second->IsVisible());
+    EXPECT_FALSE(first->IsVisible());
+}
+
 TEST_F(SkinLayout, MessageBoxRows) {
     ASSERT_TRUE(Load(L"MessageBox.xml"));
     EXPECT_EQ(manager.initSize.cx, 280);

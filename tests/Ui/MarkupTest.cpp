@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Ui/ImageDescription.h"
+#include "Ui/LabelUI.h"
 #include "Ui/MarkupValues.h"
 #include "Ui/StackLayout.h"
 
@@ -43,6 +44,22 @@ TEST(MarkupValues, MalformedValuesLeaveTheOutputAlone) {
     int n = 3;
     EXPECT_FALSE(markup::ParseInt(L"", n));
     EXPECT_EQ(n, 3);
+}
+
+// "align" works by the words it contains, in the order left, center, right.
+TEST(MarkupValues, AlignWords) {
+    auto style = [](const wchar_t* align) {
+        CLabelUI label;
+        label.SetAttribute(L"align", align);
+        return label.GetTextStyle();
+    };
+    EXPECT_EQ(style(L"left") & (DT_CENTER | DT_RIGHT | DT_VCENTER), 0u);  // starts at the top
+    EXPECT_EQ(style(L"center"), static_cast<UINT>(DT_CENTER | DT_VCENTER));
+    EXPECT_EQ(style(L"right") & (DT_CENTER | DT_VCENTER), 0u);
+    EXPECT_NE(style(L"right") & DT_RIGHT, 0u);
+    // "vcenter" holds the letters of "center" but is its own word.
+    EXPECT_EQ(style(L"center vcenter"), static_cast<UINT>(DT_CENTER | DT_VCENTER));
+    EXPECT_EQ(style(L"left vcenter"), static_cast<UINT>(DT_LEFT | DT_VCENTER));
 }
 
 TEST(ImageDescription, BareFileNameIsTheWholeDescription) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Ui/ButtonUI.h"
 #include "Ui/EditUI.h"
 #include "Ui/OptionUI.h"
 #include "Ui/TabLayoutUI.h"
@@ -23,6 +24,7 @@ public:
     }
     std::vector<std::pair<std::wstring, std::wstring>> events;
     int closeMessages = 0;
+    int finalMessages = 0;
 
 protected:
     const wchar_t* GetWindowClassName() const override { return L"KvUiTestWindow"; }
@@ -30,6 +32,10 @@ protected:
     void Notify(TNotifyUI& msg) override {
         events.emplace_back(msg.sType, msg.pSender ? msg.pSender->GetName() : L"");
         WindowImplBase::Notify(msg);
+    }
+    void OnFinalMessage(HWND hwnd) override {
+        ++finalMessages;
+        WindowImplBase::OnFinalMessage(hwnd);
     }
     LRESULT HandleCustomMessage(UINT msg, WPARAM, LPARAM, bool& handled) override {
         if (msg == WM_CLOSE) ++closeMessages;
@@ -199,8 +205,10 @@ TEST_F(SkinnedWindow, EditReportsTextSetByCodeAndTypingInTheNativeBox) {
     auto* edit = w.FindControlAs<CEditUI>(L"edit_input");
     ASSERT_NE(edit, nullptr);
     edit->SetText(L"D:\\Korvel网络\\KorvelQixar");
+    // Every set from code is reported, also one that repeats the text (the
+    // installer refreshes the free-space label from this notification).
     edit->SetText(L"D:\\Korvel网络\\KorvelQixar");
-    EXPECT_EQ(w.Count(L"textchanged", L"edit_input"), 1);
+    EXPECT_EQ(w.Count(L"textchanged", L"edit_input"), 2);
     EXPECT_FALSE(edit->IsEditing());
 
     Click(w, 100, 294);
@@ -212,13 +220,55 @@ TEST_F(SkinnedWindow, EditReportsTextSetByCodeAndTypingInTheNativeBox) {
     ::SendMessageW(native, EM_SETSEL, 100, 100);
     ::SendMessageW(native, WM_CHAR, L'2', 0);
     EXPECT_EQ(edit->GetText(), L"D:\\Korvel网络\\KorvelQixar2");
-    EXPECT_EQ(w.Count(L"textchanged", L"edit_input"), 2);
+    EXPECT_EQ(w.Count(L"textchanged", L"edit_input"), 3);
 
     // Leaving the box keeps the typed text and hides the native window.
     Click(w, 300, 200);
     EXPECT_FALSE(edit->IsEditing());
     EXPECT_FALSE(::IsWindowVisible(native));
     EXPECT_EQ(edit->GetText(), L"D:\\Korvel网络\\KorvelQixar2");
+
+    // The native box dies with the window while open: the control forgets
+    // its handle (a later destructor must not reach a reused one) and keeps
+    // what was typed.
+    Click(w, 100, 294);
+    ASSERT_TRUE(edit->IsEditing());
+    ::SendMessageW(edit->GetNativeWindow(), WM_CHAR, L'3', 0);
+    ::DestroyWindow(w);
+    EXPECT_EQ(edit->GetNativeWindow(), nullptr);
+    EXPECT_FALSE(edit->IsEditing());
+    EXPECT_EQ(edit->GetText(), L"D:\\Korvel网络\\KorvelQixar23");
+}
+
+// A button that is disabled under the mouse, or whose press loses the mouse
+// capture, must not keep its hover or pressed look.
+TEST_F(SkinnedWindow, DisablingOrLosingTheCaptureClearsHoverAndPress) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    auto* install = w.FindControlAs<CButtonUI>(L"btn_install");
+    ASSERT_NE(install, nullptr);
+    ::SendMessageW(w, WM_MOUSEMOVE, 0, At(269, 259));
+    ASSERT_TRUE(install->IsHot());
+    install->SetEnabled(false);
+    EXPECT_FALSE(install->IsHot());
+    install->SetEnabled(true);
+    EXPECT_FALSE(install->IsHot());  // until the mouse enters again
+
+    ::SendMessageW(w, WM_MOUSEMOVE, 0, At(270, 259));
+    ::SendMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, At(270, 259));
+    ASSERT_TRUE(install->IsPushed());
+    ::SendMessageW(w, WM_CAPTURECHANGED, 0, 0);  // another window took the mouse
+    EXPECT_FALSE(install->IsPushed());
+    ::SendMessageW(w, WM_LBUTTONUP, 0, At(270, 259));
+    EXPECT_EQ(w.Count(L"click", L"btn_install"), 0);
+
+    ::SendMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, At(270, 259));
+    ASSERT_TRUE(install->IsPushed());
+    install->SetEnabled(false);
+    EXPECT_FALSE(install->IsPushed());
+    ::SendMessageW(w, WM_LBUTTONUP, 0, At(270, 259));
+    EXPECT_EQ(w.Count(L"click", L"btn_install"), 0);
     ::DestroyWindow(w);
 }
 
@@ -309,4 +359,8 @@ TEST_F(SkinnedWindow, UnloadableSkinFailsCreationWithALogLine) {
     TestWindow w(L"bad.xml");
     EXPECT_EQ(w.CreatePopup(), nullptr);
     EXPECT_NE(log.Text().find(L"could not be loaded"), std::wstring::npos);
+    // The half-made window is destroyed at once and still gets its final
+    // message: a window that deletes itself there must not also be deleted
+    // by the caller of a failed Create.
+    EXPECT_EQ(w.finalMessages, 1);
 }
