@@ -10,51 +10,19 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
 rounds="${KV_BENCH_ROUNDS:-3}"
 curl_exe="${KV_CURL_EXE:-$KV_DEPS/curl/bin/curl.exe}"
+source "$KV_ROOT/bench/nginx-lib.sh"
 work="$(mktemp -d)"
-nginx_pid=""
-cleanup() {
-  if [[ -n $nginx_pid ]]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'rm -rf "$work"; nginx_stop' EXIT
 
 winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
 
-port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')"
-mkdir -p "$work/html" "$work/logs" "$work/tmp" "$work/out"
+mkdir -p "$work/html" "$work/out"
 head -c $((512 * 1024 * 1024)) /dev/urandom > "$work/html/big.bin"
 head -c $((16 * 1024 * 1024)) /dev/urandom > "$work/html/small.bin"
-cat > "$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/logs/error.log warn;
-$( [[ $(id -u) == 0 ]] && echo "user root;" )
-events { worker_connections 256; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/tmp/body;
-  proxy_temp_path $work/tmp/proxy;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/html;
-  }
-}
-CONF
-nginx -p "$work" -c "$work/nginx.conf" &
-nginx_pid=$!
-for _ in $(seq 50); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.1
-done
-echo "nginx $(nginx -v 2>&1 | sed 's/.*\///') on 127.0.0.1:$port; $rounds rounds of 512 MiB each"
+nginx_start "$work/html" "sendfile on;"
+echo "$rounds rounds of 512 MiB each"
 
-base="http://127.0.0.1:$port"
+base="http://127.0.0.1:$nginx_port"
 out="$work/out/file.bin"
 engine_rates=()
 curl_rates=()
