@@ -221,10 +221,13 @@ TEST_F(DownloadTest, ProgressIsReportedOncePerSecond) {
 // The speed is the sum of the last 10 per-second samples divided by 10, also
 // while fewer than 10 exist; the samples survive Stop.
 TEST_F(DownloadTest, SpeedIsTheSumOfTheLastTenSamplesOverTen) {
-    // Headers announce 1 MiB and then nothing comes: the byte counts below are
-    // the only ones the task sees.
-    TestHttpResponse stalled = TestHttpResponse::Ok("");
-    stalled.declaredLength = 1 << 20;
+    // Headers announce 1 MiB and then nothing comes while the connection stays
+    // open: the byte counts below are the only ones the task sees.
+    // Regression: the stall used a wrong Content-Length, whose connection the
+    // server closes at once; on a loaded machine the transfer's failure was
+    // handled in the same pump as its status and reset the content length.
+    TestHttpResponse stalled = TestHttpResponse::Ok(std::string(1 << 20, 'x'));
+    stalled.delayAfterHeadersMs = 60000;
     server.Route("/pkg.exe", stalled);
     ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), 1 << 20));
     ASSERT_TRUE(PumpMessagesUntil([this] { return !record.progress.empty(); }, 10000));

@@ -359,6 +359,7 @@ bool TestHttpServer::Respond(SOCKET socket, const TestHttpRequest& request, cons
     if (announceClose) head += "Connection: close\r\n";
     head += "\r\n";
     if (!SendAll(socket, head.data(), head.size())) return false;
+    if (!Wait(r.delayAfterHeadersMs)) return false;
 
     const size_t limit = r.closeAfterBodyBytes >= 0 ? std::min(body.size(), static_cast<size_t>(r.closeAfterBodyBytes))
                                                     : body.size();

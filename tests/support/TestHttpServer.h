@@ -59,6 +59,7 @@ struct TestHttpResponse {
     size_t pieceSize = 0;            // body written in pieces (chunks) of this size; 0 = one piece
     DWORD delayBeforeHeadersMs = 0;
     DWORD delayBetweenPiecesMs = 0;
+    DWORD delayAfterHeadersMs = 0;  // headers sent, then the body waits (the connection stays open)
     int64_t closeAfterBodyBytes = -1;  // >= 0: close the connection after this many body bytes
     bool honourRange = false;          // "Range: bytes=N-" gives 206 with the tail; otherwise Range is ignored
     bool interimContinue = false;      // an interim "100 Continue" response before this one
