@@ -56,14 +56,20 @@ void CContainerUI::PlaceFloating(CControlUI* child) const {
     child->SetPos({x, y, x + (w > 0 ? w : 0), y + (h > 0 ? h : 0)});
 }
 
+std::vector<CControlUI*> CContainerUI::PlaceFloatingAndCollectFlow() const {
+    std::vector<CControlUI*> flow;
+    for (const auto& item : items_) {
+        if (!item->IsVisible()) continue;
+        if (item->IsFloat()) PlaceFloating(item.get());
+        else flow.push_back(item.get());
+    }
+    return flow;
+}
+
 void CContainerUI::SetPos(const RECT& rc) {
     CControlUI::SetPos(rc);
     const RECT inner = InnerRect();
-    for (auto& item : items_) {
-        if (!item->IsVisible()) continue;
-        if (item->IsFloat()) PlaceFloating(item.get());
-        else item->SetPos(inner);
-    }
+    for (CControlUI* child : PlaceFloatingAndCollectFlow()) child->SetPos(inner);
 }
 
 void CContainerUI::SetAttribute(const std::wstring& name, const std::wstring& value) {

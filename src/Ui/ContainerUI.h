@@ -31,6 +31,9 @@ protected:
     RECT InnerRect() const;
     // Places a floating child relative to this container's top-left corner.
     void PlaceFloating(CControlUI* child) const;
+    // Places the visible floating children and returns the visible ones that
+    // take part in the flow, in order.
+    std::vector<CControlUI*> PlaceFloatingAndCollectFlow() const;
 
     std::vector<std::unique_ptr<CControlUI>> items_;
     RECT inset_{};

@@ -5,18 +5,10 @@
 void CHorizontalLayoutUI::SetPos(const RECT& rc) {
     CControlUI::SetPos(rc);
     const RECT inner = InnerRect();
-    std::vector<CControlUI*> flow;
+    const std::vector<CControlUI*> flow = PlaceFloatingAndCollectFlow();
+    // Only a fixed width counts here; no kind of control estimates one.
     std::vector<int> estimates;
-    for (auto& item : items_) {
-        if (!item->IsVisible()) continue;
-        if (item->IsFloat()) {
-            PlaceFloating(item.get());
-            continue;
-        }
-        // Only a fixed width counts here; no kind of control estimates one.
-        flow.push_back(item.get());
-        estimates.push_back(item->GetFixedWidth());
-    }
+    for (CControlUI* child : flow) estimates.push_back(child->GetFixedWidth());
     const std::vector<int> widths = layout::DistributeExtents(estimates, inner.right - inner.left);
     int x = inner.left;
     for (size_t i = 0; i < flow.size(); ++i) {

@@ -36,16 +36,6 @@ bool CTabLayoutUI::SelectItem(int index) {
     return true;
 }
 
-void CTabLayoutUI::SetPos(const RECT& rc) {
-    CControlUI::SetPos(rc);
-    const RECT inner = InnerRect();
-    for (auto& item : items_) {
-        if (!item->IsVisible()) continue;
-        if (item->IsFloat()) PlaceFloating(item.get());
-        else item->SetPos(inner);
-    }
-}
-
 void CTabLayoutUI::SetAttribute(const std::wstring& name, const std::wstring& value) {
     int n = 0;
     if (name == L"selectedid") {

@@ -15,7 +15,6 @@ public:
     // A page added once a page is shown starts hidden.
     bool Add(CControlUI* control) override;
     void SetManager(CPaintManagerUI* manager, CControlUI* parent) override;
-    void SetPos(const RECT& rc) override;
     void SetAttribute(const std::wstring& name, const std::wstring& value) override;
 
 private:

@@ -5,16 +5,10 @@
 void CVerticalLayoutUI::SetPos(const RECT& rc) {
     CControlUI::SetPos(rc);
     const RECT inner = InnerRect();
-    std::vector<CControlUI*> flow;
+    const std::vector<CControlUI*> flow = PlaceFloatingAndCollectFlow();
     std::vector<int> estimates;
-    for (auto& item : items_) {
-        if (!item->IsVisible()) continue;
-        if (item->IsFloat()) {
-            PlaceFloating(item.get());
-            continue;
-        }
-        flow.push_back(item.get());
-        const int h = item->EstimateSize().cy;
+    for (CControlUI* child : flow) {
+        const int h = child->EstimateSize().cy;
         estimates.push_back(h > 0 ? h : 0);
     }
     const std::vector<int> heights = layout::DistributeExtents(estimates, inner.bottom - inner.top);
