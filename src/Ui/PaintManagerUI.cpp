@@ -257,15 +257,9 @@ void CPaintManagerUI::PaintWindow() {
     ::GetClientRect(hwnd_, &client);
     const int w = client.right, h = client.bottom;
     if (w > 0 && h > 0 && !::IsRectEmpty(&ps.rcPaint)) {
-        BITMAPINFO bmi{};
-        bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
-        bmi.bmiHeader.biWidth = w;
-        bmi.bmiHeader.biHeight = -h;
-        bmi.bmiHeader.biPlanes = 1;
-        bmi.bmiHeader.biBitCount = 32;
         void* bits = nullptr;
         kv::UniqueMemoryDc mem(::CreateCompatibleDC(dc));
-        kv::UniqueGdiObject dib(::CreateDIBSection(dc, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        kv::UniqueGdiObject dib = CRenderEngine::CreateDib32(dc, w, h, &bits);
         if (mem && dib) {
             HGDIOBJ old = ::SelectObject(mem.get(), dib.get());
             ::IntersectClipRect(mem.get(), ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom);

@@ -253,3 +253,16 @@ void CRenderEngine::DrawText(HDC hdc, const RECT& rc, const std::wstring& text, 
     ::SetTextColor(hdc, oldColor);
     ::SetBkMode(hdc, oldMode);
 }
+
+kv::UniqueGdiObject CRenderEngine::CreateDib32(HDC dc, int w, int h, void** bits) {
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+    bmi.bmiHeader.biWidth = w;
+    bmi.bmiHeader.biHeight = -h;  // top-down rows
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    *bits = nullptr;
+    kv::UniqueGdiObject dib(::CreateDIBSection(dc, &bmi, DIB_RGB_COLORS, bits, nullptr, 0));
+    if (*bits == nullptr) dib.reset();
+    return dib;
+}

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Runtime/Handles.h"
 #include "Ui/ImageDescription.h"
 
 namespace Gdiplus {
@@ -30,6 +31,10 @@ public:
                           const ImageDrawSettings& settings);
     // The target rectangle that DrawImage would use (exposed for tests).
     static RECT ImageTarget(const RECT& rcItem, SIZE imageSize, const ImageDrawSettings& settings, RECT& source);
+
+    // A top-down 32-bit DIB section of w x h pixels compatible with `dc`
+    // (null: the screen); `bits` receives its pixels. Empty on failure.
+    static kv::UniqueGdiObject CreateDib32(HDC dc, int w, int h, void** bits);
 
     static void FillColor(HDC hdc, const RECT& rc, uint32_t argb);
     static void DrawBorder(HDC hdc, const RECT& rc, uint32_t argb, int size);

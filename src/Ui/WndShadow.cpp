@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Runtime/Handles.h"
+#include "Ui/RenderEngine.h"
 #include "Ui/UiLog.h"
 
 namespace {
@@ -122,15 +123,9 @@ void CWndShadow::Update(HWND parent) {
     const int w = rc.right - rc.left, h = rc.bottom - rc.top;
     if (w <= 0 || h <= 0 || hwnd_ == nullptr) return;
     const int W = w + 2 * size_, H = h + 2 * size_;
-    BITMAPINFO bmi{};
-    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
-    bmi.bmiHeader.biWidth = W;
-    bmi.bmiHeader.biHeight = -H;
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
     kv::UniqueMemoryDc mem(::CreateCompatibleDC(nullptr));
-    kv::UniqueGdiObject dib(::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    kv::UniqueGdiObject dib = CRenderEngine::CreateDib32(nullptr, W, H, &bits);
     if (!mem || !dib || bits == nullptr) return;
     auto* px = static_cast<uint32_t*>(bits);
     const uint32_t r = GetRValue(color_), g = GetGValue(color_), b = GetBValue(color_);

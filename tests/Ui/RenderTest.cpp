@@ -6,6 +6,7 @@
 #include "Ui/LabelUI.h"
 #include "Ui/PaintManagerUI.h"
 #include "Ui/ProgressUI.h"
+#include "Ui/RenderEngine.h"
 #include "UiTestSupport.h"
 
 namespace {
@@ -32,11 +33,9 @@ protected:
         manager_.AttachDialog(root);
         manager_.initSize = {w, h};
         manager_.LayoutIfNeeded();
-        BITMAPINFO bmi{};
-        bmi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
         void* bits = nullptr;
         kv::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-        kv::UniqueGdiObject dib(::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        kv::UniqueGdiObject dib = CRenderEngine::CreateDib32(nullptr, w, h, &bits);
         HGDIOBJ old = ::SelectObject(dc.get(), dib.get());
         const RECT all{0, 0, w, h};
         manager_.Paint(dc.get(), all);
