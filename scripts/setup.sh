@@ -15,7 +15,7 @@ PACKAGES=(
   cmake ninja-build make dpkg-dev pkg-config
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
-  wine64 wine xvfb xdotool x11-utils imagemagick librsvg2-bin xcompmgr
+  wine64 wine xvfb xdotool x11-utils imagemagick librsvg2-bin zopfli xcompmgr
   fonts-wqy-zenhei fonts-wqy-microhei
   googletest nginx-light
 )
