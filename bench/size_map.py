@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
-"""Reads a GNU ld map file of a PE executable and prints where the bytes of
-the linked image go: per output section, and per library (archive) or object
-file, with the largest archive members. Usage: size_map.py installer.map [N]"""
+"""Where the bytes of a linked PE executable go.
+  size_map.py map FILE.map [N]   per output section, per library (archive) or
+                                 object folder, and the N largest members
+  size_map.py symbols NM.txt [N] the N largest code symbols, from the output
+                                 of `nm -n -C` on the unstripped executable
+                                 (PE symbols carry no size: each one's size is
+                                 the distance to the next)"""
 import collections
 import os
 import re
@@ -17,12 +21,23 @@ def owner(path):
     m = re.match(r"(.*?)\((.*)\)$", path)
     if m:
         return os.path.basename(m.group(1)), m.group(2)
-    return "objects:" + os.path.basename(os.path.dirname(path)), os.path.basename(path)
+    return "objects:" + (os.path.basename(os.path.dirname(path)) or "linker"), os.path.basename(path)
 
 
-def main():
-    path = sys.argv[1]
-    top = int(sys.argv[2]) if len(sys.argv) > 2 else 15
+def symbols(path, top):
+    rows = []
+    for line in open(path, encoding="utf-8", errors="replace"):
+        parts = line.rstrip("\n").split(" ", 2)
+        if len(parts) == 3 and parts[1] in ("t", "T"):
+            rows.append((int(parts[0], 16), parts[2]))
+    sizes = [(rows[i + 1][0] - a, name) for i, (a, name) in enumerate(rows[:-1])]
+    sizes.sort(reverse=True)
+    print(f"largest {top} code symbols (bytes of .text up to the next symbol):")
+    for size, name in sizes[:top]:
+        print(f"  {size:>7}  {name[:110]}")
+
+
+def memory_map(path, top):
     lines = open(path, encoding="utf-8", errors="replace").read().split("\n")
     start = next(i for i, l in enumerate(lines) if l.startswith("Linker script and memory map"))
     sections = collections.OrderedDict()
@@ -71,4 +86,5 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    count = int(sys.argv[3]) if len(sys.argv) > 3 else 15
+    {"map": memory_map, "symbols": symbols}[sys.argv[1]](sys.argv[2], count)
