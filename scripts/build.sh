@@ -9,5 +9,5 @@ werror=OFF
 [[ -n ${CI:-} ]] && werror=ON
 cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-x86_64.cmake" \
-  -DKV_DEPS="$KV_DEPS" -DKV_WERROR="$werror" -DKV_LOOPBACK_ONLY=ON "$@" >/dev/null
+  -DKV_DEPS="$KV_DEP_LINKS" -DKV_WERROR="$werror" -DKV_LOOPBACK_ONLY=ON "$@" >/dev/null
 cmake --build "$KV_BUILD" -j "${KV_JOBS:-2}"
