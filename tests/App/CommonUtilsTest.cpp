@@ -114,6 +114,7 @@ TEST(CommonUtils, FindProcessInFolderDoesNotMatchASiblingFolder) {
     EXPECT_NE(FindProcessByPathPrefix(dir.File(L"Korvel")), 0u);
     EXPECT_NE(FindProcessInFolder(folder + L"\\"), 0u);
     EXPECT_EQ(FindProcessInFolder(L""), 0u);
+    EXPECT_EQ(RunAndWait(exe, L"\"" + exe + L"\" bounded", 300), static_cast<DWORD>(WAIT_TIMEOUT));
 
     // Stop them as the hand-off will: find, terminate, until none is left.
     for (int i = 0; i < 10; ++i) {
