@@ -3,7 +3,8 @@
 # starts nginx on a free 127.0.0.1 port with its own config, pid, logs and
 # temp folders under a temp directory, serving ROOT_DIR; sets $nginx_port
 # and $nginx_work. nginx_stop ends it and removes the temp directory: have
-# the caller's EXIT trap call it.
+# the caller's EXIT trap call it. With nginx_access_log=1 set before the
+# start, requests are logged to $nginx_work/logs/access.log.
 
 nginx_stop() {
   if [[ -n ${nginx_pid:-} ]]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
@@ -24,7 +25,7 @@ error_log $nginx_work/logs/error.log warn;
 $( [[ $(id -u) == 0 ]] && echo "user root;" )
 events { worker_connections 256; }
 http {
-  access_log off;
+  access_log $( [[ ${nginx_access_log:-0} == 1 ]] && echo "$nginx_work/logs/access.log" || echo off );
   client_body_temp_path $nginx_work/tmp/body;
   proxy_temp_path $nginx_work/tmp/proxy;
   fastcgi_temp_path $nginx_work/tmp/fastcgi;
