@@ -58,7 +58,7 @@ int wmain(int argc, wchar_t** argv) {
     ::DeleteFileW(target.c_str());
 
     InitMainThreadDispatcher();
-    StartHttpEngines();
+    StartHttpEngines(/*withCommandEngine=*/false);  // a download needs no command engine
     Outcome outcome;
     double seconds = 0;
     {
