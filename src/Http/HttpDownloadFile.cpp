@@ -22,9 +22,7 @@ constexpr DWORD kResolverRestartMs = 500;
 constexpr DWORD kResolverResultMs = 100;
 constexpr size_t kMinHostLength = 3;
 constexpr size_t kMinAddressLength = 7;  // "1.2.3.4"
-// Half of libcurl's largest: on loopback as fast as the largest within the
-// noise, and a quarter of a MiB less resident for the whole download.
-constexpr long kReceiveBufferBytes = 256L * 1024;
+constexpr long kReceiveBufferBytes = 512L * 1024;  // libcurl's largest
 
 // Results that reach a task later through the dispatcher (resolver answers,
 // posted failures) carry a token instead of the task's address. A token is
