@@ -60,6 +60,9 @@ public:
     bool IsFocused() const { return focused_; }
     virtual bool CanFocus() const { return false; }
     void SetFocus();
+    // Radius of the corners the control shows (the keyboard focus mark
+    // follows them).
+    virtual int GetCornerRadius() { return 3; }
 
     // Sets one markup attribute; unknown names are ignored.
     virtual void SetAttribute(const std::wstring& name, const std::wstring& value);
@@ -70,6 +73,9 @@ public:
     virtual CControlUI* FindControlByName(const std::wstring& name);
 
     virtual void DoEvent(TEventUI& event);
+    // Called when this control or an ancestor is hidden; containers pass it
+    // on to their children.
+    virtual void OnHide() {}
     virtual bool Activate();
     virtual void DoPaint(HDC hdc, const RECT& rcPaint);
 

@@ -12,7 +12,9 @@ using std::min;
 
 #include "Runtime/Handles.h"
 #include "Ui/ControlUI.h"
+#include "Ui/ContainerUI.h"
 #include "Ui/EditUI.h"
+#include "Ui/FontFallback.h"
 #include "Ui/RenderEngine.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/UiLog.h"
@@ -20,7 +22,46 @@ using std::min;
 namespace {
 constexpr wchar_t kLogFile[] = L".\\Ui\\PaintManagerUI";
 constexpr wchar_t kEditProp[] = L"KvEditUI";
+// The focus mark: a soft white halo under a blue ring, so it reads on the
+// dark hero image as well as on the white bars.
+constexpr uint32_t kFocusHalo = 0xC8FFFFFF;
+constexpr uint32_t kFocusRing = 0xFF1F7AE0;
+constexpr int kFocusGap = 3;  // between the control and the ring
+
+bool g_paintCaching = true;
+
+void CollectFocusable(CControlUI* control, std::vector<CControlUI*>& out) {
+    if (control == nullptr || !control->IsVisible()) return;
+    if (control->CanFocus() && control->IsEnabled()) {
+        const RECT& rc = control->GetPos();
+        if (rc.right > rc.left && rc.bottom > rc.top) out.push_back(control);
+    }
+    if (auto* container = dynamic_cast<CContainerUI*>(control)) {
+        for (int i = 0; i < container->GetCount(); ++i) CollectFocusable(container->GetItemAt(i), out);
+    }
+}
+
+Gdiplus::Color ArgbColor(uint32_t argb) {
+    return Gdiplus::Color(static_cast<BYTE>(argb >> 24), static_cast<BYTE>(argb >> 16), static_cast<BYTE>(argb >> 8),
+                          static_cast<BYTE>(argb));
+}
+
+void AddRoundRect(Gdiplus::GraphicsPath& path, Gdiplus::RectF r, float radius) {
+    radius = std::min(radius, std::min(r.Width, r.Height) / 2);
+    const float d = radius * 2;
+    if (d <= 0.5f) {
+        path.AddRectangle(r);
+        return;
+    }
+    path.AddArc(r.X, r.Y, d, d, 180, 90);
+    path.AddArc(r.X + r.Width - d, r.Y, d, d, 270, 90);
+    path.AddArc(r.X + r.Width - d, r.Y + r.Height - d, d, d, 0, 90);
+    path.AddArc(r.X, r.Y + r.Height - d, d, d, 90, 90);
+    path.CloseFigure();
+}
 }  // namespace
+
+void CPaintManagerUI::SetPaintCaching(bool enabled) { g_paintCaching = enabled; }
 
 CPaintManagerUI::CPaintManagerUI() {
     NONCLIENTMETRICSW ncm{};
@@ -36,6 +77,7 @@ CPaintManagerUI::~CPaintManagerUI() {
     }
     timers_.clear();
     hot_ = captured_ = focus_ = nullptr;
+    ReleaseBackBuffer();
     root_.reset();  // controls first: they may still refer to fonts
     for (FontInfo& f : fonts_) ::DeleteObject(f.font);
     if (systemFont_) ::DeleteObject(systemFont_);
@@ -55,7 +97,19 @@ bool CPaintManagerUI::AttachDialog(CControlUI* root) {
 int CPaintManagerUI::AddFont(const std::wstring& face, int size, bool bold, bool underline, bool italic) {
     LOGFONTW lf{};
     ::GetObjectW(systemFont_, sizeof(lf), &lf);
-    wcsncpy_s(lf.lfFaceName, face.c_str(), _TRUNCATE);  // at most 31 characters
+    std::wstring use = face.substr(0, LF_FACESIZE - 1);  // at most 31 characters
+    if (!use.empty() && !CFontFallback::IsInstalled(use)) {
+        // Without the face GDI draws Chinese as empty boxes; the first
+        // installed CJK face stands in, looked for once per window.
+        if (!fallbackResolved_) {
+            fallbackResolved_ = true;
+            fallbackFace_ = CFontFallback::ChooseFace(&CFontFallback::IsInstalled);
+            KV_UI_LOG(Info, kLogFile, L"CPaintManagerUI::AddFont %s is not installed, using %s", use.c_str(),
+                      fallbackFace_.empty() ? L"(none)" : fallbackFace_.c_str());
+        }
+        if (!fallbackFace_.empty()) use = fallbackFace_;
+    }
+    wcsncpy_s(lf.lfFaceName, use.c_str(), _TRUNCATE);
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfHeight = -size;
     lf.lfWidth = 0;
@@ -129,6 +183,8 @@ Gdiplus::Bitmap* CPaintManagerUI::GetResourceImage(const std::wstring& name, con
     return raw;
 }
 
+CImagePartCache* CPaintManagerUI::GetPartCache() { return g_paintCaching ? &partCache_ : nullptr; }
+
 void CPaintManagerUI::AddNotifier(INotifyUI* notifier) {
     if (notifier && std::find(notifiers_.begin(), notifiers_.end(), notifier) == notifiers_.end())
         notifiers_.push_back(notifier);
@@ -158,12 +214,16 @@ CControlUI* CPaintManagerUI::FindControl(const std::wstring& name) const {
 
 CControlUI* CPaintManagerUI::FindControl(POINT pt) const { return root_ ? root_->FindControlAt(pt) : nullptr; }
 
-void CPaintManagerUI::SetFocus(CControlUI* control) {
+void CPaintManagerUI::SetFocus(CControlUI* control, FocusReason reason) {
+    const bool byKeyboard = reason == kFocusByKeyboard;
     if (control && (!control->CanFocus() || !control->IsEnabled() || !control->IsShown())) control = nullptr;
+    if (focus_ && keyboardFocus_ != byKeyboard) Invalidate(FocusMarkRect(focus_));
+    keyboardFocus_ = control != nullptr && byKeyboard;
     if (control == focus_) return;
     CControlUI* old = focus_;
     focus_ = control;
     if (old) {
+        Invalidate(FocusMarkRect(old));
         TEventUI e;
         e.type = UiEvent::KillFocus;
         e.pSender = old;
@@ -171,25 +231,102 @@ void CPaintManagerUI::SetFocus(CControlUI* control) {
         SendNotify(old, notify::kKillFocus);
     }
     if (focus_ == control && control) {
+        Invalidate(FocusMarkRect(control));
         TEventUI e;
         e.type = UiEvent::SetFocus;
         e.pSender = control;
+        e.wParam = reason;
         control->DoEvent(e);
         SendNotify(control, notify::kSetFocus);
     }
 }
 
+bool CPaintManagerUI::IsInside(const CControlUI* control, const CControlUI* ancestor) const {
+    for (const CControlUI* c = control; c != nullptr; c = c->GetParent()) {
+        if (c == ancestor) return true;
+    }
+    return false;
+}
+
 void CPaintManagerUI::ReleaseControl(CControlUI* control) {
-    if (hot_ == control) {
+    if (hot_ && IsInside(hot_, control)) {
+        CControlUI* was = hot_;
         hot_ = nullptr;
         TEventUI e;
         e.type = UiEvent::MouseLeave;
-        e.pSender = control;
-        control->DoEvent(e);
+        e.pSender = was;
+        was->DoEvent(e);
     }
-    if (captured_ == control) CancelPress();
-    if (toolTipOwner_ == control) UpdateToolTip(nullptr);
-    if (focus_ == control) SetFocus(nullptr);
+    if (captured_ && IsInside(captured_, control)) CancelPress();
+    if (toolTipOwner_ && IsInside(toolTipOwner_, control)) UpdateToolTip(nullptr);
+    if (focus_ && IsInside(focus_, control)) SetFocus(nullptr);
+}
+
+std::vector<CControlUI*> CPaintManagerUI::GetFocusOrder() const {
+    std::vector<CControlUI*> order;
+    CollectFocusable(root_.get(), order);
+    return order;
+}
+
+bool CPaintManagerUI::MoveFocus(bool forward) {
+    LayoutIfNeeded();
+    const std::vector<CControlUI*> order = GetFocusOrder();
+    if (order.empty()) return false;
+    const auto at = std::find(order.begin(), order.end(), focus_);
+    size_t next = 0;
+    if (at == order.end()) {
+        next = forward ? 0 : order.size() - 1;
+    } else {
+        const size_t i = static_cast<size_t>(at - order.begin());
+        next = forward ? (i + 1) % order.size() : (i + order.size() - 1) % order.size();
+    }
+    SetFocus(order[next], kFocusByKeyboard);
+    return true;
+}
+
+bool CPaintManagerUI::ActivateKeyboardFocus() {
+    if (!IsKeyboardFocus() || !focus_->IsShown() || !focus_->IsEnabled()) return false;
+    focus_->Activate();
+    return true;
+}
+
+RECT CPaintManagerUI::FocusMarkRect(const CControlUI* control) const {
+    RECT rc = control->GetPos();
+    RECT client{0, 0, initSize.cx, initSize.cy};
+    if (hwnd_) ::GetClientRect(hwnd_, &client);
+    RECT outside = rc;
+    ::InflateRect(&outside, kFocusGap + 2, kFocusGap + 2);
+    RECT fits{};
+    ::IntersectRect(&fits, &outside, &client);
+    // A control at the window's edge (the caption buttons) is marked inside.
+    if (::EqualRect(&fits, &outside)) return outside;
+    ::InflateRect(&rc, -1, -1);
+    return rc;
+}
+
+void CPaintManagerUI::PaintFocusMark(HDC hdc, const RECT& rcPaint) {
+    if (!IsKeyboardFocus() || !focus_->IsShown()) return;
+    const RECT mark = FocusMarkRect(focus_);
+    RECT visible{};
+    if (!::IntersectRect(&visible, &mark, &rcPaint) || !CRenderEngine::EnsureGdiplus()) return;
+    const RECT& rc = focus_->GetPos();
+    const bool outside = mark.left < rc.left;
+    // The ring follows the control's own corners where its image shows them.
+    const float radius = static_cast<float>(focus_->GetCornerRadius()) + (outside ? kFocusGap + 1.0f : -1.0f);
+    Gdiplus::Graphics g(hdc);
+    g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    const Gdiplus::RectF ring(static_cast<float>(mark.left) + 1.5f, static_cast<float>(mark.top) + 1.5f,
+                              static_cast<float>(mark.right - mark.left) - 3.0f,
+                              static_cast<float>(mark.bottom - mark.top) - 3.0f);
+    Gdiplus::GraphicsPath path;
+    AddRoundRect(path, ring, radius < 2 ? 2 : radius);
+    Gdiplus::Pen halo(ArgbColor(kFocusHalo), 3.0f);
+    halo.SetLineJoin(Gdiplus::LineJoinRound);
+    g.DrawPath(&halo, &path);
+    Gdiplus::Pen pen(ArgbColor(kFocusRing), 1.6f);
+    pen.SetLineJoin(Gdiplus::LineJoinRound);
+    g.DrawPath(&pen, &path);
 }
 
 bool CPaintManagerUI::SetTimer(CControlUI* control, UINT id, UINT elapseMs) {
@@ -246,10 +383,37 @@ void CPaintManagerUI::LayoutIfNeeded() {
 
 void CPaintManagerUI::Paint(HDC hdc, const RECT& rcPaint) {
     LayoutIfNeeded();
-    if (root_) root_->DoPaint(hdc, rcPaint);
+    if (!root_) return;
+    root_->DoPaint(hdc, rcPaint);
+    PaintFocusMark(hdc, rcPaint);
 }
 
-// Paints through a 32-bit off-screen image so nothing flickers.
+HDC CPaintManagerUI::BackBuffer(HDC windowDc, int w, int h) {
+    if (!g_paintCaching || backSize_.cx != w || backSize_.cy != h) ReleaseBackBuffer();
+    if (backDc_) return backDc_.get();
+    void* bits = nullptr;
+    kv::UniqueMemoryDc dc(::CreateCompatibleDC(windowDc));
+    kv::UniqueGdiObject dib = CRenderEngine::CreateDib32(windowDc, w, h, &bits);
+    if (!dc || !dib) return nullptr;
+    backOld_ = ::SelectObject(dc.get(), dib.get());
+    backDc_ = std::move(dc);
+    backBitmap_ = std::move(dib);
+    backSize_ = {w, h};
+    return backDc_.get();
+}
+
+void CPaintManagerUI::ReleaseBackBuffer() {
+    if (backDc_ && backOld_) ::SelectObject(backDc_.get(), backOld_);
+    backOld_ = nullptr;
+    backDc_.reset();
+    backBitmap_.reset();
+    backSize_ = {};
+}
+
+// Paints through a 32-bit off-screen image so nothing flickers. The image
+// is kept between paints (50 a second while the progress bar runs) and made
+// again only when the client area changes size; each paint redraws just the
+// invalid part of it.
 void CPaintManagerUI::PaintWindow() {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd_, &ps);
@@ -257,16 +421,23 @@ void CPaintManagerUI::PaintWindow() {
     ::GetClientRect(hwnd_, &client);
     const int w = client.right, h = client.bottom;
     if (w > 0 && h > 0 && !::IsRectEmpty(&ps.rcPaint)) {
-        void* bits = nullptr;
-        kv::UniqueMemoryDc mem(::CreateCompatibleDC(dc));
-        kv::UniqueGdiObject dib = CRenderEngine::CreateDib32(dc, w, h, &bits);
-        if (mem && dib) {
-            HGDIOBJ old = ::SelectObject(mem.get(), dib.get());
-            ::IntersectClipRect(mem.get(), ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom);
-            Paint(mem.get(), ps.rcPaint);
+        // A layout made now invalidates what moved; what lies inside the
+        // area painted below needs no second paint.
+        if (needUpdate_) {
+            LayoutIfNeeded();
+            ::ValidateRect(hwnd_, &ps.rcPaint);
+        }
+        if (HDC mem = BackBuffer(dc, w, h)) {
+            const int saved = ::SaveDC(mem);
+            ::IntersectClipRect(mem, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom);
+            Paint(mem, ps.rcPaint);
+            ::RestoreDC(mem, saved);
             ::BitBlt(dc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
-                     ps.rcPaint.bottom - ps.rcPaint.top, mem.get(), ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
-            ::SelectObject(mem.get(), old);
+                     ps.rcPaint.bottom - ps.rcPaint.top, mem, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
+        }
+        if (!g_paintCaching) {
+            ReleaseBackBuffer();
+            partCache_.Clear();
         }
     }
     ::EndPaint(hwnd_, &ps);
@@ -384,7 +555,7 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
             CControlUI* under = FindControl(pt);
             if (under == nullptr || !under->IsEnabled()) return false;
             ::SetFocus(hwnd_);
-            SetFocus(under->CanFocus() ? under : nullptr);
+            SetFocus(under->CanFocus() ? under : nullptr, kFocusByMouse);
             captured_ = under;
             ::SetCapture(hwnd_);
             TEventUI e{UiEvent::ButtonDown, under, pt, wParam, lParam};
@@ -407,9 +578,34 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
             if (reinterpret_cast<HWND>(lParam) != hwnd_) CancelPress();
             return false;
         case WM_KEYDOWN:
-            if (focus_ && wParam == VK_SPACE) {
-                TEventUI e{UiEvent::KeyDown, focus_, {}, wParam, lParam};
+            if (wParam == VK_TAB) {
+                MoveFocus((::GetKeyState(VK_SHIFT) & 0x8000) == 0);
+                result = 0;
+                return true;
+            }
+            // Space presses on key-down and activates on key-up; the
+            // auto-repeat of a held key (bit 30: the key was already down)
+            // is ignored.
+            if (wParam == VK_SPACE && focus_) {
+                if ((lParam & (1 << 30)) == 0) {
+                    TEventUI e{UiEvent::KeyDown, focus_, {}, wParam, lParam};
+                    focus_->DoEvent(e);
+                }
+                result = 0;
+                return true;
+            }
+            return false;
+        case WM_KEYUP:
+            if (wParam == VK_SPACE && focus_) {
+                TEventUI e{UiEvent::KeyUp, focus_, {}, wParam, lParam};
                 focus_->DoEvent(e);
+                result = 0;
+                return true;
+            }
+            return false;
+        case WM_CHAR:
+            // Tab and Space were used on key-down and key-up: no beep.
+            if (wParam == L'\t' || (wParam == L' ' && focus_)) {
                 result = 0;
                 return true;
             }

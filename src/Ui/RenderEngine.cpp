@@ -25,21 +25,27 @@ int Width(const RECT& rc) { return rc.right - rc.left; }
 int Height(const RECT& rc) { return rc.bottom - rc.top; }
 
 // Draws src of the image into dest, repeating it instead of stretching along
-// the tiled directions.
-void DrawPart(Gdiplus::Graphics& g, Gdiplus::Bitmap* image, const RECT& dest, const RECT& src,
-              Gdiplus::ImageAttributes* attr, bool xtiled, bool ytiled) {
+// the tiled directions; only the tiles that meet `clip` are drawn.
+void DrawPart(Gdiplus::Graphics& g, Gdiplus::Bitmap* image, const RECT& dest, const RECT& src, const RECT& clip,
+              Gdiplus::ImageAttributes* attr, bool xtiled, bool ytiled, CImagePartCache* parts) {
     const int dw = Width(dest), dh = Height(dest), sw = Width(src), sh = Height(src);
     if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
+    RECT visible{};
+    if (!::IntersectRect(&visible, &dest, &clip)) return;
     if (!xtiled && !ytiled) {
         const bool whole = src.left == 0 && src.top == 0 && sw == static_cast<int>(image->GetWidth()) &&
                            sh == static_cast<int>(image->GetHeight());
         if (!whole && (sw != dw || sh != dh)) {
             // Scaling samples neighbouring pixels; a private copy of the part
             // keeps pixels from outside it from bleeding in at the edges.
-            std::unique_ptr<Gdiplus::Bitmap> part(image->Clone(src.left, src.top, sw, sh, PixelFormat32bppPARGB));
-            if (part && part->GetLastStatus() == Gdiplus::Ok) {
-                g.DrawImage(part.get(), Gdiplus::Rect(dest.left, dest.top, dw, dh), 0, 0, sw, sh, Gdiplus::UnitPixel,
-                            attr);
+            std::unique_ptr<Gdiplus::Bitmap> own;
+            Gdiplus::Bitmap* part = parts ? parts->Part(image, src) : nullptr;
+            if (parts == nullptr) {
+                own.reset(image->Clone(src.left, src.top, sw, sh, PixelFormat32bppPARGB));
+                if (own && own->GetLastStatus() == Gdiplus::Ok) part = own.get();
+            }
+            if (part) {
+                g.DrawImage(part, Gdiplus::Rect(dest.left, dest.top, dw, dh), 0, 0, sw, sh, Gdiplus::UnitPixel, attr);
                 return;
             }
         }
@@ -49,10 +55,13 @@ void DrawPart(Gdiplus::Graphics& g, Gdiplus::Bitmap* image, const RECT& dest, co
     }
     const int stepX = xtiled ? sw : dw;
     const int stepY = ytiled ? sh : dh;
-    for (int y = dest.top; y < dest.bottom; y += stepY) {
+    const CRenderEngine::Span rows = CRenderEngine::TileSpan(dest.top, dest.bottom, stepY, visible.top, visible.bottom);
+    const CRenderEngine::Span cols =
+        CRenderEngine::TileSpan(dest.left, dest.right, stepX, visible.left, visible.right);
+    for (int y = rows.first; y < rows.end; y += stepY) {
         const int h = std::min(stepY, static_cast<int>(dest.bottom - y));
         const int srcH = ytiled ? h : sh;
-        for (int x = dest.left; x < dest.right; x += stepX) {
+        for (int x = cols.first; x < cols.end; x += stepX) {
             const int w = std::min(stepX, static_cast<int>(dest.right - x));
             const int srcW = xtiled ? w : sw;
             g.DrawImage(image, Gdiplus::Rect(x, y, w, h), src.left, src.top, srcW, srcH, Gdiplus::UnitPixel, attr);
@@ -139,8 +148,15 @@ RECT CRenderEngine::ImageTarget(const RECT& rcItem, SIZE imageSize, const ImageD
     return dest;
 }
 
+CRenderEngine::Span CRenderEngine::TileSpan(int destStart, int destEnd, int step, int clipStart, int clipEnd) {
+    Span span{destStart, destEnd < clipEnd ? destEnd : clipEnd};
+    // Tiles stay aligned to the destination's origin: skip whole steps.
+    if (step > 0 && clipStart > destStart) span.first = destStart + (clipStart - destStart) / step * step;
+    return span;
+}
+
 bool CRenderEngine::DrawImage(HDC hdc, Gdiplus::Bitmap* image, const RECT& rcItem, const RECT& rcPaint,
-                              const ImageDrawSettings& s) {
+                              const ImageDrawSettings& s, CImagePartCache* parts) {
     if (image == nullptr) return false;
     const SIZE size{static_cast<LONG>(image->GetWidth()), static_cast<LONG>(image->GetHeight())};
     RECT src{};
@@ -200,7 +216,7 @@ bool CRenderEngine::DrawImage(HDC hdc, Gdiplus::Bitmap* image, const RECT& rcIte
     }
     const bool nine = corner.left || corner.top || corner.right || corner.bottom;
     if (!nine) {
-        DrawPart(g, image, dest, src, &attr, s.xtiled, s.ytiled);
+        DrawPart(g, image, dest, src, clip, &attr, s.xtiled, s.ytiled, parts);
         return true;
     }
     const LONG dx[4] = {dest.left, dest.left + corner.left, dest.right - corner.right, dest.right};
@@ -213,7 +229,7 @@ bool CRenderEngine::DrawImage(HDC hdc, Gdiplus::Bitmap* image, const RECT& rcIte
             if (middle && s.hole) continue;
             const RECT d{dx[col], dy[row], dx[col + 1], dy[row + 1]};
             const RECT sr{sx[col], sy[row], sx[col + 1], sy[row + 1]};
-            DrawPart(g, image, d, sr, &attr, middle && s.xtiled, middle && s.ytiled);
+            DrawPart(g, image, d, sr, clip, &attr, middle && s.xtiled, middle && s.ytiled, parts);
         }
     }
     return true;

@@ -133,6 +133,44 @@ TEST_F(OffscreenRender, NinePartWithHoleLeavesTheMiddleUndrawn) {
     EXPECT_EQ(PixelAt(px, 30, 3, 15), kBlue);
 }
 
+// Tiling starts and stops at the clip rectangle, keeping the tiles aligned
+// to the destination's origin. Unbounded, this description (a destination
+// far to the top left) would take ten billion draw calls.
+TEST_F(OffscreenRender, TilingIsBoundedByTheClipAndStaysAligned) {
+    using Span = CRenderEngine::Span;
+    auto same = [](Span a, Span b) { return a.first == b.first && a.end == b.end; };
+    EXPECT_TRUE(same(CRenderEngine::TileSpan(0, 100, 10, 35, 60), Span{30, 60}));        // from the tile holding 35
+    EXPECT_TRUE(same(CRenderEngine::TileSpan(-100005, 30, 20, 0, 30), Span{-5, 30}));    // far origin
+    EXPECT_TRUE(same(CRenderEngine::TileSpan(10, 100, 10, 0, 200), Span{10, 100}));      // clip wider than dest
+    EXPECT_TRUE(same(CRenderEngine::TileSpan(0, 100, 7, 100, 120), Span{98, 100}));      // nothing left to draw
+    const auto px = RenderImage(L"file='quad.png' xtiled='true' ytiled='true' dest='-100005,-100005,30,30'");
+    // The tile covering (0, 0) starts at (-5, -5): red, green / blue, white.
+    EXPECT_EQ(PixelAt(px, 30, 0, 0), kRed);
+    EXPECT_EQ(PixelAt(px, 30, 4, 4), kRed);
+    EXPECT_EQ(PixelAt(px, 30, 6, 0), kGreen);
+    EXPECT_EQ(PixelAt(px, 30, 0, 6), kBlue);
+    EXPECT_EQ(PixelAt(px, 30, 6, 6), kWhite);
+    EXPECT_EQ(PixelAt(px, 30, 16, 16), kRed);  // the next tile
+}
+
+// Scaled nine-part drawing keeps its part copies between paints: the second
+// paint makes none, and cached and uncached paints give the same pixels.
+TEST_F(OffscreenRender, ScaledPartsAreCopiedOnceAndDrawTheSame) {
+    const std::wstring frame = L"file='frame.png' corner='3,3,3,3'";
+    CPaintManagerUI::SetPaintCaching(false);
+    const auto uncached = RenderImage(frame, 40, 25);
+    CPaintManagerUI::SetPaintCaching(true);
+    const auto first = RenderImage(frame, 40, 25);
+    CImagePartCache* parts = manager_.GetPartCache();
+    ASSERT_NE(parts, nullptr);
+    const size_t made = parts->Size();
+    EXPECT_GT(made, 0u);
+    const auto second = RenderImage(frame, 40, 25);
+    EXPECT_EQ(parts->Size(), made);
+    EXPECT_EQ(first, uncached);
+    EXPECT_EQ(second, uncached);
+}
+
 TEST_F(OffscreenRender, FadeMaskAndCentring) {
     auto px = RenderImage(L"file='red.png' fade='128'");
     EXPECT_TRUE(Near(PixelAt(px, 30, 15, 15), 0xBF4040, 4)) << std::hex << PixelAt(px, 30, 15, 15);
