@@ -167,7 +167,7 @@ bool CControlUI::DrawImage(HDC hdc, const std::wstring& description, const RECT&
             loadedAll = false;
             continue;
         }
-        CRenderEngine::DrawImage(hdc, image, rcItem_, rcPaint, item.settings, manager_->GetPartCache());
+        CRenderEngine::DrawImage(hdc, image, rcItem_, rcPaint, item.settings, manager_->GetDrawCache());
     }
     return loadedAll;
 }

@@ -183,7 +183,7 @@ Gdiplus::Bitmap* CPaintManagerUI::GetResourceImage(const std::wstring& name, con
     return raw;
 }
 
-CImagePartCache* CPaintManagerUI::GetPartCache() { return g_paintCaching ? &partCache_ : nullptr; }
+CImageDrawCache* CPaintManagerUI::GetDrawCache() { return g_paintCaching ? &drawCache_ : nullptr; }
 
 void CPaintManagerUI::AddNotifier(INotifyUI* notifier) {
     if (notifier && std::find(notifiers_.begin(), notifiers_.end(), notifier) == notifiers_.end())
@@ -437,7 +437,7 @@ void CPaintManagerUI::PaintWindow() {
         }
         if (!g_paintCaching) {
             ReleaseBackBuffer();
-            partCache_.Clear();
+            drawCache_.Clear();
         }
     }
     ::EndPaint(hwnd_, &ps);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Runtime/Handles.h"
-#include "Ui/ImagePartCache.h"
+#include "Ui/ImageDrawCache.h"
 #include "Ui/UiDefs.h"
 
 namespace Gdiplus {
@@ -64,8 +64,9 @@ public:
     // The same for an image in the program's resources (type "PNG" when
     // none is given).
     Gdiplus::Bitmap* GetResourceImage(const std::wstring& name, const std::wstring& type);
-    // Scaled image parts kept between paints; null while caching is off.
-    CImagePartCache* GetPartCache();
+    // What painting derives from the images, kept between paints; null
+    // while caching is off.
+    CImageDrawCache* GetDrawCache();
 
     void AddNotifier(INotifyUI* notifier);
     void RemoveNotifier(INotifyUI* notifier);
@@ -156,7 +157,7 @@ private:
     bool keyboardFocus_ = false;
     bool fallbackResolved_ = false;
     std::wstring fallbackFace_;
-    CImagePartCache partCache_;
+    CImageDrawCache drawCache_;
     kv::UniqueMemoryDc backDc_;
     kv::UniqueGdiObject backBitmap_;
     HGDIOBJ backOld_ = nullptr;

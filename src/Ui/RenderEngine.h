@@ -12,7 +12,7 @@
 
 #include "Runtime/Handles.h"
 #include "Ui/ImageDescription.h"
-#include "Ui/ImagePartCache.h"
+#include "Ui/ImageDrawCache.h"
 
 namespace Gdiplus {
 class Bitmap;
@@ -27,10 +27,12 @@ public:
     static std::unique_ptr<Gdiplus::Bitmap> DecodeImage(const std::vector<uint8_t>& bytes);
 
     // Draws `image` for a control at `rcItem` with the given settings,
-    // limited to `rcPaint`; scaled parts come from `parts` when given.
+    // limited to `rcPaint`. With a cache it blends the image's kept DIB
+    // through GDI (scaled parts sampled nearest-neighbour); without one, or
+    // for a colour key or rounded clip, it draws with GDI+ (bilinear).
     // Returns false when nothing needed drawing.
     static bool DrawImage(HDC hdc, Gdiplus::Bitmap* image, const RECT& rcItem, const RECT& rcPaint,
-                          const ImageDrawSettings& settings, CImagePartCache* parts = nullptr);
+                          const ImageDrawSettings& settings, CImageDrawCache* cache = nullptr);
     // Tiles of `step` laid from destStart up to destEnd: the first tile
     // start and the end that cover [clipStart, clipEnd) (exposed for tests).
     struct Span {

@@ -153,22 +153,32 @@ TEST_F(OffscreenRender, TilingIsBoundedByTheClipAndStaysAligned) {
     EXPECT_EQ(PixelAt(px, 30, 16, 16), kRed);  // the next tile
 }
 
-// Scaled nine-part drawing keeps its part copies between paints: the second
-// paint makes none, and cached and uncached paints give the same pixels.
-TEST_F(OffscreenRender, ScaledPartsAreCopiedOnceAndDrawTheSame) {
+// Painting keeps what it derives from an image (its DIB for GDI blending)
+// between paints: the second paint makes nothing new and draws the same.
+// Scaled pieces start exactly at their edge (GDI+ under Wine left the first
+// column of a scaled piece unpainted).
+TEST_F(OffscreenRender, KeptImageDataIsMadeOnceAndScaledPiecesMeet) {
     const std::wstring frame = L"file='frame.png' corner='3,3,3,3'";
+    const auto first = RenderImage(frame, 40, 30);
+    CImageDrawCache* cache = manager_.GetDrawCache();
+    ASSERT_NE(cache, nullptr);
+    const size_t dibs = cache->DibCount();
+    EXPECT_EQ(dibs, 1u);
+    const auto second = RenderImage(frame, 40, 30);
+    EXPECT_EQ(cache->DibCount(), dibs);
+    EXPECT_EQ(second, first);
+    for (int x = 0; x < 40; ++x) {
+        const uint32_t top = PixelAt(first, 40, x, 0), middle = PixelAt(first, 40, x, 15);
+        EXPECT_EQ(top, kRed) << x;
+        EXPECT_EQ(middle, x < 3 || x >= 37 ? kRed : kBlue) << x;
+    }
+    // With caching off the image is still drawn (by GDI+), nothing is kept.
     CPaintManagerUI::SetPaintCaching(false);
-    const auto uncached = RenderImage(frame, 40, 25);
+    const auto uncached = RenderImage(frame, 40, 30);
+    EXPECT_EQ(manager_.GetDrawCache(), nullptr);
     CPaintManagerUI::SetPaintCaching(true);
-    const auto first = RenderImage(frame, 40, 25);
-    CImagePartCache* parts = manager_.GetPartCache();
-    ASSERT_NE(parts, nullptr);
-    const size_t made = parts->Size();
-    EXPECT_GT(made, 0u);
-    const auto second = RenderImage(frame, 40, 25);
-    EXPECT_EQ(parts->Size(), made);
-    EXPECT_EQ(first, uncached);
-    EXPECT_EQ(second, uncached);
+    EXPECT_EQ(PixelAt(uncached, 40, 20, 15), kBlue);
+    EXPECT_EQ(PixelAt(uncached, 40, 20, 1), kRed);
 }
 
 TEST_F(OffscreenRender, FadeMaskAndCentring) {
