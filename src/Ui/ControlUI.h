@@ -60,8 +60,9 @@ public:
     bool IsFocused() const { return focused_; }
     virtual bool CanFocus() const { return false; }
     void SetFocus();
-    // Radius of the corners the control shows (the keyboard focus mark
-    // follows them).
+    // The part of the control the keyboard focus mark surrounds, and the
+    // radius of the corners it shows there.
+    virtual RECT GetFocusRect() { return rcItem_; }
     virtual int GetCornerRadius() { return 3; }
 
     // Sets one markup attribute; unknown names are ignored.

@@ -14,6 +14,7 @@ using std::min;
 #include "Ui/ControlUI.h"
 #include "Ui/ContainerUI.h"
 #include "Ui/EditUI.h"
+#include "Ui/FocusMark.h"
 #include "Ui/FontFallback.h"
 #include "Ui/RenderEngine.h"
 #include "Ui/SkinPackage.h"
@@ -22,11 +23,7 @@ using std::min;
 namespace {
 constexpr wchar_t kLogFile[] = L".\\Ui\\PaintManagerUI";
 constexpr wchar_t kEditProp[] = L"KvEditUI";
-// The focus mark: a soft white halo under a blue ring, so it reads on the
-// dark hero image as well as on the white bars.
-constexpr uint32_t kFocusHalo = 0xC8FFFFFF;
-constexpr uint32_t kFocusRing = 0xFF1F7AE0;
-constexpr int kFocusGap = 3;  // between the control and the ring
+constexpr int kFocusOutset = 5;  // the focus mark's box around the control
 
 bool g_paintCaching = true;
 
@@ -41,24 +38,6 @@ void CollectFocusable(CControlUI* control, std::vector<CControlUI*>& out) {
     }
 }
 
-Gdiplus::Color ArgbColor(uint32_t argb) {
-    return Gdiplus::Color(static_cast<BYTE>(argb >> 24), static_cast<BYTE>(argb >> 16), static_cast<BYTE>(argb >> 8),
-                          static_cast<BYTE>(argb));
-}
-
-void AddRoundRect(Gdiplus::GraphicsPath& path, Gdiplus::RectF r, float radius) {
-    radius = std::min(radius, std::min(r.Width, r.Height) / 2);
-    const float d = radius * 2;
-    if (d <= 0.5f) {
-        path.AddRectangle(r);
-        return;
-    }
-    path.AddArc(r.X, r.Y, d, d, 180, 90);
-    path.AddArc(r.X + r.Width - d, r.Y, d, d, 270, 90);
-    path.AddArc(r.X + r.Width - d, r.Y + r.Height - d, d, d, 0, 90);
-    path.AddArc(r.X, r.Y + r.Height - d, d, d, 90, 90);
-    path.CloseFigure();
-}
 }  // namespace
 
 void CPaintManagerUI::SetPaintCaching(bool enabled) { g_paintCaching = enabled; }
@@ -290,12 +269,12 @@ bool CPaintManagerUI::ActivateKeyboardFocus() {
     return true;
 }
 
-RECT CPaintManagerUI::FocusMarkRect(const CControlUI* control) const {
-    RECT rc = control->GetPos();
+RECT CPaintManagerUI::FocusMarkRect(CControlUI* control) const {
+    RECT rc = control->GetFocusRect();
     RECT client{0, 0, initSize.cx, initSize.cy};
     if (hwnd_) ::GetClientRect(hwnd_, &client);
     RECT outside = rc;
-    ::InflateRect(&outside, kFocusGap + 2, kFocusGap + 2);
+    ::InflateRect(&outside, kFocusOutset, kFocusOutset);
     RECT fits{};
     ::IntersectRect(&fits, &outside, &client);
     // A control at the window's edge (the caption buttons) is marked inside.
@@ -307,26 +286,12 @@ RECT CPaintManagerUI::FocusMarkRect(const CControlUI* control) const {
 void CPaintManagerUI::PaintFocusMark(HDC hdc, const RECT& rcPaint) {
     if (!IsKeyboardFocus() || !focus_->IsShown()) return;
     const RECT mark = FocusMarkRect(focus_);
-    RECT visible{};
-    if (!::IntersectRect(&visible, &mark, &rcPaint) || !CRenderEngine::EnsureGdiplus()) return;
-    const RECT& rc = focus_->GetPos();
-    const bool outside = mark.left < rc.left;
-    // The ring follows the control's own corners where its image shows them.
-    const float radius = static_cast<float>(focus_->GetCornerRadius()) + (outside ? kFocusGap + 1.0f : -1.0f);
-    Gdiplus::Graphics g(hdc);
-    g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-    const Gdiplus::RectF ring(static_cast<float>(mark.left) + 1.5f, static_cast<float>(mark.top) + 1.5f,
-                              static_cast<float>(mark.right - mark.left) - 3.0f,
-                              static_cast<float>(mark.bottom - mark.top) - 3.0f);
-    Gdiplus::GraphicsPath path;
-    AddRoundRect(path, ring, radius < 2 ? 2 : radius);
-    Gdiplus::Pen halo(ArgbColor(kFocusHalo), 3.0f);
-    halo.SetLineJoin(Gdiplus::LineJoinRound);
-    g.DrawPath(&halo, &path);
-    Gdiplus::Pen pen(ArgbColor(kFocusRing), 1.6f);
-    pen.SetLineJoin(Gdiplus::LineJoinRound);
-    g.DrawPath(&pen, &path);
+    const RECT rc = focus_->GetFocusRect();
+    // The ring follows the control's own corners where its image shows
+    // them; its centre line lies this far outside the control.
+    const float offset = (rc.left - mark.left) - (CFocusMark::kRimWidth + CFocusMark::kRingWidth / 2);
+    const float radius = static_cast<float>(focus_->GetCornerRadius()) + offset;
+    CFocusMark::Paint(hdc, mark, radius < 2 ? 2 : radius, rcPaint);
 }
 
 bool CPaintManagerUI::SetTimer(CControlUI* control, UINT id, UINT elapseMs) {

@@ -92,7 +92,7 @@ public:
     // Enter: activates the control focused by Tab; false when there is none.
     bool ActivateKeyboardFocus();
     // The rectangle of the focus mark drawn around `control`.
-    RECT FocusMarkRect(const CControlUI* control) const;
+    RECT FocusMarkRect(CControlUI* control) const;
 
     // Measurement switch: false paints without the kept back buffer and
     // image-part cache, as every paint once did. Process-wide.
