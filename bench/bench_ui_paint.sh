@@ -3,9 +3,11 @@
 # on the display it is given (scripts/bench.sh provides Xvfb) and measures
 # the demo process's CPU time (user + system, from /proc) over a window of
 # KV_BENCH_SECONDS (default 20) after a settling pause, for:
-#   welcome page   idle, nothing animates
-#   progress page  the bar's 20 ms timer animating it (50 repaints a second)
-#   progress page without the kept back buffer and image-part cache
+#   welcome page   idle: the demo's timer ticks, nothing repaints
+#   progress page  the bar's 20 ms timer stepping it (a repaint of the bar
+#                  and its label every other tick)
+#   progress page without the kept back buffer and image cache (each paint
+#   makes its off-screen image, and GDI+ draws every image, as before)
 # Prints each as a percentage of one core and the last two's ratio.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
@@ -45,7 +47,7 @@ measure "welcome page (idle)" main 0
 welcome="$pct"
 measure "progress page (animated)" main 2
 progress="$pct"
-measure "progress page, no back buffer / part cache" main 2 --no-paint-cache
+measure "progress page, no kept back buffer / image cache" main 2 --no-paint-cache
 uncached="$pct"
 awk -v a="$progress" -v b="$uncached" -v w="$welcome" 'BEGIN{
   printf "ratio progress / progress without caching: %.2f\n", (b > 0 ? a / b : 0)
