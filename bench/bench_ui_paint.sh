@@ -39,7 +39,7 @@ measure() {
   wait "$launcher" 2>/dev/null || true
   sleep 1
   pct="$(awk -v c="$((c1 - c0))" -v t="$tck" -v a="$t0" -v b="$t1" 'BEGIN{printf "%.2f", 100 * c / t / (b - a)}')"
-  printf '%-44s %6s %% of one core\n' "$label:" "$pct"
+  printf '%-52s %6s %% of one core\n' "$label:" "$pct"
 }
 
 echo "skin_demo CPU over ${seconds} s per case (process user+system time)"

@@ -376,9 +376,9 @@ void CPaintManagerUI::ReleaseBackBuffer() {
 }
 
 // Paints through a 32-bit off-screen image so nothing flickers. The image
-// is kept between paints (50 a second while the progress bar runs) and made
-// again only when the client area changes size; each paint redraws just the
-// invalid part of it.
+// is kept between paints (up to 50 a second while the progress bar runs)
+// and made again only when the client area changes size; each paint redraws
+// just the invalid part of it.
 void CPaintManagerUI::PaintWindow() {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd_, &ps);

@@ -21,9 +21,9 @@ public:
     // Runs a modal loop (the owner disabled) until the window is destroyed;
     // returns the result given to Close, IDCANCEL for a window that went
     // without a result (a close carrying 0, a direct destroy). The owner is
-    // enabled again before the window disappears, on every path, so that
-    // the system hands activation back to it. The object may be gone
-    // afterwards.
+    // enabled again before the window disappears (hidden or destroyed), on
+    // every path, so that the system hands activation back to it. The
+    // object may be gone afterwards.
     UINT ShowModal();
     // Posts WM_CLOSE carrying the result.
     void Close(UINT result = IDOK);
