@@ -2,6 +2,8 @@
 // can look at them:
 //   skin_demo main [page 0-2] [percent]   the installer window
 //   skin_demo msgbox [text]               the message box on its own
+// A last argument "--no-paint-cache" paints without the kept back buffer
+// and image-part cache (for the painting benchmark's comparison).
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -10,6 +12,7 @@
 
 #include "DemoMainWindow.h"
 #include "DemoMessageBox.h"
+#include "Ui/PaintManagerUI.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/WndShadow.h"
 
@@ -21,6 +24,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    if (argc > 1 && std::wstring(argv[argc - 1]) == L"--no-paint-cache") {
+        CPaintManagerUI::SetPaintCaching(false);
+        --argc;
+    }
     const std::wstring mode = argc > 1 ? argv[1] : L"main";
     int result = 0;
     if (mode == L"msgbox") {

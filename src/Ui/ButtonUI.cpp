@@ -1,5 +1,14 @@
 #include "Ui/ButtonUI.h"
 
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include "Ui/ImageDescription.h"
 #include "Ui/PaintManagerUI.h"
 
 // Buttons centre their text unless the markup aligns it otherwise.
@@ -47,7 +56,24 @@ void CButtonUI::DoEvent(TEventUI& event) {
             }
             return;
         case UiEvent::KeyDown:
-            if (event.wParam == VK_SPACE) Activate();
+            if (event.wParam == VK_SPACE && enabled_ && !captured_) {
+                pushed_ = spacePressed_ = true;
+                Invalidate();
+            }
+            return;
+        case UiEvent::KeyUp:
+            if (event.wParam == VK_SPACE && spacePressed_) {
+                pushed_ = spacePressed_ = false;
+                Invalidate();
+                Activate();
+            }
+            return;
+        case UiEvent::KillFocus:
+            if (spacePressed_) {
+                pushed_ = spacePressed_ = false;
+                Invalidate();
+            }
+            CLabelUI::DoEvent(event);
             return;
         default:
             CLabelUI::DoEvent(event);
@@ -85,4 +111,29 @@ void CButtonUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
     } else {
         DrawStateImage(hdc, normalImage_, rcPaint);
     }
+}
+
+int CButtonUI::GetCornerRadius() {
+    if (radiusOf_ == normalImage_ || manager_ == nullptr) return radius_;
+    radiusOf_ = normalImage_;
+    radius_ = 3;
+    const std::vector<ImageDrawItem> items = CImageDescription::Parse(normalImage_);
+    if (items.empty() || items.front().settings.fromResource) return radius_;
+    Gdiplus::Bitmap* image = manager_->GetImage(items.front().name);
+    if (image == nullptr) return radius_;
+    RECT src = items.front().settings.source;
+    if (src.right <= src.left || src.bottom <= src.top) {
+        src = {0, 0, static_cast<LONG>(image->GetWidth()), static_cast<LONG>(image->GetHeight())};
+    }
+    // An image whose top row stays clear for its left half is a glyph or a
+    // link, not a shape: it keeps the default.
+    const int w = src.right - src.left, half = w / 2, h = src.bottom - src.top;
+    for (int x = 0; x < half; ++x) {
+        Gdiplus::Color c;
+        if (image->GetPixel(src.left + x, src.top, &c) == Gdiplus::Ok && c.GetAlpha() >= 128) {
+            radius_ = std::min(x + 1, h / 2);
+            break;
+        }
+    }
+    return radius_;
 }

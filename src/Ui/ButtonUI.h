@@ -1,7 +1,8 @@
 #pragma once
 // A label that is clicked: state images (normal, hot, pushed, focused,
 // disabled) and a "click" notification when the mouse is released over it
-// after pressing it, or on Space while it has the focus. Main thread only.
+// after pressing it, or when Space is released after pressing it while the
+// button has the focus. Main thread only.
 #include "Ui/LabelUI.h"
 
 class CButtonUI : public CLabelUI {
@@ -13,6 +14,8 @@ public:
     bool Activate() override;
     void DoEvent(TEventUI& event) override;
     void SetAttribute(const std::wstring& name, const std::wstring& value) override;
+    // Read from the normal image: where its top row turns opaque.
+    int GetCornerRadius() override;
 
     bool IsHot() const { return hot_; }
     bool IsPushed() const { return pushed_; }
@@ -30,6 +33,9 @@ protected:
     bool hot_ = false;
     bool pushed_ = false;
     bool captured_ = false;
+    bool spacePressed_ = false;
+    std::wstring radiusOf_;  // the image the cached radius was read from
+    int radius_ = 3;
     std::wstring normalImage_;
     std::wstring hotImage_;
     std::wstring pushedImage_;

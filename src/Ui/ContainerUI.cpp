@@ -33,6 +33,10 @@ void CContainerUI::SetManager(CPaintManagerUI* manager, CControlUI* parent) {
     for (auto& item : items_) item->SetManager(manager, this);
 }
 
+void CContainerUI::OnHide() {
+    for (auto& item : items_) item->OnHide();
+}
+
 RECT CContainerUI::InnerRect() const {
     RECT rc = rcItem_;
     rc.left += inset_.left;

@@ -26,6 +26,8 @@ public:
     CControlUI* FindControlByName(const std::wstring& name) override;
     void DoPaint(HDC hdc, const RECT& rcPaint) override;
 
+    void OnHide() override;
+
 protected:
     // The rectangle less the inset.
     RECT InnerRect() const;

@@ -54,7 +54,10 @@ void CControlUI::SetBkImage(const std::wstring& description) {
 void CControlUI::SetVisible(bool visible) {
     if (visible_ == visible) return;
     visible_ = visible;
-    if (!visible && manager_) manager_->ReleaseControl(this);
+    if (!visible) {
+        OnHide();
+        if (manager_) manager_->ReleaseControl(this);
+    }
     NeedParentUpdate();
 }
 
@@ -164,7 +167,7 @@ bool CControlUI::DrawImage(HDC hdc, const std::wstring& description, const RECT&
             loadedAll = false;
             continue;
         }
-        CRenderEngine::DrawImage(hdc, image, rcItem_, rcPaint, item.settings);
+        CRenderEngine::DrawImage(hdc, image, rcItem_, rcPaint, item.settings, manager_->GetDrawCache());
     }
     return loadedAll;
 }

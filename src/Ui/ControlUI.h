@@ -60,6 +60,10 @@ public:
     bool IsFocused() const { return focused_; }
     virtual bool CanFocus() const { return false; }
     void SetFocus();
+    // The part of the control the keyboard focus mark surrounds, and the
+    // radius of the corners it shows there.
+    virtual RECT GetFocusRect() { return rcItem_; }
+    virtual int GetCornerRadius() { return 3; }
 
     // Sets one markup attribute; unknown names are ignored.
     virtual void SetAttribute(const std::wstring& name, const std::wstring& value);
@@ -70,6 +74,9 @@ public:
     virtual CControlUI* FindControlByName(const std::wstring& name);
 
     virtual void DoEvent(TEventUI& event);
+    // Called when this control or an ancestor is hidden; containers pass it
+    // on to their children.
+    virtual void OnHide() {}
     virtual bool Activate();
     virtual void DoPaint(HDC hdc, const RECT& rcPaint);
 

@@ -56,11 +56,14 @@ void CEditUI::SetAttribute(const std::wstring& name, const std::wstring& value) 
 void CEditUI::DoEvent(TEventUI& event) {
     switch (event.type) {
         case UiEvent::ButtonDown:
-            if (enabled_) OpenEditor();
+            if (enabled_) OpenEditor(&event.ptMouse, false);
             return;
         case UiEvent::SetFocus:
             CLabelUI::DoEvent(event);
-            if (enabled_) OpenEditor();
+            // A click opens the box at its own point (ButtonDown follows);
+            // Tab selects the whole text; focus from code puts the caret at
+            // the end.
+            if (enabled_ && event.wParam != kFocusByMouse) OpenEditor(nullptr, event.wParam == kFocusByKeyboard);
             return;
         case UiEvent::KillFocus:
             CLabelUI::DoEvent(event);
@@ -79,10 +82,7 @@ void CEditUI::SetPos(const RECT& rc) {
     }
 }
 
-void CEditUI::SetVisible(bool visible) {
-    if (!visible) CloseEditor();
-    CLabelUI::SetVisible(visible);
-}
+void CEditUI::OnHide() { CloseEditor(); }
 
 void CEditUI::SetEnabled(bool enabled) {
     if (!enabled) CloseEditor();
@@ -102,7 +102,7 @@ RECT CEditUI::NativeRect() const {
     return r;
 }
 
-void CEditUI::OpenEditor() {
+void CEditUI::OpenEditor(const POINT* click, bool selectAll) {
     if (editing_ || manager_ == nullptr || manager_->GetPaintWindow() == nullptr || !IsShown()) return;
     HWND parent = manager_->GetPaintWindow();
     const RECT r = NativeRect();
@@ -127,7 +127,18 @@ void CEditUI::OpenEditor() {
     closing_ = false;
     ::ShowWindow(native_, SW_SHOW);
     ::SetFocus(native_);
-    ::SendMessageW(native_, EM_SETSEL, text_.size(), text_.size());
+    if (click) {
+        // EM_CHARFROMPOS takes the edit's client co-ordinates, packed as
+        // two 16-bit values; the low word of the answer is the character.
+        const int x = click->x - r.left, y = click->y - r.top;
+        const LRESULT at = ::SendMessageW(native_, EM_CHARFROMPOS, 0, MAKELPARAM(x < 0 ? 0 : x, y < 0 ? 0 : y));
+        const WPARAM pos = LOWORD(at);
+        ::SendMessageW(native_, EM_SETSEL, pos, pos);
+    } else if (selectAll) {
+        ::SendMessageW(native_, EM_SETSEL, 0, -1);
+    } else {
+        ::SendMessageW(native_, EM_SETSEL, text_.size(), text_.size());
+    }
     Invalidate();
 }
 
@@ -157,7 +168,16 @@ HBRUSH CEditUI::OnNativeColor(HDC hdc) {
     ::SetTextColor(hdc, RGB((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF));
     const uint32_t bk = (bkColor_ >> 24) ? bkColor_ : 0xFFFFFFFF;
     ::SetBkColor(hdc, RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF));
-    if (bkBrush_ == nullptr) bkBrush_ = ::CreateSolidBrush(RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF));
+    // The brush follows later colour changes.
+    const COLORREF want = RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF);
+    if (bkBrush_ && bkBrushColor_ != want) {
+        ::DeleteObject(bkBrush_);
+        bkBrush_ = nullptr;
+    }
+    if (bkBrush_ == nullptr) {
+        bkBrush_ = ::CreateSolidBrush(want);
+        bkBrushColor_ = want;
+    }
     return bkBrush_;
 }
 
@@ -182,9 +202,14 @@ LRESULT CALLBACK CEditUI::NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
                 self->CloseEditor();
                 return 0;
             }
+            // Tab leaves the box for the next control of the window.
+            if (wp == VK_TAB && self->manager_) {
+                self->manager_->MoveFocus((::GetKeyState(VK_SHIFT) & 0x8000) == 0);
+                return 0;
+            }
             break;
         case WM_CHAR:
-            if (wp == VK_RETURN || wp == VK_ESCAPE) return 0;  // no beep
+            if (wp == VK_RETURN || wp == VK_ESCAPE || wp == VK_TAB) return 0;  // no beep
             break;
         case WM_NCDESTROY: {
             // Destroyed with the parent window: forget the handle, so that a

@@ -23,7 +23,6 @@ public:
     bool CanFocus() const override { return true; }
     void DoEvent(TEventUI& event) override;
     void SetPos(const RECT& rc) override;
-    void SetVisible(bool visible) override;
     void SetEnabled(bool enabled) override;
     void SetAttribute(const std::wstring& name, const std::wstring& value) override;
 
@@ -31,13 +30,18 @@ public:
     void OnNativeChange();
     HBRUSH OnNativeColor(HDC hdc);
 
+    void OnHide() override;
+
 protected:
     int EstimateExtra() const override { return 6; }
     void PaintText(HDC hdc) override;
 
 private:
     static LRESULT CALLBACK NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-    void OpenEditor();
+    // Opens the native window; the caret goes to the character nearest
+    // `click` (client co-ordinates) when given, else the whole text is
+    // selected or the caret put at its end.
+    void OpenEditor(const POINT* click, bool selectAll);
     void CloseEditor();
     RECT NativeRect() const;
 
@@ -48,4 +52,5 @@ private:
     HWND native_ = nullptr;
     WNDPROC nativeDefault_ = nullptr;
     HBRUSH bkBrush_ = nullptr;
+    COLORREF bkBrushColor_ = 0;
 };

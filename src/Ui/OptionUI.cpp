@@ -1,5 +1,6 @@
 #include "Ui/OptionUI.h"
 
+#include "Ui/ImageDescription.h"
 #include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
 
@@ -51,4 +52,43 @@ void COptionUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
         if (DrawStateImage(hdc, selectedImage_, rcPaint)) return;
     }
     CButtonUI::PaintStatusImage(hdc, rcPaint);
+}
+
+RECT COptionUI::GetFocusRect() {
+    if (!normalImage_.empty() || manager_ == nullptr) return rcItem_;
+    RECT content{};
+    // The box: where the state image is placed.
+    for (const std::wstring* d : {&bkImage_, &selectedImage_}) {
+        for (const ImageDrawItem& item : CImageDescription::Parse(*d)) {
+            if (!item.settings.hasDest) continue;
+            const RECT& r = item.settings.dest;
+            const RECT box{rcItem_.left + r.left, rcItem_.top + r.top, rcItem_.left + r.right, rcItem_.top + r.bottom};
+            ::UnionRect(&content, &content, &box);
+        }
+    }
+    // The text: measured and aligned as PaintText draws it.
+    const std::wstring text = GetText();
+    if (!text.empty()) {
+        RECT area = TextRect();
+        RECT extent = area;
+        HDC dc = ::GetDC(nullptr);
+        HGDIOBJ old = ::SelectObject(dc, manager_->GetFont(font_));
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(nullptr, dc);
+        const int w = extent.right - extent.left, h = extent.bottom - extent.top;
+        int left = area.left;
+        if (textStyle_ & DT_CENTER) left = (area.left + area.right - w) / 2;
+        else if (textStyle_ & DT_RIGHT) left = area.right - w;
+        int top = area.top;
+        if (textStyle_ & DT_VCENTER) top = (area.top + area.bottom - h) / 2;
+        else if (textStyle_ & DT_BOTTOM) top = area.bottom - h;
+        const RECT drawn{left, top, left + w, top + h};
+        ::UnionRect(&content, &content, &drawn);
+    }
+    RECT inside{};
+    if (::IsRectEmpty(&content) || !::IntersectRect(&inside, &content, &rcItem_)) return rcItem_;
+    inside.top = rcItem_.top;
+    inside.bottom = rcItem_.bottom;
+    return inside;
 }

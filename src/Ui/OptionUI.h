@@ -17,6 +17,9 @@ public:
     bool Activate() override;
     void SetManager(CPaintManagerUI* manager, CControlUI* parent) override;
     void SetAttribute(const std::wstring& name, const std::wstring& value) override;
+    // An option drawn as a box and a text (no normal image) is marked
+    // around those alone, not over its neighbours.
+    RECT GetFocusRect() override;
 
 protected:
     void PaintStatusImage(HDC hdc, const RECT& rcPaint) override;

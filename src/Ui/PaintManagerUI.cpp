@@ -12,7 +12,10 @@ using std::min;
 
 #include "Runtime/Handles.h"
 #include "Ui/ControlUI.h"
+#include "Ui/ContainerUI.h"
 #include "Ui/EditUI.h"
+#include "Ui/FocusMark.h"
+#include "Ui/FontFallback.h"
 #include "Ui/RenderEngine.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/UiLog.h"
@@ -20,7 +23,24 @@ using std::min;
 namespace {
 constexpr wchar_t kLogFile[] = L".\\Ui\\PaintManagerUI";
 constexpr wchar_t kEditProp[] = L"KvEditUI";
+constexpr int kFocusOutset = 5;  // the focus mark's box around the control
+
+bool g_paintCaching = true;
+
+void CollectFocusable(CControlUI* control, std::vector<CControlUI*>& out) {
+    if (control == nullptr || !control->IsVisible()) return;
+    if (control->CanFocus() && control->IsEnabled()) {
+        const RECT& rc = control->GetPos();
+        if (rc.right > rc.left && rc.bottom > rc.top) out.push_back(control);
+    }
+    if (auto* container = dynamic_cast<CContainerUI*>(control)) {
+        for (int i = 0; i < container->GetCount(); ++i) CollectFocusable(container->GetItemAt(i), out);
+    }
+}
+
 }  // namespace
+
+void CPaintManagerUI::SetPaintCaching(bool enabled) { g_paintCaching = enabled; }
 
 CPaintManagerUI::CPaintManagerUI() {
     NONCLIENTMETRICSW ncm{};
@@ -36,6 +56,7 @@ CPaintManagerUI::~CPaintManagerUI() {
     }
     timers_.clear();
     hot_ = captured_ = focus_ = nullptr;
+    ReleaseBackBuffer();
     root_.reset();  // controls first: they may still refer to fonts
     for (FontInfo& f : fonts_) ::DeleteObject(f.font);
     if (systemFont_) ::DeleteObject(systemFont_);
@@ -55,7 +76,19 @@ bool CPaintManagerUI::AttachDialog(CControlUI* root) {
 int CPaintManagerUI::AddFont(const std::wstring& face, int size, bool bold, bool underline, bool italic) {
     LOGFONTW lf{};
     ::GetObjectW(systemFont_, sizeof(lf), &lf);
-    wcsncpy_s(lf.lfFaceName, face.c_str(), _TRUNCATE);  // at most 31 characters
+    std::wstring use = face.substr(0, LF_FACESIZE - 1);  // at most 31 characters
+    if (!use.empty() && !CFontFallback::IsInstalled(use)) {
+        // Without the face GDI draws Chinese as empty boxes; the first
+        // installed CJK face stands in, looked for once per window.
+        if (!fallbackResolved_) {
+            fallbackResolved_ = true;
+            fallbackFace_ = CFontFallback::ChooseFace(&CFontFallback::IsInstalled);
+            KV_UI_LOG(Info, kLogFile, L"CPaintManagerUI::AddFont %s is not installed, using %s", use.c_str(),
+                      fallbackFace_.empty() ? L"(none)" : fallbackFace_.c_str());
+        }
+        if (!fallbackFace_.empty()) use = fallbackFace_;
+    }
+    wcsncpy_s(lf.lfFaceName, use.c_str(), _TRUNCATE);
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfHeight = -size;
     lf.lfWidth = 0;
@@ -129,6 +162,8 @@ Gdiplus::Bitmap* CPaintManagerUI::GetResourceImage(const std::wstring& name, con
     return raw;
 }
 
+CImageDrawCache* CPaintManagerUI::GetDrawCache() { return g_paintCaching ? &drawCache_ : nullptr; }
+
 void CPaintManagerUI::AddNotifier(INotifyUI* notifier) {
     if (notifier && std::find(notifiers_.begin(), notifiers_.end(), notifier) == notifiers_.end())
         notifiers_.push_back(notifier);
@@ -158,12 +193,16 @@ CControlUI* CPaintManagerUI::FindControl(const std::wstring& name) const {
 
 CControlUI* CPaintManagerUI::FindControl(POINT pt) const { return root_ ? root_->FindControlAt(pt) : nullptr; }
 
-void CPaintManagerUI::SetFocus(CControlUI* control) {
+void CPaintManagerUI::SetFocus(CControlUI* control, FocusReason reason) {
+    const bool byKeyboard = reason == kFocusByKeyboard;
     if (control && (!control->CanFocus() || !control->IsEnabled() || !control->IsShown())) control = nullptr;
+    if (focus_ && keyboardFocus_ != byKeyboard) Invalidate(FocusMarkRect(focus_));
+    keyboardFocus_ = control != nullptr && byKeyboard;
     if (control == focus_) return;
     CControlUI* old = focus_;
     focus_ = control;
     if (old) {
+        Invalidate(FocusMarkRect(old));
         TEventUI e;
         e.type = UiEvent::KillFocus;
         e.pSender = old;
@@ -171,25 +210,88 @@ void CPaintManagerUI::SetFocus(CControlUI* control) {
         SendNotify(old, notify::kKillFocus);
     }
     if (focus_ == control && control) {
+        Invalidate(FocusMarkRect(control));
         TEventUI e;
         e.type = UiEvent::SetFocus;
         e.pSender = control;
+        e.wParam = reason;
         control->DoEvent(e);
         SendNotify(control, notify::kSetFocus);
     }
 }
 
+bool CPaintManagerUI::IsInside(const CControlUI* control, const CControlUI* ancestor) const {
+    for (const CControlUI* c = control; c != nullptr; c = c->GetParent()) {
+        if (c == ancestor) return true;
+    }
+    return false;
+}
+
 void CPaintManagerUI::ReleaseControl(CControlUI* control) {
-    if (hot_ == control) {
+    if (hot_ && IsInside(hot_, control)) {
+        CControlUI* was = hot_;
         hot_ = nullptr;
         TEventUI e;
         e.type = UiEvent::MouseLeave;
-        e.pSender = control;
-        control->DoEvent(e);
+        e.pSender = was;
+        was->DoEvent(e);
     }
-    if (captured_ == control) CancelPress();
-    if (toolTipOwner_ == control) UpdateToolTip(nullptr);
-    if (focus_ == control) SetFocus(nullptr);
+    if (captured_ && IsInside(captured_, control)) CancelPress();
+    if (toolTipOwner_ && IsInside(toolTipOwner_, control)) UpdateToolTip(nullptr);
+    if (focus_ && IsInside(focus_, control)) SetFocus(nullptr);
+}
+
+std::vector<CControlUI*> CPaintManagerUI::GetFocusOrder() const {
+    std::vector<CControlUI*> order;
+    CollectFocusable(root_.get(), order);
+    return order;
+}
+
+bool CPaintManagerUI::MoveFocus(bool forward) {
+    LayoutIfNeeded();
+    const std::vector<CControlUI*> order = GetFocusOrder();
+    if (order.empty()) return false;
+    const auto at = std::find(order.begin(), order.end(), focus_);
+    size_t next = 0;
+    if (at == order.end()) {
+        next = forward ? 0 : order.size() - 1;
+    } else {
+        const size_t i = static_cast<size_t>(at - order.begin());
+        next = forward ? (i + 1) % order.size() : (i + order.size() - 1) % order.size();
+    }
+    SetFocus(order[next], kFocusByKeyboard);
+    return true;
+}
+
+bool CPaintManagerUI::ActivateKeyboardFocus() {
+    if (!IsKeyboardFocus() || !focus_->IsShown() || !focus_->IsEnabled()) return false;
+    focus_->Activate();
+    return true;
+}
+
+RECT CPaintManagerUI::FocusMarkRect(CControlUI* control) const {
+    RECT rc = control->GetFocusRect();
+    RECT client{0, 0, initSize.cx, initSize.cy};
+    if (hwnd_) ::GetClientRect(hwnd_, &client);
+    RECT outside = rc;
+    ::InflateRect(&outside, kFocusOutset, kFocusOutset);
+    RECT fits{};
+    ::IntersectRect(&fits, &outside, &client);
+    // A control at the window's edge (the caption buttons) is marked inside.
+    if (::EqualRect(&fits, &outside)) return outside;
+    ::InflateRect(&rc, -1, -1);
+    return rc;
+}
+
+void CPaintManagerUI::PaintFocusMark(HDC hdc, const RECT& rcPaint) {
+    if (!IsKeyboardFocus() || !focus_->IsShown()) return;
+    const RECT mark = FocusMarkRect(focus_);
+    const RECT rc = focus_->GetFocusRect();
+    // The ring follows the control's own corners where its image shows
+    // them; its centre line lies this far outside the control.
+    const float offset = (rc.left - mark.left) - (CFocusMark::kRimWidth + CFocusMark::kRingWidth / 2);
+    const float radius = static_cast<float>(focus_->GetCornerRadius()) + offset;
+    CFocusMark::Paint(hdc, mark, radius < 2 ? 2 : radius, rcPaint);
 }
 
 bool CPaintManagerUI::SetTimer(CControlUI* control, UINT id, UINT elapseMs) {
@@ -246,10 +348,37 @@ void CPaintManagerUI::LayoutIfNeeded() {
 
 void CPaintManagerUI::Paint(HDC hdc, const RECT& rcPaint) {
     LayoutIfNeeded();
-    if (root_) root_->DoPaint(hdc, rcPaint);
+    if (!root_) return;
+    root_->DoPaint(hdc, rcPaint);
+    PaintFocusMark(hdc, rcPaint);
 }
 
-// Paints through a 32-bit off-screen image so nothing flickers.
+HDC CPaintManagerUI::BackBuffer(HDC windowDc, int w, int h) {
+    if (!g_paintCaching || backSize_.cx != w || backSize_.cy != h) ReleaseBackBuffer();
+    if (backDc_) return backDc_.get();
+    void* bits = nullptr;
+    kv::UniqueMemoryDc dc(::CreateCompatibleDC(windowDc));
+    kv::UniqueGdiObject dib = CRenderEngine::CreateDib32(windowDc, w, h, &bits);
+    if (!dc || !dib) return nullptr;
+    backOld_ = ::SelectObject(dc.get(), dib.get());
+    backDc_ = std::move(dc);
+    backBitmap_ = std::move(dib);
+    backSize_ = {w, h};
+    return backDc_.get();
+}
+
+void CPaintManagerUI::ReleaseBackBuffer() {
+    if (backDc_ && backOld_) ::SelectObject(backDc_.get(), backOld_);
+    backOld_ = nullptr;
+    backDc_.reset();
+    backBitmap_.reset();
+    backSize_ = {};
+}
+
+// Paints through a 32-bit off-screen image so nothing flickers. The image
+// is kept between paints (up to 50 a second while the progress bar runs)
+// and made again only when the client area changes size; each paint redraws
+// just the invalid part of it.
 void CPaintManagerUI::PaintWindow() {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd_, &ps);
@@ -257,16 +386,23 @@ void CPaintManagerUI::PaintWindow() {
     ::GetClientRect(hwnd_, &client);
     const int w = client.right, h = client.bottom;
     if (w > 0 && h > 0 && !::IsRectEmpty(&ps.rcPaint)) {
-        void* bits = nullptr;
-        kv::UniqueMemoryDc mem(::CreateCompatibleDC(dc));
-        kv::UniqueGdiObject dib = CRenderEngine::CreateDib32(dc, w, h, &bits);
-        if (mem && dib) {
-            HGDIOBJ old = ::SelectObject(mem.get(), dib.get());
-            ::IntersectClipRect(mem.get(), ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom);
-            Paint(mem.get(), ps.rcPaint);
+        // A layout made now invalidates what moved; what lies inside the
+        // area painted below needs no second paint.
+        if (needUpdate_) {
+            LayoutIfNeeded();
+            ::ValidateRect(hwnd_, &ps.rcPaint);
+        }
+        if (HDC mem = BackBuffer(dc, w, h)) {
+            const int saved = ::SaveDC(mem);
+            ::IntersectClipRect(mem, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom);
+            Paint(mem, ps.rcPaint);
+            ::RestoreDC(mem, saved);
             ::BitBlt(dc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
-                     ps.rcPaint.bottom - ps.rcPaint.top, mem.get(), ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
-            ::SelectObject(mem.get(), old);
+                     ps.rcPaint.bottom - ps.rcPaint.top, mem, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
+        }
+        if (!g_paintCaching) {
+            ReleaseBackBuffer();
+            drawCache_.Clear();
         }
     }
     ::EndPaint(hwnd_, &ps);
@@ -384,7 +520,7 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
             CControlUI* under = FindControl(pt);
             if (under == nullptr || !under->IsEnabled()) return false;
             ::SetFocus(hwnd_);
-            SetFocus(under->CanFocus() ? under : nullptr);
+            SetFocus(under->CanFocus() ? under : nullptr, kFocusByMouse);
             captured_ = under;
             ::SetCapture(hwnd_);
             TEventUI e{UiEvent::ButtonDown, under, pt, wParam, lParam};
@@ -407,9 +543,34 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
             if (reinterpret_cast<HWND>(lParam) != hwnd_) CancelPress();
             return false;
         case WM_KEYDOWN:
-            if (focus_ && wParam == VK_SPACE) {
-                TEventUI e{UiEvent::KeyDown, focus_, {}, wParam, lParam};
+            if (wParam == VK_TAB) {
+                MoveFocus((::GetKeyState(VK_SHIFT) & 0x8000) == 0);
+                result = 0;
+                return true;
+            }
+            // Space presses on key-down and activates on key-up; the
+            // auto-repeat of a held key (bit 30: the key was already down)
+            // is ignored.
+            if (wParam == VK_SPACE && focus_) {
+                if ((lParam & (1 << 30)) == 0) {
+                    TEventUI e{UiEvent::KeyDown, focus_, {}, wParam, lParam};
+                    focus_->DoEvent(e);
+                }
+                result = 0;
+                return true;
+            }
+            return false;
+        case WM_KEYUP:
+            if (wParam == VK_SPACE && focus_) {
+                TEventUI e{UiEvent::KeyUp, focus_, {}, wParam, lParam};
                 focus_->DoEvent(e);
+                result = 0;
+                return true;
+            }
+            return false;
+        case WM_CHAR:
+            // Tab and Space were used on key-down and key-up: no beep.
+            if (wParam == L'\t' || (wParam == L' ' && focus_)) {
                 result = 0;
                 return true;
             }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "Runtime/Handles.h"
+#include "Ui/ImageDrawCache.h"
 #include "Ui/UiDefs.h"
 
 namespace Gdiplus {
@@ -47,7 +49,9 @@ public:
     uint32_t defaultTextColor = 0xFF000000;
     uint32_t defaultDisabledColor = 0xFFA7A6AA;
 
-    // Fonts are numbered in the order added; -1 or an unknown number is the default font.
+    // Fonts are numbered in the order added; -1 or an unknown number is the
+    // default font. A face that is not installed is replaced by the window's
+    // CJK fallback face (chosen once per window).
     int AddFont(const std::wstring& face, int size, bool bold, bool underline, bool italic);
     void SetDefaultFont(int index) { defaultFont_ = index; }
     HFONT GetFont(int index) const;
@@ -60,6 +64,9 @@ public:
     // The same for an image in the program's resources (type "PNG" when
     // none is given).
     Gdiplus::Bitmap* GetResourceImage(const std::wstring& name, const std::wstring& type);
+    // What painting derives from the images, kept between paints; null
+    // while caching is off.
+    CImageDrawCache* GetDrawCache();
 
     void AddNotifier(INotifyUI* notifier);
     void RemoveNotifier(INotifyUI* notifier);
@@ -68,11 +75,28 @@ public:
     CControlUI* FindControl(const std::wstring& name) const;
     CControlUI* FindControl(POINT pt) const;
     CControlUI* GetFocus() const { return focus_; }
-    void SetFocus(CControlUI* control);
-    // Forgets a control that is hidden or disabled: it loses the hover look,
-    // any press (ended without a click), the tool tip and the focus. Its
-    // timers keep running.
+    // Focus from the keyboard (Tab) is marked, and Enter activates it.
+    void SetFocus(CControlUI* control, FocusReason reason = kFocusByCode);
+    // Forgets a control that is hidden or disabled, and with it every
+    // descendant: they lose the hover look, any press (ended without a
+    // click), the tool tip and the focus. Their timers keep running.
     void ReleaseControl(CControlUI* control);
+
+    // Keyboard. The controls Tab visits: shown, enabled, focusable, in
+    // markup order.
+    std::vector<CControlUI*> GetFocusOrder() const;
+    // Tab (forward) or Shift+Tab: focus the next or previous of them,
+    // wrapping around; false when there is none.
+    bool MoveFocus(bool forward);
+    bool IsKeyboardFocus() const { return focus_ != nullptr && keyboardFocus_; }
+    // Enter: activates the control focused by Tab; false when there is none.
+    bool ActivateKeyboardFocus();
+    // The rectangle of the focus mark drawn around `control`.
+    RECT FocusMarkRect(CControlUI* control) const;
+
+    // Measurement switch: false paints without the kept back buffer and
+    // image-part cache, as every paint once did. Process-wide.
+    static void SetPaintCaching(bool enabled);
 
     bool SetTimer(CControlUI* control, UINT id, UINT elapseMs);
     bool KillTimer(CControlUI* control, UINT id);
@@ -108,6 +132,11 @@ private:
     void CancelPress();
     void UpdateToolTip(CControlUI* control);
     void PaintWindow();
+    void PaintFocusMark(HDC hdc, const RECT& rcPaint);
+    // The kept off-screen image of the client area, remade on a size change.
+    HDC BackBuffer(HDC windowDc, int w, int h);
+    void ReleaseBackBuffer();
+    bool IsInside(const CControlUI* control, const CControlUI* ancestor) const;
 
     HWND hwnd_ = nullptr;
     std::unique_ptr<CControlUI> root_;
@@ -125,6 +154,14 @@ private:
     bool needUpdate_ = true;
     bool firstPaintDone_ = false;
     bool mouseTracking_ = false;
+    bool keyboardFocus_ = false;
+    bool fallbackResolved_ = false;
+    std::wstring fallbackFace_;
+    CImageDrawCache drawCache_;
+    kv::UniqueMemoryDc backDc_;
+    kv::UniqueGdiObject backBitmap_;
+    HGDIOBJ backOld_ = nullptr;
+    SIZE backSize_{};
     HWND toolTip_ = nullptr;
     CControlUI* toolTipOwner_ = nullptr;
 };

@@ -10,6 +10,8 @@ using std::min;
 #include <gdiplus.h>
 #include <shlwapi.h>
 
+#include <vector>
+
 #include "Runtime/Handles.h"
 #include "Ui/UiLog.h"
 
@@ -24,22 +26,68 @@ Gdiplus::Color ToColor(uint32_t argb) {
 int Width(const RECT& rc) { return rc.right - rc.left; }
 int Height(const RECT& rc) { return rc.bottom - rc.top; }
 
-// Draws src of the image into dest, repeating it instead of stretching along
-// the tiled directions.
-void DrawPart(Gdiplus::Graphics& g, Gdiplus::Bitmap* image, const RECT& dest, const RECT& src,
-              Gdiplus::ImageAttributes* attr, bool xtiled, bool ytiled) {
+// One part of an image draw: src of the image into dest, repeated instead of
+// stretched along the tiled directions.
+struct Piece {
+    RECT dest;
+    RECT src;
+    bool xtiled;
+    bool ytiled;
+};
+
+// The same with GDI's AlphaBlend from the image's DIB (selected in
+// imageDc); scaled parts are sampled from inside src only. Only the tiles
+// that meet `clip` are drawn.
+void BlendPiece(HDC hdc, HDC imageDc, const Piece& p, const RECT& clip, uint8_t fade) {
+    const int dw = Width(p.dest), dh = Height(p.dest), sw = Width(p.src), sh = Height(p.src);
+    RECT visible{};
+    if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0 || !::IntersectRect(&visible, &p.dest, &clip)) return;
+    const BLENDFUNCTION blend{AC_SRC_OVER, 0, fade, AC_SRC_ALPHA};
+    if (!p.xtiled && !p.ytiled) {
+        ::GdiAlphaBlend(hdc, p.dest.left, p.dest.top, dw, dh, imageDc, p.src.left, p.src.top, sw, sh, blend);
+        return;
+    }
+    const int stepX = p.xtiled ? sw : dw;
+    const int stepY = p.ytiled ? sh : dh;
+    const CRenderEngine::Span rows = CRenderEngine::TileSpan(p.dest.top, p.dest.bottom, stepY, visible.top, visible.bottom);
+    const CRenderEngine::Span cols =
+        CRenderEngine::TileSpan(p.dest.left, p.dest.right, stepX, visible.left, visible.right);
+    for (int y = rows.first; y < rows.end; y += stepY) {
+        const int h = std::min(stepY, static_cast<int>(p.dest.bottom - y));
+        const int srcH = p.ytiled ? h : sh;
+        for (int x = cols.first; x < cols.end; x += stepX) {
+            const int w = std::min(stepX, static_cast<int>(p.dest.right - x));
+            const int srcW = p.xtiled ? w : sw;
+            ::GdiAlphaBlend(hdc, x, y, w, h, imageDc, p.src.left, p.src.top, srcW, srcH, blend);
+        }
+    }
+}
+
+// Draws a part with GDI+ (colour keys, rounded clips, and painting with
+// caching off); only the tiles that meet `clip` are drawn.
+void DrawPart(Gdiplus::Graphics& g, Gdiplus::Bitmap* image, const Piece& piece, const RECT& clip,
+              Gdiplus::ImageAttributes* attr, CImageDrawCache* parts) {
+    const RECT& dest = piece.dest;
+    const RECT& src = piece.src;
+    const bool xtiled = piece.xtiled, ytiled = piece.ytiled;
     const int dw = Width(dest), dh = Height(dest), sw = Width(src), sh = Height(src);
     if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
+    RECT visible{};
+    if (!::IntersectRect(&visible, &dest, &clip)) return;
     if (!xtiled && !ytiled) {
         const bool whole = src.left == 0 && src.top == 0 && sw == static_cast<int>(image->GetWidth()) &&
                            sh == static_cast<int>(image->GetHeight());
         if (!whole && (sw != dw || sh != dh)) {
             // Scaling samples neighbouring pixels; a private copy of the part
             // keeps pixels from outside it from bleeding in at the edges.
-            std::unique_ptr<Gdiplus::Bitmap> part(image->Clone(src.left, src.top, sw, sh, PixelFormat32bppPARGB));
-            if (part && part->GetLastStatus() == Gdiplus::Ok) {
-                g.DrawImage(part.get(), Gdiplus::Rect(dest.left, dest.top, dw, dh), 0, 0, sw, sh, Gdiplus::UnitPixel,
-                            attr);
+            std::unique_ptr<Gdiplus::Bitmap> own;
+            Gdiplus::Bitmap* part = parts ? parts->Part(image, src) : nullptr;
+            if (parts == nullptr) {
+                own.reset(image->Clone(src.left, src.top, sw, sh, PixelFormat32bppPARGB));
+                if (own && own->GetLastStatus() == Gdiplus::Ok) part = own.get();
+            }
+            if (part) {
+                g.DrawImage(part, Gdiplus::Rect(dest.left, dest.top, dw, dh), 0, 0, sw, sh, Gdiplus::UnitPixel, attr);
                 return;
             }
         }
@@ -49,10 +97,13 @@ void DrawPart(Gdiplus::Graphics& g, Gdiplus::Bitmap* image, const RECT& dest, co
     }
     const int stepX = xtiled ? sw : dw;
     const int stepY = ytiled ? sh : dh;
-    for (int y = dest.top; y < dest.bottom; y += stepY) {
+    const CRenderEngine::Span rows = CRenderEngine::TileSpan(dest.top, dest.bottom, stepY, visible.top, visible.bottom);
+    const CRenderEngine::Span cols =
+        CRenderEngine::TileSpan(dest.left, dest.right, stepX, visible.left, visible.right);
+    for (int y = rows.first; y < rows.end; y += stepY) {
         const int h = std::min(stepY, static_cast<int>(dest.bottom - y));
         const int srcH = ytiled ? h : sh;
-        for (int x = dest.left; x < dest.right; x += stepX) {
+        for (int x = cols.first; x < cols.end; x += stepX) {
             const int w = std::min(stepX, static_cast<int>(dest.right - x));
             const int srcW = xtiled ? w : sw;
             g.DrawImage(image, Gdiplus::Rect(x, y, w, h), src.left, src.top, srcW, srcH, Gdiplus::UnitPixel, attr);
@@ -139,8 +190,15 @@ RECT CRenderEngine::ImageTarget(const RECT& rcItem, SIZE imageSize, const ImageD
     return dest;
 }
 
+CRenderEngine::Span CRenderEngine::TileSpan(int destStart, int destEnd, int step, int clipStart, int clipEnd) {
+    Span span{destStart, destEnd < clipEnd ? destEnd : clipEnd};
+    // Tiles stay aligned to the destination's origin: skip whole steps.
+    if (step > 0 && clipStart > destStart) span.first = destStart + (clipStart - destStart) / step * step;
+    return span;
+}
+
 bool CRenderEngine::DrawImage(HDC hdc, Gdiplus::Bitmap* image, const RECT& rcItem, const RECT& rcPaint,
-                              const ImageDrawSettings& s) {
+                              const ImageDrawSettings& s, CImageDrawCache* cache) {
     if (image == nullptr) return false;
     const SIZE size{static_cast<LONG>(image->GetWidth()), static_cast<LONG>(image->GetHeight())};
     RECT src{};
@@ -148,33 +206,6 @@ bool CRenderEngine::DrawImage(HDC hdc, Gdiplus::Bitmap* image, const RECT& rcIte
     RECT visible{}, clip{};
     if (!::IntersectRect(&visible, &dest, &rcItem) || !::IntersectRect(&clip, &visible, &rcPaint)) return false;
     if (Width(src) <= 0 || Height(src) <= 0) return false;
-
-    Gdiplus::Graphics g(hdc);
-    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-    g.SetInterpolationMode(Gdiplus::InterpolationModeBilinear);
-    g.SetClip(Gdiplus::Rect(clip.left, clip.top, Width(clip), Height(clip)));
-    if (s.roundCorner.cx > 0 && s.roundCorner.cy > 0) {
-        const int rx = s.roundCorner.cx * 2, ry = s.roundCorner.cy * 2;
-        Gdiplus::GraphicsPath path;
-        path.AddArc(dest.left, dest.top, rx, ry, 180, 90);
-        path.AddArc(dest.right - rx, dest.top, rx, ry, 270, 90);
-        path.AddArc(dest.right - rx, dest.bottom - ry, rx, ry, 0, 90);
-        path.AddArc(dest.left, dest.bottom - ry, rx, ry, 90, 90);
-        path.CloseFigure();
-        g.SetClip(&path, Gdiplus::CombineModeIntersect);
-    }
-
-    Gdiplus::ImageAttributes attr;
-    attr.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
-    if (s.fade < 255) {
-        Gdiplus::ColorMatrix m = {{{1, 0, 0, 0, 0},
-                                   {0, 1, 0, 0, 0},
-                                   {0, 0, 1, 0, 0},
-                                   {0, 0, 0, s.fade / 255.0f, 0},
-                                   {0, 0, 0, 0, 1}}};
-        attr.SetColorMatrix(&m);
-    }
-    if (s.hasMask) attr.SetColorKey(ToColor(s.mask), ToColor(s.mask));
 
     // Nine-part borders, from "corner" or derived from "centerrect".
     RECT corner = s.corner;
@@ -198,24 +229,65 @@ bool CRenderEngine::DrawImage(HDC hdc, Gdiplus::Bitmap* image, const RECT& rcIte
         corner.bottom = dh - t;
         corner.top = t;
     }
-    const bool nine = corner.left || corner.top || corner.right || corner.bottom;
-    if (!nine) {
-        DrawPart(g, image, dest, src, &attr, s.xtiled, s.ytiled);
-        return true;
-    }
-    const LONG dx[4] = {dest.left, dest.left + corner.left, dest.right - corner.right, dest.right};
-    const LONG dy[4] = {dest.top, dest.top + corner.top, dest.bottom - corner.bottom, dest.bottom};
-    const LONG sx[4] = {src.left, src.left + corner.left, src.right - corner.right, src.right};
-    const LONG sy[4] = {src.top, src.top + corner.top, src.bottom - corner.bottom, src.bottom};
-    for (int row = 0; row < 3; ++row) {
-        for (int col = 0; col < 3; ++col) {
-            const bool middle = row == 1 && col == 1;
-            if (middle && s.hole) continue;
-            const RECT d{dx[col], dy[row], dx[col + 1], dy[row + 1]};
-            const RECT sr{sx[col], sy[row], sx[col + 1], sy[row + 1]};
-            DrawPart(g, image, d, sr, &attr, middle && s.xtiled, middle && s.ytiled);
+    std::vector<Piece> pieces;
+    if (!(corner.left || corner.top || corner.right || corner.bottom)) {
+        pieces.push_back({dest, src, s.xtiled, s.ytiled});
+    } else {
+        const LONG dx[4] = {dest.left, dest.left + corner.left, dest.right - corner.right, dest.right};
+        const LONG dy[4] = {dest.top, dest.top + corner.top, dest.bottom - corner.bottom, dest.bottom};
+        const LONG sx[4] = {src.left, src.left + corner.left, src.right - corner.right, src.right};
+        const LONG sy[4] = {src.top, src.top + corner.top, src.bottom - corner.bottom, src.bottom};
+        for (int row = 0; row < 3; ++row) {
+            for (int col = 0; col < 3; ++col) {
+                const bool middle = row == 1 && col == 1;
+                if (middle && s.hole) continue;
+                pieces.push_back({{dx[col], dy[row], dx[col + 1], dy[row + 1]},
+                                  {sx[col], sy[row], sx[col + 1], sy[row + 1]},
+                                  middle && s.xtiled,
+                                  middle && s.ytiled});
+            }
         }
     }
+
+    // Fast path: GDI blends the image's cached DIB, clipped by the DC. A
+    // colour key and a rounded clip need GDI+.
+    const bool rounded = s.roundCorner.cx > 0 && s.roundCorner.cy > 0;
+    if (cache && !s.hasMask && !rounded) {
+        if (HDC imageDc = cache->SelectImage(image)) {
+            const int saved = ::SaveDC(hdc);
+            ::IntersectClipRect(hdc, clip.left, clip.top, clip.right, clip.bottom);
+            for (const Piece& p : pieces) BlendPiece(hdc, imageDc, p, clip, s.fade);
+            ::RestoreDC(hdc, saved);
+            return true;
+        }
+    }
+
+    Gdiplus::Graphics g(hdc);
+    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    g.SetInterpolationMode(Gdiplus::InterpolationModeBilinear);
+    g.SetClip(Gdiplus::Rect(clip.left, clip.top, Width(clip), Height(clip)));
+    if (rounded) {
+        const int rx = s.roundCorner.cx * 2, ry = s.roundCorner.cy * 2;
+        Gdiplus::GraphicsPath path;
+        path.AddArc(dest.left, dest.top, rx, ry, 180, 90);
+        path.AddArc(dest.right - rx, dest.top, rx, ry, 270, 90);
+        path.AddArc(dest.right - rx, dest.bottom - ry, rx, ry, 0, 90);
+        path.AddArc(dest.left, dest.bottom - ry, rx, ry, 90, 90);
+        path.CloseFigure();
+        g.SetClip(&path, Gdiplus::CombineModeIntersect);
+    }
+    Gdiplus::ImageAttributes attr;
+    attr.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
+    if (s.fade < 255) {
+        Gdiplus::ColorMatrix m = {{{1, 0, 0, 0, 0},
+                                   {0, 1, 0, 0, 0},
+                                   {0, 0, 1, 0, 0},
+                                   {0, 0, 0, s.fade / 255.0f, 0},
+                                   {0, 0, 0, 0, 1}}};
+        attr.SetColorMatrix(&m);
+    }
+    if (s.hasMask) attr.SetColorKey(ToColor(s.mask), ToColor(s.mask));
+    for (const Piece& p : pieces) DrawPart(g, image, p, clip, &attr, cache);
     return true;
 }
 

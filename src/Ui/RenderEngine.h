@@ -12,6 +12,7 @@
 
 #include "Runtime/Handles.h"
 #include "Ui/ImageDescription.h"
+#include "Ui/ImageDrawCache.h"
 
 namespace Gdiplus {
 class Bitmap;
@@ -26,9 +27,19 @@ public:
     static std::unique_ptr<Gdiplus::Bitmap> DecodeImage(const std::vector<uint8_t>& bytes);
 
     // Draws `image` for a control at `rcItem` with the given settings,
-    // limited to `rcPaint`. Returns false when nothing needed drawing.
+    // limited to `rcPaint`. With a cache it blends the image's kept DIB
+    // through GDI (scaled parts sampled nearest-neighbour); without one, or
+    // for a colour key or rounded clip, it draws with GDI+ (bilinear).
+    // Returns false when nothing needed drawing.
     static bool DrawImage(HDC hdc, Gdiplus::Bitmap* image, const RECT& rcItem, const RECT& rcPaint,
-                          const ImageDrawSettings& settings);
+                          const ImageDrawSettings& settings, CImageDrawCache* cache = nullptr);
+    // Tiles of `step` laid from destStart up to destEnd: the first tile
+    // start and the end that cover [clipStart, clipEnd) (exposed for tests).
+    struct Span {
+        int first;
+        int end;
+    };
+    static Span TileSpan(int destStart, int destEnd, int step, int clipStart, int clipEnd);
     // The target rectangle that DrawImage would use (exposed for tests).
     static RECT ImageTarget(const RECT& rcItem, SIZE imageSize, const ImageDrawSettings& settings, RECT& source);
 

@@ -49,7 +49,10 @@ public:
 };
 
 // Events the paint manager delivers to a control.
-enum class UiEvent { MouseEnter, MouseLeave, MouseMove, ButtonDown, ButtonUp, SetFocus, KillFocus, KeyDown, Timer };
+enum class UiEvent { MouseEnter, MouseLeave, MouseMove, ButtonDown, ButtonUp, SetFocus, KillFocus, KeyDown, KeyUp, Timer };
+
+// Where a focus change came from; SetFocus events carry it in wParam.
+enum FocusReason : WPARAM { kFocusByCode = 0, kFocusByKeyboard = 1, kFocusByMouse = 2 };
 
 struct TEventUI {
     UiEvent type = UiEvent::MouseMove;

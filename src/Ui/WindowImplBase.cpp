@@ -179,13 +179,22 @@ LRESULT WindowImplBase::OnSize(UINT, WPARAM wParam, LPARAM lParam, bool& handled
 
 LRESULT WindowImplBase::OnSysCommand(UINT msg, WPARAM wParam, LPARAM lParam, bool&) {
     if ((wParam & 0xFFF0) == SC_CLOSE) {
-        ::SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+        // The system's Close (Alt+F4, the system menu) means "close": a
+        // modal box returns IDCANCEL, never an undefined 0.
+        ::SendMessageW(hwnd_, WM_CLOSE, IDCANCEL, 0);
         return 0;
     }
     return ::DefWindowProcW(hwnd_, msg, wParam, lParam);
 }
 
 LRESULT WindowImplBase::OnKeyDown(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
+    // Enter activates a control that Tab has focused (once per press, not
+    // on the key's auto-repeat); otherwise the default key response holds.
+    if (wParam == VK_RETURN && m_PaintManager.IsKeyboardFocus()) {
+        if ((lParam & (1 << 30)) == 0) m_PaintManager.ActivateKeyboardFocus();
+        handled = true;
+        return 0;
+    }
     bool filtered = false;
     const LRESULT r = MessageHandler(msg, wParam, lParam, filtered);
     handled = filtered;

@@ -1,9 +1,10 @@
 #pragma once
 // Base of the skinned windows: loads the skin at creation, answers the
 // non-client messages of a borderless window (drag area, rounded region,
-// work-area maximising, SC_CLOSE as WM_CLOSE), adds the shadow window, and
-// gives the default reactions to Escape and to clicks on btn_close, btn_min,
-// btn_max and btn_restore. Main thread only.
+// work-area maximising, SC_CLOSE as WM_CLOSE with IDCANCEL), adds the shadow
+// window, and gives the default reactions to Escape and to clicks on
+// btn_close, btn_min, btn_max and btn_restore. Enter activates a control
+// focused by Tab. Main thread only.
 #include <string>
 
 #include "Ui/PaintManagerUI.h"

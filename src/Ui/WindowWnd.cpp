@@ -34,12 +34,15 @@ void CWindowWnd::ShowWindow(bool show, bool takeFocus) {
 
 UINT CWindowWnd::ShowModal() {
     const HWND hwnd = hwnd_;
-    if (!::IsWindow(hwnd)) return 0;
-    UINT result = 0;
+    if (!::IsWindow(hwnd)) return IDCANCEL;
+    UINT result = IDCANCEL;
     modalResult_ = &result;
     const HWND owner = ::GetWindow(hwnd, GW_OWNER);
     ::ShowWindow(hwnd, SW_SHOWNORMAL);
-    if (owner) ::EnableWindow(owner, FALSE);
+    if (owner && ::IsWindowEnabled(owner)) {
+        ::EnableWindow(owner, FALSE);
+        modalOwner_ = owner;
+    }
     MSG msg{};
     bool quit = false;
     // `this` may delete itself when the window goes; only locals are used.
@@ -48,24 +51,27 @@ UINT CWindowWnd::ShowModal() {
             quit = true;
             break;
         }
-        if (msg.message == WM_CLOSE && msg.hwnd == hwnd && owner) {
-            // Re-enable the owner before the box goes so it gets activated.
-            ::EnableWindow(owner, TRUE);
-            ::SetFocus(owner);
-        }
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
-    if (owner) {
-        ::EnableWindow(owner, TRUE);
-        ::SetFocus(owner);
+    if (::IsWindow(hwnd)) {
+        // Left by a quit message with the window still there.
+        modalResult_ = nullptr;
+        ReleaseModalOwner();
     }
+    if (owner && ::GetActiveWindow() == nullptr) ::SetActiveWindow(owner);
     if (quit) ::PostQuitMessage(static_cast<int>(msg.wParam));
     return result;
 }
 
+void CWindowWnd::ReleaseModalOwner() {
+    const HWND owner = modalOwner_;
+    modalOwner_ = nullptr;
+    if (owner && ::IsWindow(owner)) ::EnableWindow(owner, TRUE);
+}
+
 void CWindowWnd::NoteCloseResult(WPARAM result) {
-    if (modalResult_) *modalResult_ = static_cast<UINT>(result);
+    if (modalResult_ && result != 0) *modalResult_ = static_cast<UINT>(result);
 }
 
 void CWindowWnd::Close(UINT result) {
@@ -108,11 +114,20 @@ LRESULT CALLBACK CWindowWnd::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
         self = reinterpret_cast<CWindowWnd*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     }
     if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wp, lp);
+    // A modal window gives its owner back before it disappears: hiding is
+    // the first step of every destroy, and the system activates another
+    // window right after it, which must be the owner, not another program.
+    if (self->modalOwner_ &&
+        ((msg == WM_WINDOWPOSCHANGING && (reinterpret_cast<WINDOWPOS*>(lp)->flags & SWP_HIDEWINDOW)) ||
+         msg == WM_DESTROY)) {
+        self->ReleaseModalOwner();
+    }
     if (msg == WM_NCDESTROY) {
         const LRESULT r = ::DefWindowProcW(hwnd, msg, wp, lp);
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         self->hwnd_ = nullptr;
         self->modalResult_ = nullptr;
+        self->modalOwner_ = nullptr;
         self->OnFinalMessage(hwnd);
         return r;
     }

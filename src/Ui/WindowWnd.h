@@ -19,7 +19,11 @@ public:
                 int y = CW_USEDEFAULT, int cx = CW_USEDEFAULT, int cy = CW_USEDEFAULT);
     void ShowWindow(bool show = true, bool takeFocus = true);
     // Runs a modal loop (the owner disabled) until the window is destroyed;
-    // returns the result given to Close. The object may be gone afterwards.
+    // returns the result given to Close, IDCANCEL for a window that went
+    // without a result (a close carrying 0, a direct destroy). The owner is
+    // enabled again before the window disappears (hidden or destroyed), on
+    // every path, so that the system hands activation back to it. The
+    // object may be gone afterwards.
     UINT ShowModal();
     // Posts WM_CLOSE carrying the result.
     void Close(UINT result = IDOK);
@@ -44,5 +48,9 @@ private:
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     bool RegisterWindowClass();
 
+    // Enables the owner of a running modal loop once.
+    void ReleaseModalOwner();
+
     UINT* modalResult_ = nullptr;
+    HWND modalOwner_ = nullptr;
 };

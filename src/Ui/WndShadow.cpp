@@ -46,27 +46,42 @@ int CWndShadow::BaseAlpha(int size, int ring) {
     return static_cast<int>(std::sin(std::pow(n, 2.5) * 0.4712388981 / std::pow(size, 2.4)) * 255);
 }
 
+CWndShadow::AlphaTable::AlphaTable(int shadowSize) : size(shadowSize) {
+    const int n = size > 0 ? size : 0;
+    top.resize(static_cast<size_t>(n));
+    side.resize(static_cast<size_t>(n));
+    for (int j = 0; j < n; ++j) {
+        const int base = BaseAlpha(size, j);
+        top[static_cast<size_t>(j)] = static_cast<int>(base * kTopFactor);
+        side[static_cast<size_t>(j)] = static_cast<int>(base * kSideFactor);
+    }
+    const double taperScale = n > 0 ? kPi / 2 / std::pow(size, 1.4) : 0;
+    taper.resize(static_cast<size_t>(3 * n));
+    for (int d = 0; d < 3 * n; ++d) taper[static_cast<size_t>(d)] = std::sin(d * taperScale);
+}
+
 // Each side is a band `size` pixels deep whose rings darken towards the
 // parent; the bands run the full length of the image, so at a corner two
 // bands meet and the stronger wins. Near both ends of a band the alpha
 // tapers off, which rounds the corners softly.
-int CWndShadow::PixelAlpha(int size, int w, int h, int x, int y) {
+int CWndShadow::AlphaTable::At(int w, int h, int x, int y) const {
     const int W = w + 2 * size, H = h + 2 * size;
     if (x < 0 || y < 0 || x >= W || y >= H) return 0;
-    const double taperScale = kPi / 2 / std::pow(size, 1.4);
-    auto side = [&](int ring, double factor, int d, int taperLength) {
-        int a = static_cast<int>(BaseAlpha(size, ring) * factor);
-        if (d < taperLength) a = static_cast<int>(a * std::sin(d * taperScale));
+    auto band = [&](const std::vector<int>& ring, int j, int d, int taperLength) {
+        int a = ring[static_cast<size_t>(j)];
+        if (d < taperLength) a = static_cast<int>(a * taper[static_cast<size_t>(d)]);
         return a < 0 ? 0 : a;
     };
     int alpha = 0;
     const int alongX = std::min(x, W - 1 - x), alongY = std::min(y, H - 1 - y);
-    if (y < size) alpha = std::max(alpha, side(y, kTopFactor, alongX, 2 * size));
-    if (y >= size + h) alpha = std::max(alpha, side(H - 1 - y, kSideFactor, alongX, 3 * size));
-    if (x < size) alpha = std::max(alpha, side(x, kSideFactor, alongY, 3 * size));
-    if (x >= size + w) alpha = std::max(alpha, side(W - 1 - x, kSideFactor, alongY, 3 * size));
+    if (y < size) alpha = std::max(alpha, band(top, y, alongX, 2 * size));
+    if (y >= size + h) alpha = std::max(alpha, band(side, H - 1 - y, alongX, 3 * size));
+    if (x < size) alpha = std::max(alpha, band(side, x, alongY, 3 * size));
+    if (x >= size + w) alpha = std::max(alpha, band(side, W - 1 - x, alongY, 3 * size));
     return alpha;
 }
+
+int CWndShadow::PixelAlpha(int size, int w, int h, int x, int y) { return AlphaTable(size).At(w, h, x, y); }
 
 bool CWndShadow::Create(HWND parent) {
     if (!s_available || parent == nullptr || Map().count(parent)) return false;
@@ -129,9 +144,15 @@ void CWndShadow::Update(HWND parent) {
     if (!mem || !dib || bits == nullptr) return;
     auto* px = static_cast<uint32_t*>(bits);
     const uint32_t r = GetRValue(color_), g = GetGValue(color_), b = GetBValue(color_);
+    // The rings' alphas and the tapers are worked out once per size; the
+    // pixels under the parent (most of the image) are skipped.
+    if (!table_ || table_->size != size_) table_ = std::make_unique<AlphaTable>(size_);
+    std::fill(px, px + static_cast<size_t>(W) * H, 0u);
     for (int y = 0; y < H; ++y) {
+        const bool band = y < size_ || y >= size_ + h;
         for (int x = 0; x < W; ++x) {
-            const uint32_t a = static_cast<uint32_t>(PixelAlpha(size_, w, h, x, y));
+            if (!band && x == size_) x = size_ + w;
+            const uint32_t a = static_cast<uint32_t>(table_->At(w, h, x, y));
             px[static_cast<size_t>(y) * W + x] = (a << 24) | ((r * a / 255) << 16) | ((g * a / 255) << 8) | (b * a / 255);
         }
     }

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <vector>
 
 class CWndShadow {
 public:
@@ -36,6 +38,17 @@ public:
     static int PixelAlpha(int size, int w, int h, int x, int y);
 
 private:
+    // Per-ring alphas of the top and the other sides, and the taper
+    // factors by distance from a side's end.
+    struct AlphaTable {
+        explicit AlphaTable(int shadowSize);
+        int At(int w, int h, int x, int y) const;
+        int size;
+        std::vector<int> top;
+        std::vector<int> side;
+        std::vector<double> taper;
+    };
+
     enum Status : uint8_t { kEnabled = 1, kShown = 2, kParentVisible = 4 };
 
     static void CALLBACK OnFirstTimer(HWND hwnd, UINT msg, UINT_PTR id, DWORD time);
@@ -56,6 +69,7 @@ private:
     uint8_t status_ = 0;
     int positionMode_ = 0;
     WNDPROC parentProc_ = nullptr;
+    std::unique_ptr<AlphaTable> table_;
 
     static bool s_available;
 };

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "Ui/FontFallback.h"
 #include "Ui/ImageDescription.h"
 #include "Ui/LabelUI.h"
 #include "Ui/MarkupValues.h"
+#include "Ui/PaintManagerUI.h"
 #include "Ui/StackLayout.h"
 
 TEST(MarkupValues, ReadsTheValueKinds) {
@@ -145,4 +150,48 @@ TEST(StackLayout, FixedExtentsKeepTheirSizeAndZerosShareTheRest) {
     EXPECT_EQ(layout::DistributeExtents({0, 0, 0}, 100), (std::vector<int>{33, 33, 34}));
     EXPECT_EQ(layout::DistributeExtents({0, 200, 0}, 150), (std::vector<int>{0, 200, 0}));
     EXPECT_EQ(layout::DistributeExtents({}, 100), (std::vector<int>{}));
+}
+
+namespace {
+bool AcceptsLinuxAndSimSun(const std::wstring& face) { return face == L"WenQuanYi Micro Hei" || face == L"SimSun"; }
+bool AcceptsNone(const std::wstring&) { return false; }
+
+// True when every character of `text` has a glyph in `font`.
+bool HasGlyphs(HFONT font, const std::wstring& text, std::wstring* face) {
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    wchar_t name[LF_FACESIZE] = {};
+    ::GetTextFaceW(dc, LF_FACESIZE, name);
+    *face = name;
+    std::vector<WORD> glyphs(text.size());
+    const DWORD n = ::GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                                       GGI_MARK_NONEXISTING_GLYPHS);
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    if (n != text.size()) return false;
+    for (WORD g : glyphs) {
+        if (g == 0xFFFF) return false;
+    }
+    return true;
+}
+}  // namespace
+
+// A markup face that is not installed would draw Chinese as empty boxes; the
+// first installed CJK face (Windows' own before the Linux ones) stands in.
+// Run also in a Wine prefix without the project's font mapping, where the
+// skins' own "宋体" and "微软雅黑" are missing.
+TEST(FontFallback, MissingFaceDrawsChineseWithAnInstalledCjkFace) {
+    EXPECT_EQ(CFontFallback::ChooseFace(&AcceptsLinuxAndSimSun), L"SimSun");
+    EXPECT_EQ(CFontFallback::ChooseFace(&AcceptsNone), L"");
+    EXPECT_FALSE(CFontFallback::IsInstalled(L"KvNoSuchFace"));
+
+    CPaintManagerUI manager;
+    const int missing = manager.AddFont(L"KvNoSuchFace", 12, false, false, false);
+    const int skin0 = manager.AddFont(L"宋体", 12, false, false, false);
+    const int skin1 = manager.AddFont(L"微软雅黑", 12, false, false, false);
+    std::wstring face;
+    EXPECT_TRUE(HasGlyphs(manager.GetFont(missing), L"同意退出安装", &face)) << face;
+    EXPECT_NE(face, L"KvNoSuchFace");
+    EXPECT_TRUE(HasGlyphs(manager.GetFont(skin0), L"同意退出安装", &face)) << face;
+    EXPECT_TRUE(HasGlyphs(manager.GetFont(skin1), L"安装目录可用磁盘空间", &face)) << face;
 }

@@ -133,6 +133,54 @@ TEST_F(OffscreenRender, NinePartWithHoleLeavesTheMiddleUndrawn) {
     EXPECT_EQ(PixelAt(px, 30, 3, 15), kBlue);
 }
 
+// Tiling starts and stops at the clip rectangle, keeping the tiles aligned
+// to the destination's origin. Unbounded, this description (a destination
+// far to the top left) would take ten billion draw calls.
+TEST_F(OffscreenRender, TilingIsBoundedByTheClipAndStaysAligned) {
+    using Span = CRenderEngine::Span;
+    auto same = [](Span a, Span b) { return a.first == b.first && a.end == b.end; };
+    EXPECT_TRUE(same(CRenderEngine::TileSpan(0, 100, 10, 35, 60), Span{30, 60}));        // from the tile holding 35
+    EXPECT_TRUE(same(CRenderEngine::TileSpan(-100005, 30, 20, 0, 30), Span{-5, 30}));    // far origin
+    EXPECT_TRUE(same(CRenderEngine::TileSpan(10, 100, 10, 0, 200), Span{10, 100}));      // clip wider than dest
+    EXPECT_TRUE(same(CRenderEngine::TileSpan(0, 100, 7, 100, 120), Span{98, 100}));      // nothing left to draw
+    const auto px = RenderImage(L"file='quad.png' xtiled='true' ytiled='true' dest='-100005,-100005,30,30'");
+    // The tile covering (0, 0) starts at (-5, -5): red, green / blue, white.
+    EXPECT_EQ(PixelAt(px, 30, 0, 0), kRed);
+    EXPECT_EQ(PixelAt(px, 30, 4, 4), kRed);
+    EXPECT_EQ(PixelAt(px, 30, 6, 0), kGreen);
+    EXPECT_EQ(PixelAt(px, 30, 0, 6), kBlue);
+    EXPECT_EQ(PixelAt(px, 30, 6, 6), kWhite);
+    EXPECT_EQ(PixelAt(px, 30, 16, 16), kRed);  // the next tile
+}
+
+// Painting keeps what it derives from an image (its DIB for GDI blending)
+// between paints: the second paint makes nothing new and draws the same.
+// Scaled pieces start exactly at their edge (GDI+ under Wine left the first
+// column of a scaled piece unpainted).
+TEST_F(OffscreenRender, KeptImageDataIsMadeOnceAndScaledPiecesMeet) {
+    const std::wstring frame = L"file='frame.png' corner='3,3,3,3'";
+    const auto first = RenderImage(frame, 40, 30);
+    CImageDrawCache* cache = manager_.GetDrawCache();
+    ASSERT_NE(cache, nullptr);
+    const size_t dibs = cache->DibCount();
+    EXPECT_EQ(dibs, 1u);
+    const auto second = RenderImage(frame, 40, 30);
+    EXPECT_EQ(cache->DibCount(), dibs);
+    EXPECT_EQ(second, first);
+    for (int x = 0; x < 40; ++x) {
+        const uint32_t top = PixelAt(first, 40, x, 0), middle = PixelAt(first, 40, x, 15);
+        EXPECT_EQ(top, kRed) << x;
+        EXPECT_EQ(middle, x < 3 || x >= 37 ? kRed : kBlue) << x;
+    }
+    // With caching off the image is still drawn (by GDI+), nothing is kept.
+    CPaintManagerUI::SetPaintCaching(false);
+    const auto uncached = RenderImage(frame, 40, 30);
+    EXPECT_EQ(manager_.GetDrawCache(), nullptr);
+    CPaintManagerUI::SetPaintCaching(true);
+    EXPECT_EQ(PixelAt(uncached, 40, 20, 15), kBlue);
+    EXPECT_EQ(PixelAt(uncached, 40, 20, 1), kRed);
+}
+
 TEST_F(OffscreenRender, FadeMaskAndCentring) {
     auto px = RenderImage(L"file='red.png' fade='128'");
     EXPECT_TRUE(Near(PixelAt(px, 30, 15, 15), 0xBF4040, 4)) << std::hex << PixelAt(px, 30, 15, 15);

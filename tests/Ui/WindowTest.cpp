@@ -3,49 +3,15 @@
 #include "Ui/ButtonUI.h"
 #include "Ui/EditUI.h"
 #include "Ui/OptionUI.h"
+#include "Ui/ProgressUI.h"
 #include "Ui/TabLayoutUI.h"
 #include "Ui/WindowImplBase.h"
 #include "Ui/WndShadow.h"
+#include "TestWindow.h"
 #include "UiTestSupport.h"
 #include "support/MessagePump.h"
 
 namespace {
-
-class TestWindow : public WindowImplBase {
-public:
-    explicit TestWindow(std::wstring skin) : skin_(std::move(skin)) {}
-    HWND CreatePopup() {
-        return Create(nullptr, L"ui test", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0);
-    }
-    int Count(const std::wstring& type, const std::wstring& sender) const {
-        int n = 0;
-        for (const auto& e : events) n += e.first == type && e.second == sender;
-        return n;
-    }
-    std::vector<std::pair<std::wstring, std::wstring>> events;
-    int closeMessages = 0;
-    int finalMessages = 0;
-
-protected:
-    const wchar_t* GetWindowClassName() const override { return L"KvUiTestWindow"; }
-    std::wstring GetSkinFile() override { return skin_; }
-    void Notify(TNotifyUI& msg) override {
-        events.emplace_back(msg.sType, msg.pSender ? msg.pSender->GetName() : L"");
-        WindowImplBase::Notify(msg);
-    }
-    void OnFinalMessage(HWND hwnd) override {
-        ++finalMessages;
-        WindowImplBase::OnFinalMessage(hwnd);
-    }
-    LRESULT HandleCustomMessage(UINT msg, WPARAM, LPARAM, bool& handled) override {
-        if (msg == WM_CLOSE) ++closeMessages;
-        handled = false;
-        return 0;
-    }
-
-private:
-    std::wstring skin_;
-};
 
 LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
 
@@ -172,8 +138,9 @@ TEST_F(SkinnedWindow, FocusMovesBetweenControlsWithNotifications) {
     EXPECT_EQ(w.Count(L"killfocus", L"btn_install"), 1);
     EXPECT_EQ(w.Count(L"setfocus", L"opt_agree"), 1);
     EXPECT_EQ(w.GetPaintManager().GetFocus(), w.FindControl(L"opt_agree"));
-    // Space activates the focused control like a click.
+    // Space activates the focused control like a click, on its release.
     ::SendMessageW(w, WM_KEYDOWN, VK_SPACE, 0);
+    ::SendMessageW(w, WM_KEYUP, VK_SPACE, 0xC0000001);
     EXPECT_EQ(w.Count(L"click", L"opt_agree"), 2);
     ::DestroyWindow(w);
 }
@@ -233,6 +200,7 @@ TEST_F(SkinnedWindow, EditReportsTextSetByCodeAndTypingInTheNativeBox) {
     // what was typed.
     Click(w, 100, 294);
     ASSERT_TRUE(edit->IsEditing());
+    ::SendMessageW(edit->GetNativeWindow(), EM_SETSEL, 100, 100);
     ::SendMessageW(edit->GetNativeWindow(), WM_CHAR, L'3', 0);
     ::DestroyWindow(w);
     EXPECT_EQ(edit->GetNativeWindow(), nullptr);
@@ -300,6 +268,140 @@ TEST_F(SkinnedWindow, SystemCloseBecomesACloseMessage) {
     ::SendMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(w.closeMessages, 1);
     EXPECT_EQ(w.GetHWND(), nullptr);
+}
+
+// Every way a modal box can go: its result is one the box defines (the
+// system's Close and a close without a result mean "close", IDCANCEL), and
+// the owner is enabled again before the box is hidden, so the system hands
+// activation back to the owner rather than to another program.
+TEST_F(SkinnedWindow, ModalBoxResultAndOwnerOnEveryWayItCloses) {
+    TestWindow owner(L"InstallPackages.xml");
+    ASSERT_NE(owner.CreatePopup(), nullptr);
+    owner.ShowWindow(true);
+    struct Way {
+        const char* name;
+        UINT msg;
+        WPARAM wp;
+        LPARAM lp;
+        UINT expected;
+    };
+    const Way ways[] = {
+        {"Close(1) from the controller", WM_CLOSE, 1, 0, 1},
+        {"Escape", WM_KEYDOWN, VK_ESCAPE, 0, 1},
+        {"system menu Close", WM_SYSCOMMAND, SC_CLOSE, 0, IDCANCEL},
+        {"Alt+F4", WM_SYSKEYDOWN, VK_F4, 1 << 29, IDCANCEL},
+        {"close without a result", WM_CLOSE, 0, 0, IDCANCEL},
+        {"destroyed directly", WM_APP, 0, 0, IDCANCEL},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        TestWindow box(L"MessageBox.xml");
+        ASSERT_NE(box.CreatePopup(owner), nullptr);
+        ::PostMessageW(box, way.msg, way.wp, way.lp);
+        EXPECT_EQ(box.ShowModal(), way.expected);
+        EXPECT_EQ(box.GetHWND(), nullptr);
+        EXPECT_TRUE(box.ownerEnabledWhenHidden);
+        EXPECT_TRUE(::IsWindowEnabled(owner));
+    }
+    // The box's own close button (default reaction: close with 1).
+    TestWindow box(L"MessageBox.xml");
+    ASSERT_NE(box.CreatePopup(owner), nullptr);
+    ::PostMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, At(265, 15));
+    ::PostMessageW(box, WM_LBUTTONUP, 0, At(265, 15));
+    EXPECT_EQ(box.ShowModal(), 1u);
+    EXPECT_TRUE(box.ownerEnabledWhenHidden);
+    EXPECT_EQ(::GetActiveWindow(), owner.GetHWND());
+    ::DestroyWindow(owner);
+}
+
+// Hiding a page forgets the state of everything on it: the hover look and a
+// press of a control on the page, and an edit box open for typing.
+TEST_F(SkinnedWindow, HidingAPageResetsItsControlsAndClosesTheEdit) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    auto* tab = w.FindControlAs<CTabLayoutUI>(L"tb_main");
+    tab->SelectItem(1);
+    auto* edit = w.FindControlAs<CEditUI>(L"edit_input");
+    auto* select = w.FindControlAs<CButtonUI>(L"btn_select");
+    auto* install2 = w.FindControlAs<CButtonUI>(L"btn_install2");
+    Click(w, 100, 294);
+    ASSERT_TRUE(edit->IsEditing());
+    HWND native = edit->GetNativeWindow();
+    ::SendMessageW(w, WM_MOUSEMOVE, 0, At(460, 294));
+    ASSERT_TRUE(select->IsHot());
+    tab->SelectItem(0);
+    EXPECT_FALSE(select->IsHot());
+    EXPECT_FALSE(edit->IsEditing());
+    EXPECT_FALSE(::IsWindowVisible(native));
+    EXPECT_NE(::GetFocus(), native);
+
+    tab->SelectItem(1);
+    ::SendMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, At(450, 332));
+    ASSERT_TRUE(install2->IsPushed());
+    tab->SelectItem(0);
+    EXPECT_FALSE(install2->IsPushed());
+    ::SendMessageW(w, WM_LBUTTONUP, 0, At(450, 332));
+    EXPECT_EQ(w.Count(L"click", L"btn_install2"), 0);
+    ::DestroyWindow(w);
+}
+
+// The first click into the folder box puts the caret where the user
+// clicked; the box's background follows a later colour change.
+TEST_F(SkinnedWindow, EditCaretGoesWhereClickedAndBackgroundFollowsColour) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    w.FindControlAs<CTabLayoutUI>(L"tb_main")->SelectItem(1);
+    auto* edit = w.FindControlAs<CEditUI>(L"edit_input");
+    const std::wstring text = L"D:\\Korvel网络\\KorvelQixar";
+    edit->SetText(text);
+    Click(w, 36 + 6 + 2, 294);  // on the first character
+    ASSERT_TRUE(edit->IsEditing());
+    DWORD from = 99, to = 99;
+    ::SendMessageW(edit->GetNativeWindow(), EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    EXPECT_LE(from, 1u);
+    EXPECT_EQ(from, to);
+
+    auto brushColour = [&] {
+        HDC dc = ::GetDC(w);
+        auto brush = reinterpret_cast<HBRUSH>(
+            ::SendMessageW(w, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(edit->GetNativeWindow())));
+        ::ReleaseDC(w, dc);
+        LOGBRUSH lb{};
+        ::GetObjectW(brush, sizeof(lb), &lb);
+        return lb.lbColor;
+    };
+    EXPECT_EQ(brushColour(), RGB(255, 255, 255));
+    edit->SetBkColor(0xFFFFF0D0);
+    EXPECT_EQ(brushColour(), RGB(0xFF, 0xF0, 0xD0));
+    ::DestroyWindow(w);
+}
+
+// Painting cost: a progress step repaints the progress control's rectangle
+// and nothing else; a hovered button only its own.
+TEST_F(SkinnedWindow, ProgressChangeInvalidatesOnlyTheProgressControl) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    w.FindControlAs<CTabLayoutUI>(L"tb_main")->SelectItem(2);
+    ::UpdateWindow(w);
+    RECT dirty{};
+    ASSERT_FALSE(::GetUpdateRect(w, &dirty, FALSE));
+    auto* progress = w.FindControlAs<CProgressUI>(L"pro_InstallProgress");
+    progress->SetValue(40);
+    progress->SetBkImage(L"file='progress_bk.png' dest='0,0,500,30' file='progress_fore.png' corner='0,10,110,10' dest='0,0,200,30'");
+    ASSERT_TRUE(::GetUpdateRect(w, &dirty, FALSE));
+    EXPECT_TRUE(::EqualRect(&dirty, &progress->GetPos()))
+        << dirty.left << "," << dirty.top << "," << dirty.right << "," << dirty.bottom;
+    ::UpdateWindow(w);
+
+    auto* minimise = w.FindControlAs<CButtonUI>(L"btn_min");
+    ::SendMessageW(w, WM_MOUSEMOVE, 0, At(495, 15));
+    ASSERT_TRUE(minimise->IsHot());
+    ASSERT_TRUE(::GetUpdateRect(w, &dirty, FALSE));
+    EXPECT_TRUE(::EqualRect(&dirty, &minimise->GetPos()));
+    ::DestroyWindow(w);
 }
 
 TEST_F(SkinnedWindow, FrameworkTimerReportsItsId) {

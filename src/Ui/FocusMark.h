@@ -1,0 +1,23 @@
+#pragma once
+// The keyboard focus mark: an anti-aliased rounded ring, blue with a thin
+// white rim on its outside, so that it reads on the dark hero image as well
+// as on the white bars. Drawn by its own coverage computation (GDI+ under
+// Wine strokes paths without anti-aliasing). Main thread only.
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+class CFocusMark {
+public:
+    static constexpr uint32_t kRingColor = 0x1E7BF0;  // RRGGBB
+    static constexpr float kRingWidth = 2.0f;
+    static constexpr float kRimWidth = 1.2f;
+
+    // Premultiplied 32-bit pixels of a ring filling a w x h box: its centre
+    // line lies kRimWidth + kRingWidth / 2 inside the box and bends with
+    // `radius` at the corners.
+    static std::vector<uint32_t> Render(int w, int h, float radius);
+    // Blends the ring over `box` of hdc, within `clip`.
+    static void Paint(HDC hdc, const RECT& box, float radius, const RECT& clip);
+};

@@ -1,0 +1,71 @@
+#include "Ui/ImageDrawCache.h"
+
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <cstring>
+
+#include "Ui/RenderEngine.h"
+
+CImageDrawCache::CImageDrawCache() = default;
+
+CImageDrawCache::~CImageDrawCache() { Clear(); }
+
+HDC CImageDrawCache::SelectImage(Gdiplus::Bitmap* image) {
+    if (image == nullptr) return nullptr;
+    if (!dc_) {
+        dc_.reset(::CreateCompatibleDC(nullptr));
+        if (!dc_) return nullptr;
+    }
+    auto it = dibs_.find(image);
+    if (it == dibs_.end()) {
+        const int w = static_cast<int>(image->GetWidth()), h = static_cast<int>(image->GetHeight());
+        void* bits = nullptr;
+        kv::UniqueGdiObject dib = CRenderEngine::CreateDib32(nullptr, w, h, &bits);
+        if (!dib) return nullptr;
+        // The decoded images are premultiplied already: AlphaBlend's format.
+        Gdiplus::BitmapData data{};
+        Gdiplus::Rect all(0, 0, w, h);
+        if (image->LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &data) != Gdiplus::Ok) {
+            return nullptr;
+        }
+        for (int y = 0; y < h; ++y) {
+            std::memcpy(static_cast<uint8_t*>(bits) + static_cast<size_t>(y) * w * 4,
+                        static_cast<const uint8_t*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride,
+                        static_cast<size_t>(w) * 4);
+        }
+        image->UnlockBits(&data);
+        it = dibs_.emplace(image, std::move(dib)).first;
+    }
+    HGDIOBJ old = ::SelectObject(dc_.get(), it->second.get());
+    if (dcOriginal_ == nullptr) dcOriginal_ = old;
+    return dc_.get();
+}
+
+Gdiplus::Bitmap* CImageDrawCache::Part(Gdiplus::Bitmap* image, const RECT& src) {
+    if (image == nullptr) return nullptr;
+    const Key key{image, src.left, src.top, src.right, src.bottom};
+    auto it = parts_.find(key);
+    if (it != parts_.end()) return it->second.get();
+    std::unique_ptr<Gdiplus::Bitmap> part(
+        image->Clone(static_cast<INT>(src.left), static_cast<INT>(src.top), static_cast<INT>(src.right - src.left),
+                     static_cast<INT>(src.bottom - src.top), PixelFormat32bppPARGB));
+    if (!part || part->GetLastStatus() != Gdiplus::Ok) return nullptr;
+    if (parts_.size() >= kMaxParts) parts_.clear();
+    Gdiplus::Bitmap* raw = part.get();
+    parts_[key] = std::move(part);
+    return raw;
+}
+
+void CImageDrawCache::Clear() {
+    parts_.clear();
+    // The DIBs must leave the memory DC before they are deleted.
+    if (dc_ && dcOriginal_) ::SelectObject(dc_.get(), dcOriginal_);
+    dcOriginal_ = nullptr;
+    dibs_.clear();
+}
