@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <mutex>
+#include <atomic>
 
 #include "Runtime/TextUtils.h"
 
@@ -122,16 +122,25 @@ std::wstring ProxyForUrl(const ProxySettings& settings, const std::wstring& url)
     return proxy;
 }
 
-const ProxySettings& SystemProxySettings() {
-    static ProxySettings settings;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
-        if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) return;
-        settings = ParseProxySettings(config.lpszProxy ? config.lpszProxy : L"",
-                                      config.lpszProxyBypass ? config.lpszProxyBypass : L"");
-        for (LPWSTR text : {config.lpszAutoConfigUrl, config.lpszProxy, config.lpszProxyBypass})
-            if (text) GlobalFree(text);
-    });
+ProxySettings ReadSystemProxySettings() {
+    ProxySettings settings;
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+    if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) return settings;
+    settings = ParseProxySettings(config.lpszProxy ? config.lpszProxy : L"",
+                                  config.lpszProxyBypass ? config.lpszProxyBypass : L"");
+    for (LPWSTR text : {config.lpszAutoConfigUrl, config.lpszProxy, config.lpszProxyBypass})
+        if (text) GlobalFree(text);
     return settings;
 }
+
+namespace {
+std::atomic<const ProxySettings*> g_testSettings{nullptr};
+}
+
+const ProxySettings& SystemProxySettings() {
+    if (const ProxySettings* injected = g_testSettings.load()) return *injected;
+    static const ProxySettings settings = ReadSystemProxySettings();
+    return settings;
+}
+
+void SetProxySettingsForTesting(const ProxySettings* settings) { g_testSettings.store(settings); }

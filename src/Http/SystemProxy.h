@@ -22,5 +22,9 @@ ProxySettings ParseProxySettings(const std::wstring& proxy, const std::wstring& 
 // The proxy a transfer of `url` uses, as "host:port", or "" for a direct one.
 std::wstring ProxyForUrl(const ProxySettings& settings, const std::wstring& url);
 
-// The current user's configuration, read once per process. Any thread.
+// Reads the current user's configuration now.
+ProxySettings ReadSystemProxySettings();
+// The configuration every transfer uses: the user's, read once per process,
+// unless a test has put its own in place. Any thread.
 const ProxySettings& SystemProxySettings();
+void SetProxySettingsForTesting(const ProxySettings* settings);
