@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "Updater/Sha256.h"
-#include "Updater/DescriptorKey.h"
+#include "DescriptorKey.h"
 
 namespace kv {
 namespace {
