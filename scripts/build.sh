@@ -11,6 +11,6 @@ werror=OFF
 [[ -n ${CI:-} ]] && werror=ON
 cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-x86_64.cmake" \
-  -DKV_DEPS="$KV_DEPS" -DKV_WERROR="$werror" -DKV_LOOPBACK_ONLY=ON \
+  -DKV_DEPS="$KV_DEP_LINKS" -DKV_WERROR="$werror" -DKV_LOOPBACK_ONLY=ON \
   -DKV_DESCRIPTOR_URLS="${KV_DESCRIPTOR_URLS:-http://127.0.0.1:18380/kvinstall.txt;http://localhost:18380/kvinstall.txt}" "$@" >/dev/null
 cmake --build "$KV_BUILD" -j "${KV_JOBS:-2}"

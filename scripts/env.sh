@@ -12,3 +12,7 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 # No Mono, no Gecko: never offer to download them.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# This checkout's links to the dependency builds its scripts/setup.sh asks for
+# (the cache itself is shared by every checkout).
+KV_DEP_LINKS="$KV_ROOT/.deps"
+export KV_DEP_LINKS

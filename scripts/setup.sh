@@ -15,7 +15,7 @@ PACKAGES=(
   cmake ninja-build make dpkg-dev pkg-config
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
-  wine64 wine xvfb xdotool x11-utils imagemagick librsvg2-bin xcompmgr
+  wine64 wine xvfb xdotool x11-utils imagemagick librsvg2-bin zopfli xcompmgr
   fonts-wqy-zenhei fonts-wqy-microhei
   googletest nginx-light
 )
@@ -63,35 +63,56 @@ fetch_source() {
   rm -rf "$tmp"
 }
 
-# Cross-builds one CMake project into $KV_DEPS/<name>-<version> (once) and
-# points $KV_DEPS/<name> at it. Arguments: name version source-dir cmake-args...
+# Cross-builds one CMake project into $KV_DEPS/<name>-<version>-<flags hash>
+# (once) and points this checkout's $KV_DEP_LINKS/<name> at it. The hash of
+# the configure arguments is part of the key, so a changed build recipe never
+# reuses a stale cache entry and never replaces what other checkouts sharing
+# the cache are using. Arguments: name version source-dir cmake-args...
 build_cmake_dep() {
   local name=$1 ver=$2 src=$3; shift 3
-  local prefix="$KV_DEPS/$name-$ver" bld="$KV_DEPS/build/$name-$ver"
-  if [[ -f $prefix/.done ]]; then log "$name $ver cached"; return 0; fi
-  log "building $name $ver for mingw"
+  local key; key="$ver-$(printf '%s\n' "$@" | sha256sum | cut -c1-8)"
+  local prefix="$KV_DEPS/$name-$key" bld="$KV_DEPS/build/$name-$key"
+  mkdir -p "$KV_DEP_LINKS"
+  ln -sfn "$prefix" "$KV_DEP_LINKS/$name"
+  if [[ -f $prefix/.done ]]; then log "$name $key cached"; return 0; fi
+  [[ -d $src ]] || fetch_source "$name" "$src"
+  log "building $name $key for mingw"
   rm -rf "$bld"
   cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
     "$@" >"$bld.log" 2>&1 &&
-    cmake --build "$bld" >>"$bld.log" 2>&1 &&
+    cmake --build "$bld" ${KV_JOBS:+-j "$KV_JOBS"} >>"$bld.log" 2>&1 &&
     cmake --install "$bld" >>"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
-  ln -sfn "$name-$ver" "$KV_DEPS/$name"
   touch "$prefix/.done"
 }
 
 source_version() { apt-cache showsrc "$1" | awk '/^Version:/{print $2; exit}'; }
 
+# Size flags shared by the dependencies that end up in the installer: code and
+# data in sections of their own (so the installer's link drops what it never
+# calls) and optimisation for size.
+SECTIONS="-ffunction-sections -fdata-sections"
+SIZE_FLAGS=(-DCMAKE_C_FLAGS_RELEASE="-Os -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-Os -DNDEBUG")
+
+# Features of libcurl the installer never uses: no cookie, authentication,
+# MIME form, netrc, alt-svc, HSTS, DNS-over-HTTPS, date-parsing, header-API,
+# option-lookup or progress-meter code, and no verbose texts. Proxy support
+# (and with it SOCKS) stays. Some switches have no CMake option in this
+# version and are passed as definitions.
+CURL_OFF=(COOKIES CRYPTO_AUTH HTTP_AUTH MIME NETRC ALTSVC HSTS DOH PARSEDATE HEADERS_API
+  GETOPTIONS SHUFFLE_DNS PROGRESS_METER VERBOSE_STRINGS LIBCURL_OPTION)
+
 build_curl() {
   local ver; ver="$(source_version curl)"
-  [[ -f $KV_DEPS/curl-$ver/.done ]] || fetch_source curl "$KV_DEPS/src/curl-$ver"
+  local defs; defs="$(printf ' -DCURL_DISABLE_%s=1' "${CURL_OFF[@]}")"
   # HTTP is the only protocol; no TLS, no compression, no IDN.
   build_cmake_dep curl "$ver" "$KV_DEPS/src/curl-$ver" \
     -DCURL_STATICLIB=ON -DBUILD_CURL_EXE=ON -DBUILD_TESTING=OFF \
     -DCURL_USE_OPENSSL=OFF -DCURL_USE_SCHANNEL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
     -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF -DUSE_NGHTTP2=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
     -DENABLE_UNIX_SOCKETS=OFF -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
-    -DHTTP_ONLY=ON -DCURL_DISABLE_NTLM=ON -DENABLE_MANUAL=OFF -DCMAKE_EXE_LINKER_FLAGS="-static"
+    -DHTTP_ONLY=ON -DCURL_DISABLE_NTLM=ON -DENABLE_MANUAL=OFF -DCMAKE_EXE_LINKER_FLAGS="-static" \
+    "${SIZE_FLAGS[@]}" -DCMAKE_C_FLAGS="$SECTIONS$defs"
 }
 
 build_gtest() {
@@ -99,10 +120,14 @@ build_gtest() {
     -Dgtest_disable_pthreads=OFF
 }
 
+# The markup reader only parses a buffer and walks nodes and attributes: no
+# XPath, no std::string or iostream interfaces (their stream overloads pull the
+# C++ runtime's whole locale machinery into the installer).
 build_pugixml() {
   local ver; ver="$(source_version pugixml)"
-  [[ -f $KV_DEPS/pugixml-$ver/.done ]] || fetch_source pugixml "$KV_DEPS/src/pugixml-$ver"
-  build_cmake_dep pugixml "$ver" "$KV_DEPS/src/pugixml-$ver" -DPUGIXML_WCHAR_MODE=ON -DBUILD_TESTING=OFF
+  build_cmake_dep pugixml "$ver" "$KV_DEPS/src/pugixml-$ver" -DPUGIXML_WCHAR_MODE=ON -DBUILD_TESTING=OFF \
+    -DPUGIXML_NO_XPATH=ON -DPUGIXML_NO_STL=ON -DPUGIXML_NO_EXCEPTIONS=ON \
+    "${SIZE_FLAGS[@]}" -DCMAKE_CXX_FLAGS="$SECTIONS"
 }
 
 mkdir -p "$KV_DEPS/build" "$KV_DEPS/src"
