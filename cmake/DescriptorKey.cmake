@@ -11,6 +11,8 @@ function(kv_descriptor_key_header output)
   set(KV_DESCRIPTOR_KEY_BYTES "")
   if(KV_DESCRIPTOR_PUBKEY)
     find_program(KV_OPENSSL openssl REQUIRED)
+    # A changed key file configures again.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${KV_DESCRIPTOR_PUBKEY}")
     set(der "${CMAKE_CURRENT_BINARY_DIR}/descriptor-key.der")
     execute_process(
       COMMAND "${KV_OPENSSL}" pkey -pubin -in "${KV_DESCRIPTOR_PUBKEY}" -outform DER -out "${der}"
