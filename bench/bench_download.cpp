@@ -6,7 +6,6 @@
 // Usage: bench_download.exe <url> <target file>   (bench/bench_download.sh)
 #include <windows.h>
 #include <psapi.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
@@ -47,20 +46,19 @@ int64_t FileSize(const std::wstring& path) {
 
 }  // namespace
 
-int main() {
-    int argc = 0;
-    wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-    if (!argv || argc != 3) {
+// wmain (-municode): the C runtime splits the wide command line, so the
+// program need not load shell32 (and the modules it pulls in) for it.
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
         std::fprintf(stderr, "usage: bench_download <url> <target file>\n");
         return 2;
     }
     const std::wstring url = argv[1];
     const std::wstring target = argv[2];
-    ::LocalFree(argv);
     ::DeleteFileW(target.c_str());
 
     InitMainThreadDispatcher();
-    StartHttpEngines();
+    StartHttpEngines(/*withCommandEngine=*/false);  // a download needs no command engine
     Outcome outcome;
     double seconds = 0;
     {

@@ -18,12 +18,25 @@ bool IsErrorStatus(int32_t status) { return status > 399 || status < 100; }
 
 bool IsStatusLine(const char* data, size_t length) { return length >= 5 && std::memcmp(data, "HTTP/", 5) == 0; }
 
-// Removes one field from the header map (ProtoValue has no erase of its own).
+// Header names are case-insensitive in HTTP ("content-length" from a proxy is
+// the same field as "Content-Length"). The map keeps the spelling received.
+const ProtoValue* FindField(const ProtoValue& map, const std::wstring& name) {
+    const ProtoValue::MapType* fields = map.AsMap();
+    if (!fields) return nullptr;
+    const std::wstring wanted = ToLower(name);
+    for (const auto& field : *fields) {
+        if (ToLower(field.first) == wanted) return &field.second;
+    }
+    return nullptr;
+}
+
+// Removes a field, whatever its case (ProtoValue has no erase of its own).
 void DropField(ProtoValue& map, const std::wstring& name) {
-    if (!map.Has(name)) return;
+    if (!FindField(map, name)) return;
+    const std::wstring dropped = ToLower(name);
     ProtoValue kept;
     for (const auto& field : *map.AsMap()) {
-        if (field.first != name) kept[field.first] = field.second;
+        if (ToLower(field.first) != dropped) kept[field.first] = field.second;
     }
     map = kept;
 }
@@ -51,7 +64,7 @@ void CCurlHttp::SetSource(IBaseStream* source) {
     source_.reset(source);
 }
 
-bool CCurlHttp::Configure(const std::wstring& url, int32_t method, int32_t connectTimeoutSec, uint64_t resumeOffset) {
+bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTimeouts& timeouts, uint64_t resumeOffset) {
     CURL* easy = PrepareEasyHandle();
     if (!easy) return false;
     uploadSize_ = 0;
@@ -75,7 +88,15 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, int32_t conne
     curl_easy_setopt(easy, CURLOPT_READDATA, static_cast<CCurlBase*>(this));
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSec));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeouts.connectSec));
+    // Without these a server that accepts and then falls silent (before the
+    // headers or mid-body) keeps the transfer open forever: no completion,
+    // no retry, no fallback.
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(timeouts.lowSpeedBytesPerSec));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeouts.lowSpeedSec));
+    curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
+    curl_easy_setopt(easy, CURLOPT_TCP_KEEPIDLE, static_cast<long>(timeouts.keepAliveIdleSec));
+    curl_easy_setopt(easy, CURLOPT_TCP_KEEPINTVL, static_cast<long>(timeouts.keepAliveIntervalSec));
     if (method == kMethodPost) {
         uint64_t size = 0;
         {
@@ -113,7 +134,11 @@ size_t CCurlHttp::OnRecieveHeader(const char* data, size_t length) {
         if (status == 200 && resumeRequested_) {
             ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"httpcode==200 不支持断点续传，清空文件");
             FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"httpcode==200 不支持断点续传，清空文件");
+            // Checked again under the lock: a cancel closes the sink after
+            // clearing the alive flag, and resetting a closed file sink
+            // deletes the partial file that the next run would resume.
             CScopedLock lock(streamLock_);
+            if (!IsAlive()) return 0;
             if (sink_) sink_->Reset();
         }
     }
@@ -140,6 +165,7 @@ size_t CCurlHttp::OnRecieveHeader(const char* data, size_t length) {
         Trim(name);
         Trim(value);
         CScopedLock lock(streamLock_);
+        DropField(headers_, name);
         headers_[name] = ProtoValue(value);
     }
     return length;
@@ -193,7 +219,8 @@ ProtoValue CCurlHttp::HeaderSnapshot() {
 
 bool CCurlHttp::GetHeader(const std::wstring& name, std::wstring* value) {
     CScopedLock lock(streamLock_);
-    if (!headers_.Has(name)) return false;
-    if (value) *value = headers_.Get(name).string();
+    const ProtoValue* field = FindField(headers_, name);
+    if (!field) return false;
+    if (value) *value = field->string();
     return true;
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Http/CurlBase.h"
+#include "Http/HttpTimeouts.h"
 #include "Runtime/ByteStream.h"
 #include "Runtime/Lock.h"
 #include "Runtime/ProtoValue.h"
@@ -24,11 +25,11 @@ public:
     ~CCurlHttp() override;
 
     // Prepares the easy handle and sets the options in their fixed order:
-    // redirects (at most 5), URL (ANSI), callbacks, connect time-out, then
-    // POST with the source's size, or an open-ended range from resumeOffset.
-    // Main thread, before the transfer goes to the worker. False when libcurl
-    // gives no easy handle.
-    bool Configure(const std::wstring& url, int32_t method, int32_t connectTimeoutSec, uint64_t resumeOffset);
+    // redirects (at most 5), URL (ANSI), callbacks, the time limits (connect,
+    // low speed, keep-alive), then POST with the source's size, or an
+    // open-ended range from resumeOffset. Main thread, before the transfer
+    // goes to the worker. False when libcurl gives no easy handle.
+    bool Configure(const std::wstring& url, int32_t method, const HttpTimeouts& timeouts, uint64_t resumeOffset);
 
     // Takes ownership of the streams (main thread, before Configure).
     void SetSink(OBaseStream* sink);
@@ -41,7 +42,7 @@ public:
     int32_t HttpStatus() const { return httpStatus_.load(std::memory_order_acquire); }
     // Response header fields of this run (all responses of a redirect chain,
     // later values winning; "Content-Length" only of the latest response).
-    // Safe from any thread.
+    // Names are matched without regard to case. Safe from any thread.
     ProtoValue HeaderSnapshot();
     bool GetHeader(const std::wstring& name, std::wstring* value);
 

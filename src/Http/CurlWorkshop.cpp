@@ -111,25 +111,38 @@ void CCurlWorkshop::WaitOnSockets() {
 }
 
 void CCurlWorkshop::ApplyPending() {
-    CScopedLock lock(lock_);
-    // Cancelled transfers leave even if nobody asked for their removal.
-    for (auto& transfer : pendingAdd_) {
-        if (!transfer->IsAlive()) pendingRemove_.push_back(transfer);
+    // The lists are swapped out under the lock and the libcurl calls are made
+    // without it: removing an easy handle waits for libcurl's name-lookup
+    // thread (seconds on a bad network), and the main thread takes this lock
+    // in every Start and Stop.
+    TransferList removals;
+    TransferList additions;
+    {
+        CScopedLock lock(lock_);
+        // Cancelled transfers leave even if nobody asked for their removal.
+        for (auto& transfer : pendingAdd_) {
+            if (!transfer->IsAlive()) pendingRemove_.push_back(transfer);
+        }
+        for (auto& transfer : running_) {
+            if (!transfer->IsAlive()) pendingRemove_.push_back(transfer);
+        }
+        removals.swap(pendingRemove_);
+        additions.swap(pendingAdd_);
     }
-    for (auto& transfer : running_) {
-        if (!transfer->IsAlive()) pendingRemove_.push_back(transfer);
-    }
-    for (size_t n = pendingRemove_.size(); n > 0 && !pendingRemove_.empty(); --n) {
-        CRefPtr<CCurlBase> transfer = pendingRemove_.front();
-        pendingRemove_.pop_front();
-        Detach(transfer);
+    for (const CRefPtr<CCurlBase>& transfer : removals) {
+        // Removed before it ever ran: it leaves the additions, its easy handle stays.
+        auto queued = std::find(additions.begin(), additions.end(), transfer);
+        if (queued != additions.end()) {
+            additions.erase(queued);
+        } else {
+            Detach(transfer);
+        }
         transfer->PostTransferRemoved(0);
     }
-    for (size_t n = pendingAdd_.size(); n > 0 && !pendingAdd_.empty(); --n) {
-        CRefPtr<CCurlBase> transfer = pendingAdd_.front();
-        pendingAdd_.pop_front();
+    for (const CRefPtr<CCurlBase>& transfer : additions) {
         if (transfer->EasyHandle() && curl_multi_add_handle(multi_.get(), transfer->EasyHandle()) == CURLM_OK) {
             transfer->PostTransferAdded(0);
+            CScopedLock lock(lock_);
             running_.push_back(transfer);
         }
     }
@@ -145,15 +158,16 @@ int CCurlWorkshop::CollectFinished() {
         // Copy out: the message is invalid once its handle is removed.
         CURL* easy = msg->easy_handle;
         const CURLcode result = msg->data.result;
+        CRefPtr<CCurlBase> transfer;
         {
             CScopedLock lock(lock_);
             auto it = std::find_if(running_.begin(), running_.end(),
                                    [easy](const CRefPtr<CCurlBase>& t) { return t->EasyHandle() == easy; });
-            if (it != running_.end()) {
-                CRefPtr<CCurlBase> transfer = *it;
-                transfer->PostTransferDone(result);
-                Detach(transfer);
-            }
+            if (it != running_.end()) transfer = *it;
+        }
+        if (transfer) {
+            transfer->PostTransferDone(result);
+            Detach(transfer);
         }
         ++handled;
     }
@@ -161,18 +175,30 @@ int CCurlWorkshop::CollectFinished() {
 }
 
 bool CCurlWorkshop::Detach(const CRefPtr<CCurlBase>& transfer) {
+    // Worker thread, without the lock: only the worker changes the running
+    // list, so the entry found here is still there when it is erased.
     CURL* easy = transfer->EasyHandle();
     if (!easy) return false;
-    auto sameHandle = [easy](const CRefPtr<CCurlBase>& t) { return t->EasyHandle() == easy; };
-    auto it = std::find_if(running_.begin(), running_.end(), sameHandle);
-    if (it != running_.end()) {
+    bool listed = false;
+    std::function<void()> hook;
+    {
+        CScopedLock lock(lock_);
+        hook = teardownHook_;
+        auto sameHandle = [easy](const CRefPtr<CCurlBase>& t) { return t->EasyHandle() == easy; };
+        auto it = std::find_if(running_.begin(), running_.end(), sameHandle);
+        if (it != running_.end()) {
+            running_.erase(it);
+            listed = true;
+        } else {
+            auto pending = std::find_if(pendingAdd_.begin(), pendingAdd_.end(), sameHandle);
+            if (pending != pendingAdd_.end()) pendingAdd_.erase(pending);
+        }
+    }
+    if (listed) {
+        if (hook) hook();
         curl_multi_remove_handle(multi_.get(), easy);
         transfer->CleanupEasyHandle();
-        running_.erase(it);
-        return true;
     }
-    auto pending = std::find_if(pendingAdd_.begin(), pendingAdd_.end(), sameHandle);
-    if (pending != pendingAdd_.end()) pendingAdd_.erase(pending);
     return true;
 }
 

@@ -3,10 +3,13 @@
 // handle and drives every transfer of the engine; the main thread only queues
 // transfers for adding and removal, which the worker applies at the start of
 // each pass. Init/AddTransfer/RemoveTransfer/Uninit: main thread; Run and the
-// steps it calls: worker thread. One lock guards the multi handle and the lists.
+// steps it calls: worker thread. One lock guards the lists; the worker never
+// holds it across a libcurl call, so the main thread never waits on libcurl.
 #include <curl/curl.h>
 
 #include <deque>
+#include <functional>
+#include <utility>
 
 #include "Http/CurlBase.h"
 #include "Http/CurlHandles.h"
@@ -37,6 +40,13 @@ public:
     size_t RunningCount();
     size_t PendingRemoveCount();
     CLock& LockForTesting() { return lock_; }
+    // For tests: runs on the worker just before a running transfer's easy
+    // handle is removed, where libcurl may block (it waits for a name lookup
+    // in progress).
+    void SetTeardownHookForTesting(std::function<void()> hook) {
+        CScopedLock lock(lock_);
+        teardownHook_ = std::move(hook);
+    }
 
 private:
     using TransferList = std::deque<CRefPtr<CCurlBase>>;
@@ -53,4 +63,5 @@ private:
     TransferList running_;
     TransferList pendingRemove_;
     CLock lock_;
+    std::function<void()> teardownHook_;  // guarded by lock_
 };

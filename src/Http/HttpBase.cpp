@@ -13,13 +13,16 @@ bool CHttpBase::OwnsTransfer(const CCurlBase* transfer) const {
 
 bool CHttpBase::SetupTransfer() {
     if (!transfer_) return false;
-    return transfer_->Configure(GetUrl(), method_, connectTimeoutSec_, resumeOffset_);
+    return transfer_->Configure(GetUrl(), method_, timeouts_, resumeOffset_);
 }
 
 bool CHttpBase::Start() {
     if (started_) return false;
     ++attemptCount_;
     started_ = true;
+    // A run cancelled by Stop() leaves its entries behind (a status that
+    // arrived before the cancel); they must not classify this attempt.
+    resultMap_.Clear();
     if (transfer_ && !SetupTransfer()) {
         // No easy handle: the worker would drop the transfer silently and the
         // task would never end. Report the failure through the usual path.

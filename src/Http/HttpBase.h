@@ -9,6 +9,7 @@
 
 #include "Http/CurlHttp.h"
 #include "Http/HttpResult.h"
+#include "Http/HttpTimeouts.h"
 #include "Runtime/ProtoValue.h"
 #include "Runtime/RefCounted.h"
 
@@ -19,7 +20,6 @@ class CHttpMgr;
 class CHttpBase {
 public:
     static constexpr int32_t kDefaultMaxRetries = 2;
-    static constexpr int32_t kDefaultConnectTimeoutSec = 5;
 
     CHttpBase() = default;
     CHttpBase(const CHttpBase&) = delete;
@@ -30,8 +30,9 @@ public:
     virtual ~CHttpBase();
     // Configures the current transfer's easy handle from the task's settings.
     virtual bool SetupTransfer();
-    // Raises the attempt count, configures the transfer and hands it to the
-    // worker. False when already started.
+    // Raises the attempt count, empties the result map (each attempt is
+    // classified from its own entries), configures the transfer and hands it
+    // to the worker. False when already started.
     virtual bool Start();
     // Cancels: the transfer is removed from the worker and released, the task
     // leaves its scheduler; no completion follows. Always true.
@@ -52,8 +53,11 @@ public:
     void SetMethod(int32_t method) { method_ = method; }
     int32_t MaxRetries() const { return maxRetries_; }
     void SetMaxRetries(int32_t retries) { maxRetries_ = retries; }
-    int32_t ConnectTimeoutSec() const { return connectTimeoutSec_; }
-    void SetConnectTimeoutSec(int32_t seconds) { connectTimeoutSec_ = seconds; }
+    // The time limits of this task's attempts (HttpTimeouts' defaults).
+    const HttpTimeouts& Timeouts() const { return timeouts_; }
+    void SetTimeouts(const HttpTimeouts& timeouts) { timeouts_ = timeouts; }
+    int32_t ConnectTimeoutSec() const { return timeouts_.connectSec; }
+    void SetConnectTimeoutSec(int32_t seconds) { timeouts_.connectSec = seconds; }
     uint64_t ResumeOffset() const { return resumeOffset_; }
     void SetResumeOffset(uint64_t offset) { resumeOffset_ = offset; }
     int32_t AttemptCount() const { return attemptCount_; }
@@ -104,7 +108,7 @@ private:
     bool running_ = false;
     ProtoValue resultMap_;
     int32_t maxRetries_ = kDefaultMaxRetries;
-    int32_t connectTimeoutSec_ = kDefaultConnectTimeoutSec;
+    HttpTimeouts timeouts_;
     bool retryPending_ = false;
     uint32_t retryTick_ = 0;
 };

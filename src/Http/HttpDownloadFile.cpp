@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <limits>
 #include <map>
 #include <numeric>
 #include <vector>
@@ -101,21 +102,20 @@ const std::wstring& CHttpDownloadFile::GetUrl() const {
 
 bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring& url, const std::wstring& localPath,
                                  int64_t expectedSize, void* owner) {
-    if (!mirrors.empty()) {
-        std::vector<std::wstring> pieces;
-        Split(mirrors, pieces);
-        urlList_.assign(pieces.begin(), pieces.end());
-    }
-    if (!url.empty()) {
-        for (auto it = urlList_.begin(); it != urlList_.end();) {
-            it = (*it == url || it->size() < kMinHostLength) ? urlList_.erase(it) : it + 1;
-        }
-        mainUrl_ = url;
-    }
-    // A run is going (transfer, retry or resolver): the owner stops it first.
+    // A run is going (transfer, retry or resolver): the owner stops it first,
+    // and its addresses stay as they are.
     if (IsStarted() || IsRetryPending() || dnsToken_ != 0 || postedToken_ != 0) return false;
     if (url.empty()) return false;  // nothing to download
-    urlList_.push_front(url);
+    // Every run starts from its own arguments only: a cancelled run leaves
+    // its list (and its main URL) behind, and they must not be tried again.
+    std::vector<std::wstring> pieces;
+    if (!mirrors.empty()) Split(mirrors, pieces);
+    urlList_.clear();
+    urlList_.push_back(url);
+    for (const std::wstring& mirror : pieces) {
+        if (mirror != url && mirror.size() >= kMinHostLength) urlList_.push_back(mirror);
+    }
+    mainUrl_ = url;
     localPath_ = localPath;
     expectedSize_ = expectedSize;
     owner_ = owner;
@@ -220,13 +220,16 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
     }
     std::wstring value;
     if (!transfer->GetHeader(L"Content-Length", &value)) return;
-    const long long length = std::wcstoll(value.c_str(), nullptr, 10);
+    const long long length = std::wcstoll(value.c_str(), nullptr, 10);  // saturates at the largest value
     if (length <= 0) return;
     contentLength_ = length;
     const int64_t offset = static_cast<int64_t>(ResumeOffset());
-    if (expectedSize_ != 0 && offset + contentLength_ != expectedSize_) {
+    // A hostile length would overflow offset + length: such a total cannot be
+    // any file's, so it counts as a mismatch whatever size is expected.
+    const bool overflows = contentLength_ > std::numeric_limits<int64_t>::max() - offset;
+    if (overflows || (expectedSize_ != 0 && offset + contentLength_ != expectedSize_)) {
         LogTraceAndFile(Error, Error, __LINE__, L"长度不一致 预期值:%lld 实际值:%lld", static_cast<long long>(expectedSize_),
-                        static_cast<long long>(offset + contentLength_));
+                        static_cast<long long>(overflows ? contentLength_ : offset + contentLength_));
         Stop();
         Finish(kHttpErrorUser, kLengthMismatch);
         return;

@@ -51,7 +51,7 @@ void DestroyEngines(HttpEngine which) {
     }
 }
 
-void StartHttpEngines() {
+void StartHttpEngines(bool withCommandEngine) {
     if (g_enginesRunning) return;
     // Once per process, before any worker thread exists (libcurl's global
     // set-up is not thread-safe). It is never undone: tasks, and with them
@@ -60,7 +60,7 @@ void StartHttpEngines() {
     (void)globalInit;
     g_timerTicks = 0;
     g_engineTimer = ::SetTimer(nullptr, kEngineTimerId, kEngineTimerPeriodMs, EngineTimerProc);
-    CreateEngines(HttpEngine::Command);
+    if (withCommandEngine) CreateEngines(HttpEngine::Command);
     CreateEngines(HttpEngine::Download);
     g_enginesRunning = true;
 }

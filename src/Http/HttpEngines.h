@@ -10,8 +10,10 @@ class CHttpMgr;
 enum class HttpEngine { Command = 0, Download = 1 };
 
 // Start-up: libcurl's global set-up, the 500 ms timer, then the command and
-// the download engine. Does nothing when the engines already run.
-void StartHttpEngines();
+// the download engine. Does nothing when the engines already run. A program
+// that only downloads files may leave the command engine out (one worker
+// thread and multi handle less).
+void StartHttpEngines(bool withCommandEngine = true);
 // Shutdown: destroys the command engine, then the download engine (worker
 // joined without a time limit, every transfer dropped, tasks forgotten),
 // then kills the timer. Does nothing when the engines do not run.

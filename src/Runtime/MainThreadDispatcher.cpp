@@ -23,8 +23,11 @@ struct QueueEntry {
 struct DispatcherState {
     CLock lock;
     std::deque<QueueEntry> queue;
-    // True while the queue is non-empty and a wake-up message is believed to
-    // be on its way. Cleared when a post fails, so the next poster retries.
+    // True while a wake-up message is on its way and not yet received: the
+    // posters of a burst then add no further message. Cleared when the
+    // message arrives (before any task runs, so that a task that runs a
+    // nested message loop still gets tasks posted meanwhile) and when a post
+    // fails, so the next poster retries.
     bool wakePending = false;
     HWND window = nullptr;
     UINT firedMessage = 0;
@@ -57,6 +60,10 @@ void PostWakeup() {
 LRESULT CALLBACK DispatcherWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     DispatcherState& s = State();
     if (msg != 0 && msg == s.firedMessage) {
+        {
+            CScopedLock guard(s.lock);
+            s.wakePending = false;  // this is the awaited wake-up
+        }
         RunMainThreadTasks();
         return 0;
     }
@@ -123,10 +130,9 @@ void RunMainThreadTasks() {
         MainThreadCallback callback;
         {
             CScopedLock guard(s.lock);
-            if (s.queue.empty()) {
-                s.wakePending = false;
-                return;
-            }
+            // An empty queue leaves the flag alone: a wake-up posted while
+            // the last task ran is still on its way.
+            if (s.queue.empty()) return;
             callback = s.queue.front().callback;
             task = s.queue.front().task;
             s.queue.pop_front();
@@ -135,13 +141,13 @@ void RunMainThreadTasks() {
         callback(&task);
 
         if (GetMonotonicTime() - start > kSliceSeconds) {
-            bool more;
+            bool wake;
             {
                 CScopedLock guard(s.lock);
-                more = !s.queue.empty() && s.window != nullptr;
-                s.wakePending = more;
+                wake = !s.queue.empty() && s.window != nullptr && !s.wakePending;
+                if (wake) s.wakePending = true;
             }
-            if (more) PostWakeup();
+            if (wake) PostWakeup();
             return;
         }
     }

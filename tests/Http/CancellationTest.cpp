@@ -3,6 +3,7 @@
 // transfer object freed (the fixture checks the live count after each test).
 #include "HttpTestSupport.h"
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -144,4 +145,44 @@ TEST_F(HttpEngineTest, ShutdownWithTransfersRunningEndsCleanly) {
         EXPECT_FALSE(SubmitCommand(&late.command));
     }
     PumpMessagesFor(50);
+}
+
+// While the worker tears a cancelled transfer down (libcurl waits there for a
+// name lookup in progress: seconds on a bad network, played here by a hook
+// that blocks until the test releases it), the main thread's Start and Stop
+// go through at once.
+// Regression: the teardown ran under the lock that Start and Stop take, so
+// the window froze until the lookup returned.
+TEST_F(HttpEngineTest, MainThreadNeverWaitsForATransfersTeardown) {
+    TestHttpResponse slow = TestHttpResponse::Ok("late");
+    slow.delayBeforeHeadersMs = 60000;
+    server.Route("/slow", slow);
+    server.Route("/ok", TestHttpResponse::Ok("x"));
+    RecordedCommand first(server.WideUrl("/slow"));
+    ASSERT_TRUE(SubmitCommand(&first.command));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return server.RequestCount("/slow") == 1; }, 5000));
+
+    kv::UniqueKernelHandle entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    kv::UniqueKernelHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<bool> releasedByTest{false};
+    HANDLE enteredEvent = entered.get();
+    HANDLE releaseEvent = release.get();
+    CommandWorker()->SetTeardownHookForTesting([&releasedByTest, enteredEvent, releaseEvent] {
+        ::SetEvent(enteredEvent);
+        releasedByTest = ::WaitForSingleObject(releaseEvent, 10000) == WAIT_OBJECT_0;
+    });
+    first.command.Stop();
+    ASSERT_EQ(::WaitForSingleObject(enteredEvent, 5000), WAIT_OBJECT_0);
+
+    // The worker is inside the teardown: a new command starts and stops.
+    RecordedCommand second(server.WideUrl("/ok"));
+    ASSERT_TRUE(SubmitCommand(&second.command));
+    EXPECT_TRUE(second.command.IsStarted());
+    second.command.Stop();
+    ::SetEvent(releaseEvent);
+    ASSERT_TRUE(PumpMessagesUntil([] { return CommandWorker()->RunningCount() == 0; }, 15000));
+    CommandWorker()->SetTeardownHookForTesting(nullptr);
+    EXPECT_TRUE(releasedByTest) << "the main thread waited for the teardown";
+    EXPECT_EQ(first.done.calls, 0);
+    EXPECT_EQ(second.done.calls, 0);
 }

@@ -4,6 +4,29 @@
 
 #include <curl/curl.h>
 
+#include "Http/DownloadWriteFile.h"
+
+namespace {
+
+// Stands in for a Stop() on the main thread that lands between the header
+// callback's check of the alive flag and its handling of the status line.
+class CancelledAfterTheAliveCheck : public CCurlHttp {
+public:
+    size_t OnRecieveHeader(const char* data, size_t length) override {
+        if (!cancelled_) {
+            cancelled_ = true;
+            SetAlive(false);  // what Stop() does: alive cleared, then the streams closed
+            CloseStreams();
+        }
+        return CCurlHttp::OnRecieveHeader(data, length);
+    }
+
+private:
+    bool cancelled_ = false;
+};
+
+}  // namespace
+
 TEST_F(HttpEngineTest, RedirectChainReportsBothStatusesAndKeepsBothHeaderBlocks) {
     TestHttpResponse redirect = TestHttpResponse::Redirect(302, "/b");
     redirect.headers.push_back({"X-First", "one"});
@@ -114,4 +137,30 @@ TEST_F(HttpEngineTest, ByteCountsAreThrottledAndOnlyWhenAskedFor) {
     EXPECT_LE(loud.progressCalls, static_cast<int>(elapsed / 100) + 1);
     EXPECT_LE(loud.progressBytes, 40000u);
     EXPECT_GT(loud.progressBytes, 0u);
+}
+
+// A cancel racing the header of a "200 to a range" answer never empties or
+// deletes the partial file that the next run resumes.
+// Regression: the reset ran on the sink that the cancel had just closed, and
+// resetting a closed file sink deletes the file.
+TEST_F(HttpEngineTest, CancelRacingTheHeaderOfAnAnswerWithoutRangeKeepsThePartialFile) {
+    server.Route("/file", TestHttpResponse::Ok("0123456789"));  // Range ignored: 200
+    TempDir dir;
+    const std::wstring path = dir.File(L"partial.bin");
+    {
+        FILE* f = _wfopen(path.c_str(), L"wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("01234", f);
+        std::fclose(f);
+    }
+    CRefPtr<CancelledAfterTheAliveCheck> transfer(new CancelledAfterTheAliveCheck());
+    auto* sink = new DownloadWriteFile();
+    ASSERT_TRUE(sink->Open(path));
+    transfer->SetSink(sink);
+    transfer->SetResumeRequested(true);
+    ASSERT_TRUE(transfer->Configure(server.WideUrl("/file"), CCurlHttp::kMethodGet, HttpTimeouts(), 5));
+    // This thread plays the worker; the bound keeps a fault from hanging the test.
+    curl_easy_setopt(transfer->EasyHandle(), CURLOPT_TIMEOUT, 10L);
+    EXPECT_NE(curl_easy_perform(transfer->EasyHandle()), CURLE_OK);
+    EXPECT_EQ(ReadFileBytes(path), "01234");
 }

@@ -32,7 +32,7 @@ protected:
         CRefPtr<CCurlHttp> t(new CCurlHttp());
         t->SetListener(&listener);
         t->SetSink(new OBufferStream());
-        EXPECT_TRUE(t->Configure(server.WideUrl(path), CCurlHttp::kMethodGet, 5, 0));
+        EXPECT_TRUE(t->Configure(server.WideUrl(path), CCurlHttp::kMethodGet, HttpTimeouts(), 0));
         return t;
     }
     // Passes of the loop on this thread until `done` or the time runs out.

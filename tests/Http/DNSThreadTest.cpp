@@ -251,13 +251,14 @@ TEST(DnsResolverList, ParsesAddressesWithOptionalPorts) {
     }
 }
 
-TEST(DnsResolverList, BuiltInListComesFromTheBuildAndIsTheThreadsDefault) {
-    std::vector<DnsResolver> configured;
-    ASSERT_TRUE(CDnsResolverList::Parse(CDnsResolverList::BuiltInText(), configured));
-    EXPECT_FALSE(configured.empty());
-    EXPECT_EQ(configured, CDnsResolverList::BuiltIn());
+// The product ships the four public resolvers, in this order, on port 53
+// (test builds keep them and refuse to send to them, see below).
+TEST(DnsResolverList, BuiltInListIsTheFourPublicResolversAndTheThreadsDefault) {
+    std::vector<std::string> builtIn;
+    for (const DnsResolver& resolver : CDnsResolverList::BuiltIn()) builtIn.push_back(CDnsResolverList::Format(resolver));
+    EXPECT_EQ(builtIn, (std::vector<std::string>{"114.114.114.114:53", "223.5.5.5:53", "8.8.8.8:53", "208.67.222.222:53"}));
     CDNSThread dns;
-    EXPECT_EQ(configured, dns.GetResolvers());
+    EXPECT_EQ(CDnsResolverList::BuiltIn(), dns.GetResolvers());
     EXPECT_EQ(1500u, CDNSThread::kDefaultWaitMs);
 }
 

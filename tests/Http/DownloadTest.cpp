@@ -292,3 +292,96 @@ TEST_F(DownloadTest, SecondDownloadIsRefusedWhileRunningAndAcceptedAfterStop) {
     EXPECT_TRUE(Target() == body);
     EXPECT_EQ(server.RequestCount(), 2u);
 }
+
+// A server that sends part of the body and then holds the connection open
+// without a byte more: the low-speed limit (shortened here) ends the attempt
+// like any network error, and the retry resumes the partial file.
+// Regression: no limit was set and the download never completed.
+TEST_F(DownloadTest, StalledBodyIsCutByTheLowSpeedLimitAndResumed) {
+    const std::string body = Pattern(kBodySize, 11);
+    TestHttpResponse stall = TestHttpResponse::Ok(body);
+    stall.pieceSize = 64 * 1024;
+    stall.delayBetweenPiecesMs = 120000;  // first piece, then silence
+    TestHttpResponse rest = TestHttpResponse::Ok(body);
+    rest.honourRange = true;
+    server.RouteSequence("/pkg.exe", {stall, rest});
+    HttpTimeouts shortened;
+    shortened.lowSpeedBytesPerSec = 1000;
+    shortened.lowSpeedSec = 1;
+    task.SetTimeouts(shortened);
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone(30000)) << "the stalled transfer never ended";
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(record.code, 0);
+    EXPECT_TRUE(Target() == body) << "file differs from the source";
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].Header("Range"), "bytes=" + std::to_string(64 * 1024) + "-");
+}
+
+// A task reused after Stop() tries only the addresses of its new Download().
+// Regression: the cancelled run's URL and mirrors stayed in the list, and when
+// they answered the owner got (0, 0) with the old file's bytes.
+TEST_F(DownloadTest, ReusedTaskForgetsTheCancelledRunsAddresses) {
+    const std::string oldBody = Pattern(5000, 12);
+    TestHttpResponse held = TestHttpResponse::Ok(oldBody);
+    held.delayBeforeHeadersMs = 60000;
+    server.RouteSequence("/old.exe", {held, TestHttpResponse::Ok(oldBody)});
+    server.Route("/old-mirror.exe", TestHttpResponse::Ok(oldBody));
+    server.Route("/new.exe", TestHttpResponse::Status(404));
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/old.exe"), 0, server.WideUrl("/old-mirror.exe")));
+    ASSERT_TRUE(PumpMessagesUntil([this] { return server.RequestCount("/old.exe") == 1; }, 5000));
+    task.Stop();
+    ASSERT_TRUE(StartDownload(server.WideUrl("/new.exe"), 0));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 4);
+    EXPECT_EQ(record.code, 404);
+    EXPECT_EQ(server.RequestCount("/old.exe"), 1u);
+    EXPECT_EQ(server.RequestCount("/old-mirror.exe"), 0u);
+    EXPECT_FALSE(Target() == oldBody) << "the old run's file arrived";
+}
+
+// Header names are case-insensitive: a lower-case "content-length" is the
+// file's length like any other, and a hostile length that would overflow the
+// resume offset plus the length is a mismatch too.
+// Regression: the lower-case field was not found (no length check, no
+// progress) and the huge one overflowed a signed sum.
+TEST_F(DownloadTest, LengthIsFoundWhateverItsCaseAndAHugeOneIsAMismatch) {
+    const std::string body = Pattern(4000, 13);
+    TestHttpResponse lower = TestHttpResponse::Ok(body);
+    lower.omitContentLength = true;
+    lower.headers.push_back({"content-length", std::to_string(body.size())});
+    server.Route("/lower.exe", lower);
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/lower.exe"), static_cast<int64_t>(body.size()) + 5));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 3);
+    EXPECT_EQ(record.code, 2007);
+
+    task.Stop();
+    record = DownloadRecord();
+    ::DeleteFileW(target.c_str());
+    ASSERT_TRUE(StartDownload(server.WideUrl("/lower.exe"), 0));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body);
+    ASSERT_FALSE(record.progress.empty()) << "the length was not seen";
+    EXPECT_EQ(record.progress.front().total, static_cast<int64_t>(body.size()));
+
+    // A partial file makes the request resume at offset 1000, so the sum of
+    // offset and announced length leaves the 64-bit range.
+    task.Stop();
+    record = DownloadRecord();
+    WriteFileBytes(target, body.substr(0, 1000));
+    TestHttpResponse huge = TestHttpResponse::Ok(body);
+    huge.omitContentLength = true;
+    huge.status = 206;
+    huge.headers.push_back({"Content-Length", "9223372036854775807"});
+    server.Route("/huge.exe", huge);
+    ASSERT_TRUE(StartDownload(server.WideUrl("/huge.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 3);
+    EXPECT_EQ(record.code, 2007);
+}

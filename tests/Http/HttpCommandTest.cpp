@@ -233,3 +233,42 @@ TEST(HttpCommandNoEngine, SubmittingWithoutEnginesFails) {
     c.SetUrl(L"http://127.0.0.1:1/");
     EXPECT_FALSE(SubmitCommand(&c));
 }
+
+// A server that accepts the request and never answers: the low-speed limit
+// (shortened here) ends the attempt, and the retry gets the answer.
+// Regression: commands had no such limit and never completed.
+TEST_F(HttpEngineTest, SilentServerIsCutByTheLowSpeedLimitAndRetried) {
+    TestHttpResponse silent = TestHttpResponse::Ok("late");
+    silent.delayBeforeHeadersMs = 120000;
+    server.RouteSequence("/descriptor", {silent, TestHttpResponse::Ok("descriptor")});
+    RecordedCommand c(server.WideUrl("/descriptor"));
+    HttpTimeouts shortened;
+    shortened.lowSpeedBytesPerSec = 1000;
+    shortened.lowSpeedSec = 1;
+    c.command.SetTimeouts(shortened);
+    ASSERT_TRUE(SubmitCommand(&c.command));
+    ASSERT_TRUE(c.WaitDone(30000)) << "the silent server held the command forever";
+    EXPECT_EQ(c.done.type, 0);
+    EXPECT_EQ(c.done.code, 0);
+    EXPECT_EQ(c.done.body, "descriptor");
+    EXPECT_EQ(server.RequestCount("/descriptor"), 2u);
+}
+
+// A run cancelled after its status arrived leaves nothing that classifies the
+// next run: a refused connection is retried and reported as libcurl's error.
+// Regression: the cancelled run's 404 outranked it, (4, 404) after one attempt.
+TEST_F(HttpEngineTest, CancelledRunsStatusDoesNotClassifyTheNextRun) {
+    TestHttpResponse notFound = TestHttpResponse::Status(404, "gone");
+    notFound.delayAfterHeadersMs = 60000;  // the status arrives, the run does not end
+    server.Route("/held", notFound);
+    RecordedCommand c(server.WideUrl("/held"));
+    ASSERT_TRUE(SubmitCommand(&c.command));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return c.command.ResultMap().Has(L"http"); }, 5000));
+    c.command.Stop();
+
+    c.command.SetUrl(L"http://127.0.0.1:" + std::to_wstring(UnusedLoopbackPort()) + L"/x");
+    ASSERT_TRUE(SubmitCommand(&c.command));
+    ASSERT_TRUE(c.WaitDone(20000));
+    EXPECT_EQ(c.done.type, 5);
+    EXPECT_EQ(c.done.code, CURLE_COULDNT_CONNECT);
+}

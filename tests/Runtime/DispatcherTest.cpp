@@ -25,6 +25,26 @@ BOOL WINAPI CountingPoster(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 void Record(int a, int b) { g_order.push_back(a * 1000 + b); }
 
+std::atomic<int> g_offMainThread{0};
+void RecordOnMainThread(int a, int b) {
+    if (!IsMainThread()) ++g_offMainThread;
+    Record(a, b);
+}
+
+// Posts one task from another thread and one from itself, then runs a modal
+// loop (bounded) until both ran.
+bool g_nestedDone = false;
+void RunNestedLoop(int, int) {
+    g_nestedDone = false;
+    std::thread([] { PostToMainThread(Record, 7, 1); }).join();
+    const size_t before = g_order.size();
+    ::Sleep(20);
+    PostToMainThread(Record, 7, 2);
+    PumpMessagesUntil([before] { return g_order.size() >= before + 2; }, 2000);
+    Record(7, 0);
+    g_nestedDone = true;
+}
+
 void SleepThenRecord(int id, int sleepMs) {
     ::Sleep(static_cast<DWORD>(sleepMs));
     g_order.push_back(id);
@@ -170,10 +190,11 @@ TEST_F(DispatcherTest, LastReferenceDroppedOnWorkerDeletesThere) {
 
 TEST_F(DispatcherTest, ManyThreadsPostingKeepPerThreadOrderAndRunOnMainThread) {
     constexpr int kThreads = 4, kEach = 900;  // Record packs (thread, index) as thread*1000+index
+    g_offMainThread = 0;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([t] {
-            for (int i = 0; i < kEach; ++i) PostToMainThread(Record, t, i);
+            for (int i = 0; i < kEach; ++i) PostToMainThread(RecordOnMainThread, t, i);
         });
     for (auto& t : threads) t.join();
     ASSERT_TRUE(PumpMessagesUntil([] { return g_order.size() == kThreads * kEach; }, 10000));
@@ -183,5 +204,17 @@ TEST_F(DispatcherTest, ManyThreadsPostingKeepPerThreadOrderAndRunOnMainThread) {
         ASSERT_EQ(index, next[thread]) << "thread " << thread << " out of order";
         ++next[thread];
     }
-    EXPECT_TRUE(IsMainThread());
+    // Checked inside every task: the test thread is the main thread anyway.
+    EXPECT_EQ(g_offMainThread.load(), 0);
+}
+
+// A task that runs a nested message loop (a modal box) still gets the tasks
+// posted meanwhile, from other threads or from itself.
+// Regression: the wake-up flag stayed set while a task ran, so no wake-up was
+// posted and those tasks waited until the outer task returned.
+TEST_F(DispatcherTest, TasksPostedDuringANestedLoopRunInIt) {
+    PostToMainThread(RunNestedLoop, 0, 0);
+    ASSERT_TRUE(PumpMessagesUntil([] { return g_nestedDone; }, 10000));
+    EXPECT_EQ(g_order, (std::vector<int>{7001, 7002, 7000}));
+    EXPECT_LE(g_wakeups.load(), 3);  // one per burst, not one per task
 }
