@@ -7,6 +7,8 @@
 #   nginx_port=N        listen on N (default: a free port)
 #   nginx_access_log=1  log every request to $nginx_work/logs/access.log as
 #                       `addr "request" status bytes "range"`
+#   nginx_tls=1         speak https with a self-signed certificate for
+#                       127.0.0.1 and localhost made in $nginx_work/tls
 # nginx_stop ends it and removes the work folder: have the caller's EXIT trap
 # call it. Returns non-zero when nginx does not answer within 5 s.
 
@@ -24,6 +26,15 @@ nginx_start() {
   nginx_work="${nginx_work:-$(mktemp -d)}"
   nginx_port="${nginx_port:-$(nginx_free_port)}"
   mkdir -p "$nginx_work/logs" "$nginx_work/tmp"
+  local listen="127.0.0.1:$nginx_port"
+  if [[ ${nginx_tls:-0} == 1 ]]; then
+    mkdir -p "$nginx_work/tls"
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+      -subj /CN=localhost -addext "subjectAltName=IP:127.0.0.1,DNS:localhost" \
+      -keyout "$nginx_work/tls/key.pem" -out "$nginx_work/tls/cert.pem" 2>/dev/null
+    listen="$listen ssl"
+    extra="ssl_certificate $nginx_work/tls/cert.pem; ssl_certificate_key $nginx_work/tls/key.pem; $extra"
+  fi
   if [[ ${nginx_access_log:-0} == 1 ]]; then
     access="log_format kv '\$remote_addr \"\$request\" \$status \$body_bytes_sent \"\$http_range\"';
   access_log $nginx_work/logs/access.log kv;"
@@ -45,7 +56,7 @@ http {
   scgi_temp_path $nginx_work/tmp/scgi;
   $extra
   server {
-    listen 127.0.0.1:$nginx_port;
+    listen $listen;
     root $root;
   }
 }

@@ -17,7 +17,7 @@ PACKAGES=(
   libz-mingw-w64-dev
   wine64 wine xvfb xdotool x11-utils imagemagick librsvg2-bin zopfli xcompmgr
   fonts-wqy-zenhei fonts-wqy-microhei
-  googletest nginx-light
+  googletest nginx-light openssl tinyproxy
 )
 
 missing=()
@@ -105,10 +105,11 @@ CURL_OFF=(COOKIES CRYPTO_AUTH HTTP_AUTH MIME NETRC ALTSVC HSTS DOH PARSEDATE HEA
 build_curl() {
   local ver; ver="$(source_version curl)"
   local defs; defs="$(printf ' -DCURL_DISABLE_%s=1' "${CURL_OFF[@]}")"
-  # HTTP is the only protocol; no TLS, no compression, no IDN.
+  # HTTP (and https through Windows' own Schannel) is the only protocol; no
+  # compression, no IDN.
   build_cmake_dep curl "$ver" "$KV_DEPS/src/curl-$ver" \
     -DCURL_STATICLIB=ON -DBUILD_CURL_EXE=ON -DBUILD_TESTING=OFF \
-    -DCURL_USE_OPENSSL=OFF -DCURL_USE_SCHANNEL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
+    -DCURL_USE_OPENSSL=OFF -DCURL_USE_SCHANNEL=ON -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
     -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF -DUSE_NGHTTP2=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
     -DENABLE_UNIX_SOCKETS=OFF -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
     -DHTTP_ONLY=ON -DCURL_DISABLE_NTLM=ON -DENABLE_MANUAL=OFF -DCMAKE_EXE_LINKER_FLAGS="-static" \

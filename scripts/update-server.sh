@@ -4,6 +4,7 @@
 #
 #   scripts/update-server.sh start [--dir DIR] [--port N] [--rate RATE]
 #                                  [--package FILE] [--version TEXT]
+#                                  [--tls] [--sign KEY.pem] [--sha256]
 #   scripts/update-server.sh stop  --dir DIR
 #
 # start: serves DIR/html (DIR defaults to a new temp folder; config, pid,
@@ -13,8 +14,11 @@
 #   /kvinstaller.exe         the package (default: the built kvinstaller-standin.exe)
 #   /mirror/kvinstaller.exe  the same bytes, named by "murl"
 # --rate limits every response to RATE bytes per second (nginx syntax: 200k,
-# 1m), so that a download's progress is visible. Prints, one per line:
-#   url=http://127.0.0.1:PORT   dir=DIR   access_log=DIR/logs/access.log
+# 1m), so that a download's progress is visible. --tls serves https (a
+# self-signed certificate) and names https addresses; --sign publishes
+# /kvinstall.txt.sig made with that private key (scripts/descriptor-sign.sh);
+# --sha256 adds the package's Sha256. Prints, one per line:
+#   url=http(s)://127.0.0.1:PORT   dir=DIR   access_log=DIR/logs/access.log
 # The access log has one line per request: addr "request" status bytes "range".
 # stop: ends the nginx started with that DIR (the folder stays).
 set -euo pipefail
@@ -26,7 +30,7 @@ usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' 
 command=${1:-}
 [[ $command == --help || $command == -h || -z $command ]] && { usage; exit 0; }
 shift
-dir="" port="" rate="" package="$KV_BUILD/tools/kvinstaller-standin.exe" version="1.0.0"
+dir="" port="" rate="" package="$KV_BUILD/tools/kvinstaller-standin.exe" version="1.0.0" tls=0 sign="" sha=0
 while (($#)); do
   case $1 in
     --dir) dir=$2; shift 2 ;;
@@ -34,6 +38,9 @@ while (($#)); do
     --rate) rate=$2; shift 2 ;;
     --package) package=$2; shift 2 ;;
     --version) version=$2; shift 2 ;;
+    --tls) tls=1; shift ;;
+    --sign) sign=$2; shift 2 ;;
+    --sha256) sha=1; shift ;;
     --help|-h) usage; exit 0 ;;
     *) echo "update-server.sh: unknown option $1" >&2; exit 2 ;;
   esac
@@ -51,13 +58,21 @@ case $command in
     fi
     cp "$package" "$dir/html/kvinstaller.exe"
     cp "$package" "$dir/html/mirror/kvinstaller.exe"
-    nginx_work="$dir" nginx_port="${port:-$(nginx_free_port)}" nginx_access_log=1
+    nginx_work="$dir" nginx_port="${port:-$(nginx_free_port)}" nginx_access_log=1 nginx_tls=$tls
+    scheme=http
+    ((tls)) && scheme=https
     size=$(stat -c %s "$dir/html/kvinstaller.exe")
     md5=$(md5sum "$dir/html/kvinstaller.exe" | cut -d' ' -f1)
-    printf '[Install]\r\nUrl=http://127.0.0.1:%s/kvinstaller.exe\r\nmurl=http://localhost:%s/mirror/kvinstaller.exe;\r\nSize=%s\r\nMd5=%s\r\nVersion=%s\r\n' \
-      "$nginx_port" "$nginx_port" "$size" "$md5" "$version" > "$dir/html/kvinstall.txt"
+    {
+      printf '[Install]\r\nUrl=%s://127.0.0.1:%s/kvinstaller.exe\r\nmurl=%s://localhost:%s/mirror/kvinstaller.exe;\r\n' \
+        "$scheme" "$nginx_port" "$scheme" "$nginx_port"
+      printf 'Size=%s\r\nMd5=%s\r\nVersion=%s\r\n' "$size" "$md5" "$version"
+      if ((sha)); then printf 'Sha256=%s\r\n' "$(sha256sum "$dir/html/kvinstaller.exe" | cut -d' ' -f1)"; fi
+    } > "$dir/html/kvinstall.txt"
+    rm -f "$dir/html/kvinstall.txt.sig"
+    if [[ -n $sign ]]; then "$KV_ROOT/scripts/descriptor-sign.sh" sign "$sign" "$dir/html/kvinstall.txt" >/dev/null; fi
     nginx_start "$dir/html" "${rate:+limit_rate $rate;}"
-    echo "url=http://127.0.0.1:$nginx_port"
+    echo "url=$scheme://127.0.0.1:$nginx_port"
     echo "dir=$dir"
     echo "access_log=$dir/logs/access.log"
     ;;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "Http/SystemProxy.h"
 #include "Runtime/LogSinks.h"
 #include "Runtime/TextUtils.h"
 
@@ -97,6 +98,13 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTim
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPIDLE, static_cast<long>(timeouts.keepAliveIdleSec));
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPINTVL, static_cast<long>(timeouts.keepAliveIntervalSec));
+    // Through the proxy Windows has for this address, if any; the empty
+    // string also keeps libcurl away from proxy variables of the environment.
+    const std::string proxy = WideToAnsi(ProxyForUrl(SystemProxySettings(), url));
+    curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
+    // Revocation servers are often out of reach on the networks this program
+    // must survive: a revocation check that cannot be made is not a failure.
+    curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
     if (method == kMethodPost) {
         uint64_t size = 0;
         {

@@ -1,5 +1,7 @@
 #include "Updater/Md5.h"
 
+#include "Updater/FileDigest.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -25,8 +27,6 @@ inline uint32_t Word(const uint8_t* p) {
     std::memcpy(&w, p, 4);  // the platform is little-endian, as MD5's words are
     return w;
 }
-
-constexpr size_t kFileChunk = 1 << 20;  // read size of Md5OfFile
 
 }  // namespace
 
@@ -174,18 +174,4 @@ std::wstring CMd5::HexDigest() const {
     return text;
 }
 
-std::wstring Md5OfFile(const std::wstring& path) {
-    kv::UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return {};
-    std::vector<uint8_t> chunk(kFileChunk);
-    CMd5 md5;
-    for (;;) {
-        DWORD read = 0;
-        if (!::ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) return {};
-        if (read == 0) break;
-        md5.Update(chunk.data(), read);
-    }
-    md5.Final();
-    return md5.HexDigest();
-}
+std::wstring Md5OfFile(const std::wstring& path) { return DigestFile(path, false).md5; }

@@ -104,6 +104,7 @@ DescriptorValues ReadInstallSection(const std::wstring& text) {
     values.size = ReadIniValue(data, text.size(), kSection, L"Size");
     values.md5 = ReadIniValue(data, text.size(), kSection, L"Md5");
     values.version = ReadIniValue(data, text.size(), kSection, L"Version");
+    values.sha256 = ReadIniValue(data, text.size(), kSection, L"Sha256");
     return values;
 }
 

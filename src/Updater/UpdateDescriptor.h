@@ -8,6 +8,7 @@
 
 struct DescriptorValues {
     std::wstring url, murl, size, md5, version;
+    std::wstring sha256;  // optional SHA-256 of the package, 64 hexadecimal digits
 };
 
 // Longest value kept, in UTF-16 code units (a 2048-unit buffer with its terminator).
@@ -18,7 +19,7 @@ constexpr size_t kDescriptorValueMax = 2047;
 // enclosing quotes (" or ') is removed, the first occurrence counts. "" when
 // absent.
 std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring& section, const std::wstring& key);
-// The five "Install" values of a descriptor text.
+// The "Install" values of a descriptor text.
 DescriptorValues ReadInstallSection(const std::wstring& text);
 // The stored copy's bytes back to text: FF FE gives UTF-16LE, EF BB BF UTF-8,
 // anything else the ANSI code page.

@@ -107,6 +107,7 @@ void CUpdateModule::FetchDescriptor() {
     const std::wstring url = urls_[static_cast<size_t>(urlIndex_)];
     ++urlIndex_;
     if (command_.IsStarted()) return;  // the running fetch reports; the step stands
+    fetchedUrl_ = url;
     command_.SetUrl(url);
     command_.SetCompletion(&CUpdateModule::OnDescriptorFetched, helper_);
     SubmitCommand(&command_);
@@ -114,6 +115,7 @@ void CUpdateModule::FetchDescriptor() {
 
 void CUpdateModule::Stop() {
     command_.Stop();
+    signatureCommand_.Stop();
     download_.Stop();
     descriptorText_.clear();
     downloading_ = false;
@@ -141,6 +143,9 @@ LRESULT CALLBACK CUpdateModule::HelperProc(HWND hwnd, UINT message, WPARAM wPara
             return 0;
         case UM_DOWNLOAD_DONE:
             if (self) self->HandleDownloadDone(static_cast<int>(wParam), static_cast<int>(lParam));
+            return 0;
+        case UM_SIGNATURE_DONE:
+            if (self) self->HandleSignatureDone(static_cast<int>(wParam), static_cast<int>(lParam));
             return 0;
         case WM_USER + 1003:
         case WM_USER + 1004:
@@ -177,6 +182,7 @@ void CUpdateModule::OnDescriptorFetched(void* owner, const std::string& body, in
     CUpdateModule* self = FromOwner(owner);
     if (!self) return;
     self->descriptorText_ = Utf8ToWide(body);
+    self->descriptorBody_ = self->descriptorKey_ ? body : std::string();
     Post(self->helper_, UM_DESCRIPTOR_DONE, static_cast<WPARAM>(errorType), static_cast<LPARAM>(code));
 }
 
@@ -197,13 +203,57 @@ void CUpdateModule::OnDownloadFinished(void* owner, int32_t errorType, int32_t c
 void CUpdateModule::HandleDescriptorDone(int errtype, int code) {
     command_.Stop();  // out of its scheduler, so it can be submitted again
     if (errtype != 0) {
-        if (urlIndex_ < static_cast<int>(urls_.size())) {
-            FetchDescriptor();  // on to the fallback endpoint
-            return;
-        }
-        if (listener_) listener_->OnDescriptor(errtype, code, version_, md5_);
+        EndpointFailed(errtype, code);
         return;
     }
+    if (descriptorKey_) {
+        FetchSignature();
+        return;
+    }
+    AcceptDescriptor(code);
+}
+
+// One endpoint gave nothing usable: on to the next, or tell the listener.
+void CUpdateModule::EndpointFailed(int errtype, int code) {
+    if (urlIndex_ < static_cast<int>(urls_.size())) {
+        FetchDescriptor();  // on to the fallback endpoint
+        return;
+    }
+    if (listener_) listener_->OnDescriptor(errtype, code, version_, md5_);
+}
+
+// The signature lies beside the descriptor, at the endpoint that answered.
+void CUpdateModule::FetchSignature() {
+    signatureCommand_.SetUrl(fetchedUrl_ + L".sig");
+    signatureCommand_.SetCompletion(&CUpdateModule::OnSignatureFetched, helper_);
+    SubmitCommand(&signatureCommand_);
+}
+
+void CUpdateModule::OnSignatureFetched(void* owner, const std::string& body, int32_t errorType, int32_t code) {
+    CUpdateModule* self = FromOwner(owner);
+    if (!self) return;
+    self->signature_ = body;
+    Post(self->helper_, UM_SIGNATURE_DONE, static_cast<WPARAM>(errorType), static_cast<LPARAM>(code));
+}
+
+void CUpdateModule::HandleSignatureDone(int errtype, int code) {
+    signatureCommand_.Stop();
+    if (errtype == 0 && !kv::VerifyEcdsaP256Sha256(*descriptorKey_, descriptorBody_, signature_)) {
+        errtype = kHttpErrorUser;
+        code = kBadSignatureCode;
+    }
+    if (errtype != 0) {
+        // Nothing of an unauthenticated descriptor is stored or read.
+        LogConsoleAndFile(__LINE__, L"[UM] descriptor signature rejected:%s (%d,%d)", __LINE__,
+                          L"[UM] descriptor signature rejected:%s (%d,%d)", fetchedUrl_.c_str(), errtype, code);
+        descriptorText_.clear();
+        EndpointFailed(errtype, code);
+        return;
+    }
+    AcceptDescriptor(0);
+}
+
+void CUpdateModule::AcceptDescriptor(int code) {
     StoreDescriptor();
     ReadDescriptorValues();
     StartPackageDownload();
@@ -244,6 +294,7 @@ void CUpdateModule::ReadDescriptorValues() {
     size_ = values.size;
     md5_ = values.md5;
     version_ = values.version;
+    sha256_ = values.sha256;
 }
 
 void CUpdateModule::StartPackageDownload() {

@@ -14,6 +14,7 @@
 #include "Http/HttpCommand.h"
 #include "Http/HttpDownloadFile.h"
 #include "Runtime/ProtoValue.h"
+#include "Updater/DescriptorSignature.h"
 #include "Updater/GameEventListener.h"
 
 class CUpdateModule {
@@ -23,6 +24,8 @@ public:
     static constexpr UINT UM_DOWNLOAD_DONE = WM_USER + 1002;      // wParam errtype, lParam code
     static constexpr int kPlaceFailedType = 3;                    // the package cannot be put in place
     static constexpr int kPlaceFailedCode = -1;
+    static constexpr UINT UM_SIGNATURE_DONE = WM_USER + 1009;     // wParam errtype, lParam code
+    static constexpr int kBadSignatureCode = 2008;                // with errtype 3: the signature does not match
 
     // Fills the endpoint list from the built-in descriptor URLs; starts nothing.
     CUpdateModule(const std::wstring& packageDir, IGameEventListener* listener);
@@ -50,6 +53,12 @@ public:
     void SetDescriptorUrls(std::vector<std::wstring> urls) { urls_ = std::move(urls); }
     // The built-in endpoint list (KV_DESCRIPTOR_URLS at configure time).
     static std::vector<std::wstring> BuiltInDescriptorUrls();
+    // The key whose signature ("<endpoint>.sig") a descriptor must carry
+    // before it is stored or read; null checks none. Defaults to the key
+    // built into the program (KV_DESCRIPTOR_PUBKEY), tests inject their own.
+    void SetDescriptorKey(const kv::EcdsaP256PublicKey* key) { descriptorKey_ = key; }
+    // The descriptor's optional "Sha256" value ("" when absent).
+    const std::wstring& ExpectedSha256() const { return sha256_; }
 
     const std::wstring& PackagePath() const { return packagePath_; }  // <packageDir>\kvinstaller.exe
     const std::wstring& TempPath() const { return tempPath_; }        // <packageDir>\kvinstaller_<safe Version>.tmp
@@ -64,6 +73,7 @@ public:
     static void OnDescriptorFetched(void* owner, const std::string& body, int32_t errorType, int32_t code);
     static void OnDownloadProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
     static void OnDownloadFinished(void* owner, int32_t errorType, int32_t code);
+    static void OnSignatureFetched(void* owner, const std::string& body, int32_t errorType, int32_t code);
 
 private:
     static LRESULT CALLBACK HelperProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -72,6 +82,10 @@ private:
 
     void CreateHelperWindow();
     void HandleDescriptorDone(int errtype, int code);
+    void EndpointFailed(int errtype, int code);
+    void FetchSignature();
+    void HandleSignatureDone(int errtype, int code);
+    void AcceptDescriptor(int code);
     void StoreDescriptor();
     void ReadDescriptorValues();
     void StartPackageDownload();
@@ -79,6 +93,11 @@ private:
     void HandleDownloadDone(int errtype, int code);
 
     std::wstring descriptorText_;
+    std::string descriptorBody_;  // the bytes a signature is checked over
+    std::string signature_;
+    std::wstring fetchedUrl_;     // the endpoint that answered
+    const kv::EcdsaP256PublicKey* descriptorKey_ = kv::BuiltInDescriptorKey();
+    CHttpCommand signatureCommand_;
     ProtoValue progress_;
     HWND helper_ = nullptr;
     std::vector<std::wstring> urls_;
@@ -89,7 +108,7 @@ private:
     std::wstring packageDir_;
     std::wstring helperClass_;
     IGameEventListener* listener_ = nullptr;
-    std::wstring url_, murl_, md5_, size_, version_;
+    std::wstring url_, murl_, md5_, size_, version_, sha256_;
     std::wstring packagePath_;
     std::wstring tempPath_;
 };

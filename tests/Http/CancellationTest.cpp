@@ -164,12 +164,15 @@ TEST_F(HttpEngineTest, MainThreadNeverWaitsForATransfersTeardown) {
 
     kv::UniqueKernelHandle entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     kv::UniqueKernelHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    kv::UniqueKernelHandle left(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::atomic<bool> releasedByTest{false};
     HANDLE enteredEvent = entered.get();
     HANDLE releaseEvent = release.get();
-    CommandWorker()->SetTeardownHookForTesting([&releasedByTest, enteredEvent, releaseEvent] {
+    HANDLE leftEvent = left.get();
+    CommandWorker()->SetTeardownHookForTesting([&releasedByTest, enteredEvent, releaseEvent, leftEvent] {
         ::SetEvent(enteredEvent);
         releasedByTest = ::WaitForSingleObject(releaseEvent, 10000) == WAIT_OBJECT_0;
+        ::SetEvent(leftEvent);
     });
     first.command.Stop();
     ASSERT_EQ(::WaitForSingleObject(enteredEvent, 5000), WAIT_OBJECT_0);
@@ -180,6 +183,8 @@ TEST_F(HttpEngineTest, MainThreadNeverWaitsForATransfersTeardown) {
     EXPECT_TRUE(second.command.IsStarted());
     second.command.Stop();
     ::SetEvent(releaseEvent);
+    // The worker may not have run again yet when the transfer lists are empty.
+    ASSERT_EQ(::WaitForSingleObject(leftEvent, 15000), WAIT_OBJECT_0);
     ASSERT_TRUE(PumpMessagesUntil([] { return CommandWorker()->RunningCount() == 0; }, 15000));
     CommandWorker()->SetTeardownHookForTesting(nullptr);
     EXPECT_TRUE(releasedByTest) << "the main thread waited for the teardown";

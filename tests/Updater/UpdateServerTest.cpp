@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "CommonUtils.h"
+#include "Updater/FileDigest.h"
 #include "Updater/Md5.h"
 
 namespace {
@@ -29,14 +30,27 @@ protected:
 
     std::string AccessLog() const { return ReadFileBytes(serverDir + L"\\logs\\access.log"); }
 
+    // A module for the server; with a signed server it checks the signature
+    // with the run's key (KV_UPDATE_SERVER_KEY, the public point in hex).
+    CUpdateModule& ServerModule() {
+        CUpdateModule& m = NewModule({baseUrl + L"/kvinstall.txt"});
+        const std::wstring hex = Env(L"KV_UPDATE_SERVER_KEY");
+        if (hex.size() == 2 * sizeof key.xy) {
+            for (size_t i = 0; i < sizeof key.xy; ++i) key.xy[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+            m.SetDescriptorKey(&key);
+        }
+        return m;
+    }
+
     std::wstring baseUrl, serverDir;
     std::string served;
+    kv::EcdsaP256PublicKey key{};
 };
 
 }  // namespace
 
 TEST_F(UpdateServer, DownloadsThePackageByteIdenticalAndItUnpacksTheLauncher) {
-    CUpdateModule& m = NewModule({baseUrl + L"/kvinstall.txt"});
+    CUpdateModule& m = ServerModule();
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDone(60000));
     ASSERT_EQ(events.descriptors.size(), 1u);
@@ -47,7 +61,11 @@ TEST_F(UpdateServer, DownloadsThePackageByteIdenticalAndItUnpacksTheLauncher) {
     EXPECT_EQ(events.done[0].code, 0);
     EXPECT_EQ(events.done[0].message, L"");
     EXPECT_TRUE(ReadFileBytes(m.PackagePath()) == served) << "kvinstaller.exe differs from the served package";
-    EXPECT_EQ(Md5OfFile(m.PackagePath()), events.descriptors[0].md5);
+    const FileDigests digests = DigestFile(m.PackagePath(), true);
+    EXPECT_EQ(digests.md5, events.descriptors[0].md5);
+    if (!m.ExpectedSha256().empty()) EXPECT_TRUE(SameDigest(m.ExpectedSha256(), digests.sha256));
+    if (!Env(L"KV_UPDATE_SERVER_KEY").empty())
+        EXPECT_NE(AccessLog().find("\"GET /kvinstall.txt.sig HTTP/1.1\" 200"), std::string::npos) << AccessLog();
     EXPECT_FALSE(events.progress.empty());
     EXPECT_EQ(events.progress.back().total, static_cast<int64_t>(served.size()));
 
@@ -62,7 +80,7 @@ TEST_F(UpdateServer, SecondRunResumesThePartialFileWithARange) {
     ASSERT_TRUE(EnsureDirExists(packageDir));
     WriteBytes(packageDir + L"\\kvinstaller_3.2.1.tmp", served.substr(0, half));
 
-    CUpdateModule& m = NewModule({baseUrl + L"/kvinstall.txt"});
+    CUpdateModule& m = ServerModule();
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDone(60000));
     ASSERT_EQ(events.done.size(), 1u);

@@ -3,13 +3,29 @@
 # scripts/update-server.sh start (nginx on a free 127.0.0.1 port, Version
 # 3.2.1), the program with KV_UPDATE_SERVER_URL and KV_UPDATE_SERVER_DIR (a
 # Windows path) in its environment, then stop, whatever the outcome.
+#   with-update-server.sh [--tls] [--signed] [--sha256] -- program [args]
+# --tls serves https; --signed signs the descriptor with a key made for this
+# run and hands its public point to the program as KV_UPDATE_SERVER_KEY (hex).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
 work="$(mktemp -d)"
-trap '"$KV_ROOT/scripts/update-server.sh" stop --dir "$work"; rm -rf "$work"' EXIT
-info="$("$KV_ROOT/scripts/update-server.sh" start --dir "$work" --version 3.2.1)"
+trap '"$KV_ROOT/scripts/update-server.sh" stop --dir "$work/server"; rm -rf "$work"' EXIT
+options=()
+while [[ ${1:-} == --* ]]; do
+  case $1 in
+    --tls|--sha256) options+=("$1") ;;
+    --signed)
+      "$KV_ROOT/scripts/descriptor-sign.sh" keygen "$work/key" >/dev/null
+      options+=(--sign "$work/key/private.pem")
+      KV_UPDATE_SERVER_KEY="$(openssl pkey -pubin -in "$work/key/public.pem" -outform DER | od -An -v -tx1 | tr -d ' \n' | tail -c 128)"
+      export KV_UPDATE_SERVER_KEY ;;
+    --) shift; break ;;
+  esac
+  shift
+done
+info="$("$KV_ROOT/scripts/update-server.sh" start --dir "$work/server" --version 3.2.1 "${options[@]}")"
 KV_UPDATE_SERVER_URL="$(sed -n 's/^url=//p' <<<"$info")"
-KV_UPDATE_SERVER_DIR="Z:${work//\//\\}"
+KV_UPDATE_SERVER_DIR="Z:${work//\//\\}\\server"
 export KV_UPDATE_SERVER_URL KV_UPDATE_SERVER_DIR
-echo "update server: $KV_UPDATE_SERVER_URL ($work)"
+echo "update server: $KV_UPDATE_SERVER_URL ($work/server) ${options[*]}"
 "$KV_ROOT/scripts/wine-run.sh" "$@"

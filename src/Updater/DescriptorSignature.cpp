@@ -1,0 +1,102 @@
+#include "Updater/DescriptorSignature.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstring>
+
+#include "Updater/Sha256.h"
+#include "DescriptorKey.h"
+
+namespace kv {
+namespace {
+
+// Reads one DER tag-length header with a short-form length and checks that
+// the content fits in what is left.
+bool ReadHeader(const uint8_t*& p, const uint8_t* end, uint8_t tag, size_t& length) {
+    if (end - p < 2 || p[0] != tag || (p[1] & 0x80) != 0) return false;
+    length = p[1];
+    p += 2;
+    return static_cast<size_t>(end - p) >= length;
+}
+
+// One INTEGER of the signature, copied right-aligned into 32 bytes.
+bool ReadInteger(const uint8_t*& p, const uint8_t* end, uint8_t out[32]) {
+    size_t length = 0;
+    if (!ReadHeader(p, end, 0x02, length) || length == 0) return false;
+    const uint8_t* value = p;
+    p += length;
+    if (value[0] & 0x80) return false;  // negative
+    if (value[0] == 0) {
+        // A leading zero is allowed only to keep a high bit positive.
+        if (length == 1 || (value[1] & 0x80) == 0) return false;
+        ++value;
+        --length;
+    }
+    if (length > 32) return false;
+    std::memset(out, 0, 32);
+    std::memcpy(out + 32 - length, value, length);
+    return true;
+}
+
+struct AlgorithmCloser {
+    BCRYPT_ALG_HANDLE handle = nullptr;
+    ~AlgorithmCloser() {
+        if (handle) BCryptCloseAlgorithmProvider(handle, 0);
+    }
+};
+
+struct KeyDestroyer {
+    BCRYPT_KEY_HANDLE handle = nullptr;
+    ~KeyDestroyer() {
+        if (handle) BCryptDestroyKey(handle);
+    }
+};
+
+}  // namespace
+
+bool DerSignatureToRaw(const uint8_t* der, size_t size, uint8_t raw[64]) {
+    if (!der) return false;
+    const uint8_t* p = der;
+    const uint8_t* end = der + size;
+    size_t length = 0;
+    if (!ReadHeader(p, end, 0x30, length) || p + length != end) return false;
+    if (!ReadInteger(p, end, raw) || !ReadInteger(p, end, raw + 32)) return false;
+    return p == end;
+}
+
+bool VerifyEcdsaP256Sha256(const EcdsaP256PublicKey& key, const std::string& data, const std::string& signature) {
+    uint8_t raw[64];
+    if (!DerSignatureToRaw(reinterpret_cast<const uint8_t*>(signature.data()), signature.size(), raw)) return false;
+
+    CSha256 sha;
+    sha.Update(data.data(), data.size());
+    uint8_t digest[CSha256::kDigestSize];
+    if (!sha.Final(digest)) return false;
+
+    AlgorithmCloser ecdsa;
+    if (BCryptOpenAlgorithmProvider(&ecdsa.handle, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) return false;
+
+    struct {
+        BCRYPT_ECCKEY_BLOB header;
+        uint8_t xy[64];
+    } blob{{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32}, {}};
+    std::memcpy(blob.xy, key.xy, sizeof blob.xy);
+    KeyDestroyer publicKey;
+    if (BCryptImportKeyPair(ecdsa.handle, nullptr, BCRYPT_ECCPUBLIC_BLOB, &publicKey.handle,
+                            reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0) != 0) {
+        return false;
+    }
+    return BCryptVerifySignature(publicKey.handle, nullptr, digest, sizeof digest, raw, sizeof raw, 0) == 0;
+}
+
+const EcdsaP256PublicKey* BuiltInDescriptorKey() {
+#if KV_HAS_DESCRIPTOR_KEY
+    static const EcdsaP256PublicKey key{{KV_DESCRIPTOR_KEY_BYTES}};
+    return &key;
+#else
+    return nullptr;
+#endif
+}
+
+}  // namespace kv

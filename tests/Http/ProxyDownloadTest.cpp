@@ -1,0 +1,57 @@
+// Downloads through a real forward proxy (tinyproxy on loopback, started by
+// with-proxy.sh): a resumed download passes the proxy with its range, and an
+// address on the bypass list goes direct. Skipped when no proxy was started.
+#include <cstdlib>
+#include <cstring>
+
+#include "DownloadTestSupport.h"
+#include "Http/SystemProxy.h"
+
+namespace {
+
+class ProxyDownloadTest : public DownloadTest {
+protected:
+    void SetUp() override {
+        const char* port = std::getenv("KV_PROXY_PORT");
+        if (!port || !*port) GTEST_SKIP() << "no proxy (run through with-proxy.sh)";
+        DownloadTest::SetUp();
+        const std::wstring proxy = L"127.0.0.1:" + std::wstring(port, port + std::strlen(port));
+        settings = ParseProxySettings(proxy, L"localhost");
+        SetProxySettingsForTesting(&settings);
+    }
+    void TearDown() override {
+        SetProxySettingsForTesting(nullptr);
+        DownloadTest::TearDown();
+    }
+    ProxySettings settings;
+};
+
+TEST_F(ProxyDownloadTest, ResumedDownloadGoesThroughTheProxyAndABypassedHostGoesDirect) {
+    const std::string body = Pattern(300 * 1024);
+    TestHttpResponse file = TestHttpResponse::Ok(body);
+    file.honourRange = true;
+    server.Route("/pkg.exe", file);
+    WriteFileBytes(target, body.substr(0, 100 * 1024));
+
+    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body) << "file differs from the source";
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].Header("Via").find("tinyproxy"), std::string::npos) << "not through the proxy";
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=102400-");
+
+    task.Stop();
+    record = DownloadRecord();
+    DeleteFileW(target.c_str());
+    ASSERT_TRUE(StartDownload(LocalhostUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body);
+    requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(requests[1].HasHeader("Via")) << "a bypassed host went through the proxy";
+}
+
+}  // namespace
