@@ -1,0 +1,46 @@
+#pragma once
+// The installation-folder rules: an earlier installation (launcher ini, then
+// the registry's 32-bit view), the default folder, the write test, the free
+// space rule and a package delivered beside the installer. Free functions;
+// the installer window wires them to its fields. Main thread only.
+#include <cstdint>
+#include <string>
+
+// Launcher ini in the common application data folder, and its key.
+constexpr wchar_t kLauncherIniName[] = L"KorvelLaucher.ini";
+constexpr wchar_t kLauncherIniSection[] = L"KorvelSite-Launcher";
+constexpr wchar_t kLauncherIniKey[] = L"InstallPath";
+// HKEY_LOCAL_MACHINE key (32-bit view) and value of the launcher.
+constexpr wchar_t kLauncherRegKey[] = L"SOFTWARE\\KorvelLauncher";
+constexpr wchar_t kLauncherRegValue[] = L"InstPath";
+constexpr wchar_t kLauncherExeName[] = L"KorvelLauncher.exe";
+// Folder below a drive root that a default installation goes to.
+constexpr wchar_t kDefaultRelativeDir[] = L"Korvel网络\\KorvelQixar";
+
+// Clears launcherExe; true when an earlier launcher program was found. The
+// registry path may set installDir (an existing folder) without a launcher.
+bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir);
+// D:\Korvel网络\KorvelQixar when writable, else the same folder on the first
+// writable fixed drive; "" when no drive qualifies.
+std::wstring DefaultInstallDir();
+// Walks up to the nearest existing part of the path and tries to create (and
+// delete) a test file there. Creates no folders.
+bool IsPathWritable(const std::wstring& path);
+// Creates the file's folder (result ignored) and the file, empty.
+bool CreateEmptyFile(const std::wstring& path);
+
+constexpr uint64_t kRequiredFreeBytes = 125829120;  // 120 MiB
+// Free bytes available to the caller on the drive of installDir (its first two
+// characters); 0 when the query fails.
+uint64_t QueryFreeSpace(const std::wstring& installDir);
+// Test injection of the free-space query (gets the two-character query path);
+// null restores the real one.
+void SetFreeSpaceSource(uint64_t (*source)(const std::wstring& queryPath));
+bool HasEnoughFreeSpace(uint64_t freeBytes);
+
+struct LocalPackage {
+    bool keepPackage = false;   // "kvmain.dll" lies beside the installer
+    bool packageReady = false;  // and so does "kvinstaller.exe"
+    std::wstring packageDir;    // appDir when keepPackage
+};
+LocalPackage CheckLocalPackage(const std::wstring& appDir);

@@ -1,0 +1,59 @@
+#pragma once
+// Shared helpers for sizes, paths, files, folders and processes. Free
+// functions on wide (UTF-16) strings. FormatSize and GetAppDir are for the
+// main thread; the file, folder and process helpers may also run on the
+// install thread (they share no state).
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// "%.0fB", "%.2fKB", "%.2fMB", "%.2fGB", "%.2fTB"; a unit is used from 1000
+// times the previous one on (1000 -> "0.98KB"), TB for everything above.
+std::wstring FormatSize(uint64_t bytes);
+
+// True when the folder exists or was created with all missing parents; a
+// failure is logged.
+bool CreateDir(const std::wstring& path);
+// As CreateDir, without logging.
+bool EnsureDirExists(const std::wstring& path);
+// True when the file is absent or was deleted (one attempt).
+bool RemoveFile(const std::wstring& path);
+// Moves `from` onto `to`, replacing a file there; false when `from` is absent.
+bool MoveFileReplace(const std::wstring& from, const std::wstring& to);
+// Size in bytes, -1 when the file is absent.
+int64_t GetFileSize64(const std::wstring& path);
+
+// Folder of the running executable, without a trailing separator.
+std::wstring GetAppDir();
+// "/" -> "\", doubled separators reduced to one, one trailing "\" removed.
+std::wstring NormalizePath(const std::wstring& p);
+// Everything before the last "\" of the normalised path ("D:\a" -> "D:", "D:" -> "").
+std::wstring ParentDir(const std::wstring& p);
+// Everything before the last "\" after "/" -> "\" and one trailing "\" removed.
+std::wstring DirOfFile(const std::wstring& p);
+// The shell's folder picker; the chosen folder ending in "\", or "" when cancelled.
+std::wstring BrowseForFolder(HWND owner, const std::wstring& initial);
+
+// 0, or the system error code of a failed start. Never waits; the handles in
+// `out` (when given) are already closed, only the ids are meaningful.
+DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
+                   PROCESS_INFORMATION* out = nullptr);
+// Starts the program and waits for its end without a time limit; 0, or the
+// system error code of a failed start.
+DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine);
+
+// A process (not this one) whose main module lies inside `folder`: the path is
+// compared case-insensitively with the folder followed by a separator, so
+// "C:\Games\Korvel2\x.exe" does not match "C:\Games\Korvel". 0 when none.
+DWORD FindProcessInFolder(const std::wstring& folder);
+// A process (not this one) whose main module path begins with `prefix`
+// (case-insensitive, plain text prefix). 0 when none.
+DWORD FindProcessByPathPrefix(const std::wstring& prefix);
+
+// Deletes the folder (path ending in "\") and everything inside. Junctions
+// and symbolic links are removed themselves, never followed: their targets
+// stay untouched. True when the folder is gone (or was never there).
+bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash);
+// "C:", "C:\", "C:/" and the empty path.
+bool IsDriveRoot(const std::wstring& path);

@@ -1,0 +1,35 @@
+#pragma once
+// The update descriptor: an INI text whose section "Install" names the
+// package (Url, murl, Size, Md5, Version). Reading follows the platform's
+// private-profile rules; stateless, any thread.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct DescriptorValues {
+    std::wstring url, murl, size, md5, version;
+};
+
+// Longest value kept, in UTF-16 code units (a 2048-unit buffer with its terminator).
+constexpr size_t kDescriptorValueMax = 2047;
+
+// The value of `key` in `section` of an INI text: section and key names
+// compare without case, blanks around key and value are dropped, one pair of
+// enclosing quotes (" or ') is removed, the first occurrence counts. "" when
+// absent.
+std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring& section, const std::wstring& key);
+// The five "Install" values of a descriptor text.
+DescriptorValues ReadInstallSection(const std::wstring& text);
+// The stored copy's bytes back to text: FF FE gives UTF-16LE, EF BB BF UTF-8,
+// anything else the ANSI code page.
+std::wstring DecodeStoredDescriptor(const std::string& bytes);
+
+// "Size": leading white space skipped, decimal digits up to the first other
+// character; 0 without digits. Saturates instead of overflowing.
+int64_t ParseDescriptorSize(const std::wstring& text);
+
+// A Version value as it may appear in a file name: path separators, colons,
+// ".." and every character Windows forbids in names become "_"; an ordinary
+// version such as "3.2.1" stays as it is. Very long values are shortened
+// (keeping a digest of the whole) so the path stays within MAX_PATH.
+std::wstring SafeVersionForFileName(const std::wstring& version);

@@ -1,0 +1,92 @@
+#pragma once
+// CUpdateModule: fetches the update descriptor (primary, then fallback
+// endpoint), keeps it as "kvinstall.ini" in the package folder, downloads the
+// package it names into "kvinstaller_<Version>.tmp" there and puts it in place
+// as "kvinstaller.exe", reporting descriptor, progress and result to an
+// IGameEventListener. Engine callbacks only store and post to a hidden helper
+// window; all work runs when the message is dispatched. Main thread only.
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "Http/HttpCommand.h"
+#include "Http/HttpDownloadFile.h"
+#include "Runtime/ProtoValue.h"
+#include "Updater/GameEventListener.h"
+
+class CUpdateModule {
+public:
+    static constexpr UINT UM_DESCRIPTOR_DONE = WM_USER + 1000;    // wParam errtype, lParam code
+    static constexpr UINT UM_DOWNLOAD_PROGRESS = WM_USER + 1001;  // 0, 0
+    static constexpr UINT UM_DOWNLOAD_DONE = WM_USER + 1002;      // wParam errtype, lParam code
+    static constexpr int kPlaceFailedType = 3;                    // the package cannot be put in place
+    static constexpr int kPlaceFailedCode = -1;
+
+    // Fills the endpoint list from the built-in descriptor URLs; starts nothing.
+    CUpdateModule(const std::wstring& packageDir, IGameEventListener* listener);
+    // Stops the module if the owner has not (the helper window must not
+    // outlive the object it points to).
+    ~CUpdateModule();
+    CUpdateModule(const CUpdateModule&) = delete;
+    CUpdateModule& operator=(const CUpdateModule&) = delete;
+
+    // Creates the helper window, makes sure the package folder exists and
+    // fetches the descriptor from the current endpoint. False when the folder
+    // can neither be found nor created.
+    bool Start();
+    // Fetches the descriptor from the endpoint at UrlIndex() and advances it.
+    // Callers keep UrlIndex() below UrlCount().
+    void FetchDescriptor();
+    // Ends all activity and destroys the helper window; nothing more reaches
+    // the listener.
+    void Stop();
+
+    int UrlIndex() const { return urlIndex_; }
+    void SetUrlIndex(int index) { urlIndex_ = index; }
+    size_t UrlCount() const { return urls_.size(); }
+    // Test/demo injection of the endpoint list (primary, fallback).
+    void SetDescriptorUrls(std::vector<std::wstring> urls) { urls_ = std::move(urls); }
+    // The built-in endpoint list (KV_DESCRIPTOR_URLS at configure time).
+    static std::vector<std::wstring> BuiltInDescriptorUrls();
+
+    const std::wstring& PackagePath() const { return packagePath_; }  // <packageDir>\kvinstaller.exe
+    const std::wstring& TempPath() const { return tempPath_; }        // <packageDir>\kvinstaller_<safe Version>.tmp
+    const std::wstring& PackageDir() const { return packageDir_; }
+    const std::wstring& HelperClassName() const { return helperClass_; }
+    HWND HelperWindow() const { return helper_; }
+    // The package download task (tests inject its resolver list).
+    CHttpDownloadFile& PackageDownload() { return download_; }
+
+private:
+    static LRESULT CALLBACK HelperProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static CUpdateModule* FromOwner(void* owner);
+    static void OnDescriptorFetched(void* owner, const std::string& body, int32_t errorType, int32_t code);
+    static void OnDownloadProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
+    static void OnDownloadFinished(void* owner, int32_t errorType, int32_t code);
+    static void Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    void CreateHelperWindow();
+    void HandleDescriptorDone(int errtype, int code);
+    void StoreDescriptor();
+    void ReadDescriptorValues();
+    void StartPackageDownload();
+    void HandleProgress();
+    void HandleDownloadDone(int errtype, int code);
+
+    std::wstring descriptorText_;
+    ProtoValue progress_;
+    HWND helper_ = nullptr;
+    std::vector<std::wstring> urls_;
+    int urlIndex_ = 0;
+    CHttpCommand command_;
+    CHttpDownloadFile download_;
+    bool downloading_ = false;
+    std::wstring packageDir_;
+    std::wstring helperClass_;
+    IGameEventListener* listener_ = nullptr;
+    std::wstring url_, murl_, md5_, size_, version_;
+    std::wstring packagePath_;
+    std::wstring tempPath_;
+};
