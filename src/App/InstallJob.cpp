@@ -82,6 +82,7 @@ void CInstallJob::RunPackage() {
     const std::wstring commandLine = PackageCommandLine(settings_.packagePath, settings_.installDir);
     if (settings_.existingInstall) StopRunningLauncher();
     if (abandoned_) return;
+    KV_APP_LOG(Info, L"CInstallJob::RunPackage %s", commandLine.c_str());
     const DWORD error = RunAndWait(settings_.packagePath, commandLine);
     if (error != 0) {
         KV_APP_LOG(Warn, L"CInstallJob::RunPackage %s could not be run (%u)", commandLine.c_str(),
@@ -128,6 +129,7 @@ void CInstallJob::LaunchAndFinish() {
     if (abandoned_) return;
     const std::wstring launcher = settings_.installDir + L"\\" + kLauncherName;
     const std::wstring commandLine = settings_.sourceId > 0 ? LauncherCommandLine(launcher, settings_.sourceId) : L"";
+    KV_APP_LOG(Info, L"CInstallJob::LaunchAndFinish %s [%s]", launcher.c_str(), commandLine.c_str());
     const DWORD error = StartProcess(launcher, commandLine);
     if (error != 0) {
         KV_APP_LOG(Warn, L"CInstallJob::LaunchAndFinish %s could not be started (%u)", launcher.c_str(),

@@ -92,6 +92,7 @@ void CMainDlg::ApplyLocalPackage() {
 }
 
 void CMainDlg::SelectPage(int page) {
+    KV_APP_LOG(Info, L"CMainDlg::SelectPage %d", page);
     if (m_tabMain) m_tabMain->SelectItem(page);
 }
 
@@ -265,6 +266,8 @@ void CMainDlg::UpdateFreeSpace() {
         m_lbLeftSpace->SetEnabled(enough);
     }
     if (m_btnInstall2) m_btnInstall2->SetEnabled(enough);
+    KV_APP_LOG(Info, L"CMainDlg::UpdateFreeSpace %s: %s%s", m_installDir.c_str(), FormatSize(freeBytes).c_str(),
+               enough ? L"" : L" (not enough)");
 }
 
 void CMainDlg::OnAskExistingTimer() {
@@ -326,6 +329,7 @@ void CMainDlg::DeleteUpdateModule() {
 }
 
 void CMainDlg::OnDescriptor(int errtype, int code, const std::wstring&, const std::wstring& md5) {
+    KV_APP_LOG(Info, L"CMainDlg::OnDescriptor (%d,%d) md5 %s", errtype, code, md5.c_str());
     m_expectedMd5 = md5;
     if (errtype == 0) return;
     ::SetTimer(hwnd_, kTimerRetry, kRetryPeriodMs, nullptr);
@@ -340,6 +344,7 @@ void CMainDlg::OnProgress(int64_t total, int64_t complete, uint64_t speed) {
     m_failNoticeArmed = true;
     m_total = total;
     m_complete = complete;
+    KV_APP_LOG(Info, L"CMainDlg::OnProgress %lld/%lld", static_cast<long long>(complete), static_cast<long long>(total));
     const uint64_t left = total > complete ? static_cast<uint64_t>(total - complete) : 0;
     if (m_lbSpeed) {
         m_lbSpeed->SetText(FormatString(L"剩余%s @ %s/s", FormatSize(left).c_str(), FormatSize(speed).c_str()));
@@ -348,6 +353,7 @@ void CMainDlg::OnProgress(int64_t total, int64_t complete, uint64_t speed) {
 }
 
 void CMainDlg::OnDone(int errtype, int code, const std::wstring&) {
+    KV_APP_LOG(Info, L"CMainDlg::OnDone (%d,%d)", errtype, code);
     if (errtype == 0 && code == 0) {
         m_complete = m_total;
         if (m_lbDownload) m_lbDownload->SetText(L"安装中");
@@ -371,6 +377,7 @@ void CMainDlg::ShowFailureNotice(const std::wstring& text) {
 void CMainDlg::OnRetryTimer() {
     if (!m_updater) return;
     ::KillTimer(hwnd_, kTimerRetry);
+    KV_APP_LOG(Info, L"CMainDlg::OnRetryTimer fetching the descriptor again");
     // The whole cycle again from the primary endpoint; the download resumes
     // its temporary file.
     m_updater->SetUrlIndex(0);
@@ -379,6 +386,7 @@ void CMainDlg::OnRetryTimer() {
 
 void CMainDlg::StartInstall() {
     m_packagePath = m_packageDir + L"\\kvinstaller.exe";
+    KV_APP_LOG(Info, L"CMainDlg::StartInstall %s into %s", m_packagePath.c_str(), m_installDir.c_str());
     InstallSettings settings;
     settings.window = hwnd_;
     settings.packagePath = m_packagePath;

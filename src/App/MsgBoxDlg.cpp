@@ -1,8 +1,10 @@
 #include "App/MsgBoxDlg.h"
 
+#include "App/AppLog.h"
 #include "Ui/ControlUI.h"
 
 namespace {
+constexpr wchar_t kLogFile[] = L".\\App\\MsgBoxDlg";
 constexpr wchar_t kNoticeCaption[] = L"Qixar提示";
 }
 
@@ -29,6 +31,7 @@ void CMsgBoxDlg::InitWindow() {
     cancelArea_ = FindControl(L"hlt_btn_0");
     if (lbText_) lbText_->SetText(text_);
     if (lbTitle_ && !title_.empty()) lbTitle_->SetText(title_);
+    KV_APP_LOG(Info, L"CMsgBoxDlg::InitWindow [%s] %s", lbTitle_ ? lbTitle_->GetText().c_str() : L"", text_.c_str());
 }
 
 void CMsgBoxDlg::Notify(TNotifyUI& msg) {
