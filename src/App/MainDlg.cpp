@@ -111,7 +111,7 @@ LRESULT CMainDlg::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, bo
             }
             break;
         case WM_CLOSE:
-            return OnClose(wParam, handled);
+            return OnCloseRequest(wParam, handled);
         case WM_PACKAGE_CORRUPT:
             OnPackageCorrupt();
             break;
@@ -126,7 +126,7 @@ LRESULT CMainDlg::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, bo
     return 0;
 }
 
-LRESULT CMainDlg::OnClose(WPARAM, bool& handled) {
+LRESULT CMainDlg::OnCloseRequest(WPARAM, bool& handled) {
     if (m_exitBox) {
         // A close (the install thread's, say) while the exit question is open
         // answers it: the question's handler then closes this window.

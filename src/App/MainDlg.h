@@ -59,7 +59,7 @@ private:
     void SetProductIcon();
     void SelectPage(int page);
     void OnAskExistingTimer();
-    LRESULT OnClose(WPARAM wParam, bool& handled);
+    LRESULT OnCloseRequest(WPARAM wParam, bool& handled);
 
     // Package phase.
     void BeginPackagePhase();

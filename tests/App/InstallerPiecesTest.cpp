@@ -143,3 +143,26 @@ TEST(InstallJob, EarlierInstallAtADriveRootStopsAndDeletesNothing) {
     if (!hadBin) ::RemoveDirectoryW(bin.c_str());
     if (!hadLauncherIni) ::DeleteFileW(launcher.c_str());
 }
+
+TEST(InstallJob, AbandonedByItsWindowTheThreadEndsAndTouchesNothing) {
+    // The window went (confirmed exit or Escape) while the thread waited for
+    // the install animation: the thread ends, posts nothing, starts and
+    // deletes nothing.
+    TempDir dir;
+    WriteFile(dir.File(L"kvinstall.ini"), "x");
+    PostedMessages window;
+    InstallSettings s;
+    s.window = window.hwnd;
+    s.packagePath = dir.File(L"missing-package.exe");
+    s.packageDir = s.installDir = dir.Path();
+    auto job = std::make_shared<CInstallJob>(s);
+    ASSERT_TRUE(CInstallJob::Start(job));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return job->installDone.load(); }, 10000));
+    std::weak_ptr<CInstallJob> watch = job;
+    job->Abandon(5000);
+    job.reset();
+    EXPECT_TRUE(watch.expired());  // the thread has let go of the job: it ended
+    PumpMessagesFor(100);
+    EXPECT_EQ(window.closes, 0);
+    EXPECT_TRUE(Exists(dir.File(L"kvinstall.ini")));
+}
