@@ -3,7 +3,7 @@
 // its refusal to clean a drive root.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <cstdio>
 
 #include "App/InstallJob.h"
 #include "App/ProgressBarImage.h"
@@ -83,17 +83,19 @@ struct PostedMessages {
     int corrupt = 0;
 };
 
-void WriteFile(const std::wstring& path, const char* text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
+void WriteText(const std::wstring& path, const char* text) {
+    if (FILE* f = _wfopen(path.c_str(), L"wb")) {
+        fputs(text, f);
+        fclose(f);
+    }
 }
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 }  // namespace
 
 TEST(InstallJob, DigestMismatchReportsCorruptAndRunsNothing) {
     TempDir dir;
-    WriteFile(dir.File(L"kvinstaller.exe"), "not the package");
-    WriteFile(dir.File(L"kvinstall.ini"), "x");
+    WriteText(dir.File(L"kvinstaller.exe"), "not the package");
+    WriteText(dir.File(L"kvinstall.ini"), "x");
     PostedMessages window;
     InstallSettings s;
     s.window = window.hwnd;
@@ -119,8 +121,8 @@ TEST(InstallJob, EarlierInstallAtADriveRootStopsAndDeletesNothing) {
     const std::wstring launcher = root + L"Launcher.ini";
     const bool hadBin = Exists(bin), hadLauncherIni = Exists(launcher);
     ::CreateDirectoryW(bin.c_str(), nullptr);
-    WriteFile(marker, "stay");
-    if (!hadLauncherIni) WriteFile(launcher, "stay");
+    WriteText(marker, "stay");
+    if (!hadLauncherIni) WriteText(launcher, "stay");
 
     PostedMessages window;
     for (const std::wstring& installDir : {root, root.substr(0, 2)}) {
@@ -149,7 +151,7 @@ TEST(InstallJob, AbandonedByItsWindowTheThreadEndsAndTouchesNothing) {
     // the install animation: the thread ends, posts nothing, starts and
     // deletes nothing.
     TempDir dir;
-    WriteFile(dir.File(L"kvinstall.ini"), "x");
+    WriteText(dir.File(L"kvinstall.ini"), "x");
     PostedMessages window;
     InstallSettings s;
     s.window = window.hwnd;
