@@ -51,11 +51,13 @@ else
   wait_installer_exit 900
 fi
 
-launcher_dir_win="$(log_text | grep -o 'CInstallJob::LaunchAndFinish .*KorvelLauncher.exe' | tail -1 | sed 's/^CInstallJob::LaunchAndFinish //')"
-if [[ -n $launcher_dir_win ]]; then
-  rel="${launcher_dir_win#D:\\}"; rel="${rel//\\//}"
+# The log line reads "CInstallJob::LaunchAndFinish <launcher path> [<command line>]".
+launcher_win="$(log_text | grep -F 'CInstallJob::LaunchAndFinish ' | tail -1 |
+  sed 's/^.*CInstallJob::LaunchAndFinish \(.*KorvelLauncher\.exe\) \[.*$/\1/')"
+if [[ -n $launcher_win ]]; then
+  rel="${launcher_win#D:\\}"; rel="${rel//\\//}"
   launcher_linux="$demo/drive-d/$rel"
-  echo "demo: launcher installed at $launcher_dir_win"
+  echo "demo: launcher installed at $launcher_win"
   echo "demo:   (on this machine: $launcher_linux)"
   for _ in $(seq 25); do [[ -s $(dirname "$launcher_linux")/launcher-calls.txt ]] && break; sleep 0.2; done
   echo "demo: launcher started with: $(launcher_calls "$(dirname "$launcher_linux")" | tail -1)"
