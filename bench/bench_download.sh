@@ -10,7 +10,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
 rounds="${KV_BENCH_ROUNDS:-3}"
 curl_exe="${KV_CURL_EXE:-$KV_DEPS/curl/bin/curl.exe}"
-source "$KV_ROOT/bench/nginx-lib.sh"
+source "$KV_ROOT/scripts/nginx-lib.sh"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"; nginx_stop' EXIT
 

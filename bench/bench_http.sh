@@ -4,7 +4,7 @@
 # under Wine, then stops that nginx.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
-source "$KV_ROOT/bench/nginx-lib.sh"
+source "$KV_ROOT/scripts/nginx-lib.sh"
 html="$(mktemp -d)"
 trap 'rm -rf "$html"; nginx_stop' EXIT
 printf 'small body for the HTTP engine benchmark\n' > "$html/small.txt"

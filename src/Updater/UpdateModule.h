@@ -59,12 +59,15 @@ public:
     // The package download task (tests inject its resolver list).
     CHttpDownloadFile& PackageDownload() { return download_; }
 
-private:
-    static LRESULT CALLBACK HelperProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static CUpdateModule* FromOwner(void* owner);
+    // The engine's callbacks; the owner is the helper window. They only store
+    // and post (public so that tests can feed them).
     static void OnDescriptorFetched(void* owner, const std::string& body, int32_t errorType, int32_t code);
     static void OnDownloadProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
     static void OnDownloadFinished(void* owner, int32_t errorType, int32_t code);
+
+private:
+    static LRESULT CALLBACK HelperProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static CUpdateModule* FromOwner(void* owner);
     static void Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     void CreateHelperWindow();

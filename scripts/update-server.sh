@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# A real update server for the demo and the end-to-end tests: a private nginx
+# on 127.0.0.1 serving a generated "kvinstall.txt" and the stand-in package.
+#
+#   scripts/update-server.sh start [--dir DIR] [--port N] [--rate RATE]
+#                                  [--package FILE] [--version TEXT]
+#   scripts/update-server.sh stop  --dir DIR
+#
+# start: serves DIR/html (DIR defaults to a new temp folder; config, pid,
+# logs and temp folders live in DIR too) on --port (default: a free port;
+# the demo build's descriptor URLs use 18380). Published files:
+#   /kvinstall.txt           [Install] Url, murl, Size, Md5, Version of the package
+#   /kvinstaller.exe         the package (default: the built kvinstaller-standin.exe)
+#   /mirror/kvinstaller.exe  the same bytes, named by "murl"
+# --rate limits every response to RATE bytes per second (nginx syntax: 200k,
+# 1m), so that a download's progress is visible. Prints, one per line:
+#   url=http://127.0.0.1:PORT   dir=DIR   access_log=DIR/logs/access.log
+# The access log has one line per request: addr "request" status bytes "range".
+# stop: ends the nginx started with that DIR (the folder stays).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+source "$KV_ROOT/scripts/nginx-lib.sh"
+
+usage() { sed -n '2,21p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+
+command=${1:-}
+[[ $command == --help || $command == -h || -z $command ]] && { usage; exit 0; }
+shift
+dir="" port="" rate="" package="$KV_BUILD/tools/kvinstaller-standin.exe" version="1.0.0"
+while (($#)); do
+  case $1 in
+    --dir) dir=$2; shift 2 ;;
+    --port) port=$2; shift 2 ;;
+    --rate) rate=$2; shift 2 ;;
+    --package) package=$2; shift 2 ;;
+    --version) version=$2; shift 2 ;;
+    --help|-h) usage; exit 0 ;;
+    *) echo "update-server.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+
+case $command in
+  start)
+    [[ -f $package ]] || { echo "update-server.sh: no package at $package (build first)" >&2; exit 1; }
+    [[ -n $rate && ! $rate =~ ^[0-9]+[kKmM]?$ ]] && { echo "update-server.sh: bad --rate $rate" >&2; exit 2; }
+    dir="${dir:-$(mktemp -d)}"
+    mkdir -p "$dir/html/mirror"
+    dir="$(cd "$dir" && pwd)"
+    if [[ -f $dir/nginx.pid ]] && kill -0 "$(cat "$dir/nginx.pid")" 2>/dev/null; then
+      echo "update-server.sh: a server already runs for $dir" >&2; exit 1
+    fi
+    cp "$package" "$dir/html/kvinstaller.exe"
+    cp "$package" "$dir/html/mirror/kvinstaller.exe"
+    nginx_work="$dir" nginx_port="${port:-$(nginx_free_port)}" nginx_access_log=1
+    size=$(stat -c %s "$dir/html/kvinstaller.exe")
+    md5=$(md5sum "$dir/html/kvinstaller.exe" | cut -d' ' -f1)
+    printf '[Install]\r\nUrl=http://127.0.0.1:%s/kvinstaller.exe\r\nmurl=http://localhost:%s/mirror/kvinstaller.exe;\r\nSize=%s\r\nMd5=%s\r\nVersion=%s\r\n' \
+      "$nginx_port" "$nginx_port" "$size" "$md5" "$version" > "$dir/html/kvinstall.txt"
+    nginx_start "$dir/html" "${rate:+limit_rate $rate;}"
+    echo "url=http://127.0.0.1:$nginx_port"
+    echo "dir=$dir"
+    echo "access_log=$dir/logs/access.log"
+    ;;
+  stop)
+    [[ -n $dir ]] || { echo "update-server.sh: stop needs --dir" >&2; exit 2; }
+    pidfile="$dir/nginx.pid"
+    [[ -f $pidfile ]] || exit 0
+    pid=$(cat "$pidfile")
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$pid" 2>/dev/null; then kill -9 "$pid" 2>/dev/null || true; fi
+    rm -f "$pidfile"
+    ;;
+  *) usage >&2; exit 2 ;;
+esac

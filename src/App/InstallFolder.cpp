@@ -1,0 +1,134 @@
+#include "App/InstallFolder.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <ctime>
+
+#include "CommonUtils.h"
+#include "Runtime/TextUtils.h"
+
+namespace {
+
+constexpr DWORD kPathChars = 2048;
+constexpr DWORD kRegistryValueBytes = 4096;
+constexpr DWORD kDriveStringChars = 100;
+
+uint64_t (*g_freeSpaceSource)(const std::wstring&) = nullptr;
+
+bool PathExists(const std::wstring& path) {
+    return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring JoinPath(const std::wstring& dir, const std::wstring& name) {
+    return FormatString(L"%s\\%s", dir.c_str(), name.c_str());
+}
+
+std::wstring CommonAppDataDir() {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
+    return path;
+}
+
+// "InstPath" of the launcher's key in the 32-bit registry view (the launcher
+// is a 32-bit program; a 64-bit build would otherwise read the 64-bit view).
+std::wstring RegistryInstallPath() {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLauncherRegKey, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+        return {};
+    }
+    std::wstring value;
+    wchar_t buffer[kRegistryValueBytes / sizeof(wchar_t)] = {};
+    DWORD type = 0;
+    DWORD bytes = sizeof(buffer);
+    if (::RegQueryValueExW(key, kLauncherRegValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) ==
+            ERROR_SUCCESS &&
+        type == REG_SZ) {
+        value.assign(buffer, bytes / sizeof(wchar_t));
+        const size_t end = value.find(L'\0');
+        if (end != std::wstring::npos) value.resize(end);
+    }
+    ::RegCloseKey(key);
+    return value;
+}
+
+}  // namespace
+
+bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir) {
+    launcherExe.clear();
+    const std::wstring appData = CommonAppDataDir();
+    if (appData.empty()) return false;
+
+    wchar_t value[kPathChars] = {};
+    ::GetPrivateProfileStringW(kLauncherIniSection, kLauncherIniKey, L"", value, kPathChars,
+                               JoinPath(appData, kLauncherIniName).c_str());
+    if (value[0] && PathExists(value)) {
+        launcherExe = value;
+        installDir = DirOfFile(value);
+        return true;
+    }
+
+    const std::wstring instPath = RegistryInstallPath();
+    if (!PathExists(instPath)) return false;
+    installDir = instPath;  // proposed even when the launcher itself is gone
+    const std::wstring exe = JoinPath(instPath, kLauncherExeName);
+    if (!PathExists(exe)) return false;
+    launcherExe = exe;
+    return true;
+}
+
+std::wstring DefaultInstallDir() {
+    const std::wstring onD = FormatString(L"D:\\%s", kDefaultRelativeDir);
+    if (IsPathWritable(onD)) return onD;
+
+    wchar_t drives[kDriveStringChars] = {};
+    const DWORD length = ::GetLogicalDriveStringsW(kDriveStringChars, drives);
+    if (length == 0 || length >= kDriveStringChars) return {};
+    for (const wchar_t* root = drives; *root; root += wcslen(root) + 1) {
+        if (::GetDriveTypeW(root) != DRIVE_FIXED) continue;
+        const std::wstring candidate = std::wstring(root) + kDefaultRelativeDir;
+        if (IsPathWritable(candidate)) return candidate;
+    }
+    return {};
+}
+
+bool IsPathWritable(const std::wstring& path) {
+    std::wstring p = path;
+    // Nothing is created in missing folders: the test goes to the nearest existing part.
+    while (!p.empty() && !PathExists(p)) p = ParentDir(p);
+    if (p.empty()) return false;
+    const int32_t now = static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr)));
+    const std::wstring testFile = FormatString(L"%s\\qxtest_%d.kvqx", p.c_str(), now);
+    if (!CreateEmptyFile(testFile)) return false;
+    RemoveFile(testFile);
+    return true;
+}
+
+bool CreateEmptyFile(const std::wstring& path) {
+    CreateDir(ParentDir(path));
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(file);
+    return true;
+}
+
+uint64_t QueryFreeSpace(const std::wstring& installDir) {
+    const std::wstring queryPath = installDir.size() >= 2 ? installDir.substr(0, 2) : std::wstring();
+    if (g_freeSpaceSource) return g_freeSpaceSource(queryPath);
+    ULARGE_INTEGER available = {};
+    if (!::GetDiskFreeSpaceExW(queryPath.c_str(), &available, nullptr, nullptr)) return 0;
+    return available.QuadPart;
+}
+
+void SetFreeSpaceSource(uint64_t (*source)(const std::wstring& queryPath)) { g_freeSpaceSource = source; }
+
+bool HasEnoughFreeSpace(uint64_t freeBytes) { return freeBytes >= kRequiredFreeBytes; }
+
+LocalPackage CheckLocalPackage(const std::wstring& appDir) {
+    LocalPackage result;
+    if (!PathExists(JoinPath(appDir, L"kvmain.dll"))) return result;
+    result.keepPackage = true;
+    result.packageDir = appDir;
+    result.packageReady = PathExists(JoinPath(appDir, L"kvinstaller.exe"));
+    return result;
+}

@@ -1,0 +1,153 @@
+#include "Updater/UpdateDescriptor.h"
+
+#include <windows.h>
+
+#include <cwctype>
+#include <limits>
+
+#include "Runtime/TextUtils.h"
+#include "Updater/Md5.h"
+
+namespace {
+
+const wchar_t kSection[] = L"Install";
+constexpr size_t kMaxVersionInName = 64;  // keeps "<dir>\kvinstaller_<v>.tmp" well inside MAX_PATH
+
+// Reads an INI text line by line; every read checks what is left.
+class LineCursor {
+public:
+    LineCursor(const wchar_t* text, size_t length) : p_(text), end_(text + length) {}
+    // The next line without its end ("\n", "\r\n" or "\r"); false at the end.
+    bool Next(const wchar_t*& begin, const wchar_t*& end) {
+        if (p_ >= end_) return false;
+        begin = p_;
+        while (p_ < end_ && *p_ != L'\n' && *p_ != L'\r') ++p_;
+        end = p_;
+        if (p_ < end_ && *p_ == L'\r') ++p_;
+        if (p_ < end_ && *p_ == L'\n') ++p_;
+        return true;
+    }
+
+private:
+    const wchar_t* p_;
+    const wchar_t* end_;
+};
+
+bool IsBlank(wchar_t c) { return std::iswspace(c) != 0; }
+
+void TrimRange(const wchar_t*& begin, const wchar_t*& end) {
+    while (begin < end && IsBlank(*begin)) ++begin;
+    while (end > begin && IsBlank(end[-1])) --end;
+}
+
+bool EqualsNoCase(const wchar_t* begin, const wchar_t* end, const std::wstring& name) {
+    const size_t length = static_cast<size_t>(end - begin);
+    if (length != name.size()) return false;
+    if (length == 0) return true;
+    return ::CompareStringOrdinal(begin, static_cast<int>(length), name.data(), static_cast<int>(length), TRUE) ==
+           CSTR_EQUAL;
+}
+
+bool IsForbiddenInName(wchar_t c) {
+    return c < 32 || c == L'\\' || c == L'/' || c == L':' || c == L'*' || c == L'?' || c == L'"' || c == L'<' ||
+           c == L'>' || c == L'|';
+}
+
+}  // namespace
+
+std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring& section, const std::wstring& key) {
+    LineCursor cursor(text, length);
+    const wchar_t* begin = nullptr;
+    const wchar_t* end = nullptr;
+    bool inSection = false;
+    bool sectionSeen = false;
+    while (cursor.Next(begin, end)) {
+        TrimRange(begin, end);
+        if (begin == end) continue;
+        if (*begin == L'[') {
+            // The name runs to the last "]" of the line; a line without one is no header.
+            const wchar_t* close = end;
+            while (close > begin && close[-1] != L']') --close;
+            if (close > begin + 1) {
+                // Only the first section of that name is read.
+                if (inSection) return {};
+                inSection = !sectionSeen && EqualsNoCase(begin + 1, close - 1, section);
+                sectionSeen = sectionSeen || inSection;
+                continue;
+            }
+        }
+        if (!inSection) continue;
+        const wchar_t* nameEnd = begin;
+        while (nameEnd < end && *nameEnd != L'=') ++nameEnd;
+        const wchar_t* valueBegin = nameEnd < end ? nameEnd + 1 : end;
+        const wchar_t* nameBegin = begin;
+        TrimRange(nameBegin, nameEnd);
+        if (!EqualsNoCase(nameBegin, nameEnd, key)) continue;
+        const wchar_t* valueEnd = end;
+        TrimRange(valueBegin, valueEnd);
+        if (valueEnd - valueBegin >= 2 && (*valueBegin == L'"' || *valueBegin == L'\'') && valueEnd[-1] == *valueBegin) {
+            ++valueBegin;
+            --valueEnd;
+        }
+        std::wstring value(valueBegin, valueEnd);
+        if (value.size() > kDescriptorValueMax) value.resize(kDescriptorValueMax);
+        return value;
+    }
+    return {};
+}
+
+DescriptorValues ReadInstallSection(const std::wstring& text) {
+    DescriptorValues values;
+    const wchar_t* data = text.data();
+    values.url = ReadIniValue(data, text.size(), kSection, L"Url");
+    values.murl = ReadIniValue(data, text.size(), kSection, L"murl");
+    values.size = ReadIniValue(data, text.size(), kSection, L"Size");
+    values.md5 = ReadIniValue(data, text.size(), kSection, L"Md5");
+    values.version = ReadIniValue(data, text.size(), kSection, L"Version");
+    return values;
+}
+
+std::wstring DecodeStoredDescriptor(const std::string& bytes) {
+    if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE) {
+        std::wstring text((bytes.size() - 2) / 2, L'\0');
+        for (size_t i = 0; i < text.size(); ++i) {
+            text[i] = static_cast<wchar_t>(static_cast<uint8_t>(bytes[2 + 2 * i]) |
+                                           (static_cast<uint8_t>(bytes[3 + 2 * i]) << 8));
+        }
+        return text;
+    }
+    if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return Utf8ToWide(bytes.substr(3));
+    return AnsiToWide(bytes);
+}
+
+int64_t ParseDescriptorSize(const std::wstring& text) {
+    size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    int64_t value = 0;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+        const int digit = text[i] - L'0';
+        if (value > (kMax - digit) / 10) return kMax;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::wstring SafeVersionForFileName(const std::wstring& version) {
+    std::wstring safe = version;
+    for (auto& c : safe) {
+        if (IsForbiddenInName(c)) c = L'_';
+    }
+    for (size_t dots = safe.find(L".."); dots != std::wstring::npos; dots = safe.find(L"..", dots)) {
+        safe.replace(dots, 2, L"__");
+    }
+    if (safe.size() > kMaxVersionInName) {
+        // Two long versions that share a beginning must not share a partial file.
+        CMd5 md5;
+        const std::string utf8 = WideToUtf8(version);
+        md5.Update(utf8.data(), utf8.size());
+        md5.Final();
+        safe = safe.substr(0, kMaxVersionInName - 9) + L"_" + md5.HexDigest().substr(0, 8);
+    }
+    return safe;
+}

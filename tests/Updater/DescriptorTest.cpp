@@ -1,0 +1,99 @@
+// Reading the descriptor's "Install" section with the private-profile rules,
+// "Size" parsing, the stored copy's decoding and the safe Version file name.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "Updater/UpdateDescriptor.h"
+
+TEST(Descriptor, InstallSectionFollowsThePrivateProfileRules) {
+    const struct {
+        const wchar_t* note;
+        const wchar_t* text;
+        const wchar_t* url;
+        const wchar_t* version;
+    } cases[] = {
+        {L"plain", L"[Install]\r\nUrl=http://a/p.exe\r\nVersion=3.2.1\r\n", L"http://a/p.exe", L"3.2.1"},
+        {L"names without case, blanks dropped", L"  [install]\n  URL =  http://a/p.exe  \nversion\t=\t1\n",
+         L"http://a/p.exe", L"1"},
+        {L"quotes removed", L"[Install]\nUrl=\"http://a/q.exe\"\nVersion='2'\n", L"http://a/q.exe", L"2"},
+        {L"unpaired quote kept", L"[Install]\nUrl=\"http://a\nVersion=\"\n", L"\"http://a", L"\""},
+        {L"first key wins", L"[Install]\nUrl=first\nUrl=second\n", L"first", L""},
+        {L"other sections ignored", L"[Other]\nUrl=x\n[Install]\nVersion=9\n[More]\nUrl=y\n", L"", L"9"},
+        {L"only the first Install section", L"[Install]\nVersion=1\n[Install]\nUrl=late\n", L"", L"1"},
+        {L"no section", L"Url=x\nVersion=1\n", L"", L""},
+        {L"CR only line ends", L"[Install]\rUrl=u\rVersion=v", L"u", L"v"},
+        {L"header without bracket is no header", L"[Install\nUrl=u\n", L"", L""},
+        {L"value with '=' inside", L"[Install]\nUrl=http://a/p?x=1\n", L"http://a/p?x=1", L""},
+        {L"empty text", L"", L"", L""},
+    };
+    for (const auto& c : cases) {
+        const DescriptorValues v = ReadInstallSection(c.text);
+        EXPECT_EQ(v.url, c.url) << c.note;
+        EXPECT_EQ(v.version, c.version) << c.note;
+    }
+}
+
+TEST(Descriptor, LongValueIsCutTo2047Units) {
+    const std::wstring longUrl(3000, L'u');
+    const DescriptorValues v = ReadInstallSection(L"[Install]\nUrl=" + longUrl + L"\nMd5=abc\n");
+    EXPECT_EQ(v.url, longUrl.substr(0, 2047));
+    EXPECT_EQ(v.md5, L"abc");
+}
+
+// Every truncated length and random mutations of a descriptor: no read
+// beyond the text, and a value is always a prefix of the full one or empty.
+TEST(Descriptor, TruncatedAndMutatedTextsAreReadSafely) {
+    const std::wstring text = L"[Install]\r\nUrl=http://127.0.0.1/p.exe\r\nmurl=a;b;\r\nSize=123\r\nMd5=ab\r\nVersion=1.0\r\n";
+    const std::wstring fullUrl = L"http://127.0.0.1/p.exe";
+    for (size_t length = 0; length <= text.size(); ++length) {
+        const std::wstring cut = text.substr(0, length);
+        const DescriptorValues v = ReadInstallSection(cut);
+        EXPECT_EQ(fullUrl.compare(0, v.url.size(), v.url), 0) << length;
+    }
+    std::mt19937 random(20261207);  // fixed seed: the same texts every run
+    for (int round = 0; round < 2000; ++round) {
+        std::wstring mutated = text;
+        for (int i = 0; i < 4; ++i) {
+            mutated[random() % mutated.size()] = static_cast<wchar_t>(L"[]=\r\n \"'\0x"[random() % 10]);
+        }
+        const DescriptorValues v = ReadInstallSection(mutated);
+        EXPECT_LE(v.url.size(), mutated.size());
+    }
+}
+
+TEST(Descriptor, SizeParsing) {
+    EXPECT_EQ(ParseDescriptorSize(L"12abc"), 12);
+    EXPECT_EQ(ParseDescriptorSize(L""), 0);
+    EXPECT_EQ(ParseDescriptorSize(L"  \t 4096"), 4096);
+    EXPECT_EQ(ParseDescriptorSize(L"x12"), 0);
+    EXPECT_EQ(ParseDescriptorSize(L"-5"), 0);
+    EXPECT_EQ(ParseDescriptorSize(L"8589934592"), 8589934592LL);  // beyond 32 bits
+    EXPECT_EQ(ParseDescriptorSize(L"99999999999999999999999"), INT64_MAX);
+}
+
+TEST(Descriptor, StoredCopyDecoding) {
+    const std::string utf16("\xFF\xFE[\0I\0]\0", 8);
+    EXPECT_EQ(DecodeStoredDescriptor(utf16), L"[I]");
+    EXPECT_EQ(DecodeStoredDescriptor("\xFF\xFE"), L"");
+    EXPECT_EQ(DecodeStoredDescriptor("\xEF\xBB\xBF" "a\xE7\xBD\x91"), L"a网");
+    EXPECT_EQ(DecodeStoredDescriptor(""), L"");
+}
+
+TEST(Descriptor, SafeVersionForFileName) {
+    EXPECT_EQ(SafeVersionForFileName(L"3.2.1"), L"3.2.1");  // a partial file of an earlier run is still found
+    EXPECT_EQ(SafeVersionForFileName(L""), L"");
+    EXPECT_EQ(SafeVersionForFileName(L"1.0-beta_2"), L"1.0-beta_2");
+    EXPECT_EQ(SafeVersionForFileName(L"..\\..\\evil"), L"______evil");
+    EXPECT_EQ(SafeVersionForFileName(L"../x"), L"___x");
+    EXPECT_EQ(SafeVersionForFileName(L"C:x"), L"C_x");
+    EXPECT_EQ(SafeVersionForFileName(L"1:stream"), L"1_stream");
+    EXPECT_EQ(SafeVersionForFileName(L"a*b?c\"d<e>f|g\th"), L"a_b_c_d_e_f_g_h");
+    const std::wstring longA(300, L'a');
+    std::wstring longB = longA;
+    longB.back() = L'b';
+    const std::wstring safeA = SafeVersionForFileName(longA);
+    EXPECT_LE(safeA.size(), 64u);
+    EXPECT_NE(safeA, SafeVersionForFileName(longB));
+}

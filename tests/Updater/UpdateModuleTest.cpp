@@ -1,0 +1,256 @@
+// The update module against the in-process server: endpoint fallback, the
+// stored descriptor, the temporary file's fate, putting the package in place,
+// progress merging and the helper window's life.
+#include "UpdaterTestSupport.h"
+
+#include "CommonUtils.h"
+
+namespace {
+constexpr size_t kPackageSize = 200 * 1024;
+
+std::wstring Narrow2Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+}  // namespace
+
+// A good run: the primary endpoint fails, the fallback answers; exactly one
+// OnDescriptor (errtype 0), then progress, then OnDone(0, 0, "") with the
+// package in place and the temporary file gone.
+TEST_F(UpdateModuleTest, FallbackEndpointAfterPrimaryFailsThenPackageInPlace) {
+    const std::string package = TestBytes(kPackageSize);
+    const std::string md5 = Md5Text(package);
+    server.Route("/primary/kvinstall.txt", TestHttpResponse::Status(500));
+    server.Route("/kvinstall.txt", TestHttpResponse::Ok(DescriptorText(server.Url("/pkg.exe"), package.size(), md5, "3.2.1")));
+    server.Route("/pkg.exe", TestHttpResponse::Ok(package));
+
+    CUpdateModule& m = NewModule({server.WideUrl("/primary/kvinstall.txt"), server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDone());
+    PumpMessagesFor(100);
+
+    ASSERT_EQ(events.descriptors.size(), 1u);
+    EXPECT_EQ(events.descriptors[0].errtype, 0);
+    EXPECT_EQ(events.descriptors[0].version, L"3.2.1");
+    EXPECT_EQ(events.descriptors[0].md5, Narrow2Wide(md5));
+    ASSERT_EQ(events.done.size(), 1u);
+    EXPECT_EQ(events.done[0].errtype, 0);
+    EXPECT_EQ(events.done[0].code, 0);
+    EXPECT_EQ(events.done[0].message, L"");
+    EXPECT_EQ(events.order.front(), 'D');
+    EXPECT_EQ(events.order.back(), 'E');
+    EXPECT_EQ(m.PackagePath(), packageDir + L"\\kvinstaller.exe");
+    EXPECT_EQ(m.TempPath(), packageDir + L"\\kvinstaller_3.2.1.tmp");
+    EXPECT_TRUE(ReadFileBytes(m.PackagePath()) == package);
+    EXPECT_EQ(GetFileSize64(m.TempPath()), -1);
+    EXPECT_EQ(server.RequestCount("/primary/kvinstall.txt"), 1u);  // HTTP errors are not repeated
+
+    // The stored copy: FF FE, then the body as UTF-16LE.
+    const std::string stored = ReadFileBytes(packageDir + L"\\kvinstall.ini");
+    const std::wstring text = Narrow2Wide(DescriptorText(server.Url("/pkg.exe"), package.size(), md5, "3.2.1"));
+    ASSERT_EQ(stored.size(), 2 + 2 * text.size());
+    EXPECT_EQ(stored.substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(stored.data() + 2), text.size()), text);
+}
+
+// Both endpoints fail: one OnDescriptor with the fallback's pair and empty
+// values; starting again from index 0 asks the primary again.
+TEST_F(UpdateModuleTest, BothEndpointsFailThenRestartAsksThePrimaryAgain) {
+    server.Route("/a/kvinstall.txt", TestHttpResponse::Status(500));
+    server.Route("/b/kvinstall.txt", TestHttpResponse::Status(404));
+    CUpdateModule& m = NewModule({server.WideUrl("/a/kvinstall.txt"), server.WideUrl("/b/kvinstall.txt")});
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDescriptor());
+    PumpMessagesFor(300);
+    ASSERT_EQ(events.descriptors.size(), 1u);
+    EXPECT_EQ(events.descriptors[0].errtype, 4);
+    EXPECT_EQ(events.descriptors[0].code, 404);
+    EXPECT_EQ(events.descriptors[0].version, L"");
+    EXPECT_EQ(events.descriptors[0].md5, L"");
+    EXPECT_TRUE(events.done.empty());
+
+    m.SetUrlIndex(0);
+    m.FetchDescriptor();
+    ASSERT_TRUE(PumpMessagesUntil([&] { return events.descriptors.size() == 2; }, 20000));
+    EXPECT_EQ(server.RequestCount("/a/kvinstall.txt"), 2u);
+    EXPECT_EQ(server.RequestCount("/b/kvinstall.txt"), 2u);
+    EXPECT_EQ(events.descriptors[1].code, 404);
+}
+
+// No "Install" section: OnDescriptor(0, ...) still comes, and the download
+// with an empty address ends in one failure instead of never.
+TEST_F(UpdateModuleTest, MissingInstallSectionStillReportsDescriptorAndAResult) {
+    server.Route("/kvinstall.txt", TestHttpResponse::Ok("[Other]\r\nUrl=http://127.0.0.1:1/x.exe\r\n"));
+    CUpdateModule& m = NewModule({server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDone());
+    ASSERT_EQ(events.descriptors.size(), 1u);
+    EXPECT_EQ(events.descriptors[0].errtype, 0);
+    EXPECT_EQ(events.descriptors[0].version, L"");
+    ASSERT_EQ(events.done.size(), 1u);
+    EXPECT_NE(events.done[0].errtype, 0);
+    EXPECT_EQ(events.done[0].message, L"安装失败");
+    EXPECT_EQ(m.TempPath(), packageDir + L"\\kvinstaller_.tmp");
+    EXPECT_EQ(GetFileSize64(m.TempPath()), -1);
+}
+
+TEST_F(UpdateModuleTest, ZeroByteDescriptorStoresOnlyTheByteOrderMark) {
+    server.Route("/kvinstall.txt", TestHttpResponse::Ok(""));
+    CUpdateModule& m = NewModule({server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(ReadFileBytes(packageDir + L"\\kvinstall.ini"), "\xFF\xFE");
+    ASSERT_EQ(events.descriptors.size(), 1u);
+    EXPECT_EQ(events.descriptors[0].errtype, 0);
+}
+
+// A download that fails after part of the body keeps the partial file for a
+// later resume; one that never got a byte leaves no empty file behind.
+TEST_F(UpdateModuleTest, FailedDownloadKeepsAPartialFileAndRemovesAnEmptyOne) {
+    const std::string package = TestBytes(kPackageSize, 2);
+    // 40 KiB, then the connection closes; the retry with a range gets 404,
+    // which ends the run (after the silent resolver).
+    TestHttpResponse partial = TestHttpResponse::Ok(package);
+    partial.honourRange = true;
+    partial.pieceSize = 8 * 1024;
+    partial.closeAfterBodyBytes = 40 * 1024;
+    server.RouteSequence("/pkg.exe", {partial, TestHttpResponse::Status(404)});
+    server.Route("/kvinstall.txt", TestHttpResponse::Ok(DescriptorText(server.Url("/pkg.exe"), package.size(), "", "1")));
+    CUpdateModule& m = NewModule({server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDone());
+    ASSERT_EQ(events.done.size(), 1u);
+    EXPECT_EQ(events.done[0].errtype, 4);
+    EXPECT_EQ(events.done[0].message, L"安装失败");
+    EXPECT_GT(GetFileSize64(m.TempPath()), 0);
+    EXPECT_EQ(GetFileSize64(m.PackagePath()), -1);
+
+    // Same again with only 404s: nothing was written, so no file stays.
+    RemoveFile(m.TempPath());
+    m.Stop();
+    events = ModuleEvents();
+    server.Route("/pkg.exe", TestHttpResponse::Status(404));
+    CUpdateModule& again = NewModule({server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(again.Start());
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(events.done[0].errtype, 4);
+    EXPECT_EQ(GetFileSize64(again.TempPath()), -1);
+}
+
+// An existing "kvinstaller.exe" that cannot be replaced (read-only, or held
+// open without sharing) gives OnDone(3, -1, "") and keeps the download.
+TEST_F(UpdateModuleTest, PackageThatCannotBeReplacedGivesThreeMinusOne) {
+    const std::string package = TestBytes(4096, 3);
+    server.Route("/kvinstall.txt", TestHttpResponse::Ok(DescriptorText(server.Url("/pkg.exe"), package.size(), "", "7")));
+    server.Route("/pkg.exe", TestHttpResponse::Ok(package));
+    ASSERT_TRUE(EnsureDirExists(packageDir));
+    const std::wstring target = packageDir + L"\\kvinstaller.exe";
+
+    WriteBytes(target, "old");
+    ASSERT_TRUE(::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY));
+    CUpdateModule& m = NewModule({server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(events.done[0].errtype, 3);
+    EXPECT_EQ(events.done[0].code, -1);
+    EXPECT_EQ(events.done[0].message, L"");
+    EXPECT_TRUE(ReadFileBytes(m.TempPath()) == package);
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    m.Stop();
+    events = ModuleEvents();
+    HANDLE locked = ::CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    CUpdateModule& again = NewModule({server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(again.Start());
+    ASSERT_TRUE(WaitDone());
+    ::CloseHandle(locked);
+    EXPECT_EQ(events.done[0].errtype, 3);
+    EXPECT_EQ(events.done[0].code, -1);
+}
+
+// A Version from the network cannot steer the temporary file out of the
+// package folder, nor make the download fail.
+TEST_F(UpdateModuleTest, HostileVersionStaysInsideThePackageFolder) {
+    const std::string package = TestBytes(3000, 4);
+    const std::string version = "..\\..\\x:evil/..|<>?*\"";
+    server.Route("/kvinstall.txt", TestHttpResponse::Ok(DescriptorText(server.Url("/pkg.exe"), package.size(), "", version)));
+    server.Route("/pkg.exe", TestHttpResponse::Ok(package));
+    CUpdateModule& m = NewModule({server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(events.done[0].errtype, 0);
+    EXPECT_EQ(DirOfFile(m.TempPath()), packageDir);
+    EXPECT_EQ(m.TempPath().find(L".."), std::wstring::npos);
+    EXPECT_TRUE(ReadFileBytes(m.PackagePath()) == package);
+    EXPECT_EQ(events.descriptors[0].version, Narrow2Wide(version));  // the listener gets the value as read
+}
+
+// Progress reports that arrive before the UI thread runs are merged into one
+// call with the latest values; progress after the result does nothing.
+TEST_F(UpdateModuleTest, ProgressMergesAndNothingFollowsTheResult) {
+    TestHttpResponse slow = TestHttpResponse::Ok(TestBytes(1000));
+    slow.delayBeforeHeadersMs = 1500;
+    server.Route("/pkg.exe", slow);
+    server.Route("/kvinstall.txt", TestHttpResponse::Ok(DescriptorText(server.Url("/pkg.exe"), 1000, "", "1")));
+    CUpdateModule& m = NewModule({server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDescriptor());
+    events.progress.clear();
+    void* owner = m.HelperWindow();
+    CUpdateModule::OnDownloadProgress(owner, 1000, 10, 5);
+    CUpdateModule::OnDownloadProgress(owner, 1000, 20, 6);
+    CUpdateModule::OnDownloadProgress(owner, 1000, 30, 7);
+    PumpMessagesFor(50);
+    ASSERT_EQ(events.progress.size(), 1u);
+    EXPECT_EQ(events.progress[0].complete, 30);
+    EXPECT_EQ(events.progress[0].speed, 7u);
+
+    ASSERT_TRUE(WaitDone());
+    const size_t before = events.progress.size();
+    CUpdateModule::OnDownloadProgress(owner, 1000, 999, 1);
+    CUpdateModule::OnDownloadFinished(owner, 5, 7);
+    PumpMessagesFor(50);
+    EXPECT_EQ(events.progress.size(), before);
+    EXPECT_EQ(events.done.size(), 1u);
+}
+
+TEST_F(UpdateModuleTest, TwoModulesUseDifferentHelperClasses) {
+    server.Route("/kvinstall.txt", TestHttpResponse::Status(404));
+    CUpdateModule first(packageDir, &events);
+    first.SetDescriptorUrls({server.WideUrl("/kvinstall.txt")});
+    CUpdateModule second(packageDir, &events);
+    second.SetDescriptorUrls({server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(first.Start());
+    ASSERT_TRUE(second.Start());
+    EXPECT_NE(first.HelperClassName(), second.HelperClassName());
+    EXPECT_EQ(first.HelperClassName().rfind(L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL", 0), 0u);
+    EXPECT_NE(first.HelperWindow(), nullptr);
+    EXPECT_NE(second.HelperWindow(), nullptr);
+    ASSERT_TRUE(PumpMessagesUntil([&] { return events.descriptors.size() == 2; }, 20000));
+    first.Stop();
+    EXPECT_EQ(first.HelperWindow(), nullptr);
+    second.Stop();
+}
+
+// Regression: a module deleted without Stop() left its helper window pointing
+// at freed memory; a message posted to it then ran on a dead object.
+TEST_F(UpdateModuleTest, DeletingAModuleWithoutStopRemovesItsHelperWindow) {
+    server.Route("/kvinstall.txt", TestHttpResponse::Status(404));
+    auto* m = new CUpdateModule(packageDir, &events);
+    m->SetDescriptorUrls({server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(m->Start());
+    HWND helper = m->HelperWindow();
+    ::PostMessageW(helper, CUpdateModule::UM_DOWNLOAD_DONE, 4, 404);
+    delete m;
+    EXPECT_FALSE(::IsWindow(helper));
+    PumpMessagesFor(300);
+    EXPECT_TRUE(events.done.empty());
+}
+
+TEST_F(UpdateModuleTest, StartFailsWhenThePackageFolderCannotBeCreated) {
+    const std::wstring file = dir.File(L"plain-file");
+    WriteBytes(file, "x");
+    CUpdateModule m(file + L"\\sub", &events);
+    m.SetDescriptorUrls({server.WideUrl("/kvinstall.txt")});
+    EXPECT_FALSE(m.Start());
+    m.Stop();
+}

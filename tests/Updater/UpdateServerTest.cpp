@@ -1,0 +1,75 @@
+// End to end against the real update server (nginx, scripts/update-server.sh,
+// started by with-update-server.sh): module and stand-in package from Start()
+// to OnDone(0, 0, ""), and a resumed partial file. Skipped when the server's
+// variables are not set (the plain run of this executable).
+#include "UpdaterTestSupport.h"
+
+#include <cstdlib>
+
+#include "CommonUtils.h"
+#include "Updater/Md5.h"
+
+namespace {
+
+std::wstring Env(const wchar_t* name) {
+    const wchar_t* value = _wgetenv(name);
+    return value ? value : L"";
+}
+
+class UpdateServer : public UpdateModuleTest {
+protected:
+    void SetUp() override {
+        baseUrl = Env(L"KV_UPDATE_SERVER_URL");
+        serverDir = Env(L"KV_UPDATE_SERVER_DIR");
+        if (baseUrl.empty() || serverDir.empty()) GTEST_SKIP() << "no update server (run through with-update-server.sh)";
+        UpdateModuleTest::SetUp();
+        served = ReadFileBytes(serverDir + L"\\html\\kvinstaller.exe");
+        ASSERT_GT(served.size(), 1000u);
+    }
+
+    std::string AccessLog() const { return ReadFileBytes(serverDir + L"\\logs\\access.log"); }
+
+    std::wstring baseUrl, serverDir;
+    std::string served;
+};
+
+}  // namespace
+
+TEST_F(UpdateServer, DownloadsThePackageByteIdenticalAndItUnpacksTheLauncher) {
+    CUpdateModule& m = NewModule({baseUrl + L"/kvinstall.txt"});
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDone(60000));
+    ASSERT_EQ(events.descriptors.size(), 1u);
+    EXPECT_EQ(events.descriptors[0].errtype, 0);
+    EXPECT_EQ(events.descriptors[0].version, L"3.2.1");
+    ASSERT_EQ(events.done.size(), 1u);
+    EXPECT_EQ(events.done[0].errtype, 0);
+    EXPECT_EQ(events.done[0].code, 0);
+    EXPECT_EQ(events.done[0].message, L"");
+    EXPECT_TRUE(ReadFileBytes(m.PackagePath()) == served) << "kvinstaller.exe differs from the served package";
+    EXPECT_EQ(Md5OfFile(m.PackagePath()), events.descriptors[0].md5);
+    EXPECT_FALSE(events.progress.empty());
+    EXPECT_EQ(events.progress.back().total, static_cast<int64_t>(served.size()));
+
+    // The package does what the hand-off expects of it.
+    const std::wstring unpack = packageDir + L"\\unpacked";
+    EXPECT_EQ(RunAndWait(m.PackagePath(), L"\"" + m.PackagePath() + L"\" /S \"/unpack=" + unpack + L"\" /launch=off"), 0u);
+    EXPECT_GT(GetFileSize64(unpack + L"\\KorvelLauncher.exe"), 0);
+}
+
+TEST_F(UpdateServer, SecondRunResumesThePartialFileWithARange) {
+    const size_t half = served.size() / 2;
+    ASSERT_TRUE(EnsureDirExists(packageDir));
+    WriteBytes(packageDir + L"\\kvinstaller_3.2.1.tmp", served.substr(0, half));
+
+    CUpdateModule& m = NewModule({baseUrl + L"/kvinstall.txt"});
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDone(60000));
+    ASSERT_EQ(events.done.size(), 1u);
+    EXPECT_EQ(events.done[0].errtype, 0);
+    EXPECT_TRUE(ReadFileBytes(m.PackagePath()) == served) << "resumed file differs from the served package";
+    EXPECT_EQ(Md5OfFile(m.PackagePath()), events.descriptors[0].md5);
+    const std::string range = "\"GET /kvinstaller.exe HTTP/1.1\" 206 " + std::to_string(served.size() - half) +
+                              " \"bytes=" + std::to_string(half) + "-\"";
+    EXPECT_NE(AccessLog().find(range), std::string::npos) << "access log:\n" << AccessLog();
+}

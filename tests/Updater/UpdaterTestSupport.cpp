@@ -1,0 +1,58 @@
+#include "UpdaterTestSupport.h"
+
+#include <cstdio>
+
+#include "CommonUtils.h"
+#include "Updater/Md5.h"
+
+std::string DescriptorText(const std::string& url, size_t size, const std::string& md5, const std::string& version,
+                           const std::string& murl) {
+    return "[Install]\r\nUrl=" + url + "\r\nmurl=" + murl + "\r\nSize=" + std::to_string(size) + "\r\nMd5=" + md5 +
+           "\r\nVersion=" + version + "\r\n";
+}
+
+std::string Md5Text(const std::string& bytes) {
+    CMd5 md5;
+    md5.Update(bytes.data(), bytes.size());
+    md5.Final();
+    const std::wstring hex = md5.HexDigest();
+    return std::string(hex.begin(), hex.end());
+}
+
+std::string TestBytes(size_t size, unsigned seed) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 131 + i / 251 + seed * 7) % 253);
+    return s;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    ASSERT_NE(f, nullptr);
+    if (!bytes.empty()) {
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    }
+    std::fclose(f);
+}
+
+void UpdateModuleTest::SetUp() {
+    HttpEngineTest::SetUp();
+    ASSERT_TRUE(dns.Start());
+    dns.SetReply(FakeDns::Silent());
+    packageDir = dir.File(L"pkg");
+}
+
+void UpdateModuleTest::TearDown() {
+    if (module) module->Stop();
+    module.reset();
+    HttpEngineTest::TearDown();
+    dns.Stop();
+    DeleteDirectoryTree(packageDir + L"\\");
+}
+
+CUpdateModule& UpdateModuleTest::NewModule(std::vector<std::wstring> urls) {
+    module.reset(new CUpdateModule(packageDir, &events));
+    module->SetDescriptorUrls(std::move(urls));
+    module->PackageDownload().Resolver().SetResolvers({dns.Endpoint()});
+    module->PackageDownload().Resolver().SetWaitMs(150);
+    return *module;
+}

@@ -1,0 +1,3 @@
+#pragma once
+// Resource id of the launcher carried by the stand-in package.
+#define kStandInLauncherResource 101
