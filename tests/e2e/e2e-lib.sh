@@ -12,7 +12,7 @@ export KV_WINEPREFIX="${KV_E2E_WINEPREFIX:-${KV_WINEPREFIX:-$KV_CACHE/wineprefix
 export WINEPREFIX="$KV_WINEPREFIX"
 KV_INSTALLER="$KV_BUILD/src/App/KorvelQixarInstaller.exe"
 KV_STANDIN_PACKAGE="$KV_BUILD/tools/kvinstaller-standin.exe"
-KV_STANDIN_LAUNCHER="$KV_BUILD/tools/KorvelLauncher.exe"
+KV_STANDIN_LAUNCHER="$KV_BUILD/tools/KorvelLauncher-standin.exe"
 # ------------------------------------------------------------------ set-up
 e2e_setup() {
   local name=$1
@@ -57,7 +57,7 @@ server_start() {
     fail "update server did not start"
   SERVER_URL="$(echo "$out" | grep -o 'http://127\.0\.0\.1:[0-9]*' | head -1)"
   SERVER_PORT="${SERVER_URL##*:}"
-  SERVER_ROOT="$E2E_DIR/srv/www"
+  SERVER_ROOT="$E2E_DIR/srv/html"
   note "update server $SERVER_URL"
 }
 server_stop() { [[ -d $E2E_DIR/srv ]] && "$KV_ROOT/scripts/update-server.sh" stop --dir "$E2E_DIR/srv" >/dev/null 2>&1; }
