@@ -12,16 +12,11 @@ source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
 source "$KV_ROOT/scripts/installer-driver.sh"
 rounds="${KV_BENCH_ROUNDS:-3}"
 work="$(mktemp -d)"
-trap 'kill ${INSTALLER_PID:-} 2>/dev/null || true; wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
-"$KV_ROOT/scripts/wine-prefix.sh" >/dev/null
-cp "$KV_BUILD/src/App/KorvelQixarInstaller.exe" "$work/"
-INSTALLER_EXE="$work/KorvelQixarInstaller.exe"
-E2E_LOG="$work/installer.log"
+trap 'end_run; wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+prepare_run "$work"
 E2E_SHOTS="$work"
-export KV_LOG_FILE="$(winpath "$E2E_LOG")"
 # A port nobody listens on: every descriptor fetch fails at once.
-port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')"
-export KV_DESCRIPTOR_URLS="http://127.0.0.1:$port/kvinstall.txt;http://localhost:$port/kvinstall.txt"
+use_port "$(free_port)"
 wineserver -p 60 2>/dev/null || true   # keep the server up between runs: each start pays only its own cost
 wine cmd /c exit 2>/dev/null || true
 

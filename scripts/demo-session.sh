@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs inside an X display (see demo.sh). Drive D: of the Wine prefix is
-# mapped to out/demo/drive-d, so the installation lands there.
+# mapped to out/demo/d, so the installation lands there.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 source "$KV_ROOT/scripts/desktop-lib.sh"
@@ -9,28 +9,13 @@ source_id="${1:-7}"
 export KV_SCREEN_OUT="${KV_SCREEN_OUT:-$KV_ROOT/out/screens}"
 E2E_SHOTS="$KV_SCREEN_OUT"
 demo="$KV_ROOT/out/demo"
-rm -rf "$demo"; mkdir -p "$demo/drive-d" "$demo/app" "$demo/server" "$E2E_SHOTS"
-"$KV_ROOT/scripts/wine-prefix.sh" >/dev/null
-ln -sfn "$demo/drive-d" "$WINEPREFIX/dosdevices/d:"
-rm -f "$WINEPREFIX/drive_c/ProgramData/KorvelLaucher.ini"
-cp "$KV_BUILD/src/App/KorvelQixarInstaller.exe" "$demo/app/"
-INSTALLER_EXE="$demo/app/KorvelQixarInstaller.exe"
-E2E_LOG="$demo/installer.log"
-export KV_LOG_FILE="$(winpath "$E2E_LOG")"
-
-package="$KV_BUILD/tools/kvinstaller-standin.exe"
-rate=$(( $(stat -c %s "$package") / 8 ))   # about eight seconds of download
-cleanup() {
-  "$KV_ROOT/scripts/update-server.sh" stop --dir "$demo/server" >/dev/null 2>&1 || true
-  [[ -n ${INSTALLER_PID:-} ]] && kill "$INSTALLER_PID" 2>/dev/null || true
-  rm -f "$WINEPREFIX/dosdevices/d:"
-  desktop_stop 2>/dev/null || true
-}
+rm -rf "$demo"; mkdir -p "$E2E_SHOTS"
+prepare_run "$demo"
+cleanup() { end_run; desktop_stop 2>/dev/null || true; }
 trap cleanup EXIT
-out="$("$KV_ROOT/scripts/update-server.sh" start --dir "$demo/server" --package "$package" --rate "$rate")"
-url="$(echo "$out" | grep -o 'http://127\.0\.0\.1:[0-9]*' | head -1)"
-export KV_DESCRIPTOR_URLS="$url/kvinstall.txt;${url/127.0.0.1/localhost}/kvinstall.txt"
-echo "demo: update server $url (package $(stat -c %s "$package") bytes at $rate bytes/s)"
+rate=$(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 8 ))   # about eight seconds of download
+server_start --rate "$rate" >/dev/null
+echo "demo: update server $SERVER_URL (package $(stat -c %s "$KV_STANDIN_PACKAGE") bytes at $rate bytes/s)"
 
 if [[ -n ${KV_PRIVATE_DISPLAY:-} ]]; then
   desktop_start
@@ -56,7 +41,7 @@ launcher_win="$(log_text | grep -F 'CInstallJob::LaunchAndFinish ' | tail -1 |
   sed 's/^.*CInstallJob::LaunchAndFinish \(.*KorvelLauncher\.exe\) \[.*$/\1/')"
 if [[ -n $launcher_win ]]; then
   rel="${launcher_win#D:\\}"; rel="${rel//\\//}"
-  launcher_linux="$demo/drive-d/$rel"
+  launcher_linux="$demo/d/$rel"
   echo "demo: launcher installed at $launcher_win"
   echo "demo:   (on this machine: $launcher_linux)"
   for _ in $(seq 25); do [[ -s $(dirname "$launcher_linux")/launcher-calls.txt ]] && break; sleep 0.2; done

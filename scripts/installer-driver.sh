@@ -1,8 +1,8 @@
 # Driving the installer's real window from a shell inside an X display:
 # window search, clicks at control positions taken from the skins' markup,
 # the installer's log (KV_LOG_FILE) and screenshots. Sourced by the demo,
-# the README screenshots and the end-to-end scenarios. Callers set E2E_LOG
-# (the log's Linux path), E2E_SHOTS (screenshot folder) and INSTALLER_EXE.
+# the README screenshots, the benchmark and the end-to-end scenarios; source
+# env.sh first. Callers set E2E_SHOTS (the screenshot folder).
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 note() { echo "[$(date +%T)] $*"; }
@@ -28,6 +28,59 @@ XY_BOX_CANCEL="240 93"
 # winpath /linux/path -> Z:\linux\path (Wine maps / as Z:).
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 
+# ------------------------------------------------------------------ set-up
+KV_STANDIN_PACKAGE="$KV_BUILD/tools/kvinstaller-standin.exe"
+KV_STANDIN_LAUNCHER="$KV_BUILD/tools/KorvelLauncher-standin.exe"
+
+# prepare_run DIR: a clean run in DIR. DIR/d becomes drive D: of the Wine
+# prefix, DIR/app holds a copy of the built installer (a folder of its own,
+# with no package or marker beside it), DIR/srv is the update server's, and
+# the launcher's earlier-installation ini is removed from the prefix. Sets
+# INSTALLER_EXE, E2E_LOG, KV_LOG_FILE and SERVER_DIR.
+prepare_run() {
+  local dir=$1
+  mkdir -p "$dir/d" "$dir/app" "$dir/srv"
+  "$KV_ROOT/scripts/wine-prefix.sh" >/dev/null
+  ln -sfn "$dir/d" "$WINEPREFIX/dosdevices/d:"
+  rm -f "$WINEPREFIX/drive_c/ProgramData/KorvelLaucher.ini"
+  cp "$KV_BUILD/src/App/KorvelQixarInstaller.exe" "$dir/app/"
+  INSTALLER_EXE="$dir/app/KorvelQixarInstaller.exe"
+  E2E_LOG="$dir/installer.log"
+  export KV_LOG_FILE="$(winpath "$E2E_LOG")"
+  SERVER_DIR="$dir/srv"
+}
+# end_run: stops what prepare_run and the run started.
+end_run() {
+  [[ -n ${INSTALLER_PID:-} ]] && kill "$INSTALLER_PID" 2>/dev/null || true
+  server_stop || true
+  rm -f "$WINEPREFIX/dosdevices/d:"
+}
+
+# ------------------------------------------------------------ update server
+# server_start [--rate BYTES_PER_S] [--port PORT]: the project's nginx update
+# server in $SERVER_DIR with the stand-in package; sets SERVER_URL,
+# SERVER_PORT and SERVER_ROOT (its published folder) and points the
+# installer at it.
+server_start() {
+  local out
+  out="$("$KV_ROOT/scripts/update-server.sh" start --dir "$SERVER_DIR" --package "$KV_STANDIN_PACKAGE" "$@")" ||
+    fail "update server did not start"
+  SERVER_URL="$(echo "$out" | grep -o 'http://127\.0\.0\.1:[0-9]*' | head -1)"
+  SERVER_PORT="${SERVER_URL##*:}"
+  SERVER_ROOT="$SERVER_DIR/html"
+  use_port "$SERVER_PORT"
+  note "update server $SERVER_URL"
+}
+server_stop() { [[ -d ${SERVER_DIR:-} ]] && "$KV_ROOT/scripts/update-server.sh" stop --dir "$SERVER_DIR" >/dev/null 2>&1; }
+# Requests the server has answered so far (nginx access log lines).
+server_requests() { cat "$SERVER_DIR"/logs/access.log 2>/dev/null || true; }
+# A free loopback port for a server that starts later.
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'; }
+use_port() {
+  export KV_DESCRIPTOR_URLS="http://127.0.0.1:$1/kvinstall.txt;http://localhost:$1/kvinstall.txt"
+}
+
+# ------------------------------------------------------------ the installer
 # start_installer [args]: runs $INSTALLER_EXE from its folder and
 # waits for its window; sets INSTALLER_PID and WIN_X/WIN_Y.
 start_installer() {

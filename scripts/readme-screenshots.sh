@@ -14,24 +14,10 @@ env -u DISPLAY "$KV_ROOT/scripts/with-display.sh" bash -c '
   source "$KV_ROOT/scripts/desktop-lib.sh"
   source "$KV_ROOT/scripts/installer-driver.sh"
   work="$(mktemp -d)"
-  E2E_SHOTS="$work/raw"; mkdir -p "$E2E_SHOTS" "$work/d" "$work/app" "$work/server" "$KV_SCREENS_DIR"
-  "$KV_ROOT/scripts/wine-prefix.sh" >/dev/null
-  ln -sfn "$work/d" "$WINEPREFIX/dosdevices/d:"
-  rm -f "$WINEPREFIX/drive_c/ProgramData/KorvelLaucher.ini"
-  cp "$KV_BUILD/src/App/KorvelQixarInstaller.exe" "$work/app/"
-  INSTALLER_EXE="$work/app/KorvelQixarInstaller.exe"
-  E2E_LOG="$work/installer.log"
-  export KV_LOG_FILE="$(winpath "$E2E_LOG")"
-  package="$KV_BUILD/tools/kvinstaller-standin.exe"
-  cleanup() {
-    "$KV_ROOT/scripts/update-server.sh" stop --dir "$work/server" >/dev/null 2>&1 || true
-    [[ -n ${INSTALLER_PID:-} ]] && kill "$INSTALLER_PID" 2>/dev/null || true
-    rm -f "$WINEPREFIX/dosdevices/d:"; rm -rf "$work"
-    desktop_stop 2>/dev/null || true
-  }
-  out="$("$KV_ROOT/scripts/update-server.sh" start --dir "$work/server" --package "$package" --rate $(( $(stat -c %s "$package") / 10 )))"
-  url="$(echo "$out" | grep -o "http://127\.0\.0\.1:[0-9]*" | head -1)"
-  export KV_DESCRIPTOR_URLS="$url/kvinstall.txt"
+  E2E_SHOTS="$work/raw"; mkdir -p "$E2E_SHOTS" "$KV_SCREENS_DIR"
+  prepare_run "$work"
+  cleanup() { end_run; rm -rf "$work"; desktop_stop 2>/dev/null || true; }
+  server_start --rate $(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 10 )) >/dev/null
   desktop_start
   trap cleanup EXIT
   xdotool mousemove 5 5

@@ -40,7 +40,6 @@ type_folder() {
 # A fresh install with source number 7 into the default folder on D:.
 scenario_fresh() {
   server_start --rate "$(slow_rate)"
-  use_port "$SERVER_PORT"
   start_installer 7
   grab_main 01-welcome
   click_main "$XY_INSTALL"
@@ -64,7 +63,6 @@ scenario_fresh() {
 # quoted on both command lines.
 scenario_custom() {
   server_start --rate "$(slow_rate)"
-  use_port "$SERVER_PORT"
   start_installer 7
   click_main "$XY_FREE"
   wait_log "CMainDlg::SelectPage 1" 10
@@ -119,7 +117,6 @@ scenario_agreement() {
 # after the server is corrected succeeds; in a second run "退出安装" quits.
 scenario_md5() {
   server_start
-  use_port "$SERVER_PORT"
   local good; good="$(grep -i '^Md5=' "$SERVER_ROOT/kvinstall.txt" | tr -d '\r' | cut -d= -f2)"
   [[ ${#good} == 32 ]] || fail "no Md5 in the served descriptor"
   sed -i 's/^Md5=.*/Md5=0123456789abcdef0123456789abcdef\r/I' "$SERVER_ROOT/kvinstall.txt"
@@ -193,7 +190,6 @@ scenario_earlier() {
   expect_eq "$(log_count "CMainDlg::SelectPage")" 0 "page changes"
 
   server_start --rate "$(slow_rate)"
-  use_port "$SERVER_PORT"
   touch "$old/stay" "$sib/stay"
   wine 'D:\Old\KorvelQixar\KorvelLauncher.exe' >/dev/null 2>&1 & local old_pid=$!
   wine 'D:\Old\KorvelQixar2\KorvelLauncher.exe' >/dev/null 2>&1 & local sib_pid=$!
@@ -249,7 +245,6 @@ scenario_localpkg() {
 # once and leave the partial temporary file, which the next run resumes.
 scenario_exit() {
   server_start --rate "$(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 30 ))"
-  use_port "$SERVER_PORT"
   local dir; dir="$(default_dir)"
   start_installer 7
   click_main "$XY_INSTALL"
