@@ -4,6 +4,8 @@
 # the README screenshots, the benchmark and the end-to-end scenarios; source
 # env.sh first. Callers set E2E_SHOTS (the screenshot folder).
 
+source "$KV_ROOT/scripts/nginx-lib.sh"
+
 fail() { echo "FAIL: $*" >&2; exit 1; }
 note() { echo "[$(date +%T)] $*"; }
 
@@ -75,7 +77,7 @@ server_stop() { [[ -d ${SERVER_DIR:-} ]] && "$KV_ROOT/scripts/update-server.sh" 
 # Requests the server has answered so far (nginx access log lines).
 server_requests() { cat "$SERVER_DIR"/logs/access.log 2>/dev/null || true; }
 # A free loopback port for a server that starts later.
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'; }
+free_port() { nginx_free_port; }
 use_port() {
   export KV_DESCRIPTOR_URLS="http://127.0.0.1:$1/kvinstall.txt;http://localhost:$1/kvinstall.txt"
 }
