@@ -232,7 +232,7 @@ DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
     return 0;
 }
 
-DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine) {
+DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs) {
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
     STARTUPINFOW startup = {};
@@ -245,8 +245,7 @@ DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine) {
     }
     kv::UniqueKernelHandle process(info.hProcess);
     kv::UniqueKernelHandle thread(info.hThread);
-    ::WaitForSingleObject(process.get(), INFINITE);
-    return 0;
+    return ::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT ? WAIT_TIMEOUT : 0;
 }
 
 DWORD FindProcessInFolder(const std::wstring& folder) {

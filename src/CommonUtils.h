@@ -39,9 +39,10 @@ std::wstring BrowseForFolder(HWND owner, const std::wstring& initial);
 // `out` (when given) are already closed, only the ids are meaningful.
 DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
                    PROCESS_INFORMATION* out = nullptr);
-// Starts the program and waits for its end without a time limit; 0, or the
-// system error code of a failed start.
-DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine);
+// Starts the program and waits for its end (by default without a time limit);
+// 0, the system error code of a failed start, or WAIT_TIMEOUT when the
+// program still runs after timeoutMs (it is left running).
+DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs = INFINITE);
 
 // A process (not this one) whose main module lies inside `folder`: the path is
 // compared case-insensitively with the folder followed by a separator, so

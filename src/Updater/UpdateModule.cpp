@@ -1,5 +1,6 @@
 #include "Updater/UpdateModule.h"
 
+#include <cwchar>
 #include <vector>
 
 #include "CommonUtils.h"
@@ -15,6 +16,7 @@ namespace {
 const wchar_t kLogFile[] = L".\\Updater\\Updater";
 const wchar_t kDescriptorFile[] = L"kvinstall.ini";
 const wchar_t kPackageFile[] = L"kvinstaller.exe";
+const wchar_t kHelperClassPrefix[] = L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL";
 const wchar_t kHelperClassFormat[] = L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL%d";
 const wchar_t kDownloadFailed[] = L"安装失败";
 constexpr size_t kMaxStoredDescriptorBytes = 4u << 20;  // a descriptor is a few hundred bytes
@@ -156,6 +158,11 @@ LRESULT CALLBACK CUpdateModule::HelperProc(HWND hwnd, UINT message, WPARAM wPara
 CUpdateModule* CUpdateModule::FromOwner(void* owner) {
     HWND hwnd = static_cast<HWND>(owner);
     if (!hwnd || !::IsWindow(hwnd)) return nullptr;
+    // A handle reused by another window must not be read as a module.
+    wchar_t className[64] = {};
+    const int length = ::GetClassNameW(hwnd, className, 64);
+    const size_t prefix = wcslen(kHelperClassPrefix);
+    if (length < static_cast<int>(prefix) || wcsncmp(className, kHelperClassPrefix, prefix) != 0) return nullptr;
     return reinterpret_cast<CUpdateModule*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 

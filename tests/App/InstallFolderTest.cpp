@@ -1,0 +1,174 @@
+// The installation-folder rules against the real places: the launcher ini in
+// the common application data folder, the registry's 32-bit view, the write
+// test, the free-space rule (injected figures) and a package beside the
+// installer. The drive rules need drives mapped on the host side and run
+// through with-host-fixtures.sh.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+
+#include "App/InstallFolder.h"
+#include "CommonUtils.h"
+#include "support/MessagePump.h"
+
+namespace {
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void Touch(const std::wstring& path) {
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ::CloseHandle(h);
+}
+
+// Writes the launcher's ini and registry value for one test and removes both after.
+class EarlierInstall : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t appData[MAX_PATH] = {};
+        ASSERT_TRUE(SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData)));
+        iniPath = std::wstring(appData) + L"\\" + kLauncherIniName;
+        ASSERT_FALSE(Exists(iniPath)) << "an earlier test left the launcher ini behind";
+    }
+    void TearDown() override {
+        ::DeleteFileW(iniPath.c_str());
+        ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kLauncherRegKey, KEY_WOW64_32KEY, 0);
+        ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kLauncherRegKey, KEY_WOW64_64KEY, 0);
+    }
+    void WriteIni(const std::wstring& installPath) {
+        ASSERT_TRUE(::WritePrivateProfileStringW(kLauncherIniSection, kLauncherIniKey, installPath.c_str(), iniPath.c_str()));
+    }
+    // The launcher is a 32-bit program: its value lives in the 32-bit view only.
+    void WriteRegistry(const std::wstring& instPath, REGSAM view = KEY_WOW64_32KEY) {
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLauncherRegKey, 0, nullptr, 0, KEY_WRITE | view, nullptr, &key,
+                                    nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExW(key, kLauncherRegValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(instPath.c_str()),
+                         static_cast<DWORD>((instPath.size() + 1) * sizeof(wchar_t)));
+        ::RegCloseKey(key);
+    }
+
+    TempDir dir;
+    std::wstring iniPath;
+    std::wstring launcherExe = L"stale";
+    std::wstring installDir;
+};
+
+uint64_t g_injectedFree = 0;
+std::wstring g_lastQuery;
+uint64_t InjectedFree(const std::wstring& queryPath) {
+    g_lastQuery = queryPath;
+    return g_injectedFree;
+}
+
+}  // namespace
+
+TEST_F(EarlierInstall, FoundThroughTheLauncherIni) {
+    const std::wstring exe = dir.File(L"KorvelLauncher.exe");
+    Touch(exe);
+    WriteIni(exe);
+    EXPECT_TRUE(DetectExistingInstall(launcherExe, installDir));
+    EXPECT_EQ(launcherExe, exe);
+    EXPECT_EQ(installDir, dir.Path());
+    ::DeleteFileW(exe.c_str());
+}
+
+// The ini names a launcher that is gone: the registry's 32-bit view decides.
+TEST_F(EarlierInstall, IniPointingAtAMissingFileFallsBackToTheRegistry32BitView) {
+    WriteIni(dir.File(L"gone\\KorvelLauncher.exe"));
+    const std::wstring exe = dir.File(L"KorvelLauncher.exe");
+    Touch(exe);
+    WriteRegistry(dir.Path());
+    EXPECT_TRUE(DetectExistingInstall(launcherExe, installDir));
+    EXPECT_EQ(launcherExe, exe);
+    EXPECT_EQ(installDir, dir.Path());
+    ::DeleteFileW(exe.c_str());
+}
+
+// A value only in the 64-bit view is not the 32-bit launcher's.
+TEST_F(EarlierInstall, RegistryValueOfThe64BitViewIsNotRead) {
+    const std::wstring exe = dir.File(L"KorvelLauncher.exe");
+    Touch(exe);
+    WriteRegistry(dir.Path(), KEY_WOW64_64KEY);
+    installDir.clear();
+    EXPECT_FALSE(DetectExistingInstall(launcherExe, installDir));
+    EXPECT_EQ(installDir, L"");
+    ::DeleteFileW(exe.c_str());
+}
+
+// The folder exists without the launcher: proposed as the folder, no earlier
+// installation reported.
+TEST_F(EarlierInstall, RegistryFolderWithoutTheLauncherOnlyProposesTheFolder) {
+    WriteRegistry(dir.Path());
+    EXPECT_FALSE(DetectExistingInstall(launcherExe, installDir));
+    EXPECT_EQ(launcherExe, L"");
+    EXPECT_EQ(installDir, dir.Path());
+}
+
+TEST(InstallFolder, WriteTestWalksUpWithoutCreatingFolders) {
+    TempDir dir;
+    const std::wstring deep = dir.File(L"new\\deeper\\KorvelQixar");
+    EXPECT_TRUE(IsPathWritable(deep));
+    EXPECT_FALSE(Exists(dir.File(L"new")));
+    const std::wstring file = dir.File(L"plain.txt");
+    Touch(file);
+    EXPECT_FALSE(IsPathWritable(file + L"\\sub\\dir"));  // the nearest existing part is a file
+    EXPECT_FALSE(IsPathWritable(L""));
+    // No test file is left behind.
+    WIN32_FIND_DATAW found;
+    HANDLE h = ::FindFirstFileW(dir.File(L"qxtest_*").c_str(), &found);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    if (h != INVALID_HANDLE_VALUE) ::FindClose(h);
+    ::DeleteFileW(file.c_str());
+}
+
+TEST(InstallFolder, FreeSpaceRuleAtTheRequiredAmount) {
+    SetFreeSpaceSource(&InjectedFree);
+    g_injectedFree = kRequiredFreeBytes;
+    EXPECT_TRUE(HasEnoughFreeSpace(QueryFreeSpace(L"D:\\Games\\KorvelQixar")));
+    EXPECT_EQ(g_lastQuery, L"D:");
+    EXPECT_EQ(FormatSize(QueryFreeSpace(L"D:\\x")), L"120.00MB");
+    g_injectedFree = kRequiredFreeBytes - 1;
+    EXPECT_FALSE(HasEnoughFreeSpace(QueryFreeSpace(L"Games")));
+    EXPECT_EQ(g_lastQuery, L"Ga");  // a folder text without a drive: its first two characters
+    QueryFreeSpace(L"x");
+    EXPECT_EQ(g_lastQuery, L"");
+    SetFreeSpaceSource(nullptr);
+    EXPECT_GT(QueryFreeSpace(L"C:\\anything"), 0u);
+}
+
+TEST(InstallFolder, PackageBesideTheInstaller) {
+    TempDir dir;
+    LocalPackage none = CheckLocalPackage(dir.Path());
+    EXPECT_FALSE(none.keepPackage);
+    Touch(dir.File(L"kvinstaller.exe"));
+    EXPECT_FALSE(CheckLocalPackage(dir.Path()).keepPackage);  // the marker decides
+    Touch(dir.File(L"kvmain.dll"));
+    const LocalPackage both = CheckLocalPackage(dir.Path());
+    EXPECT_TRUE(both.keepPackage);
+    EXPECT_TRUE(both.packageReady);
+    EXPECT_EQ(both.packageDir, dir.Path());
+    ::DeleteFileW(dir.File(L"kvinstaller.exe").c_str());
+    const LocalPackage marker = CheckLocalPackage(dir.Path());
+    EXPECT_TRUE(marker.keepPackage);
+    EXPECT_FALSE(marker.packageReady);
+    ::DeleteFileW(dir.File(L"kvmain.dll").c_str());
+}
+
+// D: mapped by with-host-fixtures.sh: "writable" to a fresh folder, or
+// "unwritable" to a place where no file can be created.
+TEST(DriveRules, DefaultFolderPrefersDThenTheFirstWritableFixedDrive) {
+    const char* scenario = std::getenv("KV_DRIVE_SCENARIO");
+    if (!scenario) GTEST_SKIP() << "run through with-host-fixtures.sh";
+    const std::wstring chosen = DefaultInstallDir();
+    if (std::string(scenario) == "d-writable") {
+        EXPECT_EQ(chosen, L"D:\\Korvel网络\\KorvelQixar");
+        EXPECT_FALSE(Exists(L"D:\\Korvel网络"));  // the write test creates nothing
+    } else {
+        EXPECT_EQ(chosen, L"C:\\Korvel网络\\KorvelQixar");  // A: and B: are absent, C: is fixed and writable
+    }
+}
