@@ -3,6 +3,7 @@
 #include <process.h>
 
 #include "App/AppLog.h"
+#include "App/InstallFolder.h"
 #include "CommonUtils.h"
 #include "Runtime/Handles.h"
 #include "Runtime/TextUtils.h"
@@ -10,7 +11,6 @@
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\InstallJob";
-constexpr wchar_t kLauncherName[] = L"KorvelLauncher.exe";
 constexpr DWORD kAnimPollMs = 10;
 constexpr DWORD kStopWaitMs = 100;
 // A process that survives termination would otherwise be found forever.
@@ -115,7 +115,7 @@ void CInstallJob::StopRunningLauncher() {
         }
     }
     DeleteDirectoryTree(dir + L"\\bin\\");
-    for (const wchar_t* name : {kLauncherName, L"rnupdate.ini", L"uninst.exe", L"Launcher.ini"}) {
+    for (const wchar_t* name : {kLauncherExeName, L"rnupdate.ini", L"uninst.exe", L"Launcher.ini"}) {
         RemoveFile(dir + L"\\" + name);
     }
 }
@@ -127,7 +127,7 @@ void CInstallJob::LaunchAndFinish() {
         ::Sleep(kAnimPollMs);
     }
     if (abandoned_) return;
-    const std::wstring launcher = settings_.installDir + L"\\" + kLauncherName;
+    const std::wstring launcher = settings_.installDir + L"\\" + kLauncherExeName;
     const std::wstring commandLine = settings_.sourceId > 0 ? LauncherCommandLine(launcher, settings_.sourceId) : L"";
     KV_APP_LOG(Info, L"CInstallJob::LaunchAndFinish %s [%s]", launcher.c_str(), commandLine.c_str());
     const DWORD error = StartProcess(launcher, commandLine);
