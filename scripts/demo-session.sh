@@ -1,40 +1,53 @@
 #!/usr/bin/env bash
-# Runs inside an X display (see demo.sh): starts the installer under Wine,
-# saves a screenshot of its window, closes it with a real click on its close
-# button and reports how the program ended.
+# Runs inside an X display (see demo.sh). Drive D: of the Wine prefix is
+# mapped to out/demo/d, so the installation lands there.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 source "$KV_ROOT/scripts/desktop-lib.sh"
+source "$KV_ROOT/scripts/installer-driver.sh"
+source_id="${1:-7}"
 export KV_SCREEN_OUT="${KV_SCREEN_OUT:-$KV_ROOT/out/screens}"
-exe="$KV_BUILD/src/App/KorvelQixarInstaller.exe"
-title="安装KorvelQixar"
-pad=24
+E2E_SHOTS="$KV_SCREEN_OUT"
+demo="$KV_ROOT/out/demo"
+rm -rf "$demo"; mkdir -p "$E2E_SHOTS"
+prepare_run "$demo"
+cleanup() { end_run; desktop_stop 2>/dev/null || true; }
+trap cleanup EXIT
+rate=$(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 8 ))   # about eight seconds of download
+server_start --rate "$rate" >/dev/null
+echo "demo: update server $SERVER_URL (package $(stat -c %s "$KV_STANDIN_PACKAGE") bytes at $rate bytes/s)"
 
-desktop_start
-wine "$exe" "${1:-}" >/dev/null 2>&1 &
-pid=$!
-win=""
-for _ in $(seq 100); do
-  win="$(xdotool search --name "$title" 2>/dev/null | head -1 || true)"
-  [[ -n $win ]] && break
-  sleep 0.2
-done
-[[ -n $win ]] || { echo "demo: the installer window did not appear" >&2; kill $pid; exit 1; }
-sleep 2
-eval "$(xdotool getwindowgeometry --shell "$win")"  # X Y WIDTH HEIGHT
-echo "demo: installer window $WIDTH x $HEIGHT at $X,$Y"
-grab installer $((X - pad)) $((Y - pad)) $((WIDTH + 2 * pad)) $((HEIGHT + 2 * pad))
-
-# The close button sits in the top right corner of the skin.
-xdotool mousemove $((X + WIDTH - 15)) $((Y + 15)); sleep 0.5
-xdotool click 1
-status=0
-for _ in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.2; done
-if kill -0 $pid 2>/dev/null; then
-  echo "demo: the installer did not close on its close button" >&2
-  kill $pid
-  exit 1
+if [[ -n ${KV_PRIVATE_DISPLAY:-} ]]; then
+  desktop_start
+  trap cleanup EXIT
+  start_installer "$source_id"
+  grab_main 1-welcome
+  echo "demo: clicking 立即安装"
+  click_main "$XY_INSTALL"
+  wait_log "CMainDlg::OnProgress" 30 3
+  grab_main 2-downloading
+  wait_log "CMainDlg::StartInstall" 60
+  sleep 1.5
+  grab_main 3-installing
+  wait_installer_exit 120
+else
+  echo "demo: the installer is open on your display: click 立即安装 (or choose a folder on D:)."
+  start_installer "$source_id"
+  wait_installer_exit 900
 fi
-wait $pid || status=$?
-echo "demo: installer exited with code $status"
-exit $status
+
+# The log line reads "CInstallJob::LaunchAndFinish <launcher path> [<command line>]".
+launcher_win="$(log_text | grep -F 'CInstallJob::LaunchAndFinish ' | tail -1 |
+  sed 's/^.*CInstallJob::LaunchAndFinish \(.*KorvelLauncher\.exe\) \[.*$/\1/')"
+if [[ -n $launcher_win ]]; then
+  rel="${launcher_win#D:\\}"; rel="${rel//\\//}"
+  launcher_linux="$demo/d/$rel"
+  echo "demo: launcher installed at $launcher_win"
+  echo "demo:   (on this machine: $launcher_linux)"
+  for _ in $(seq 25); do [[ -s $(dirname "$launcher_linux")/launcher-calls.txt ]] && break; sleep 0.2; done
+  echo "demo: launcher started with: $(launcher_calls "$(dirname "$launcher_linux")" | tail -1)"
+else
+  echo "demo: no launcher was installed (the installer was closed before the end)"
+fi
+echo "demo: installer exit code $EXIT_CODE"
+exit "$EXIT_CODE"

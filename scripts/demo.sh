@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# The main job: builds the installer (installing what is missing), starts it
-# under Wine on an X display, saves a screenshot of its window to
-# out/screens/, then closes the window and reports how the program ended.
+# The main job: builds everything (installing what is missing), starts the
+# project's nginx update server on loopback with the stand-in package
+# (rate-limited, so the download takes several seconds) and runs the
+# installer under Wine against it. On your display you click through it
+# yourself; without one it runs on Xvfb, clicks install by itself and saves a
+# screenshot of each page to out/screens/. It ends by printing where the
+# launcher was installed, the command line it was started with and the
+# installer's exit code. Optional argument: the source number (default 7).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 "$KV_ROOT/scripts/build.sh"

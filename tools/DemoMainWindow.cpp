@@ -1,6 +1,6 @@
 #include "DemoMainWindow.h"
 
-#include "DemoMessageBox.h"
+#include "App/MsgBoxDlg.h"
 #include "Runtime/TextUtils.h"
 #include "Ui/EditUI.h"
 #include "Ui/LabelUI.h"
@@ -61,13 +61,8 @@ void CDemoMainWindow::Notify(TNotifyUI& msg) {
             return;
         }
         if (name == L"btn_close") {
-            auto* box = new CDemoMessageBox(L"是否退出安装？", L"");
-            if (box->Create(GetHWND(), L"退出安装", WS_POPUP, 0) == nullptr) {
-                delete box;
-                return;
-            }
-            box->CenterWindow();
-            if (box->ShowModal() == 1) Close(1);
+            CMsgBoxDlg* box = CMsgBoxDlg::CreateOwned(GetHWND(), L"是否退出安装？", L"", L"退出安装");
+            if (box && box->ShowModal() == CMsgBoxDlg::kResultOk) Close(1);
             return;
         }
     }

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "DemoMainWindow.h"
-#include "DemoMessageBox.h"
+#include "App/MsgBoxDlg.h"
 #include "Ui/PaintManagerUI.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/WndShadow.h"
@@ -31,14 +31,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const std::wstring mode = argc > 1 ? argv[1] : L"main";
     int result = 0;
     if (mode == L"msgbox") {
-        auto* box = new CDemoMessageBox(argc > 2 ? argv[2] : L"是否退出安装？", L"");
-        if (box->Create(nullptr, L"Qixar提示", WS_POPUP | WS_SYSMENU, 0)) {
-            box->CenterWindow();
-            result = static_cast<int>(box->ShowModal());
-        } else {
-            delete box;
-            result = 3;
-        }
+        CMsgBoxDlg* box = CMsgBoxDlg::CreateOwned(nullptr, argc > 2 ? argv[2] : L"是否退出安装？", L"", L"Qixar提示");
+        result = box ? static_cast<int>(box->ShowModal()) : 3;
     } else {
         const int page = argc > 2 ? _wtoi(argv[2]) : 0;
         const int percent = argc > 3 ? _wtoi(argv[3]) : -1;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "App/AppContext.h"
-#include "App/InstallerWindow.h"
+#include "App/MainDlg.h"
 #include "Runtime/LogSinks.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/WindowWnd.h"
@@ -25,7 +25,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
 
     CWindowWnd::SetResourceInstance(instance);
     CWndShadow::Initialize(instance);
-    CInstallerWindow window;
+    CMainDlg window;
 
     AppStartup(context);
 
@@ -39,6 +39,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
 
     ::CoInitialize(nullptr);
     ::OleInitialize(nullptr);
+    // Only the last call's result counts; on a normal start it is S_FALSE.
     if (FAILED(::CoInitialize(nullptr))) return 0;
 
     MSG msg;

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Installer figures other than size, in one run under Wine (inside an X
+# display; scripts/bench.sh bench_installer gives one):
+#  - time from start to the first painted window: the installer, and as its
+#    peers in the same run the skin demo (same skin, no HTTP engines) and a
+#    bare Wine process start;
+#  - CPU use of the installer process on the progress page while it waits to
+#    retry (update server down), in % of one core, against the same process
+#    idle on its welcome page (the ratio says what the progress page adds).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
+source "$KV_ROOT/scripts/installer-driver.sh"
+rounds="${KV_BENCH_ROUNDS:-3}"
+work="$(mktemp -d)"
+trap 'end_run; wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+prepare_run "$work"
+E2E_SHOTS="$work"
+# A port nobody listens on: every descriptor fetch fails at once.
+use_port "$(free_port)"
+wineserver -p 60 2>/dev/null || true   # keep the server up between runs: each start pays only its own cost
+wine cmd /c exit 2>/dev/null || true
+
+ms_now() { date +%s%3N; }
+# The colour of one screen pixel, e.g. "#FF8A2B".
+pixel() { import -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null | grep -o '#[0-9A-F]\{6\}' | head -1; }
+
+# Milliseconds from starting `wine PROGRAM ARGS` until the window titled
+# TITLE shows its painted skin (the pixel at client X,Y is no longer black
+# or white).
+time_to_paint() {
+  local title=$1 x=$2 y=$3; shift 3
+  local t0 id color
+  t0=$(ms_now)
+  wine "$@" >/dev/null 2>&1 & local pid=$!
+  for _ in $(seq 600); do
+    id="$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -1 || true)"
+    if [[ -n $id ]]; then
+      eval "$(xdotool getwindowgeometry --shell "$id")"
+      color="$(pixel $((X + x)) $((Y + y)))"
+      [[ -n $color && $color != "#000000" && $color != "#FFFFFF" ]] && break
+    fi
+    sleep 0.02
+  done
+  echo $(( $(ms_now) - t0 ))
+  kill $pid 2>/dev/null || true; wait $pid 2>/dev/null || true
+  wineserver -w 2>/dev/null & local w=$!; sleep 1; kill $w 2>/dev/null || true
+}
+
+median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+echo "== start to first painted window ($rounds rounds, median)"
+inst=() demo=() bare=()
+for _ in $(seq "$rounds"); do
+  t0=$(ms_now); wine cmd /c exit >/dev/null 2>&1; bare+=($(( $(ms_now) - t0 )))
+  # The install button's orange, 269,259 in the window.
+  inst+=("$(time_to_paint "$MAIN_TITLE" 269 259 "$INSTALLER_EXE")")
+  demo+=("$(time_to_paint "$MAIN_TITLE" 269 259 "$KV_BUILD/tools/skin_demo.exe" main 0)")
+done
+mi=$(median "${inst[@]}") md=$(median "${demo[@]}") mb=$(median "${bare[@]}")
+echo "installer:          ${mi} ms   (rounds: ${inst[*]})"
+echo "skin demo (peer):   ${md} ms   (rounds: ${demo[*]})"
+echo "bare Wine process:  ${mb} ms   (rounds: ${bare[*]})"
+awk -v a="$mi" -v b="$md" 'BEGIN {printf "installer / skin demo: %.2f\n", a / b}'
+
+# CPU seconds (user + system) of a Linux process so far.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+measure_cpu() {
+  local pid=$1 secs=$2 a b
+  a=$(cpu_ticks "$pid"); sleep "$secs"; b=$(cpu_ticks "$pid")
+  awk -v d=$((b - a)) -v s="$secs" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.2f", 100 * d / hz / s}'
+}
+
+echo "== CPU of the installer process (% of one core, 20 s each)"
+start_installer
+sleep 2
+welcome=$(measure_cpu "$INSTALLER_PID" 20)
+click_main "$XY_INSTALL"
+wait_log "安装失败，请检查网络后重试" 20
+wait_log "CMainDlg::OnRetryTimer" 15
+waiting=$(measure_cpu "$INSTALLER_PID" 20)
+retries=$(log_count "CMainDlg::OnRetryTimer")
+echo "welcome page, idle:                   ${welcome}%"
+echo "progress page, waiting to retry:      ${waiting}%   ($retries retries so far, one notice on screen)"
+awk -v a="$waiting" -v b="$welcome" 'BEGIN {if (b > 0) printf "waiting to retry / welcome: %.2f\n", a / b}'

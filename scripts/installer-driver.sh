@@ -1,0 +1,176 @@
+# Driving the installer's real window from a shell inside an X display:
+# window search, clicks at control positions taken from the skins' markup,
+# the installer's log (KV_LOG_FILE) and screenshots. Sourced by the demo,
+# the README screenshots, the benchmark and the end-to-end scenarios; source
+# env.sh first. Callers set E2E_SHOTS (the screenshot folder).
+
+source "$KV_ROOT/scripts/nginx-lib.sh"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+note() { echo "[$(date +%T)] $*"; }
+
+MAIN_TITLE="安装KorvelQixar"
+BOX_TITLE="Qixar提示"
+EXIT_TITLE="退出安装"
+
+# Client co-ordinates of the controls, from "InstallPackages.xml": page 0's
+# lower strip starts at 355 - 42 = 313, page 1's at 355 - 110 = 245.
+XY_INSTALL="269 259"      # btn_install   pos 177,237 size 184x44
+XY_AGREE="21 335"         # opt_agree     pos 13,313+10, tick box 16 wide
+XY_FREE="486 335"         # btn_free      pos 448,313+16 size 77x13
+XY_CLOSE="525 15"         # btn_close     pos 510,0 size 30x30
+XY_EDIT="229 294"         # edit_input    pos 36,245+35 size 387x29
+XY_INSTALL2="457 332"     # btn_install2  pos 407,245+73 size 100x28
+# "MessageBox.xml" (280 x 115): the button row spans y 81..106; OK is the
+# 60-pixel button left of the cancel area (hlt_btn_0, the right 70 pixels).
+XY_BOX_OK_WITH_CANCEL="170 93"
+XY_BOX_OK_ALONE="240 93"
+XY_BOX_CANCEL="240 93"
+
+# winpath /linux/path -> Z:\linux\path (Wine maps / as Z:).
+winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+
+# ------------------------------------------------------------------ set-up
+KV_STANDIN_PACKAGE="$KV_BUILD/tools/kvinstaller-standin.exe"
+KV_STANDIN_LAUNCHER="$KV_BUILD/tools/KorvelLauncher-standin.exe"
+
+# prepare_run DIR: a clean run in DIR. DIR/d becomes drive D: of the Wine
+# prefix, DIR/app holds a copy of the built installer (a folder of its own,
+# with no package or marker beside it), DIR/srv is the update server's, and
+# the launcher's earlier-installation ini is removed from the prefix. Sets
+# INSTALLER_EXE, E2E_LOG, KV_LOG_FILE and SERVER_DIR.
+prepare_run() {
+  local dir=$1
+  mkdir -p "$dir/d" "$dir/app" "$dir/srv"
+  "$KV_ROOT/scripts/wine-prefix.sh" >/dev/null
+  ln -sfn "$dir/d" "$WINEPREFIX/dosdevices/d:"
+  rm -f "$WINEPREFIX/drive_c/ProgramData/KorvelLaucher.ini"
+  cp "$KV_BUILD/src/App/KorvelQixarInstaller.exe" "$dir/app/"
+  INSTALLER_EXE="$dir/app/KorvelQixarInstaller.exe"
+  E2E_LOG="$dir/installer.log"
+  export KV_LOG_FILE="$(winpath "$E2E_LOG")"
+  SERVER_DIR="$dir/srv"
+}
+# end_run: stops what prepare_run and the run started.
+end_run() {
+  [[ -n ${INSTALLER_PID:-} ]] && kill "$INSTALLER_PID" 2>/dev/null || true
+  server_stop || true
+  rm -f "$WINEPREFIX/dosdevices/d:"
+}
+
+# ------------------------------------------------------------ update server
+# server_start [--rate BYTES_PER_S] [--port PORT]: the project's nginx update
+# server in $SERVER_DIR with the stand-in package; sets SERVER_URL,
+# SERVER_PORT and SERVER_ROOT (its published folder) and points the
+# installer at it.
+server_start() {
+  local out
+  out="$("$KV_ROOT/scripts/update-server.sh" start --dir "$SERVER_DIR" --package "$KV_STANDIN_PACKAGE" "$@")" ||
+    fail "update server did not start"
+  SERVER_URL="$(echo "$out" | grep -o 'http://127\.0\.0\.1:[0-9]*' | head -1)"
+  SERVER_PORT="${SERVER_URL##*:}"
+  SERVER_ROOT="$SERVER_DIR/html"
+  use_port "$SERVER_PORT"
+  note "update server $SERVER_URL"
+}
+server_stop() { [[ -d ${SERVER_DIR:-} ]] && "$KV_ROOT/scripts/update-server.sh" stop --dir "$SERVER_DIR" >/dev/null 2>&1; }
+# Requests the server has answered so far (nginx access log lines).
+server_requests() { cat "$SERVER_DIR"/logs/access.log 2>/dev/null || true; }
+# A free loopback port for a server that starts later.
+free_port() { nginx_free_port; }
+use_port() {
+  export KV_DESCRIPTOR_URLS="http://127.0.0.1:$1/kvinstall.txt;http://localhost:$1/kvinstall.txt"
+}
+
+# ------------------------------------------------------------ the installer
+# start_installer [args]: runs $INSTALLER_EXE from its folder and
+# waits for its window; sets INSTALLER_PID and WIN_X/WIN_Y.
+start_installer() {
+  : > "$E2E_LOG"
+  (cd "$(dirname "$INSTALLER_EXE")" && exec wine "$INSTALLER_EXE" "$@" >/dev/null 2>&1) &
+  INSTALLER_PID=$!
+  MAIN_WIN="$(wait_window "^$MAIN_TITLE\$" 60)" || fail "the installer window did not appear"
+  eval "$(xdotool getwindowgeometry --shell "$MAIN_WIN")"
+  WIN_X=$X WIN_Y=$Y
+  [[ $WIDTH == 540 && $HEIGHT == 355 ]] || fail "installer window is ${WIDTH}x$HEIGHT, not 540x355"
+  sleep 1  # first paint
+}
+
+# wait_installer_exit SECONDS: the installer's exit code in EXIT_CODE.
+wait_installer_exit() {
+  local limit=$1
+  for _ in $(seq $((limit * 5))); do
+    kill -0 "$INSTALLER_PID" 2>/dev/null || break
+    sleep 0.2
+  done
+  kill -0 "$INSTALLER_PID" 2>/dev/null && fail "the installer is still running after ${limit}s"
+  EXIT_CODE=0
+  wait "$INSTALLER_PID" || EXIT_CODE=$?
+  INSTALLER_PID=""
+  note "installer exited with code $EXIT_CODE"
+}
+
+# ------------------------------------------------------------- evidence
+# wait_window REGEX SECONDS: prints the id of the first visible window whose name matches.
+wait_window() {
+  local regex=$1 limit=$2 id
+  for _ in $(seq $((limit * 5))); do
+    id="$(xdotool search --onlyvisible --name "$regex" 2>/dev/null | head -1 || true)"
+    [[ -n $id ]] && { echo "$id"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+no_window() { ! xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+
+# click_at WINDOW_ID "X Y": a real mouse click at client co-ordinates.
+click_at() {
+  local win=$1 x y
+  read -r x y <<<"$2"
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  xdotool mousemove $((X + x)) $((Y + y)); sleep 0.3
+  xdotool click 1; sleep 0.5
+}
+click_main() { click_at "$MAIN_WIN" "$1"; }
+
+# answer_box TITLE_REGEX "X Y" [SHOT]: waits for a box, screenshots it, clicks.
+answer_box() {
+  local box
+  box="$(wait_window "$1" 30)" || fail "no box titled $1"
+  sleep 0.7
+  [[ -n ${3:-} ]] && grab_window "$box" "$3"
+  click_at "$box" "$2"
+  for _ in $(seq 25); do no_window "$1" && return 0; sleep 0.2; done
+  fail "box $1 stayed open"
+}
+
+# The installer's log as UTF-8 text.
+log_text() { [[ -s $E2E_LOG ]] && iconv -f UTF-16LE -t UTF-8 "$E2E_LOG" | sed '1s/^\xEF\xBB\xBF//' | tr -d '\r' || true; }
+log_count() { log_text | grep -cF -- "$1" || true; }
+# wait_log TEXT SECONDS [COUNT]
+wait_log() {
+  local text=$1 limit=$2 count=${3:-1}
+  for _ in $(seq $((limit * 5))); do
+    (( $(log_count "$text") >= count )) && return 0
+    kill -0 "${INSTALLER_PID:-0}" 2>/dev/null || break
+    sleep 0.2
+  done
+  (( $(log_count "$text") >= count )) || fail "log never showed \"$text\" (x$count) within ${limit}s"
+}
+
+grab_window() {
+  local win=$1 name=$2 pad=16
+  eval "$(xdotool getwindowgeometry --shell "$win")" || return 0
+  import -window root -crop "$((WIDTH + 2 * pad))x$((HEIGHT + 2 * pad))+$((X - pad))+$((Y - pad))" +repage \
+    "$E2E_SHOTS/$name.png" 2>/dev/null || true
+}
+grab_main() { grab_window "$MAIN_WIN" "$1"; }
+grab_screen() { import -window root "$E2E_SHOTS/$1.png" 2>/dev/null || true; }
+
+# The launcher's record of its starts, as UTF-8 lines.
+launcher_calls() {
+  local f=$1/launcher-calls.txt
+  [[ -f $f ]] || return 0
+  if head -c2 "$f" | grep -q $'\xff\xfe'; then iconv -f UTF-16LE -t UTF-8 "$f"; else cat "$f"; fi |
+    sed '1s/^\xEF\xBB\xBF//' | tr -d '\r'
+}

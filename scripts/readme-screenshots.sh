@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The README's screenshots: one real run of the installer against the local
+# update server, under Xvfb with a light desktop, saving the welcome page,
+# the folder page, the exit confirmation over it, and the progress page
+# mid-download and while installing into docs/screens/ (small PNGs).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+"$KV_ROOT/scripts/build.sh"
+export KV_SCREENS_DIR="${KV_SCREENS_DIR:-$KV_ROOT/docs/screens}"
+# Always a private display: nothing of the user's desktop in the pictures.
+env -u DISPLAY "$KV_ROOT/scripts/with-display.sh" bash -c '
+  set -euo pipefail
+  source "$KV_ROOT/scripts/env.sh"
+  source "$KV_ROOT/scripts/desktop-lib.sh"
+  source "$KV_ROOT/scripts/installer-driver.sh"
+  work="$(mktemp -d)"
+  E2E_SHOTS="$work/raw"; mkdir -p "$E2E_SHOTS" "$KV_SCREENS_DIR"
+  prepare_run "$work"
+  cleanup() { end_run; rm -rf "$work"; desktop_stop 2>/dev/null || true; }
+  server_start --rate $(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 10 )) >/dev/null
+  desktop_start
+  trap cleanup EXIT
+  xdotool mousemove 5 5
+  start_installer 7
+  grab_main welcome
+  click_main "$XY_FREE"; xdotool mousemove 5 5; sleep 1
+  grab_main folder
+  click_main "$XY_CLOSE"
+  box="$(wait_window "^$EXIT_TITLE\$" 20)"; xdotool mousemove 5 5; sleep 1
+  grab_main message-box
+  click_at "$box" "$XY_BOX_CANCEL"
+  click_main "$XY_INSTALL2"; xdotool mousemove 5 5
+  wait_log "CMainDlg::OnProgress" 30 4
+  grab_main progress-download
+  wait_log "CMainDlg::StartInstall" 60; sleep 4
+  grab_main progress-installing
+  wait_installer_exit 120
+  for f in "$E2E_SHOTS"/*.png; do
+    # 256 colours, no metadata: a few tens of kilobytes per picture.
+    convert "$f" -strip +dither -colors 256 -define png:compression-level=9 "$KV_SCREENS_DIR/$(basename "$f")"
+    echo "saved $KV_SCREENS_DIR/$(basename "$f") ($(stat -c %s "$KV_SCREENS_DIR/$(basename "$f")") bytes)"
+  done
+'

@@ -1,0 +1,66 @@
+#pragma once
+// The hand-off of a downloaded package, run on its own thread: digest check,
+// stopping an earlier launcher, the silent package run, the launcher start
+// and the clean-up. The job is shared (shared_ptr) by the window and the
+// thread, so it outlives whichever ends first; the thread reaches the window
+// only by posting messages, and not at all once the window has abandoned it.
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+// Posted by the install thread when the package is unreadable or its digest differs.
+constexpr UINT WM_PACKAGE_CORRUPT = WM_USER + 100;
+
+struct InstallSettings {
+    HWND window = nullptr;        // receives WM_PACKAGE_CORRUPT and WM_CLOSE
+    std::wstring packagePath;     // <packageDir>\kvinstaller.exe
+    std::wstring packageDir;
+    std::wstring installDir;
+    std::wstring expectedMd5;     // empty: no digest check
+    int sourceId = 0;
+    bool existingInstall = false;
+    bool keepPackage = false;
+};
+
+class CInstallJob {
+public:
+    // Install-animation counter: 0..900, written by the window's timer.
+    static constexpr int kAnimEnd = 900;
+
+    explicit CInstallJob(InstallSettings settings) : settings_(std::move(settings)) {}
+    ~CInstallJob();
+    CInstallJob(const CInstallJob&) = delete;
+    CInstallJob& operator=(const CInstallJob&) = delete;
+
+    // Starts the thread, which holds its own reference to the job.
+    static bool Start(const std::shared_ptr<CInstallJob>& job);
+
+    // Main thread: the window is going. The thread stops waiting, starts
+    // nothing more and posts nothing more; waits up to `waitMs` for it.
+    void Abandon(DWORD waitMs);
+
+    std::atomic<int> animCounter{0};
+    std::atomic<bool> installDone{false};
+
+private:
+    static unsigned __stdcall ThreadEntry(void* param);
+    void InstallThreadProc();
+    void RunPackage();
+    void StopRunningLauncher();
+    void LaunchAndFinish();
+    void PostToWindow(UINT msg, WPARAM wParam);
+
+    const InstallSettings settings_;
+    std::atomic<bool> abandoned_{false};
+    HANDLE thread_ = nullptr;  // kept only so Abandon can wait for the end
+};
+
+// The program path as the first word of a command line: quoted when it
+// contains a blank, so that "C:\Program Files\..." stays one argument.
+std::wstring QuoteProgramPath(const std::wstring& path);
+// `<package> /S "/unpack=<installDir>" /launch=off`
+std::wstring PackageCommandLine(const std::wstring& packagePath, const std::wstring& installDir);
+// `<launcher> -i "<sourceId>" -d`
+std::wstring LauncherCommandLine(const std::wstring& launcherPath, int sourceId);

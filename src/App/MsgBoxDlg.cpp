@@ -1,0 +1,64 @@
+#include "App/MsgBoxDlg.h"
+
+#include "App/AppLog.h"
+#include "Ui/ControlUI.h"
+
+namespace {
+constexpr wchar_t kLogFile[] = L".\\App\\MsgBoxDlg";
+constexpr wchar_t kNoticeCaption[] = L"Qixar提示";
+}
+
+CMsgBoxDlg* CMsgBoxDlg::CreateOwned(HWND owner, const std::wstring& text, const std::wstring& title,
+                                    const wchar_t* caption) {
+    auto* box = new CMsgBoxDlg(text, title);
+    if (box->Create(owner, caption, WS_POPUP, 0) == nullptr) {
+        // A window whose creation failed never reaches InitWindow, so its
+        // final message leaves the object to us.
+        delete box;
+        return nullptr;
+    }
+    box->CenterWindow();
+    return box;
+}
+
+void CMsgBoxDlg::InitWindow() {
+    created_ = true;
+    btnClose_ = FindControl(L"btn_close");
+    btnOk_ = FindControl(L"btn_ok");
+    btnCancel_ = FindControl(L"btn_cancel");
+    lbText_ = FindControl(L"lb_text");
+    lbTitle_ = FindControl(L"lb_title");
+    cancelArea_ = FindControl(L"hlt_btn_0");
+    if (lbText_) lbText_->SetText(text_);
+    if (lbTitle_ && !title_.empty()) lbTitle_->SetText(title_);
+    KV_APP_LOG(Info, L"CMsgBoxDlg::InitWindow [%s] %s", lbTitle_ ? lbTitle_->GetText().c_str() : L"", text_.c_str());
+}
+
+void CMsgBoxDlg::Notify(TNotifyUI& msg) {
+    if (msg.sType != notify::kClick || msg.pSender == nullptr) return;
+    if (msg.pSender == btnCancel_ || msg.pSender == btnClose_) Close(kResultCancel);
+    else if (msg.pSender == btnOk_) Close(kResultOk);
+}
+
+void CMsgBoxDlg::OnFinalMessage(HWND hwnd) {
+    WindowImplBase::OnFinalMessage(hwnd);
+    if (created_) delete this;
+}
+
+UINT ShowMessageBox(HWND owner, const std::wstring& title, const std::wstring& text, const std::wstring& okText,
+                    const std::wstring& cancelText, bool showClose, bool showCancel) {
+    CMsgBoxDlg* box = CMsgBoxDlg::CreateOwned(owner, text, title, kNoticeCaption);
+    if (box == nullptr) return CMsgBoxDlg::kResultCancel;
+    box->ShowWindow(true);
+    if (!okText.empty() && box->OkButton()) box->OkButton()->SetText(okText);
+    if (!cancelText.empty() && box->CancelButton()) box->CancelButton()->SetText(cancelText);
+    if (box->CloseButton()) box->CloseButton()->SetVisible(showClose);
+    if (box->CancelArea()) box->CancelArea()->SetVisible(showCancel);
+    // The box is gone once the modal run returns.
+    return box->ShowModal();
+}
+
+void ShowNoticeBox(HWND owner, const std::wstring& title, const std::wstring& text) {
+    CMsgBoxDlg* box = CMsgBoxDlg::CreateOwned(owner, text, title, kNoticeCaption);
+    if (box) box->ShowWindow(true);
+}

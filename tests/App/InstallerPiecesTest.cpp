@@ -1,0 +1,170 @@
+// The pieces of the installer window that are pure text or run without it:
+// the progress bar's description and the install job's command lines and
+// its refusal to clean a drive root.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "App/InstallJob.h"
+#include "App/ProgressBarImage.h"
+#include "support/MessagePump.h"
+
+namespace {
+const std::wstring kGap = L" \t\t\t\t\t\t\t\t\t   ";
+}
+
+TEST(ProgressBar, DescriptionFillAndHighlight) {
+    // Download half done on a 500-pixel bar, highlight at 300: the fill's
+    // highlight covers [70, 250] of the fill, source columns 0..180.
+    const int fill = ProgressFill(500, false, 0, 1000, 500);
+    EXPECT_EQ(fill, 225);
+    EXPECT_EQ(ProgressBarDescription(500, fill, 300),
+              L"file='progress_bk.png' dest='0,0,500,30'" + kGap +
+                  L"file='progress_fore.png' corner='0,10,110,10' dest='0,0,225,30'" + kGap +
+                  L"file='pro_flash_bk.png' corner='0,0,0,0' dest='220,0,300,30' source='0,0,80,30'" + kGap +
+                  L"file='pro_flash_fore.png' corner='0,0,0,0' dest='70,0,225,30' source='0,0,155,30'" + kGap);
+    // Highlight near the left end: the background part is clipped at 0 and
+    // the fill part is empty (both source values 0).
+    EXPECT_EQ(ProgressBarDescription(500, 0, 30),
+              L"file='progress_bk.png' dest='0,0,500,30'" + kGap +
+                  L"file='progress_fore.png' corner='0,10,0,10' dest='0,0,0,30'" + kGap +
+                  L"file='pro_flash_bk.png' corner='0,0,0,0' dest='0,0,30,30' source='50,0,80,30'" + kGap +
+                  L"file='pro_flash_fore.png' corner='0,0,0,0' dest='0,0,0,30' source='0,0,0,30'" + kGap);
+
+    // The download fills 90%, the install animation the rest; a ready package
+    // is all animation; an unknown total fills nothing.
+    EXPECT_EQ(ProgressFill(500, false, 0, 100, 100), 450);
+    EXPECT_EQ(ProgressFill(500, false, 900, 100, 100), 500);
+    EXPECT_EQ(ProgressFill(500, false, 450, 100, 100), 475);
+    EXPECT_EQ(ProgressFill(500, true, 450, 0, 0), 250);
+    EXPECT_EQ(ProgressFill(500, false, 0, 0, 0), 0);
+    // Totals beyond 32 bits.
+    EXPECT_EQ(ProgressFill(500, false, 0, 8000000000LL, 4000000000LL), 225);
+
+    // 3 pixels per tick, wrapping 80 pixels past the right end.
+    EXPECT_EQ(AdvanceFlash(0, 500), 3);
+    EXPECT_EQ(AdvanceFlash(576, 500), 579);
+    EXPECT_EQ(AdvanceFlash(577, 500), 0);
+}
+
+TEST(InstallCommandLines, ProgramPathQuotedOnlyWithABlank) {
+    EXPECT_EQ(PackageCommandLine(L"D:\\Korvel网络\\KorvelQixar\\kvinstaller.exe", L"D:\\Korvel网络\\KorvelQixar"),
+              L"D:\\Korvel网络\\KorvelQixar\\kvinstaller.exe /S \"/unpack=D:\\Korvel网络\\KorvelQixar\" /launch=off");
+    EXPECT_EQ(PackageCommandLine(L"C:\\Program Files\\Q\\kvinstaller.exe", L"C:\\Program Files\\Q"),
+              L"\"C:\\Program Files\\Q\\kvinstaller.exe\" /S \"/unpack=C:\\Program Files\\Q\" /launch=off");
+    EXPECT_EQ(LauncherCommandLine(L"D:\\Q\\KorvelLauncher.exe", 7), L"D:\\Q\\KorvelLauncher.exe -i \"7\" -d");
+    EXPECT_EQ(LauncherCommandLine(L"C:\\Program Files\\Q\\KorvelLauncher.exe", 0),
+              L"\"C:\\Program Files\\Q\\KorvelLauncher.exe\" -i \"0\" -d");
+}
+
+namespace {
+// Collects the messages the install thread posts to its window.
+struct PostedMessages {
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+        if (msg == WM_CLOSE || msg == WM_PACKAGE_CORRUPT) {
+            auto* self = reinterpret_cast<PostedMessages*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+            if (self) (msg == WM_CLOSE ? self->closes : self->corrupt)++;
+            return 0;
+        }
+        return ::DefWindowProcW(hwnd, msg, wp, lp);
+    }
+    PostedMessages() {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = &Proc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"KvInstallJobTest";
+        ::RegisterClassW(&wc);
+        hwnd = ::CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~PostedMessages() { ::DestroyWindow(hwnd); }
+    HWND hwnd = nullptr;
+    int closes = 0;
+    int corrupt = 0;
+};
+
+void WriteText(const std::wstring& path, const char* text) {
+    if (FILE* f = _wfopen(path.c_str(), L"wb")) {
+        fputs(text, f);
+        fclose(f);
+    }
+}
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+}  // namespace
+
+TEST(InstallJob, DigestMismatchReportsCorruptAndRunsNothing) {
+    TempDir dir;
+    WriteText(dir.File(L"kvinstaller.exe"), "not the package");
+    WriteText(dir.File(L"kvinstall.ini"), "x");
+    PostedMessages window;
+    InstallSettings s;
+    s.window = window.hwnd;
+    s.packagePath = dir.File(L"kvinstaller.exe");
+    s.packageDir = s.installDir = dir.Path();
+    s.expectedMd5 = L"00000000000000000000000000000000";
+    auto job = std::make_shared<CInstallJob>(s);
+    ASSERT_TRUE(CInstallJob::Start(job));
+    EXPECT_TRUE(PumpMessagesUntil([&] { return window.corrupt == 1; }, 10000));
+    job->Abandon(5000);
+    EXPECT_EQ(window.closes, 0);
+    EXPECT_FALSE(job->installDone);
+    EXPECT_TRUE(Exists(dir.File(L"kvinstaller.exe")));  // kept for the user's "重新下载" or exit
+    EXPECT_TRUE(Exists(dir.File(L"kvinstall.ini")));
+}
+
+TEST(InstallJob, EarlierInstallAtADriveRootStopsAndDeletesNothing) {
+    // A launcher recorded at a drive root must not make the installer clean
+    // the drive: its "bin" folder and the launcher files there stay.
+    TempDir dir;
+    const std::wstring root = dir.Path().substr(0, 3);  // "C:\"
+    const std::wstring bin = root + L"bin", marker = bin + L"\\kv-installjob-marker.txt";
+    const std::wstring launcher = root + L"Launcher.ini";
+    const bool hadBin = Exists(bin), hadLauncherIni = Exists(launcher);
+    ::CreateDirectoryW(bin.c_str(), nullptr);
+    WriteText(marker, "stay");
+    if (!hadLauncherIni) WriteText(launcher, "stay");
+
+    PostedMessages window;
+    for (const std::wstring& installDir : {root, root.substr(0, 2)}) {
+        InstallSettings s;
+        s.window = window.hwnd;
+        s.packagePath = dir.File(L"missing-package.exe");
+        s.packageDir = dir.Path();
+        s.installDir = installDir;
+        s.existingInstall = true;
+        auto job = std::make_shared<CInstallJob>(s);
+        job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
+        const int before = window.closes;
+        ASSERT_TRUE(CInstallJob::Start(job));
+        EXPECT_TRUE(PumpMessagesUntil([&] { return window.closes == before + 1; }, 10000)) << installDir;
+        job->Abandon(5000);
+        EXPECT_TRUE(Exists(marker)) << installDir;
+        EXPECT_TRUE(Exists(launcher)) << installDir;
+    }
+    ::DeleteFileW(marker.c_str());
+    if (!hadBin) ::RemoveDirectoryW(bin.c_str());
+    if (!hadLauncherIni) ::DeleteFileW(launcher.c_str());
+}
+
+TEST(InstallJob, AbandonedByItsWindowTheThreadEndsAndTouchesNothing) {
+    // The window went (confirmed exit or Escape) while the thread waited for
+    // the install animation: the thread ends, posts nothing, starts and
+    // deletes nothing.
+    TempDir dir;
+    WriteText(dir.File(L"kvinstall.ini"), "x");
+    PostedMessages window;
+    InstallSettings s;
+    s.window = window.hwnd;
+    s.packagePath = dir.File(L"missing-package.exe");
+    s.packageDir = s.installDir = dir.Path();
+    auto job = std::make_shared<CInstallJob>(s);
+    ASSERT_TRUE(CInstallJob::Start(job));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return job->installDone.load(); }, 10000));
+    std::weak_ptr<CInstallJob> watch = job;
+    job->Abandon(5000);
+    job.reset();
+    EXPECT_TRUE(watch.expired());  // the thread has let go of the job: it ended
+    PumpMessagesFor(100);
+    EXPECT_EQ(window.closes, 0);
+    EXPECT_TRUE(Exists(dir.File(L"kvinstall.ini")));
+}

@@ -1,0 +1,41 @@
+# Shared steps of the end-to-end scenarios: a Wine prefix of their own with
+# drive D: mapped to the scenario's folder, the real update server on
+# loopback, the installer in a real window driven by xdotool, and checks on
+# files, processes and the installer's log. Source it inside an X display.
+set -euo pipefail
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/env.sh"
+source "$KV_ROOT/scripts/installer-driver.sh"
+
+# One prefix for every scenario (creating one takes long); each scenario
+# points D: at its own folder and removes what an earlier one left in C:.
+export KV_WINEPREFIX="${KV_E2E_WINEPREFIX:-${KV_WINEPREFIX:-$KV_CACHE/wineprefix}-e2e}"
+export WINEPREFIX="$KV_WINEPREFIX"
+# ------------------------------------------------------------------ set-up
+e2e_setup() {
+  local name=$1
+  E2E_NAME=$name
+  E2E_DIR="$(mktemp -d "/tmp/kv-e2e-$name-XXXX")"
+  E2E_SHOTS="$KV_BUILD/e2e-screens/$name"
+  rm -rf "$E2E_SHOTS"; mkdir -p "$E2E_SHOTS"
+  prepare_run "$E2E_DIR"
+  trap e2e_teardown EXIT
+  note "scenario $name in $E2E_DIR (D: mapped)"
+}
+
+e2e_teardown() {
+  local status=$?
+  end_run
+  # Launchers a scenario left running, and anything else in this prefix.
+  wineserver -k 2>/dev/null || true
+  if ((status != 0)); then
+    echo "--- installer log ($E2E_LOG)"; log_text | tail -40
+    grab_screen "failure" || true
+  fi
+  [[ -n ${E2E_KEEP:-} ]] || rm -rf "$E2E_DIR"
+  exit $status
+}
+
+# ---------------------------------------------------------------- checks
+expect_file() { [[ -e $1 ]] || fail "missing $1"; }
+expect_no_file() { [[ ! -e $1 ]] || fail "unexpected $1"; }
+expect_eq() { [[ $1 == "$2" ]] || fail "$3: got '$1', expected '$2'"; }
