@@ -7,7 +7,7 @@
 #include "CommonUtils.h"
 #include "Runtime/Handles.h"
 #include "Runtime/TextUtils.h"
-#include "Updater/Md5.h"
+#include "Updater/FileDigest.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\InstallJob";
@@ -65,12 +65,17 @@ void CInstallJob::PostToWindow(UINT msg, WPARAM wParam) {
 }
 
 void CInstallJob::InstallThreadProc() {
-    if (!settings_.expectedMd5.empty()) {
-        // "" when the file cannot be read, which never matches.
-        const std::wstring actual = Md5OfFile(settings_.packagePath);
-        if (actual.empty() || ToLower(actual) != ToLower(settings_.expectedMd5)) {
-            KV_APP_LOG(Warn, L"CInstallJob::InstallThreadProc 文件校验失败 %s: %s != %s",
-                       settings_.packagePath.c_str(), actual.c_str(), settings_.expectedMd5.c_str());
+    const bool checkMd5 = !settings_.expectedMd5.empty();
+    const bool checkSha256 = !settings_.expectedSha256.empty();
+    if (checkMd5 || checkSha256) {
+        // Both digests in one pass; "" when the file cannot be read, which never matches.
+        const FileDigests actual = DigestFile(settings_.packagePath, checkSha256);
+        const bool md5Ok = !checkMd5 || SameDigest(settings_.expectedMd5, actual.md5);
+        const bool sha256Ok = !checkSha256 || SameDigest(settings_.expectedSha256, actual.sha256);
+        if (!md5Ok || !sha256Ok) {
+            KV_APP_LOG(Warn, L"CInstallJob::InstallThreadProc 文件校验失败 %s: %s %s != %s %s",
+                       settings_.packagePath.c_str(), actual.md5.c_str(), actual.sha256.c_str(),
+                       settings_.expectedMd5.c_str(), settings_.expectedSha256.c_str());
             PostToWindow(WM_PACKAGE_CORRUPT, 0);
             return;
         }

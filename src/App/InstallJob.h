@@ -19,6 +19,7 @@ struct InstallSettings {
     std::wstring packageDir;
     std::wstring installDir;
     std::wstring expectedMd5;     // empty: no digest check
+    std::wstring expectedSha256;  // empty: no SHA-256 check
     int sourceId = 0;
     bool existingInstall = false;
     bool keepPackage = false;

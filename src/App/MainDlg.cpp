@@ -331,6 +331,7 @@ void CMainDlg::DeleteUpdateModule() {
 void CMainDlg::OnDescriptor(int errtype, int code, const std::wstring&, const std::wstring& md5) {
     KV_APP_LOG(Info, L"CMainDlg::OnDescriptor (%d,%d) md5 %s", errtype, code, md5.c_str());
     m_expectedMd5 = md5;
+    m_expectedSha256 = m_updater ? m_updater->ExpectedSha256() : std::wstring();
     if (errtype == 0) return;
     ::SetTimer(hwnd_, kTimerRetry, kRetryPeriodMs, nullptr);
     if (m_failNoticeArmed) {
@@ -393,6 +394,7 @@ void CMainDlg::StartInstall() {
     settings.packageDir = m_packageDir;
     settings.installDir = m_installDir;
     settings.expectedMd5 = m_expectedMd5;
+    settings.expectedSha256 = m_expectedSha256;
     settings.sourceId = m_sourceId;
     settings.existingInstall = m_existingInstall;
     settings.keepPackage = m_keepPackage;

@@ -112,6 +112,44 @@ TEST(InstallJob, DigestMismatchReportsCorruptAndRunsNothing) {
     EXPECT_TRUE(Exists(dir.File(L"kvinstall.ini")));
 }
 
+// The descriptor's optional Sha256 must match as well as its Md5, in any
+// case; either one wrong takes the corrupt-package path.
+TEST(InstallJob, Sha256IsCheckedBesideMd5) {
+    const wchar_t kMd5[] = L"8dd36ce0adacf3ae1874c3feaccd3d30";  // of "not the package"
+    const wchar_t kSha[] = L"9cec5880638024e269dddcdd7f99e8f4ffb18307c443bad37e6daf9295066d3e";
+    const wchar_t kShaUpper[] = L"9CEC5880638024E269DDDCDD7F99E8F4FFB18307C443BAD37E6DAF9295066D3E";
+    const wchar_t kShaWrong[] = L"9cec5880638024e269dddcdd7f99e8f4ffb18307c443bad37e6daf9295066d3f";
+    struct Case {
+        const wchar_t* md5;
+        const wchar_t* sha256;
+        bool corrupt;
+    } cases[] = {
+        {kMd5, kSha, false}, {kMd5, kShaUpper, false}, {kMd5, L"", false},
+        {kMd5, kShaWrong, true}, {L"", kShaWrong, true}, {L"", kSha, false},
+        {L"00000000000000000000000000000000", kSha, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "Md5 '" << c.md5 << "' Sha256 '" << c.sha256 << "'");
+        TempDir dir;
+        WriteText(dir.File(L"kvinstaller.exe"), "not the package");
+        PostedMessages window;
+        InstallSettings s;
+        s.window = window.hwnd;
+        s.packagePath = dir.File(L"kvinstaller.exe");
+        s.packageDir = s.installDir = dir.Path();
+        s.keepPackage = true;
+        s.expectedMd5 = c.md5;
+        s.expectedSha256 = c.sha256;
+        auto job = std::make_shared<CInstallJob>(s);
+        job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
+        ASSERT_TRUE(CInstallJob::Start(job));
+        EXPECT_TRUE(PumpMessagesUntil([&] { return window.corrupt + window.closes == 1; }, 10000));
+        job->Abandon(5000);
+        EXPECT_EQ(window.corrupt, c.corrupt ? 1 : 0);
+        EXPECT_EQ(window.closes, c.corrupt ? 0 : 1);
+    }
+}
+
 TEST(InstallJob, EarlierInstallAtADriveRootStopsAndDeletesNothing) {
     // A launcher recorded at a drive root must not make the installer clean
     // the drive: its "bin" folder and the launcher files there stay.
