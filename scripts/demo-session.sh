@@ -14,8 +14,8 @@ prepare_run "$demo"
 cleanup() { end_run; desktop_stop 2>/dev/null || true; }
 trap cleanup EXIT
 rate=$(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 8 ))   # about eight seconds of download
-server_start --rate "$rate" >/dev/null
-echo "demo: update server $SERVER_URL (package $(stat -c %s "$KV_STANDIN_PACKAGE") bytes at $rate bytes/s)"
+server_start --rate "$rate" ${KV_DEMO_SIGN_KEY:+--sign "$KV_DEMO_SIGN_KEY"} >/dev/null
+echo "demo: update server $SERVER_URL (package $(stat -c %s "$KV_STANDIN_PACKAGE") bytes at $rate bytes/s${KV_DEMO_SIGN_KEY:+, descriptor signed})"
 
 if [[ -n ${KV_PRIVATE_DISPLAY:-} ]]; then
   desktop_start
@@ -48,6 +48,9 @@ if [[ -n $launcher_win ]]; then
   echo "demo: launcher started with: $(launcher_calls "$(dirname "$launcher_linux")" | tail -1)"
 else
   echo "demo: no launcher was installed (the installer was closed before the end)"
+fi
+if [[ -n ${KV_DEMO_SIGN_KEY:-} ]]; then
+  echo "demo: signature requests answered: $(server_requests | grep -c 'GET /kvinstall.txt.sig HTTP/1.1" 200' || true)"
 fi
 echo "demo: installer exit code $EXIT_CODE"
 exit "$EXIT_CODE"

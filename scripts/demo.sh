@@ -7,7 +7,18 @@
 # screenshot of each page to out/screens/. It ends by printing where the
 # launcher was installed, the command line it was started with and the
 # installer's exit code. Optional argument: the source number (default 7).
+# With --signed first, the installer is built with a demo key
+# (KV_DESCRIPTOR_PUBKEY, in build-signed/) and the server publishes
+# kvinstall.txt.sig made with its private half, which the installer verifies.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
-"$KV_ROOT/scripts/build.sh"
+if [[ ${1:-} == --signed ]]; then
+  shift
+  key="$KV_CACHE/demo-descriptor-key"
+  [[ -f $key/public.pem ]] || "$KV_ROOT/scripts/descriptor-sign.sh" keygen "$key" >/dev/null
+  export KV_BUILD="$KV_ROOT/build-signed" KV_DEMO_SIGN_KEY="$key/private.pem"
+  "$KV_ROOT/scripts/build.sh" -DKV_DESCRIPTOR_PUBKEY="$key/public.pem"
+else
+  "$KV_ROOT/scripts/build.sh"
+fi
 exec "$KV_ROOT/scripts/with-display.sh" bash "$KV_ROOT/scripts/demo-session.sh" "$@"
