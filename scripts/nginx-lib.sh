@@ -65,14 +65,19 @@ CONF
   # for nginx to close it.
   nginx -p "$nginx_work" -c "$nginx_work/nginx.conf" >"$nginx_work/logs/stdout.log" 2>&1 &
   nginx_pid=$!
+  # Ours is up once it wrote its pid file (nginx does that only after it
+  # bound the port) and answers: an answer alone may come from another server
+  # that already holds the port, while ours keeps failing to bind.
   for _ in $(seq 50); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null; then
+    if [[ $(cat "$nginx_work/nginx.pid" 2>/dev/null) == "$nginx_pid" ]] && kill -0 "$nginx_pid" 2>/dev/null &&
+       (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null; then
       echo "nginx $(nginx -v 2>&1 | sed 's/.*\///') on 127.0.0.1:$nginx_port" >&2
       return 0
     fi
     kill -0 "$nginx_pid" 2>/dev/null || break
     sleep 0.1
   done
+  kill "$nginx_pid" 2>/dev/null || true
   echo "nginx did not start on 127.0.0.1:$nginx_port:" >&2
   cat "$nginx_work/logs/error.log" "$nginx_work/logs/stdout.log" >&2 2>/dev/null || true
   return 1

@@ -11,6 +11,7 @@
 namespace {
 
 const wchar_t kSection[] = L"Install";
+constexpr wchar_t kByteOrderMark = 0xFEFF;
 constexpr size_t kMaxVersionInName = 64;  // keeps "<dir>\kvinstaller_<v>.tmp" well inside MAX_PATH
 
 // Reads an INI text line by line; every read checks what is left.
@@ -56,6 +57,12 @@ bool IsForbiddenInName(wchar_t c) {
 }  // namespace
 
 std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring& section, const std::wstring& key) {
+    // A body saved with a UTF-8 signature decodes to U+FEFF before the first
+    // section; it must not hide that section's header.
+    if (length > 0 && text[0] == kByteOrderMark) {
+        ++text;
+        --length;
+    }
     LineCursor cursor(text, length);
     const wchar_t* begin = nullptr;
     const wchar_t* end = nullptr;

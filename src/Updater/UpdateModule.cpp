@@ -298,20 +298,25 @@ void CUpdateModule::ReadDescriptorValues() {
 }
 
 void CUpdateModule::StartPackageDownload() {
-    if (!CreateDir(packageDir_)) return;
     packagePath_ = packageDir_ + L"\\" + kPackageFile;
     const size_t dot = packagePath_.rfind(L'.');
     const std::wstring stem = dot == std::wstring::npos ? packagePath_ : packagePath_.substr(0, dot);
     // The Version comes from the network: it must not steer the file elsewhere.
     tempPath_ = stem + L"_" + SafeVersionForFileName(version_) + L".tmp";
     downloading_ = true;
+    const bool folderReady = CreateDir(packageDir_);
     const int64_t expectedSize = ParseDescriptorSize(size_);
     download_.SetCallbacks(&CUpdateModule::OnDownloadFinished, &CUpdateModule::OnDownloadProgress);
-    if (download_.Download(murl_, url_, tempPath_, expectedSize, helper_)) return;
-    // A download that cannot start still ends in one result, so the owner
-    // retries instead of waiting for ever.
-    const int32_t type = url_.empty() ? kHttpErrorCurl : kHttpErrorSys;
-    const int32_t code = url_.empty() ? kCurlUrlMalformed : static_cast<int32_t>(ERROR_BUSY);
+    if (folderReady && download_.Download(murl_, url_, tempPath_, expectedSize, helper_)) return;
+    // A download that cannot start (no package folder, no address, a run
+    // still going) still ends in one result, so the owner retries instead of
+    // waiting for ever.
+    int32_t type = url_.empty() ? kHttpErrorCurl : kHttpErrorSys;
+    int32_t code = url_.empty() ? kCurlUrlMalformed : static_cast<int32_t>(ERROR_BUSY);
+    if (!folderReady) {
+        type = kHttpErrorSys;
+        code = ERROR_PATH_NOT_FOUND;
+    }
     LogConsoleAndFile(__LINE__, L"[UM] download not started:%d,%d", __LINE__, L"[UM] download not started:%d,%d",
                       type, code);
     Post(helper_, UM_DOWNLOAD_DONE, static_cast<WPARAM>(type), static_cast<LPARAM>(code));

@@ -27,6 +27,8 @@ TEST(Descriptor, InstallSectionFollowsThePrivateProfileRules) {
         {L"header without bracket is no header", L"[Install\nUrl=u\n", L"", L""},
         {L"value with '=' inside", L"[Install]\nUrl=http://a/p?x=1\n", L"http://a/p?x=1", L""},
         {L"empty text", L"", L"", L""},
+        // Regression: a body saved with a UTF-8 signature lost its first section.
+        {L"signature before the first section", L"\xFEFF[Install]\r\nUrl=u\r\nVersion=1\r\n", L"u", L"1"},
     };
     for (const auto& c : cases) {
         const DescriptorValues v = ReadInstallSection(c.text);

@@ -254,3 +254,27 @@ TEST_F(UpdateModuleTest, StartFailsWhenThePackageFolderCannotBeCreated) {
     EXPECT_FALSE(m.Start());
     m.Stop();
 }
+
+// The package folder vanishes while the descriptor is on its way and cannot
+// be made again (its parent became a file): the download cannot start, and
+// the owner still gets one result to retry on.
+// Regression: the start returned silently and OnDone never came.
+TEST_F(UpdateModuleTest, PackageFolderGoneAtDownloadStartStillEndsInAResult) {
+    TestHttpResponse late = TestHttpResponse::Ok(DescriptorText(server.Url("/pkg.exe"), 1000, "", "1"));
+    late.delayBeforeHeadersMs = 1000;
+    server.Route("/kvinstall.txt", late);
+    const std::wstring outer = dir.File(L"outer");
+    packageDir = outer + L"\\pkg";
+    CUpdateModule& m = NewModule({server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(::RemoveDirectoryW(packageDir.c_str()));
+    ASSERT_TRUE(::RemoveDirectoryW(outer.c_str()));
+    WriteBytes(outer, "not a folder");
+    ASSERT_TRUE(WaitDone(15000)) << "no result after the download could not start";
+    ASSERT_EQ(events.descriptors.size(), 1u);
+    EXPECT_EQ(events.descriptors[0].errtype, 0);
+    ASSERT_EQ(events.done.size(), 1u);
+    EXPECT_NE(events.done[0].errtype, 0);
+    EXPECT_EQ(events.done[0].message, L"安装失败");
+    EXPECT_EQ(server.RequestCount("/pkg.exe"), 0u);
+}
