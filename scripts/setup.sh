@@ -17,7 +17,7 @@ PACKAGES=(
   libz-mingw-w64-dev
   wine64 wine xvfb xdotool x11-utils imagemagick librsvg2-bin zopfli xcompmgr
   fonts-wqy-zenhei fonts-wqy-microhei
-  googletest nginx-light openssl tinyproxy python3
+  googletest nginx-light openssl tinyproxy python3 curl
 )
 
 missing=()
