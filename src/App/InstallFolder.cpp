@@ -132,3 +132,9 @@ LocalPackage CheckLocalPackage(const std::wstring& appDir) {
     result.packageReady = PathExists(JoinPath(appDir, L"kvinstaller.exe"));
     return result;
 }
+
+bool IsAbsoluteDrivePath(const std::wstring& path) {
+    if (path.size() < 3 || path[1] != L':' || path[2] != L'\\') return false;
+    const wchar_t drive = static_cast<wchar_t>(path[0] | 0x20);
+    return drive >= L'a' && drive <= L'z';
+}

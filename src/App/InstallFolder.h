@@ -28,6 +28,9 @@ std::wstring DefaultInstallDir();
 bool IsPathWritable(const std::wstring& path);
 // Creates the file's folder (result ignored) and the file, empty.
 bool CreateEmptyFile(const std::wstring& path);
+// A folder the user typed must name its drive: "X:\..." (a relative or
+// drive-relative text would land wherever the installer happens to run).
+bool IsAbsoluteDrivePath(const std::wstring& path);
 
 constexpr uint64_t kRequiredFreeBytes = 125829120;  // 120 MiB
 // Free bytes available to the caller on the drive of installDir (its first two

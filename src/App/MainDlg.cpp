@@ -229,7 +229,8 @@ void CMainDlg::SettleInstallDir() {
 void CMainDlg::OnInstallFromFolderPage() {
     if (m_editInput) m_installDir = m_editInput->GetText();
     // A valid folder is created here; no agreement and no write test on this path.
-    if (m_installDir.find(L'/') != std::wstring::npos || !EnsureDirExists(m_installDir)) {
+    if (m_installDir.find(L'/') != std::wstring::npos || !IsAbsoluteDrivePath(m_installDir) ||
+        !EnsureDirExists(m_installDir)) {
         ShowMessageBox(hwnd_, kTipTitle, L"您选择的安装路径无效，请重新选择。", L"", L"", true, false);
         return;
     }

@@ -126,6 +126,14 @@ TEST(InstallFolder, WriteTestWalksUpWithoutCreatingFolders) {
     ::DeleteFileW(file.c_str());
 }
 
+// Regression: a typed "abc" was created beside the installer and installed into.
+TEST(InstallFolder, TypedFolderMustNameItsDrive) {
+    for (const wchar_t* ok : {L"D:\\Games\\KorvelQixar", L"c:\\", L"E:\\My Games\\KorvelQixar"})
+        EXPECT_TRUE(IsAbsoluteDrivePath(ok)) << ok;
+    for (const wchar_t* bad : {L"", L"abc", L"C:", L"C:abc", L"\\Games", L"..\\x", L"1:\\x", L"\\\\server\\share"})
+        EXPECT_FALSE(IsAbsoluteDrivePath(bad)) << bad;
+}
+
 TEST(InstallFolder, FreeSpaceRuleAtTheRequiredAmount) {
     SetFreeSpaceSource(&InjectedFree);
     g_injectedFree = kRequiredFreeBytes;
