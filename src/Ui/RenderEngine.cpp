@@ -327,12 +327,15 @@ void CRenderEngine::DrawText(HDC hdc, const RECT& rc, const std::wstring& text, 
         ::GetTextMetricsW(hdc, &tm);
         const int lineHeight = tm.tmHeight > 0 ? tm.tmHeight : Height(rc);
         const int blockHeight = lineHeight * static_cast<int>(lines.size());
+        // A block taller than the rectangle shows its beginning; nothing is
+        // drawn outside the rectangle.
         int top = rc.top;
-        if (style & DT_VCENTER) top += (Height(rc) - blockHeight) / 2;
-        else if (style & DT_BOTTOM) top += Height(rc) - blockHeight;
-        const UINT lineStyle = (style & (DT_LEFT | DT_CENTER | DT_RIGHT)) | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP;
+        if (blockHeight < Height(rc) && (style & DT_VCENTER)) top += (Height(rc) - blockHeight) / 2;
+        else if (blockHeight < Height(rc) && (style & DT_BOTTOM)) top += Height(rc) - blockHeight;
+        const UINT lineStyle = (style & (DT_LEFT | DT_CENTER | DT_RIGHT)) | DT_SINGLELINE | DT_NOPREFIX;
         for (const std::wstring& line : lines) {
-            RECT lineBox{rc.left, top, rc.right, top + lineHeight};
+            if (top >= rc.bottom) break;
+            RECT lineBox{rc.left, top, rc.right, std::min(top + lineHeight, static_cast<int>(rc.bottom))};
             ::DrawTextW(hdc, line.c_str(), static_cast<int>(line.size()), &lineBox, lineStyle);
             top += lineHeight;
         }
