@@ -73,6 +73,10 @@ void CLabelUI::SetAttribute(const std::wstring& name, const std::wstring& value)
         if (markup::ParseRect(value, rc)) textPadding_ = rc;
     } else if (name == L"align") {
         SetAlign(value);
+    } else if (name == L"multiline") {
+        // Wraps a text too long for one line (a message box's question).
+        if (markup::ParseBool(value)) textStyle_ |= DT_WORDBREAK;
+        else textStyle_ &= ~DT_WORDBREAK;
     } else {
         CControlUI::SetAttribute(name, value);
     }

@@ -1,6 +1,6 @@
 #pragma once
-// A control that draws its text on one line in a markup font, colour,
-// alignment and padding. Main thread only.
+// A control that draws its text in a markup font, colour, alignment and
+// padding: on one line, or wrapped with multiline="true". Main thread only.
 #include "Ui/ControlUI.h"
 
 class CLabelUI : public CControlUI {

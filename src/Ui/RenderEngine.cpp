@@ -10,6 +10,7 @@ using std::min;
 #include <gdiplus.h>
 #include <shlwapi.h>
 
+#include <cwchar>
 #include <vector>
 
 #include "Runtime/Handles.h"
@@ -320,10 +321,81 @@ void CRenderEngine::DrawText(HDC hdc, const RECT& rc, const std::wstring& text, 
     const int oldMode = ::SetBkMode(hdc, TRANSPARENT);
     const COLORREF oldColor = ::SetTextColor(hdc, RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF));
     HGDIOBJ oldFont = font ? ::SelectObject(hdc, font) : nullptr;
-    ::DrawTextW(hdc, text.c_str(), static_cast<int>(text.size()), &box, style | DT_SINGLELINE | DT_NOPREFIX);
+    if (style & DT_WORDBREAK) {
+        const std::vector<std::wstring> lines = WrapText(hdc, text, Width(rc));
+        TEXTMETRICW tm{};
+        ::GetTextMetricsW(hdc, &tm);
+        const int lineHeight = tm.tmHeight > 0 ? tm.tmHeight : Height(rc);
+        const int blockHeight = lineHeight * static_cast<int>(lines.size());
+        // A block taller than the rectangle shows its beginning; nothing is
+        // drawn outside the rectangle.
+        int top = rc.top;
+        if (blockHeight < Height(rc) && (style & DT_VCENTER)) top += (Height(rc) - blockHeight) / 2;
+        else if (blockHeight < Height(rc) && (style & DT_BOTTOM)) top += Height(rc) - blockHeight;
+        const UINT lineStyle = (style & (DT_LEFT | DT_CENTER | DT_RIGHT)) | DT_SINGLELINE | DT_NOPREFIX;
+        for (const std::wstring& line : lines) {
+            if (top >= rc.bottom) break;
+            RECT lineBox{rc.left, top, rc.right, std::min(top + lineHeight, static_cast<int>(rc.bottom))};
+            ::DrawTextW(hdc, line.c_str(), static_cast<int>(line.size()), &lineBox, lineStyle);
+            top += lineHeight;
+        }
+    } else {
+        ::DrawTextW(hdc, text.c_str(), static_cast<int>(text.size()), &box, style | DT_SINGLELINE | DT_NOPREFIX);
+    }
     if (oldFont) ::SelectObject(hdc, oldFont);
     ::SetTextColor(hdc, oldColor);
     ::SetBkMode(hdc, oldMode);
+}
+
+namespace {
+bool IsWide(wchar_t c) { return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF); }
+// Punctuation that ends a phrase: a line may end right after it.
+bool IsPhraseEnd(wchar_t c) { return wcschr(L"\x3001\x3002\xFF0C\xFF1B\xFF1A\xFF1F\xFF01,;:?!)", c) != nullptr; }
+// Punctuation that must not begin a line.
+bool IsLineStartForbidden(wchar_t c) { return IsPhraseEnd(c) || wcschr(L"\x300B\x300D\xFF09\x201D.", c) != nullptr; }
+// Whether a line may end between text[i - 1] and text[i].
+bool CanBreakBefore(const std::wstring& text, size_t i) {
+    const wchar_t before = text[i - 1], after = text[i];
+    if (IsLineStartForbidden(after)) return false;
+    return before == L' ' || IsPhraseEnd(before) || IsWide(before) || IsWide(after);
+}
+}  // namespace
+
+std::vector<std::wstring> CRenderEngine::WrapText(HDC hdc, const std::wstring& text, int width) {
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const int left = static_cast<int>(text.size() - start);
+        int fit = 0;
+        SIZE extent{};
+        if (!::GetTextExtentExPointW(hdc, text.c_str() + start, left, std::max(width, 1), &fit, nullptr, &extent)) {
+            fit = left;
+        }
+        if (fit >= left) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        const size_t limit = start + std::max(fit, 1);
+        // The last allowed break in the line, a phrase end in its second half
+        // first; none at all (one long word): cut where the width ends.
+        size_t cut = 0, phraseCut = 0;
+        for (size_t i = limit; i > start; --i) {
+            if (!CanBreakBefore(text, i)) continue;
+            if (cut == 0) cut = i;
+            if (IsPhraseEnd(text[i - 1]) && i - start > static_cast<size_t>(fit) / 2) {
+                phraseCut = i;
+                break;
+            }
+        }
+        if (phraseCut != 0) cut = phraseCut;
+        if (cut == 0) cut = limit;
+        std::wstring line = text.substr(start, cut - start);
+        while (!line.empty() && line.back() == L' ') line.pop_back();
+        lines.push_back(line);
+        start = cut;
+        while (start < text.size() && text[start] == L' ') ++start;
+    }
+    return lines;
 }
 
 kv::UniqueGdiObject CRenderEngine::CreateDib32(HDC dc, int w, int h, void** bits) {

@@ -1,7 +1,7 @@
 #pragma once
 // Drawing primitives of the skinned controls: PNG decoding and image drawing
 // with GDI+ (source/dest rectangles, nine-part scaling, tiling, fade, mask,
-// rounded clip), colour fills, borders and single-line GDI text.
+// rounded clip), colour fills, borders and GDI text (one line, or wrapped).
 // Main thread only.
 #include <windows.h>
 
@@ -49,5 +49,13 @@ public:
 
     static void FillColor(HDC hdc, const RECT& rc, uint32_t argb);
     static void DrawBorder(HDC hdc, const RECT& rc, uint32_t argb, int size);
+    // One line unless `style` has DT_WORDBREAK: then wrapped (WrapText) and
+    // the block of lines aligned as DT_VCENTER / DT_BOTTOM say.
     static void DrawText(HDC hdc, const RECT& rc, const std::wstring& text, uint32_t argb, HFONT font, UINT style);
+    // The lines of `text` no wider than `width` in the font selected into
+    // `hdc`. Breaks go between Chinese characters, after spaces and after
+    // punctuation, never inside a Latin word unless it is wider than a line;
+    // a break after punctuation in the line's second half is preferred, so
+    // that a question ends its first line at its comma.
+    static std::vector<std::wstring> WrapText(HDC hdc, const std::wstring& text, int width);
 };

@@ -2,11 +2,14 @@
 
 #include <random>
 
+#include "Runtime/Handles.h"
 #include "Ui/ButtonUI.h"
 #include "Ui/ContainerUI.h"
 #include "Ui/DialogBuilder.h"
+#include "Ui/LabelUI.h"
 #include "Ui/OptionUI.h"
 #include "Ui/PaintManagerUI.h"
+#include "Ui/RenderEngine.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/TabLayoutUI.h"
 #include "UiTestSupport.h"
@@ -148,17 +151,57 @@ TEST_F(SkinLayout, MessageBoxRows) {
     ExpectRect(root->GetItemAt(0), 0, 0, 280, 30);
     auto* body = static_cast<CContainerUI*>(root->GetItemAt(1));
     ExpectRect(body, 0, 30, 280, 115);
-    ExpectRect(body->GetItemAt(0), 0, 30, 280, 42);
-    ExpectRect(body->GetItemAt(1), 0, 42, 280, 71);
+    ExpectRect(body->GetItemAt(0), 0, 30, 280, 38);
+    ExpectRect(body->GetItemAt(1), 0, 38, 280, 71);
     ExpectRect(body->GetItemAt(2), 0, 71, 280, 115);
     ExpectRect(Find(L"lb_title"), 5, 5, 258, 27);
     ExpectRect(Find(L"btn_close"), 250, 0, 280, 30);
-    ExpectRect(Find(L"ctl_tip_icon"), 20, 42, 49, 71);
-    ExpectRect(Find(L"lb_text"), 59, 46, 270, 71);
+    ExpectRect(Find(L"ctl_tip_icon"), 20, 38, 49, 71);
+    ExpectRect(Find(L"lb_text"), 59, 38, 270, 71);
     ExpectRect(Find(L"hlt_left_space"), 0, 81, 140, 106);  // inside the row's inset
     ExpectRect(Find(L"btn_ok"), 140, 81, 200, 106);
     ExpectRect(Find(L"btn_cancel"), 210, 81, 270, 106);
     EXPECT_EQ(Find(L"lb_text")->GetText(), L"是否退出安装？");
+}
+
+// The earlier-installation question was cut off at the box's right edge:
+// the box's text wraps, at the comma, and every box text fits the label.
+TEST_F(SkinLayout, MessageBoxTextWrapsInsideTheBox) {
+    ASSERT_TRUE(Load(L"MessageBox.xml"));
+    auto* label = static_cast<CLabelUI*>(Find(L"lb_text"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_NE(label->GetTextStyle() & DT_WORDBREAK, 0u);
+    const RECT rc = label->GetPos();
+    const int width = rc.right - rc.left;
+    kv::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+    ::SelectObject(dc.get(), manager.GetFont(label->GetFont()));
+    TEXTMETRICW tm{};
+    ::GetTextMetricsW(dc.get(), &tm);
+    const std::wstring question = L"您已经安装了KorvelQixar，是否覆盖安装？";
+    SIZE whole{};
+    ::GetTextExtentPoint32W(dc.get(), question.c_str(), static_cast<int>(question.size()), &whole);
+    EXPECT_GT(whole.cx, width);  // too long for one line in this box
+    const auto lines = CRenderEngine::WrapText(dc.get(), question, width);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], L"您已经安装了KorvelQixar，");
+    EXPECT_EQ(lines[1], L"是否覆盖安装？");
+    for (const std::wstring& text : {question, std::wstring(L"是否退出安装？"), std::wstring(L"未勾选“同意软件许可协议”。"),
+                                     std::wstring(L"您选择的安装路径无效，请重新选择。"),
+                                     std::wstring(L"安装失败，请检查网络后重试！(3,-1)"),
+                                     std::wstring(L"安装失败，请检查网络后重试(-1,-2147012889)")}) {
+        const auto wrapped = CRenderEngine::WrapText(dc.get(), text, width);
+        std::wstring joined;
+        for (const std::wstring& line : wrapped) {
+            SIZE extent{};
+            ::GetTextExtentPoint32W(dc.get(), line.c_str(), static_cast<int>(line.size()), &extent);
+            EXPECT_LE(extent.cx, width) << std::string(line.begin(), line.end());
+            joined += line;
+        }
+        EXPECT_EQ(joined, text);
+        EXPECT_LE(tm.tmHeight * static_cast<LONG>(wrapped.size()), rc.bottom - rc.top) << wrapped.size() << " lines";
+    }
+    // A word wider than the line is cut where the width ends, not lost.
+    EXPECT_EQ(CRenderEngine::WrapText(dc.get(), L"abcdefgh", 1).size(), 8u);
 }
 
 TEST_F(SkinLayout, HiddenChildTakesNoRoomAndEstimatesUseTheFont) {

@@ -233,6 +233,30 @@ TEST_F(OffscreenRender, ChineseTextRendersAsDistinctGlyphs) {
     EXPECT_NE(a, b);
 }
 
+// A wrapped text longer than its label starts at the label's top and draws
+// nothing below it (the message box's buttons sit there).
+TEST_F(OffscreenRender, WrappedTextStaysInsideItsLabel) {
+    manager_.AddFont(L"微软雅黑", 12, false, false, false);
+    auto* label = new CLabelUI;
+    label->SetAttribute(L"multiline", L"true");
+    label->SetAttribute(L"textpadding", L"0,0,0,40");  // text in the top 20 rows
+    label->SetText(L"安装安装安装安装安装安装安装安装安装安装");
+    label->SetFont(0);
+    label->SetTextColor(0xFF000000);
+    const int w = 40, h = 60;
+    const auto px = Render(label, w, h);
+    int darkInside = 0, drawnBelow = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const uint32_t p = px[y * w + x] & 0xFFFFFF;
+            if (y < 20) darkInside += p < 0x404040;
+            else drawnBelow += !Near(p, kGrey);
+        }
+    }
+    EXPECT_GT(darkInside, 5);
+    EXPECT_EQ(drawnBelow, 0);
+}
+
 TEST(Progress, ValueOutsideTheRangeIsIgnored) {
     CProgressUI progress;
     progress.SetValue(50);
