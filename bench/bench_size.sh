@@ -17,6 +17,7 @@ target_bytes=1000000
 "$KV_ROOT/scripts/setup.sh" >/dev/null
 cmake -S "$KV_ROOT" -B "$bld" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-x86_64.cmake" \
   -DKV_DEPS="$KV_DEP_LINKS" -DKV_LOOPBACK_ONLY=ON -DCMAKE_BUILD_TYPE=Release \
+  -DKV_DESCRIPTOR_URLS="http://127.0.0.1:18380/kvinstall.txt;http://localhost:18380/kvinstall.txt" \
   -DCMAKE_EXE_LINKER_FLAGS="-Wl,-Map,$map" >/dev/null
 # Only the installer is linked here, so the map is its own.
 cmake --build "$bld" -j "${KV_JOBS:-2}" --target KorvelQixarInstaller >/dev/null
