@@ -69,11 +69,12 @@ void CButtonUI::DoEvent(TEventUI& event) {
             }
             return;
         case UiEvent::KillFocus:
+        case UiEvent::KeyCancel:
             if (spacePressed_) {
                 pushed_ = spacePressed_ = false;
                 Invalidate();
             }
-            CLabelUI::DoEvent(event);
+            if (event.type == UiEvent::KillFocus) CLabelUI::DoEvent(event);
             return;
         default:
             CLabelUI::DoEvent(event);

@@ -537,6 +537,15 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
             }
             return false;
         }
+        case WM_KILLFOCUS:
+            // Another window took the keyboard (a box popping up, Alt+Tab)
+            // while Space was held: its key-up goes there, so the press ends
+            // here without a click.
+            if (focus_) {
+                TEventUI e{UiEvent::KeyCancel, focus_, {}, 0, 0};
+                focus_->DoEvent(e);
+            }
+            return false;
         case WM_CAPTURECHANGED:
             // Another window took the mouse (a modal box, a system menu):
             // the pressed control must not stay pressed.

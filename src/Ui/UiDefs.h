@@ -49,7 +49,9 @@ public:
 };
 
 // Events the paint manager delivers to a control.
-enum class UiEvent { MouseEnter, MouseLeave, MouseMove, ButtonDown, ButtonUp, SetFocus, KillFocus, KeyDown, KeyUp, Timer };
+// KeyCancel: the window lost the keyboard, a key held on the focused control
+// will not come up here.
+enum class UiEvent { MouseEnter, MouseLeave, MouseMove, ButtonDown, ButtonUp, SetFocus, KillFocus, KeyDown, KeyUp, KeyCancel, Timer };
 
 // Where a focus change came from; SetFocus events carry it in wParam.
 enum FocusReason : WPARAM { kFocusByCode = 0, kFocusByKeyboard = 1, kFocusByMouse = 2 };

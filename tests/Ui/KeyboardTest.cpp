@@ -143,3 +143,21 @@ TEST(Keyboard, TabWhileSpaceIsHeldReleasesThePress) {
     EXPECT_EQ(w.Count(L"click", L"opt_agree"), 0);
     ::DestroyWindow(w);
 }
+
+// Regression: Space held on a button while another window takes the keyboard
+// left the button drawn pressed; its key-up never comes back here.
+TEST(Keyboard, LosingTheKeyboardWhileSpaceIsHeldReleasesThePress) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    auto* install = w.FindControlAs<CButtonUI>(L"btn_install");
+    Tabs(w, 1);
+    ::SendMessageW(w, WM_KEYDOWN, VK_SPACE, 0x00390001);
+    ASSERT_TRUE(install->IsPushed());
+    ::SendMessageW(w, WM_KILLFOCUS, 0, 0);
+    EXPECT_FALSE(install->IsPushed());
+    EXPECT_EQ(FocusName(w), L"btn_install");  // the focus itself stays
+    ::SendMessageW(w, WM_KEYUP, VK_SPACE, 0xC0390001);
+    EXPECT_EQ(w.Count(L"click", L"btn_install"), 0);
+    ::DestroyWindow(w);
+}
