@@ -29,6 +29,9 @@ public:
     void Uninit();
 
     void Run() override;
+    // Wakes an idle worker at once, so that the stop is seen without waiting
+    // out its idle pause.
+    bool StopThread(DWORD timeoutMs) override;
 
     // Worker steps (public for tests; normally only Run calls them).
     bool PumpOnce();
@@ -56,8 +59,8 @@ private:
     void WaitOnSockets();
 
     kv::UniqueCurlMulti multi_;
-    // Signalled when the main thread queues work, so that an idle worker
-    // wakes at once instead of at the end of its 1 ms pause.
+    // Signalled when the main thread queues work or asks the thread to stop:
+    // an idle worker sleeps on it instead of polling.
     kv::UniqueKernelHandle wakeEvent_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     TransferList pendingAdd_;
     TransferList running_;
