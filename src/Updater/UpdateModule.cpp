@@ -265,7 +265,7 @@ void CUpdateModule::StoreDescriptor() {
     CFileEx file;
     if (!file.Open(path, CFileEx::ModeCreate | CFileEx::ModeWrite | CFileEx::ShareDenyWrite | CFileEx::ModeNoInherit |
                              CFileEx::TypeBinary)) {
-        return;  // an earlier copy (or none) is read instead
+        return;  // without a key an earlier copy (or none) is read instead
     }
     try {
         file.Seek(0, FILE_BEGIN);
@@ -288,7 +288,10 @@ void CUpdateModule::StoreDescriptor() {
 
 void CUpdateModule::ReadDescriptorValues() {
     const std::wstring path = packageDir_ + L"\\" + kDescriptorFile;
-    const DescriptorValues values = ReadInstallSection(DecodeStoredDescriptor(ReadStoredBytes(path)));
+    // With a key only the verified text counts: a stored copy that could not
+    // be replaced (held open, read-only) was never checked.
+    const DescriptorValues values = ReadInstallSection(
+        descriptorKey_ ? descriptorText_ : DecodeStoredDescriptor(ReadStoredBytes(path)));
     url_ = values.url;
     murl_ = values.murl;
     size_ = values.size;

@@ -106,4 +106,24 @@ TEST_F(SignedDescriptorTest, BadPrimaryGoodFallbackGivesOneDescriptor) {
     EXPECT_TRUE(ReadFileBytes(m.PackagePath()) == package);
 }
 
+TEST_F(SignedDescriptorTest, AStoredCopyThatCannotBeReplacedIsNotUsed) {
+    // A forged copy left in the package folder and held open against writing:
+    // the verified descriptor cannot be stored over it.
+    ASSERT_TRUE(EnsureDirExists(packageDir));
+    const std::wstring stored = packageDir + L"\\kvinstall.ini";
+    WriteBytes(stored, DescriptorText(server.Url("/evil.exe"), 10, "", "6.6.6"));
+    HANDLE held = ::CreateFileW(stored.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Serve("/a", good, TestHttpResponse::Ok(signer.Sign(good)));
+    CUpdateModule& m = SignedModule(&signer.PublicKey());
+    ASSERT_TRUE(m.Start());
+    const bool done = WaitDone();
+    ::CloseHandle(held);
+    ASSERT_TRUE(done);
+    ASSERT_EQ(events.descriptors.size(), 1u);
+    EXPECT_EQ(events.descriptors[0].version, L"3.2.1");
+    EXPECT_EQ(server.RequestCount("/evil.exe"), 0u);
+    EXPECT_TRUE(ReadFileBytes(m.PackagePath()) == package);
+}
+
 }  // namespace

@@ -63,8 +63,13 @@ TEST_F(UpdateServer, DownloadsThePackageByteIdenticalAndItUnpacksTheLauncher) {
     EXPECT_TRUE(ReadFileBytes(m.PackagePath()) == served) << "kvinstaller.exe differs from the served package";
     const FileDigests digests = DigestFile(m.PackagePath(), true);
     EXPECT_EQ(digests.md5, events.descriptors[0].md5);
-    if (!m.ExpectedSha256().empty()) {
+    if (!Env(L"KV_UPDATE_SERVER_SHA256").empty()) {
+        // The server published a Sha256: the descriptor must have yielded it.
+        EXPECT_EQ(m.ExpectedSha256().size(), 64u);
         EXPECT_TRUE(SameDigest(m.ExpectedSha256(), digests.sha256));
+    }
+    if (!Env(L"KV_UPDATE_SERVER_TLS").empty()) {
+        EXPECT_EQ(baseUrl.compare(0, 8, L"https://"), 0) << "not served over https: " << baseUrl;
     }
     if (!Env(L"KV_UPDATE_SERVER_KEY").empty()) {
         EXPECT_NE(AccessLog().find("\"GET /kvinstall.txt.sig HTTP/1.1\" 200"), std::string::npos) << AccessLog();

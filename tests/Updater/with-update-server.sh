@@ -5,7 +5,9 @@
 # Windows path) in its environment, then stop, whatever the outcome.
 #   with-update-server.sh [--tls] [--signed] [--sha256] -- program [args]
 # --tls serves https; --signed signs the descriptor with a key made for this
-# run and hands its public point to the program as KV_UPDATE_SERVER_KEY (hex).
+# run and hands its public point to the program as KV_UPDATE_SERVER_KEY (hex);
+# --tls and --sha256 set KV_UPDATE_SERVER_TLS / KV_UPDATE_SERVER_SHA256 so the
+# program can insist on them.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
 work="$(mktemp -d)"
@@ -13,7 +15,8 @@ trap '"$KV_ROOT/scripts/update-server.sh" stop --dir "$work/server"; rm -rf "$wo
 options=()
 while [[ ${1:-} == --* ]]; do
   case $1 in
-    --tls|--sha256) options+=("$1") ;;
+    --tls) options+=("$1"); export KV_UPDATE_SERVER_TLS=1 ;;
+    --sha256) options+=("$1"); export KV_UPDATE_SERVER_SHA256=1 ;;
     --signed)
       "$KV_ROOT/scripts/descriptor-sign.sh" keygen "$work/key" >/dev/null
       options+=(--sign "$work/key/private.pem")
