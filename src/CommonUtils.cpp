@@ -211,17 +211,29 @@ std::wstring BrowseForFolder(HWND owner, const std::wstring& initial) {
     return result;
 }
 
-DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION* out) {
+namespace {
+
+// Creates the process (no handle inheritance, no creation flags, the caller's
+// environment and folder); 0 or the system error code.
+DWORD CreateChild(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION& info) {
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(program.empty() ? nullptr : program.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
-                          nullptr, nullptr, &startup, &info)) {
-        const DWORD error = ::GetLastError();
-        return error ? error : ERROR_INVALID_FUNCTION;
+    info = {};
+    if (::CreateProcessW(program.empty() ? nullptr : program.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
+                         nullptr, nullptr, &startup, &info)) {
+        return 0;
     }
+    const DWORD error = ::GetLastError();
+    return error ? error : ERROR_INVALID_FUNCTION;
+}
+
+}  // namespace
+
+DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION* out) {
+    PROCESS_INFORMATION info;
+    if (const DWORD error = CreateChild(program, commandLine, info)) return error;
     ::CloseHandle(info.hThread);
     ::CloseHandle(info.hProcess);
     if (out) {
@@ -233,16 +245,8 @@ DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
 }
 
 DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs) {
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-    line.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(program.empty() ? nullptr : program.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
-                          nullptr, nullptr, &startup, &info)) {
-        const DWORD error = ::GetLastError();
-        return error ? error : ERROR_INVALID_FUNCTION;
-    }
+    PROCESS_INFORMATION info;
+    if (const DWORD error = CreateChild(program, commandLine, info)) return error;
     kv::UniqueKernelHandle process(info.hProcess);
     kv::UniqueKernelHandle thread(info.hThread);
     return ::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT ? WAIT_TIMEOUT : 0;
