@@ -9,8 +9,14 @@ source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 "$KV_ROOT/scripts/setup.sh"
 werror=OFF
 [[ -n ${CI:-} ]] && werror=ON
+# A compiler cache, when the machine has one, lets parallel work trees share objects.
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$KV_ROOT")}" CCACHE_NOHASHDIR=1
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-x86_64.cmake" \
-  -DKV_DEPS="$KV_DEP_LINKS" -DKV_WERROR="$werror" -DKV_LOOPBACK_ONLY=ON \
+  -DKV_DEPS="$KV_DEP_LINKS" -DKV_WERROR="$werror" -DKV_LOOPBACK_ONLY=ON "${launcher[@]}" \
   -DKV_DESCRIPTOR_URLS="${KV_DESCRIPTOR_URLS:-http://127.0.0.1:18380/kvinstall.txt;http://localhost:18380/kvinstall.txt}" "$@" >/dev/null
 cmake --build "$KV_BUILD" -j "${KV_JOBS:-2}"
