@@ -15,7 +15,7 @@ set_target_properties(kv::curl PROPERTIES
   IMPORTED_LOCATION "${KV_CURL_DIR}/lib/libcurl.a"
   INTERFACE_INCLUDE_DIRECTORIES "${KV_CURL_DIR}/include"
   INTERFACE_COMPILE_DEFINITIONS CURL_STATICLIB
-  INTERFACE_LINK_LIBRARIES "ws2_32;wldap32;secur32;crypt32;bcrypt;advapi32")
+  INTERFACE_LINK_LIBRARIES "ws2_32;wldap32;kv_dll_secur32;kv_dll_crypt32;kv_dll_bcrypt;advapi32")
 set(KV_CURL_EXE "${KV_DEPS}/curl/bin/curl.exe" CACHE FILEPATH "curl.exe cross-built from the same libcurl")
 
 add_library(kv::pugixml STATIC IMPORTED GLOBAL)

@@ -30,7 +30,7 @@ bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POIN
 // is loaded per call, as older systems keep the function only there.
 class ModulePathReader {
 public:
-    ModulePathReader() : psapi_(::LoadLibraryW(L"Psapi.dll")) {
+    ModulePathReader() : psapi_(::LoadLibraryExW(L"Psapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         if (psapi_) getName_ = reinterpret_cast<GetNameFn>(reinterpret_cast<void*>(::GetProcAddress(psapi_, "GetModuleFileNameExW")));
     }
     ~ModulePathReader() {

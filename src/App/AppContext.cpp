@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "Http/HttpEngines.h"
+#include "Runtime/LogSinks.h"
 #include "Runtime/MainThreadDispatcher.h"
 
 namespace {
@@ -24,6 +25,10 @@ AppContext& AppContext::Instance() {
 uint16_t ParseSourceId(const wchar_t* commandLine) {
     if (!commandLine || !*commandLine) return 0;
     return static_cast<uint16_t>(_wtoi(commandLine));
+}
+
+void ConfigureDiagnostics(bool fromEnvironment) {
+    if (fromEnvironment) ConfigureLoggersFromEnvironment();
 }
 
 void AppStartup(AppContext& context) {

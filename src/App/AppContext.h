@@ -16,6 +16,12 @@ struct AppContext {
 // "12abc" -> 12, "abc" -> 0, "70000" -> 4464, "-1" -> 65535.
 uint16_t ParseSourceId(const wchar_t* commandLine);
 
+// Turns on the loggers that KV_LOG_FILE, KV_LOG_CONSOLE and KV_LOG_TRACE ask
+// for, only when fromEnvironment is true (test and demo builds). A shipping
+// build runs elevated: a log path taken from the user's environment would let
+// any process of the user append to any file with administrator rights.
+void ConfigureDiagnostics(bool fromEnvironment);
+
 // Keep-alive timer, main-thread dispatcher and (once) the HTTP engines.
 void AppStartup(AppContext& context);
 // Reverse of AppStartup: timer, dispatcher (queued tasks dropped unrun), engines.

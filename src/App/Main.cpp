@@ -6,15 +6,22 @@
 
 #include <string>
 
+#include "App/AppBuildConfig.h"
 #include "App/AppContext.h"
 #include "App/MainDlg.h"
-#include "Runtime/LogSinks.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/WindowWnd.h"
 #include "Ui/WndShadow.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
-    ConfigureLoggersFromEnvironment();
+    // The installer runs elevated from a folder anyone can write (Downloads):
+    // from here on a DLL is loaded from the system folder only, never from the
+    // installer's folder or the current one. DLLs outside Windows' KnownDLLs
+    // are delay-loaded, so none of them has been looked for before this line.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ::SetDllDirectoryW(L"");
+
+    ConfigureDiagnostics(KV_APP_LOOPBACK_ONLY_BUILD != 0);
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);

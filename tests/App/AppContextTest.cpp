@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
+
 #include "App/AppContext.h"
 #include "Http/HttpEngines.h"
 #include "Http/CurlWorkshop.h"
+#include "Runtime/LogSinks.h"
 #include "Runtime/MainThreadDispatcher.h"
 #include "support/MessagePump.h"
 
@@ -18,6 +22,33 @@ TEST(SourceId, ParsedLikeWtoiAndTruncatedTo16Bits) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(ParseSourceId(c.commandLine), c.expected) << (c.commandLine ? c.commandLine : L"(null)");
+}
+
+// An elevated shipping build must not let the user's environment name a
+// file for it to append to; test and demo builds keep their diagnostics.
+TEST(Diagnostics, EnvironmentTurnsLoggersOnOnlyWhenAllowed) {
+    wchar_t dir[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, dir);
+    const std::wstring path = std::wstring(dir) + L"kv-diagnostics-" + std::to_wstring(::GetCurrentProcessId()) + L".log";
+    ::DeleteFileW(path.c_str());
+    _wputenv((L"KV_LOG_FILE=" + path).c_str());
+    _wputenv(L"KV_LOG_TRACE=1");
+
+    ConfigureDiagnostics(false);
+    EXPECT_FALSE(FileLogger::Instance().IsEnabled());
+    EXPECT_FALSE(TraceLogger::Instance().IsEnabled());
+    EXPECT_EQ(::GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES) << "the named file was created";
+
+    ConfigureDiagnostics(true);
+    EXPECT_TRUE(FileLogger::Instance().IsEnabled());
+    EXPECT_TRUE(TraceLogger::Instance().IsEnabled());
+
+    // Back to the silent loggers the other tests expect.
+    _wputenv(L"KV_LOG_FILE=");
+    _wputenv(L"KV_LOG_TRACE=");
+    FileLogger::Instance().SetOptions(nullptr);
+    TraceLogger::Instance().SetOptions(nullptr);
+    FileLogger::Instance().SetOutputFile(nullptr);  // the stream stays open until exit
 }
 
 namespace {
