@@ -151,17 +151,17 @@ TEST(InstallFolder, FreeSpaceRuleAtTheRequiredAmount) {
 
 TEST(InstallFolder, PackageBesideTheInstaller) {
     TempDir dir;
-    LocalPackage none = CheckLocalPackage(dir.Path());
+    LocalPackage none = CheckLocalPackage(dir.Path(), nullptr);
     EXPECT_FALSE(none.keepPackage);
     Touch(dir.File(L"kvinstaller.exe"));
-    EXPECT_FALSE(CheckLocalPackage(dir.Path()).keepPackage);  // the marker decides
+    EXPECT_FALSE(CheckLocalPackage(dir.Path(), nullptr).keepPackage);  // the marker decides
     Touch(dir.File(L"kvmain.dll"));
-    const LocalPackage both = CheckLocalPackage(dir.Path());
+    const LocalPackage both = CheckLocalPackage(dir.Path(), nullptr);
     EXPECT_TRUE(both.keepPackage);
     EXPECT_TRUE(both.packageReady);
     EXPECT_EQ(both.packageDir, dir.Path());
     ::DeleteFileW(dir.File(L"kvinstaller.exe").c_str());
-    const LocalPackage marker = CheckLocalPackage(dir.Path());
+    const LocalPackage marker = CheckLocalPackage(dir.Path(), nullptr);
     EXPECT_TRUE(marker.keepPackage);
     EXPECT_FALSE(marker.packageReady);
     ::DeleteFileW(dir.File(L"kvmain.dll").c_str());
