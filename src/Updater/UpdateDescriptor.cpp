@@ -152,7 +152,15 @@ bool ParseExpires(const std::wstring& text, uint64_t& fileTime) {
     utc.wHour = number(11, 2);
     utc.wMinute = number(14, 2);
     utc.wSecond = number(17, 2);
-    // The platform checks the calendar (month lengths, leap years, hours).
+    // The calendar is checked here: the platform's conversion does not reject
+    // every day that does not exist everywhere (Wine takes 29 February of any year).
+    static const WORD kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (utc.wYear % 4 == 0 && utc.wYear % 100 != 0) || utc.wYear % 400 == 0;
+    if (utc.wYear < 1601 || utc.wMonth < 1 || utc.wMonth > 12 || utc.wDay < 1 ||
+        utc.wDay > kMonthDays[utc.wMonth - 1] + (utc.wMonth == 2 && leap ? 1 : 0) || utc.wHour > 23 ||
+        utc.wMinute > 59 || utc.wSecond > 59) {
+        return false;
+    }
     FILETIME converted = {};
     if (!::SystemTimeToFileTime(&utc, &converted)) return false;
     fileTime = (static_cast<uint64_t>(converted.dwHighDateTime) << 32) | converted.dwLowDateTime;
