@@ -2,6 +2,21 @@
 # key's public point is built into the program and the update descriptor must
 # carry a valid signature ("kvinstall.txt.sig"). Empty: no signature is checked.
 set(KV_DESCRIPTOR_PUBKEY "" CACHE FILEPATH "PEM public key (ECDSA P-256) that signs the update descriptor; empty = unsigned")
+option(KV_ALLOW_UNSIGNED_DESCRIPTOR
+       "Allow a build that reaches real servers (KV_LOOPBACK_ONLY=OFF) without KV_DESCRIPTOR_PUBKEY" OFF)
+
+# kv_require_descriptor_key(): a build that can reach real servers runs what
+# the network names with administrator rights, so it must check signatures;
+# without a key the configure fails unless KV_ALLOW_UNSIGNED_DESCRIPTOR is on.
+function(kv_require_descriptor_key)
+  if(NOT KV_LOOPBACK_ONLY AND NOT KV_DESCRIPTOR_PUBKEY AND NOT KV_ALLOW_UNSIGNED_DESCRIPTOR)
+    message(FATAL_ERROR
+      "KV_LOOPBACK_ONLY=OFF without KV_DESCRIPTOR_PUBKEY: this installer would run, with administrator "
+      "rights, whatever an unsigned descriptor names. Give the descriptor key "
+      "(-DKV_DESCRIPTOR_PUBKEY=/path/to/public.pem, see scripts/descriptor-sign.sh), or pass "
+      "-DKV_ALLOW_UNSIGNED_DESCRIPTOR=ON to build an unsigned installer on purpose.")
+  endif()
+endfunction()
 
 # kv_descriptor_key_header(<output header>): writes KV_HAS_DESCRIPTOR_KEY and,
 # with a key, KV_DESCRIPTOR_KEY_BYTES (the 64 bytes X || Y as C initialisers).

@@ -1,12 +1,50 @@
 #!/usr/bin/env bash
 # The maker's side of the signed update descriptor, with openssl:
 #   descriptor-sign.sh keygen <dir>                 private.pem + public.pem (ECDSA P-256)
-#   descriptor-sign.sh sign <private.pem> <file>    writes <file>.sig (DER, SHA-256)
+#   descriptor-sign.sh sign [--days N | --expires YYYY-MM-DDTHH:MM:SSZ] <private.pem> <file>
+#                                                   sets "Expires" in [Install] (default: 30 days
+#                                                   from now, UTC), then writes <file>.sig
+#   descriptor-sign.sh sign-file <private.pem> <file>
+#                                                   writes <file>.sig over the bytes as they are
+#                                                   (a package beside the installer: kvinstaller.exe)
 #   descriptor-sign.sh verify <public.pem> <file>   checks <file>.sig; exit 0 when valid
-# Sign the exact bytes that the server publishes as "kvinstall.txt".
+# Sign the exact bytes that the server publishes as "kvinstall.txt", and sign
+# it again before its Expires has passed: an expired descriptor is refused.
 set -euo pipefail
 
-usage() { sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+
+# set_expires FILE WHEN: replaces every "Expires" line of the first [Install]
+# section by one "Expires=WHEN" right below its header, keeping the file's
+# line ends (CRLF or LF) and everything else byte for byte.
+set_expires() {
+  local file=$1 when=$2 tmp
+  tmp="$(mktemp "$file.XXXXXX")"
+  if ! awk -v when="$when" -v bom=$'\xef\xbb\xbf' '
+    {
+      line = $0; cr = ""
+      if (sub(/\r$/, "", line)) cr = "\r"
+      probe = line
+      if (NR == 1 && index(probe, bom) == 1) probe = substr(probe, length(bom) + 1)
+      gsub(/^[ \t]+|[ \t]+$/, "", probe)
+      if (probe ~ /^\[.*\]$/) {
+        name = substr(probe, 2, length(probe) - 2)
+        inside = !seen && tolower(name) == "install"
+        print $0
+        if (inside) { print "Expires=" when cr; seen = 1 }
+        next
+      }
+      if (inside && tolower(probe) ~ /^expires[ \t]*=/) next
+      print $0
+    }
+    END { if (!seen) exit 3 }' "$file" >"$tmp"; then
+    rm -f "$tmp"
+    echo "descriptor-sign.sh: $file has no [Install] section" >&2
+    exit 1
+  fi
+  cat "$tmp" >"$file"
+  rm -f "$tmp"
+}
 
 case "${1:-}" in
   keygen)
@@ -17,6 +55,25 @@ case "${1:-}" in
     echo "$2/private.pem (keep secret) and $2/public.pem (configure with -DKV_DESCRIPTOR_PUBKEY=...)"
     ;;
   sign)
+    shift
+    days=30 expires=""
+    while [[ ${1:-} == --* ]]; do
+      case $1 in
+        --days) [[ ${2:-} =~ ^[1-9][0-9]{0,3}$ ]] || { echo "descriptor-sign.sh: --days takes 1 to 9999" >&2; exit 2; }
+                days=$2; shift 2 ;;
+        --expires) [[ ${2:-} =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$ ]] ||
+                     { echo "descriptor-sign.sh: --expires takes YYYY-MM-DDTHH:MM:SSZ (UTC)" >&2; exit 2; }
+                   expires=$2; shift 2 ;;
+        *) usage ;;
+      esac
+    done
+    [[ $# -eq 2 ]] || usage
+    [[ -n $expires ]] || expires="$(date -u -d "+$days days" +%Y-%m-%dT%H:%M:%SZ)"
+    set_expires "$2" "$expires"
+    openssl dgst -sha256 -sign "$1" -out "$2.sig" "$2"
+    echo "$2.sig (Expires=$expires)"
+    ;;
+  sign-file)
     [[ $# -eq 3 ]] || usage
     openssl dgst -sha256 -sign "$2" -out "$3.sig" "$3"
     echo "$3.sig"

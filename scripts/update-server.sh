@@ -16,8 +16,10 @@
 # --rate limits every response to RATE bytes per second (nginx syntax: 200k,
 # 1m), so that a download's progress is visible. --tls serves https (a
 # self-signed certificate) and names https addresses; --sign publishes
-# /kvinstall.txt.sig made with that private key (scripts/descriptor-sign.sh);
-# --sha256 adds the package's Sha256. Prints, one per line:
+# /kvinstall.txt.sig made with that private key (scripts/descriptor-sign.sh,
+# which adds an Expires 30 days ahead) and the Sha256 that a signed
+# descriptor must carry; --sha256 adds the Sha256 to an unsigned one too.
+# Prints, one per line:
 #   url=http(s)://127.0.0.1:PORT   dir=DIR   access_log=DIR/logs/access.log
 # The access log has one line per request: addr "request" status bytes "range".
 # stop: ends the nginx started with that DIR (the folder stays).
@@ -67,7 +69,7 @@ case $command in
       printf '[Install]\r\nUrl=%s://127.0.0.1:%s/kvinstaller.exe\r\nmurl=%s://localhost:%s/mirror/kvinstaller.exe;\r\n' \
         "$scheme" "$nginx_port" "$scheme" "$nginx_port"
       printf 'Size=%s\r\nMd5=%s\r\nVersion=%s\r\n' "$size" "$md5" "$version"
-      if ((sha)); then printf 'Sha256=%s\r\n' "$(sha256sum "$dir/html/kvinstaller.exe" | cut -d' ' -f1)"; fi
+      if ((sha)) || [[ -n $sign ]]; then printf 'Sha256=%s\r\n' "$(sha256sum "$dir/html/kvinstaller.exe" | cut -d' ' -f1)"; fi
     } > "$dir/html/kvinstall.txt"
     rm -f "$dir/html/kvinstall.txt.sig"
     if [[ -n $sign ]]; then "$KV_ROOT/scripts/descriptor-sign.sh" sign "$sign" "$dir/html/kvinstall.txt" >/dev/null; fi

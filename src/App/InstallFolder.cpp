@@ -7,6 +7,7 @@
 
 #include "CommonUtils.h"
 #include "Runtime/TextUtils.h"
+#include "Updater/FileSignature.h"
 
 namespace {
 
@@ -124,12 +125,20 @@ void SetFreeSpaceSource(uint64_t (*source)(const std::wstring& queryPath)) { g_f
 
 bool HasEnoughFreeSpace(uint64_t freeBytes) { return freeBytes >= kRequiredFreeBytes; }
 
-LocalPackage CheckLocalPackage(const std::wstring& appDir) {
+LocalPackage CheckLocalPackage(const std::wstring& appDir, const kv::EcdsaP256PublicKey* key) {
     LocalPackage result;
     if (!PathExists(JoinPath(appDir, L"kvmain.dll"))) return result;
     result.keepPackage = true;
     result.packageDir = appDir;
-    result.packageReady = PathExists(JoinPath(appDir, L"kvinstaller.exe"));
+    const std::wstring package = JoinPath(appDir, L"kvinstaller.exe");
+    if (!key) {
+        result.packageReady = PathExists(package);
+        return result;
+    }
+    // The installer's folder is usually Downloads, which anything the user
+    // runs can write: only a package signed with the descriptor key is run.
+    result.packageReady = kv::VerifyFileSignature(*key, package, package + L".sig", result.sha256);
+    if (!result.packageReady) result.sha256.clear();
     return result;
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Updater/DescriptorSignature.h"
+
 // Launcher ini in the common application data folder, and its key.
 constexpr wchar_t kLauncherIniName[] = L"KorvelLaucher.ini";
 constexpr wchar_t kLauncherIniSection[] = L"KorvelSite-Launcher";
@@ -43,7 +45,11 @@ bool HasEnoughFreeSpace(uint64_t freeBytes);
 
 struct LocalPackage {
     bool keepPackage = false;   // "kvmain.dll" lies beside the installer
-    bool packageReady = false;  // and so does "kvinstaller.exe"
+    bool packageReady = false;  // and so does "kvinstaller.exe" (signed, with a key)
     std::wstring packageDir;    // appDir when keepPackage
+    std::wstring sha256;        // with a key: the SHA-256 of the package whose signature verified
 };
-LocalPackage CheckLocalPackage(const std::wstring& appDir);
+// With a key, "kvinstaller.exe" counts only when "kvinstaller.exe.sig"
+// beside it is the key's signature of its bytes; otherwise it is left for
+// the download to replace. Null key: no signature is asked for.
+LocalPackage CheckLocalPackage(const std::wstring& appDir, const kv::EcdsaP256PublicKey* key);

@@ -84,11 +84,14 @@ void CMainDlg::SetProductIcon() {
 }
 
 void CMainDlg::ApplyLocalPackage() {
-    const LocalPackage local = CheckLocalPackage(GetAppDir());
+    const LocalPackage local = CheckLocalPackage(GetAppDir(), kv::BuiltInDescriptorKey());
     if (!local.keepPackage) return;
     m_keepPackage = true;
     m_packageDir = local.packageDir;
     m_packageReady = local.packageReady;
+    // A signed package is checked once more when it is run: the bytes that
+    // run are the bytes whose signature verified.
+    m_expectedSha256 = local.sha256;
 }
 
 void CMainDlg::SelectPage(int page) {
@@ -309,7 +312,8 @@ void CMainDlg::DrawProgress(bool advance) {
 
 void CMainDlg::BeginPackagePhase() {
     if (m_packageReady) {
-        // The package lies beside the installer: no download, no digest.
+        // The package lies beside the installer: no download; a digest only
+        // when its signature was checked.
         OnDone(0, 0, L"");
         return;
     }
@@ -435,6 +439,9 @@ void CMainDlg::OnPackageCorrupt() {
     if (m_lbDownload) m_lbDownload->SetText(L"下载中");
     if (m_lbSpeed) m_lbSpeed->SetText(L"");
     if (m_progress) m_progress->SetBkImage(L"file='progress_bk.png' corner='3,3,3,3'");
+    // A signed package beside the installer that changed since its check is
+    // downloaded like any other.
+    m_packageReady = false;
     DeleteUpdateModule();
     if (!StartUpdateModule()) Close(1);
 }

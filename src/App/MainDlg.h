@@ -101,7 +101,7 @@ private:
     bool m_keepPackage = false;
     bool m_packageReady = false;
     std::wstring m_expectedMd5;
-    std::wstring m_expectedSha256;  // the descriptor's optional Sha256
+    std::wstring m_expectedSha256;  // the descriptor's optional Sha256, or the signed local package's
     CMsgBoxDlg* m_exitBox = nullptr;
     bool m_closingAfterLaunch = false;  // "直接启动" started the old launcher
     std::unique_ptr<CUpdateModule> m_updater;

@@ -8,7 +8,25 @@
 
 namespace {
 const wchar_t kLogFile[] = L".\\Http\\HttpCommand";
-}
+
+// The response body in memory, refused (and the transfer ended) once it
+// would pass the command's cap.
+class CappedBufferStream : public OBufferStream {
+public:
+    explicit CappedBufferStream(uint32_t cap) : cap_(cap) {}
+    int32_t Write(const void* data, uint32_t count) override {
+        if (static_cast<uint64_t>(Size()) + count > cap_) {
+            SetLastError(CHttpCommand::kBodyTooLargeCode, kHttpErrorUser);
+            return -1;
+        }
+        return OBufferStream::Write(data, count);
+    }
+
+private:
+    uint32_t cap_;
+};
+
+}  // namespace
 
 bool SubmitCommand(CHttpCommand* command) {
     return AttachToManager(GetHttpMgr(HttpEngine::Command), command);
@@ -22,7 +40,7 @@ bool CHttpCommand::Start() {
     auto* transfer = new CCurlHttp();
     SetTransfer(transfer);
     transfer->SetListener(Scheduler());
-    transfer->SetSink(new OBufferStream());
+    transfer->SetSink(maxBodyBytes_ ? new CappedBufferStream(maxBodyBytes_) : new OBufferStream());
     if (Method() == CCurlHttp::kMethodPost && !requestBody_.empty()) {
         transfer->SetSource(new IBufferStream(requestBody_.data(), static_cast<uint32_t>(requestBody_.size())));
     }

@@ -16,6 +16,11 @@ public:
     CHttpCommand() = default;
     ~CHttpCommand() override;
 
+    // A response body longer than this ends the run with
+    // (kHttpErrorUser, kBodyTooLargeCode), not retried; 0: no cap of its own.
+    static constexpr int32_t kBodyTooLargeCode = 2009;
+    void SetMaxBodyBytes(uint32_t maxBytes) { maxBodyBytes_ = maxBytes; }
+
     void SetCompletion(Completion completion, void* owner) {
         completion_ = completion;
         owner_ = owner;
@@ -30,6 +35,7 @@ public:
 
 private:
     std::string requestBody_;
+    uint32_t maxBodyBytes_ = 0;
     Completion completion_ = nullptr;
     void* owner_ = nullptr;
 };

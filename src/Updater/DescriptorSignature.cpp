@@ -66,13 +66,15 @@ bool DerSignatureToRaw(const uint8_t* der, size_t size, uint8_t raw[64]) {
 }
 
 bool VerifyEcdsaP256Sha256(const EcdsaP256PublicKey& key, const std::string& data, const std::string& signature) {
-    uint8_t raw[64];
-    if (!DerSignatureToRaw(reinterpret_cast<const uint8_t*>(signature.data()), signature.size(), raw)) return false;
-
     CSha256 sha;
     sha.Update(data.data(), data.size());
     uint8_t digest[CSha256::kDigestSize];
-    if (!sha.Final(digest)) return false;
+    return sha.Final(digest) && VerifyEcdsaP256Sha256Digest(key, digest, signature);
+}
+
+bool VerifyEcdsaP256Sha256Digest(const EcdsaP256PublicKey& key, const uint8_t digest[32], const std::string& signature) {
+    uint8_t raw[64];
+    if (!DerSignatureToRaw(reinterpret_cast<const uint8_t*>(signature.data()), signature.size(), raw)) return false;
 
     AlgorithmCloser ecdsa;
     if (BCryptOpenAlgorithmProvider(&ecdsa.handle, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) return false;
@@ -87,7 +89,8 @@ bool VerifyEcdsaP256Sha256(const EcdsaP256PublicKey& key, const std::string& dat
                             reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0) != 0) {
         return false;
     }
-    return BCryptVerifySignature(publicKey.handle, nullptr, digest, sizeof digest, raw, sizeof raw, 0) == 0;
+    return BCryptVerifySignature(publicKey.handle, nullptr, const_cast<PUCHAR>(digest), CSha256::kDigestSize, raw,
+                                 sizeof raw, 0) == 0;
 }
 
 const EcdsaP256PublicKey* BuiltInDescriptorKey() {

@@ -21,6 +21,11 @@ bool DerSignatureToRaw(const uint8_t* der, size_t size, uint8_t raw[64]);
 // True only when `signature` is a well-formed signature of exactly `data`
 // made by the key's private half.
 bool VerifyEcdsaP256Sha256(const EcdsaP256PublicKey& key, const std::string& data, const std::string& signature);
+// The same for data whose SHA-256 `digest` was computed by the caller.
+bool VerifyEcdsaP256Sha256Digest(const EcdsaP256PublicKey& key, const uint8_t digest[32], const std::string& signature);
+
+// The longest detached signature read (a DER P-256 signature has at most 72 bytes).
+constexpr uint32_t kMaxSignatureBytes = 1024;
 
 // The key configured into this build; null when the build checks no signature.
 const EcdsaP256PublicKey* BuiltInDescriptorKey();

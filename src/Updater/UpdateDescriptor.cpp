@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <limits>
 
@@ -112,6 +113,7 @@ DescriptorValues ReadInstallSection(const std::wstring& text) {
     values.md5 = ReadIniValue(data, text.size(), kSection, L"Md5");
     values.version = ReadIniValue(data, text.size(), kSection, L"Version");
     values.sha256 = ReadIniValue(data, text.size(), kSection, L"Sha256");
+    values.expires = ReadIniValue(data, text.size(), kSection, L"Expires");
     return values;
 }
 
@@ -126,6 +128,58 @@ std::wstring DecodeStoredDescriptor(const std::string& bytes) {
     }
     if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return Utf8ToWide(bytes.substr(3));
     return AnsiToWide(bytes);
+}
+
+bool ParseExpires(const std::wstring& text, uint64_t& fileTime) {
+    // Every character of "YYYY-MM-DDTHH:MM:SSZ": a digit where the pattern has
+    // '9', the character itself elsewhere.
+    static const wchar_t kPattern[] = L"9999-99-99T99:99:99Z";
+    constexpr size_t kLength = sizeof kPattern / sizeof kPattern[0] - 1;
+    if (text.size() != kLength) return false;
+    for (size_t i = 0; i < kLength; ++i) {
+        const bool digit = text[i] >= L'0' && text[i] <= L'9';
+        if (kPattern[i] == L'9' ? !digit : text[i] != kPattern[i]) return false;
+    }
+    auto number = [&text](size_t at, size_t digits) {
+        WORD value = 0;
+        for (size_t i = at; i < at + digits; ++i) value = static_cast<WORD>(value * 10 + (text[i] - L'0'));
+        return value;
+    };
+    SYSTEMTIME utc = {};
+    utc.wYear = number(0, 4);
+    utc.wMonth = number(5, 2);
+    utc.wDay = number(8, 2);
+    utc.wHour = number(11, 2);
+    utc.wMinute = number(14, 2);
+    utc.wSecond = number(17, 2);
+    // The calendar is checked here: the platform's conversion does not reject
+    // every day that does not exist everywhere (Wine takes 29 February of any year).
+    static const WORD kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (utc.wYear % 4 == 0 && utc.wYear % 100 != 0) || utc.wYear % 400 == 0;
+    if (utc.wYear < 1601 || utc.wMonth < 1 || utc.wMonth > 12 || utc.wDay < 1 ||
+        utc.wDay > kMonthDays[utc.wMonth - 1] + (utc.wMonth == 2 && leap ? 1 : 0) || utc.wHour > 23 ||
+        utc.wMinute > 59 || utc.wSecond > 59) {
+        return false;
+    }
+    FILETIME converted = {};
+    if (!::SystemTimeToFileTime(&utc, &converted)) return false;
+    fileTime = (static_cast<uint64_t>(converted.dwHighDateTime) << 32) | converted.dwLowDateTime;
+    return true;
+}
+
+const wchar_t* SignedValuesProblem(const DescriptorValues& values, uint64_t now) {
+    // The digests are what ties a signed descriptor to one package.
+    if (values.sha256.size() != 64 || !std::all_of(values.sha256.begin(), values.sha256.end(), [](wchar_t c) {
+            return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        })) {
+        return L"no Sha256 of 64 hexadecimal digits";
+    }
+    // A signature holds for ever; Expires keeps an old descriptor (and the old
+    // package it names) from being served again once it has run out.
+    uint64_t expires = 0;
+    if (!ParseExpires(values.expires, expires)) return L"no Expires of the form YYYY-MM-DDTHH:MM:SSZ";
+    if (expires <= now) return L"expired";
+    return nullptr;
 }
 
 int64_t ParseDescriptorSize(const std::wstring& text) {

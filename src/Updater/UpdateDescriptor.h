@@ -1,7 +1,7 @@
 #pragma once
 // The update descriptor: an INI text whose section "Install" names the
-// package (Url, murl, Size, Md5, Version). Reading follows the platform's
-// private-profile rules; stateless, any thread.
+// package (Url, murl, Size, Md5, Version; Sha256 and Expires when signed).
+// Reading follows the platform's private-profile rules; stateless, any thread.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,6 +9,7 @@
 struct DescriptorValues {
     std::wstring url, murl, size, md5, version;
     std::wstring sha256;  // optional SHA-256 of the package, 64 hexadecimal digits
+    std::wstring expires;  // end of a signed descriptor's validity, "YYYY-MM-DDTHH:MM:SSZ" (UTC)
 };
 
 // Longest value kept, in UTF-16 code units (a 2048-unit buffer with its terminator).
@@ -24,6 +25,15 @@ DescriptorValues ReadInstallSection(const std::wstring& text);
 // The stored copy's bytes back to text: FF FE gives UTF-16LE, EF BB BF UTF-8,
 // anything else the ANSI code page.
 std::wstring DecodeStoredDescriptor(const std::string& bytes);
+
+// "Expires" as "YYYY-MM-DDTHH:MM:SSZ" (UTC, ISO 8601, nothing else) to a
+// FILETIME count (100 ns since 1601); false for any other text or a date that
+// does not exist.
+bool ParseExpires(const std::wstring& text, uint64_t& fileTime);
+// Why the values of a signed descriptor must not be used at `now` (a FILETIME
+// count, UTC): no Sha256 of 64 hexadecimal digits, or an Expires missing,
+// malformed or not later than now. Null when they may be used.
+const wchar_t* SignedValuesProblem(const DescriptorValues& values, uint64_t now);
 
 // "Size": leading white space skipped, decimal digits up to the first other
 // character; 0 without digits. Saturates instead of overflowing.

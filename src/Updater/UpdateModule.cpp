@@ -33,6 +33,12 @@ void LogConsoleAndFile(int consoleLine, const wchar_t* consoleFormat, int fileLi
     FileLogger::Instance().LogAt(Error, fileLine, kLogFile, fileFormat, args...);
 }
 
+uint64_t CurrentUtcFileTime() {
+    FILETIME now = {};
+    ::GetSystemTimeAsFileTime(&now);
+    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
 // The stored copy's bytes (at most kMaxStoredDescriptorBytes); "" when unreadable.
 std::string ReadStoredBytes(const std::wstring& path) {
     kv::UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -65,7 +71,12 @@ std::vector<std::wstring> CUpdateModule::BuiltInDescriptorUrls() {
 }
 
 CUpdateModule::CUpdateModule(const std::wstring& packageDir, IGameEventListener* listener)
-    : urls_(BuiltInDescriptorUrls()), packageDir_(packageDir), listener_(listener) {}
+    : urls_(BuiltInDescriptorUrls()), packageDir_(packageDir), listener_(listener) {
+    // A descriptor is a few hundred bytes and a signature about 72: anything
+    // much larger is not one, and is not kept in memory.
+    command_.SetMaxBodyBytes(kMaxDescriptorBytes);
+    signatureCommand_.SetMaxBodyBytes(kMaxSignatureBytes);
+}
 
 CUpdateModule::~CUpdateModule() {
     // The helper window's user data points here: it must not outlive us.
@@ -238,14 +249,23 @@ void CUpdateModule::OnSignatureFetched(void* owner, const std::string& body, int
 
 void CUpdateModule::HandleSignatureDone(int errtype, int code) {
     signatureCommand_.Stop();
+    const wchar_t* problem = nullptr;
     if (errtype == 0 && !kv::VerifyEcdsaP256Sha256(*descriptorKey_, descriptorBody_, signature_)) {
+        problem = L"bad signature";
+    } else if (errtype == 0) {
+        // Signed, but only a descriptor naming its package's digest and not
+        // yet run out may be used.
+        problem = SignedValuesProblem(ReadInstallSection(descriptorText_), CurrentUtcFileTime());
+    }
+    if (problem) {
         errtype = kHttpErrorUser;
         code = kBadSignatureCode;
     }
     if (errtype != 0) {
         // Nothing of an unauthenticated descriptor is stored or read.
-        LogConsoleAndFile(__LINE__, L"[UM] descriptor signature rejected:%s (%d,%d)", __LINE__,
-                          L"[UM] descriptor signature rejected:%s (%d,%d)", fetchedUrl_.c_str(), errtype, code);
+        LogConsoleAndFile(__LINE__, L"[UM] descriptor signature rejected:%s (%d,%d) %s", __LINE__,
+                          L"[UM] descriptor signature rejected:%s (%d,%d) %s", fetchedUrl_.c_str(), errtype, code,
+                          problem ? problem : L"");
         descriptorText_.clear();
         EndpointFailed(errtype, code);
         return;

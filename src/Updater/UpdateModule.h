@@ -25,7 +25,12 @@ public:
     static constexpr int kPlaceFailedType = 3;                    // the package cannot be put in place
     static constexpr int kPlaceFailedCode = -1;
     static constexpr UINT UM_SIGNATURE_DONE = WM_USER + 1009;     // wParam errtype, lParam code
-    static constexpr int kBadSignatureCode = 2008;                // with errtype 3: the signature does not match
+    static constexpr int kBadSignatureCode = 2008;                // with errtype 3: the signature does not match,
+                                                                  // or the signed text lacks Sha256 or has run out
+    // Longest descriptor and signature bodies; a larger one fails its
+    // endpoint with (3, CHttpCommand::kBodyTooLargeCode).
+    static constexpr uint32_t kMaxDescriptorBytes = 64u << 10;
+    static constexpr uint32_t kMaxSignatureBytes = kv::kMaxSignatureBytes;
 
     // Fills the endpoint list from the built-in descriptor URLs; starts nothing.
     CUpdateModule(const std::wstring& packageDir, IGameEventListener* listener);
@@ -54,8 +59,9 @@ public:
     // The built-in endpoint list (KV_DESCRIPTOR_URLS at configure time).
     static std::vector<std::wstring> BuiltInDescriptorUrls();
     // The key whose signature ("<endpoint>.sig") a descriptor must carry
-    // before it is stored or read; null checks none. Defaults to the key
-    // built into the program (KV_DESCRIPTOR_PUBKEY), tests inject their own.
+    // before it is stored or read; the signed text must also carry a Sha256
+    // and an Expires still ahead. Null checks none. Defaults to the key built
+    // into the program (KV_DESCRIPTOR_PUBKEY), tests inject their own.
     void SetDescriptorKey(const kv::EcdsaP256PublicKey* key) { descriptorKey_ = key; }
     // The descriptor's optional "Sha256" value ("" when absent).
     const std::wstring& ExpectedSha256() const { return sha256_; }

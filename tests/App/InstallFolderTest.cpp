@@ -1,8 +1,8 @@
 // The installation-folder rules against the real places: the launcher ini in
 // the common application data folder, the registry's 32-bit view, the write
 // test, the free-space rule (injected figures) and a package beside the
-// installer. The drive rules need drives mapped on the host side and run
-// through with-host-fixtures.sh.
+// installer (signed, with a key). The drive rules need drives mapped on the
+// host side and run through with-host-fixtures.sh.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -10,13 +10,24 @@
 
 #include <cstdlib>
 
+#include "../Updater/TestSigner.h"
 #include "App/InstallFolder.h"
 #include "CommonUtils.h"
+#include "Updater/Sha256.h"
 #include "support/MessagePump.h"
 
 namespace {
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void WriteTestFile(const std::wstring& path, const std::string& bytes) {
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    EXPECT_TRUE(::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    EXPECT_EQ(written, bytes.size());
+    ::CloseHandle(h);
+}
 
 void Touch(const std::wstring& path) {
     HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -151,19 +162,74 @@ TEST(InstallFolder, FreeSpaceRuleAtTheRequiredAmount) {
 
 TEST(InstallFolder, PackageBesideTheInstaller) {
     TempDir dir;
-    LocalPackage none = CheckLocalPackage(dir.Path());
+    LocalPackage none = CheckLocalPackage(dir.Path(), nullptr);
     EXPECT_FALSE(none.keepPackage);
     Touch(dir.File(L"kvinstaller.exe"));
-    EXPECT_FALSE(CheckLocalPackage(dir.Path()).keepPackage);  // the marker decides
+    EXPECT_FALSE(CheckLocalPackage(dir.Path(), nullptr).keepPackage);  // the marker decides
     Touch(dir.File(L"kvmain.dll"));
-    const LocalPackage both = CheckLocalPackage(dir.Path());
+    const LocalPackage both = CheckLocalPackage(dir.Path(), nullptr);
     EXPECT_TRUE(both.keepPackage);
     EXPECT_TRUE(both.packageReady);
     EXPECT_EQ(both.packageDir, dir.Path());
     ::DeleteFileW(dir.File(L"kvinstaller.exe").c_str());
-    const LocalPackage marker = CheckLocalPackage(dir.Path());
+    const LocalPackage marker = CheckLocalPackage(dir.Path(), nullptr);
     EXPECT_TRUE(marker.keepPackage);
     EXPECT_FALSE(marker.packageReady);
+    ::DeleteFileW(dir.File(L"kvmain.dll").c_str());
+}
+
+// A build with a key runs the package beside the installer only when
+// "kvinstaller.exe.sig" is the key's signature of its bytes (the folder is
+// usually Downloads, which anything the user runs can write).
+TEST(InstallFolder, WithAKeyThePackageBesideTheInstallerNeedsItsSignature) {
+    TempDir dir;
+    TestSigner signer;
+    TestSigner other;
+    const std::wstring exe = dir.File(L"kvinstaller.exe");
+    const std::wstring sig = exe + L".sig";
+    const std::string package = "MZ" + std::string(300000, 'p');
+    WriteTestFile(exe, package);
+    Touch(dir.File(L"kvmain.dll"));
+    CSha256 sha;
+    sha.Update(package.data(), package.size());
+    const std::wstring packageSha256 = sha.HexDigest();
+    const struct {
+        const char* what;
+        bool published;
+        std::string signature;
+        bool ready;
+    } cases[] = {
+        {"no signature", false, "", false},
+        {"signature of the package", true, signer.Sign(package), true},
+        {"signature of other bytes", true, signer.Sign(package + "x"), false},
+        {"signed by another key", true, other.Sign(package), false},
+        {"empty signature file", true, "", false},
+        {"a signature followed by more than a signature can hold", true, signer.Sign(package) + std::string(1100, '\0'),
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::DeleteFileW(sig.c_str());
+        if (c.published) WriteTestFile(sig, c.signature);
+        const LocalPackage local = CheckLocalPackage(dir.Path(), &signer.PublicKey());
+        EXPECT_TRUE(local.keepPackage);
+        EXPECT_EQ(local.packageDir, dir.Path());
+        EXPECT_EQ(local.packageReady, c.ready);
+        EXPECT_EQ(local.sha256, c.ready ? packageSha256 : L"");
+    }
+    // The signed package while another process holds it open for writing: it
+    // is read only through a handle that denies writing, so it is not used.
+    HANDLE writer = ::CreateFileW(exe.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(CheckLocalPackage(dir.Path(), &signer.PublicKey()).packageReady);
+    ::CloseHandle(writer);
+    // Without a key nothing is asked of it.
+    ::DeleteFileW(sig.c_str());
+    const LocalPackage unsignedBuild = CheckLocalPackage(dir.Path(), nullptr);
+    EXPECT_TRUE(unsignedBuild.packageReady);
+    EXPECT_EQ(unsignedBuild.sha256, L"");
+    ::DeleteFileW(exe.c_str());
     ::DeleteFileW(dir.File(L"kvmain.dll").c_str());
 }
 

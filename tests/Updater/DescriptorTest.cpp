@@ -1,6 +1,9 @@
 // Reading the descriptor's "Install" section with the private-profile rules,
-// "Size" parsing, the stored copy's decoding and the safe Version file name.
+// "Size" parsing, the signed values (Sha256, Expires), the stored copy's
+// decoding and the safe Version file name.
 #include <gtest/gtest.h>
+
+#include <windows.h>
 
 #include <random>
 #include <string>
@@ -98,4 +101,54 @@ TEST(Descriptor, SafeVersionForFileName) {
     const std::wstring safeA = SafeVersionForFileName(longA);
     EXPECT_LE(safeA.size(), 64u);
     EXPECT_NE(safeA, SafeVersionForFileName(longB));
+}
+
+TEST(Descriptor, ExpiresIsReadOnlyAsAUtcTimestamp) {
+    SYSTEMTIME utc = {2030, 1, 0, 31, 23, 59, 58, 0};
+    FILETIME expected = {};
+    ASSERT_TRUE(::SystemTimeToFileTime(&utc, &expected));
+    uint64_t t = 0;
+    ASSERT_TRUE(ParseExpires(L"2030-01-31T23:59:58Z", t));
+    EXPECT_EQ(t, (static_cast<uint64_t>(expected.dwHighDateTime) << 32) | expected.dwLowDateTime);
+    EXPECT_TRUE(ParseExpires(L"2028-02-29T00:00:00Z", t));  // a leap day
+    EXPECT_TRUE(ParseExpires(L"2000-02-29T00:00:00Z", t));
+    for (const wchar_t* bad : {L"", L"2030-01-31", L"2030-01-31T23:59:58", L"2030-01-31T23:59:58+00:00",
+                               L"2030-01-31 23:59:58Z", L"2030-01-31t23:59:58z", L"2030-1-31T23:59:58Z",
+                               L" 2030-01-31T23:59:58Z", L"2030-01-31T23:59:58Z ", L"2030-13-01T00:00:00Z",
+                               L"2030-02-29T00:00:00Z", L"2100-02-29T00:00:00Z", L"2030-04-31T00:00:00Z", L"2030-01-31T24:00:00Z",
+                               L"2030-01-31T23:60:00Z", L"1600-01-01T00:00:00Z", L"２030-01-31T23:59:58Z"}) {
+        EXPECT_FALSE(ParseExpires(bad, t)) << bad;
+    }
+}
+
+TEST(Descriptor, SignedValuesNeedTheDigestAndAnExpiryAhead) {
+    const std::wstring sha(64, L'a');
+    uint64_t expires = 0;
+    ASSERT_TRUE(ParseExpires(L"2030-01-31T00:00:00Z", expires));
+    const struct {
+        const wchar_t* text;
+        uint64_t now;
+        bool usable;
+    } cases[] = {
+        {L"[Install]\nSha256=%s\nExpires=2030-01-31T00:00:00Z\n", expires - 1, true},
+        {L"[Install]\nSha256='%s'\nExpires=\"2030-01-31T00:00:00Z\"\n", expires - 1, true},  // quotes as for any value
+        {L"[Install]\nSha256=%s\nExpires=2030-01-31T00:00:00Z\n", expires, false},             // runs out at that second
+        {L"[Install]\nSha256=%s\nExpires=2030-01-31T00:00:00Z\n", expires + 1, false},
+        {L"[Install]\nSha256=%s\n", expires - 1, false},
+        {L"[Install]\nSha256=%sA\nExpires=2030-01-31T00:00:00Z\n", expires - 1, false},        // 65 digits
+        {L"[Install]\nSha256=\nExpires=2030-01-31T00:00:00Z\n%s", expires - 1, false},
+        {L"[Install]\nExpires=2030-01-31T00:00:00Z\n[Other]\nSha256=%s\n", expires - 1, false},
+    };
+    for (const auto& c : cases) {
+        std::wstring text = c.text;
+        text.replace(text.find(L"%s"), 2, sha);
+        const wchar_t* problem = SignedValuesProblem(ReadInstallSection(text), c.now);
+        EXPECT_EQ(problem == nullptr, c.usable) << text << (problem ? problem : L"");
+    }
+    DescriptorValues mixedCase;
+    mixedCase.sha256 = L"0123456789abcdefABCDEF" + std::wstring(42, L'0');
+    mixedCase.expires = L"2030-01-31T00:00:00Z";
+    EXPECT_EQ(SignedValuesProblem(mixedCase, expires - 1), nullptr);
+    mixedCase.sha256[10] = L'g';
+    EXPECT_NE(SignedValuesProblem(mixedCase, expires - 1), nullptr);
 }

@@ -1,6 +1,8 @@
 // A module with a descriptor key accepts only a descriptor whose ".sig"
-// verifies; anything else fails that endpoint like a network error, and
+// verifies and whose signed text names the package's Sha256 and an Expires
+// still ahead; anything else fails that endpoint like a network error, and
 // nothing of it is stored or used. Without a key ".sig" is never asked for.
+// Bodies larger than a descriptor or a signature can be fail the endpoint.
 #include "UpdaterTestSupport.h"
 
 #include "CommonUtils.h"
@@ -13,8 +15,12 @@ protected:
     void SetUp() override {
         UpdateModuleTest::SetUp();
         package = TestBytes(64 * 1024);
-        good = DescriptorText(server.Url("/pkg.exe"), package.size(), Md5Text(package), "3.2.1");
+        unsignedText = DescriptorText(server.Url("/pkg.exe"), package.size(), Md5Text(package), "3.2.1");
+        good = WithSignedValues(unsignedText, Sha256Text(package), UtcTimestampFromNow(3600));
         server.Route("/pkg.exe", TestHttpResponse::Ok(package));
+    }
+    static std::string WithSignedValues(const std::string& text, const std::string& sha256, const std::string& expires) {
+        return text + "Sha256=" + sha256 + "\r\nExpires=" + expires + "\r\n";
     }
     CUpdateModule& SignedModule(const kv::EcdsaP256PublicKey* key) {
         CUpdateModule& m = NewModule({server.WideUrl("/a/kvinstall.txt"), server.WideUrl("/b/kvinstall.txt")});
@@ -27,9 +33,33 @@ protected:
     }
     bool Stored() const { return GetFileSize64(packageDir + L"\\kvinstall.ini") >= 0; }
 
+    // Both endpoints serve `text` and `sig`: the primary fails, the fallback
+    // is asked as after a network error and fails too, the listener hears
+    // (errtype, code) once, and nothing is stored or downloaded.
+    void ExpectBothEndpointsRefuse(const kv::EcdsaP256PublicKey* key, const std::string& text,
+                                   const TestHttpResponse& sig, int errtype, int code) {
+        events = ModuleEvents();
+        Serve("/a", text, sig);
+        Serve("/b", text, sig);
+        const size_t fallbackAsked = server.RequestCount("/b/kvinstall.txt");
+        CUpdateModule& m = SignedModule(key);
+        ASSERT_TRUE(m.Start());
+        ASSERT_TRUE(WaitDescriptor());
+        PumpMessagesFor(200);
+        ASSERT_EQ(events.descriptors.size(), 1u);
+        EXPECT_EQ(events.descriptors[0].errtype, errtype);
+        EXPECT_EQ(events.descriptors[0].code, code);
+        EXPECT_EQ(events.descriptors[0].md5, L"");
+        EXPECT_EQ(server.RequestCount("/b/kvinstall.txt"), fallbackAsked + 1);
+        EXPECT_FALSE(Stored());
+        EXPECT_EQ(server.RequestCount("/pkg.exe"), 0u);
+        module->Stop();
+    }
+
     TestSigner signer;
     std::string package;
-    std::string good;
+    std::string unsignedText;  // Url, murl, Size, Md5 and Version only
+    std::string good;          // and the package's Sha256 and an Expires an hour ahead
 };
 
 TEST_F(SignedDescriptorTest, AGoodSignatureLetsTheDescriptorThroughAndNoKeyNeverAsksForOne) {
@@ -74,21 +104,68 @@ TEST_F(SignedDescriptorTest, EveryBadSignatureFailsBothEndpointsAndNothingIsStor
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.what);
-        events = ModuleEvents();
-        Serve("/a", c.text, c.sig);
-        Serve("/b", c.text, c.sig);
-        CUpdateModule& m = SignedModule(&signer.PublicKey());
-        ASSERT_TRUE(m.Start());
-        ASSERT_TRUE(WaitDescriptor());
-        PumpMessagesFor(200);
-        ASSERT_EQ(events.descriptors.size(), 1u);
-        EXPECT_EQ(events.descriptors[0].errtype, c.errtype);
-        EXPECT_EQ(events.descriptors[0].code, c.code);
-        EXPECT_EQ(events.descriptors[0].md5, L"");
-        EXPECT_FALSE(Stored());
-        EXPECT_EQ(server.RequestCount("/pkg.exe"), 0u);
-        module->Stop();
+        ExpectBothEndpointsRefuse(&signer.PublicKey(), c.text, c.sig, c.errtype, c.code);
     }
+}
+
+TEST_F(SignedDescriptorTest, AValidSignatureOverTextWithoutItsDigestOrPastItsExpiryIsRefused) {
+    const std::string sha = Sha256Text(package);
+    const std::string later = UtcTimestampFromNow(3600);
+    const struct {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        {"no Sha256", unsignedText + "Expires=" + later + "\r\n"},
+        {"Sha256 of 63 digits", WithSignedValues(unsignedText, sha.substr(1), later)},
+        {"Sha256 with a letter beyond f", WithSignedValues(unsignedText, "g" + sha.substr(1), later)},
+        {"no Expires", unsignedText + "Sha256=" + sha + "\r\n"},
+        // An old descriptor served again, its signature as valid as ever.
+        {"Expires a minute past", WithSignedValues(unsignedText, sha, UtcTimestampFromNow(-60))},
+        {"Expires without its zone", WithSignedValues(unsignedText, sha, later.substr(0, 19))},
+        {"Expires on a day that does not exist", WithSignedValues(unsignedText, sha, "2999-02-30T00:00:00Z")},
+        {"Expires in another section", unsignedText + "Sha256=" + sha + "\r\n[Other]\r\nExpires=" + later + "\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ExpectBothEndpointsRefuse(&signer.PublicKey(), c.text, TestHttpResponse::Ok(signer.Sign(c.text)), 3,
+                                  CUpdateModule::kBadSignatureCode);
+    }
+}
+
+TEST_F(SignedDescriptorTest, BodiesLargerThanADescriptorOrASignatureFailTheEndpoint) {
+    // Padding inside [Install] that names no key, up to `total` bytes.
+    auto padded = [this](size_t total) { return good + ";" + std::string(total - good.size() - 3, 'x') + "\r\n"; };
+    const std::string largest = padded(CUpdateModule::kMaxDescriptorBytes);
+    const std::string tooLarge = padded(CUpdateModule::kMaxDescriptorBytes + 1);
+    std::string longestSig = signer.Sign(good);
+    longestSig.resize(CUpdateModule::kMaxSignatureBytes, '\0');
+    const kv::EcdsaP256PublicKey* key = &signer.PublicKey();
+    const int kTooLarge = CHttpCommand::kBodyTooLargeCode;
+    const struct {
+        const char* what;
+        const kv::EcdsaP256PublicKey* key;
+        std::string text, sig;
+        int code;
+    } cases[] = {
+        {"descriptor one byte over, signed", key, tooLarge, signer.Sign(tooLarge), kTooLarge},
+        {"descriptor one byte over, no key", nullptr, tooLarge, "", kTooLarge},
+        {"signature one byte over", key, good, longestSig + '\0', kTooLarge},
+        {"the longest signature is read, and is no signature", key, good, longestSig, CUpdateModule::kBadSignatureCode},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ExpectBothEndpointsRefuse(c.key, c.text, TestHttpResponse::Ok(c.sig), 3, c.code);
+    }
+    // The largest descriptor is read and used.
+    events = ModuleEvents();
+    Serve("/a", largest, TestHttpResponse::Ok(signer.Sign(largest)));
+    CUpdateModule& m = SignedModule(&signer.PublicKey());
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDone());
+    ASSERT_EQ(events.descriptors.size(), 1u);
+    EXPECT_EQ(events.descriptors[0].errtype, 0);
+    EXPECT_EQ(events.done.at(0).errtype, 0);
+    EXPECT_TRUE(ReadFileBytes(m.PackagePath()) == package);
 }
 
 TEST_F(SignedDescriptorTest, BadPrimaryGoodFallbackGivesOneDescriptor) {

@@ -32,8 +32,8 @@ protected:
 
     // A module for the server; with a signed server it checks the signature
     // with the run's key (KV_UPDATE_SERVER_KEY, the public point in hex).
-    CUpdateModule& ServerModule() {
-        CUpdateModule& m = NewModule({baseUrl + L"/kvinstall.txt"});
+    CUpdateModule& ServerModule(const std::wstring& path = L"/kvinstall.txt") {
+        CUpdateModule& m = NewModule({baseUrl + path});
         const std::wstring hex = Env(L"KV_UPDATE_SERVER_KEY");
         if (hex.size() == 2 * sizeof key.xy) {
             for (size_t i = 0; i < sizeof key.xy; ++i) key.xy[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
@@ -98,4 +98,21 @@ TEST_F(UpdateServer, SecondRunResumesThePartialFileWithARange) {
     const std::string range = "\"GET /kvinstaller.exe HTTP/1.1\" 206 " + std::to_string(served.size() - half) +
                               " \"bytes=" + std::to_string(half) + "-\"";
     EXPECT_NE(AccessLog().find(range), std::string::npos) << "access log:\n" << AccessLog();
+}
+
+// The signed run also publishes /expired/: the same descriptor, signed with
+// the run's key by scripts/descriptor-sign.sh, but with an Expires an hour
+// past, as an old descriptor served again would be.
+TEST_F(UpdateServer, AValidlySignedDescriptorThatHasExpiredIsRefused) {
+    if (Env(L"KV_UPDATE_SERVER_KEY").empty()) GTEST_SKIP() << "signed runs only";
+    CUpdateModule& m = ServerModule(L"/expired/kvinstall.txt");
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDescriptor(60000));
+    PumpMessagesFor(300);
+    ASSERT_EQ(events.descriptors.size(), 1u);
+    EXPECT_EQ(events.descriptors[0].errtype, 3);
+    EXPECT_EQ(events.descriptors[0].code, CUpdateModule::kBadSignatureCode);
+    EXPECT_TRUE(events.done.empty());
+    EXPECT_LT(GetFileSize64(packageDir + L"\\kvinstall.ini"), 0) << "an expired descriptor was stored";
+    EXPECT_NE(AccessLog().find("\"GET /expired/kvinstall.txt.sig HTTP/1.1\" 200"), std::string::npos) << AccessLog();
 }

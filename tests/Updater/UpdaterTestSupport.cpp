@@ -4,6 +4,7 @@
 
 #include "CommonUtils.h"
 #include "Updater/Md5.h"
+#include "Updater/Sha256.h"
 
 std::string DescriptorText(const std::string& url, size_t size, const std::string& md5, const std::string& version,
                            const std::string& murl) {
@@ -17,6 +18,29 @@ std::string Md5Text(const std::string& bytes) {
     md5.Final();
     const std::wstring hex = md5.HexDigest();
     return std::string(hex.begin(), hex.end());
+}
+
+std::string Sha256Text(const std::string& bytes) {
+    CSha256 sha;
+    sha.Update(bytes.data(), bytes.size());
+    const std::wstring hex = sha.HexDigest();
+    return std::string(hex.begin(), hex.end());
+}
+
+std::string UtcTimestampFromNow(int64_t seconds) {
+    FILETIME now = {};
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t;
+    t.LowPart = now.dwLowDateTime;
+    t.HighPart = now.dwHighDateTime;
+    t.QuadPart += static_cast<uint64_t>(seconds * 10000000LL);
+    FILETIME shifted = {t.LowPart, t.HighPart};
+    SYSTEMTIME utc = {};
+    ::FileTimeToSystemTime(&shifted, &utc);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", utc.wYear, utc.wMonth, utc.wDay, utc.wHour,
+                  utc.wMinute, utc.wSecond);
+    return text;
 }
 
 std::string TestBytes(size_t size, unsigned seed) {

@@ -49,6 +49,9 @@ struct ModuleEvents : IGameEventListener {
 std::string DescriptorText(const std::string& url, size_t size, const std::string& md5, const std::string& version,
                            const std::string& murl = std::string());
 std::string Md5Text(const std::string& bytes);
+std::string Sha256Text(const std::string& bytes);
+// "YYYY-MM-DDTHH:MM:SSZ" of now (UTC) plus `seconds` (negative: past).
+std::string UtcTimestampFromNow(int64_t seconds);
 std::string TestBytes(size_t size, unsigned seed = 1);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 
