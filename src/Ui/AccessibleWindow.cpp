@@ -294,8 +294,10 @@ HRESULT CAccessibleWindow::accNavigate(LONG dir, VARIANT start, VARIANT* end) {
     return S_OK;
 }
 
-// The listed control under the point, as the mouse finds it; the window
-// itself over anything else of the client area; nothing outside it.
+// The listed control under the point, as the mouse finds it; where the
+// mouse finds only layout (a container lying over a progress bar, say), the
+// topmost shown child there; the window itself over anything else of the
+// client area; nothing outside it.
 HRESULT CAccessibleWindow::accHitTest(LONG x, LONG y, VARIANT* child) {
     if (child == nullptr) return E_POINTER;
     ::VariantInit(child);
@@ -309,6 +311,12 @@ HRESULT CAccessibleWindow::accHitTest(LONG x, LONG y, VARIANT* child) {
     manager_->LayoutIfNeeded();
     CControlUI* hit = manager_->FindControl(pt);
     while (hit && !CAccessibleInfo::IsListed(*hit)) hit = hit->GetParent();
+    if (hit == nullptr) {
+        const std::vector<CControlUI*> shown = CAccessibleInfo::ShownChildren(manager_->GetRoot());
+        for (auto it = shown.rbegin(); it != shown.rend() && hit == nullptr; ++it) {
+            if (::PtInRect(&(*it)->GetPos(), pt)) hit = *it;
+        }
+    }
     SetI4(child, hit ? CAccessibleInfo::ChildId(manager_->GetRoot(), hit) : CHILDID_SELF);
     return S_OK;
 }
