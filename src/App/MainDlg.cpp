@@ -305,7 +305,8 @@ void CMainDlg::DrawProgress(bool advance) {
     const int fill = ProgressFill(width, m_packageReady, AnimCounter(), m_total, m_complete);
     if (advance) m_flashPos = AdvanceFlash(m_flashPos, width);
     m_progress->SetBkImage(ProgressBarDescription(width, fill, m_flashPos));
-    m_progress->SetValue(fill);
+    // The value is a percentage (what a screen reader reads), not pixels.
+    m_progress->SetValue(ProgressPercent(width, fill));
 }
 
 // ------------------------------------------------------------ package phase

@@ -35,6 +35,12 @@ void CMsgBoxDlg::InitWindow() {
 }
 
 void CMsgBoxDlg::Notify(TNotifyUI& msg) {
+    // Painted for the first time, with its text and buttons settled: a
+    // screen reader announces the box.
+    if (msg.sType == notify::kWindowInit) {
+        m_PaintManager.GetAccessibleEvents().Alert();
+        return;
+    }
     if (msg.sType != notify::kClick || msg.pSender == nullptr) return;
     if (msg.pSender == btnCancel_ || msg.pSender == btnClose_) Close(kResultCancel);
     else if (msg.pSender == btnOk_) Close(kResultOk);

@@ -21,6 +21,11 @@ int ProgressFill(int width, bool packageReady, int animCounter, int64_t total, i
     return static_cast<int>(download + install);
 }
 
+int ProgressPercent(int width, int fill) {
+    if (width <= 0 || fill <= 0) return 0;
+    return fill >= width ? 100 : static_cast<int>(static_cast<int64_t>(fill) * 100 / width);
+}
+
 int AdvanceFlash(int flashPos, int width) {
     flashPos += 3;
     return flashPos >= width + kFlashWidth ? 0 : flashPos;

@@ -12,6 +12,8 @@ constexpr int kFlashWidth = 80;
 // animation (0..900) fills it all; otherwise the download fills 90% and the
 // animation the last 10%.
 int ProgressFill(int width, bool packageReady, int animCounter, int64_t total, int64_t complete);
+// The whole percentage `fill` is of `width` (0..100), the bar's value.
+int ProgressPercent(int width, int fill);
 // The highlight's next x position: 3 pixels on, back to 0 past width + 80.
 int AdvanceFlash(int flashPos, int width);
 // The four image descriptions for a bar `width` wide, filled to `fill`,

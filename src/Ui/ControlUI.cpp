@@ -105,6 +105,10 @@ void CControlUI::SetAttribute(const std::wstring& name, const std::wstring& valu
         text_ = value;
     } else if (name == L"tooltip") {
         tooltip_ = value;
+    } else if (name == L"accname") {
+        accName_ = value;
+    } else if (name == L"accrole") {
+        accRole_ = value;
     } else if (name == L"visible") {
         visible_ = markup::ParseBool(value);
     } else if (name == L"enabled") {

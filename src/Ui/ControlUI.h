@@ -1,7 +1,8 @@
 #pragma once
 // Base of every skinned control: name, position (flow or floating), fixed
-// size, colours, background image, text, visibility and enabled state, the
-// painting order and event entry. Owned by its container. Main thread only.
+// size, colours, background image, text, accessible name and role,
+// visibility and enabled state, the painting order and event entry. Owned
+// by its container. Main thread only.
 #include <windows.h>
 
 #include <cstdint>
@@ -43,6 +44,11 @@ public:
     virtual std::wstring GetText() const { return text_; }
     virtual void SetText(const std::wstring& text);
     const std::wstring& GetToolTip() const { return tooltip_; }
+    // What a screen reader calls the control ("accname") and the kind it
+    // reports ("accrole", a word such as "link"); empty: from the control.
+    const std::wstring& GetAccName() const { return accName_; }
+    void SetAccName(const std::wstring& name) { accName_ = name; }
+    const std::wstring& GetAccRole() const { return accRole_; }
     void SetToolTip(const std::wstring& text) { tooltip_ = text; }
     uint32_t GetBkColor() const { return bkColor_; }
     void SetBkColor(uint32_t argb);
@@ -104,6 +110,8 @@ protected:
     int fixedHeight_ = 0;
     std::wstring text_;
     std::wstring tooltip_;
+    std::wstring accName_;
+    std::wstring accRole_;
     uint32_t bkColor_ = 0;
     uint32_t borderColor_ = 0;
     int borderSize_ = 1;

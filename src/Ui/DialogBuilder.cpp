@@ -57,6 +57,8 @@ void ApplyWindowAttributes(const pugi::xml_node& window, CPaintManagerUI* m) {
             m->shadowImage = value;
         } else if (name == L"shadowborder") {
             if (markup::ParseRect(value, rc)) m->shadowBorder = rc;
+        } else if (name == L"accrole") {
+            m->accRole = value;
         } else if (name == L"defaultfontcolor") {
             uint32_t c = 0;
             if (markup::ParseColor(value, c)) m->defaultTextColor = c;

@@ -36,8 +36,10 @@ void CEditUI::SetText(const std::wstring& text) {
     }
     // Every set from code is reported, also one that repeats the text: the
     // controller relies on the notification to refresh what depends on it.
+    const bool changed = text_ != text;
     text_ = text;
     Invalidate();
+    if (manager_ && changed) manager_->GetAccessibleEvents().ValueChanged(this);
     if (manager_) manager_->SendNotify(this, notify::kTextChanged);
 }
 

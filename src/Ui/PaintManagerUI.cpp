@@ -11,11 +11,15 @@ using std::min;
 #include <gdiplus.h>
 
 #include "Runtime/Handles.h"
+#include "Ui/AccessibleIds.h"
+#include "Ui/AccessibleInfo.h"
+#include "Ui/AccessibleWindow.h"
 #include "Ui/ControlUI.h"
 #include "Ui/ContainerUI.h"
 #include "Ui/EditUI.h"
 #include "Ui/FocusMark.h"
 #include "Ui/FontFallback.h"
+#include "Ui/OleaccLibrary.h"
 #include "Ui/RenderEngine.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/UiLog.h"
@@ -56,6 +60,8 @@ CPaintManagerUI::~CPaintManagerUI() {
     }
     timers_.clear();
     hot_ = captured_ = focus_ = nullptr;
+    DetachAccessible();
+    accEvents_.Clear();
     ReleaseBackBuffer();
     root_.reset();  // controls first: they may still refer to fonts
     for (FontInfo& f : fonts_) ::DeleteObject(f.font);
@@ -218,6 +224,51 @@ void CPaintManagerUI::SetFocus(CControlUI* control, FocusReason reason) {
         control->DoEvent(e);
         SendNotify(control, notify::kSetFocus);
     }
+    // A reader follows the keyboard: the control, or the window itself
+    // when the focus left every control.
+    if (focus_ == control && CAccessibleInfo::WindowHasFocus(hwnd_)) accEvents_.Focus(control);
+}
+
+bool CPaintManagerUI::Click(CControlUI* control) {
+    if (hwnd_ == nullptr || control == nullptr || !control->IsShown() || !control->IsEnabled() ||
+        !::IsWindowEnabled(hwnd_))
+        return false;
+    LayoutIfNeeded();
+    const RECT& rc = control->GetPos();
+    const POINT pt{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+    const LPARAM at = MAKELPARAM(pt.x, pt.y);
+    // As WM_LBUTTONDOWN and WM_LBUTTONUP at the control's centre do.
+    ::SetFocus(hwnd_);
+    SetFocus(control->CanFocus() ? control : nullptr, kFocusByMouse);
+    TEventUI down{UiEvent::ButtonDown, control, pt, MK_LBUTTON, at};
+    control->DoEvent(down);
+    TEventUI up{UiEvent::ButtonUp, control, pt, 0, at};
+    control->DoEvent(up);
+    return true;
+}
+
+CAccessibleWindow* CPaintManagerUI::GetAccessible() {
+    if (accessible_ == nullptr && !accessibleClosed_ && hwnd_ != nullptr) accessible_ = new CAccessibleWindow(this);
+    return accessible_;
+}
+
+void CPaintManagerUI::DetachAccessible() {
+    accessibleClosed_ = true;
+    if (accessible_ == nullptr) return;
+    accessible_->Detach();
+    // Readers in other processes lose their proxies now, not at their end.
+    ::CoDisconnectObject(static_cast<IAccessible*>(accessible_), 0);
+    accessible_->Release();
+    accessible_ = nullptr;
+}
+
+LRESULT CPaintManagerUI::AnswerGetObject(WPARAM wParam, LPARAM lParam) {
+    // The object id arrives as a 32-bit value in lParam.
+    if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT || root_ == nullptr) return 0;
+    if (!COleaccLibrary::Available()) return 0;
+    CAccessibleWindow* object = GetAccessible();
+    if (object == nullptr) return 0;
+    return COleaccLibrary::ResultFromObject(kv::kIidAccessible, wParam, static_cast<IAccessible*>(object));
 }
 
 bool CPaintManagerUI::IsInside(const CControlUI* control, const CControlUI* ancestor) const {
@@ -487,6 +538,10 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
             NeedUpdate();
             return false;
         case WM_TIMER:
+            if (accEvents_.OnTimer(static_cast<UINT_PTR>(wParam))) {
+                result = 0;
+                return true;
+            }
             for (const TimerInfo& t : timers_) {
                 if (t.windowId == static_cast<UINT_PTR>(wParam)) {
                     const TimerInfo copy = t;  // the handler may kill the timer
@@ -612,7 +667,19 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
                 return true;
             }
             return false;
+        case WM_GETOBJECT:
+            result = AnswerGetObject(wParam, lParam);
+            return result != 0;
+        case WM_DESTROY:
+            DetachAccessible();
+            accEvents_.Clear();
+            return false;
         default:
+            if (msg == CAccessibleWindow::ActionMessage() && msg != 0) {
+                if (root_) Click(CAccessibleInfo::FromChildId(root_.get(), static_cast<LONG>(wParam)));
+                result = 0;
+                return true;
+            }
             return false;
     }
 }

@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "Runtime/Handles.h"
+#include "Ui/AccessibleEvents.h"
 #include "Ui/ImageDrawCache.h"
 #include "Ui/UiDefs.h"
 
 namespace Gdiplus {
 class Bitmap;
 }
+class CAccessibleWindow;
 class CControlUI;
 
 class CPaintManagerUI {
@@ -48,6 +50,7 @@ public:
     RECT shadowBorder{};
     uint32_t defaultTextColor = 0xFF000000;
     uint32_t defaultDisabledColor = 0xFFA7A6AA;
+    std::wstring accRole;  // what a screen reader calls the window ("dialog"; default "client")
 
     // Fonts are numbered in the order added; -1 or an unknown number is the
     // default font. A face that is not installed is replaced by the window's
@@ -98,6 +101,16 @@ public:
     // image-part cache, as every paint once did. Process-wide.
     static void SetPaintCaching(bool enabled);
 
+    // Does what a mouse click on the control does (focus, press, release
+    // inside); false when the control is hidden or disabled or the window
+    // takes no input. The control may be gone afterwards.
+    bool Click(CControlUI* control);
+
+    // Screen readers: the window's accessible object (made at first use,
+    // owned here; null once the window is destroyed) and its events.
+    CAccessibleWindow* GetAccessible();
+    CAccessibleEvents& GetAccessibleEvents() { return accEvents_; }
+
     bool SetTimer(CControlUI* control, UINT id, UINT elapseMs);
     bool KillTimer(CControlUI* control, UINT id);
 
@@ -137,6 +150,10 @@ private:
     HDC BackBuffer(HDC windowDc, int w, int h);
     void ReleaseBackBuffer();
     bool IsInside(const CControlUI* control, const CControlUI* ancestor) const;
+    // The window's answer to WM_GETOBJECT (0: the system's default).
+    LRESULT AnswerGetObject(WPARAM wParam, LPARAM lParam);
+    // Cuts the accessible object off the window, for good.
+    void DetachAccessible();
 
     HWND hwnd_ = nullptr;
     std::unique_ptr<CControlUI> root_;
@@ -164,4 +181,7 @@ private:
     SIZE backSize_{};
     HWND toolTip_ = nullptr;
     CControlUI* toolTipOwner_ = nullptr;
+    CAccessibleWindow* accessible_ = nullptr;  // one reference held
+    bool accessibleClosed_ = false;
+    CAccessibleEvents accEvents_{*this};
 };

@@ -2,6 +2,7 @@
 
 #include "Runtime/TextUtils.h"
 #include "Ui/MarkupValues.h"
+#include "Ui/PaintManagerUI.h"
 
 void CProgressUI::SetMinValue(int v) {
     min_ = v;
@@ -17,6 +18,7 @@ void CProgressUI::SetValue(int v) {
     if (v < min_ || v > max_ || v == value_) return;
     value_ = v;
     Invalidate();
+    if (manager_) manager_->GetAccessibleEvents().ValueChanged(this);
 }
 
 void CProgressUI::SetAttribute(const std::wstring& name, const std::wstring& value) {

@@ -12,7 +12,8 @@ public:
     int GetValue() const { return value_; }
     void SetMinValue(int v);
     void SetMaxValue(int v);
-    // A value outside [min, max] leaves the value unchanged.
+    // A value outside [min, max] leaves the value unchanged; a change is
+    // told to screen readers (at most once a second).
     void SetValue(int v);
 
     void SetAttribute(const std::wstring& name, const std::wstring& value) override;

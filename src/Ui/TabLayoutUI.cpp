@@ -31,6 +31,7 @@ bool CTabLayoutUI::SelectItem(int index) {
     NeedUpdate();
     if (manager_) {
         manager_->SetFocus(nullptr);
+        manager_->GetAccessibleEvents().Reorder();
         manager_->SendNotify(this, notify::kTabSelect, static_cast<WPARAM>(index), static_cast<LPARAM>(old));
     }
     return true;

@@ -8,8 +8,9 @@ public:
     const wchar_t* GetClass() const override { return L"TabLayoutUI"; }
 
     int GetCurSel() const { return curSel_; }
-    // Shows page `index`, hides the others, lays out again and sends
-    // "tabselect"; false when the index is not below the page count.
+    // Shows page `index`, hides the others, lays out again, tells screen
+    // readers and sends "tabselect"; false when the index is not below the
+    // page count.
     bool SelectItem(int index);
 
     // A page added once a page is shown starts hidden.

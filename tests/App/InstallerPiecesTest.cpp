@@ -41,6 +41,17 @@ TEST(ProgressBar, DescriptionFillAndHighlight) {
     // Totals beyond 32 bits.
     EXPECT_EQ(ProgressFill(500, false, 0, 8000000000LL, 4000000000LL), 225);
 
+    // The bar's value is the filled share in whole percent (the fill in
+    // pixels was once set as the value: refused above 100, it read "100%"
+    // from a fifth of a 500-pixel bar on).
+    EXPECT_EQ(ProgressPercent(500, 0), 0);
+    EXPECT_EQ(ProgressPercent(500, 4), 0);
+    EXPECT_EQ(ProgressPercent(500, 225), 45);
+    EXPECT_EQ(ProgressPercent(500, 499), 99);
+    EXPECT_EQ(ProgressPercent(500, 500), 100);
+    EXPECT_EQ(ProgressPercent(500, 600), 100);
+    EXPECT_EQ(ProgressPercent(0, 10), 0);
+
     // 3 pixels per tick, wrapping 80 pixels past the right end.
     EXPECT_EQ(AdvanceFlash(0, 500), 3);
     EXPECT_EQ(AdvanceFlash(576, 500), 579);

@@ -5,6 +5,7 @@
 # checks files, processes, the installer's log and its exit code;
 # screenshots of the pages it passes go to $KV_BUILD/e2e-screens/NAME/.
 source "$(dirname "${BASH_SOURCE[0]}")/e2e-lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/a11y-lib.sh"
 
 DEFAULT_DIR_WIN='D:\Korvel网络\KorvelQixar'
 default_dir() { echo "$E2E_DIR/d/Korvel网络/KorvelQixar"; }
@@ -293,6 +294,102 @@ scenario_dllplant() {
   expect_eq "$(cd "$app" && ls -- *.loaded 2>/dev/null | tr '\n' ' ')" "" "planted DLLs that were loaded"
   expect_eq "$EXIT_CODE" 0 "exit code"
   expect_installed "$(default_dir)"
+}
+
+# A blind user's install, through the accessible objects alone (no mouse,
+# no keys): every page and both kinds of message box read as a screen
+# reader reads them; the agreement unticked and ticked again, the custom
+# folder page, the install, the exit question answered "取消" in the middle
+# of the download; the focus, alert, page and value events arrive, the
+# value at most once a second.
+scenario_a11y() {
+  server_start --rate "$(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 8 ))"
+  xdotool mousemove 0 0   # no hover state under a resting pointer
+  events_start
+  start_installer 7
+  local M=("$MAIN_CLASS" "$MAIN_TITLE")
+  local btn='push button \| focusable(,hot tracked)?'
+  acc_expect_tree "${M[@]}" 01-welcome <<EOF_TREE
+window: 安装KorvelQixar \| client \| focus(ed,focusable|able) \|  \| 0,0 540x355
+  立即安装 \| $btn \|  \| 177,237 184x44 \| 按下
+  同意 \| check button \| checked,focusable \|  \| 13,323 56x24 \| 取消选中
+  用户许可协议 \| link \| focusable,linked \|  \| 64,330 72x11 \| 跳转
+  自定义安装 \| $btn \|  \| 448,329 77x13 \| 按下
+  最小化 \| $btn \|  \| 480,0 30x30 \| 按下
+  关闭 \| $btn \|  \| 510,0 30x30 \| 按下
+EOF_TREE
+  acc_do "${M[@]}" 同意
+  acc_wait_state "${M[@]}" 同意 '^同意 \| check button \| focused,focusable \|' 5
+  acc_do "${M[@]}" 立即安装
+  acc wait "$BOX_CLASS" "$BOX_TITLE" 20 >/dev/null || fail "no agreement notice"
+  acc_expect_tree "$BOX_CLASS" "$BOX_TITLE" 02-notice-box <<EOF_TREE
+window: Qixar提示 \| dialog \| focus(ed,focusable|able) \|  \| 0,0 280x115
+  提示信息 \| static text \| read only \|  \| 5,5 253x22
+  关闭 \| $btn \|  \| 250,0 30x30 \| 按下
+  未勾选“同意软件许可协议”。 \| static text \| read only \|  \| 59,38 211x33
+  确定 \| $btn \|  \| 210,81 60x25 \| 按下
+EOF_TREE
+  acc_do "$BOX_CLASS" "$BOX_TITLE" 确定
+  acc gone "$BOX_CLASS" "$BOX_TITLE" 10 >/dev/null || fail "the notice stayed open"
+  acc_do "${M[@]}" 同意
+  acc_wait_state "${M[@]}" 同意 '^同意 \| check button \| focused,checked,focusable \|' 5
+  acc_do "${M[@]}" 自定义安装
+  wait_log "CMainDlg::UpdateFreeSpace $DEFAULT_DIR_WIN: " 10
+  acc_expect_tree "${M[@]}" 03-folder <<EOF_TREE
+window: 安装KorvelQixar \| client \| focus(ed,focusable|able) \|  \| 0,0 540x355
+  安装目录 \| static text \| read only \|  \| 36,254 75x18
+  安装目录 \| (editable )?text \| focusable \| D:\\\\Korvel网络\\\\KorvelQixar \| 36,280 387x29 \| 编辑
+  浏览 \| $btn \|  \| 421,280 84x29 \| 按下
+  所需磁盘空间：120MB \| static text \| read only \|  \| 36,323 127x18
+  可用磁盘空间： \| static text \| read only \|  \| 190,323 110x17
+  [0-9.]+(GB|TB) \| static text \| read only \|  \| 273,323 60x19
+  立即安装 \| $btn \|  \| 407,318 100x28 \| 按下
+  最小化 \| $btn \|  \| 480,0 30x30 \| 按下
+  关闭 \| $btn \|  \| 510,0 30x30 \| 按下
+EOF_TREE
+  acc_do "${M[@]}" 立即安装
+  wait_log "CMainDlg::OnProgress" 30 3
+  acc_expect_tree "${M[@]}" 04-progress <<EOF_TREE
+window: 安装KorvelQixar \| client \| focus(ed,focusable|able) \|  \| 0,0 540x355
+  安装进度 \| progress bar \| read only \| [0-9]+% \| 18,303 500x30
+  下载中 \| static text \| read only \|  \| 18,329 60x20
+  剩余.* @ .*/s \| static text \| read only \|  \| 300,329 218x20
+  最小化 \| $btn \|  \| 480,0 30x30 \| 按下
+  关闭 \| $btn \|  \| 510,0 30x30 \| 按下
+EOF_TREE
+  acc_do "${M[@]}" 关闭
+  acc wait "$BOX_CLASS" "$EXIT_TITLE" 20 >/dev/null || fail "no exit question"
+  acc_expect_tree "$BOX_CLASS" "$EXIT_TITLE" 05-exit-question <<EOF_TREE
+window: 退出安装 \| dialog \| focus(ed,focusable|able) \|  \| 0,0 280x115
+  退出安装 \| static text \| read only \|  \| 5,5 253x22
+  关闭 \| $btn \|  \| 250,0 30x30 \| 按下
+  是否退出安装？ \| static text \| read only \|  \| 59,38 211x33
+  确定 \| $btn \|  \| 140,81 60x25 \| 按下
+  取消 \| $btn \|  \| 210,81 60x25 \| 按下
+EOF_TREE
+  # The window behind the question takes no action meanwhile.
+  acc do "${M[@]}" 关闭 >/dev/null && fail "the installer window acted while its question was open"
+  acc_do "$BOX_CLASS" "$EXIT_TITLE" 取消
+  acc gone "$BOX_CLASS" "$EXIT_TITLE" 10 >/dev/null || fail "the exit question stayed open"
+  wait_installer_exit 90
+  expect_eq "$EXIT_CODE" 0 "exit code"
+  expect_installed "$(default_dir)"
+  wait_launcher_calls "$(default_dir)"
+  expect_eq "$(log_count "CMainDlg::SelectPage")" 2 "page changes"
+  events_stop
+  note "events a reader heard:"; events | sed 's/^/    /'
+  # Focus on each control acted on; both boxes announced; two page changes.
+  local name
+  for name in '同意' '自定义安装' '立即安装' '关闭'; do
+    events | grep -q "^[0-9]* FOCUS [0-9]* | $name | " || fail "no focus event for $name"
+  done
+  events | grep -q '^[0-9]* ALERT 0 | Qixar提示 | dialog | .*未勾选' || fail "the notice was not announced with its text"
+  events | grep -q '^[0-9]* ALERT 0 | 退出安装 | dialog | .*是否退出安装？' || fail "the exit question was not announced with its text"
+  (( $(events | grep -c '^[0-9]* REORDER 0 | 安装KorvelQixar') >= 2 )) || fail "page changes were not told"
+  # Progress values: several, rising, never two within a second.
+  local times; times="$(events | awk '$2 == "VALUE" && /\| 安装进度 \|/ {print $1}')"
+  (( $(wc -l <<<"$times") >= 3 )) || fail "fewer than 3 progress value events"
+  awk 'NR > 1 && $1 - prev < 950 {bad = 1; print "value events " prev " and " $1 " are " $1 - prev " ms apart"} {prev = $1} END {exit bad}'     <<<"$(sort -n <<<"$times")" || fail "progress value events came more than once a second"
 }
 
 name=${1:?usage: scenarios.sh NAME}

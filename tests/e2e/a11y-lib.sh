@@ -1,0 +1,64 @@
+# Screen-reader steps of the end-to-end scenarios: the installer read and
+# driven only through its accessible objects, from another process
+# (tools/a11y: kv_a11y_client), and the events a reader follows recorded by
+# kv_a11y_events. Sourced by scenarios.sh after e2e-lib.sh.
+
+MAIN_CLASS=InstallPackages
+BOX_CLASS=korvelim
+A11Y_CLIENT="$KV_BUILD/tools/kv_a11y_client.exe"
+A11Y_EVENTS="$KV_BUILD/tools/kv_a11y_events.exe"
+
+# acc COMMAND CLASS TITLE [ARG]: one run of the client (UTF-8 output, no CRs).
+acc() { LC_ALL=C.UTF-8 wine "$A11Y_CLIENT" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+# acc_do CLASS TITLE NAME: the named child's default action, as a reader does it.
+acc_do() { acc do "$@" >/dev/null || fail "accDoDefaultAction on $3 in $2 was refused"; note "reader: $3 in $2"; }
+
+# acc_wait_state CLASS TITLE NAME REGEX SECONDS: until the child's line matches.
+acc_wait_state() {
+  local line=""
+  for _ in $(seq $(( $5 * 2 ))); do
+    line="$(acc find "$1" "$2" "$3" || true)"
+    [[ $line =~ $4 ]] && return 0
+    sleep 0.5
+  done
+  fail "$3 in $2 never matched /$4/ (last: $line)"
+}
+
+# acc_expect_tree CLASS TITLE SHOT <<EXPECTED: the client's tree (its own
+# checks passing: names, hit tests, navigation, locations inside the
+# window) matched line by line against extended regular expressions, one a
+# line, the window's line first. The tree is kept in $E2E_SHOTS/SHOT.tree.
+acc_expect_tree() {
+  local cls=$1 title=$2 shot=$3 tree status=0
+  local -a want got
+  mapfile -t want
+  tree="$(acc tree "$cls" "$title")" || status=$?
+  printf '%s\n' "$tree" >"$E2E_SHOTS/$shot.tree"
+  note "tree of $title ($shot):"; printf '%s\n' "$tree" | sed 's/^/    /'
+  ((status == 0)) || fail "the reader's checks of $title failed ($status)"
+  mapfile -t got <<<"$tree"
+  ((${#got[@]} == ${#want[@]})) || fail "$title has ${#got[@]} lines, expected ${#want[@]}"
+  local i
+  for i in "${!want[@]}"; do
+    [[ ${got[$i]} =~ ^${want[$i]}$ ]] || fail "$title line $((i + 1)): '${got[$i]}' does not match '${want[$i]}'"
+  done
+}
+
+# events_start / events_stop: the listener runs beside the whole scenario.
+events_start() {
+  EVENTS_LOG="$E2E_DIR/events.txt"; EVENTS_STOP="$E2E_DIR/events.stop"
+  rm -f "$EVENTS_LOG" "$EVENTS_STOP"
+  LC_ALL=C.UTF-8 wine "$A11Y_EVENTS" "$(winpath "$EVENTS_LOG")" "$(winpath "$EVENTS_STOP")" 280 \
+    "$MAIN_CLASS" "$BOX_CLASS" >/dev/null 2>&1 &
+  EVENTS_PID=$!
+  for _ in $(seq 50); do grep -q listening "$EVENTS_LOG" 2>/dev/null && return 0; sleep 0.2; done
+  fail "the event listener did not start"
+}
+events_stop() {
+  touch "$EVENTS_STOP"
+  for _ in $(seq 50); do kill -0 "$EVENTS_PID" 2>/dev/null || break; sleep 0.2; done
+  kill "$EVENTS_PID" 2>/dev/null || true
+  cp "$EVENTS_LOG" "$E2E_SHOTS/events.txt" 2>/dev/null || true
+}
+events() { tr -d '\r' <"$EVENTS_LOG"; }
