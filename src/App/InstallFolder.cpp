@@ -5,11 +5,13 @@
 
 #include <ctime>
 
+#include "App/AppLog.h"
 #include "CommonUtils.h"
 #include "Runtime/TextUtils.h"
 
 namespace {
 
+constexpr wchar_t kLogFile[] = L".\\App\\InstallFolder";
 constexpr DWORD kPathChars = 2048;
 constexpr DWORD kRegistryValueBytes = 4096;
 constexpr DWORD kDriveStringChars = 100;
@@ -52,29 +54,72 @@ std::wstring RegistryInstallPath() {
     return value;
 }
 
+bool IsFile(const std::wstring& path) {
+    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// The folder of a canonical file path; a drive root keeps its "\".
+std::wstring FolderOf(const std::wstring& file) {
+    const std::wstring dir = DirOfFile(file);
+    return dir.size() == 2 ? dir + L"\\" : dir;
+}
+
+// The launcher named by the ini in the common application data folder, in
+// canonical form; "" unless it is an existing "KorvelLauncher.exe" reached
+// without a link. Any user may write that ini: what it names is checked.
+std::wstring IniLauncherPath() {
+    const std::wstring appData = CommonAppDataDir();
+    if (appData.empty()) return {};
+    wchar_t value[kPathChars] = {};
+    ::GetPrivateProfileStringW(kLauncherIniSection, kLauncherIniKey, L"", value, kPathChars,
+                               JoinPath(appData, kLauncherIniName).c_str());
+    if (!value[0]) return {};
+    const std::wstring exe = CanonicalPath(value);
+    if (exe.empty() || !NamesLauncherProgram(exe) || !IsFile(exe) || PathCrossesLink(exe)) {
+        KV_APP_LOG(Warn, L"DetectExistingInstall the launcher ini's \"%s\" is no launcher program; ignored", value);
+        return {};
+    }
+    return exe;
+}
+
 }  // namespace
 
 bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir) {
     launcherExe.clear();
-    const std::wstring appData = CommonAppDataDir();
-    if (appData.empty()) return false;
-
-    wchar_t value[kPathChars] = {};
-    ::GetPrivateProfileStringW(kLauncherIniSection, kLauncherIniKey, L"", value, kPathChars,
-                               JoinPath(appData, kLauncherIniName).c_str());
-    if (value[0] && PathExists(value)) {
-        launcherExe = value;
-        installDir = DirOfFile(value);
+    const std::wstring fromIni = IniLauncherPath();
+    const std::wstring instPath = CanonicalPath(RegistryInstallPath());
+    if (IsFolder(instPath)) {
+        if (!fromIni.empty() && !SamePath(FolderOf(fromIni), instPath)) {
+            KV_APP_LOG(Warn, L"DetectExistingInstall the launcher ini names %s, the registry %s: the registry's is used",
+                       fromIni.c_str(), instPath.c_str());
+        }
+        installDir = instPath;  // proposed even when the launcher itself is gone
+        const std::wstring exe = ChildPath(instPath, kLauncherExeName);
+        if (!IsFile(exe)) return false;
+        launcherExe = exe;
         return true;
     }
-
-    const std::wstring instPath = RegistryInstallPath();
-    if (!PathExists(instPath)) return false;
-    installDir = instPath;  // proposed even when the launcher itself is gone
-    const std::wstring exe = JoinPath(instPath, kLauncherExeName);
-    if (!PathExists(exe)) return false;
-    launcherExe = exe;
+    if (fromIni.empty()) return false;
+    launcherExe = fromIni;
+    installDir = FolderOf(fromIni);
     return true;
+}
+
+bool NamesLauncherProgram(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    return SamePath(name, kLauncherExeName);
 }
 
 std::wstring DefaultInstallDir() {
