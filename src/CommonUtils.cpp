@@ -317,21 +317,29 @@ std::wstring CanonicalPath(const std::wstring& path) {
     return {};
 }
 
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
 std::wstring ChildPath(const std::wstring& dir, const std::wstring& name) {
     if (dir.empty() || EndsWithSeparator(dir)) return dir + name;
     return dir + L'\\' + name;
 }
 
 bool PathCrossesLink(const std::wstring& canonicalPath) {
-    // From the first folder below the root ("D:\a") down to the path itself.
-    for (size_t end = canonicalPath.find(L'\\', 3);; end = canonicalPath.find(L'\\', end + 1)) {
-        const std::wstring part = canonicalPath.substr(0, end);
-        if (part.size() > 3) {
-            const DWORD attributes = ::GetFileAttributesW(part.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes)) return true;
-        }
-        if (end == std::wstring::npos) return false;
+    // Each folder from the first below the root ("D:\a") down to the path
+    // itself, cut off in place at its separator.
+    std::wstring path = canonicalPath;
+    for (size_t i = 4; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != L'\\') continue;
+        const wchar_t kept = path[i];
+        path[i] = L'\0';
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        path[i] = kept;
+        if (attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes)) return true;
     }
+    return false;
 }
 
 std::wstring QuoteProgramPath(const std::wstring& path) {

@@ -65,6 +65,8 @@ bool IsDriveRoot(const std::wstring& path);
 // drive ("X:\..." or "X:/...") is resolved; anything else (relative, "X:abc",
 // network or device paths) gives "".
 std::wstring CanonicalPath(const std::wstring& path);
+// The same text but for letter case (ordinal, as the file system compares).
+bool SamePath(const std::wstring& a, const std::wstring& b);
 // `dir` and `name` joined by exactly one "\" ("D:\" + "a" -> "D:\a").
 std::wstring ChildPath(const std::wstring& dir, const std::wstring& name);
 // True when the canonical path itself or a folder on the way to it (below the

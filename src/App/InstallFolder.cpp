@@ -54,19 +54,10 @@ std::wstring RegistryInstallPath() {
     return value;
 }
 
-bool IsFile(const std::wstring& path) {
+// Whether the path names an existing folder (true) or file (false).
+bool Exists(const std::wstring& path, bool folder) {
     const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool IsFolder(const std::wstring& path) {
-    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
+    return attributes != INVALID_FILE_ATTRIBUTES && ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder;
 }
 
 // The folder of a canonical file path; a drive root keeps its "\".
@@ -86,8 +77,8 @@ std::wstring IniLauncherPath() {
                                JoinPath(appData, kLauncherIniName).c_str());
     if (!value[0]) return {};
     const std::wstring exe = CanonicalPath(value);
-    if (exe.empty() || !NamesLauncherProgram(exe) || !IsFile(exe) || PathCrossesLink(exe)) {
-        KV_APP_LOG(Warn, L"DetectExistingInstall the launcher ini's \"%s\" is no launcher program; ignored", value);
+    if (exe.empty() || !NamesLauncherProgram(exe) || !Exists(exe, false) || PathCrossesLink(exe)) {
+        KV_APP_LOG(Warn, L"DetectExistingInstall ini: \"%s\" ignored", value);
         return {};
     }
     return exe;
@@ -99,14 +90,13 @@ bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir) 
     launcherExe.clear();
     const std::wstring fromIni = IniLauncherPath();
     const std::wstring instPath = CanonicalPath(RegistryInstallPath());
-    if (IsFolder(instPath)) {
+    if (Exists(instPath, true)) {
         if (!fromIni.empty() && !SamePath(FolderOf(fromIni), instPath)) {
-            KV_APP_LOG(Warn, L"DetectExistingInstall the launcher ini names %s, the registry %s: the registry's is used",
-                       fromIni.c_str(), instPath.c_str());
+            KV_APP_LOG(Warn, L"DetectExistingInstall ini: %s ignored for %s", fromIni.c_str(), instPath.c_str());
         }
         installDir = instPath;  // proposed even when the launcher itself is gone
         const std::wstring exe = ChildPath(instPath, kLauncherExeName);
-        if (!IsFile(exe)) return false;
+        if (!Exists(exe, false)) return false;
         launcherExe = exe;
         return true;
     }
@@ -118,8 +108,8 @@ bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir) 
 
 bool NamesLauncherProgram(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");
-    const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-    return SamePath(name, kLauncherExeName);
+    const wchar_t* name = path.c_str() + (slash == std::wstring::npos ? 0 : slash + 1);
+    return ::CompareStringOrdinal(name, -1, kLauncherExeName, -1, TRUE) == CSTR_EQUAL;
 }
 
 std::wstring DefaultInstallDir() {

@@ -36,20 +36,15 @@ std::wstring LauncherCommandLine(const std::wstring& launcherPath, int sourceId)
 
 namespace {
 
-// The settings with every path in canonical form (a text that cannot be
-// made canonical is kept as it is and never matches a canonical one).
+// The settings with the paths that decisions rest on in canonical form; a
+// text that cannot be made canonical (no drive named) is kept as it is, and
+// never cleaned.
 InstallSettings Canonical(InstallSettings settings) {
-    for (std::wstring* path : {&settings.packagePath, &settings.packageDir, &settings.installDir,
-                               &settings.earlierLauncher}) {
+    for (std::wstring* path : {&settings.packagePath, &settings.installDir, &settings.earlierLauncher}) {
         std::wstring canonical = CanonicalPath(*path);
         if (!canonical.empty()) *path = std::move(canonical);
     }
     return settings;
-}
-
-bool SameText(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
 }
 
 }  // namespace
@@ -113,23 +108,18 @@ bool CInstallJob::PackageMatches(HANDLE package) const {
     // A link, as the package or on the way to it, could be pointed elsewhere
     // between the check and the start; the file itself is held still.
     BY_HANDLE_FILE_INFORMATION info = {};
-    const bool isLink = !::GetFileInformationByHandle(package, &info) ||
-                        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-                        PathCrossesLink(DirOfFile(settings_.packagePath));
-    if (isLink) {
-        KV_APP_LOG(Warn, L"CInstallJob::PackageMatches %s is a link or lies behind one; refused",
-                   settings_.packagePath.c_str());
-        return false;
-    }
+    const bool link = !::GetFileInformationByHandle(package, &info) ||
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                      PathCrossesLink(DirOfFile(settings_.packagePath));
     // Both digests in one pass; "" when the file cannot be read, which never matches.
     const bool checkSha256 = !settings_.expectedSha256.empty();
-    const FileDigests actual = DigestOpenFile(package, checkSha256);
+    const FileDigests actual = link ? FileDigests() : DigestOpenFile(package, checkSha256);
     const bool md5Ok = settings_.expectedMd5.empty() || SameDigest(settings_.expectedMd5, actual.md5);
     const bool sha256Ok = !checkSha256 || SameDigest(settings_.expectedSha256, actual.sha256);
-    if (md5Ok && sha256Ok) return true;
-    KV_APP_LOG(Warn, L"CInstallJob::InstallThreadProc 文件校验失败 %s: %s %s != %s %s", settings_.packagePath.c_str(),
-               actual.md5.c_str(), actual.sha256.c_str(), settings_.expectedMd5.c_str(),
-               settings_.expectedSha256.c_str());
+    if (!link && md5Ok && sha256Ok) return true;
+    KV_APP_LOG(Warn, L"CInstallJob::InstallThreadProc 文件校验失败 %s%s: %s %s != %s %s", settings_.packagePath.c_str(),
+               link ? L" (a link or behind one)" : L"", actual.md5.c_str(), actual.sha256.c_str(),
+               settings_.expectedMd5.c_str(), settings_.expectedSha256.c_str());
     return false;
 }
 
@@ -151,23 +141,19 @@ void CInstallJob::RunPackage(kv::UniqueKernelHandle package) {
 void CInstallJob::CleanEarlierInstall() {
     // Only the earlier installation is cleaned, and only when the package goes
     // into its very folder: a typed folder is never cleaned for its own sake.
+    // A drive root (or nothing) is no launcher folder: stopping "everything
+    // on D:" and deleting D:\bin would be a disaster, not a reinstall; and
+    // nothing is cleaned through a link.
     const std::wstring& launcher = settings_.earlierLauncher;
     const std::wstring folder = DirOfFile(launcher);
-    if (!NamesLauncherProgram(launcher) || !SameText(folder, settings_.installDir)) {
-        KV_APP_LOG(Info, L"CInstallJob::CleanEarlierInstall installing into \"%s\", earlier launcher \"%s\": nothing cleaned",
-                   settings_.installDir.c_str(), launcher.c_str());
-        return;
-    }
-    // A drive root (or nothing) is no launcher folder: stopping "everything
-    // on D:" and deleting D:\bin would be a disaster, not a reinstall.
-    if (IsDriveRoot(folder) || folder.size() < 3 || folder[1] != L':') {
-        KV_APP_LOG(Warn, L"CInstallJob::CleanEarlierInstall folder \"%s\" is a drive root; nothing stopped",
-                   folder.c_str());
-        return;
-    }
-    if (PathCrossesLink(folder)) {
-        KV_APP_LOG(Warn, L"CInstallJob::CleanEarlierInstall folder \"%s\" lies behind a link; nothing cleaned",
-                   folder.c_str());
+    const wchar_t* refusal =
+        !NamesLauncherProgram(launcher) || !SamePath(folder, settings_.installDir) ? L"not the earlier folder"
+        : IsDriveRoot(folder) || CanonicalPath(folder) != folder                   ? L"a drive root or no full path"
+        : PathCrossesLink(folder)                                                  ? L"behind a link"
+                                                                                   : nullptr;
+    if (refusal) {
+        KV_APP_LOG(Info, L"CInstallJob::CleanEarlierInstall \"%s\" (launcher \"%s\") is %s: nothing stopped or deleted",
+                   settings_.installDir.c_str(), launcher.c_str(), refusal);
         return;
     }
     for (int round = 0; round < kMaxStopRounds && !abandoned_; ++round) {

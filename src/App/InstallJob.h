@@ -35,7 +35,8 @@ public:
     // Install-animation counter: 0..900, written by the window's timer.
     static constexpr int kAnimEnd = 900;
 
-    // The paths are used in their canonical form (CanonicalPath) from here on.
+    // The package, installation and earlier launcher paths are used in their
+    // canonical form (CanonicalPath) from here on.
     explicit CInstallJob(InstallSettings settings);
     ~CInstallJob();
     CInstallJob(const CInstallJob&) = delete;

@@ -7,7 +7,7 @@
 #include <shlobj.h>
 
 #include <atomic>
-#include <memory>
+#include <initializer_list>
 
 #include "App/AppLog.h"
 #include "App/InstallFolder.h"
@@ -25,113 +25,101 @@ constexpr GUID kSidTopLevelBrowser = {0x4c96be40, 0x915c, 0x11cf, {0x99, 0xd3, 0
 
 std::atomic<bool> g_shellEnabled{true};
 
-// Holds one COM reference.
-template <typename T>
-class ComRef {
-public:
-    ComRef() = default;
-    ~ComRef() {
-        if (ptr_) ptr_->Release();
+// Releases the COM references of one request when it goes.
+struct ComRefs {
+    IShellWindows* windows = nullptr;
+    IDispatch* desktop = nullptr;
+    IServiceProvider* services = nullptr;
+    IShellBrowser* browser = nullptr;
+    IShellView* view = nullptr;
+    IDispatch* background = nullptr;
+    IShellFolderViewDual* folderView = nullptr;
+    IDispatch* application = nullptr;
+    IShellDispatch2* shell = nullptr;
+    ~ComRefs() {
+        for (IUnknown* ref : std::initializer_list<IUnknown*>{windows, desktop, services, browser, view, background,
+                                                              folderView, application, shell}) {
+            if (ref) ref->Release();
+        }
     }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    T* get() const { return ptr_; }
-    T* operator->() const { return ptr_; }
-    T** out() { return &ptr_; }
-    void** outVoid() { return reinterpret_cast<void**>(&ptr_); }
-
-private:
-    T* ptr_ = nullptr;
-};
-
-// A VARIANT holding a copy of the text (VT_BSTR), cleared on destruction.
-class BstrVariant {
-public:
-    explicit BstrVariant(const std::wstring& text) {
-        ::VariantInit(&value_);
-        value_.vt = VT_BSTR;
-        value_.bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    }
-    ~BstrVariant() { ::VariantClear(&value_); }
-    BstrVariant(const BstrVariant&) = delete;
-    BstrVariant& operator=(const BstrVariant&) = delete;
-    const VARIANT& get() const { return value_; }
-    bool valid() const { return value_.bstrVal != nullptr; }
-
-private:
-    VARIANT value_;
 };
 
 // The desktop's shell automation object: the shell window of the desktop,
-// its active view's background, and that view's application object. Empty
-// when any step finds nothing.
-HRESULT DesktopShellDispatch(ComRef<IShellDispatch2>& shell) {
-    ComRef<IShellWindows> windows;
+// its active view's background, and that view's application object. A
+// failure at any step means there is no desktop shell to ask.
+HRESULT FindDesktopShell(ComRefs& c) {
     HRESULT hr = ::CoCreateInstance(__uuidof(ShellWindows), nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IShellWindows),
-                                    windows.outVoid());
+                                    reinterpret_cast<void**>(&c.windows));
     if (FAILED(hr)) return hr;
-    VARIANT location;
+    VARIANT location, root;
     ::VariantInit(&location);
+    ::VariantInit(&root);
     location.vt = VT_I4;
     location.lVal = CSIDL_DESKTOP;
-    VARIANT root;
-    ::VariantInit(&root);
     LONG hwnd = 0;
-    ComRef<IDispatch> desktop;
-    hr = windows->FindWindowSW(&location, &root, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH, desktop.out());
-    if (hr != S_OK || !desktop.get()) return FAILED(hr) ? hr : E_NOINTERFACE;
-    ComRef<IServiceProvider> services;
-    if (FAILED(hr = desktop->QueryInterface(__uuidof(IServiceProvider), services.outVoid()))) return hr;
-    ComRef<IShellBrowser> browser;
-    if (FAILED(hr = services->QueryService(kSidTopLevelBrowser, __uuidof(IShellBrowser), browser.outVoid()))) return hr;
-    ComRef<IShellView> view;
-    if (FAILED(hr = browser->QueryActiveShellView(view.out()))) return hr;
-    if (!view.get()) return E_NOINTERFACE;
-    ComRef<IDispatch> background;
-    if (FAILED(hr = view->GetItemObject(SVGIO_BACKGROUND, __uuidof(IDispatch), background.outVoid()))) return hr;
-    ComRef<IShellFolderViewDual> folderView;
-    if (FAILED(hr = background->QueryInterface(__uuidof(IShellFolderViewDual), folderView.outVoid()))) return hr;
-    ComRef<IDispatch> application;
-    if (FAILED(hr = folderView->get_Application(application.out()))) return hr;
-    if (!application.get()) return E_NOINTERFACE;
-    return application->QueryInterface(__uuidof(IShellDispatch2), shell.outVoid());
+    hr = c.windows->FindWindowSW(&location, &root, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH, &c.desktop);
+    if (hr != S_OK || !c.desktop) return FAILED(hr) ? hr : E_NOINTERFACE;
+    if (FAILED(hr = c.desktop->QueryInterface(__uuidof(IServiceProvider), reinterpret_cast<void**>(&c.services))) ||
+        FAILED(hr = c.services->QueryService(kSidTopLevelBrowser, __uuidof(IShellBrowser),
+                                             reinterpret_cast<void**>(&c.browser))) ||
+        FAILED(hr = c.browser->QueryActiveShellView(&c.view)) || !c.view ||
+        FAILED(hr = c.view->GetItemObject(SVGIO_BACKGROUND, __uuidof(IDispatch),
+                                          reinterpret_cast<void**>(&c.background))) ||
+        FAILED(hr = c.background->QueryInterface(__uuidof(IShellFolderViewDual),
+                                                 reinterpret_cast<void**>(&c.folderView))) ||
+        FAILED(hr = c.folderView->get_Application(&c.application)) || !c.application) {
+        return FAILED(hr) ? hr : E_NOINTERFACE;
+    }
+    return c.application->QueryInterface(__uuidof(IShellDispatch2), reinterpret_cast<void**>(&c.shell));
 }
 
-// What the helper thread works on; shared, as the caller may stop waiting.
+// What the helper thread works on. Two references, the caller's and the
+// thread's: the caller may stop waiting, and the last one deletes it.
 struct ShellRequest {
+    LONG refs;
     std::wstring file, parameters, directory;
-    std::atomic<int> result{static_cast<int>(ShellStartResult::kUnavailable)};
-    HRESULT error = S_OK;  // written before `result`
+    ShellStartResult result = ShellStartResult::kUnavailable;
+    HRESULT error = S_OK;
 };
 
-ShellStartResult AskDesktopShell(ShellRequest& request) {
+void Release(ShellRequest* request) {
+    if (::InterlockedDecrement(&request->refs) == 0) delete request;
+}
+
+VARIANT BstrVariant(const std::wstring& text) {
+    VARIANT v;
+    ::VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return v;
+}
+
+void AskDesktopShell(ShellRequest& request) {
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ShellStartResult result = ShellStartResult::kUnavailable;
     {
-        ComRef<IShellDispatch2> shell;
-        request.error = DesktopShellDispatch(shell);
-        if (SUCCEEDED(request.error) && shell.get()) {
-            BstrVariant parameters(request.parameters), directory(request.directory), verb(L"open");
-            VARIANT show;
-            ::VariantInit(&show);
-            show.vt = VT_I4;
-            show.lVal = SW_SHOWNORMAL;
-            BSTR file = ::SysAllocStringLen(request.file.data(), static_cast<UINT>(request.file.size()));
-            request.error = file && parameters.valid() && directory.valid() && verb.valid()
-                                ? shell->ShellExecute(file, parameters.get(), directory.get(), verb.get(), show)
+        ComRefs c;
+        request.error = FindDesktopShell(c);
+        if (SUCCEEDED(request.error)) {
+            // file, parameters, folder, verb, show
+            VARIANT v[5] = {BstrVariant(request.file), BstrVariant(request.parameters),
+                            BstrVariant(request.directory), BstrVariant(L"open")};
+            ::VariantInit(&v[4]);
+            v[4].vt = VT_I4;
+            v[4].lVal = SW_SHOWNORMAL;
+            request.error = v[0].bstrVal && v[1].bstrVal && v[2].bstrVal && v[3].bstrVal
+                                ? c.shell->ShellExecute(v[0].bstrVal, v[1], v[2], v[3], v[4])
                                 : E_OUTOFMEMORY;
-            ::SysFreeString(file);
-            result = SUCCEEDED(request.error) ? ShellStartResult::kStarted : ShellStartResult::kRefused;
+            for (VARIANT& each : v) ::VariantClear(&each);
+            request.result = SUCCEEDED(request.error) ? ShellStartResult::kStarted : ShellStartResult::kRefused;
         }
     }
     if (SUCCEEDED(com)) ::CoUninitialize();
-    return result;
 }
 
 unsigned __stdcall ShellThread(void* param) {
-    std::unique_ptr<std::shared_ptr<ShellRequest>> ref(static_cast<std::shared_ptr<ShellRequest>*>(param));
-    ShellRequest& request = **ref;
-    request.result = static_cast<int>(AskDesktopShell(request));
+    auto* request = static_cast<ShellRequest*>(param);
+    AskDesktopShell(*request);
+    Release(request);
     return 0;
 }
 
@@ -139,65 +127,45 @@ unsigned __stdcall ShellThread(void* param) {
 
 ShellStartResult StartThroughDesktopShell(const std::wstring& file, const std::wstring& parameters,
                                           const std::wstring& directory) {
-    if (!g_shellEnabled) return ShellStartResult::kUnavailable;
-    auto request = std::make_shared<ShellRequest>();
-    request->file = file;
-    request->parameters = parameters;
-    request->directory = directory;
+    ShellStartResult result = ShellStartResult::kUnavailable;
+    HRESULT error = S_FALSE;
+    auto* request = g_shellEnabled ? new ShellRequest{2, file, parameters, directory} : nullptr;
     // A thread of its own: a single-threaded apartment whatever the caller's,
     // and a bounded wait for a shell that does not answer.
-    auto* ref = new std::shared_ptr<ShellRequest>(request);
     kv::UniqueKernelHandle thread(
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &ShellThread, ref, 0, nullptr)));
-    if (!thread) {
-        delete ref;
-        return ShellStartResult::kUnavailable;
+        request ? reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &ShellThread, request, 0, nullptr)) : nullptr);
+    if (thread) {
+        // No answer in time: the shell may still act on it, and a second,
+        // direct start could run the program twice, so it counts as refused.
+        const bool answered = ::WaitForSingleObject(thread.get(), kShellAnswerMs) == WAIT_OBJECT_0;
+        result = answered ? request->result : ShellStartResult::kRefused;
+        error = answered ? request->error : HRESULT_FROM_WIN32(WAIT_TIMEOUT);
+        Release(request);
+    } else {
+        delete request;
     }
-    if (::WaitForSingleObject(thread.get(), kShellAnswerMs) != WAIT_OBJECT_0) {
-        // The shell may still act on it later: a second, direct start could
-        // run the program twice, so it counts as refused.
-        KV_APP_LOG(Warn, L"StartThroughDesktopShell no answer from the desktop shell within %u ms for %s",
-                   static_cast<unsigned>(kShellAnswerMs), file.c_str());
-        return ShellStartResult::kRefused;
-    }
-    const auto result = static_cast<ShellStartResult>(request->result.load());
-    if (result != ShellStartResult::kStarted) {
-        KV_APP_LOG(Info, L"StartThroughDesktopShell %s: %s (0x%08x)", file.c_str(),
-                   result == ShellStartResult::kRefused ? L"refused by the desktop shell" : L"no desktop shell",
-                   static_cast<unsigned>(request->error));
-    }
+    static const wchar_t* const kResults[] = {L"started", L"refused", L"no desktop shell: started directly"};
+    KV_APP_LOG(Info, L"StartThroughDesktopShell %s [%s]: %s (0x%08x)", file.c_str(), parameters.c_str(),
+               kResults[static_cast<int>(result)], static_cast<unsigned>(error));
     return result;
 }
 
 DWORD StartLauncher(const std::wstring& launcherExe, const std::wstring& arguments) {
-    if (!NamesLauncherProgram(launcherExe)) {
-        KV_APP_LOG(Warn, L"StartLauncher %s is not the launcher program; not started", launcherExe.c_str());
-        return ERROR_INVALID_NAME;
-    }
+    if (!NamesLauncherProgram(launcherExe)) return ERROR_INVALID_NAME;
     // The shell would answer a missing program with a message box of its own.
     const DWORD attributes = ::GetFileAttributesW(launcherExe.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_FILE_NOT_FOUND;
-    switch (StartThroughDesktopShell(launcherExe, arguments, DirOfFile(launcherExe))) {
-        case ShellStartResult::kStarted:
-            KV_APP_LOG(Info, L"StartLauncher %s [%s] started through the desktop shell", launcherExe.c_str(),
-                       arguments.c_str());
-            return 0;
-        case ShellStartResult::kRefused:
-            return ERROR_ACCESS_DENIED;
-        case ShellStartResult::kUnavailable:
-            break;
-    }
+    std::wstring folder = DirOfFile(launcherExe);
+    if (folder.size() == 2) folder += L'\\';  // "D:" alone would be D:'s current folder
+    const ShellStartResult shell = StartThroughDesktopShell(launcherExe, arguments, folder);
+    if (shell != ShellStartResult::kUnavailable) return shell == ShellStartResult::kStarted ? 0 : ERROR_ACCESS_DENIED;
     // Without arguments the command line stays empty, as the launcher was
     // always started that way.
-    const std::wstring commandLine = arguments.empty() ? L"" : QuoteProgramPath(launcherExe) + L" " + arguments;
-    KV_APP_LOG(Warn, L"StartLauncher no desktop shell: %s [%s] started directly, with the installer's rights",
-               launcherExe.c_str(), commandLine.c_str());
-    return StartProcess(launcherExe, commandLine);
+    return StartProcess(launcherExe, arguments.empty() ? L"" : QuoteProgramPath(launcherExe) + L" " + arguments);
 }
 
 void OpenWebPage(const std::wstring& url) {
     if (StartThroughDesktopShell(url, L"", L"") != ShellStartResult::kUnavailable) return;
-    KV_APP_LOG(Warn, L"OpenWebPage no desktop shell: %s opened directly, with the installer's rights", url.c_str());
     ::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

@@ -11,11 +11,12 @@
 enum class ShellStartResult {
     kStarted,      // the desktop shell accepted the request
     kRefused,      // the shell refused it or did not answer in time: not started
-    kUnavailable,  // no desktop shell to ask (none registered, as under Wine)
+    kUnavailable,  // no desktop shell to ask (no explorer in the session)
 };
 
 // Asks the desktop shell (IShellWindows -> IShellDispatch2::ShellExecute) to
 // open `file` with `parameters` in `directory`; waits at most a few seconds.
+// The outcome is logged: without a shell the caller starts it directly.
 ShellStartResult StartThroughDesktopShell(const std::wstring& file, const std::wstring& parameters,
                                           const std::wstring& directory);
 

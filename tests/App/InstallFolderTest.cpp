@@ -139,7 +139,9 @@ TEST_F(EarlierInstall, IniCountsOnlyForAnExistingLauncherProgram) {
         launcherExe = L"stale";
         EXPECT_EQ(DetectExistingInstall(launcherExe, installDir), !c.found.empty());
         EXPECT_EQ(launcherExe, c.found);
-        if (!c.found.empty()) EXPECT_EQ(installDir, dir.Path());
+        if (!c.found.empty()) {
+            EXPECT_EQ(installDir, dir.Path());
+        }
     }
     ::SetCurrentDirectoryW(saved);
     ::DeleteFileW(exe.c_str());

@@ -78,8 +78,8 @@ TEST(UnelevatedStart, ThroughTheDesktopShellOrDirectly) {
         {false, false, L"My Games"},  {true, true, L"My Games"},  {true, false, L"My Games"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << (c.page ? "page, " : "launcher, ") << (c.shell ? "desktop shell, " : "no shell, ")
-                                        << WideToUtf8(c.folder));
+        SCOPED_TRACE(testing::Message() << (c.page ? "page, " : "launcher, ")
+                                        << (c.shell ? "desktop shell, " : "no shell, ") << WideToUtf8(c.folder));
         TempDir dir;
         const std::wstring folder = dir.File(c.folder);
         ASSERT_TRUE(EnsureDirExists(folder));
@@ -89,8 +89,11 @@ TEST(UnelevatedStart, ThroughTheDesktopShellOrDirectly) {
         const std::wstring calls = folder + L"\\launcher-calls.txt";
         {
             ShellSwitch shell(c.shell);
-            if (c.page) OpenWebPage(exe);
-            else ASSERT_EQ(StartLauncher(exe, L"-i \"7\" -d"), 0u);
+            if (c.page) {
+                OpenWebPage(exe);
+            } else {
+                ASSERT_EQ(StartLauncher(exe, L"-i \"7\" -d"), 0u);
+            }
         }
         ASSERT_TRUE(PumpMessagesUntil([&] { return !ReadFileBytes(calls).empty(); }, 10000));
         DWORD pid = 0;
@@ -101,7 +104,9 @@ TEST(UnelevatedStart, ThroughTheDesktopShellOrDirectly) {
         EXPECT_EQ(parent == ::GetCurrentProcessId(), !c.shell) << "parent " << parent;
         if (!c.page) {
             EXPECT_EQ(Arguments(ReadFileBytes(calls)), (std::vector<std::wstring>{exe, L"-i", L"7", L"-d"}));
-            if (!c.shell) EXPECT_EQ(Utf8ToWide(ReadFileBytes(calls)), QuoteProgramPath(exe) + L" -i \"7\" -d\r\n");
+            if (!c.shell) {
+                EXPECT_EQ(Utf8ToWide(ReadFileBytes(calls)), QuoteProgramPath(exe) + L" -i \"7\" -d\r\n");
+            }
         }
         for (const std::wstring& f : {exe, folder + L"\\stay", calls}) ::DeleteFileW(f.c_str());
         ::RemoveDirectoryW(folder.c_str());

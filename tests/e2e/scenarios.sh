@@ -59,7 +59,7 @@ scenario_fresh() {
   expect_installed "$dir"
   wait_launcher_calls "$dir"
   expect_eq "$(launcher_starts "$dir")" "$DEFAULT_DIR_WIN\\KorvelLauncher.exe -i \"7\" -d" "launcher command line"
-  expect_eq "$(log_count "started through the desktop shell")" 1 "launcher starts through the desktop shell"
+  expect_eq "$(log_count 'KorvelLauncher.exe [-i "7" -d]: started')" 1 "launcher starts through the desktop shell"
   (( $(log_count "安装失败") == 0 )) || fail "a failure notice was shown"
 }
 
