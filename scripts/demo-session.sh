@@ -36,7 +36,7 @@ else
   wait_installer_exit 900
 fi
 
-# The log line reads "CInstallJob::LaunchAndFinish <launcher path> [<command line>]".
+# The log line reads "CInstallJob::LaunchAndFinish <launcher path> [<arguments>]".
 launcher_win="$(log_text | grep -F 'CInstallJob::LaunchAndFinish ' | tail -1 |
   sed 's/^.*CInstallJob::LaunchAndFinish \(.*KorvelLauncher\.exe\) \[.*$/\1/')"
 if [[ -n $launcher_win ]]; then

@@ -297,3 +297,70 @@ bool IsDriveRoot(const std::wstring& path) {
     if (!letter || path.size() < 2 || path[1] != L':') return false;
     return path.size() == 2 || (path.size() == 3 && (path[2] == L'\\' || path[2] == L'/'));
 }
+
+std::wstring CanonicalPath(const std::wstring& path) {
+    // Relative and drive-relative text would resolve against whatever folder
+    // the installer runs in; network and device paths are never ours.
+    const bool letter = path.size() >= 3 && ((path[0] | 0x20) >= L'a' && (path[0] | 0x20) <= L'z');
+    if (!letter || path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return {};
+    std::wstring full(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD n = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+        if (n == 0) return {};
+        if (n < full.size()) {
+            full.resize(n);
+            while (full.size() > 3 && EndsWithSeparator(full)) full.pop_back();
+            return full;
+        }
+        full.assign(n, L'\0');  // n counts the terminator when the buffer was short
+    }
+    return {};
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+std::wstring ChildPath(const std::wstring& dir, const std::wstring& name) {
+    if (dir.empty() || EndsWithSeparator(dir)) return dir + name;
+    return dir + L'\\' + name;
+}
+
+bool PathCrossesLink(const std::wstring& canonicalPath) {
+    // Each folder from the first below the root ("D:\a") down to the path
+    // itself, cut off in place at its separator.
+    std::wstring path = canonicalPath;
+    for (size_t i = 4; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != L'\\') continue;
+        const wchar_t kept = path[i];
+        path[i] = L'\0';
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        path[i] = kept;
+        if (attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes)) return true;
+    }
+    return false;
+}
+
+std::wstring QuoteProgramPath(const std::wstring& path) {
+    if (path.find_first_of(L" \t") == std::wstring::npos) return path;
+    return L"\"" + path + L"\"";
+}
+
+std::wstring QuoteArgument(const std::wstring& argument) {
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes are plain text unless a quote follows them.
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted += L'"';
+    return quoted;
+}

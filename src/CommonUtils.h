@@ -58,3 +58,26 @@ DWORD FindProcessByPathPrefix(const std::wstring& prefix);
 bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash);
 // "C:", "C:\", "C:/" and the empty path.
 bool IsDriveRoot(const std::wstring& path);
+
+// The path as the system resolves it (GetFullPathNameW): "." and ".."
+// applied, "/" turned into "\", doubled separators reduced, no trailing "\"
+// but at a drive root ("D:\Games\.." -> "D:\"). Only a path that names its
+// drive ("X:\..." or "X:/...") is resolved; anything else (relative, "X:abc",
+// network or device paths) gives "".
+std::wstring CanonicalPath(const std::wstring& path);
+// The same text but for letter case (ordinal, as the file system compares).
+bool SamePath(const std::wstring& a, const std::wstring& b);
+// `dir` and `name` joined by exactly one "\" ("D:\" + "a" -> "D:\a").
+std::wstring ChildPath(const std::wstring& dir, const std::wstring& name);
+// True when the canonical path itself or a folder on the way to it (below the
+// drive root) is a reparse point: a junction, symbolic link or mount point
+// that would lead somewhere else. Missing parts are no links.
+bool PathCrossesLink(const std::wstring& canonicalPath);
+// A program path as the first word of a command line: quoted when it
+// contains a blank, so that "C:\Program Files\..." stays one word (a file
+// name holds no quote).
+std::wstring QuoteProgramPath(const std::wstring& path);
+// One argument in quotes, such that CommandLineToArgvW gives it back
+// unchanged: a quote inside is escaped, and the backslashes before it and
+// before the closing quote are doubled: D:\Q\ becomes "D:\Q\\".
+std::wstring QuoteArgument(const std::wstring& argument);

@@ -1,7 +1,5 @@
 #include "App/MainDlg.h"
 
-#include <shellapi.h>
-
 #include "App/AppBuildConfig.h"
 #include "App/AppContext.h"
 #include "App/AppLog.h"
@@ -9,6 +7,7 @@
 #include "App/InstallFolder.h"
 #include "App/MsgBoxDlg.h"
 #include "App/ProgressBarImage.h"
+#include "App/UnelevatedStart.h"
 #include "CommonUtils.h"
 #include "Runtime/TextUtils.h"
 #include "Ui/ButtonUI.h"
@@ -231,12 +230,15 @@ void CMainDlg::SettleInstallDir() {
 
 void CMainDlg::OnInstallFromFolderPage() {
     if (m_editInput) m_installDir = m_editInput->GetText();
-    // A valid folder is created here; no agreement and no write test on this path.
-    if (m_installDir.find(L'/') != std::wstring::npos || !IsAbsoluteDrivePath(m_installDir) ||
-        !EnsureDirExists(m_installDir)) {
+    // A valid folder is created here; no agreement and no write test on this
+    // path. From here on the folder is canonical: "D:\Games\.." is "D:\".
+    const std::wstring canonical =
+        IsAbsoluteDrivePath(m_installDir) ? CanonicalPath(m_installDir) : std::wstring();
+    if (m_installDir.find(L'/') != std::wstring::npos || canonical.empty() || !EnsureDirExists(canonical)) {
         ShowMessageBox(hwnd_, kTipTitle, L"您选择的安装路径无效，请重新选择。", L"", L"", true, false);
         return;
     }
+    m_installDir = canonical;
     if (m_packageDir.empty()) m_packageDir = m_installDir;
     SelectPage(kPageProgress);
     BeginPackagePhase();
@@ -259,7 +261,7 @@ void CMainDlg::OpenAgreement() {
         KV_APP_LOG(Info, L"CMainDlg::OpenAgreement no agreement page in this build");
         return;
     }
-    ::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    OpenWebPage(url);
 }
 
 void CMainDlg::UpdateFreeSpace() {
@@ -280,7 +282,7 @@ void CMainDlg::OnAskExistingTimer() {
                                        L"直接启动", false, true);
     if (result == CMsgBoxDlg::kResultCancel) {
         // The number is written even when it is 0.
-        if (StartProcess(m_launcherExe, LauncherCommandLine(m_launcherExe, m_sourceId)) == 0) {
+        if (StartLauncher(m_launcherExe, LauncherArguments(m_sourceId)) == 0) {
             m_closingAfterLaunch = true;
             Close(1);
             return;
@@ -403,6 +405,7 @@ void CMainDlg::StartInstall() {
     settings.expectedSha256 = m_expectedSha256;
     settings.sourceId = m_sourceId;
     settings.existingInstall = m_existingInstall;
+    settings.earlierLauncher = m_launcherExe;
     settings.keepPackage = m_keepPackage;
     // A job of an earlier, corrupt package has ended already; the new one
     // starts its animation from 0.

@@ -23,6 +23,10 @@ wait_launcher_calls() {
   fail "the launcher in $dir was not started ($lines start(s) expected)"
 }
 
+# The launcher's starts with the program's own path unquoted: the desktop
+# shell, which starts it, quotes that path whether it holds a blank or not.
+launcher_starts() { launcher_calls "$1" | sed -E 's/^"([^" ]*)"/\1/'; }
+
 expect_installed() {
   local dir=$1
   expect_file "$dir/KorvelLauncher.exe"
@@ -55,7 +59,8 @@ scenario_fresh() {
   local dir; dir="$(default_dir)"
   expect_installed "$dir"
   wait_launcher_calls "$dir"
-  expect_eq "$(launcher_calls "$dir")" "$DEFAULT_DIR_WIN\\KorvelLauncher.exe -i \"7\" -d" "launcher command line"
+  expect_eq "$(launcher_starts "$dir")" "$DEFAULT_DIR_WIN\\KorvelLauncher.exe -i \"7\" -d" "launcher command line"
+  expect_eq "$(log_count 'KorvelLauncher.exe [-i "7" -d]: started')" 1 "launcher starts through the desktop shell"
   (( $(log_count "安装失败") == 0 )) || fail "a failure notice was shown"
 }
 
@@ -187,7 +192,7 @@ scenario_earlier() {
   wait_installer_exit 20
   expect_eq "$EXIT_CODE" 0 "exit code after 直接启动"
   wait_launcher_calls "$old"
-  expect_eq "$(launcher_calls "$old")" 'D:\Old\KorvelQixar\KorvelLauncher.exe -i "0" -d' "old launcher's command line"
+  expect_eq "$(launcher_starts "$old")" 'D:\Old\KorvelQixar\KorvelLauncher.exe -i "0" -d' "old launcher's command line"
   expect_eq "$(log_count "CMainDlg::SelectPage")" 0 "page changes"
 
   server_start --rate "$(slow_rate)"
@@ -213,7 +218,7 @@ scenario_earlier() {
   expect_no_file "$old/uninst.exe"
   expect_installed "$old"
   wait_launcher_calls "$old" 3
-  expect_eq "$(launcher_calls "$old" | tail -1)" 'D:\Old\KorvelQixar\KorvelLauncher.exe -i "7" -d' "new launcher's command line"
+  expect_eq "$(launcher_starts "$old" | tail -1)" 'D:\Old\KorvelQixar\KorvelLauncher.exe -i "7" -d' "new launcher's command line"
 }
 
 # A package and "kvmain.dll" beside the installer: no download, the bar runs
