@@ -146,7 +146,7 @@ bool CDNSThread::Query(QueryContext& context, const DnsResolver& resolver, std::
             if (CDnsMessage::CheckHeader(data, size, id) != DnsHeaderCheck::Accepted) continue;
 
             DnsAnswer answer;
-            if (!CDnsMessage::ParseAnswer(data, size, answer)) {
+            if (!CDnsMessage::ParseAnswer(data, size, hostName_, answer)) {
                 LogBoth(Error, __LINE__, L"CDNSThread 应答格式错误 %s %s", Wide(CDnsResolverList::Format(resolver)),
                         Wide(hostName_));
                 return false;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "Http/DnsCursor.h"
 
@@ -18,6 +19,32 @@ constexpr size_t kMaxLabel = 63;
 void PutU16(std::vector<uint8_t>& out, uint16_t value) {
     out.push_back(static_cast<uint8_t>(value >> 8));
     out.push_back(static_cast<uint8_t>(value & 0xFF));
+}
+
+// Names are compared as DNS does: ASCII letters without regard to case.
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+// The name BuildQuery puts in the question for `host`: its non-empty pieces.
+std::string QueriedName(const std::string& host) {
+    std::string name;
+    size_t start = 0;
+    while (start <= host.size()) {
+        size_t dot = host.find('.', start);
+        if (dot == std::string::npos) dot = host.size();
+        if (dot > start) {
+            if (!name.empty()) name.push_back('.');
+            name.append(host, start, dot - start);
+        }
+        start = dot + 1;
+    }
+    return name;
 }
 
 }  // namespace
@@ -102,22 +129,33 @@ bool CDnsMessage::DecodeName(const uint8_t* data, size_t size, size_t& pos, std:
     return true;
 }
 
-bool CDnsMessage::ParseAnswer(const uint8_t* data, size_t size, DnsAnswer& answer) {
+bool CDnsMessage::ParseAnswer(const uint8_t* data, size_t size, const std::string& host, DnsAnswer& answer) {
     answer = DnsAnswer();
     CDnsCursor cursor(data, size);
     uint16_t questions = 0, answers = 0;
     if (!cursor.Skip(4) || !cursor.ReadU16(questions) || !cursor.ReadU16(answers) || !cursor.Skip(4)) return false;
 
-    std::string name;
-    for (uint16_t i = 0; i < questions; ++i) {
-        size_t pos = cursor.Position();
-        if (!DecodeName(data, size, pos, name)) return false;
-        cursor.Seek(pos);
-        if (!cursor.Skip(4)) return false;  // type and class
-    }
+    // An answer to another question (another name, type or class) is not an
+    // answer to ours, whatever its identifier says.
+    if (questions != 1) return false;
+    std::string question;
+    size_t pos = cursor.Position();
+    if (!DecodeName(data, size, pos, question)) return false;
+    cursor.Seek(pos);
+    uint16_t questionType = 0, questionClass = 0;
+    if (!cursor.ReadU16(questionType) || !cursor.ReadU16(questionClass)) return false;
+    if (questionType != kTypeA || questionClass != kClassIn || !SameName(question, QueriedName(host))) return false;
+
+    struct AddressRecord {
+        std::string owner;
+        DnsAddress address;
+    };
+    std::vector<AddressRecord> addressRecords;
+    std::vector<std::pair<std::string, std::string>> cnames;  // owner, target
+    std::string owner;
     for (uint16_t i = 0; i < answers; ++i) {
-        size_t pos = cursor.Position();
-        if (!DecodeName(data, size, pos, name)) return false;
+        pos = cursor.Position();
+        if (!DecodeName(data, size, pos, owner)) return false;
         cursor.Seek(pos);
         uint16_t type = 0, klass = 0, dataLength = 0;
         if (!cursor.ReadU16(type) || !cursor.ReadU16(klass) || !cursor.Skip(4) || !cursor.ReadU16(dataLength))
@@ -126,16 +164,48 @@ bool CDnsMessage::ParseAnswer(const uint8_t* data, size_t size, DnsAnswer& answe
         if (!cursor.Skip(dataLength)) return false;
         if (type == kTypeA) {
             if (dataLength != 4) return false;
-            DnsAddress address;
-            std::memcpy(address.data(), data + dataStart, 4);
-            answer.addresses.push_back(address);
+            if (klass != kClassIn) continue;
+            AddressRecord record{owner, {}};
+            std::memcpy(record.address.data(), data + dataStart, 4);
+            addressRecords.push_back(record);
         } else if (type == kTypeCname) {
             size_t aliasPos = dataStart;
             std::string alias;
             // The alias's own bytes must stay inside the record's data.
             if (!DecodeName(data, size, aliasPos, alias) || aliasPos > dataStart + dataLength) return false;
-            answer.aliases.push_back(alias);
+            if (klass == kClassIn) cnames.emplace_back(owner, alias);
         }
+    }
+
+    // The chain from the question through the CNAME records, whatever their
+    // order; a loop ends it. Every A record must belong to it: one for
+    // another name is what a poisoned answer slips in, and such an answer is
+    // not used at all.
+    std::vector<std::string> chain{question};
+    auto onChain = [&chain](const std::string& name) {
+        for (const std::string& link : chain) {
+            if (SameName(link, name)) return true;
+        }
+        return false;
+    };
+    for (size_t step = 0; step < cnames.size(); ++step) {
+        const std::string* next = nullptr;
+        for (const auto& cname : cnames) {
+            if (SameName(cname.first, chain.back())) {
+                next = &cname.second;
+                break;
+            }
+        }
+        if (!next || onChain(*next)) break;
+        chain.push_back(*next);
+        answer.aliases.push_back(*next);
+    }
+    for (const AddressRecord& record : addressRecords) {
+        if (!onChain(record.owner)) {
+            answer = DnsAnswer();
+            return false;
+        }
+        answer.addresses.push_back(record.address);
     }
     return true;
 }
