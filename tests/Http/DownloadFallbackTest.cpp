@@ -17,6 +17,60 @@ TestHttpServer::Handler NotFoundForLocalhost(const std::string& body) {
     };
 }
 
+// Takes the loader lock on a thread of its own when Hold() is called and
+// keeps it for holdMs; a thread that ends meanwhile waits for it at its exit,
+// as it may for any lock that the runtime takes there.
+class LoaderLockHolder {
+public:
+    explicit LoaderLockHolder(DWORD holdMs) : holdMs_(holdMs) {
+        HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+        lock_ = reinterpret_cast<LockFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "LdrLockLoaderLock")));
+        unlock_ = reinterpret_cast<UnlockFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
+        go_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        held_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (lock_ && unlock_ && go_ && held_) {
+            thread_ = ::CreateThread(nullptr, 0, &LoaderLockHolder::Main, this, 0, nullptr);
+        }
+    }
+    ~LoaderLockHolder() {
+        if (thread_) {
+            ::SetEvent(go_);
+            ::WaitForSingleObject(thread_, 10000);
+            ::CloseHandle(thread_);
+        }
+        if (go_) ::CloseHandle(go_);
+        if (held_) ::CloseHandle(held_);
+    }
+    bool Ready() const { return thread_ != nullptr; }
+    // Returns once the lock is held (any thread).
+    void Hold() {
+        ::SetEvent(go_);
+        ::WaitForSingleObject(held_, 5000);
+    }
+    bool WasHeld() const { return ::WaitForSingleObject(held_, 0) == WAIT_OBJECT_0; }
+
+private:
+    using LockFn = LONG(WINAPI*)(ULONG, ULONG*, ULONG_PTR*);
+    using UnlockFn = LONG(WINAPI*)(ULONG, ULONG_PTR);
+    static DWORD WINAPI Main(void* argument) {
+        auto* self = static_cast<LoaderLockHolder*>(argument);
+        ::WaitForSingleObject(self->go_, INFINITE);
+        ULONG_PTR cookie = 0;
+        if (self->lock_(0, nullptr, &cookie) != 0) return 1;
+        ::SetEvent(self->held_);
+        ::Sleep(self->holdMs_);
+        self->unlock_(0, cookie);
+        return 0;
+    }
+
+    DWORD holdMs_;
+    LockFn lock_ = nullptr;
+    UnlockFn unlock_ = nullptr;
+    HANDLE go_ = nullptr;
+    HANDLE held_ = nullptr;
+    HANDLE thread_ = nullptr;
+};
+
 }  // namespace
 
 TEST(DownloadHostName, TakesTheHostOfAUrl) {
@@ -71,10 +125,11 @@ TEST_F(DownloadTest, RefusedAddressGetsThreeAttemptsThenTheMirror) {
 }
 
 // End to end on loopback: the main host "localhost" answers 404, the fake
-// resolver gives 127.0.0.1, and the retry on the address succeeds.
+// resolver gives 127.0.0.1, and the retry at that address succeeds with the
+// host name kept in the request.
 TEST_F(DownloadTest, AddressFallbackRetriesOnTheResolvedAddress) {
     const std::string body = Pattern(80 * 1024, 13);
-    server.SetHandler(NotFoundForLocalhost(body));
+    server.RouteSequence("/pkg.exe", {TestHttpResponse::Status(404), TestHttpResponse::Ok(body)});
     dns.SetReply(FakeDns::Addresses({"127.0.0.1"}));
 
     FileLogCapture log;
@@ -87,16 +142,17 @@ TEST_F(DownloadTest, AddressFallbackRetriesOnTheResolvedAddress) {
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].Header("Host"), "localhost:" + std::to_string(server.Port()));
-    EXPECT_EQ(requests[1].Header("Host"), "127.0.0.1:" + std::to_string(server.Port()));
+    EXPECT_EQ(requests[1].Header("Host"), "localhost:" + std::to_string(server.Port()));
     EXPECT_EQ(requests[1].target, "/pkg.exe?v=2");  // path and query kept
     EXPECT_TRUE(task.MainUrl().empty());             // the fallback runs once per Download
     EXPECT_EQ(log.Count(L"OnSpareDNSResult 解析成功 code:0, domain:localhost, ip_list:127.0.0.1"), 1u);
 }
 
-// Each resolved address gets its own 3 attempts, in answer order.
+// Each resolved address gets its own 3 attempts, in answer order; the
+// connection goes to the address even though the system resolves the name.
 TEST_F(DownloadTest, EachResolvedAddressIsTriedInTurn) {
     const std::string body = Pattern(10 * 1024, 14);
-    server.SetHandler(NotFoundForLocalhost(body));
+    server.RouteSequence("/pkg.exe", {TestHttpResponse::Status(404), TestHttpResponse::Ok(body)});
     // 127.0.0.2 is loopback, but the server listens on 127.0.0.1 only.
     dns.SetReply(FakeDns::Addresses({"127.0.0.2", "127.0.0.1"}));
     const long createdBefore = CCurlBase::CreatedCount();
@@ -107,6 +163,52 @@ TEST_F(DownloadTest, EachResolvedAddressIsTriedInTurn) {
     EXPECT_TRUE(Target() == body);
     EXPECT_EQ(CCurlBase::CreatedCount() - createdBefore, 5);  // localhost, 3 x 127.0.0.2, 127.0.0.1
     EXPECT_EQ(server.RequestCount(), 2u);
+}
+
+// An empty main URL fails as a malformed address and the mirrors follow;
+// with no mirror either there is nothing to download.
+TEST_F(DownloadTest, EmptyMainUrlFailsAsMalformedAndTheMirrorsFollow) {
+    const std::string body = Pattern(30 * 1024, 15);
+    server.Route("/b.exe", TestHttpResponse::Ok(body));
+    const std::wstring mirror = server.WideUrl("/b.exe");
+
+    FileLogCapture log;
+    ASSERT_TRUE(StartDownload(L"", static_cast<int64_t>(body.size()), L";" + mirror + L";"));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(record.code, 0);
+    EXPECT_TRUE(Target() == body);
+    EXPECT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(dns.QueryCount(), 0u);
+    EXPECT_EQ(log.Count(L"type:5 code:" + std::to_wstring(CURLE_URL_MALFORMAT) + L"  url: 下载失败，尝试使用备用地址:" + mirror),
+              1u);
+
+    task.Stop();
+    EXPECT_FALSE(StartDownload(L"", static_cast<int64_t>(body.size()), L";;"));
+    EXPECT_TRUE(task.UrlList().empty());
+}
+
+// The resolver has posted its answer and must then wait on its way out (here
+// for the loader lock, which another thread holds for longer than a short
+// stop would wait): the download waits for it to end and never terminates it.
+TEST_F(DownloadTest, ResolverThatAnsweredIsWaitedForNotTerminated) {
+    const std::string body = Pattern(10 * 1024, 16);
+    server.RouteSequence("/pkg.exe", {TestHttpResponse::Status(404), TestHttpResponse::Ok(body)});
+    LoaderLockHolder holder(600);
+    ASSERT_TRUE(holder.Ready());
+    dns.SetReply(FakeDns::Raw([&holder](const std::string& query) {
+        holder.Hold();
+        return FakeDns::Response(query, {FakeDns::A("127.0.0.1")});
+    }));
+
+    FileLogCapture log;
+    ASSERT_TRUE(StartDownload(LocalhostUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_TRUE(holder.WasHeld()) << "the lock was never taken: nothing was shown";
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body);
+    EXPECT_FALSE(task.Resolver().IsRunning());
+    EXPECT_EQ(log.Count(L"线程结束超时"), 0u) << "the resolver thread was terminated:\n" << log.Text();
 }
 
 // Resolvers that do not answer: the completion carries the failure that
