@@ -5,7 +5,10 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <memory>
+
+#include "Runtime/MainThreadDispatcher.h"
 
 namespace {
 
@@ -17,59 +20,39 @@ TestHttpServer::Handler NotFoundForLocalhost(const std::string& body) {
     };
 }
 
-// Takes the loader lock on a thread of its own when Hold() is called and
-// keeps it for holdMs; a thread that ends meanwhile waits for it at its exit,
-// as it may for any lock that the runtime takes there.
-class LoaderLockHolder {
+// While in place, the resolver thread of `task` is kept busy for holdMs in
+// the wake-up post of its result: it has answered but not yet ended.
+class SlowResolverExit {
 public:
-    explicit LoaderLockHolder(DWORD holdMs) : holdMs_(holdMs) {
-        HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-        lock_ = reinterpret_cast<LockFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "LdrLockLoaderLock")));
-        unlock_ = reinterpret_cast<UnlockFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
-        go_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        held_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (lock_ && unlock_ && go_ && held_) {
-            thread_ = ::CreateThread(nullptr, 0, &LoaderLockHolder::Main, this, 0, nullptr);
-        }
+    SlowResolverExit(CHttpDownloadFile& task, DWORD holdMs) {
+        task_ = &task;
+        holdMs_ = holdMs;
+        held_ = false;
+        SetWakeupPosterForTesting(&SlowResolverExit::Post);
     }
-    ~LoaderLockHolder() {
-        if (thread_) {
-            ::SetEvent(go_);
-            ::WaitForSingleObject(thread_, 10000);
-            ::CloseHandle(thread_);
-        }
-        if (go_) ::CloseHandle(go_);
-        if (held_) ::CloseHandle(held_);
+    ~SlowResolverExit() {
+        SetWakeupPosterForTesting(nullptr);
+        task_ = nullptr;
     }
-    bool Ready() const { return thread_ != nullptr; }
-    // Returns once the lock is held (any thread).
-    void Hold() {
-        ::SetEvent(go_);
-        ::WaitForSingleObject(held_, 5000);
-    }
-    bool WasHeld() const { return ::WaitForSingleObject(held_, 0) == WAIT_OBJECT_0; }
+    bool WasHeld() const { return held_; }
 
 private:
-    using LockFn = LONG(WINAPI*)(ULONG, ULONG*, ULONG_PTR*);
-    using UnlockFn = LONG(WINAPI*)(ULONG, ULONG_PTR);
-    static DWORD WINAPI Main(void* argument) {
-        auto* self = static_cast<LoaderLockHolder*>(argument);
-        ::WaitForSingleObject(self->go_, INFINITE);
-        ULONG_PTR cookie = 0;
-        if (self->lock_(0, nullptr, &cookie) != 0) return 1;
-        ::SetEvent(self->held_);
-        ::Sleep(self->holdMs_);
-        self->unlock_(0, cookie);
-        return 0;
+    static BOOL WINAPI Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        const BOOL posted = ::PostMessageW(window, message, wParam, lParam);
+        CHttpDownloadFile* task = task_.load();
+        if (task && ::GetCurrentThreadId() == task->Resolver().GetThreadId()) {
+            held_ = true;
+            ::Sleep(holdMs_);
+        }
+        return posted;
     }
-
-    DWORD holdMs_;
-    LockFn lock_ = nullptr;
-    UnlockFn unlock_ = nullptr;
-    HANDLE go_ = nullptr;
-    HANDLE held_ = nullptr;
-    HANDLE thread_ = nullptr;
+    static std::atomic<CHttpDownloadFile*> task_;
+    static DWORD holdMs_;
+    static std::atomic<bool> held_;
 };
+std::atomic<CHttpDownloadFile*> SlowResolverExit::task_{nullptr};
+DWORD SlowResolverExit::holdMs_ = 0;
+std::atomic<bool> SlowResolverExit::held_{false};
 
 }  // namespace
 
@@ -188,27 +171,23 @@ TEST_F(DownloadTest, EmptyMainUrlFailsAsMalformedAndTheMirrorsFollow) {
     EXPECT_TRUE(task.UrlList().empty());
 }
 
-// The resolver has posted its answer and must then wait on its way out (here
-// for the loader lock, which another thread holds for longer than a short
-// stop would wait): the download waits for it to end and never terminates it.
+// The resolver has posted its answer and is still busy on its way out for
+// longer than a short stop would wait: the download waits for it to end and
+// never terminates it.
 TEST_F(DownloadTest, ResolverThatAnsweredIsWaitedForNotTerminated) {
     const std::string body = Pattern(10 * 1024, 16);
     server.RouteSequence("/pkg.exe", {TestHttpResponse::Status(404), TestHttpResponse::Ok(body)});
-    LoaderLockHolder holder(600);
-    ASSERT_TRUE(holder.Ready());
-    dns.SetReply(FakeDns::Raw([&holder](const std::string& query) {
-        holder.Hold();
-        return FakeDns::Response(query, {FakeDns::A("127.0.0.1")});
-    }));
+    dns.SetReply(FakeDns::Addresses({"127.0.0.1"}));
+    SlowResolverExit slow(task, 600);
 
     FileLogCapture log;
     ASSERT_TRUE(StartDownload(LocalhostUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
     ASSERT_TRUE(WaitDone());
-    EXPECT_TRUE(holder.WasHeld()) << "the lock was never taken: nothing was shown";
+    EXPECT_TRUE(slow.WasHeld()) << "the resolver was never held: nothing was shown";
     EXPECT_EQ(record.type, 0);
     EXPECT_TRUE(Target() == body);
     EXPECT_FALSE(task.Resolver().IsRunning());
-    EXPECT_EQ(log.Count(L"线程结束超时"), 0u) << "the resolver thread was terminated:\n" << log.Text();
+    EXPECT_EQ(log.Count(L"线程结束超时"), 0u) << "the resolver thread was terminated";
 }
 
 // Resolvers that do not answer: the completion carries the failure that
