@@ -7,8 +7,28 @@
 #include "Runtime/OBufferStream.h"
 
 namespace {
+
 const wchar_t kLogFile[] = L".\\Http\\HttpCommand";
-}
+
+// A memory body that refuses to grow past a limit: the write that would pass
+// it fails with (user, code), which ends the transfer and classifies the run.
+class LimitedBufferStream : public OBufferStream {
+public:
+    LimitedBufferStream(uint32_t limit, int32_t code) : limit_(limit), code_(code) {}
+    int32_t Write(const void* data, uint32_t count) override {
+        if (static_cast<uint64_t>(Size()) + count > limit_) {
+            SetLastError(code_, kHttpErrorUser);
+            return -1;
+        }
+        return OBufferStream::Write(data, count);
+    }
+
+private:
+    uint32_t limit_;
+    int32_t code_;
+};
+
+}  // namespace
 
 bool SubmitCommand(CHttpCommand* command) {
     return AttachToManager(GetHttpMgr(HttpEngine::Command), command);
@@ -22,7 +42,11 @@ bool CHttpCommand::Start() {
     auto* transfer = new CCurlHttp();
     SetTransfer(transfer);
     transfer->SetListener(Scheduler());
-    transfer->SetSink(new OBufferStream());
+    if (bodyLimit_ != 0) {
+        transfer->SetSink(new LimitedBufferStream(bodyLimit_, overLimitCode_));
+    } else {
+        transfer->SetSink(new OBufferStream());
+    }
     if (Method() == CCurlHttp::kMethodPost && !requestBody_.empty()) {
         transfer->SetSource(new IBufferStream(requestBody_.data(), static_cast<uint32_t>(requestBody_.size())));
     }
@@ -39,6 +63,7 @@ void CHttpCommand::Done(int32_t curlResult) {
         if (auto* sink = static_cast<OBufferStream*>(transfer->Sink())) {
             if (sink->Data()) body.assign(sink->Data(), sink->Size());
             if (sink->lastError != 0) RecordResult(HttpErrorTypeName(sink->LastErrorType()), sink->LastErrorCode());
+            if (sink->lastError != 0 && sink->LastErrorType() == kHttpErrorUser) body.clear();  // over the limit
         }
     }
     RecordResult(L"curl", curlResult);

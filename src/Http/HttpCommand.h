@@ -20,6 +20,13 @@ public:
         completion_ = completion;
         owner_ = owner;
     }
+    // Caps the response body: a longer one ends the run at once with
+    // (kHttpErrorUser, overLimitCode), without retries, and an empty body.
+    // 0 = no cap (the default).
+    void SetBodyLimit(uint32_t maxBytes, int32_t overLimitCode) {
+        bodyLimit_ = maxBytes;
+        overLimitCode_ = overLimitCode;
+    }
     // The request body of a POST (SetMethod(CCurlHttp::kMethodPost)).
     void SetRequestBody(const std::string& body) { requestBody_ = body; }
     const std::string& RequestBody() const { return requestBody_; }
@@ -30,6 +37,8 @@ public:
 
 private:
     std::string requestBody_;
+    uint32_t bodyLimit_ = 0;
+    int32_t overLimitCode_ = 0;
     Completion completion_ = nullptr;
     void* owner_ = nullptr;
 };
