@@ -1,6 +1,7 @@
 #pragma once
-// Move-only owners of libcurl easy and multi handles and string lists, in the family of
-// Runtime/Handles.h (kept here so that only the HTTP engine needs curl's headers).
+// Move-only owners of libcurl easy and multi handles and string lists, in the
+// family of Runtime/Handles.h (kept here so that only the HTTP engine needs
+// curl's headers).
 #include <curl/curl.h>
 
 #include "Runtime/Handles.h"

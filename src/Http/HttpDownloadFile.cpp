@@ -102,11 +102,6 @@ const std::wstring& CHttpDownloadFile::GetUrl() const {
     return urlList_.empty() ? kEmpty : urlList_.front();
 }
 
-const std::wstring& CHttpDownloadFile::PinnedAddress() const {
-    static const std::wstring kEmpty;
-    return pinnedAddresses_.empty() ? kEmpty : pinnedAddresses_.front();
-}
-
 bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring& url, const std::wstring& localPath,
                                  int64_t expectedSize, void* owner) {
     // A run is going (transfer, retry or resolver): the owner stops it first,

@@ -45,9 +45,6 @@ public:
 
     // The current URL (front of the URL list), "" when there is none.
     const std::wstring& GetUrl() const override;
-    // The address the current URL's host is pinned to ("" when the system
-    // resolves it): set for the addresses of the own resolver.
-    const std::wstring& PinnedAddress() const;
     // The common options plus a large receive buffer for file bodies, and
     // the current URL's pinned address.
     bool SetupTransfer() override;
