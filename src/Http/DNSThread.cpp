@@ -106,8 +106,7 @@ bool CDNSThread::StopThread(DWORD timeoutMs) {
     stopRequested.store(true, std::memory_order_release);
     if (JoinThread(timeoutMs)) return true;
     if (HasAnswered()) {
-        LogBoth(Error, __LINE__, L"CDNSThread 线程已应答但未在时限内结束 %s %sms", Wide(hostName_),
-                std::to_wstring(timeoutMs));
+        LogBoth(Error, __LINE__, L"CDNSThread 线程已应答但未在时限内结束 %s %s", Wide(hostName_), L"");
         return false;
     }
     return CSimpleThread::StopThread(0);

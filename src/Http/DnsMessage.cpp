@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include "Http/DnsCursor.h"
 
@@ -146,12 +145,11 @@ bool CDnsMessage::ParseAnswer(const uint8_t* data, size_t size, const std::strin
     if (!cursor.ReadU16(questionType) || !cursor.ReadU16(questionClass)) return false;
     if (questionType != kTypeA || questionClass != kClassIn || !SameName(question, QueriedName(host))) return false;
 
-    struct AddressRecord {
-        std::string owner;
-        DnsAddress address;
-    };
-    std::vector<AddressRecord> addressRecords;
-    std::vector<std::pair<std::string, std::string>> cnames;  // owner, target
+    // The records are read in their order along the chain from the question:
+    // a CNAME record of the name reached so far leads on to its alias, and
+    // every A record must belong to the name reached so far. One for another
+    // name is what a poisoned answer slips in; such an answer is not used.
+    std::string reached = question;
     std::string owner;
     for (uint16_t i = 0; i < answers; ++i) {
         pos = cursor.Position();
@@ -165,47 +163,22 @@ bool CDnsMessage::ParseAnswer(const uint8_t* data, size_t size, const std::strin
         if (type == kTypeA) {
             if (dataLength != 4) return false;
             if (klass != kClassIn) continue;
-            AddressRecord record{owner, {}};
-            std::memcpy(record.address.data(), data + dataStart, 4);
-            addressRecords.push_back(record);
+            if (!SameName(owner, reached)) {
+                answer = DnsAnswer();
+                return false;
+            }
+            DnsAddress address;
+            std::memcpy(address.data(), data + dataStart, 4);
+            answer.addresses.push_back(address);
         } else if (type == kTypeCname) {
             size_t aliasPos = dataStart;
             std::string alias;
             // The alias's own bytes must stay inside the record's data.
             if (!DecodeName(data, size, aliasPos, alias) || aliasPos > dataStart + dataLength) return false;
-            if (klass == kClassIn) cnames.emplace_back(owner, alias);
+            if (klass != kClassIn || !SameName(owner, reached)) continue;
+            answer.aliases.push_back(alias);
+            reached = alias;
         }
-    }
-
-    // The chain from the question through the CNAME records, whatever their
-    // order; a loop ends it. Every A record must belong to it: one for
-    // another name is what a poisoned answer slips in, and such an answer is
-    // not used at all.
-    std::vector<std::string> chain{question};
-    auto onChain = [&chain](const std::string& name) {
-        for (const std::string& link : chain) {
-            if (SameName(link, name)) return true;
-        }
-        return false;
-    };
-    for (size_t step = 0; step < cnames.size(); ++step) {
-        const std::string* next = nullptr;
-        for (const auto& cname : cnames) {
-            if (SameName(cname.first, chain.back())) {
-                next = &cname.second;
-                break;
-            }
-        }
-        if (!next || onChain(*next)) break;
-        chain.push_back(*next);
-        answer.aliases.push_back(*next);
-    }
-    for (const AddressRecord& record : addressRecords) {
-        if (!onChain(record.owner)) {
-            answer = DnsAnswer();
-            return false;
-        }
-        answer.addresses.push_back(record.address);
     }
     return true;
 }

@@ -44,8 +44,8 @@ public:
     // BuildQuery). False when any name cannot be decoded, a record runs past
     // the datagram, an A record is not 4 bytes, the question section is not
     // the one question asked (name without regard to ASCII case, type A, class
-    // IN), or an A record of class IN belongs to a name that is neither the
-    // question's nor reached from it through the CNAME records.
+    // IN), or an A record of class IN belongs to another name than the one
+    // reached at that point along the CNAME records from the question's.
     static bool ParseAnswer(const uint8_t* data, size_t size, const std::string& host, DnsAnswer& answer);
 
     // Decodes the name at `pos` as dotted text. On success `pos` moves past the

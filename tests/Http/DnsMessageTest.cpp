@@ -183,9 +183,9 @@ TEST(DnsAnswerParse, OnlyAnAnswerToTheQuestionAskedIsRead) {
     EXPECT_TRUE(ParseAnswerTo(".ab..cdefghi.jkl.", {FakeDns::A("10.0.0.1")}, a)) << "empty pieces are not asked";
 }
 
-// Every A record must belong to the question's name or to a name reached from
-// it through CNAME records, in whatever order they come; an answer with an
-// address of any other name is not read at all.
+// Every A record must belong to the name reached at that point along the
+// CNAME records from the question's name; an answer with an address of any
+// other name is not read at all.
 TEST(DnsAnswerParse, AddressesMustFollowTheCnameChainFromTheQuestion) {
     const std::string host = "ab.cdefghi.jkl";
     auto a = [](const std::string& owner, const std::string& address) {
@@ -207,10 +207,9 @@ TEST(DnsAnswerParse, AddressesMustFollowTheCnameChainFromTheQuestion) {
         {"genuine address beside one of another name", {FakeDns::A("10.0.0.1"), a("other.jkl", "10.6.6.6")}, false, ""},
         {"end of a two-step chain, other letter case",
          {cname(host, "b.jkl"), cname("B.JKL", "c.jkl"), a("c.jkl", "10.0.0.3")}, true, "10.0.0.3"},
-        {"chain out of order", {a("c.jkl", "10.0.0.3"), cname("b.jkl", "c.jkl"), cname(host, "b.jkl")}, true, "10.0.0.3"},
         {"alias of another name", {cname("other.jkl", "c.jkl"), a("c.jkl", "10.6.6.6")}, false, ""},
-        {"address of the alias's target but no alias", {a("b.jkl", "10.6.6.6")}, false, ""},
-        {"loop in the chain", {cname(host, "b.jkl"), cname("b.jkl", host), a("b.jkl", "10.0.0.2")}, true, "10.0.0.2"},
+        {"address of an alias before the alias", {a("b.jkl", "10.6.6.6"), cname(host, "b.jkl")}, false, ""},
+        {"address of the question's name after its alias", {cname(host, "b.jkl"), a(host, "10.6.6.6")}, false, ""},
         {"address of another class is skipped", {chaos, FakeDns::A("10.0.0.1")}, true, "10.0.0.1"},
     };
     for (const Case& c : cases) {
