@@ -25,6 +25,13 @@ public:
         completion_ = completion;
         owner_ = owner;
     }
+    // Caps the response body: a longer one ends the run at once with
+    // (kHttpErrorUser, overLimitCode), without retries, and an empty body.
+    // 0 = no cap (the default).
+    void SetBodyLimit(uint32_t maxBytes, int32_t overLimitCode) {
+        bodyLimit_ = maxBytes;
+        overLimitCode_ = overLimitCode;
+    }
     // The request body of a POST (SetMethod(CCurlHttp::kMethodPost)).
     void SetRequestBody(const std::string& body) { requestBody_ = body; }
     const std::string& RequestBody() const { return requestBody_; }
