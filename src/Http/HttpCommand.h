@@ -16,21 +16,15 @@ public:
     CHttpCommand() = default;
     ~CHttpCommand() override;
 
-    // A response body longer than this ends the run with
-    // (kHttpErrorUser, kBodyTooLargeCode), not retried; 0: no cap of its own.
+    // A response body longer than this ends the run at once with
+    // (kHttpErrorUser, kBodyTooLargeCode) and an empty body, not retried;
+    // 0: no cap of its own.
     static constexpr int32_t kBodyTooLargeCode = 2009;
     void SetMaxBodyBytes(uint32_t maxBytes) { maxBodyBytes_ = maxBytes; }
 
     void SetCompletion(Completion completion, void* owner) {
         completion_ = completion;
         owner_ = owner;
-    }
-    // Caps the response body: a longer one ends the run at once with
-    // (kHttpErrorUser, overLimitCode), without retries, and an empty body.
-    // 0 = no cap (the default).
-    void SetBodyLimit(uint32_t maxBytes, int32_t overLimitCode) {
-        bodyLimit_ = maxBytes;
-        overLimitCode_ = overLimitCode;
     }
     // The request body of a POST (SetMethod(CCurlHttp::kMethodPost)).
     void SetRequestBody(const std::string& body) { requestBody_ = body; }
