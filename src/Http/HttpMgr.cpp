@@ -123,7 +123,7 @@ void CHttpMgr::RetryTick() {
         if (!task->IsRetryPending()) continue;
         const DWORD now = ::GetTickCount();
         // Unsigned difference: correct across the 49.7-day wrap of the tick.
-        if (now - task->RetryTick() > kRetryDelayMs) {
+        if (now - task->RetryTick() > retryDelayMs_) {
             task->SetRetryPending(false);
             cleared = true;
         }

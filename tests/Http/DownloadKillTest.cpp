@@ -38,7 +38,7 @@ struct Helper {
 }  // namespace
 
 TEST_F(DownloadTest, KilledDownloadResumesFromThePartialFile) {
-    const std::string body = Pattern(4 * 1024 * 1024, 21);
+    const std::string body = TestBytes(4 * 1024 * 1024, 21);
     // The first run gets a slow body (about 6 s); a ranged request, the run
     // after the kill, gets the rest at full speed.
     server.SetHandler([body](const TestHttpRequest& request) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Runtime/LogSinks.h"
+#include "support/Files.h"
 #include "support/MessagePump.h"
 
 namespace {

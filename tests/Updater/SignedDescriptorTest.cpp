@@ -6,7 +6,7 @@
 #include "UpdaterTestSupport.h"
 
 #include "CommonUtils.h"
-#include "TestSigner.h"
+#include "support/TestSigner.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ protected:
         CUpdateModule& m = SignedModule(key);
         ASSERT_TRUE(m.Start());
         ASSERT_TRUE(WaitDescriptor());
-        PumpMessagesFor(200);
+        ASSERT_TRUE(Settle());
         ASSERT_EQ(events.descriptors.size(), 1u);
         EXPECT_EQ(events.descriptors[0].errtype, errtype);
         EXPECT_EQ(events.descriptors[0].code, code);
@@ -175,7 +175,7 @@ TEST_F(SignedDescriptorTest, BadPrimaryGoodFallbackGivesOneDescriptor) {
     CUpdateModule& m = SignedModule(&signer.PublicKey());
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDone());
-    PumpMessagesFor(100);
+    ASSERT_TRUE(Settle());
     ASSERT_EQ(events.descriptors.size(), 1u);
     EXPECT_EQ(events.descriptors[0].errtype, 0);
     EXPECT_EQ(events.descriptors[0].version, L"3.2.1");

@@ -24,7 +24,7 @@ TEST_F(UpdateModuleTest, FallbackEndpointAfterPrimaryFailsThenPackageInPlace) {
     CUpdateModule& m = NewModule({server.WideUrl("/primary/kvinstall.txt"), server.WideUrl("/kvinstall.txt")});
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDone());
-    PumpMessagesFor(100);
+    ASSERT_TRUE(Settle());
 
     ASSERT_EQ(events.descriptors.size(), 1u);
     EXPECT_EQ(events.descriptors[0].errtype, 0);
@@ -58,7 +58,7 @@ TEST_F(UpdateModuleTest, BothEndpointsFailThenRestartAsksThePrimaryAgain) {
     CUpdateModule& m = NewModule({server.WideUrl("/a/kvinstall.txt"), server.WideUrl("/b/kvinstall.txt")});
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDescriptor());
-    PumpMessagesFor(300);
+    ASSERT_TRUE(Settle());
     ASSERT_EQ(events.descriptors.size(), 1u);
     EXPECT_EQ(events.descriptors[0].errtype, 4);
     EXPECT_EQ(events.descriptors[0].code, 404);
@@ -199,7 +199,7 @@ TEST_F(UpdateModuleTest, ProgressMergesAndNothingFollowsTheResult) {
     CUpdateModule::OnDownloadProgress(owner, 1000, 10, 5);
     CUpdateModule::OnDownloadProgress(owner, 1000, 20, 6);
     CUpdateModule::OnDownloadProgress(owner, 1000, 30, 7);
-    PumpMessagesFor(50);
+    DispatchPendingMessages();
     ASSERT_EQ(events.progress.size(), 1u);
     EXPECT_EQ(events.progress[0].complete, 30);
     EXPECT_EQ(events.progress[0].speed, 7u);
@@ -208,7 +208,7 @@ TEST_F(UpdateModuleTest, ProgressMergesAndNothingFollowsTheResult) {
     const size_t before = events.progress.size();
     CUpdateModule::OnDownloadProgress(owner, 1000, 999, 1);
     CUpdateModule::OnDownloadFinished(owner, 5, 7);
-    PumpMessagesFor(50);
+    DispatchPendingMessages();
     EXPECT_EQ(events.progress.size(), before);
     EXPECT_EQ(events.done.size(), 1u);
 }
@@ -242,7 +242,7 @@ TEST_F(UpdateModuleTest, DeletingAModuleWithoutStopRemovesItsHelperWindow) {
     ::PostMessageW(helper, CUpdateModule::UM_DOWNLOAD_DONE, 4, 404);
     delete m;
     EXPECT_FALSE(::IsWindow(helper));
-    PumpMessagesFor(300);
+    ASSERT_TRUE(Settle());
     EXPECT_TRUE(events.done.empty());
 }
 

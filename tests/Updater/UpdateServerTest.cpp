@@ -108,7 +108,7 @@ TEST_F(UpdateServer, AValidlySignedDescriptorThatHasExpiredIsRefused) {
     CUpdateModule& m = ServerModule(L"/expired/kvinstall.txt");
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDescriptor(60000));
-    PumpMessagesFor(300);
+    ASSERT_TRUE(Settle());
     ASSERT_EQ(events.descriptors.size(), 1u);
     EXPECT_EQ(events.descriptors[0].errtype, 3);
     EXPECT_EQ(events.descriptors[0].code, CUpdateModule::kBadSignatureCode);

@@ -1,4 +1,4 @@
-#include "TestSigner.h"
+#include "support/TestSigner.h"
 
 #include <windows.h>
 #include <bcrypt.h>
