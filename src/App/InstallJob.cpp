@@ -51,10 +51,6 @@ InstallSettings Canonical(InstallSettings settings) {
 
 CInstallJob::CInstallJob(InstallSettings settings) : settings_(Canonical(std::move(settings))) {}
 
-CInstallJob::~CInstallJob() {
-    if (thread_) ::CloseHandle(thread_);
-}
-
 bool CInstallJob::Start(const std::shared_ptr<CInstallJob>& job) {
     auto* ref = new std::shared_ptr<CInstallJob>(job);
     const uintptr_t h = _beginthreadex(nullptr, 0, &CInstallJob::ThreadEntry, ref, 0, nullptr);
@@ -63,7 +59,7 @@ bool CInstallJob::Start(const std::shared_ptr<CInstallJob>& job) {
         KV_APP_LOG(Error, L"CInstallJob::Start the install thread could not be started");
         return false;
     }
-    job->thread_ = reinterpret_cast<HANDLE>(h);
+    job->thread_.reset(reinterpret_cast<HANDLE>(h));
     return true;
 }
 
@@ -77,7 +73,7 @@ void CInstallJob::Abandon(DWORD waitMs) {
     abandoned_ = true;
     // The thread may sit in the package's run, which has no time limit; the
     // process end takes it then.
-    if (thread_ && ::GetCurrentThreadId() != ::GetThreadId(thread_)) ::WaitForSingleObject(thread_, waitMs);
+    if (thread_ && ::GetCurrentThreadId() != ::GetThreadId(thread_.get())) ::WaitForSingleObject(thread_.get(), waitMs);
 }
 
 void CInstallJob::PostToWindow(UINT msg, WPARAM wParam) {
@@ -160,8 +156,7 @@ void CInstallJob::CleanEarlierInstall() {
         // Only processes inside the folder, never a sibling such as "<dir>2".
         const DWORD pid = FindProcessInFolder(folder);
         if (pid == 0 || pid == ::GetCurrentProcessId()) break;
-        kv::UniqueHandle<kv::KernelHandleTraits> process(
-            ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+        kv::UniqueKernelHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
         if (!process) break;
         if (::WaitForSingleObject(process.get(), kStopWaitMs) == WAIT_TIMEOUT) {
             KV_APP_LOG(Info, L"CInstallJob::CleanEarlierInstall terminating process %u", static_cast<unsigned>(pid));

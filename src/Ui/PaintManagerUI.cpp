@@ -51,7 +51,7 @@ CPaintManagerUI::CPaintManagerUI() {
     ncm.cbSize = sizeof(ncm);
     ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0);
     ncm.lfMessageFont.lfQuality = ANTIALIASED_QUALITY;
-    systemFont_ = ::CreateFontIndirectW(&ncm.lfMessageFont);
+    systemFont_.reset(::CreateFontIndirectW(&ncm.lfMessageFont));
 }
 
 CPaintManagerUI::~CPaintManagerUI() {
@@ -64,8 +64,8 @@ CPaintManagerUI::~CPaintManagerUI() {
     accEvents_.Clear();
     ReleaseBackBuffer();
     root_.reset();  // controls first: they may still refer to fonts
-    for (FontInfo& f : fonts_) ::DeleteObject(f.font);
-    if (systemFont_) ::DeleteObject(systemFont_);
+    // The tool tip goes with the window that owns it; it is destroyed here
+    // only when the manager goes first.
     if (toolTip_ && ::IsWindow(toolTip_)) ::DestroyWindow(toolTip_);
 }
 
@@ -81,7 +81,7 @@ bool CPaintManagerUI::AttachDialog(CControlUI* root) {
 
 int CPaintManagerUI::AddFont(const std::wstring& face, int size, bool bold, bool underline, bool italic) {
     LOGFONTW lf{};
-    ::GetObjectW(systemFont_, sizeof(lf), &lf);
+    ::GetObjectW(systemFont_.get(), sizeof(lf), &lf);
     std::wstring use = face.substr(0, LF_FACESIZE - 1);  // at most 31 characters
     if (!use.empty() && !CFontFallback::IsInstalled(use)) {
         // Without the face GDI draws Chinese as empty boxes; the first
@@ -104,26 +104,25 @@ int CPaintManagerUI::AddFont(const std::wstring& face, int size, bool bold, bool
     lf.lfItalic = italic;
     lf.lfQuality = ANTIALIASED_QUALITY;
     FontInfo info;
-    info.font = ::CreateFontIndirectW(&lf);
+    info.font.reset(::CreateFontIndirectW(&lf));
     info.height = size;
     if (info.font) {
-        HDC dc = ::GetDC(nullptr);
-        HGDIOBJ old = ::SelectObject(dc, info.font);
+        const kv::UniqueScreenDc dc(::GetDC(nullptr));
+        HGDIOBJ old = ::SelectObject(dc.get(), info.font.get());
         TEXTMETRICW tm{};
-        if (::GetTextMetricsW(dc, &tm)) info.height = tm.tmHeight;
-        ::SelectObject(dc, old);
-        ::ReleaseDC(nullptr, dc);
+        if (::GetTextMetricsW(dc.get(), &tm)) info.height = tm.tmHeight;
+        ::SelectObject(dc.get(), old);
     }
-    fonts_.push_back(info);
+    fonts_.push_back(std::move(info));
     return static_cast<int>(fonts_.size()) - 1;
 }
 
 HFONT CPaintManagerUI::GetFont(int index) const {
     if (index >= 0 && index < static_cast<int>(fonts_.size()) && fonts_[static_cast<size_t>(index)].font)
-        return fonts_[static_cast<size_t>(index)].font;
+        return fonts_[static_cast<size_t>(index)].font.get();
     if (defaultFont_ >= 0 && defaultFont_ < static_cast<int>(fonts_.size()))
-        return fonts_[static_cast<size_t>(defaultFont_)].font;
-    return systemFont_;
+        return fonts_[static_cast<size_t>(defaultFont_)].font.get();
+    return systemFont_.get();
 }
 
 int CPaintManagerUI::GetFontHeight(int index) const {

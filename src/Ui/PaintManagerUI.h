@@ -129,7 +129,7 @@ public:
 
 private:
     struct FontInfo {
-        HFONT font = nullptr;
+        kv::UniqueFont font;
         int height = 0;
     };
     struct TimerInfo {
@@ -159,7 +159,7 @@ private:
     std::unique_ptr<CControlUI> root_;
     std::vector<FontInfo> fonts_;
     int defaultFont_ = -1;
-    HFONT systemFont_ = nullptr;
+    kv::UniqueFont systemFont_;
     std::map<std::wstring, std::unique_ptr<Gdiplus::Bitmap>> images_;
     std::vector<INotifyUI*> notifiers_;
     CControlUI* hot_ = nullptr;

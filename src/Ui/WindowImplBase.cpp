@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "Runtime/Handles.h"
 #include "Ui/ControlUI.h"
 #include "Ui/DialogBuilder.h"
 #include "Ui/UiLog.h"
@@ -169,8 +170,9 @@ LRESULT WindowImplBase::OnSize(UINT, WPARAM wParam, LPARAM lParam, bool& handled
     if ((round.cx != 0 || round.cy != 0) && wParam != SIZE_MINIMIZED) {
         RECT rc{};
         ::GetWindowRect(hwnd_, &rc);
-        HRGN rgn = ::CreateRoundRectRgn(0, 0, rc.right - rc.left + 1, rc.bottom - rc.top + 1, round.cx, round.cy);
-        ::SetWindowRgn(hwnd_, rgn, TRUE);  // the system owns the region now
+        kv::UniqueRegion rgn(
+            ::CreateRoundRectRgn(0, 0, rc.right - rc.left + 1, rc.bottom - rc.top + 1, round.cx, round.cy));
+        if (rgn && ::SetWindowRgn(hwnd_, rgn.get(), TRUE)) rgn.release();  // the system owns the region now
     }
     (void)lParam;
     handled = false;  // the paint manager lays out again

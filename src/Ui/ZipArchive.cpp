@@ -5,7 +5,7 @@
 #include <cwchar>
 
 #include "Runtime/TextUtils.h"
-#include "Ui/ByteCursor.h"
+#include "Runtime/ByteReader.h"
 #include "Ui/UiLog.h"
 
 namespace {
@@ -62,7 +62,7 @@ bool CZipArchive::ReadDirectory() {
     size_t at = size_ - kEndRecordSize;
     bool found = false;
     for (;;) {
-        CByteCursor probe(data_, size_);
+        kv::LittleEndianReader probe(data_, size_);
         uint32_t sig = 0;
         if (probe.Seek(at) && probe.ReadU32(sig) && sig == kEndOfDirectory) {
             found = true;
@@ -75,7 +75,7 @@ bool CZipArchive::ReadDirectory() {
         KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory no end-of-directory record");
         return false;
     }
-    CByteCursor end(data_, size_);
+    kv::LittleEndianReader end(data_, size_);
     uint16_t disk = 0, dirDisk = 0, countHere = 0, count = 0;
     uint32_t dirSize = 0, dirOffset = 0;
     if (!end.Seek(at + 4) || !end.ReadU16(disk) || !end.ReadU16(dirDisk) || !end.ReadU16(countHere) ||
@@ -91,7 +91,7 @@ bool CZipArchive::ReadDirectory() {
         KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory directory out of range");
         return false;
     }
-    CByteCursor dir(data_ + dirOffset, dirSize);
+    kv::LittleEndianReader dir(data_ + dirOffset, dirSize);
     for (uint16_t i = 0; i < count; ++i) {
         uint32_t sig = 0, crc = 0, csize = 0, usize = 0, attr = 0, offset = 0, time = 0;
         uint16_t made = 0, need = 0, flags = 0, method = 0, nameLen = 0, extraLen = 0, commentLen = 0, diskStart = 0,
@@ -101,7 +101,7 @@ bool CZipArchive::ReadDirectory() {
             !dir.ReadU16(flags) || !dir.ReadU16(method) || !dir.ReadU32(time) || !dir.ReadU32(crc) ||
             !dir.ReadU32(csize) || !dir.ReadU32(usize) || !dir.ReadU16(nameLen) || !dir.ReadU16(extraLen) ||
             !dir.ReadU16(commentLen) || !dir.ReadU16(diskStart) || !dir.ReadU16(internal) || !dir.ReadU32(attr) ||
-            !dir.ReadU32(offset) || !dir.ReadBytes(nameLen, name) || !dir.Skip(extraLen) || !dir.Skip(commentLen)) {
+            !dir.ReadU32(offset) || !dir.Take(nameLen, name) || !dir.Skip(extraLen) || !dir.Skip(commentLen)) {
             KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory damaged directory entry %u", i);
             return false;
         }
@@ -157,13 +157,13 @@ bool CZipArchive::Read(const std::wstring& name, std::vector<uint8_t>& out) cons
     // The local header repeats the name and may carry a different extra
     // field; sizes are taken from the central directory (the local copy may
     // be zero when a data descriptor follows).
-    CByteCursor local(data_, size_);
+    kv::LittleEndianReader local(data_, size_);
     uint32_t sig = 0;
     uint16_t nameLen = 0, extraLen = 0;
     const uint8_t* payload = nullptr;
     if (!local.Seek(e->localOffset) || !local.ReadU32(sig) || sig != kLocalHeader || !local.Skip(22) ||
         !local.ReadU16(nameLen) || !local.ReadU16(extraLen) || !local.Skip(nameLen) || !local.Skip(extraLen) ||
-        !local.ReadBytes(e->compressedSize, payload)) {
+        !local.Take(e->compressedSize, payload)) {
         KV_UI_LOG(Error, kLogFile, L"CZipArchive::Read %s: damaged local header or data", name.c_str());
         return false;
     }

@@ -104,7 +104,7 @@ void CUpdateModule::CreateHelperWindow() {
         FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM]rcls %d:%d", 1, static_cast<int>(error));
         return;
     }
-    helper_ = ::CreateWindowExW(0, helperClass_.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this);
+    helper_.reset(::CreateWindowExW(0, helperClass_.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this));
     if (!helper_) {
         const DWORD error = ::GetLastError();
         ::UnregisterClassW(helperClass_.c_str(), instance);
@@ -120,7 +120,7 @@ void CUpdateModule::FetchDescriptor() {
     if (command_.IsStarted()) return;  // the running fetch reports; the step stands
     fetchedUrl_ = url;
     command_.SetUrl(url);
-    command_.SetCompletion(&CUpdateModule::OnDescriptorFetched, helper_);
+    command_.SetCompletion(&CUpdateModule::OnDescriptorFetched, helper_.get());
     SubmitCommand(&command_);
 }
 
@@ -131,8 +131,7 @@ void CUpdateModule::Stop() {
     descriptorText_.clear();
     downloading_ = false;
     if (helper_) {
-        ::DestroyWindow(helper_);
-        helper_ = nullptr;
+        helper_.reset();
         ::UnregisterClassW(helperClass_.c_str(), ::GetModuleHandleW(nullptr));
     }
 }
@@ -194,7 +193,7 @@ void CUpdateModule::OnDescriptorFetched(void* owner, const std::string& body, in
     if (!self) return;
     self->descriptorText_ = Utf8ToWide(body);
     self->descriptorBody_ = self->descriptorKey_ ? body : std::string();
-    Post(self->helper_, UM_DESCRIPTOR_DONE, static_cast<WPARAM>(errorType), static_cast<LPARAM>(code));
+    Post(self->helper_.get(), UM_DESCRIPTOR_DONE, static_cast<WPARAM>(errorType), static_cast<LPARAM>(code));
 }
 
 void CUpdateModule::OnDownloadProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed) {
@@ -204,7 +203,7 @@ void CUpdateModule::OnDownloadProgress(void* owner, int64_t total, int64_t downl
     process[L"total"] = total;
     process[L"complete"] = downloaded;
     process[L"speed"] = static_cast<int64_t>(speed);
-    Post(self->helper_, UM_DOWNLOAD_PROGRESS, 0, 0);
+    Post(self->helper_.get(), UM_DOWNLOAD_PROGRESS, 0, 0);
 }
 
 void CUpdateModule::OnDownloadFinished(void* owner, int32_t errorType, int32_t code) {
@@ -236,7 +235,7 @@ void CUpdateModule::EndpointFailed(int errtype, int code) {
 // The signature lies beside the descriptor, at the endpoint that answered.
 void CUpdateModule::FetchSignature() {
     signatureCommand_.SetUrl(fetchedUrl_ + L".sig");
-    signatureCommand_.SetCompletion(&CUpdateModule::OnSignatureFetched, helper_);
+    signatureCommand_.SetCompletion(&CUpdateModule::OnSignatureFetched, helper_.get());
     SubmitCommand(&signatureCommand_);
 }
 
@@ -244,7 +243,7 @@ void CUpdateModule::OnSignatureFetched(void* owner, const std::string& body, int
     CUpdateModule* self = FromOwner(owner);
     if (!self) return;
     self->signature_ = body;
-    Post(self->helper_, UM_SIGNATURE_DONE, static_cast<WPARAM>(errorType), static_cast<LPARAM>(code));
+    Post(self->helper_.get(), UM_SIGNATURE_DONE, static_cast<WPARAM>(errorType), static_cast<LPARAM>(code));
 }
 
 void CUpdateModule::HandleSignatureDone(int errtype, int code) {
@@ -330,7 +329,7 @@ void CUpdateModule::StartPackageDownload() {
     const bool folderReady = CreateDir(packageDir_);
     const int64_t expectedSize = ParseDescriptorSize(size_);
     download_.SetCallbacks(&CUpdateModule::OnDownloadFinished, &CUpdateModule::OnDownloadProgress);
-    if (folderReady && download_.Download(murl_, url_, tempPath_, expectedSize, helper_)) return;
+    if (folderReady && download_.Download(murl_, url_, tempPath_, expectedSize, helper_.get())) return;
     // A download that cannot start (no package folder, no address, a run
     // still going) still ends in one result, so the owner retries instead of
     // waiting for ever.
@@ -342,7 +341,7 @@ void CUpdateModule::StartPackageDownload() {
     }
     LogConsoleAndFile(__LINE__, L"[UM] download not started:%d,%d", __LINE__, L"[UM] download not started:%d,%d",
                       type, code);
-    Post(helper_, UM_DOWNLOAD_DONE, static_cast<WPARAM>(type), static_cast<LPARAM>(code));
+    Post(helper_.get(), UM_DOWNLOAD_DONE, static_cast<WPARAM>(type), static_cast<LPARAM>(code));
 }
 
 void CUpdateModule::HandleProgress() {

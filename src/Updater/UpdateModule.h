@@ -13,6 +13,7 @@
 
 #include "Http/HttpCommand.h"
 #include "Http/HttpDownloadFile.h"
+#include "Runtime/Handles.h"
 #include "Runtime/ProtoValue.h"
 #include "Updater/DescriptorSignature.h"
 #include "Updater/GameEventListener.h"
@@ -70,7 +71,7 @@ public:
     const std::wstring& TempPath() const { return tempPath_; }        // <packageDir>\kvinstaller_<safe Version>.tmp
     const std::wstring& PackageDir() const { return packageDir_; }
     const std::wstring& HelperClassName() const { return helperClass_; }
-    HWND HelperWindow() const { return helper_; }
+    HWND HelperWindow() const { return helper_.get(); }
     // The package download task (tests inject its resolver list).
     CHttpDownloadFile& PackageDownload() { return download_; }
 
@@ -105,7 +106,7 @@ private:
     const kv::EcdsaP256PublicKey* descriptorKey_ = kv::BuiltInDescriptorKey();
     CHttpCommand signatureCommand_;
     ProtoValue progress_;
-    HWND helper_ = nullptr;
+    kv::UniqueWindow helper_;
     std::vector<std::wstring> urls_;
     int urlIndex_ = 0;
     CHttpCommand command_;

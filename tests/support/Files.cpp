@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "Runtime/Handles.h"
+
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
     wchar_t base[MAX_PATH];
@@ -18,12 +20,11 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW((path_ + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
+    const kv::UniqueFind find(::FindFirstFileW((path_ + L"\\*").c_str(), &fd));
+    if (find) {
         do {
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW(File(fd.cFileName).c_str());
-        } while (::FindNextFileW(h, &fd));
-        ::FindClose(h);
+        } while (::FindNextFileW(find.get(), &fd));
     }
     ::RemoveDirectoryW(path_.c_str());
 }

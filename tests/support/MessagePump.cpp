@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Runtime/Handles.h"
 #include "Runtime/MainThreadTask.h"
 
 namespace {
@@ -46,11 +47,8 @@ bool SpinUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 }
 
 bool ThreadEnded(DWORD threadId, DWORD timeoutMs) {
-    HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, threadId);
-    if (!thread) return true;
-    const bool ended = ::WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
-    ::CloseHandle(thread);
-    return ended;
+    const kv::UniqueKernelHandle thread(::OpenThread(SYNCHRONIZE, FALSE, threadId));
+    return !thread || ::WaitForSingleObject(thread.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 void PumpMessagesFor(DWORD ms) {
