@@ -75,7 +75,7 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTim
     uploadSize_ = 0;
     uploadPosition_ = 0;
     connectTo_.reset();  // the reset handle no longer refers to it
-    httpStatus_.store(kNoStatus);
+    httpStatus_.store(kNoHttpStatus.code);
     {
         CScopedLock lock(streamLock_);
         headers_.Clear();
@@ -151,8 +151,8 @@ size_t CCurlHttp::OnRecieveHeader(const char* data, size_t length) {
     // Re-read the status at the first line of every response: while none is
     // known, after a redirect, and after an interim 1xx answer (so that the
     // final status of "100 Continue" exchanges is seen).
-    if (status == kNoStatus || (status >= 300 && status <= 399) || (status >= 100 && status <= 199)) {
-        status = kNoStatus;
+    if (status == kNoHttpStatus.code || (status >= 300 && status <= 399) || (status >= 100 && status <= 199)) {
+        status = kNoHttpStatus.code;
         long code = 0;
         const CURLcode rc = curl_easy_getinfo(EasyHandle(), CURLINFO_RESPONSE_CODE, &code);
         if (rc == CURLE_OK) status = static_cast<int32_t>(code);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "Http/HttpResultCodes.h"
 #include "Runtime/LogSinks.h"
 
 namespace {
@@ -34,20 +35,20 @@ bool DownloadWriteFile::Open(const std::wstring& path) {
         file_.Abort();
     }
     LogFileError(__LINE__, error.code);
-    SetLastError(kOpenError, 1);
+    SetLastError(kSinkOpenFailed.code, kSinkOpenFailed.type);
     return false;
 }
 
 int32_t DownloadWriteFile::Write(const void* data, uint32_t count) {
     if (!file_.IsOpen()) {
-        SetLastError(kNotOpen, 3);
+        SetLastError(kSinkNotOpen.code, kSinkNotOpen.type);
         return -1;
     }
     try {
         file_.Write(data, count);
     } catch (const CFileExException& e) {
         LogFileError(__LINE__, e.code);
-        SetLastError(e.code, 1);
+        SetLastError(e.code, kHttpErrorSys);
         return -1;
     }
     return static_cast<int32_t>(count);
@@ -74,6 +75,6 @@ void DownloadWriteFile::Reset() {
         file_.SetLength(0);  // also moves the position to 0
     } catch (const CFileExException& e) {
         LogFileError(__LINE__, e.code);
-        SetLastError(e.code, 1);
+        SetLastError(e.code, kHttpErrorSys);
     }
 }

@@ -2,6 +2,7 @@
 
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
+#include "Http/HttpResultCodes.h"
 #include "Runtime/IBufferStream.h"
 #include "Runtime/LogSinks.h"
 #include "Runtime/OBufferStream.h"
@@ -17,7 +18,7 @@ public:
     explicit CappedBufferStream(uint32_t cap) : cap_(cap) {}
     int32_t Write(const void* data, uint32_t count) override {
         if (static_cast<uint64_t>(Size()) + count > cap_) {
-            SetLastError(CHttpCommand::kBodyTooLargeCode, kHttpErrorUser);
+            SetLastError(kBodyTooLarge.code, kBodyTooLarge.type);
             return -1;
         }
         return OBufferStream::Write(data, count);

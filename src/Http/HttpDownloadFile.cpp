@@ -11,6 +11,7 @@
 #include "Http/DownloadWriteFile.h"
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
+#include "Http/HttpResultCodes.h"
 #include "Runtime/LogSinks.h"
 #include "Runtime/MainThreadTask.h"
 #include "Runtime/TextUtils.h"
@@ -241,7 +242,7 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
         LogTraceAndFile(Error, Error, __LINE__, L"长度不一致 预期值:%lld 实际值:%lld", static_cast<long long>(expectedSize_),
                         static_cast<long long>(overflows ? contentLength_ : offset + contentLength_));
         Stop();
-        Finish(kHttpErrorUser, kLengthMismatch);
+        Finish(kLengthMismatch.type, kLengthMismatch.code);
         return;
     }
     if (progress_) progress_(owner_, offset + contentLength_, offset, 0);
@@ -385,7 +386,7 @@ void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, cons
 
 void CHttpDownloadFile::PostFailure() {
     HttpResult failure = fallbackResult_;
-    if (failure.type == kHttpErrorOk) failure = HttpResult{kHttpErrorCurl, CURLE_COULDNT_RESOLVE_HOST};
+    if (failure.type == kHttpErrorOk) failure = kNoAddressResolved;
     DropToken(postedToken_);
     postedToken_ = IssueToken(this);
     PostToMainThread(&CHttpDownloadFile::DeliverPostedFailure, postedToken_, failure.type, failure.code);

@@ -1,5 +1,12 @@
 #include "Http/HttpResult.h"
 
+#include <curl/curl.h>
+
+#include "Http/HttpResultCodes.h"
+
+static_assert(kNoPackageAddress.code == CURLE_URL_MALFORMAT, "the code an empty URL gives");
+static_assert(kNoAddressResolved.code == CURLE_COULDNT_RESOLVE_HOST, "libcurl's code for a name not found");
+
 const wchar_t* HttpErrorTypeName(int32_t type) {
     switch (type) {
         case kHttpErrorSys: return L"sys";

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "CommonUtils.h"
+#include "Http/HttpResultCodes.h"
 #include "Runtime/FileEx.h"
 #include "Runtime/Handles.h"
 #include "Runtime/LogSinks.h"
@@ -21,7 +22,6 @@ const wchar_t kHelperClassFormat[] = L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL%d";
 const wchar_t kDownloadFailed[] = L"安装失败";
 constexpr size_t kMaxStoredDescriptorBytes = 4u << 20;  // a descriptor is a few hundred bytes
 constexpr uint32_t kWriteChunkBytes = 64u << 10;
-constexpr int32_t kCurlUrlMalformed = 3;  // what the transfer reports for an empty address
 
 // Numbers the helper window classes; touched on the main thread only.
 int g_helperClassCounter = 0;
@@ -257,8 +257,8 @@ void CUpdateModule::HandleSignatureDone(int errtype, int code) {
         problem = SignedValuesProblem(ReadInstallSection(descriptorText_), CurrentUtcFileTime());
     }
     if (problem) {
-        errtype = kHttpErrorUser;
-        code = kBadSignatureCode;
+        errtype = kBadSignature.type;
+        code = kBadSignature.code;
     }
     if (errtype != 0) {
         // Nothing of an unauthenticated descriptor is stored or read.
@@ -333,15 +333,10 @@ void CUpdateModule::StartPackageDownload() {
     // A download that cannot start (no package folder, no address, a run
     // still going) still ends in one result, so the owner retries instead of
     // waiting for ever.
-    int32_t type = url_.empty() ? kHttpErrorCurl : kHttpErrorSys;
-    int32_t code = url_.empty() ? kCurlUrlMalformed : static_cast<int32_t>(ERROR_BUSY);
-    if (!folderReady) {
-        type = kHttpErrorSys;
-        code = ERROR_PATH_NOT_FOUND;
-    }
+    const HttpResult failure = !folderReady ? kPackageFolderMissing : url_.empty() ? kNoPackageAddress : kDownloadBusy;
     LogConsoleAndFile(__LINE__, L"[UM] download not started:%d,%d", __LINE__, L"[UM] download not started:%d,%d",
-                      type, code);
-    Post(helper_.get(), UM_DOWNLOAD_DONE, static_cast<WPARAM>(type), static_cast<LPARAM>(code));
+                      failure.type, failure.code);
+    Post(helper_.get(), UM_DOWNLOAD_DONE, static_cast<WPARAM>(failure.type), static_cast<LPARAM>(failure.code));
 }
 
 void CUpdateModule::HandleProgress() {
@@ -370,7 +365,7 @@ void CUpdateModule::HandleDownloadDone(int errtype, int code) {
         if (placed) {
             listener_->OnDone(0, code, L"");
         } else {
-            listener_->OnDone(kPlaceFailedType, kPlaceFailedCode, L"");
+            listener_->OnDone(kPackageNotPlaced.type, kPackageNotPlaced.code, L"");
         }
     }
 }

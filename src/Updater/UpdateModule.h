@@ -23,13 +23,11 @@ public:
     static constexpr UINT UM_DESCRIPTOR_DONE = WM_USER + 1000;    // wParam errtype, lParam code
     static constexpr UINT UM_DOWNLOAD_PROGRESS = WM_USER + 1001;  // 0, 0
     static constexpr UINT UM_DOWNLOAD_DONE = WM_USER + 1002;      // wParam errtype, lParam code
-    static constexpr int kPlaceFailedType = 3;                    // the package cannot be put in place
-    static constexpr int kPlaceFailedCode = -1;
     static constexpr UINT UM_SIGNATURE_DONE = WM_USER + 1009;     // wParam errtype, lParam code
-    static constexpr int kBadSignatureCode = 2008;                // with errtype 3: the signature does not match,
-                                                                  // or the signed text lacks Sha256 or has run out
     // Longest descriptor and signature bodies; a larger one fails its
-    // endpoint with (3, CHttpCommand::kBodyTooLargeCode).
+    // endpoint with kBodyTooLarge. The pairs the module makes up itself
+    // (kBadSignature, kPackageNotPlaced, ...) are listed in
+    // Http/HttpResultCodes.h.
     static constexpr uint32_t kMaxDescriptorBytes = 64u << 10;
     static constexpr uint32_t kMaxSignatureBytes = kv::kMaxSignatureBytes;
 

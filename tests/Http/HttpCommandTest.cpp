@@ -149,11 +149,11 @@ TEST_F(HttpEngineTest, BodyLargerThanTheInitialBufferArrivesWhole) {
 }
 
 // A body over the command's cap ends the run at once with (user,
-// kBodyTooLargeCode), no retry and no body, whether its length was announced or not; one of
+// 2009), no retry and no body, whether its length was announced or not; one of
 // exactly the limit arrives whole.
 TEST_F(HttpEngineTest, BodyOverTheCapFailsWithoutRetry) {
     constexpr uint32_t kLimit = 4096;
-    constexpr int32_t kOverLimit = CHttpCommand::kBodyTooLargeCode;
+    constexpr int32_t kOverLimit = 2009;
     const std::string body = TestBytes(70000);
     TestHttpResponse chunked = TestHttpResponse::Ok(body);
     chunked.chunked = true;

@@ -127,8 +127,7 @@ TEST_F(SignedDescriptorTest, AValidSignatureOverTextWithoutItsDigestOrPastItsExp
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ExpectBothEndpointsRefuse(&signer.PublicKey(), c.text, TestHttpResponse::Ok(signer.Sign(c.text)), 3,
-                                  CUpdateModule::kBadSignatureCode);
+        ExpectBothEndpointsRefuse(&signer.PublicKey(), c.text, TestHttpResponse::Ok(signer.Sign(c.text)), 3, 2008);
     }
 }
 
@@ -140,7 +139,7 @@ TEST_F(SignedDescriptorTest, BodiesLargerThanADescriptorOrASignatureFailTheEndpo
     std::string longestSig = signer.Sign(good);
     longestSig.resize(CUpdateModule::kMaxSignatureBytes, '\0');
     const kv::EcdsaP256PublicKey* key = &signer.PublicKey();
-    const int kTooLarge = CHttpCommand::kBodyTooLargeCode;
+    const int kTooLarge = 2009;
     const struct {
         const char* what;
         const kv::EcdsaP256PublicKey* key;
@@ -150,7 +149,7 @@ TEST_F(SignedDescriptorTest, BodiesLargerThanADescriptorOrASignatureFailTheEndpo
         {"descriptor one byte over, signed", key, tooLarge, signer.Sign(tooLarge), kTooLarge},
         {"descriptor one byte over, no key", nullptr, tooLarge, "", kTooLarge},
         {"signature one byte over", key, good, longestSig + '\0', kTooLarge},
-        {"the longest signature is read, and is no signature", key, good, longestSig, CUpdateModule::kBadSignatureCode},
+        {"the longest signature is read, and is no signature", key, good, longestSig, 2008},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

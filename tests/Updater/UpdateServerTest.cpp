@@ -111,7 +111,7 @@ TEST_F(UpdateServer, AValidlySignedDescriptorThatHasExpiredIsRefused) {
     ASSERT_TRUE(Settle());
     ASSERT_EQ(events.descriptors.size(), 1u);
     EXPECT_EQ(events.descriptors[0].errtype, 3);
-    EXPECT_EQ(events.descriptors[0].code, CUpdateModule::kBadSignatureCode);
+    EXPECT_EQ(events.descriptors[0].code, 2008);
     EXPECT_TRUE(events.done.empty());
     EXPECT_LT(GetFileSize64(packageDir + L"\\kvinstall.ini"), 0) << "an expired descriptor was stored";
     EXPECT_NE(AccessLog().find("\"GET /expired/kvinstall.txt.sig HTTP/1.1\" 200"), std::string::npos) << AccessLog();
