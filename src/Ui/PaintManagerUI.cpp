@@ -592,6 +592,12 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
             }
             return false;
         }
+        case WM_SETFOCUS:
+            // The keyboard is back (a box closed, Alt+Tab): the system told
+            // readers about the window; the control that keeps the focus
+            // here is what they should land on.
+            if (focus_ && focus_->IsShown()) accEvents_.Focus(focus_);
+            return false;
         case WM_KILLFOCUS:
             // Another window took the keyboard (a box popping up, Alt+Tab)
             // while Space was held: its key-up goes there, so the press ends

@@ -335,3 +335,46 @@ TEST_F(AccessibleTest, EventsAndTheValueRateLimit) {
     m.GetAccessibleEvents().SetSink(nullptr);
     ::DestroyWindow(w);
 }
+
+// What a reader hears without moving the focus itself: the control that
+// keeps the focus when the window gets the keyboard back (a box closed),
+// and an option ticked or a button disabled, each as a state change.
+TEST_F(AccessibleTest, FocusComingBackAndStateChangesAreTold) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    ::SetFocus(w);
+    CPaintManagerUI& m = w.GetPaintManager();
+    std::vector<std::pair<DWORD, LONG>> events;
+    m.GetAccessibleEvents().SetSink([&](DWORD e, LONG child) { events.emplace_back(e, child); });
+    CControlUI* root = m.GetRoot();
+    const auto id = [&](const wchar_t* name) { return CAccessibleInfo::ChildId(root, w.FindControl(name)); };
+    const auto told = [&](DWORD e, const wchar_t* name) { return std::make_pair(e, id(name)); };
+
+    ::SendMessageW(w, WM_KEYDOWN, VK_TAB, 0x000F0001);
+    const HWND other = ::CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
+                                         nullptr, nullptr, nullptr);
+    ASSERT_NE(other, nullptr);
+    ::SetFocus(other);
+    events.clear();
+    ::SetFocus(w);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], told(EVENT_OBJECT_FOCUS, L"btn_install"));
+    ::DestroyWindow(other);
+
+    ::SendMessageW(w, WM_KEYDOWN, VK_TAB, 0x000F0001);
+    events.clear();
+    ::SendMessageW(w, WM_KEYDOWN, VK_SPACE, 0x00390001);
+    ::SendMessageW(w, WM_KEYUP, VK_SPACE, 0xC0390001);
+    EXPECT_FALSE(w.FindControlAs<COptionUI>(L"opt_agree")->IsSelected());
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], told(EVENT_OBJECT_STATECHANGE, L"opt_agree"));
+    events.clear();
+    w.FindControl(L"btn_install")->SetEnabled(false);
+    w.FindControl(L"btn_install2")->SetEnabled(false);  // on a hidden page: no object to tell of
+    w.FindControl(L"VerticalLayoutUI2")->SetEnabled(false);  // a container is no child
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], told(EVENT_OBJECT_STATECHANGE, L"btn_install"));
+    m.GetAccessibleEvents().SetSink(nullptr);
+    ::DestroyWindow(w);
+}
