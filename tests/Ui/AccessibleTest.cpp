@@ -361,7 +361,19 @@ TEST_F(AccessibleTest, FocusComingBackAndStateChangesAreTold) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0], told(EVENT_OBJECT_FOCUS, L"btn_install"));
     ::DestroyWindow(other);
+    // Tab out of the folder's typing box: the box hands the keyboard back to
+    // the window on the way, and the next control is still told once.
+    auto* tab = w.FindControlAs<CTabLayoutUI>(L"tb_main");
+    tab->SelectItem(1);
+    ::SendMessageW(w, WM_KEYDOWN, VK_TAB, 0x000F0001);
+    ASSERT_NE(::GetFocus(), static_cast<HWND>(w));  // the native box has it
+    events.clear();
+    ::SendMessageW(w, WM_KEYDOWN, VK_TAB, 0x000F0001);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], told(EVENT_OBJECT_FOCUS, L"btn_select"));
+    tab->SelectItem(0);
 
+    ::SendMessageW(w, WM_KEYDOWN, VK_TAB, 0x000F0001);
     ::SendMessageW(w, WM_KEYDOWN, VK_TAB, 0x000F0001);
     events.clear();
     ::SendMessageW(w, WM_KEYDOWN, VK_SPACE, 0x00390001);
