@@ -8,6 +8,7 @@
 #include "Ui/AccessibleEvents.h"
 #include "Ui/AccessibleIds.h"
 #include "Ui/AccessibleInfo.h"
+#include "Ui/EditUI.h"
 #include "Ui/OptionUI.h"
 #include "Ui/ProgressUI.h"
 #include "Ui/TabLayoutUI.h"
@@ -388,5 +389,34 @@ TEST_F(AccessibleTest, FocusComingBackAndStateChangesAreTold) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0], told(EVENT_OBJECT_STATECHANGE, L"btn_install"));
     m.GetAccessibleEvents().SetSink(nullptr);
+    ::DestroyWindow(w);
+}
+
+// A reader may set the folder as if typing it, and only where typing could:
+// not on a hidden page, not in a read-only box, not while a modal box has
+// disabled the window; a button has no value to set.
+TEST_F(AccessibleTest, FolderValueIsSetOnlyWhereTypingCould) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    ASSERT_NE(Open(w), nullptr);
+    auto* edit = w.FindControlAs<CEditUI>(L"edit_input");
+    const LONG id = CAccessibleInfo::ChildId(w.GetPaintManager().GetRoot(), edit);
+    BSTR folder = ::SysAllocString(L"E:\\游戏");
+    EXPECT_EQ(acc_->put_accValue(Id(id), folder), E_FAIL);  // page 0 is shown
+    w.FindControlAs<CTabLayoutUI>(L"tb_main")->SelectItem(1);
+    ::EnableWindow(w, FALSE);
+    EXPECT_EQ(acc_->put_accValue(Id(id), folder), E_FAIL);
+    ::EnableWindow(w, TRUE);
+    edit->SetReadOnly(true);
+    EXPECT_EQ(acc_->put_accValue(Id(id), folder), E_FAIL);
+    edit->SetReadOnly(false);
+    EXPECT_EQ(edit->GetText(), L"");
+    const int changes = w.Count(L"textchanged", L"edit_input");
+    EXPECT_EQ(acc_->put_accValue(Id(id), folder), S_OK);
+    EXPECT_EQ(edit->GetText(), L"E:\\游戏");
+    EXPECT_EQ(w.Count(L"textchanged", L"edit_input"), changes + 1);
+    EXPECT_EQ(acc_->put_accValue(Id(IdOf(L"浏览")), folder), DISP_E_MEMBERNOTFOUND);
+    ::SysFreeString(folder);
     ::DestroyWindow(w);
 }
