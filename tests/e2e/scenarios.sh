@@ -305,8 +305,8 @@ scenario_dllplant() {
 # no keys): every page and both kinds of message box read as a screen
 # reader reads them; the agreement unticked and ticked again, the custom
 # folder page, the install, the exit question answered "取消" in the middle
-# of the download; the focus, alert, page and value events arrive, the
-# value at most once a second.
+# of the download; the focus (also back after a box), state, alert, page
+# and value events arrive in order, the value at most once a second.
 scenario_a11y() {
   server_start --rate "$(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 8 ))"
   xdotool mousemove 0 0   # no hover state under a resting pointer
@@ -389,6 +389,13 @@ EOF_TREE
     events | grep -q "^[0-9]* FOCUS [0-9]* | $name | " || fail "no focus event for $name"
   done
   events | grep -q '^[0-9]* ALERT 0 | Qixar提示 | dialog | .*未勾选' || fail "the notice was not announced with its text"
+  # When a box closes the reader lands on the control that kept the focus
+  # (the one clicked to open it), not on the bare window.
+  events | sed -n '/ALERT 0 | Qixar提示/,$p' | grep -q '^[0-9]* FOCUS [0-9]* | 立即安装 | push button |  | says: 立即安装 push button$' ||
+    fail "no focus back on 立即安装 after the notice closed"
+  # The agreement's tick is told as it changes: cleared, then ticked again.
+  events | grep '^[0-9]* STATE [0-9]* | 同意 | ' | sed 's/.*says: //' | tr '\n' ';' | grep -q '^同意 check button not checked;同意 check button checked;' ||
+    fail "the agreement's state changes were not told in order"
   events | grep -q '^[0-9]* ALERT 0 | 退出安装 | dialog | .*是否退出安装？' || fail "the exit question was not announced with its text"
   (( $(events | grep -c '^[0-9]* REORDER 0 | 安装KorvelQixar') >= 2 )) || fail "page changes were not told"
   # Progress values: several, rising, never two within a second.
