@@ -262,9 +262,10 @@ DWORD FindProcessByPathPrefix(const std::wstring& prefix) { return FindProcessWi
 
 kv::UniqueKernelHandle HoldFolder(const std::wstring& path) {
     // Opened as itself (FILE_FLAG_OPEN_REPARSE_POINT) and shared for reading
-    // only: nobody can rename or delete the folder, nor open it for writing
-    // to make it a link, while the handle is open; Windows also refuses to
-    // rename any folder above an open one.
+    // only: nobody can rename or delete the folder while the handle is open,
+    // and Windows also refuses to rename any folder above an open one. (A
+    // junction can be set only on an empty folder, which has nothing to
+    // follow.)
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
     kv::UniqueKernelHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,

@@ -56,9 +56,9 @@ DWORD FindProcessByPathPrefix(const std::wstring& prefix);
 
 // The folder opened and held so that it stays what was checked: empty when
 // it is missing, not a folder, a junction or symbolic link, or open for
-// writing elsewhere. While held it cannot be renamed, deleted or made a
-// link, and (on Windows) no folder above it can be renamed, so a path through
-// it leads where it led when it was taken.
+// writing or deleting elsewhere. While held it cannot be renamed or deleted,
+// and (on Windows) no folder above it can be renamed, so a path through it
+// leads where it led when it was taken.
 kv::UniqueKernelHandle HoldFolder(const std::wstring& path);
 // Deletes the folder (path ending in "\") and everything inside. Junctions
 // and symbolic links are removed themselves, never followed: their targets

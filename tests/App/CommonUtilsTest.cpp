@@ -94,8 +94,8 @@ TEST(CommonUtils, DeleteDirectoryTreeRemovesNestedFolders) {
 }
 
 // A held folder stays the folder that was checked while its contents are
-// deleted: it cannot be renamed away (and a link put in its place) or opened
-// for writing (to make it a link itself); deleting inside it still works.
+// deleted: it cannot be renamed away (and a link put in its place) nor
+// opened to add to it; deleting inside it still works.
 // Regression: the deletion looked at a folder's attributes and then went on
 // by name, so a folder swapped for a junction in between was followed.
 TEST(CommonUtils, HeldFolderCannotBeSwappedWhileItsContentsGo) {
