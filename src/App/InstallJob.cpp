@@ -149,8 +149,11 @@ void CInstallJob::CleanEarlierInstall() {
     const wchar_t* refusal =
         !NamesLauncherProgram(launcher) || !SamePath(folder, settings_.installDir) ? L"not the earlier folder"
         : IsDriveRoot(folder) || CanonicalPath(folder) != folder                   ? L"a drive root or no full path"
-        : PathCrossesLink(folder)                                                  ? L"behind a link"
                                                                                    : nullptr;
+    // Held until the cleaning ends, and only then checked for links: the
+    // folder and those above it cannot be swapped for a link in between.
+    const kv::UniqueKernelHandle held = refusal ? kv::UniqueKernelHandle() : HoldFolder(folder);
+    if (!refusal && (!held || PathCrossesLink(folder))) refusal = L"a link, behind one, or in use";
     if (refusal) {
         KV_APP_LOG(Info, L"CInstallJob::CleanEarlierInstall \"%s\" (launcher \"%s\") is %s: nothing stopped or deleted",
                    settings_.installDir.c_str(), launcher.c_str(), refusal);
