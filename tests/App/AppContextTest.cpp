@@ -4,6 +4,7 @@
 #include <string>
 
 #include "App/AppContext.h"
+#include "App/DescriptorOverride.h"
 #include "Http/HttpEngines.h"
 #include "Http/CurlWorkshop.h"
 #include "Runtime/LogSinks.h"
@@ -49,6 +50,29 @@ TEST(Diagnostics, EnvironmentTurnsLoggersOnOnlyWhenAllowed) {
     FileLogger::Instance().SetOptions(nullptr);
     TraceLogger::Instance().SetOptions(nullptr);
     FileLogger::Instance().SetOutputFile(nullptr);  // the stream stays open until exit
+}
+
+// Test builds take descriptor endpoints from the environment, but only ones
+// on this machine: an address that only looks local reaches another host.
+TEST(DescriptorOverride, OnlyLoopbackHttpAddressesAreTaken) {
+    struct Case {
+        const wchar_t* url;
+        bool loopback;
+    } cases[] = {
+        {L"http://127.0.0.1:18380/kvinstall.txt", true},
+        {L"http://localhost:18380/kvinstall.txt", true},
+        {L"http://localhost/kvinstall.txt", true},
+        {L"http://127.1.2.3/x", true},
+        {L"http://localhost:@203.0.113.7/kvinstall.txt", false},  // user-info, then another host
+        {L"http://127.0.0.1@203.0.113.7/", false},
+        {L"http://127.0.0.1.example/kvinstall.txt", false},       // a name that starts like an address
+        {L"http://localhost.example/", false},
+        {L"http://127.0.0/x", false},
+        {L"http://localhost:80x/", false},
+        {L"https://127.0.0.1/x", false},
+        {L"http://203.0.113.7/x", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsLoopbackHttpUrl(c.url), c.loopback) << c.url;
 }
 
 namespace {
