@@ -40,7 +40,7 @@ bool UseLogFileAt(const std::wstring& path, std::wstring& why) {
         full = CanonicalPath(path);
         // A link on the way could send the elevated writes anywhere.
         if (!full.empty() && PathCrossesLink(full)) {
-            why = L"a folder on the way is a link";
+            why = L"it is a link or behind one";
             return false;
         }
     } else if (path.size() > 4 && path.compare(0, 2, L"\\\\") == 0 && path[2] != L'?' && path[2] != L'.') {
