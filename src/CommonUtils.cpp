@@ -244,12 +244,14 @@ DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
     return 0;
 }
 
-DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs) {
+DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs, DWORD* exitCode) {
     PROCESS_INFORMATION info;
     if (const DWORD error = CreateChild(program, commandLine, info)) return error;
     kv::UniqueKernelHandle process(info.hProcess);
     kv::UniqueKernelHandle thread(info.hThread);
-    return ::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT ? WAIT_TIMEOUT : 0;
+    if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT) return WAIT_TIMEOUT;
+    if (exitCode && !::GetExitCodeProcess(process.get(), exitCode)) *exitCode = 0xFFFFFFFF;  // unknown: a failure
+    return 0;
 }
 
 DWORD FindProcessInFolder(const std::wstring& folder) {

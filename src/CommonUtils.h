@@ -43,8 +43,10 @@ DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
                    PROCESS_INFORMATION* out = nullptr);
 // Starts the program and waits for its end (by default without a time limit);
 // 0, the system error code of a failed start, or WAIT_TIMEOUT when the
-// program still runs after timeoutMs (it is left running).
-DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs = INFINITE);
+// program still runs after timeoutMs (it is left running). With 0, the
+// program's own exit code goes to `exitCode` when given.
+DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs = INFINITE,
+                 DWORD* exitCode = nullptr);
 
 // A process (not this one) whose main module lies inside `folder`: the path is
 // compared case-insensitively with the folder followed by a separator, so
