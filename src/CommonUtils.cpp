@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Runtime/Handles.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/Log.h"
 
 namespace {
 
@@ -113,8 +113,7 @@ std::wstring FormatSize(uint64_t bytes) {
 bool CreateDir(const std::wstring& path) {
     const int ret = CreateDirWithParents(path);
     if (ret == 0) return true;
-    TraceLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CreateDir：%s ret：%d", path.c_str(), ret);
-    FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CreateDir：%s ret：%d", path.c_str(), ret);
+    KV_LOG(kToTrace | kToFile, Error, L"CreateDir：%s ret：%d", path.c_str(), ret);
     return false;
 }
 

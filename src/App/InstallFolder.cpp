@@ -5,9 +5,9 @@
 
 #include <ctime>
 
-#include "App/AppLog.h"
 #include "CommonUtils.h"
 #include "Runtime/Handles.h"
+#include "Runtime/Log.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/FileSignature.h"
 
@@ -80,7 +80,7 @@ std::wstring IniLauncherPath() {
     if (!value[0]) return {};
     const std::wstring exe = CanonicalPath(value);
     if (exe.empty() || !NamesLauncherProgram(exe) || !Exists(exe, false) || PathCrossesLink(exe)) {
-        KV_APP_LOG(Warn, L"DetectExistingInstall ini: \"%s\" ignored", value);
+        KV_LOG(kToConsole | kToFile, Warn, L"DetectExistingInstall ini: \"%s\" ignored", value);
         return {};
     }
     return exe;
@@ -94,7 +94,8 @@ bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir) 
     const std::wstring instPath = CanonicalPath(RegistryInstallPath());
     if (Exists(instPath, true)) {
         if (!fromIni.empty() && !SamePath(FolderOf(fromIni), instPath)) {
-            KV_APP_LOG(Warn, L"DetectExistingInstall ini: %s ignored for %s", fromIni.c_str(), instPath.c_str());
+            KV_LOG(kToConsole | kToFile, Warn, L"DetectExistingInstall ini: %s ignored for %s", fromIni.c_str(),
+                   instPath.c_str());
         }
         installDir = instPath;  // proposed even when the launcher itself is gone
         const std::wstring exe = ChildPath(instPath, kLauncherExeName);

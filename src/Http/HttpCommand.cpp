@@ -4,7 +4,7 @@
 #include "Http/HttpMgr.h"
 #include "Http/HttpResultCodes.h"
 #include "Runtime/IBufferStream.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/Log.h"
 #include "Runtime/OBufferStream.h"
 
 namespace {
@@ -37,7 +37,7 @@ bool SubmitCommand(CHttpCommand* command) {
 CHttpCommand::~CHttpCommand() { Stop(); }
 
 bool CHttpCommand::Start() {
-    TraceLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Start");
+    KV_LOG(kToTrace, Info, L"CHttpCommand::Start");
     if (IsStarted()) return false;
     auto* transfer = new CCurlHttp();
     SetTransfer(transfer);
@@ -68,20 +68,16 @@ void CHttpCommand::Done(int32_t curlResult) {
     ResultMap().Clear();
 
     if (AttemptCount() <= MaxRetries() && result.type == kHttpErrorCurl && result.code != 0) {
-        TraceLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Done() 重试.... code:%d errtype:%d  url:%s ",
-                                      kHttpErrorCurl, result.code, GetUrl().c_str());
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Done() 重试.... code:%d errtype:%d  url:%s ",
-                                     kHttpErrorCurl, result.code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, Info, L"CHttpCommand::Done() 重试.... code:%d errtype:%d  url:%s ", kHttpErrorCurl,
+               result.code, GetUrl().c_str());
         RequestRetryDelay();
         if (SubmitCommand(this)) return;
         // The engine is gone: report the failure instead of waiting forever.
         SetRetryPending(false);
     }
     if (result.type != kHttpErrorOk) {
-        TraceLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Done()  code:%d errtype:%d  url:%s ",
-                                      result.type, result.code, GetUrl().c_str());
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Done()  code:%d errtype:%d  url:%s ",
-                                     result.type, result.code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, Info, L"CHttpCommand::Done()  code:%d errtype:%d  url:%s ", result.type, result.code,
+               GetUrl().c_str());
     }
     SetAttemptCount(0);
     if (completion_) completion_(owner_, body, result.type, result.code);

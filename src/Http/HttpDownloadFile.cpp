@@ -12,7 +12,7 @@
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
 #include "Http/HttpResultCodes.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/Log.h"
 #include "Runtime/MainThreadTask.h"
 #include "Runtime/TextUtils.h"
 
@@ -54,12 +54,6 @@ void DropToken(uintptr_t& token) {
 CHttpDownloadFile* TaskOfToken(uintptr_t token) {
     const auto it = LiveTokens().find(token);
     return it == LiveTokens().end() ? nullptr : it->second;
-}
-
-template <typename... Args>
-void LogTraceAndFile(int32_t traceLevel, int32_t fileLevel, int line, const wchar_t* format, Args... args) {
-    TraceLogger::Instance().LogAt(traceLevel, line, kLogFile, format, args...);
-    FileLogger::Instance().LogAt(fileLevel, line, kLogFile, format, args...);
 }
 
 // Size of a file in bytes, -1 when it cannot be examined. 64-bit, so files
@@ -163,11 +157,11 @@ bool CHttpDownloadFile::Start() {
         return false;
     }
     transfer->SetSink(sink);
-    FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpDownloadFile::Start() localPath:%s", localPath_.c_str());
+    KV_LOG(kToFile, Info, L"CHttpDownloadFile::Start() localPath:%s", localPath_.c_str());
 
     int64_t fileSize = LocalFileSize(localPath_);
     if (fileSize < 0) {
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"无需断点下载 %s ", localPath_.c_str());
+        KV_LOG(kToFile, Info, L"无需断点下载 %s ", localPath_.c_str());
         fileSize = 0;
     }
     const wchar_t* path = localPath_.c_str();
@@ -176,23 +170,23 @@ bool CHttpDownloadFile::Start() {
         sink->Reset();
         SetResumeOffset(0);
     } else if (fileSize > expectedSize_) {
-        LogTraceAndFile(Error, Error, __LINE__, L"%s文件大小(%lld)大于预期(%lld)大小  ", path, static_cast<long long>(fileSize),
-                        static_cast<long long>(expectedSize_));
+        KV_LOG(kToTrace | kToFile, Error, L"%s文件大小(%lld)大于预期(%lld)大小  ", path, static_cast<long long>(fileSize),
+               static_cast<long long>(expectedSize_));
         transfer->SetResumeRequested(false);
         sink->Reset();
         SetResumeOffset(0);
     } else if (fileSize == expectedSize_) {
-        LogTraceAndFile(Error, Info, __LINE__, L"文件大小等于预计大小，下载已完成 %s pos:%lld", path,
-                        static_cast<long long>(fileSize));
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"文件大小等于预计大小，下载已完成 %s pos:%lld", path,
+               static_cast<long long>(fileSize));
         ReleaseTransfer();
         Finish(kHttpErrorOk, 0);
         return false;
     } else if (fileSize == 0) {
-        LogTraceAndFile(Info, Info, __LINE__, L"非断点 %s pos:%lld", path, static_cast<long long>(fileSize));
+        KV_LOG(kToTrace | kToFile, Info, L"非断点 %s pos:%lld", path, static_cast<long long>(fileSize));
         transfer->SetResumeRequested(false);
         SetResumeOffset(0);
     } else {
-        LogTraceAndFile(Info, Info, __LINE__, L"开始断点下载 %s pos:%lld", path, static_cast<long long>(fileSize));
+        KV_LOG(kToTrace | kToFile, Info, L"开始断点下载 %s pos:%lld", path, static_cast<long long>(fileSize));
         transfer->SetResumeRequested(true);
         SetResumeOffset(static_cast<uint64_t>(fileSize));
     }
@@ -213,8 +207,8 @@ void CHttpDownloadFile::OnBytesReceived(uint32_t count) { bytesSinceTick_ += cou
 
 void CHttpDownloadFile::OnHttpStatus(int32_t status) {
     if (status >= 300 && status <= 399) {
-        ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"重定向中... url:%s", GetUrl().c_str());
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"重定向中...  url:%s", GetUrl().c_str());
+        KV_LOG(kToConsole, Info, L"重定向中... url:%s", GetUrl().c_str());
+        KV_LOG(kToFile, Info, L"重定向中...  url:%s", GetUrl().c_str());
         return;
     }
     // An interim 1xx answer: the final status (and its headers) follows.
@@ -225,8 +219,7 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
     // map holds one) must not be checked against the expected size.
     if (!transfer || status < 100 || status > 399) return;
     if (status == 200 && transfer->ResumeRequested()) {
-        ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"不支持断点续传 url:%s", GetUrl().c_str());
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"不支持断点续传 url:%s", GetUrl().c_str());
+        KV_LOG(kToConsole | kToFile, Info, L"不支持断点续传 url:%s", GetUrl().c_str());
         SetResumeOffset(0);
     }
     std::wstring value;
@@ -239,8 +232,8 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
     // any file's, so it counts as a mismatch whatever size is expected.
     const bool overflows = contentLength_ > std::numeric_limits<int64_t>::max() - offset;
     if (overflows || (expectedSize_ != 0 && offset + contentLength_ != expectedSize_)) {
-        LogTraceAndFile(Error, Error, __LINE__, L"长度不一致 预期值:%lld 实际值:%lld", static_cast<long long>(expectedSize_),
-                        static_cast<long long>(overflows ? contentLength_ : offset + contentLength_));
+        KV_LOG(kToTrace | kToFile, Error, L"长度不一致 预期值:%lld 实际值:%lld", static_cast<long long>(expectedSize_),
+               static_cast<long long>(overflows ? contentLength_ : offset + contentLength_));
         Stop();
         Finish(kLengthMismatch.type, kLengthMismatch.code);
         return;
@@ -270,8 +263,9 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
     const bool failed = result.code != 0 && (result.type == kHttpErrorHttp || result.type == kHttpErrorCurl);
 
     if (AttemptCount() <= MaxRetries() && result.type == kHttpErrorCurl && result.code != 0) {
-        LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::Done() 重试.... code:%d errtype:%d  url:%s ",
-                        kHttpErrorCurl, result.code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
+               L"CHttpDownloadFile::Done() 重试.... code:%d errtype:%d  url:%s ", kHttpErrorCurl, result.code,
+               GetUrl().c_str());
         RequestRetryDelay();
         if (SubmitDownload(this)) return;
         SetRetryPending(false);  // the engine is gone: report instead of waiting forever
@@ -280,16 +274,16 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
         const std::wstring failedUrl = urlList_.front();
         urlList_.pop_front();
         if (!pinnedAddresses_.empty()) pinnedAddresses_.pop_front();
-        LogTraceAndFile(Error, Info, __LINE__,
-                        L"CHttpDownloadFile::Done() type:%d code:%d  url:%s 下载失败，尝试使用备用地址:%s", result.type,
-                        result.code, failedUrl.c_str(), GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
+               L"CHttpDownloadFile::Done() type:%d code:%d  url:%s 下载失败，尝试使用备用地址:%s", result.type, result.code,
+               failedUrl.c_str(), GetUrl().c_str());
         RequestRetryDelay();
         if (SubmitDownload(this)) return;
         SetRetryPending(false);
     } else if (failed && !mainUrl_.empty()) {
         SetAttemptCount(0);
-        LogTraceAndFile(Info, Info, __LINE__, L"CHttpDownloadFile::Done() 开始重试DNS解析.... type:%d code:%d  url:%s ",
-                        result.type, result.code, mainUrl_.c_str());
+        KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile::Done() 开始重试DNS解析.... type:%d code:%d  url:%s ",
+               result.type, result.code, mainUrl_.c_str());
         RequestRetryDelay();
         fallbackResult_ = result;
         if (StartResolver(WideToUtf8(HostNameOf(mainUrl_)))) return;
@@ -298,8 +292,8 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
         SetRetryPending(false);
     }
     if (result.type != kHttpErrorOk) {
-        LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ", result.type,
-                        result.code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ",
+               result.type, result.code, GetUrl().c_str());
     }
     Finish(result.type, result.code);
 }
@@ -329,16 +323,16 @@ void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string
     const std::wstring host = Utf8ToWide(hostName);
     const std::wstring addresses = Utf8ToWide(ipList);
     if (code != 0 || ipList.empty()) {
-        LogTraceAndFile(Error, Info, __LINE__, L"OnSpareDNSResult 失败 code:%d, domain:%s", code, host.c_str());
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"OnSpareDNSResult 失败 code:%d, domain:%s", code,
+               host.c_str());
     } else {
-        LogTraceAndFile(Info, Info, __LINE__, L"OnSpareDNSResult 解析成功 code:%d, domain:%s, ip_list:%s", code,
-                        host.c_str(), addresses.c_str());
+        KV_LOG(kToTrace | kToFile, Info, L"OnSpareDNSResult 解析成功 code:%d, domain:%s, ip_list:%s", code, host.c_str(),
+               addresses.c_str());
     }
     const uintptr_t token = reinterpret_cast<uintptr_t>(task);
     CHttpDownloadFile* self = TaskOfToken(token);
     if (!self || self->dnsToken_ != token) {
-        LogTraceAndFile(Error, Error, __LINE__, L"DNS回调失效 找不到相关任务 id:0x%x %s", static_cast<unsigned>(token),
-                        host.c_str());
+        KV_LOG(kToTrace | kToFile, Error, L"DNS回调失效 找不到相关任务 id:0x%x %s", static_cast<unsigned>(token), host.c_str());
         return;
     }
     self->OnDNSResult(code, host, addresses);
@@ -346,13 +340,14 @@ void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string
 
 void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, const std::wstring& ipList) {
     if (!resolver_.JoinThread(kResolverJoinMs)) {
-        LogTraceAndFile(Error, Error, __LINE__, L"DNS线程应答后未在时限内结束 %s", hostName.c_str());
+        KV_LOG(kToTrace | kToFile, Error, L"DNS线程应答后未在时限内结束 %s", hostName.c_str());
     }
     DropToken(dnsToken_);
     const HttpResult logged = ClassifyResult(ResultMap());
     if (mainUrl_.empty()) {
-        LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::OnDNSResult() 状态不对，忽略 type:%d code:%d  url:%s ",
-                        logged.type, code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
+               L"CHttpDownloadFile::OnDNSResult() 状态不对，忽略 type:%d code:%d  url:%s ", logged.type, code,
+               GetUrl().c_str());
         PostFailure();
         return;
     }
@@ -371,15 +366,16 @@ void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, cons
     pinnedHost_ = hostName;
     if (!hostName.empty() && !urlList_.empty()) {
         SetAttemptCount(0);
-        LogTraceAndFile(Info, Info, __LINE__, L"CHttpDownloadFile::Done() 重试DNS解析到的ip列表.... type:%d code:%d  url:%s ",
-                        logged.type, code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile::Done() 重试DNS解析到的ip列表.... type:%d code:%d  url:%s ",
+               logged.type, code, GetUrl().c_str());
         RequestRetryDelay();
         mainUrl_.clear();  // the fallback runs once per Download
         if (SubmitDownload(this)) return;
         SetRetryPending(false);
     } else {
-        LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::OnDNSResult() 解析DNS失败 type:%d code:%d  url:%s ",
-                        logged.type, code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
+               L"CHttpDownloadFile::OnDNSResult() 解析DNS失败 type:%d code:%d  url:%s ", logged.type, code,
+               GetUrl().c_str());
     }
     PostFailure();
 }

@@ -1,8 +1,7 @@
 #include "Runtime/SimpleThread.h"
+#include "Runtime/Log.h"
 
 #include <process.h>
-
-#include "Runtime/LogSinks.h"
 
 namespace {
 const wchar_t kLogFile[] = L".\\Runtime\\SimpleThread";
@@ -94,10 +93,7 @@ bool CSimpleThread::DestroyThread(DWORD timeoutMs) {
     }
     if (waitHandle && ::GetCurrentThreadId() != id) {
         if (::WaitForSingleObject(waitHandle.get(), timeoutMs) == WAIT_TIMEOUT) {
-            ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile,
-                                            L"CSimpleThread::DestroyThread线程结束超时 tid:%d ", static_cast<int>(id));
-            FileLogger::Instance().LogAt(Error, __LINE__, kLogFile,
-                                         L"CSimpleThread::DestroyThread线程结束超时 tid:%d ", static_cast<int>(id));
+            KV_LOG(kToConsole | kToFile, Error, L"CSimpleThread::DestroyThread线程结束超时 tid:%d ", static_cast<int>(id));
             ::TerminateThread(waitHandle.get(), 0);
             ::WaitForSingleObject(waitHandle.get(), 1000);  // termination is asynchronous
         }

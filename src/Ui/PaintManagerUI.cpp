@@ -11,6 +11,7 @@ using std::min;
 #include <gdiplus.h>
 
 #include "Runtime/Handles.h"
+#include "Runtime/Log.h"
 #include "Ui/AccessibleIds.h"
 #include "Ui/AccessibleInfo.h"
 #include "Ui/AccessibleWindow.h"
@@ -22,7 +23,6 @@ using std::min;
 #include "Ui/OleaccLibrary.h"
 #include "Ui/RenderEngine.h"
 #include "Ui/SkinPackage.h"
-#include "Ui/UiLog.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\Ui\\PaintManagerUI";
@@ -89,8 +89,8 @@ int CPaintManagerUI::AddFont(const std::wstring& face, int size, bool bold, bool
         if (!fallbackResolved_) {
             fallbackResolved_ = true;
             fallbackFace_ = CFontFallback::ChooseFace(&CFontFallback::IsInstalled);
-            KV_UI_LOG(Info, kLogFile, L"CPaintManagerUI::AddFont %s is not installed, using %s", use.c_str(),
-                      fallbackFace_.empty() ? L"(none)" : fallbackFace_.c_str());
+            KV_LOG(kToConsole | kToFile, Info, L"CPaintManagerUI::AddFont %s is not installed, using %s", use.c_str(),
+                   fallbackFace_.empty() ? L"(none)" : fallbackFace_.c_str());
         }
         if (!fallbackFace_.empty()) use = fallbackFace_;
     }
@@ -139,9 +139,10 @@ Gdiplus::Bitmap* CPaintManagerUI::GetImage(const std::wstring& name) {
     std::unique_ptr<Gdiplus::Bitmap> image;
     if (CSkinPackage::Instance().ReadFile(name, bytes)) {
         image = CRenderEngine::DecodeImage(bytes);
-        if (!image) KV_UI_LOG(Warn, kLogFile, L"CPaintManagerUI::GetImage %s is not a readable image", name.c_str());
+        if (!image) KV_LOG(kToConsole | kToFile, Warn, L"CPaintManagerUI::GetImage %s is not a readable image",
+                           name.c_str());
     } else {
-        KV_UI_LOG(Warn, kLogFile, L"CPaintManagerUI::GetImage %s not in the skin package", name.c_str());
+        KV_LOG(kToConsole | kToFile, Warn, L"CPaintManagerUI::GetImage %s not in the skin package", name.c_str());
     }
     Gdiplus::Bitmap* raw = image.get();
     images_[name] = std::move(image);  // a failure is remembered as null
@@ -160,8 +161,8 @@ Gdiplus::Bitmap* CPaintManagerUI::GetResourceImage(const std::wstring& name, con
     const auto* bytes = static_cast<const uint8_t*>(loaded ? ::LockResource(loaded) : nullptr);
     std::unique_ptr<Gdiplus::Bitmap> image;
     if (bytes) image = CRenderEngine::DecodeImage(std::vector<uint8_t>(bytes, bytes + ::SizeofResource(module, res)));
-    if (!image) KV_UI_LOG(Warn, kLogFile, L"CPaintManagerUI::GetResourceImage %s (%s) not loaded", name.c_str(),
-                          resType.c_str());
+    if (!image) KV_LOG(kToConsole | kToFile, Warn, L"CPaintManagerUI::GetResourceImage %s (%s) not loaded", name.c_str(),
+                       resType.c_str());
     Gdiplus::Bitmap* raw = image.get();
     images_[key] = std::move(image);
     return raw;

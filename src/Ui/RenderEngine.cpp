@@ -14,7 +14,7 @@ using std::min;
 #include <vector>
 
 #include "Runtime/Handles.h"
-#include "Ui/UiLog.h"
+#include "Runtime/Log.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\Ui\\RenderEngine";
@@ -119,7 +119,7 @@ bool CRenderEngine::EnsureGdiplus() {
         Gdiplus::GdiplusStartupInput input;
         ULONG_PTR token = 0;
         const bool ok = Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
-        if (!ok) KV_UI_LOG(Error, kLogFile, L"CRenderEngine::EnsureGdiplus GDI+ did not start");
+        if (!ok) KV_LOG(kToConsole | kToFile, Error, L"CRenderEngine::EnsureGdiplus GDI+ did not start");
         return ok;
     }();
     return started;

@@ -3,9 +3,9 @@
 #include <cwchar>
 
 #include "Runtime/Handles.h"
+#include "Runtime/Log.h"
 #include "Ui/ControlUI.h"
 #include "Ui/DialogBuilder.h"
-#include "Ui/UiLog.h"
 #include "Ui/WndShadow.h"
 
 namespace {
@@ -61,7 +61,8 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, bool& handled) {
     CDialogBuilder builder;
     CControlUI* root = builder.Create(GetSkinFile(), this, &m_PaintManager);
     if (root == nullptr) {
-        KV_UI_LOG(Error, kLogFile, L"WindowImplBase::OnCreate skin %s could not be loaded", GetSkinFile().c_str());
+        KV_LOG(kToConsole | kToFile, Error, L"WindowImplBase::OnCreate skin %s could not be loaded",
+               GetSkinFile().c_str());
         handled = true;
         return -1;  // creation fails; the caller sees no window
     }

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "Runtime/Handles.h"
+#include "Runtime/Log.h"
 #include "Ui/RenderEngine.h"
-#include "Ui/UiLog.h"
 
 namespace {
 constexpr wchar_t kClassName[] = L"KvShadowWnd";
@@ -36,7 +36,8 @@ bool CWndShadow::Initialize(HINSTANCE instance) {
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = kClassName;
     s_available = ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    if (!s_available) KV_UI_LOG(Error, kLogFile, L"CWndShadow::Initialize class not registered (%u)", ::GetLastError());
+    if (!s_available) KV_LOG(kToConsole | kToFile, Error, L"CWndShadow::Initialize class not registered (%u)",
+                             ::GetLastError());
     return s_available;
 }
 
@@ -89,7 +90,7 @@ bool CWndShadow::Create(HWND parent) {
                                   CW_USEDEFAULT, 0, 0, 0, parent, nullptr,
                                   reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr));
     if (!hwnd_) {
-        KV_UI_LOG(Error, kLogFile, L"CWndShadow::Create no shadow window (%u)", ::GetLastError());
+        KV_LOG(kToConsole | kToFile, Error, L"CWndShadow::Create no shadow window (%u)", ::GetLastError());
         return false;
     }
     status_ = kEnabled;

@@ -6,7 +6,7 @@
 
 #include "Runtime/TextUtils.h"
 #include "Runtime/ByteReader.h"
-#include "Ui/UiLog.h"
+#include "Runtime/Log.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\Ui\\ZipArchive";
@@ -37,7 +37,8 @@ bool Inflate(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
 bool CZipArchive::Open(const uint8_t* data, size_t size) {
     Close();
     if (data == nullptr || size < kEndRecordSize) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::Open archive too small (%u bytes)", static_cast<unsigned>(size));
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::Open archive too small (%u bytes)",
+               static_cast<unsigned>(size));
         return false;
     }
     data_ = data;
@@ -72,7 +73,7 @@ bool CZipArchive::ReadDirectory() {
         --at;
     }
     if (!found) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory no end-of-directory record");
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::ReadDirectory no end-of-directory record");
         return false;
     }
     kv::LittleEndianReader end(data_, size_);
@@ -80,15 +81,15 @@ bool CZipArchive::ReadDirectory() {
     uint32_t dirSize = 0, dirOffset = 0;
     if (!end.Seek(at + 4) || !end.ReadU16(disk) || !end.ReadU16(dirDisk) || !end.ReadU16(countHere) ||
         !end.ReadU16(count) || !end.ReadU32(dirSize) || !end.ReadU32(dirOffset)) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory truncated end record");
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::ReadDirectory truncated end record");
         return false;
     }
     if (disk != 0 || dirDisk != 0 || countHere != count || count > kMaxEntries) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory unsupported archive (%u entries)", count);
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::ReadDirectory unsupported archive (%u entries)", count);
         return false;
     }
     if (dirOffset > at || dirSize > at - dirOffset) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory directory out of range");
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::ReadDirectory directory out of range");
         return false;
     }
     kv::LittleEndianReader dir(data_ + dirOffset, dirSize);
@@ -102,7 +103,7 @@ bool CZipArchive::ReadDirectory() {
             !dir.ReadU32(csize) || !dir.ReadU32(usize) || !dir.ReadU16(nameLen) || !dir.ReadU16(extraLen) ||
             !dir.ReadU16(commentLen) || !dir.ReadU16(diskStart) || !dir.ReadU16(internal) || !dir.ReadU32(attr) ||
             !dir.ReadU32(offset) || !dir.Take(nameLen, name) || !dir.Skip(extraLen) || !dir.Skip(commentLen)) {
-            KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory damaged directory entry %u", i);
+            KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::ReadDirectory damaged directory entry %u", i);
             return false;
         }
         Entry entry;
@@ -143,15 +144,15 @@ bool CZipArchive::Read(const std::wstring& name, std::vector<uint8_t>& out) cons
     out.clear();
     const Entry* e = Find(name);
     if (e == nullptr) {
-        KV_UI_LOG(Warn, kLogFile, L"CZipArchive::Read no entry %s", name.c_str());
+        KV_LOG(kToConsole | kToFile, Warn, L"CZipArchive::Read no entry %s", name.c_str());
         return false;
     }
     if ((e->flags & kFlagEncrypted) || (e->method != kMethodStored && e->method != kMethodDeflate)) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::Read %s: unsupported method %u", name.c_str(), e->method);
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::Read %s: unsupported method %u", name.c_str(), e->method);
         return false;
     }
     if (e->size > kMaxEntrySize || (e->method == kMethodStored && e->compressedSize != e->size)) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::Read %s: bad size %u", name.c_str(), e->size);
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::Read %s: bad size %u", name.c_str(), e->size);
         return false;
     }
     // The local header repeats the name and may carry a different extra
@@ -164,7 +165,7 @@ bool CZipArchive::Read(const std::wstring& name, std::vector<uint8_t>& out) cons
     if (!local.Seek(e->localOffset) || !local.ReadU32(sig) || sig != kLocalHeader || !local.Skip(22) ||
         !local.ReadU16(nameLen) || !local.ReadU16(extraLen) || !local.Skip(nameLen) || !local.Skip(extraLen) ||
         !local.Take(e->compressedSize, payload)) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::Read %s: damaged local header or data", name.c_str());
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::Read %s: damaged local header or data", name.c_str());
         return false;
     }
     static_assert(kLocalHeaderSize == 4 + 22 + 4, "local header layout");
@@ -179,7 +180,8 @@ bool CZipArchive::Read(const std::wstring& name, std::vector<uint8_t>& out) cons
     }
     if (ok && crc32(0L, out.data(), static_cast<uInt>(out.size())) != e->crc) ok = false;
     if (!ok) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::Read %s: data does not inflate or fails its CRC", name.c_str());
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::Read %s: data does not inflate or fails its CRC",
+               name.c_str());
         out.clear();
     }
     return ok;

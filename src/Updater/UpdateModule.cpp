@@ -7,7 +7,7 @@
 #include "Http/HttpResultCodes.h"
 #include "Runtime/FileEx.h"
 #include "Runtime/Handles.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/Log.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/UpdateDescriptor.h"
 #include "UpdaterBuildConfig.h"
@@ -25,19 +25,6 @@ constexpr uint32_t kWriteChunkBytes = 64u << 10;
 
 // Numbers the helper window classes; touched on the main thread only.
 int g_helperClassCounter = 0;
-
-template <typename... Args>
-void LogInfo(int line, const wchar_t* format, Args... args) {
-    ConsoleLogger::Instance().LogAt(Info, line, kLogFile, format, args...);
-    FileLogger::Instance().LogAt(Info, line, kLogFile, format, args...);
-}
-
-template <typename... Args>
-void LogConsoleAndFile(int consoleLine, const wchar_t* consoleFormat, int fileLine, const wchar_t* fileFormat,
-                       Args... args) {
-    ConsoleLogger::Instance().LogAt(Error, consoleLine, kLogFile, consoleFormat, args...);
-    FileLogger::Instance().LogAt(Error, fileLine, kLogFile, fileFormat, args...);
-}
 
 uint64_t CurrentUtcFileTime() {
     FILETIME now = {};
@@ -106,16 +93,16 @@ void CUpdateModule::CreateHelperWindow() {
     wc.lpszClassName = helperClass_.c_str();
     if (!::RegisterClassExW(&wc)) {
         const DWORD error = ::GetLastError();
-        ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM]regclass %d", static_cast<int>(error));
-        FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM]rcls %d:%d", 1, static_cast<int>(error));
+        KV_LOG(kToConsole, Error, L"[UM]regclass %d", static_cast<int>(error));
+        KV_LOG(kToFile, Error, L"[UM]rcls %d:%d", 1, static_cast<int>(error));
         return;
     }
     helper_.reset(::CreateWindowExW(0, helperClass_.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this));
     if (!helper_) {
         const DWORD error = ::GetLastError();
         ::UnregisterClassW(helperClass_.c_str(), instance);
-        ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM]unregclass %d", static_cast<int>(error));
-        FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM]urcls %d:%d", 1, static_cast<int>(error));
+        KV_LOG(kToConsole, Error, L"[UM]unregclass %d", static_cast<int>(error));
+        KV_LOG(kToFile, Error, L"[UM]urcls %d:%d", 1, static_cast<int>(error));
     }
 }
 
@@ -125,7 +112,7 @@ void CUpdateModule::FetchDescriptor() {
     ++urlIndex_;
     if (command_.IsStarted()) return;  // the running fetch reports; the step stands
     fetchedUrl_ = url;
-    LogInfo(__LINE__, L"[UM] descriptor from %s", url.c_str());
+    KV_LOG(kToConsole | kToFile, Info, L"[UM] descriptor from %s", url.c_str());
     command_.SetUrl(url);
     command_.SetCompletion(&CUpdateModule::OnDescriptorFetched, helper_.get());
     SubmitCommand(&command_);
@@ -191,8 +178,8 @@ CUpdateModule* CUpdateModule::FromOwner(void* owner) {
 void CUpdateModule::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (::PostMessageW(hwnd, message, wParam, lParam)) return;
     const DWORD error = ::GetLastError();
-    ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM] post_message failed:%u", error);
-    FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM] post message failed:%u", error);
+    KV_LOG(kToConsole, Error, L"[UM] post_message failed:%u", error);
+    KV_LOG(kToFile, Error, L"[UM] post message failed:%u", error);
 }
 
 void CUpdateModule::OnDescriptorFetched(void* owner, const std::string& body, int32_t errorType, int32_t code) {
@@ -219,7 +206,7 @@ void CUpdateModule::OnDownloadFinished(void* owner, int32_t errorType, int32_t c
 
 void CUpdateModule::HandleDescriptorDone(int errtype, int code) {
     command_.Stop();  // out of its scheduler, so it can be submitted again
-    LogInfo(__LINE__, L"[UM] descriptor from %s: (%d,%d)", fetchedUrl_.c_str(), errtype, code);
+    KV_LOG(kToConsole | kToFile, Info, L"[UM] descriptor from %s: (%d,%d)", fetchedUrl_.c_str(), errtype, code);
     if (errtype != 0) {
         EndpointFailed(errtype, code);
         return;
@@ -270,9 +257,8 @@ void CUpdateModule::HandleSignatureDone(int errtype, int code) {
     }
     if (errtype != 0) {
         // Nothing of an unauthenticated descriptor is stored or read.
-        LogConsoleAndFile(__LINE__, L"[UM] descriptor signature rejected:%s (%d,%d) %s", __LINE__,
-                          L"[UM] descriptor signature rejected:%s (%d,%d) %s", fetchedUrl_.c_str(), errtype, code,
-                          problem ? problem : L"");
+        KV_LOG(kToConsole | kToFile, Error, L"[UM] descriptor signature rejected:%s (%d,%d) %s", fetchedUrl_.c_str(),
+               errtype, code, problem ? problem : L"");
         descriptorText_.clear();
         EndpointFailed(errtype, code);
         return;
@@ -336,16 +322,16 @@ void CUpdateModule::StartPackageDownload() {
     downloading_ = true;
     const bool folderReady = CreateDir(packageDir_);
     const int64_t expectedSize = ParseDescriptorSize(size_);
-    LogInfo(__LINE__, L"[UM] package %s (mirrors %s) into %s: Version %s, Size %s, Md5 %s, Sha256 %s", url_.c_str(),
-            murl_.c_str(), tempPath_.c_str(), version_.c_str(), size_.c_str(), md5_.c_str(), sha256_.c_str());
+    KV_LOG(kToConsole | kToFile, Info, L"[UM] package %s (mirrors %s) into %s: Version %s, Size %s, Md5 %s, Sha256 %s",
+           url_.c_str(), murl_.c_str(), tempPath_.c_str(), version_.c_str(), size_.c_str(), md5_.c_str(),
+           sha256_.c_str());
     download_.SetCallbacks(&CUpdateModule::OnDownloadFinished, &CUpdateModule::OnDownloadProgress);
     if (folderReady && download_.Download(murl_, url_, tempPath_, expectedSize, helper_.get())) return;
     // A download that cannot start (no package folder, no address, a run
     // still going) still ends in one result, so the owner retries instead of
     // waiting for ever.
     const HttpResult failure = !folderReady ? kPackageFolderMissing : url_.empty() ? kNoPackageAddress : kDownloadBusy;
-    LogConsoleAndFile(__LINE__, L"[UM] download not started:%d,%d", __LINE__, L"[UM] download not started:%d,%d",
-                      failure.type, failure.code);
+    KV_LOG(kToConsole | kToFile, Error, L"[UM] download not started:%d,%d", failure.type, failure.code);
     Post(helper_.get(), UM_DOWNLOAD_DONE, static_cast<WPARAM>(failure.type), static_cast<LPARAM>(failure.code));
 }
 
@@ -371,7 +357,8 @@ void CUpdateModule::HandleDownloadDone(int errtype, int code) {
         return;
     }
     const bool placed = RemoveFile(packagePath_) && MoveFileReplace(tempPath_, packagePath_);
-    LogInfo(__LINE__, L"[UM] package downloaded: %s %s", packagePath_.c_str(), placed ? L"in place" : L"not put in place");
+    KV_LOG(kToConsole | kToFile, Info, L"[UM] package downloaded: %s %s", packagePath_.c_str(),
+           placed ? L"in place" : L"not put in place");
     if (listener_) {
         if (placed) {
             listener_->OnDone(0, code, L"");
