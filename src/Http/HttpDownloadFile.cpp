@@ -4,7 +4,6 @@
 
 #include <cwchar>
 #include <limits>
-#include <map>
 #include <numeric>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
 #include "Http/HttpResultCodes.h"
+#include "Runtime/LiveTokens.h"
 #include "Runtime/Log.h"
 #include "Runtime/MainThreadTask.h"
 #include "Runtime/TextUtils.h"
@@ -28,32 +28,13 @@ constexpr size_t kMinAddressLength = 7;  // "1.2.3.4"
 constexpr long kReceiveBufferBytes = 512L * 1024;  // libcurl's largest
 
 // Results that reach a task later through the dispatcher (resolver answers,
-// posted failures) carry a token instead of the task's address. A token is
-// valid while this table maps it to its task; the task drops it when it is
-// stopped, moves on or is destroyed, so a late result finds nothing and never
-// touches freed memory. Main thread only.
+// posted failures) carry a token instead of the task's address; the task
+// drops it when it is stopped, moves on or is destroyed. Main thread only.
 // The table is never destroyed, so tasks with static storage may still drop
 // their tokens at exit.
-std::map<uintptr_t, CHttpDownloadFile*>& LiveTokens() {
-    static auto* tokens = new std::map<uintptr_t, CHttpDownloadFile*>();
+kv::LiveTokens<CHttpDownloadFile>& Tokens() {
+    static auto* tokens = new kv::LiveTokens<CHttpDownloadFile>();
     return *tokens;
-}
-uintptr_t g_lastToken = 0;
-
-uintptr_t IssueToken(CHttpDownloadFile* task) {
-    const uintptr_t token = ++g_lastToken;
-    LiveTokens()[token] = task;
-    return token;
-}
-
-void DropToken(uintptr_t& token) {
-    if (token) LiveTokens().erase(token);
-    token = 0;
-}
-
-CHttpDownloadFile* TaskOfToken(uintptr_t token) {
-    const auto it = LiveTokens().find(token);
-    return it == LiveTokens().end() ? nullptr : it->second;
 }
 
 // Size of a file in bytes, -1 when it cannot be examined. 64-bit, so files
@@ -198,7 +179,7 @@ bool CHttpDownloadFile::Stop() {
     bytesSinceTick_ = 0;
     contentLength_ = 0;
     CancelResolver(kResolverCancelMs);
-    DropToken(postedToken_);
+    Tokens().Drop(postedToken_);
     SetRetryPending(false);
     return CHttpBase::Stop();
 }
@@ -304,19 +285,19 @@ bool CHttpDownloadFile::StartResolver(const std::string& host) {
     // An earlier run that answered but was slow to end: its fields are not
     // touched while it is still there.
     if (!resolver_.JoinThread(kResolverJoinMs)) return false;
-    dnsToken_ = IssueToken(this);
+    dnsToken_ = Tokens().Issue(this);
     resolver_.SetResultCallback(&CHttpDownloadFile::OnSpareDNSResult);
     resolver_.SetOwner(reinterpret_cast<void*>(dnsToken_));
     resolver_.SetHostName(host);
     if (resolver_.StartThread()) return true;
-    DropToken(dnsToken_);
+    Tokens().Drop(dnsToken_);
     return false;
 }
 
 void CHttpDownloadFile::CancelResolver(DWORD waitMs) {
     if (dnsToken_ == 0) return;
     resolver_.StopThread(waitMs);
-    DropToken(dnsToken_);
+    Tokens().Drop(dnsToken_);
 }
 
 void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string& hostName, const std::string& ipList) {
@@ -330,7 +311,7 @@ void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string
                addresses.c_str());
     }
     const uintptr_t token = reinterpret_cast<uintptr_t>(task);
-    CHttpDownloadFile* self = TaskOfToken(token);
+    CHttpDownloadFile* self = Tokens().Find(token);
     if (!self || self->dnsToken_ != token) {
         KV_LOG(kToTrace | kToFile, Error, L"DNS回调失效 找不到相关任务 id:0x%x %s", static_cast<unsigned>(token), host.c_str());
         return;
@@ -342,7 +323,7 @@ void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, cons
     if (!resolver_.JoinThread(kResolverJoinMs)) {
         KV_LOG(kToTrace | kToFile, Error, L"DNS线程应答后未在时限内结束 %s", hostName.c_str());
     }
-    DropToken(dnsToken_);
+    Tokens().Drop(dnsToken_);
     const HttpResult logged = ClassifyResult(ResultMap());
     if (mainUrl_.empty()) {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
@@ -383,15 +364,15 @@ void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, cons
 void CHttpDownloadFile::PostFailure() {
     HttpResult failure = fallbackResult_;
     if (failure.type == kHttpErrorOk) failure = kNoAddressResolved;
-    DropToken(postedToken_);
-    postedToken_ = IssueToken(this);
+    Tokens().Drop(postedToken_);
+    postedToken_ = Tokens().Issue(this);
     PostToMainThread(&CHttpDownloadFile::DeliverPostedFailure, postedToken_, failure.type, failure.code);
 }
 
 void CHttpDownloadFile::DeliverPostedFailure(uintptr_t token, int32_t errorType, int32_t code) {
-    CHttpDownloadFile* self = TaskOfToken(token);
+    CHttpDownloadFile* self = Tokens().Find(token);
     if (!self || self->postedToken_ != token) return;  // cancelled or destroyed meanwhile
-    DropToken(self->postedToken_);
+    Tokens().Drop(self->postedToken_);
     self->Finish(errorType, code);
 }
 

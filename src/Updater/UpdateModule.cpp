@@ -1,13 +1,16 @@
 #include "Updater/UpdateModule.h"
 
-#include <cwchar>
+#include <windows.h>
+
 #include <vector>
 
 #include "CommonUtils.h"
 #include "Http/HttpResultCodes.h"
 #include "Runtime/FileEx.h"
 #include "Runtime/Handles.h"
+#include "Runtime/LiveTokens.h"
 #include "Runtime/Log.h"
+#include "Runtime/MainThreadTask.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/UpdateDescriptor.h"
 #include "UpdaterBuildConfig.h"
@@ -17,14 +20,17 @@ namespace {
 const wchar_t kLogFile[] = L".\\Updater\\Updater";
 const wchar_t kDescriptorFile[] = L"kvinstall.ini";
 const wchar_t kPackageFile[] = L"kvinstaller.exe";
-const wchar_t kHelperClassPrefix[] = L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL";
-const wchar_t kHelperClassFormat[] = L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL%d";
 const wchar_t kDownloadFailed[] = L"安装失败";
 constexpr size_t kMaxStoredDescriptorBytes = 4u << 20;  // a descriptor is a few hundred bytes
 constexpr uint32_t kWriteChunkBytes = 64u << 10;
 
-// Numbers the helper window classes; touched on the main thread only.
-int g_helperClassCounter = 0;
+// The modules that may still receive callbacks and posted tasks, by owner
+// token. Never destroyed, so a module with static storage may still give up
+// its token at exit. Main thread only.
+kv::LiveTokens<CUpdateModule>& Modules() {
+    static auto* modules = new kv::LiveTokens<CUpdateModule>();
+    return *modules;
+}
 
 uint64_t CurrentUtcFileTime() {
     FILETIME now = {};
@@ -72,38 +78,15 @@ CUpdateModule::CUpdateModule(const std::wstring& packageDir, IGameEventListener*
 }
 
 CUpdateModule::~CUpdateModule() {
-    // The helper window's user data points here: it must not outlive us.
-    if (helper_) Stop();
+    // Tasks already posted must not find the module once it is gone.
+    if (owner_) Stop();
 }
 
 bool CUpdateModule::Start() {
-    if (!helper_) CreateHelperWindow();
+    if (!owner_) owner_ = Modules().Issue(this);
     if (!CreateDir(packageDir_)) return false;
     FetchDescriptor();
     return true;
-}
-
-void CUpdateModule::CreateHelperWindow() {
-    helperClass_ = FormatString(kHelperClassFormat, ++g_helperClassCounter);
-    HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = &CUpdateModule::HelperProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = helperClass_.c_str();
-    if (!::RegisterClassExW(&wc)) {
-        const DWORD error = ::GetLastError();
-        KV_LOG(kToConsole, Error, L"[UM]regclass %d", static_cast<int>(error));
-        KV_LOG(kToFile, Error, L"[UM]rcls %d:%d", 1, static_cast<int>(error));
-        return;
-    }
-    helper_.reset(::CreateWindowExW(0, helperClass_.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this));
-    if (!helper_) {
-        const DWORD error = ::GetLastError();
-        ::UnregisterClassW(helperClass_.c_str(), instance);
-        KV_LOG(kToConsole, Error, L"[UM]unregclass %d", static_cast<int>(error));
-        KV_LOG(kToFile, Error, L"[UM]urcls %d:%d", 1, static_cast<int>(error));
-    }
 }
 
 void CUpdateModule::FetchDescriptor() {
@@ -114,7 +97,7 @@ void CUpdateModule::FetchDescriptor() {
     fetchedUrl_ = url;
     KV_LOG(kToConsole | kToFile, Info, L"[UM] descriptor from %s", url.c_str());
     command_.SetUrl(url);
-    command_.SetCompletion(&CUpdateModule::OnDescriptorFetched, helper_.get());
+    command_.SetCompletion(&CUpdateModule::OnDescriptorFetched, CallbackOwner());
     SubmitCommand(&command_);
 }
 
@@ -124,62 +107,32 @@ void CUpdateModule::Stop() {
     download_.Stop();
     descriptorText_.clear();
     downloading_ = false;
-    if (helper_) {
-        helper_.reset();
-        ::UnregisterClassW(helperClass_.c_str(), ::GetModuleHandleW(nullptr));
-    }
+    Modules().Drop(owner_);
 }
 
-LRESULT CALLBACK CUpdateModule::HelperProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    } else if (message == WM_NCDESTROY) {
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    }
-    auto* self = reinterpret_cast<CUpdateModule*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    switch (message) {
-        case UM_DESCRIPTOR_DONE:
-            if (self) self->HandleDescriptorDone(static_cast<int>(wParam), static_cast<int>(lParam));
-            return 0;
-        case UM_DOWNLOAD_PROGRESS:
-            if (self) self->HandleProgress();
-            return 0;
-        case UM_DOWNLOAD_DONE:
-            if (self) self->HandleDownloadDone(static_cast<int>(wParam), static_cast<int>(lParam));
-            return 0;
-        case UM_SIGNATURE_DONE:
-            if (self) self->HandleSignatureDone(static_cast<int>(wParam), static_cast<int>(lParam));
-            return 0;
-        case WM_USER + 1003:
-        case WM_USER + 1004:
-        case WM_USER + 1005:
-        case WM_USER + 1006:
-        case WM_USER + 1007:
-        case WM_USER + 1008:
-        case WM_TIMER:
-            return 0;
-        default:
-            return ::DefWindowProcW(hwnd, message, wParam, lParam);
-    }
+CUpdateModule* CUpdateModule::FromOwner(void* owner) { return Modules().Find(reinterpret_cast<uintptr_t>(owner)); }
+
+void CUpdateModule::Post(Event event, int32_t errtype, int32_t code) {
+    PostToMainThread(&CUpdateModule::Deliver, owner_, static_cast<int32_t>(event), errtype, code);
 }
 
-CUpdateModule* CUpdateModule::FromOwner(void* owner) {
-    HWND hwnd = static_cast<HWND>(owner);
-    if (!hwnd || !::IsWindow(hwnd)) return nullptr;
-    // A handle reused by another window must not be read as a module.
-    wchar_t className[64] = {};
-    const int length = ::GetClassNameW(hwnd, className, 64);
-    const size_t prefix = wcslen(kHelperClassPrefix);
-    if (length < static_cast<int>(prefix) || wcsncmp(className, kHelperClassPrefix, prefix) != 0) return nullptr;
-    return reinterpret_cast<CUpdateModule*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-}
-
-void CUpdateModule::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (::PostMessageW(hwnd, message, wParam, lParam)) return;
-    const DWORD error = ::GetLastError();
-    KV_LOG(kToConsole, Error, L"[UM] post_message failed:%u", error);
-    KV_LOG(kToFile, Error, L"[UM] post message failed:%u", error);
+void CUpdateModule::Deliver(uintptr_t owner, int32_t event, int32_t errtype, int32_t code) {
+    CUpdateModule* self = Modules().Find(owner);
+    if (!self) return;  // stopped or deleted since the event was posted
+    switch (static_cast<Event>(event)) {
+        case Event::DescriptorDone:
+            self->HandleDescriptorDone(errtype, code);
+            break;
+        case Event::DownloadProgress:
+            self->HandleProgress();
+            break;
+        case Event::DownloadDone:
+            self->HandleDownloadDone(errtype, code);
+            break;
+        case Event::SignatureDone:
+            self->HandleSignatureDone(errtype, code);
+            break;
+    }
 }
 
 void CUpdateModule::OnDescriptorFetched(void* owner, const std::string& body, int32_t errorType, int32_t code) {
@@ -187,7 +140,7 @@ void CUpdateModule::OnDescriptorFetched(void* owner, const std::string& body, in
     if (!self) return;
     self->descriptorText_ = Utf8ToWide(body);
     self->descriptorBody_ = self->descriptorKey_ ? body : std::string();
-    Post(self->helper_.get(), UM_DESCRIPTOR_DONE, static_cast<WPARAM>(errorType), static_cast<LPARAM>(code));
+    self->Post(Event::DescriptorDone, errorType, code);
 }
 
 void CUpdateModule::OnDownloadProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed) {
@@ -197,11 +150,13 @@ void CUpdateModule::OnDownloadProgress(void* owner, int64_t total, int64_t downl
     process[L"total"] = total;
     process[L"complete"] = downloaded;
     process[L"speed"] = static_cast<int64_t>(speed);
-    Post(self->helper_.get(), UM_DOWNLOAD_PROGRESS, 0, 0);
+    self->Post(Event::DownloadProgress, 0, 0);
 }
 
 void CUpdateModule::OnDownloadFinished(void* owner, int32_t errorType, int32_t code) {
-    Post(static_cast<HWND>(owner), UM_DOWNLOAD_DONE, static_cast<WPARAM>(errorType), static_cast<LPARAM>(code));
+    CUpdateModule* self = FromOwner(owner);
+    if (!self) return;
+    self->Post(Event::DownloadDone, errorType, code);
 }
 
 void CUpdateModule::HandleDescriptorDone(int errtype, int code) {
@@ -230,7 +185,7 @@ void CUpdateModule::EndpointFailed(int errtype, int code) {
 // The signature lies beside the descriptor, at the endpoint that answered.
 void CUpdateModule::FetchSignature() {
     signatureCommand_.SetUrl(fetchedUrl_ + L".sig");
-    signatureCommand_.SetCompletion(&CUpdateModule::OnSignatureFetched, helper_.get());
+    signatureCommand_.SetCompletion(&CUpdateModule::OnSignatureFetched, CallbackOwner());
     SubmitCommand(&signatureCommand_);
 }
 
@@ -238,7 +193,7 @@ void CUpdateModule::OnSignatureFetched(void* owner, const std::string& body, int
     CUpdateModule* self = FromOwner(owner);
     if (!self) return;
     self->signature_ = body;
-    Post(self->helper_.get(), UM_SIGNATURE_DONE, static_cast<WPARAM>(errorType), static_cast<LPARAM>(code));
+    self->Post(Event::SignatureDone, errorType, code);
 }
 
 void CUpdateModule::HandleSignatureDone(int errtype, int code) {
@@ -326,13 +281,13 @@ void CUpdateModule::StartPackageDownload() {
            url_.c_str(), murl_.c_str(), tempPath_.c_str(), version_.c_str(), size_.c_str(), md5_.c_str(),
            sha256_.c_str());
     download_.SetCallbacks(&CUpdateModule::OnDownloadFinished, &CUpdateModule::OnDownloadProgress);
-    if (folderReady && download_.Download(murl_, url_, tempPath_, expectedSize, helper_.get())) return;
+    if (folderReady && download_.Download(murl_, url_, tempPath_, expectedSize, CallbackOwner())) return;
     // A download that cannot start (no package folder, no address, a run
     // still going) still ends in one result, so the owner retries instead of
     // waiting for ever.
     const HttpResult failure = !folderReady ? kPackageFolderMissing : url_.empty() ? kNoPackageAddress : kDownloadBusy;
     KV_LOG(kToConsole | kToFile, Error, L"[UM] download not started:%d,%d", failure.type, failure.code);
-    Post(helper_.get(), UM_DOWNLOAD_DONE, static_cast<WPARAM>(failure.type), static_cast<LPARAM>(failure.code));
+    Post(Event::DownloadDone, failure.type, failure.code);
 }
 
 void CUpdateModule::HandleProgress() {
