@@ -1,0 +1,50 @@
+#pragma once
+// RangeWriteFile: the file sink of one connection of a segmented download.
+// It writes each piece at its own offset in a file shared by all connections,
+// from the cursor's position up to the cursor's end; a piece that would pass
+// the end is cut there and the short count ends the transfer. The end may be
+// lowered from the main thread at any time (the range was split); the
+// position is read there for progress. Write: the worker thread (serialised
+// by the transfer's stream lock); the cursor: any thread.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Runtime/ByteStream.h"
+#include "Runtime/Handles.h"
+
+// Where one connection writes: the next offset and the offset it stops at.
+struct RangeCursor {
+    std::atomic<uint64_t> position{0};
+    std::atomic<uint64_t> end{0};
+    uint64_t Left() const {
+        const uint64_t p = position.load(), e = end.load();
+        return e > p ? e - p : 0;
+    }
+};
+
+class RangeWriteFile : public OBaseStream {
+public:
+    using SharedFile = std::shared_ptr<kv::UniqueKernelHandle>;
+    static constexpr int32_t kNotOpen = 2001;  // error type 3, as DownloadWriteFile
+
+    // Opens `path` for writing (created when missing, other writers denied)
+    // and gives it exactly `length` bytes; null on failure (*error: the
+    // system code).
+    static SharedFile OpenShared(const std::wstring& path, uint64_t length, uint32_t* error);
+
+    RangeWriteFile(SharedFile file, std::shared_ptr<RangeCursor> cursor);
+    ~RangeWriteFile() override;
+
+    int32_t Write(const void* data, uint32_t count) override;
+    // Lets go of the shared file (it closes with its last sink).
+    void Close() override;
+    // A range is never started over: the transfer refuses any answer that is
+    // not its range before the first byte, so there is nothing to discard.
+    void Reset() override {}
+
+private:
+    SharedFile file_;
+    std::shared_ptr<RangeCursor> cursor_;
+};
