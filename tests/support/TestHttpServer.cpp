@@ -329,16 +329,22 @@ bool TestHttpServer::Respond(SOCKET socket, const TestHttpRequest& request, cons
     std::vector<std::pair<std::string, std::string>> headers = r.headers;
     const std::string range = request.Header("Range");
     if (r.honourRange && range.compare(0, 6, "bytes=") == 0) {
-        const uint64_t from = std::strtoull(range.c_str() + 6, nullptr, 10);
+        char* after = nullptr;
+        const uint64_t from = std::strtoull(range.c_str() + 6, &after, 10);
         const uint64_t total = r.body.size();
-        if (from >= total) {
+        // "N-" to the end, or "N-M" up to M (cut at the end of the body).
+        uint64_t last = total ? total - 1 : 0;
+        if (after && after[0] == '-' && after[1] >= '0' && after[1] <= '9') {
+            last = std::min<uint64_t>(last, std::strtoull(after + 1, nullptr, 10));
+        }
+        if (from >= total || last < from) {
             status = 416;
             body.clear();
             headers.push_back({"Content-Range", "bytes */" + std::to_string(total)});
         } else {
             status = 206;
-            body = r.body.substr(static_cast<size_t>(from));
-            headers.push_back({"Content-Range", "bytes " + std::to_string(from) + "-" + std::to_string(total - 1) + "/" +
+            body = r.body.substr(static_cast<size_t>(from), static_cast<size_t>(last - from + 1));
+            headers.push_back({"Content-Range", "bytes " + std::to_string(from) + "-" + std::to_string(last) + "/" +
                                                     std::to_string(total)});
         }
     }

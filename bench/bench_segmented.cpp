@@ -1,0 +1,101 @@
+// Downloads one package with CHttpDownloadFile on the download engine, the
+// way the installer does (main address, mirrors, expected size), and prints
+// one line the script reads:
+//   RESULT bytes=<n> seconds=<s> mbps=<MB/s, 10^6 bytes> peak_ws_kib=<k> type=<t> code=<c> progress_calls=<p> max_speed=<B/s>
+// Usage: bench_segmented.exe <url> <mirrors ("" for none)> <target> <size> [connections]
+// connections 1 keeps the download a single stream (the engine before
+// parallel ranges); the default is the engine's own (4).
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "Http/HttpDownloadFile.h"
+#include "Http/HttpEngines.h"
+#include "Runtime/MainThreadDispatcher.h"
+
+namespace {
+
+struct Outcome {
+    int32_t type = -1;
+    int32_t code = -1;
+    int progressCalls = 0;
+    uint32_t maxSpeed = 0;
+};
+
+void OnDone(void* owner, int32_t type, int32_t code) {
+    auto* outcome = static_cast<Outcome*>(owner);
+    outcome->type = type;
+    outcome->code = code;
+    ::PostQuitMessage(0);
+}
+
+void OnProgress(void* owner, int64_t, int64_t, uint32_t speed) {
+    auto* outcome = static_cast<Outcome*>(owner);
+    ++outcome->progressCalls;
+    if (speed > outcome->maxSpeed) outcome->maxSpeed = speed;
+}
+
+double Now() {
+    LARGE_INTEGER f, c;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&c);
+    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+int64_t FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: bench_segmented <url> <mirrors> <target> <size> [connections]\n");
+        return 2;
+    }
+    const std::wstring url = argv[1];
+    const std::wstring mirrors = argv[2];
+    const std::wstring target = argv[3];
+    const int64_t size = std::wcstoll(argv[4], nullptr, 10);
+    const long connections = argc == 6 ? std::wcstol(argv[5], nullptr, 10) : 0;
+    ::DeleteFileW(target.c_str());
+    ::DeleteFileW((target + L".ranges").c_str());
+
+    InitMainThreadDispatcher();
+    StartHttpEngines(/*withCommandEngine=*/false);
+    Outcome outcome;
+    double seconds = 0;
+    {
+        CHttpDownloadFile download;
+        download.Resolver().SetResolvers({});
+        if (connections > 0) download.SetMaxConnections(static_cast<size_t>(connections));
+        download.SetCallbacks(&OnDone, &OnProgress);
+        const double start = Now();
+        if (download.Download(mirrors, url, target, size, &outcome)) {
+            MSG msg;
+            while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        }
+        seconds = Now() - start;
+        download.Stop();
+    }
+    StopHttpEngines();
+    ShutdownMainThreadDispatcher();
+
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
+    const int64_t bytes = FileSize(target);
+    std::printf("RESULT bytes=%lld seconds=%.3f mbps=%.1f peak_ws_kib=%llu type=%d code=%d progress_calls=%d max_speed=%u\n",
+                static_cast<long long>(bytes), seconds, seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0.0,
+                static_cast<unsigned long long>(counters.PeakWorkingSetSize / 1024), outcome.type, outcome.code,
+                outcome.progressCalls, outcome.maxSpeed);
+    return (outcome.type == 0 && outcome.code == 0) ? 0 : 1;
+}
