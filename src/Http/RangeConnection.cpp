@@ -29,10 +29,15 @@ void CRangeConnection::Unassign() {
 }
 
 bool CRangeConnection::Start() {
-    if (IsStarted()) return false;
+    // Choosing work may end another connection, and its scheduler then
+    // offers the waiting tasks, this one included, a start: not twice.
+    if (IsStarted() || choosingWork_) return false;
     // The work is chosen now, when the connection can begin, from the
     // positions and speeds of this moment.
-    if (!owner_->OnConnectionStarting(this)) {
+    choosingWork_ = true;
+    const bool work = owner_->OnConnectionStarting(this);
+    choosingWork_ = false;
+    if (!work) {
         Unassign();
         Stop();  // nothing to do: out of the scheduler (which allows this during its walk)
         return false;

@@ -76,6 +76,7 @@ private:
     std::shared_ptr<RangeCursor> cursor_;
     uint64_t total_ = 0;
     uint64_t requestedFrom_ = 0;
+    bool choosingWork_ = false;
 };
 
 // Hands the connection to the download engine's scheduler; false when that

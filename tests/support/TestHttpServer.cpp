@@ -189,6 +189,8 @@ void TestHttpServer::AcceptLoop() {
         SOCKET client = ::accept(listener_, nullptr, nullptr);
         if (client == INVALID_SOCKET) continue;
         ++acceptedConnections_;
+        const DWORD sendTimeoutMs = 200;
+        ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeoutMs), sizeof(sendTimeoutMs));
         std::lock_guard<std::mutex> lock(mutex_);
         auto connection = std::make_unique<Connection>();
         connection->socket = client;
@@ -308,7 +310,15 @@ TestHttpResponse TestHttpServer::Pick(const TestHttpRequest& request) {
 
 bool TestHttpServer::SendAll(SOCKET socket, const char* data, size_t length) {
     while (length > 0) {
+        // A client that stopped reading (a killed process) must not keep
+        // this thread, and so Stop(), waiting: each send gives up after a
+        // while and the stop flag is looked at again.
+        if (stopping_) return false;
         const int sent = ::send(socket, data, static_cast<int>(std::min<size_t>(length, 1 << 20)), 0);
+        if (sent < 0) {
+            const int error = ::WSAGetLastError();
+            if (error == WSAETIMEDOUT || error == WSAEWOULDBLOCK) continue;
+        }
         if (sent <= 0) return false;
         data += sent;
         length -= static_cast<size_t>(sent);
