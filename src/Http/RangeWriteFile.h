@@ -1,6 +1,7 @@
 #pragma once
 // RangeWriteFile: the file sink of one connection of a segmented download.
-// It writes each piece at its own offset in a file shared by all connections,
+// It writes each piece at its own offset in a file shared by all connections
+// (one handle),
 // from the cursor's position up to the cursor's end; a piece that would pass
 // the end is cut there and the short count ends the transfer. The end may be
 // lowered from the main thread at any time (the range was split); the
@@ -13,6 +14,7 @@
 
 #include "Runtime/ByteStream.h"
 #include "Runtime/Handles.h"
+#include "Runtime/Lock.h"
 
 // Where one connection writes: the next offset and the offset it stops at.
 struct RangeCursor {
@@ -24,9 +26,16 @@ struct RangeCursor {
     }
 };
 
+// The one handle of the file, shared by every connection's sink. Its lock
+// keeps each move of the file pointer together with the write that follows.
+struct RangeFileHandle {
+    kv::UniqueKernelHandle handle;
+    CLock lock;
+};
+
 class RangeWriteFile : public OBaseStream {
 public:
-    using SharedFile = std::shared_ptr<kv::UniqueKernelHandle>;
+    using SharedFile = std::shared_ptr<RangeFileHandle>;
     static constexpr int32_t kNotOpen = 2001;  // error type 3, as DownloadWriteFile
 
     // Opens `path` for writing (created when missing, other writers denied)

@@ -335,7 +335,7 @@ void CSegmentedDownload::Finish(End end) {
     } else if (end == End::SingleStream) {
         // The file first: cut to what is known, it is a plain prefix again
         // even if the control file cannot be removed.
-        if (!file_ || !CutFile(file_->get(), prefix)) end = End::Failed;
+        if (!file_ || !CutFile(file_->handle.get(), prefix)) end = End::Failed;
         file_.reset();
         if (end == End::SingleStream) CRangeControlFile::Remove(controlPath_);
     }
