@@ -142,6 +142,7 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
     }
     mainUrl_ = url;
     singleStreamOnly_ = false;
+    controlStuck_ = false;
     localPath_ = localPath;
     expectedSize_ = expectedSize;
     owner_ = owner;
@@ -469,6 +470,7 @@ bool CHttpDownloadFile::CanSegment() const {
 }
 
 void CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
+    if (controlStuck_) return;
     const std::wstring controlPath = CRangeControlFile::PathFor(localPath_);
     CRangeControlFile::State state;
     const CRangeControlFile::Parse parse = CRangeControlFile::Load(controlPath, &state);
@@ -488,7 +490,12 @@ void CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
                     static_cast<long long>(keep), static_cast<long long>(fileSize));
     // The file first: once it is a plain prefix, losing the control file is harmless.
     if (keep < static_cast<uint64_t>(fileSize) && !CutFile(localPath_, keep)) return;
-    CRangeControlFile::Remove(controlPath);
+    if (CRangeControlFile::Remove(controlPath)) return;
+    // Something that cannot be removed (a folder, a locked file) sits at the
+    // name: this run keeps to one stream and does not cut its file again at
+    // every retry.
+    controlStuck_ = true;
+    singleStreamOnly_ = true;
 }
 
 bool CHttpDownloadFile::BeginSegmented(const std::vector<ByteRange>& missing) {

@@ -124,6 +124,8 @@ private:
     size_t maxConnections_ = CSegmentedDownload::kMaxConnections;
     // This run goes on as a single stream (the sources refused ranges).
     bool singleStreamOnly_ = false;
+    // The control file could not be removed: it is not looked at again.
+    bool controlStuck_ = false;
     CSegmentedDownload segmented_{this};
 
     // The failure that started the address fallback; what the owner gets when

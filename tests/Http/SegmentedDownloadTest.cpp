@@ -311,3 +311,21 @@ TEST_F(SegmentedDownloadTest, EverySourceFailingEndsOnceAndTheNextRunResumesTheR
         EXPECT_TRUE(Inside(asked, state.missing)) << "asked " << asked.from << "-" << asked.to << " again";
     }
 }
+
+// Something that cannot be removed in the control file's place (here a
+// folder) is looked at once: the download goes on as one stream and resumes
+// after a cut. Regression: every retry cut the partial file to 0 again.
+TEST_F(SegmentedDownloadTest, ControlFileThatCannotBeRemovedIsLookedAtOnce) {
+    ASSERT_TRUE(::CreateDirectoryW(Control().c_str(), nullptr));
+    TestHttpResponse cut = Ranged(body);
+    cut.closeAfterBodyBytes = MiB;
+    server.RouteSequence("/main.bin", {cut, Ranged(body)});
+    ASSERT_TRUE(StartParallel(false));
+    ASSERT_TRUE(WaitDone(30000));
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body) << "file differs from the source";
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].Header("Range"), "bytes=" + std::to_string(MiB) + "-") << "the retry did not resume";
+    ::RemoveDirectoryW(Control().c_str());
+}
