@@ -237,6 +237,7 @@ bool CHttpDownloadFile::Start() {
 
 bool CHttpDownloadFile::Stop() {
     segmented_.Stop();
+    probing_ = false;
     received_ = 0;
     bytesSinceTick_ = 0;
     contentLength_ = 0;
@@ -246,7 +247,26 @@ bool CHttpDownloadFile::Stop() {
     return CHttpBase::Stop();
 }
 
-void CHttpDownloadFile::OnBytesReceived(uint32_t count) { bytesSinceTick_ += count; }
+void CHttpDownloadFile::OnBytesReceived(uint32_t count) {
+    bytesSinceTick_ += count;
+    if (!probing_) return;
+    probeBytes_ += count;
+    if (::GetTickCount() - probeTick_ >= kProbeMs) DecideOnRanges();
+}
+
+void CHttpDownloadFile::DecideOnRanges() {
+    probing_ = false;
+    const DWORD elapsed = std::max<DWORD>(::GetTickCount() - probeTick_, 1);
+    const uint64_t rate = probeBytes_ * 1000 / elapsed;
+    // A stream this fast is held back by the machine, not by the route or a
+    // cap of the server: more connections would only cost work.
+    if (rate >= fastStreamRate_) {
+        LogTraceAndFile(Info, Info, __LINE__, L"单连接速度已足够(%llu B/s)，不分段下载 url:%s", static_cast<unsigned long long>(rate),
+                        GetUrl().c_str());
+        return;
+    }
+    SwitchToSegmented();
+}
 
 void CHttpDownloadFile::OnHttpStatus(int32_t status) {
     if (status >= 300 && status <= 399) {
@@ -290,12 +310,17 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
         if (transfer->GetHeader(L"Content-Range", &range) && CRangeTransfer::ParseContentRange(range, &first, &last, &total) &&
             first == static_cast<uint64_t>(offset) && last + 1 == size && total == size &&
             size - first >= 2 * CRangePlan::kMinPiece) {
-            SwitchToSegmented();
+            // The stream goes on alone for a moment: its speed decides.
+            probing_ = true;
+            probeTick_ = ::GetTickCount();
+            probeBytes_ = 0;
         }
     }
 }
 
 void CHttpDownloadFile::OnTick() {
+    // Also a stream that has brought nothing since its answer is judged.
+    if (probing_ && ::GetTickCount() - probeTick_ >= kProbeMs) DecideOnRanges();
     if (segmented_.Active()) {
         segmented_.OnTick();
         // The sum over the connections, in the same samples as one stream.

@@ -32,6 +32,10 @@ public:
     static constexpr DWORD kResolverCancelMs = 1000;   // bound on stopping the resolver at teardown
     // Smallest package fetched in parallel ranges.
     static constexpr int64_t kMinSegmentedSize = 8 * 1024 * 1024;
+    // After the first answer that carries the package's range, the stream
+    // runs alone this long; a stream at least this fast stays alone.
+    static constexpr DWORD kProbeMs = 250;
+    static constexpr uint64_t kFastStreamBytesPerSec = 64ull * 1024 * 1024;
 
     CHttpDownloadFile();
     // Cancels the run and stops the resolver thread before anything goes.
@@ -79,6 +83,9 @@ public:
     // every download a single stream).
     void SetMaxConnections(size_t connections) { maxConnections_ = connections; }
     bool IsSegmented() const { return segmented_.Active(); }
+    // A single stream at least this fast (bytes a second over kProbeMs) is
+    // not split (kFastStreamBytesPerSec unless set).
+    void SetFastStreamRate(uint64_t bytesPerSec) { fastStreamRate_ = bytesPerSec; }
 
     // Injection point for the resolver list and wait (tests, demos).
     CDNSThread& Resolver() { return resolver_; }
@@ -94,7 +101,9 @@ private:
     // prefix known to be complete and removes the control file.
     void PrepareResume(std::vector<ByteRange>* missing);
     bool BeginSegmented(const std::vector<ByteRange>& missing);
-    // The single-stream answer carries the package's range: go on in parallel.
+    // The single stream's answer carried the package's range and it has run
+    // for kProbeMs: in parallel ranges unless it is fast already.
+    void DecideOnRanges();
     void SwitchToSegmented();
     void OnSegmentedAnswer() override;
     void OnSegmentedBytes(uint32_t count) override;
@@ -124,6 +133,10 @@ private:
     size_t maxConnections_ = CSegmentedDownload::kMaxConnections;
     // This run goes on as a single stream (the sources refused ranges).
     bool singleStreamOnly_ = false;
+    bool probing_ = false;
+    DWORD probeTick_ = 0;
+    uint64_t probeBytes_ = 0;
+    uint64_t fastStreamRate_ = kFastStreamBytesPerSec;
     // The control file could not be removed: it is not looked at again.
     bool controlStuck_ = false;
     CSegmentedDownload segmented_{this};

@@ -52,6 +52,15 @@ bool CRangeConnection::Start() {
     return CHttpBase::Start();
 }
 
+void CRangeConnection::FlushReceived() {
+    CCurlHttp* transfer = Transfer();
+    if (!transfer) return;
+    CScopedLock lock(transfer->StreamLock());
+    // The sink is always this connection's RangeWriteFile (set in Start); a
+    // closed one has nothing gathered.
+    if (auto* sink = static_cast<RangeWriteFile*>(transfer->Sink())) sink->Flush();
+}
+
 bool CRangeConnection::SetupTransfer() {
     if (!CHttpBase::SetupTransfer()) return false;
     auto* transfer = static_cast<CRangeTransfer*>(Transfer());

@@ -55,6 +55,9 @@ public:
     int Slot() const { return slot_; }
     size_t SourceIndex() const { return sourceIndex_; }
     const std::shared_ptr<RangeCursor>& Cursor() const { return cursor_; }
+    // Writes the bytes its sink has gathered, so that the cursor's position
+    // is all that was received (under the transfer's stream lock).
+    void FlushReceived();
     // Started, or waiting out its retry delay.
     bool IsBusy() const { return IsStarted() || IsRetryPending(); }
 

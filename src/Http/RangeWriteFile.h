@@ -1,12 +1,13 @@
 #pragma once
 // RangeWriteFile: the file sink of one connection of a segmented download.
-// It writes each piece at its own offset in a file shared by all connections
-// (one handle),
-// from the cursor's position up to the cursor's end; a piece that would pass
-// the end is cut there and the short count ends the transfer. The end may be
-// lowered from the main thread at any time (the range was split); the
-// position is read there for progress. Write: the worker thread (serialised
-// by the transfer's stream lock); the cursor: any thread.
+// It writes at its own offsets in a file shared by all connections (one
+// handle), from the cursor's position up to the cursor's end, gathering the
+// body into writes of 256 KiB; a piece that would pass the end is cut there
+// and the short count ends the transfer. The cursor's position counts only
+// bytes in the file (Flush and Close write what is gathered). The end may be
+// lowered from the main thread at any time (the range was split).
+// Write/Flush/Close: one thread at a time (the transfer's stream lock); the
+// cursor: any thread.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -46,8 +47,17 @@ public:
     RangeWriteFile(SharedFile file, std::shared_ptr<RangeCursor> cursor);
     ~RangeWriteFile() override;
 
+    // Bytes gathered before one write to the file: libcurl hands the body
+    // over as each socket read brings it, often a few KiB, and a write per
+    // piece costs more than a copy.
+    static constexpr uint32_t kGatherBytes = 256 * 1024;
+
     int32_t Write(const void* data, uint32_t count) override;
-    // Lets go of the shared file (it closes with its last sink).
+    // Writes what is gathered (up to the cursor's end) and moves the cursor's
+    // position past it. After a failed write every later call fails.
+    bool Flush();
+    // Writes what is gathered and lets go of the shared file (it closes with
+    // its last sink).
     void Close() override;
     // A range is never started over: the transfer refuses any answer that is
     // not its range before the first byte, so there is nothing to discard.
@@ -56,4 +66,7 @@ public:
 private:
     SharedFile file_;
     std::shared_ptr<RangeCursor> cursor_;
+    std::unique_ptr<char[]> gather_;
+    uint32_t gathered_ = 0;
+    bool failed_ = false;
 };

@@ -89,7 +89,11 @@ void CSegmentedDownload::Cancel(int slot) {
 
 void CSegmentedDownload::RefreshPositions() {
     for (size_t i = 0; i < slots_.size(); ++i) {
-        const auto& cursor = slots_[i].connection->Cursor();
+        CRangeConnection* connection = slots_[i].connection.get();
+        // Gathered bytes first: a split or a hand-over then starts after
+        // everything received, and the control file records it.
+        connection->FlushReceived();
+        const auto& cursor = connection->Cursor();
         if (cursor) plan_.Advance(static_cast<int>(i), cursor->position.load());
     }
 }

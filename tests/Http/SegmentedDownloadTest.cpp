@@ -198,6 +198,19 @@ INSTANTIATE_TEST_SUITE_P(
                    64 * 1024}),
     [](const ::testing::TestParamInfo<MirrorCase>& info) { return std::string(info.param.name); });
 
+// A stream that is fast already keeps the package to itself: more
+// connections would only cost the machine work.
+TEST_F(SegmentedDownloadTest, StreamThatIsFastAlreadyIsNotSplit) {
+    server.Route("/main.bin", Ranged(body, 15));
+    server.Route("/mirror.bin", Ranged(body, 15));
+    task.SetFastStreamRate(1);
+    ASSERT_TRUE(StartParallel());
+    ASSERT_TRUE(WaitDone(60000));
+    ExpectDoneAndWhole();
+    ASSERT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(server.Requests()[0].Header("Range"), "bytes=0-");
+}
+
 // The only server ignores ranges: today's single stream, one request.
 TEST_F(SegmentedDownloadTest, ServerWithoutRangesGivesOneStream) {
     server.Route("/main.bin", TestHttpResponse::Ok(body));
