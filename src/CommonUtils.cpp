@@ -244,12 +244,14 @@ DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
     return 0;
 }
 
-DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs) {
+DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs, DWORD* exitCode) {
     PROCESS_INFORMATION info;
     if (const DWORD error = CreateChild(program, commandLine, info)) return error;
     kv::UniqueKernelHandle process(info.hProcess);
     kv::UniqueKernelHandle thread(info.hThread);
-    return ::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT ? WAIT_TIMEOUT : 0;
+    if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT) return WAIT_TIMEOUT;
+    if (exitCode && !::GetExitCodeProcess(process.get(), exitCode)) *exitCode = 0xFFFFFFFF;  // unknown: a failure
+    return 0;
 }
 
 DWORD FindProcessInFolder(const std::wstring& folder) {
@@ -260,33 +262,54 @@ DWORD FindProcessInFolder(const std::wstring& folder) {
 
 DWORD FindProcessByPathPrefix(const std::wstring& prefix) { return FindProcessWithPrefix(prefix); }
 
+kv::UniqueKernelHandle HoldFolder(const std::wstring& path) {
+    // Opened as itself (FILE_FLAG_OPEN_REPARSE_POINT) and shared for reading
+    // only: nobody can rename or delete the folder while the handle is open,
+    // and Windows also refuses to rename any folder above an open one. (A
+    // junction can be set only on an empty folder, which has nothing to
+    // follow.)
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+    kv::UniqueKernelHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // What was opened is checked, not the name looked at before: it may have
+    // been turned into a link in between.
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!folder || !::GetFileInformationByHandle(folder.get(), &info) || IsLink(info.dwFileAttributes) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return {};
+    }
+    return folder;
+}
+
 bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash) {
     std::wstring dir = dirEndingInBackslash;
     if (dir.empty()) return false;
     if (!EndsWithSeparator(dir)) dir += L'\\';
     const std::wstring self = dir.substr(0, dir.size() - 1);
-    const DWORD attributes = ::GetFileAttributesW(self.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-    // A junction or directory link: remove the link, never what it points to.
-    if (IsLink(attributes)) return ::RemoveDirectoryW(self.c_str()) != 0;
-
-    WIN32_FIND_DATAW found;
-    HANDLE find = ::FindFirstFileW((dir + L"*.*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = dir + name;
-            const bool isDir = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (isDir && IsLink(found.dwFileAttributes)) {
-                ::RemoveDirectoryW(path.c_str());
-            } else if (isDir) {
-                DeleteDirectoryTree(path + L"\\");
-            } else {
-                ::DeleteFileW(path.c_str());  // a file symbolic link goes itself
-            }
-        } while (::FindNextFileW(find, &found));
-        ::FindClose(find);
+    if (::GetFileAttributesW(self.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    {
+        // Held while its entries go, so that every path below stays inside
+        // it; a folder that is (or just became) a link is not held, and only
+        // the link itself is removed, never what it points to.
+        const kv::UniqueKernelHandle held = HoldFolder(self);
+        if (!held) return ::RemoveDirectoryW(self.c_str()) != 0;
+        WIN32_FIND_DATAW found;
+        HANDLE find = ::FindFirstFileW((dir + L"*.*").c_str(), &found);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name == L"." || name == L"..") continue;
+                const std::wstring path = dir + name;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    DeleteDirectoryTree(path + L"\\");
+                } else {
+                    ::DeleteFileW(path.c_str());  // a file symbolic link goes itself
+                }
+            } while (::FindNextFileW(find, &found));
+            ::FindClose(find);
+        }
     }
     return ::RemoveDirectoryW(self.c_str()) != 0;
 }

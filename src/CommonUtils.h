@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Runtime/Handles.h"
+
 // "%.0fB", "%.2fKB", "%.2fMB", "%.2fGB", "%.2fTB"; a unit is used from 1000
 // times the previous one on (1000 -> "0.98KB"), TB for everything above.
 std::wstring FormatSize(uint64_t bytes);
@@ -41,8 +43,10 @@ DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
                    PROCESS_INFORMATION* out = nullptr);
 // Starts the program and waits for its end (by default without a time limit);
 // 0, the system error code of a failed start, or WAIT_TIMEOUT when the
-// program still runs after timeoutMs (it is left running).
-DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs = INFINITE);
+// program still runs after timeoutMs (it is left running). With 0, the
+// program's own exit code goes to `exitCode` when given.
+DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs = INFINITE,
+                 DWORD* exitCode = nullptr);
 
 // A process (not this one) whose main module lies inside `folder`: the path is
 // compared case-insensitively with the folder followed by a separator, so
@@ -52,9 +56,17 @@ DWORD FindProcessInFolder(const std::wstring& folder);
 // (case-insensitive, plain text prefix). 0 when none.
 DWORD FindProcessByPathPrefix(const std::wstring& prefix);
 
+// The folder opened and held so that it stays what was checked: empty when
+// it is missing, not a folder, a junction or symbolic link, or open for
+// writing or deleting elsewhere. While held it cannot be renamed or deleted,
+// and (on Windows) no folder above it can be renamed, so a path through it
+// leads where it led when it was taken.
+kv::UniqueKernelHandle HoldFolder(const std::wstring& path);
 // Deletes the folder (path ending in "\") and everything inside. Junctions
 // and symbolic links are removed themselves, never followed: their targets
-// stay untouched. True when the folder is gone (or was never there).
+// stay untouched, also when a folder is made a link while the deletion runs
+// (each folder is held while its entries go). True when the folder is gone
+// (or was never there).
 bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash);
 // "C:", "C:\", "C:/" and the empty path.
 bool IsDriveRoot(const std::wstring& path);

@@ -116,7 +116,11 @@ bool CInstallJob::PackageMatches(HANDLE package) const {
     const FileDigests actual = link ? FileDigests() : DigestOpenFile(package, checkSha256);
     const bool md5Ok = settings_.expectedMd5.empty() || SameDigest(settings_.expectedMd5, actual.md5);
     const bool sha256Ok = !checkSha256 || SameDigest(settings_.expectedSha256, actual.sha256);
-    if (!link && md5Ok && sha256Ok) return true;
+    if (!link && md5Ok && sha256Ok) {
+        KV_APP_LOG(Info, L"CInstallJob::InstallThreadProc digests of %s match: md5 %s sha256 %s",
+                   settings_.packagePath.c_str(), actual.md5.c_str(), checkSha256 ? actual.sha256.c_str() : L"-");
+        return true;
+    }
     KV_APP_LOG(Warn, L"CInstallJob::InstallThreadProc 文件校验失败 %s%s: %s %s != %s %s", settings_.packagePath.c_str(),
                link ? L" (a link or behind one)" : L"", actual.md5.c_str(), actual.sha256.c_str(),
                settings_.expectedMd5.c_str(), settings_.expectedSha256.c_str());
@@ -128,10 +132,16 @@ void CInstallJob::RunPackage(kv::UniqueKernelHandle package) {
     if (settings_.existingInstall) CleanEarlierInstall();
     if (abandoned_) return;
     KV_APP_LOG(Info, L"CInstallJob::RunPackage %s", commandLine.c_str());
-    const DWORD error = RunAndWait(settings_.packagePath, commandLine);
+    DWORD exitCode = 0;
+    const DWORD error = RunAndWait(settings_.packagePath, commandLine, INFINITE, &exitCode);
+    packageRunError = error;
+    packageExitCode = exitCode;
     if (error != 0) {
         KV_APP_LOG(Warn, L"CInstallJob::RunPackage %s could not be run (%u)", commandLine.c_str(),
                    static_cast<unsigned>(error));
+    } else {
+        KV_APP_LOG(exitCode == 0 ? Info : Warn, L"CInstallJob::RunPackage the package ended with exit code %u",
+                   static_cast<unsigned>(exitCode));
     }
     package.reset();  // the package has ended: it may be deleted now
     LaunchAndFinish();
@@ -149,8 +159,11 @@ void CInstallJob::CleanEarlierInstall() {
     const wchar_t* refusal =
         !NamesLauncherProgram(launcher) || !SamePath(folder, settings_.installDir) ? L"not the earlier folder"
         : IsDriveRoot(folder) || CanonicalPath(folder) != folder                   ? L"a drive root or no full path"
-        : PathCrossesLink(folder)                                                  ? L"behind a link"
                                                                                    : nullptr;
+    // Held until the cleaning ends, and only then checked for links: the
+    // folder and those above it cannot be swapped for a link in between.
+    const kv::UniqueKernelHandle held = refusal ? kv::UniqueKernelHandle() : HoldFolder(folder);
+    if (!refusal && (!held || PathCrossesLink(folder))) refusal = L"a link, behind one, or in use";
     if (refusal) {
         KV_APP_LOG(Info, L"CInstallJob::CleanEarlierInstall \"%s\" (launcher \"%s\") is %s: nothing stopped or deleted",
                    settings_.installDir.c_str(), launcher.c_str(), refusal);
@@ -184,11 +197,16 @@ void CInstallJob::LaunchAndFinish() {
     if (abandoned_) return;
     const std::wstring launcher = ChildPath(settings_.installDir, kLauncherExeName);
     const std::wstring arguments = settings_.sourceId > 0 ? LauncherArguments(settings_.sourceId) : L"";
-    KV_APP_LOG(Info, L"CInstallJob::LaunchAndFinish %s [%s]", launcher.c_str(), arguments.c_str());
-    const DWORD error = StartLauncher(launcher, arguments);
-    if (error != 0) {
-        KV_APP_LOG(Warn, L"CInstallJob::LaunchAndFinish %s could not be started (%u)", launcher.c_str(),
-                   static_cast<unsigned>(error));
+    if (settings_.noLaunch) {
+        KV_APP_LOG(Info, L"CInstallJob::LaunchAndFinish %s not started (/NOLAUNCH)", launcher.c_str());
+    } else {
+        KV_APP_LOG(Info, L"CInstallJob::LaunchAndFinish %s [%s]", launcher.c_str(), arguments.c_str());
+        const DWORD error = StartLauncher(launcher, arguments);
+        launcherError = error;
+        if (error != 0) {
+            KV_APP_LOG(Warn, L"CInstallJob::LaunchAndFinish %s could not be started (%u)", launcher.c_str(),
+                       static_cast<unsigned>(error));
+        }
     }
     if (!settings_.keepPackage) RemoveFile(settings_.packagePath);
     RemoveFile(settings_.packageDir + L"\\kvinstall.ini");

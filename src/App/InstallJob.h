@@ -28,6 +28,7 @@ struct InstallSettings {
     bool existingInstall = false;
     std::wstring earlierLauncher;  // the earlier installation's KorvelLauncher.exe, when found
     bool keepPackage = false;
+    bool noLaunch = false;         // the launcher is not started at the end
 };
 
 class CInstallJob {
@@ -51,6 +52,11 @@ public:
 
     std::atomic<int> animCounter{0};
     std::atomic<bool> installDone{false};
+
+    // The hand-off's outcome, complete when WM_CLOSE is posted.
+    std::atomic<DWORD> packageRunError{0};    // 0, or the system error of a failed start
+    std::atomic<DWORD> packageExitCode{0};    // the package process's exit code
+    std::atomic<DWORD> launcherError{0};      // 0, or why the launcher did not start
 
 private:
     static unsigned __stdcall ThreadEntry(void* param);

@@ -73,6 +73,7 @@ void CControlUI::SetEnabled(bool enabled) {
     enabled_ = enabled;
     if (!enabled && manager_) manager_->ReleaseControl(this);
     Invalidate();
+    if (manager_) manager_->GetAccessibleEvents().StateChanged(this);
 }
 
 void CControlUI::SetFocus() {

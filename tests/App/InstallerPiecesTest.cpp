@@ -384,6 +384,49 @@ TEST(InstallJob, CleansOnlyTheFolderOfTheEarlierLauncher) {
     for (const wchar_t* folder : {L"old\\bin", L"old", L"bin"}) ::RemoveDirectoryW(dir.File(folder).c_str());
 }
 
+// What an unattended run turns into its exit code: the package's own exit
+// code (the stand-in package ends with 3 when it cannot make its folder),
+// and no launcher started when told not to.
+TEST(InstallJob, RecordsThePackagesExitCodeAndStartsNoLauncherWhenToldNot) {
+    TempDir dir;
+    const std::wstring package = dir.File(L"kvinstaller.exe");
+    ASSERT_TRUE(::CopyFileW(KV_STANDIN_PACKAGE, package.c_str(), FALSE));
+    WriteText(dir.File(L"afile"), "a file where a folder should be");
+    const struct {
+        std::wstring installDir;
+        DWORD exitCode;
+    } cases[] = {
+        {dir.File(L"target"), 0},
+        {dir.File(L"afile\\target"), 3},
+    };
+    PostedMessages window;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << WideToUtf8(c.installDir));
+        InstallSettings s;
+        s.window = window.hwnd;
+        s.packagePath = package;
+        s.packageDir = dir.Path();
+        s.installDir = c.installDir;
+        s.keepPackage = true;
+        s.noLaunch = true;
+        auto job = std::make_shared<CInstallJob>(s);
+        job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
+        const int before = window.closes;
+        ASSERT_TRUE(CInstallJob::Start(job));
+        ASSERT_TRUE(PumpMessagesUntil([&] { return window.closes > before; }, 20000));
+        job->Abandon(5000);
+        EXPECT_EQ(job->packageRunError.load(), 0u);
+        EXPECT_EQ(job->packageExitCode.load(), c.exitCode);
+        EXPECT_EQ(job->launcherError.load(), 0u);
+    }
+    EXPECT_TRUE(Exists(dir.File(L"target\\KorvelLauncher.exe")));
+    EXPECT_FALSE(Exists(dir.File(L"target\\launcher-calls.txt")));  // never started
+    ::DeleteFileW(dir.File(L"target\\KorvelLauncher.exe").c_str());
+    ::RemoveDirectoryW(dir.File(L"target").c_str());
+    ::DeleteFileW(dir.File(L"afile").c_str());
+    ::DeleteFileW(package.c_str());
+}
+
 // The package's folder is a link (a host symbolic link, prepared by
 // with-host-fixtures.sh; Windows would have a junction): it could be pointed
 // elsewhere between the check and the start, so the package is refused like

@@ -39,8 +39,8 @@ KV_LINK_TREE="$(winpath "$work/tree")" KV_LINK_TARGET="$(winpath "$work/outside"
   KV_LINK_ROOT="$(winpath "$work/rootlink")" KV_PACKAGE_LINK="$(winpath "$work/pkglink")" \
   run --gtest_filter='HostFixture.*' "$@"
 # The links' targets must still be there, seen from the host too.
-[[ -f $work/outside/keep.txt && -f $work/outside/inner/deep.txt ]] ||
-  { echo "FAILED: a link target was deleted" >&2; exit 1; }
+[[ -f $work/outside/keep.txt && -f $work/outside/inner/deep.txt && $(cat "$work/outside/keep.txt") == keep ]] ||
+  { echo "FAILED: a link target was deleted or changed" >&2; exit 1; }
 
 wineserver -k 2>/dev/null || true
 rm -f "$drive"; ln -s "$work/d-drive" "$drive"
