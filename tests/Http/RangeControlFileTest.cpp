@@ -162,8 +162,12 @@ TEST(RangeControlFile, OnlyAMatchingFileResumesItsRangesOtherwiseAKnownPrefix) {
     for (const Case& c : cases) {
         const Resume r = CRangeControlFile::Decide(c.parse, valid, c.expected, c.fileLength);
         EXPECT_EQ(r.kind, c.kind) << c.what;
-        if (c.kind == Resume::Prefix) EXPECT_EQ(r.prefix, c.prefix) << c.what;
-        if (c.kind == Resume::Ranges) EXPECT_EQ(r.missing, valid.missing) << c.what;
+        if (c.kind == Resume::Prefix) {
+            EXPECT_EQ(r.prefix, c.prefix) << c.what;
+        }
+        if (c.kind == Resume::Ranges) {
+            EXPECT_EQ(r.missing, valid.missing) << c.what;
+        }
     }
     // A finished run whose control file was left behind: the file is whole.
     EXPECT_EQ(CRangeControlFile::Decide(Parse::Valid, StateOf(16 * MiB, {}), 16 * MiB, 16 * MiB).kind, Resume::Plain);

@@ -53,7 +53,9 @@ TEST(RangePlan, SplitsEvenlyAtAlignedPointsAndNeverBelowTheMinimumPiece) {
                 EXPECT_EQ(parts[i].from, parts[i - 1].to);
                 EXPECT_EQ(parts[i].from % CRangePlan::kAlign, 0u);
             }
-            if (parts.size() > 1) EXPECT_GE(parts[i].to - parts[i].from, CRangePlan::kMinPiece);
+            if (parts.size() > 1) {
+                EXPECT_GE(parts[i].to - parts[i].from, CRangePlan::kMinPiece);
+            }
         }
     }
     EXPECT_EQ(CRangePlan::SplitEvenly(0, 16 * MiB, 4)[1], (ByteRange{4 * MiB, 8 * MiB}));
