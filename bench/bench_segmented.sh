@@ -3,16 +3,16 @@
 # package of random bytes (KV_BENCH_MIB, default 256 MiB) on two loopback
 # ports, under /limited/ with a per-connection rate limit (limit_rate
 # KV_BENCH_RATE, default 8m: a CDN's cap) and at / without one.
-#   limited:   bench_segmented.exe (CHttpDownloadFile, Url on one port and
+#   limited:   bench_download.exe (CHttpDownloadFile, Url on one port and
 #              murl on the other), curl.exe (one connection, Url) and aria2c
 #              (-x4 -s4, both addresses), in rounds;
-#   unlimited: bench_segmented.exe in ranges against the same engine kept to
+#   unlimited: bench_download.exe in ranges against the same engine kept to
 #              one stream (connections 1), in rounds.
 # Every file is compared with the source by SHA-256. Prints MB/s (10^6
 # bytes) per run, the medians and their ratios, and the peak resident memory
-# of bench_segmented.exe and curl.exe (the Wine process's largest resident
+# of bench_download.exe and curl.exe (the Wine process's largest resident
 # set, as bench_download.sh measures it). Times: the programs' own transfer
-# time (bench_segmented.exe from Download() to its completion, curl.exe's
+# time (bench_download.exe from Download() to its completion, curl.exe's
 # time_total) and aria2c's wall clock (a native process starts in
 # milliseconds; a Wine process in one or two seconds, printed as "wall").
 # aria2c comes from Debian: installed through apt when missing, as
@@ -23,7 +23,7 @@ rounds="${KV_BENCH_ROUNDS:-3}"
 mib="${KV_BENCH_MIB:-256}"
 rate="${KV_BENCH_RATE:-8m}"
 curl_exe="${KV_CURL_EXE:-$KV_DEP_LINKS/curl/bin/curl.exe}"
-bench_exe="$KV_BUILD/bench/bench_segmented.exe"
+bench_exe="$KV_BUILD/bench/bench_download.exe"
 [[ -x $bench_exe || -f $bench_exe ]] || { echo "build first: scripts/build.sh ($bench_exe missing)" >&2; exit 1; }
 if ! command -v aria2c >/dev/null; then
   echo "installing aria2" >&2
@@ -65,13 +65,13 @@ field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$line"; }
 # engine URL MIRRORS [CONNECTIONS] -> rate (MB/s), peak (KiB), wall (s)
 engine() {
   local text
-  text="$(with_peak "$KV_ROOT/scripts/wine-run.sh" "$bench_exe" "$1" "$2" "$(winpath "$out")" "$size" ${3:+"$3"} | tr -d '\r')"
+  text="$(with_peak "$KV_ROOT/scripts/wine-run.sh" "$bench_exe" "$1" "$(winpath "$out")" "$2" "$size" ${3:+"$3"} | tr -d '\r')"
   line="$(grep '^RESULT' <<<"$text")"
-  [[ $(field type) == 0 && $(field bytes) == "$size" ]] || { echo "FAILED: bench_segmented.exe: $line" >&2; exit 1; }
+  [[ $(field type) == 0 && $(field bytes) == "$size" ]] || { echo "FAILED: bench_download.exe: $line" >&2; exit 1; }
   e_rate=$(field mbps)
   e_peak=$(sed -n 's/^PEAK_KIB //p' <<<"$text")
   e_wall=$(sed -n 's/^WALL //p' <<<"$text")
-  check bench_segmented.exe
+  check bench_download.exe
 }
 
 main_l="http://127.0.0.1:$nginx_port/limited/pkg.bin"
@@ -95,7 +95,7 @@ for round in $(seq "$rounds"); do
   atime=$(python3 -c "print($(date +%s.%N) - $start)")
   check aria2c
   ari+=("$(python3 -c "print(f'{$size / $atime / 1e6:.1f}')")")
-  echo "round $round, limited: bench_segmented ${eng[-1]} MB/s (wall ${ewall} s, peak ${ep[-1]} KiB)," \
+  echo "round $round, limited: engine ${eng[-1]} MB/s (wall ${ewall} s, peak ${ep[-1]} KiB)," \
        "curl.exe ${crl[-1]} MB/s (wall ${cwall} s, peak ${cp[-1]} KiB), aria2c ${ari[-1]} MB/s"
   engine "$main_u" "$mirror_u"
   par+=("$e_rate") pp+=("$e_peak")
@@ -108,11 +108,11 @@ python3 - "${eng[*]}" "${crl[*]}" "${ari[*]}" "${ep[*]}" "${cp[*]}" "${par[*]}" 
 import statistics, sys
 m = [statistics.median(float(x) for x in a.split()) for a in sys.argv[1:]]
 eng, crl, ari, ep, cp, par, one, pp, op = m
-print(f"limited   median: bench_segmented {eng:.1f} MB/s, curl.exe {crl:.1f} MB/s, aria2c {ari:.1f} MB/s")
-print(f"ratio bench_segmented / curl.exe: {eng / crl:.2f} (target >= 3.50)")
-print(f"ratio bench_segmented / aria2c:   {eng / ari:.2f} (target >= 0.95)")
+print(f"limited   median: engine {eng:.1f} MB/s, curl.exe {crl:.1f} MB/s, aria2c {ari:.1f} MB/s")
+print(f"ratio engine / curl.exe:          {eng / crl:.2f} (target >= 3.50)")
+print(f"ratio engine / aria2c:            {eng / ari:.2f} (target >= 0.95)")
 print(f"unlimited median: ranges {par:.1f} MB/s, one stream {one:.1f} MB/s")
 print(f"ratio ranges / one stream:        {par / one:.2f} (target >= 0.95)")
-print(f"peak resident (limited): bench_segmented {ep / 1024:.1f} MiB, curl.exe {cp / 1024:.1f} MiB; ratio {ep / cp:.2f} (target <= 1.50)")
+print(f"peak resident (limited): engine {ep / 1024:.1f} MiB, curl.exe {cp / 1024:.1f} MiB; ratio {ep / cp:.2f} (target <= 1.50)")
 print(f"peak resident (unlimited): ranges {pp / 1024:.1f} MiB, one stream {op / 1024:.1f} MiB")
 PY

@@ -371,21 +371,26 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
         if (SubmitDownload(this)) return;
         SetRetryPending(false);
     } else if (failed && !mainUrl_.empty()) {
-        SetAttemptCount(0);
-        LogTraceAndFile(Info, Info, __LINE__, L"CHttpDownloadFile::Done() 开始重试DNS解析.... type:%d code:%d  url:%s ",
-                        result.type, result.code, mainUrl_.c_str());
-        RequestRetryDelay();
-        fallbackResult_ = result;
-        if (StartResolver(WideToUtf8(HostNameOf(mainUrl_)))) return;
-        // No resolver run (host too short, or no thread): the run ends here
-        // with the failure that led to the fallback.
-        SetRetryPending(false);
+        if (StartAddressFallback(result)) return;
     }
     if (result.type != kHttpErrorOk) {
         LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ", result.type,
                         result.code, GetUrl().c_str());
     }
     Finish(result.type, result.code);
+}
+
+bool CHttpDownloadFile::StartAddressFallback(const HttpResult& result) {
+    SetAttemptCount(0);
+    LogTraceAndFile(Info, Info, __LINE__, L"CHttpDownloadFile::Done() 开始重试DNS解析.... type:%d code:%d  url:%s ",
+                    result.type, result.code, mainUrl_.c_str());
+    RequestRetryDelay();
+    fallbackResult_ = result;
+    if (StartResolver(WideToUtf8(HostNameOf(mainUrl_)))) return true;
+    // No resolver run (host too short, or no thread): the run ends with the
+    // failure that led to the fallback.
+    SetRetryPending(false);
+    return false;
 }
 
 bool CHttpDownloadFile::StartResolver(const std::string& host) {
@@ -578,13 +583,7 @@ void CHttpDownloadFile::OnSegmentedEnd(CSegmentedDownload::End end, const HttpRe
                (result.type == kHttpErrorHttp || result.type == kHttpErrorCurl)) {
         // Every source failed: the address fallback, as for a single stream.
         // The control file stays, so the addresses resume every range.
-        SetAttemptCount(0);
-        LogTraceAndFile(Info, Info, __LINE__, L"CHttpDownloadFile::Done() 开始重试DNS解析.... type:%d code:%d  url:%s ",
-                        result.type, result.code, mainUrl_.c_str());
-        RequestRetryDelay();
-        fallbackResult_ = result;
-        if (StartResolver(WideToUtf8(HostNameOf(mainUrl_)))) return;
-        SetRetryPending(false);
+        if (StartAddressFallback(result)) return;
     }
     LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ", result.type,
                     result.code, GetUrl().c_str());

@@ -109,6 +109,9 @@ private:
     void OnSegmentedBytes(uint32_t count) override;
     void OnSegmentedEnd(CSegmentedDownload::End end, const HttpResult& result) override;
     void Finish(int32_t errorType, int32_t code);
+    // Resolves the main host with the own resolver after `result`; false
+    // (no retry pending) when no resolver run could start.
+    bool StartAddressFallback(const HttpResult& result);
     bool StartResolver(const std::string& host);
     void CancelResolver(DWORD waitMs);
     void PostFailure();
