@@ -9,6 +9,7 @@
 #include "App/AppBuildConfig.h"
 #include "App/AppContext.h"
 #include "App/MainDlg.h"
+#include "Ui/DpiScale.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/WindowWnd.h"
 #include "Ui/WndShadow.h"
@@ -22,6 +23,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     ::SetDllDirectoryW(L"");
 
     ConfigureDiagnostics(KV_APP_LOOPBACK_ONLY_BUILD != 0);
+
+    // The manifest declares per-monitor (v2) awareness; asking again is
+    // refused wherever it already holds (and by Wine), which is normal.
+    CDpiScale::EnableProcessAwareness();
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);

@@ -301,7 +301,9 @@ void CMainDlg::OnAskExistingTimer() {
 void CMainDlg::DrawProgress(bool advance) {
     if (m_progress == nullptr) return;
     const RECT& rc = m_progress->GetPos();
-    const int width = rc.right - rc.left;
+    // The bar's description is written at 100%, like the markup; the
+    // control draws it at the window's scale.
+    const int width = m_PaintManager.Unscale(rc.right - rc.left);
     const int fill = ProgressFill(width, m_packageReady, AnimCounter(), m_total, m_complete);
     if (advance) m_flashPos = AdvanceFlash(m_flashPos, width);
     m_progress->SetBkImage(ProgressBarDescription(width, fill, m_flashPos));

@@ -39,10 +39,11 @@ void CContainerUI::OnHide() {
 
 RECT CContainerUI::InnerRect() const {
     RECT rc = rcItem_;
-    rc.left += inset_.left;
-    rc.top += inset_.top;
-    rc.right -= inset_.right;
-    rc.bottom -= inset_.bottom;
+    const RECT inset = Scaled(inset_);
+    rc.left += inset.left;
+    rc.top += inset.top;
+    rc.right -= inset.right;
+    rc.bottom -= inset.bottom;
     if (rc.right < rc.left) rc.right = rc.left;
     if (rc.bottom < rc.top) rc.bottom = rc.top;
     return rc;
@@ -52,7 +53,7 @@ RECT CContainerUI::InnerRect() const {
 // applied) moved by pos; a negative offset counts from the right or bottom.
 // Its size is the fixed width and height, else the width and height of pos.
 void CContainerUI::PlaceFloating(CControlUI* child) const {
-    const RECT& pos = child->GetFloatPos();
+    const RECT pos = Scaled(child->GetFloatPos());
     const int w = child->GetFixedWidth() > 0 ? child->GetFixedWidth() : pos.right - pos.left;
     const int h = child->GetFixedHeight() > 0 ? child->GetFixedHeight() : pos.bottom - pos.top;
     const int x = pos.left >= 0 ? rcItem_.left + pos.left : rcItem_.right + pos.left;

@@ -10,10 +10,13 @@ using std::min;
 #include <gdiplus.h>
 #include <shlwapi.h>
 
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
 #include "Runtime/Handles.h"
+#include "Ui/DpiScale.h"
+#include "Ui/ImageResampler.h"
 #include "Ui/UiLog.h"
 
 namespace {
@@ -143,6 +146,45 @@ std::unique_ptr<Gdiplus::Bitmap> CRenderEngine::DecodeImage(const std::vector<ui
     decoded.reset();
     stream->Release();
     return copy;
+}
+
+std::unique_ptr<Gdiplus::Bitmap> CRenderEngine::Resize(Gdiplus::Bitmap* image, int w, int h) {
+    if (image == nullptr || w <= 0 || h <= 0) return nullptr;
+    const int sw = static_cast<int>(image->GetWidth()), sh = static_cast<int>(image->GetHeight());
+    Gdiplus::BitmapData in{};
+    Gdiplus::Rect all(0, 0, sw, sh);
+    if (image->LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &in) != Gdiplus::Ok) return nullptr;
+    const std::vector<uint32_t> pixels =
+        in.Stride > 0 && in.Stride % 4 == 0
+            ? CImageResampler::Resample(static_cast<const uint32_t*>(in.Scan0), sw, sh, in.Stride / 4, w, h)
+            : std::vector<uint32_t>();
+    image->UnlockBits(&in);
+    if (pixels.empty()) return nullptr;
+    auto out = std::make_unique<Gdiplus::Bitmap>(w, h, PixelFormat32bppPARGB);
+    Gdiplus::BitmapData data{};
+    Gdiplus::Rect target(0, 0, w, h);
+    if (out->GetLastStatus() != Gdiplus::Ok ||
+        out->LockBits(&target, Gdiplus::ImageLockModeWrite, PixelFormat32bppPARGB, &data) != Gdiplus::Ok) {
+        return nullptr;
+    }
+    for (int y = 0; y < h; ++y) {
+        std::memcpy(static_cast<uint8_t*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride,
+                    pixels.data() + static_cast<size_t>(y) * w, static_cast<size_t>(w) * 4);
+    }
+    out->UnlockBits(&data);
+    return out;
+}
+
+ImageDrawSettings CRenderEngine::ScaleSettings(const ImageDrawSettings& settings, UINT dpi) {
+    if (dpi == CDpiScale::kBaseDpi) return settings;
+    ImageDrawSettings s = settings;
+    s.dest = CDpiScale::Scale(s.dest, dpi);
+    s.rdest = CDpiScale::Scale(s.rdest, dpi);
+    s.source = CDpiScale::Scale(s.source, dpi);
+    s.corner = CDpiScale::Scale(s.corner, dpi);
+    s.centerRect = CDpiScale::Scale(s.centerRect, dpi);
+    s.roundCorner = CDpiScale::Scale(s.roundCorner, dpi);
+    return s;
 }
 
 RECT CRenderEngine::ImageTarget(const RECT& rcItem, SIZE imageSize, const ImageDrawSettings& s, RECT& source) {
