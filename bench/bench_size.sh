@@ -36,10 +36,10 @@ x86_64-w64-mingw32-nm -n -C "$unstripped" >"$bld/KorvelQixarInstaller.nm.txt"
 
 size="$(stat -c %s "$exe")"
 zip_size="$(stat -c %s "$zip")"
-png_total="$(cat "$KV_ROOT"/Skin/*.png | wc -c)"
+png_total="$(cat "$KV_ROOT"/Skin/*.png "$KV_ROOT"/Skin/*.jpg 2>/dev/null | wc -c)"
 echo "== installer size (Release, stripped, skin included)"
 echo "installer:                 $size bytes ($(awk -v s="$size" 'BEGIN{printf "%.2f", s/1048576}') MiB)"
-echo "skin package (Skin.zip):   $zip_size bytes (of which PNG files: $png_total bytes)"
+echo "skin package (Skin.zip):   $zip_size bytes (of which images: $png_total bytes)"
 echo "before (recorded, 9313f5e): $baseline_bytes bytes, skin package $baseline_skin_zip bytes"
 awk -v a="$size" -v b="$baseline_bytes" -v t="$target_bytes" 'BEGIN{
   printf "ratio now / before:        %.3f (%d bytes less)\n", a/b, b-a;

@@ -37,6 +37,9 @@ public:
     void SetFloatPos(const RECT& rc) { floatPos_ = rc; }
     void SetFixedWidth(int cx);
     void SetFixedHeight(int cy);
+    // The fixed width and height of the markup, at 96 DPI (0: none).
+    int GetMarkupWidth() const { return fixedWidth_; }
+    int GetMarkupHeight() const { return fixedHeight_; }
     // The fixed width and height at the window's scale (0: none).
     int GetFixedWidth() const { return Scaled(fixedWidth_); }
     int GetFixedHeight() const { return Scaled(fixedHeight_); }

@@ -76,6 +76,7 @@ CPaintManagerUI::~CPaintManagerUI() {
     ReleaseBackBuffer();
     root_.reset();  // controls first: they may still refer to fonts
     for (FontInfo& f : fonts_) ::DeleteObject(f.font);
+    for (HFONT f : retiredFonts_) ::DeleteObject(f);
     if (systemFont_) ::DeleteObject(systemFont_);
     if (toolTip_ && ::IsWindow(toolTip_)) ::DestroyWindow(toolTip_);
 }
@@ -97,19 +98,14 @@ void CPaintManagerUI::SetDpi(UINT dpi) {
     drawCache_.Clear();
     images_.clear();
     ReleaseBackBuffer();
-    // The old fonts stay alive until the layout below has handed the new
-    // ones to native child windows (an open edit box).
-    std::vector<HFONT> old;
+    // The old fonts stay alive until the next layout has handed the new ones
+    // to native child windows (an open edit box).
     for (FontInfo& f : fonts_) {
-        old.push_back(f.font);
+        retiredFonts_.push_back(f.font);
         CreateFontAtDpi(f);
     }
     UpdateToolTip(nullptr);
     NeedUpdate();
-    LayoutIfNeeded();
-    for (HFONT f : old) {
-        if (f) ::DeleteObject(f);
-    }
 }
 
 bool CPaintManagerUI::AttachDialog(CControlUI* root) {
@@ -462,6 +458,10 @@ void CPaintManagerUI::LayoutIfNeeded() {
     if (client.right <= client.left || client.bottom <= client.top) return;
     // Containers place their children on every SetPos, even at an unchanged size.
     root_->SetPos(client);
+    for (HFONT f : retiredFonts_) {
+        if (f) ::DeleteObject(f);
+    }
+    retiredFonts_.clear();
 }
 
 void CPaintManagerUI::Paint(HDC hdc, const RECT& rcPaint) {

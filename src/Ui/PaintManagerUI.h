@@ -42,9 +42,10 @@ public:
     RECT Scale(const RECT& rc) const { return CDpiScale::Scale(rc, dpi_); }
     SIZE Scale(SIZE sz) const { return CDpiScale::Scale(sz, dpi_); }
     int Unscale(int v) const { return CDpiScale::Unscale(v, dpi_); }
-    // Lays everything out again at `dpi` (a window moved to another
-    // monitor): fonts made again, images scaled again, the tree laid out
-    // over the current client area. Nothing is done at an unchanged DPI.
+    // Takes another display scale (a window moved to another monitor):
+    // fonts made again, images scaled again at first use, and the tree laid
+    // out again at the next layout (LayoutIfNeeded, or the next paint).
+    // Nothing is done at an unchanged DPI.
     void SetDpi(UINT dpi);
     // Takes ownership of the tree and attaches every control to this manager.
     bool AttachDialog(CControlUI* root);
@@ -186,6 +187,7 @@ private:
     UINT dpi_ = CDpiScale::kBaseDpi;
     std::unique_ptr<CControlUI> root_;
     std::vector<FontInfo> fonts_;
+    std::vector<HFONT> retiredFonts_;  // replaced by SetDpi, deleted after the next layout
     int defaultFont_ = -1;
     HFONT systemFont_ = nullptr;
     std::map<std::wstring, std::unique_ptr<Gdiplus::Bitmap>> images_;  // at dpi_

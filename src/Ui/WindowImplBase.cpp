@@ -183,15 +183,16 @@ LRESULT WindowImplBase::OnSize(UINT, WPARAM wParam, LPARAM, bool& handled) {
 }
 
 LRESULT WindowImplBase::OnDpiChanged(UINT, WPARAM wParam, LPARAM lParam, bool&) {
-    // Fonts, images and layout first, then the suggested rectangle: the
-    // size change lays out once more and repaints through the back buffer,
-    // so nothing flickers. The region follows the scale even at an
-    // unchanged size.
+    // The new scale, then the suggested rectangle, then one layout over it
+    // (controls, an open edit box, what a screen reader is told); the
+    // window is painted once, through the back buffer, so nothing flickers.
+    // The region follows the scale even at an unchanged size.
     m_PaintManager.SetDpi(HIWORD(wParam));
     if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
         ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                        suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
     }
+    m_PaintManager.LayoutIfNeeded();
     UpdateRegion();
     ::InvalidateRect(hwnd_, nullptr, FALSE);
     return 0;
