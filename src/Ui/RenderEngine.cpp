@@ -41,11 +41,28 @@ struct Piece {
 
 // The same with GDI's AlphaBlend from the image's DIB (selected in
 // imageDc); scaled parts are sampled from inside src only. Only the tiles
-// that meet `clip` are drawn.
-void BlendPiece(HDC hdc, HDC imageDc, const Piece& p, const RECT& clip, uint8_t fade) {
+// that meet `clip` are drawn. A piece drawn at its own size skips its
+// clear margins (the progress bar's images are mostly clear rows) and
+// copies instead of blending where the image is opaque (the backgrounds).
+void BlendPiece(HDC hdc, HDC imageDc, const Piece& piece, const RECT& clip, uint8_t fade,
+                const CImageDrawCache::Coverage& coverage) {
+    Piece p = piece;
+    RECT inside{};
+    if (!::IntersectRect(&inside, &p.src, &coverage.content)) return;  // nothing but clear pixels
+    const bool unscaled = Width(p.dest) == Width(p.src) && Height(p.dest) == Height(p.src);
+    if (unscaled && !p.xtiled && !p.ytiled) {
+        const int dx = p.dest.left - p.src.left, dy = p.dest.top - p.src.top;
+        p.src = inside;
+        p.dest = {inside.left + dx, inside.top + dy, inside.right + dx, inside.bottom + dy};
+    }
     const int dw = Width(p.dest), dh = Height(p.dest), sw = Width(p.src), sh = Height(p.src);
     RECT visible{};
     if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0 || !::IntersectRect(&visible, &p.dest, &clip)) return;
+    if (unscaled && coverage.opaque && fade == 255 && !p.xtiled && !p.ytiled) {
+        ::BitBlt(hdc, visible.left, visible.top, Width(visible), Height(visible), imageDc,
+                 p.src.left + visible.left - p.dest.left, p.src.top + visible.top - p.dest.top, SRCCOPY);
+        return;
+    }
     const BLENDFUNCTION blend{AC_SRC_OVER, 0, fade, AC_SRC_ALPHA};
     if (!p.xtiled && !p.ytiled) {
         ::GdiAlphaBlend(hdc, p.dest.left, p.dest.top, dw, dh, imageDc, p.src.left, p.src.top, sw, sh, blend);
@@ -296,10 +313,11 @@ bool CRenderEngine::DrawImage(HDC hdc, Gdiplus::Bitmap* image, const RECT& rcIte
     // colour key and a rounded clip need GDI+.
     const bool rounded = s.roundCorner.cx > 0 && s.roundCorner.cy > 0;
     if (cache && !s.hasMask && !rounded) {
-        if (HDC imageDc = cache->SelectImage(image)) {
+        CImageDrawCache::Coverage coverage;
+        if (HDC imageDc = cache->SelectImage(image, &coverage)) {
             const int saved = ::SaveDC(hdc);
             ::IntersectClipRect(hdc, clip.left, clip.top, clip.right, clip.bottom);
-            for (const Piece& p : pieces) BlendPiece(hdc, imageDc, p, clip, s.fade);
+            for (const Piece& p : pieces) BlendPiece(hdc, imageDc, p, clip, s.fade, coverage);
             ::RestoreDC(hdc, saved);
             return true;
         }
