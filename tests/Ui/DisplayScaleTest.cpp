@@ -86,17 +86,17 @@ class DisplayScale : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { CWndShadow::Initialize(::GetModuleHandleW(nullptr)); }
     int S(int v) const { return CDpiScale::Scale(v, dpi_); }
-    // Creates `w` shown, reads its scale and checks it is the system's.
-    void Open(TestWindow& w, HWND owner = nullptr) {
-        ASSERT_NE(w.CreatePopup(owner), nullptr);
+    // Creates `w` shown; the scale the checks expect is the one the run was
+    // started at (or the system's), and the window must have taken it.
+    void Open(TestWindow& w) {
+        ASSERT_NE(w.CreatePopup(), nullptr);
         w.ShowWindow(true);
-        dpi_ = w.GetPaintManager().GetDpi();
-        if (owner == nullptr) {
-            EXPECT_EQ(dpi_, CDpiScale::ForWindow(w));
-        }
+        dpi_ = CDpiScale::ForWindow(w);
         if (RequestedDpi() != 0) {
             EXPECT_EQ(dpi_, RequestedDpi()) << "the prefix's LogPixels did not apply";
+            dpi_ = RequestedDpi();
         }
+        EXPECT_EQ(w.GetPaintManager().GetDpi(), dpi_);
     }
     UINT dpi_ = CDpiScale::kBaseDpi;
 };
