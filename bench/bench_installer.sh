@@ -97,9 +97,9 @@ sleep 2
 welcome=$(measure_cpu "$INSTALLER_PID" 20)
 click_main "$XY_INSTALL"
 wait_log "安装失败，请检查网络后重试" 20
-wait_log "CMainDlg::OnRetryTimer" 15
+wait_log "CInstallController::OnRetryTimer" 15
 waiting=$(measure_cpu "$INSTALLER_PID" 20)
-retries=$(log_count "CMainDlg::OnRetryTimer")
+retries=$(log_count "CInstallController::OnRetryTimer")
 echo "welcome page, idle:                   ${welcome}%"
 echo "progress page, waiting to retry:      ${waiting}%   ($retries retries so far, one notice on screen)"
 awk -v a="$waiting" -v b="$welcome" 'BEGIN {if (b > 0) printf "waiting to retry / welcome: %.2f\n", a / b}'

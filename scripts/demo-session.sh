@@ -24,9 +24,9 @@ if [[ -n ${KV_PRIVATE_DISPLAY:-} ]]; then
   grab_main 1-welcome
   echo "demo: clicking 立即安装"
   click_main "$XY_INSTALL"
-  wait_log "CMainDlg::OnProgress" 30 3
+  wait_log "CInstallController::OnProgress" 30 3
   grab_main 2-downloading
-  wait_log "CMainDlg::StartInstall" 60
+  wait_log "CInstallController::StartInstall" 60
   sleep 1.5
   grab_main 3-installing
   wait_installer_exit 120
@@ -36,7 +36,7 @@ else
   wait_installer_exit 900
 fi
 
-# The log line reads "CInstallJob::LaunchAndFinish <launcher path> [<command line>]".
+# The log line reads "CInstallJob::LaunchAndFinish <launcher path> [<arguments>]".
 launcher_win="$(log_text | grep -F 'CInstallJob::LaunchAndFinish ' | tail -1 |
   sed 's/^.*CInstallJob::LaunchAndFinish \(.*KorvelLauncher\.exe\) \[.*$/\1/')"
 if [[ -n $launcher_win ]]; then

@@ -181,3 +181,50 @@ launcher_calls() {
   if head -c2 "$f" | grep -q $'\xff\xfe'; then iconv -f UTF-16LE -t UTF-8 "$f"; else cat "$f"; fi |
     sed '1s/^\xEF\xBB\xBF//' | tr -d '\r'
 }
+
+# --------------------------------------------------------- unattended runs
+# prepare_run's folder also receives the log of unattended runs: LOG_ARG is
+# the /LOG= switch naming it (UTF-8, every run appends to it).
+unattended_log_setup() {
+  UNATTENDED_LOG="$1/unattended.log"
+  LOG_ARG="/LOG=$(winpath "$UNATTENDED_LOG")"
+}
+# start_unattended [args]: runs $INSTALLER_EXE with exactly these arguments
+# (pass /S and "$LOG_ARG" yourself: an unquoted /D= must come last) in the
+# background; sets INSTALLER_PID. No window is waited for.
+start_unattended() {
+  (cd "$(dirname "$INSTALLER_EXE")" && exec wine "$INSTALLER_EXE" "$@" >/dev/null 2>&1) &
+  INSTALLER_PID=$!
+}
+# run_unattended SECONDS [args]: the same, to its end; the code in EXIT_CODE.
+run_unattended() {
+  local limit=$1; shift
+  start_unattended "$@"
+  wait_installer_exit "$limit"
+}
+# The unattended log without its byte-order mark.
+unattended_log() { [[ -f $UNATTENDED_LOG ]] && sed '1s/^\xEF\xBB\xBF//' "$UNATTENDED_LOG" | tr -d '\r' || true; }
+unattended_count() { unattended_log | grep -cF -- "$1" || true; }
+# wait_unattended_log TEXT SECONDS
+wait_unattended_log() {
+  for _ in $(seq $(($2 * 5))); do
+    (( $(unattended_count "$1") > 0 )) && return 0
+    sleep 0.2
+  done
+  fail "the unattended log never showed \"$1\" within ${2}s"
+}
+
+# windows_watch_start FILE: every 0.2 s, appends the visible windows on the
+# display (id and name) to FILE, until windows_watch_stop.
+windows_watch_start() {
+  local file=$1
+  : >"$file"
+  (while :; do
+     for id in $(xdotool search --onlyvisible '.' 2>/dev/null); do
+       echo "$id $(xdotool getwindowname "$id" 2>/dev/null)"
+     done >>"$file"
+     sleep 0.2
+   done) &
+  WATCH_PID=$!
+}
+windows_watch_stop() { [[ -n ${WATCH_PID:-} ]] && kill "$WATCH_PID" 2>/dev/null; wait "$WATCH_PID" 2>/dev/null || true; WATCH_PID=""; }

@@ -5,10 +5,13 @@
 # settings, read when set before the call:
 #   nginx_work=DIR      keep config, pid, logs and temp folders in DIR (default: a new temp folder)
 #   nginx_port=N        listen on N (default: a free port)
+#   nginx_addr=A        listen on loopback address A (default 127.0.0.1)
 #   nginx_access_log=1  log every request to $nginx_work/logs/access.log as
-#                       `addr "request" status bytes "range"`
+#                       `addr "request" status bytes "range"`, or in the
+#                       nginx_log_format given (nginx variables, single-quoted)
 #   nginx_tls=1         speak https with a self-signed certificate for
 #                       127.0.0.1 and localhost made in $nginx_work/tls
+#   nginx_server_extra  directives for the server block (locations)
 # nginx_stop ends it and removes the work folder: have the caller's EXIT trap
 # call it. Returns non-zero when nginx does not answer within 5 s.
 
@@ -26,7 +29,8 @@ nginx_start() {
   nginx_work="${nginx_work:-$(mktemp -d)}"
   nginx_port="${nginx_port:-$(nginx_free_port)}"
   mkdir -p "$nginx_work/logs" "$nginx_work/tmp"
-  local listen="127.0.0.1:$nginx_port"
+  local addr=${nginx_addr:-127.0.0.1}
+  local listen="$addr:$nginx_port"
   if [[ ${nginx_tls:-0} == 1 ]]; then
     mkdir -p "$nginx_work/tls"
     openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
@@ -36,7 +40,8 @@ nginx_start() {
     extra="ssl_certificate $nginx_work/tls/cert.pem; ssl_certificate_key $nginx_work/tls/key.pem; $extra"
   fi
   if [[ ${nginx_access_log:-0} == 1 ]]; then
-    access="log_format kv '\$remote_addr \"\$request\" \$status \$body_bytes_sent \"\$http_range\"';
+    local format=${nginx_log_format:-'$remote_addr "$request" $status $body_bytes_sent "$http_range"'}
+    access="log_format kv '$format';
   access_log $nginx_work/logs/access.log kv;"
   fi
   cat > "$nginx_work/nginx.conf" <<CONF
@@ -58,6 +63,7 @@ http {
   server {
     listen $listen;
     root $root;
+    ${nginx_server_extra:-}
   }
 }
 CONF
@@ -70,15 +76,15 @@ CONF
   # that already holds the port, while ours keeps failing to bind.
   for _ in $(seq 50); do
     if [[ $(cat "$nginx_work/nginx.pid" 2>/dev/null) == "$nginx_pid" ]] && kill -0 "$nginx_pid" 2>/dev/null &&
-       (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null; then
-      echo "nginx $(nginx -v 2>&1 | sed 's/.*\///') on 127.0.0.1:$nginx_port" >&2
+       (exec 3<>"/dev/tcp/$addr/$nginx_port") 2>/dev/null; then
+      echo "nginx $(nginx -v 2>&1 | sed 's/.*\///') on $addr:$nginx_port" >&2
       return 0
     fi
     kill -0 "$nginx_pid" 2>/dev/null || break
     sleep 0.1
   done
   kill "$nginx_pid" 2>/dev/null || true
-  echo "nginx did not start on 127.0.0.1:$nginx_port:" >&2
+  echo "nginx did not start on $addr:$nginx_port:" >&2
   cat "$nginx_work/logs/error.log" "$nginx_work/logs/stdout.log" >&2 2>/dev/null || true
   return 1
 }

@@ -35,9 +35,9 @@ env -u DISPLAY "$KV_ROOT/scripts/with-display-scale.sh" "$dpi" "$KV_ROOT/scripts
   grab_main message-box
   click_at "$box" "$XY_BOX_CANCEL"
   click_main "$XY_INSTALL2"; xdotool mousemove 5 5
-  wait_log "CMainDlg::OnProgress" 30 4
+  wait_log "CInstallController::OnProgress" 30 4
   grab_main progress-download
-  wait_log "CMainDlg::StartInstall" 60; sleep 4
+  wait_log "CInstallController::StartInstall" 60; sleep 4
   grab_main progress-installing
   wait_installer_exit 120
   for f in "$E2E_SHOTS"/*.png; do

@@ -244,12 +244,14 @@ DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
     return 0;
 }
 
-DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs) {
+DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs, DWORD* exitCode) {
     PROCESS_INFORMATION info;
     if (const DWORD error = CreateChild(program, commandLine, info)) return error;
     kv::UniqueKernelHandle process(info.hProcess);
     kv::UniqueKernelHandle thread(info.hThread);
-    return ::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT ? WAIT_TIMEOUT : 0;
+    if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT) return WAIT_TIMEOUT;
+    if (exitCode && !::GetExitCodeProcess(process.get(), exitCode)) *exitCode = 0xFFFFFFFF;  // unknown: a failure
+    return 0;
 }
 
 DWORD FindProcessInFolder(const std::wstring& folder) {
@@ -260,33 +262,54 @@ DWORD FindProcessInFolder(const std::wstring& folder) {
 
 DWORD FindProcessByPathPrefix(const std::wstring& prefix) { return FindProcessWithPrefix(prefix); }
 
+kv::UniqueKernelHandle HoldFolder(const std::wstring& path) {
+    // Opened as itself (FILE_FLAG_OPEN_REPARSE_POINT) and shared for reading
+    // only: nobody can rename or delete the folder while the handle is open,
+    // and Windows also refuses to rename any folder above an open one. (A
+    // junction can be set only on an empty folder, which has nothing to
+    // follow.)
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+    kv::UniqueKernelHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // What was opened is checked, not the name looked at before: it may have
+    // been turned into a link in between.
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!folder || !::GetFileInformationByHandle(folder.get(), &info) || IsLink(info.dwFileAttributes) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return {};
+    }
+    return folder;
+}
+
 bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash) {
     std::wstring dir = dirEndingInBackslash;
     if (dir.empty()) return false;
     if (!EndsWithSeparator(dir)) dir += L'\\';
     const std::wstring self = dir.substr(0, dir.size() - 1);
-    const DWORD attributes = ::GetFileAttributesW(self.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-    // A junction or directory link: remove the link, never what it points to.
-    if (IsLink(attributes)) return ::RemoveDirectoryW(self.c_str()) != 0;
-
-    WIN32_FIND_DATAW found;
-    HANDLE find = ::FindFirstFileW((dir + L"*.*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = dir + name;
-            const bool isDir = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (isDir && IsLink(found.dwFileAttributes)) {
-                ::RemoveDirectoryW(path.c_str());
-            } else if (isDir) {
-                DeleteDirectoryTree(path + L"\\");
-            } else {
-                ::DeleteFileW(path.c_str());  // a file symbolic link goes itself
-            }
-        } while (::FindNextFileW(find, &found));
-        ::FindClose(find);
+    if (::GetFileAttributesW(self.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    {
+        // Held while its entries go, so that every path below stays inside
+        // it; a folder that is (or just became) a link is not held, and only
+        // the link itself is removed, never what it points to.
+        const kv::UniqueKernelHandle held = HoldFolder(self);
+        if (!held) return ::RemoveDirectoryW(self.c_str()) != 0;
+        WIN32_FIND_DATAW found;
+        HANDLE find = ::FindFirstFileW((dir + L"*.*").c_str(), &found);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name == L"." || name == L"..") continue;
+                const std::wstring path = dir + name;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    DeleteDirectoryTree(path + L"\\");
+                } else {
+                    ::DeleteFileW(path.c_str());  // a file symbolic link goes itself
+                }
+            } while (::FindNextFileW(find, &found));
+            ::FindClose(find);
+        }
     }
     return ::RemoveDirectoryW(self.c_str()) != 0;
 }
@@ -296,4 +319,71 @@ bool IsDriveRoot(const std::wstring& path) {
     const bool letter = (path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z');
     if (!letter || path.size() < 2 || path[1] != L':') return false;
     return path.size() == 2 || (path.size() == 3 && (path[2] == L'\\' || path[2] == L'/'));
+}
+
+std::wstring CanonicalPath(const std::wstring& path) {
+    // Relative and drive-relative text would resolve against whatever folder
+    // the installer runs in; network and device paths are never ours.
+    const bool letter = path.size() >= 3 && ((path[0] | 0x20) >= L'a' && (path[0] | 0x20) <= L'z');
+    if (!letter || path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return {};
+    std::wstring full(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD n = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+        if (n == 0) return {};
+        if (n < full.size()) {
+            full.resize(n);
+            while (full.size() > 3 && EndsWithSeparator(full)) full.pop_back();
+            return full;
+        }
+        full.assign(n, L'\0');  // n counts the terminator when the buffer was short
+    }
+    return {};
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+std::wstring ChildPath(const std::wstring& dir, const std::wstring& name) {
+    if (dir.empty() || EndsWithSeparator(dir)) return dir + name;
+    return dir + L'\\' + name;
+}
+
+bool PathCrossesLink(const std::wstring& canonicalPath) {
+    // Each folder from the first below the root ("D:\a") down to the path
+    // itself, cut off in place at its separator.
+    std::wstring path = canonicalPath;
+    for (size_t i = 4; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != L'\\') continue;
+        const wchar_t kept = path[i];
+        path[i] = L'\0';
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        path[i] = kept;
+        if (attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes)) return true;
+    }
+    return false;
+}
+
+std::wstring QuoteProgramPath(const std::wstring& path) {
+    if (path.find_first_of(L" \t") == std::wstring::npos) return path;
+    return L"\"" + path + L"\"";
+}
+
+std::wstring QuoteArgument(const std::wstring& argument) {
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes are plain text unless a quote follows them.
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted += L'"';
+    return quoted;
 }

@@ -4,10 +4,14 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
+
+#include "App/CommandLine.h"
 
 struct AppContext {
     UINT_PTR keepAliveTimer = 0;  // thread timer id assigned by Windows; 0 when none
     uint16_t sourceId = 0;        // command-line source number; 0 means none given
+    InstallerOptions options;     // the whole command line
 
     static AppContext& Instance();
 };
@@ -21,6 +25,12 @@ uint16_t ParseSourceId(const wchar_t* commandLine);
 // build runs elevated: a log path taken from the user's environment would let
 // any process of the user append to any file with administrator rights.
 void ConfigureDiagnostics(bool fromEnvironment);
+
+// /LOG=: the file logger appends UTF-8 lines to `path` for the rest of the
+// process. The path must be full ("X:\..." or "\\server\share\...") and
+// cross no link on a local drive; the file itself must be a plain file with
+// one name (CAppendLogFile). False, with the reason in `why`, otherwise.
+bool UseLogFileAt(const std::wstring& path, std::wstring& why);
 
 // Keep-alive timer, main-thread dispatcher and (once) the HTTP engines.
 void AppStartup(AppContext& context);

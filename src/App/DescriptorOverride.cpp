@@ -10,13 +10,38 @@
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\DescriptorOverride";
 
-bool IsLoopbackHttpUrl(const std::wstring& url) {
-    for (const wchar_t* prefix : {L"http://127.", L"http://localhost:", L"http://localhost/"}) {
-        if (url.compare(0, wcslen(prefix), prefix) == 0) return true;
+// The host is the authority up to its port: "localhost" or a dotted address
+// in 127.0.0.0/8. A user-info part ("http://localhost:@host/") or a longer
+// name ("http://127.0.0.1.example/") would reach another host.
+bool IsLoopbackHost(const std::wstring& host) {
+    if (host == L"localhost") return true;
+    if (host.compare(0, 4, L"127.") != 0) return false;
+    int dots = 0;
+    for (size_t i = 0; i < host.size(); ++i) {
+        if (host[i] == L'.') {
+            if (i + 1 == host.size() || host[i + 1] == L'.') return false;
+            ++dots;
+        } else if (host[i] < L'0' || host[i] > L'9') {
+            return false;
+        }
     }
-    return false;
+    return dots == 3;
 }
 }  // namespace
+
+bool IsLoopbackHttpUrl(const std::wstring& url) {
+    const std::wstring scheme = L"http://";
+    if (url.compare(0, scheme.size(), scheme) != 0) return false;
+    const size_t end = url.find_first_of(L"/?#", scheme.size());
+    const std::wstring authority = url.substr(scheme.size(), end == std::wstring::npos ? std::wstring::npos : end - scheme.size());
+    if (authority.find(L'@') != std::wstring::npos) return false;
+    const size_t colon = authority.find(L':');
+    if (colon != std::wstring::npos) {
+        const std::wstring port = authority.substr(colon + 1);
+        if (port.empty() || port.size() > 5 || port.find_first_not_of(L"0123456789") != std::wstring::npos) return false;
+    }
+    return IsLoopbackHost(authority.substr(0, colon));
+}
 
 std::vector<std::wstring> DescriptorUrlOverride() {
     std::vector<std::wstring> urls;

@@ -5,12 +5,14 @@
 
 #include <ctime>
 
+#include "App/AppLog.h"
 #include "CommonUtils.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/FileSignature.h"
 
 namespace {
 
+constexpr wchar_t kLogFile[] = L".\\App\\InstallFolder";
 constexpr DWORD kPathChars = 2048;
 constexpr DWORD kRegistryValueBytes = 4096;
 constexpr DWORD kDriveStringChars = 100;
@@ -53,29 +55,62 @@ std::wstring RegistryInstallPath() {
     return value;
 }
 
+// Whether the path names an existing folder (true) or file (false).
+bool Exists(const std::wstring& path, bool folder) {
+    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder;
+}
+
+// The folder of a canonical file path; a drive root keeps its "\".
+std::wstring FolderOf(const std::wstring& file) {
+    const std::wstring dir = DirOfFile(file);
+    return dir.size() == 2 ? dir + L"\\" : dir;
+}
+
+// The launcher named by the ini in the common application data folder, in
+// canonical form; "" unless it is an existing "KorvelLauncher.exe" reached
+// without a link. Any user may write that ini: what it names is checked.
+std::wstring IniLauncherPath() {
+    const std::wstring appData = CommonAppDataDir();
+    if (appData.empty()) return {};
+    wchar_t value[kPathChars] = {};
+    ::GetPrivateProfileStringW(kLauncherIniSection, kLauncherIniKey, L"", value, kPathChars,
+                               JoinPath(appData, kLauncherIniName).c_str());
+    if (!value[0]) return {};
+    const std::wstring exe = CanonicalPath(value);
+    if (exe.empty() || !NamesLauncherProgram(exe) || !Exists(exe, false) || PathCrossesLink(exe)) {
+        KV_APP_LOG(Warn, L"DetectExistingInstall ini: \"%s\" ignored", value);
+        return {};
+    }
+    return exe;
+}
+
 }  // namespace
 
 bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir) {
     launcherExe.clear();
-    const std::wstring appData = CommonAppDataDir();
-    if (appData.empty()) return false;
-
-    wchar_t value[kPathChars] = {};
-    ::GetPrivateProfileStringW(kLauncherIniSection, kLauncherIniKey, L"", value, kPathChars,
-                               JoinPath(appData, kLauncherIniName).c_str());
-    if (value[0] && PathExists(value)) {
-        launcherExe = value;
-        installDir = DirOfFile(value);
+    const std::wstring fromIni = IniLauncherPath();
+    const std::wstring instPath = CanonicalPath(RegistryInstallPath());
+    if (Exists(instPath, true)) {
+        if (!fromIni.empty() && !SamePath(FolderOf(fromIni), instPath)) {
+            KV_APP_LOG(Warn, L"DetectExistingInstall ini: %s ignored for %s", fromIni.c_str(), instPath.c_str());
+        }
+        installDir = instPath;  // proposed even when the launcher itself is gone
+        const std::wstring exe = ChildPath(instPath, kLauncherExeName);
+        if (!Exists(exe, false)) return false;
+        launcherExe = exe;
         return true;
     }
-
-    const std::wstring instPath = RegistryInstallPath();
-    if (!PathExists(instPath)) return false;
-    installDir = instPath;  // proposed even when the launcher itself is gone
-    const std::wstring exe = JoinPath(instPath, kLauncherExeName);
-    if (!PathExists(exe)) return false;
-    launcherExe = exe;
+    if (fromIni.empty()) return false;
+    launcherExe = fromIni;
+    installDir = FolderOf(fromIni);
     return true;
+}
+
+bool NamesLauncherProgram(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    const wchar_t* name = path.c_str() + (slash == std::wstring::npos ? 0 : slash + 1);
+    return ::CompareStringOrdinal(name, -1, kLauncherExeName, -1, TRUE) == CSTR_EQUAL;
 }
 
 std::wstring DefaultInstallDir() {

@@ -20,8 +20,14 @@ constexpr wchar_t kLauncherExeName[] = L"KorvelLauncher.exe";
 constexpr wchar_t kDefaultRelativeDir[] = L"Korvel网络\\KorvelQixar";
 
 // Clears launcherExe; true when an earlier launcher program was found. The
-// registry path may set installDir (an existing folder) without a launcher.
+// registry's folder (administrators only) comes first: it may set installDir
+// (an existing folder) without a launcher. The ini, which any user can write,
+// counts only without a registry folder or when it names the same one, and
+// only when it names an existing file "KorvelLauncher.exe" by a full path
+// that crosses no link. Both results are canonical (CanonicalPath).
 bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir);
+// Whether the path's last part is "KorvelLauncher.exe" (in any case).
+bool NamesLauncherProgram(const std::wstring& path);
 // D:\Korvel网络\KorvelQixar when writable, else the same folder on the first
 // writable fixed drive; "" when no drive qualifies.
 std::wstring DefaultInstallDir();

@@ -4,6 +4,7 @@
 
 #include "App/AppLog.h"
 #include "App/InstallFolder.h"
+#include "App/UnelevatedStart.h"
 #include "CommonUtils.h"
 #include "Runtime/Handles.h"
 #include "Runtime/TextUtils.h"
@@ -17,19 +18,38 @@ constexpr DWORD kStopWaitMs = 100;
 constexpr int kMaxStopRounds = 20;
 }  // namespace
 
-std::wstring QuoteProgramPath(const std::wstring& path) {
-    if (path.find(L' ') == std::wstring::npos) return path;
-    return L"\"" + path + L"\"";
+// The folder as the package should read it after "/unpack=": canonical
+// when it can be, never ending in "\" but at a drive root, and quoted so that
+// the quote stays the end of the argument.
+std::wstring PackageCommandLine(const std::wstring& packagePath, const std::wstring& installDir) {
+    std::wstring folder = CanonicalPath(installDir);
+    if (folder.empty()) folder = installDir;
+    return FormatString(L"%s /S %s /launch=off", QuoteProgramPath(packagePath).c_str(),
+                        QuoteArgument(L"/unpack=" + folder).c_str());
 }
 
-std::wstring PackageCommandLine(const std::wstring& packagePath, const std::wstring& installDir) {
-    return FormatString(L"%s /S \"/unpack=%s\" /launch=off", QuoteProgramPath(packagePath).c_str(),
-                        installDir.c_str());
-}
+std::wstring LauncherArguments(int sourceId) { return FormatString(L"-i \"%d\" -d", sourceId); }
 
 std::wstring LauncherCommandLine(const std::wstring& launcherPath, int sourceId) {
-    return FormatString(L"%s -i \"%d\" -d", QuoteProgramPath(launcherPath).c_str(), sourceId);
+    return QuoteProgramPath(launcherPath) + L" " + LauncherArguments(sourceId);
 }
+
+namespace {
+
+// The settings with the paths that decisions rest on in canonical form; a
+// text that cannot be made canonical (no drive named) is kept as it is, and
+// never cleaned.
+InstallSettings Canonical(InstallSettings settings) {
+    for (std::wstring* path : {&settings.packagePath, &settings.installDir, &settings.earlierLauncher}) {
+        std::wstring canonical = CanonicalPath(*path);
+        if (!canonical.empty()) *path = std::move(canonical);
+    }
+    return settings;
+}
+
+}  // namespace
+
+CInstallJob::CInstallJob(InstallSettings settings) : settings_(Canonical(std::move(settings))) {}
 
 CInstallJob::~CInstallJob() {
     if (thread_) ::CloseHandle(thread_);
@@ -65,63 +85,106 @@ void CInstallJob::PostToWindow(UINT msg, WPARAM wParam) {
 }
 
 void CInstallJob::InstallThreadProc() {
-    const bool checkMd5 = !settings_.expectedMd5.empty();
-    const bool checkSha256 = !settings_.expectedSha256.empty();
-    if (checkMd5 || checkSha256) {
-        // Both digests in one pass; "" when the file cannot be read, which never matches.
-        const FileDigests actual = DigestFile(settings_.packagePath, checkSha256);
-        const bool md5Ok = !checkMd5 || SameDigest(settings_.expectedMd5, actual.md5);
-        const bool sha256Ok = !checkSha256 || SameDigest(settings_.expectedSha256, actual.sha256);
-        if (!md5Ok || !sha256Ok) {
-            KV_APP_LOG(Warn, L"CInstallJob::InstallThreadProc 文件校验失败 %s: %s %s != %s %s",
-                       settings_.packagePath.c_str(), actual.md5.c_str(), actual.sha256.c_str(),
-                       settings_.expectedMd5.c_str(), settings_.expectedSha256.c_str());
+    // Held from the digest check to the end of the package's process: nobody
+    // else can write, replace, rename or delete the package meanwhile.
+    kv::UniqueKernelHandle package = OpenPackage();
+    if (!settings_.expectedMd5.empty() || !settings_.expectedSha256.empty()) {
+        if (!package || !PackageMatches(package.get())) {
             PostToWindow(WM_PACKAGE_CORRUPT, 0);
             return;
         }
     }
-    RunPackage();
+    RunPackage(std::move(package));
 }
 
-void CInstallJob::RunPackage() {
+kv::UniqueKernelHandle CInstallJob::OpenPackage() const {
+    // Readable by others (the package's own process opens its image), never
+    // writable or deletable; a link is opened as itself, not followed.
+    return kv::UniqueKernelHandle(::CreateFileW(settings_.packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+bool CInstallJob::PackageMatches(HANDLE package) const {
+    // A link, as the package or on the way to it, could be pointed elsewhere
+    // between the check and the start; the file itself is held still.
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool link = !::GetFileInformationByHandle(package, &info) ||
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                      PathCrossesLink(DirOfFile(settings_.packagePath));
+    // Both digests in one pass; "" when the file cannot be read, which never matches.
+    const bool checkSha256 = !settings_.expectedSha256.empty();
+    const FileDigests actual = link ? FileDigests() : DigestOpenFile(package, checkSha256);
+    const bool md5Ok = settings_.expectedMd5.empty() || SameDigest(settings_.expectedMd5, actual.md5);
+    const bool sha256Ok = !checkSha256 || SameDigest(settings_.expectedSha256, actual.sha256);
+    if (!link && md5Ok && sha256Ok) {
+        KV_APP_LOG(Info, L"CInstallJob::InstallThreadProc digests of %s match: md5 %s sha256 %s",
+                   settings_.packagePath.c_str(), actual.md5.c_str(), checkSha256 ? actual.sha256.c_str() : L"-");
+        return true;
+    }
+    KV_APP_LOG(Warn, L"CInstallJob::InstallThreadProc 文件校验失败 %s%s: %s %s != %s %s", settings_.packagePath.c_str(),
+               link ? L" (a link or behind one)" : L"", actual.md5.c_str(), actual.sha256.c_str(),
+               settings_.expectedMd5.c_str(), settings_.expectedSha256.c_str());
+    return false;
+}
+
+void CInstallJob::RunPackage(kv::UniqueKernelHandle package) {
     const std::wstring commandLine = PackageCommandLine(settings_.packagePath, settings_.installDir);
-    if (settings_.existingInstall) StopRunningLauncher();
+    if (settings_.existingInstall) CleanEarlierInstall();
     if (abandoned_) return;
     KV_APP_LOG(Info, L"CInstallJob::RunPackage %s", commandLine.c_str());
-    const DWORD error = RunAndWait(settings_.packagePath, commandLine);
+    DWORD exitCode = 0;
+    const DWORD error = RunAndWait(settings_.packagePath, commandLine, INFINITE, &exitCode);
+    packageRunError = error;
+    packageExitCode = exitCode;
     if (error != 0) {
         KV_APP_LOG(Warn, L"CInstallJob::RunPackage %s could not be run (%u)", commandLine.c_str(),
                    static_cast<unsigned>(error));
+    } else {
+        KV_APP_LOG(exitCode == 0 ? Info : Warn, L"CInstallJob::RunPackage the package ended with exit code %u",
+                   static_cast<unsigned>(exitCode));
     }
+    package.reset();  // the package has ended: it may be deleted now
     LaunchAndFinish();
     PostToWindow(WM_CLOSE, 1);
 }
 
-void CInstallJob::StopRunningLauncher() {
-    const std::wstring& dir = settings_.installDir;
+void CInstallJob::CleanEarlierInstall() {
+    // Only the earlier installation is cleaned, and only when the package goes
+    // into its very folder: a typed folder is never cleaned for its own sake.
     // A drive root (or nothing) is no launcher folder: stopping "everything
-    // on D:" and deleting D:\bin would be a disaster, not a reinstall.
-    if (IsDriveRoot(dir)) {
-        KV_APP_LOG(Warn, L"CInstallJob::StopRunningLauncher folder \"%s\" is a drive root; nothing stopped",
-                   dir.c_str());
+    // on D:" and deleting D:\bin would be a disaster, not a reinstall; and
+    // nothing is cleaned through a link.
+    const std::wstring& launcher = settings_.earlierLauncher;
+    const std::wstring folder = DirOfFile(launcher);
+    const wchar_t* refusal =
+        !NamesLauncherProgram(launcher) || !SamePath(folder, settings_.installDir) ? L"not the earlier folder"
+        : IsDriveRoot(folder) || CanonicalPath(folder) != folder                   ? L"a drive root or no full path"
+                                                                                   : nullptr;
+    // Held until the cleaning ends, and only then checked for links: the
+    // folder and those above it cannot be swapped for a link in between.
+    const kv::UniqueKernelHandle held = refusal ? kv::UniqueKernelHandle() : HoldFolder(folder);
+    if (!refusal && (!held || PathCrossesLink(folder))) refusal = L"a link, behind one, or in use";
+    if (refusal) {
+        KV_APP_LOG(Info, L"CInstallJob::CleanEarlierInstall \"%s\" (launcher \"%s\") is %s: nothing stopped or deleted",
+                   settings_.installDir.c_str(), launcher.c_str(), refusal);
         return;
     }
     for (int round = 0; round < kMaxStopRounds && !abandoned_; ++round) {
         // Only processes inside the folder, never a sibling such as "<dir>2".
-        const DWORD pid = FindProcessInFolder(dir);
+        const DWORD pid = FindProcessInFolder(folder);
         if (pid == 0 || pid == ::GetCurrentProcessId()) break;
         kv::UniqueHandle<kv::KernelHandleTraits> process(
             ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
         if (!process) break;
         if (::WaitForSingleObject(process.get(), kStopWaitMs) == WAIT_TIMEOUT) {
-            KV_APP_LOG(Info, L"CInstallJob::StopRunningLauncher terminating process %u", static_cast<unsigned>(pid));
+            KV_APP_LOG(Info, L"CInstallJob::CleanEarlierInstall terminating process %u", static_cast<unsigned>(pid));
             ::TerminateProcess(process.get(), 0);
             ::WaitForSingleObject(process.get(), kStopWaitMs);
         }
     }
-    DeleteDirectoryTree(dir + L"\\bin\\");
+    DeleteDirectoryTree(folder + L"\\bin\\");
     for (const wchar_t* name : {kLauncherExeName, L"rnupdate.ini", L"uninst.exe", L"Launcher.ini"}) {
-        RemoveFile(dir + L"\\" + name);
+        RemoveFile(folder + L"\\" + name);
     }
 }
 
@@ -132,13 +195,18 @@ void CInstallJob::LaunchAndFinish() {
         ::Sleep(kAnimPollMs);
     }
     if (abandoned_) return;
-    const std::wstring launcher = settings_.installDir + L"\\" + kLauncherExeName;
-    const std::wstring commandLine = settings_.sourceId > 0 ? LauncherCommandLine(launcher, settings_.sourceId) : L"";
-    KV_APP_LOG(Info, L"CInstallJob::LaunchAndFinish %s [%s]", launcher.c_str(), commandLine.c_str());
-    const DWORD error = StartProcess(launcher, commandLine);
-    if (error != 0) {
-        KV_APP_LOG(Warn, L"CInstallJob::LaunchAndFinish %s could not be started (%u)", launcher.c_str(),
-                   static_cast<unsigned>(error));
+    const std::wstring launcher = ChildPath(settings_.installDir, kLauncherExeName);
+    const std::wstring arguments = settings_.sourceId > 0 ? LauncherArguments(settings_.sourceId) : L"";
+    if (settings_.noLaunch) {
+        KV_APP_LOG(Info, L"CInstallJob::LaunchAndFinish %s not started (/NOLAUNCH)", launcher.c_str());
+    } else {
+        KV_APP_LOG(Info, L"CInstallJob::LaunchAndFinish %s [%s]", launcher.c_str(), arguments.c_str());
+        const DWORD error = StartLauncher(launcher, arguments);
+        launcherError = error;
+        if (error != 0) {
+            KV_APP_LOG(Warn, L"CInstallJob::LaunchAndFinish %s could not be started (%u)", launcher.c_str(),
+                       static_cast<unsigned>(error));
+        }
     }
     if (!settings_.keepPackage) RemoveFile(settings_.packagePath);
     RemoveFile(settings_.packageDir + L"\\kvinstall.ini");

@@ -1,14 +1,18 @@
 #pragma once
 // The hand-off of a downloaded package, run on its own thread: digest check,
 // stopping an earlier launcher, the silent package run, the launcher start
-// and the clean-up. The job is shared (shared_ptr) by the window and the
-// thread, so it outlives whichever ends first; the thread reaches the window
-// only by posting messages, and not at all once the window has abandoned it.
+// and the clean-up. The package is held open, unwritable to others, from the
+// digest check to the end of its process. The job is shared (shared_ptr) by
+// the window and the thread, so it outlives whichever ends first; the thread
+// reaches the window only by posting messages, and not at all once the window
+// has abandoned it.
 #include <windows.h>
 
 #include <atomic>
 #include <memory>
 #include <string>
+
+#include "Runtime/Handles.h"
 
 // Posted by the install thread when the package is unreadable or its digest differs.
 constexpr UINT WM_PACKAGE_CORRUPT = WM_USER + 100;
@@ -22,7 +26,9 @@ struct InstallSettings {
     std::wstring expectedSha256;  // empty: no SHA-256 check
     int sourceId = 0;
     bool existingInstall = false;
+    std::wstring earlierLauncher;  // the earlier installation's KorvelLauncher.exe, when found
     bool keepPackage = false;
+    bool noLaunch = false;         // the launcher is not started at the end
 };
 
 class CInstallJob {
@@ -30,7 +36,9 @@ public:
     // Install-animation counter: 0..900, written by the window's timer.
     static constexpr int kAnimEnd = 900;
 
-    explicit CInstallJob(InstallSettings settings) : settings_(std::move(settings)) {}
+    // The package, installation and earlier launcher paths are used in their
+    // canonical form (CanonicalPath) from here on.
+    explicit CInstallJob(InstallSettings settings);
     ~CInstallJob();
     CInstallJob(const CInstallJob&) = delete;
     CInstallJob& operator=(const CInstallJob&) = delete;
@@ -45,11 +53,18 @@ public:
     std::atomic<int> animCounter{0};
     std::atomic<bool> installDone{false};
 
+    // The hand-off's outcome, complete when WM_CLOSE is posted.
+    std::atomic<DWORD> packageRunError{0};    // 0, or the system error of a failed start
+    std::atomic<DWORD> packageExitCode{0};    // the package process's exit code
+    std::atomic<DWORD> launcherError{0};      // 0, or why the launcher did not start
+
 private:
     static unsigned __stdcall ThreadEntry(void* param);
     void InstallThreadProc();
-    void RunPackage();
-    void StopRunningLauncher();
+    kv::UniqueKernelHandle OpenPackage() const;
+    bool PackageMatches(HANDLE package) const;
+    void RunPackage(kv::UniqueKernelHandle package);
+    void CleanEarlierInstall();
     void LaunchAndFinish();
     void PostToWindow(UINT msg, WPARAM wParam);
 
@@ -58,10 +73,10 @@ private:
     HANDLE thread_ = nullptr;  // kept only so Abandon can wait for the end
 };
 
-// The program path as the first word of a command line: quoted when it
-// contains a blank, so that "C:\Program Files\..." stays one argument.
-std::wstring QuoteProgramPath(const std::wstring& path);
-// `<package> /S "/unpack=<installDir>" /launch=off`
+// `<package> /S "/unpack=<installDir>" /launch=off`; the folder without a
+// trailing "\" (but at a drive root) and quoted so that it stays one argument.
 std::wstring PackageCommandLine(const std::wstring& packagePath, const std::wstring& installDir);
+// `-i "<sourceId>" -d`
+std::wstring LauncherArguments(int sourceId);
 // `<launcher> -i "<sourceId>" -d`
 std::wstring LauncherCommandLine(const std::wstring& launcherPath, int sourceId);

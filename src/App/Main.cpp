@@ -1,5 +1,6 @@
-// Process entry of the installer: start-up, message loop and the fixed
-// shutdown order.
+// Process entry of the installer: the command line, one installer at a time,
+// then the installer window or an unattended run, the message loop and the
+// fixed shutdown order.
 #include <windows.h>
 #include <commctrl.h>
 #include <ole2.h>
@@ -8,41 +9,47 @@
 
 #include "App/AppBuildConfig.h"
 #include "App/AppContext.h"
+#include "App/AppLog.h"
+#include "App/CommandLine.h"
+#include "App/ExitCode.h"
 #include "App/MainDlg.h"
+#include "App/SilentRun.h"
+#include "App/SingleInstance.h"
 #include "Ui/DpiScale.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/WindowWnd.h"
 #include "Ui/WndShadow.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
-    // The installer runs elevated from a folder anyone can write (Downloads):
-    // from here on a DLL is loaded from the system folder only, never from the
-    // installer's folder or the current one. DLLs outside Windows' KnownDLLs
-    // are delay-loaded, so none of them has been looked for before this line.
-    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    ::SetDllDirectoryW(L"");
+namespace {
 
-    ConfigureDiagnostics(KV_APP_LOOPBACK_ONLY_BUILD != 0);
+constexpr wchar_t kLogFile[] = L".\\App\\Main";
+constexpr wchar_t kTitle[] = L"安装KorvelQixar";
 
-    // The manifest declares per-monitor (v2) awareness; asking again is
-    // refused wherever it already holds (and by Wine), which is normal.
-    CDpiScale::EnableProcessAwareness();
+// Before (or instead of) the installer window; never in an unattended run.
+void TellUser(const std::wstring& text, UINT icon) {
+    ::MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK | MB_SETFOREGROUND | icon);
+}
 
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
-    ::InitCommonControlsEx(&icc);
+int RunMessageLoop() {
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (!::TranslateAcceleratorW(msg.hwnd, nullptr, &msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+    return static_cast<int>(msg.wParam);
+}
 
-    AppContext& context = AppContext::Instance();
-    const std::wstring args = commandLine ? commandLine : L"";
-    if (!args.empty()) context.sourceId = ParseSourceId(args.c_str());
-
+int RunWindow(HINSTANCE instance, AppContext& context) {
     CWindowWnd::SetResourceInstance(instance);
     CWndShadow::Initialize(instance);
-    CMainDlg window;
+    CMainDlg window(context.options);
 
     AppStartup(context);
 
     // Position and size 0: the skin's 540 x 355 applies.
-    if (!window.Create(nullptr, L"安装KorvelQixar", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0)) {
+    if (!window.Create(nullptr, kTitle, WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0)) {
         AppShutdown(context);
         return 0;
     }
@@ -54,17 +61,84 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     // Only the last call's result counts; on a normal start it is S_FALSE.
     if (FAILED(::CoInitialize(nullptr))) return 0;
 
-    MSG msg;
-    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (!::TranslateAcceleratorW(msg.hwnd, nullptr, &msg)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-    }
-    const int result = static_cast<int>(msg.wParam);
+    const int result = RunMessageLoop();
 
     CSkinPackage::Instance().Close();
     AppShutdown(context);
     ::OleUninitialize();
     return result;
+}
+
+// The same controller as the window's, with no window: no skin, no COM (the
+// desktop shell is asked from a thread of its own), the loop ends with the
+// run's exit code.
+int RunSilent(AppContext& context) {
+    CSilentRun run(context.options);
+    AppStartup(context);
+    run.Start(context.sourceId);
+    const int result = RunMessageLoop();
+    AppShutdown(context);
+    return result;
+}
+
+int Ended(int exitCode) {
+    KV_APP_LOG(Info, L"wWinMain exit code %d", exitCode);
+    return exitCode;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
+    // The installer runs elevated from a folder anyone can write (Downloads):
+    // from here on a DLL is loaded from the system folder only, never from the
+    // installer's folder or the current one. DLLs outside Windows' KnownDLLs
+    // are delay-loaded, so none of them has been looked for before this line.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ::SetDllDirectoryW(L"");
+
+    // The manifest declares per-monitor (v2) awareness; asking again is
+    // refused wherever it already holds (and by Wine), which is normal.
+    CDpiScale::EnableProcessAwareness();
+
+    AppContext& context = AppContext::Instance();
+    context.options = ParseCommandLine(commandLine);
+    const InstallerOptions& options = context.options;
+    context.sourceId = options.sourceId;
+    std::wstring logProblem;
+    const bool logReady = options.logPath.empty() || UseLogFileAt(options.logPath, logProblem);
+    // The environment's diagnostics only in test and demo builds, and never
+    // in place of a /LOG= file.
+    ConfigureDiagnostics(KV_APP_LOOPBACK_ONLY_BUILD != 0 && options.logPath.empty());
+    KV_APP_LOG(Info, L"wWinMain pid %u, %s, command line [%s]", static_cast<unsigned>(::GetCurrentProcessId()),
+               options.silent ? L"unattended" : L"with its window", commandLine ? commandLine : L"");
+
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&icc);
+
+    // A run with the window always ends with 0; only /S runs tell by their code.
+    const int failed = options.silent ? kExitBadCommandLine : kExitInstalled;
+    std::wstring refusal = options.error;
+    if (refusal.empty() && !logReady) refusal = L"/LOG=" + options.logPath + L": " + logProblem;
+    if (!refusal.empty()) {
+        KV_APP_LOG(Error, L"wWinMain bad command line: %s", refusal.c_str());
+        if (!options.silent) TellUser(L"命令行有误：" + refusal + L"\n\n" + UsageText(), MB_ICONERROR);
+        return Ended(failed);
+    }
+    if (options.help) {
+        if (!options.silent) TellUser(UsageText(), MB_ICONINFORMATION);
+        return Ended(kExitInstalled);
+    }
+
+    // Two installers would write the same partial package. The other one is
+    // left entirely alone.
+    CSingleInstance single;
+    if (single.Acquire() == CSingleInstance::State::kAnotherRunning) {
+        KV_APP_LOG(Warn, L"wWinMain another installer is running");
+        if (!options.silent && !BringRunningInstallerToFront()) {
+            TellUser(L"KorvelQixar安装程序正在运行，请等待它完成。", MB_ICONINFORMATION);
+        }
+        return Ended(options.silent ? kExitAlreadyRunning : kExitInstalled);
+    }
+
+    return Ended(options.silent ? RunSilent(context) : RunWindow(instance, context));
 }

@@ -1,14 +1,12 @@
 #include "App/MainDlg.h"
 
-#include <shellapi.h>
-
 #include "App/AppBuildConfig.h"
 #include "App/AppContext.h"
 #include "App/AppLog.h"
-#include "App/DescriptorOverride.h"
 #include "App/InstallFolder.h"
 #include "App/MsgBoxDlg.h"
 #include "App/ProgressBarImage.h"
+#include "App/UnelevatedStart.h"
 #include "CommonUtils.h"
 #include "Runtime/TextUtils.h"
 #include "Ui/ButtonUI.h"
@@ -18,7 +16,6 @@
 #include "Ui/ProgressUI.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/TabLayoutUI.h"
-#include "Updater/UpdateModule.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\MainDlg";
@@ -28,19 +25,12 @@ constexpr int kProductIconId = 1;  // Installer.rc
 constexpr int kPageWelcome = 0;
 constexpr int kPageFolder = 1;
 constexpr int kPageProgress = 2;
-constexpr UINT kAnimPeriodMs = 100;
-constexpr UINT kRetryPeriodMs = 5000;
-constexpr UINT kAskPeriodMs = 100;
 constexpr UINT kProgressPeriodMs = 20;
-// How long the window's end waits for an install thread that is only polling.
-constexpr DWORD kInstallThreadWaitMs = 2000;
 }  // namespace
 
-CMainDlg::CMainDlg() = default;
+CMainDlg::CMainDlg(const InstallerOptions& options) : m_options(options) {}
 
-CMainDlg::~CMainDlg() {
-    if (m_install) m_install->Abandon(kInstallThreadWaitMs);
-}
+CMainDlg::~CMainDlg() = default;
 
 void CMainDlg::InitWindow() {
     if (HMENU menu = ::GetSystemMenu(hwnd_, FALSE)) {
@@ -62,12 +52,24 @@ void CMainDlg::InitWindow() {
     m_tabMain = FindControlAs<CTabLayoutUI>(L"tb_main");
     if (m_progress) m_PaintManager.SetTimer(m_progress, kProgressTimer, kProgressPeriodMs);
 
-    const uint16_t sourceId = AppContext::Instance().sourceId;
-    if (sourceId != 0) m_sourceId = sourceId;
+    m_controller.SetNoLaunch(m_options.noLaunch);
+    // Without a window for its timers the installer could not work: it ends.
+    if (!m_controller.Initialise(AppContext::Instance().sourceId)) {
+        Close(1);
+        return;
+    }
+    ProposeFolder();
+}
 
-    m_existingInstall = DetectExistingInstall(m_launcherExe, m_installDir);
-    if (m_existingInstall) ::SetTimer(hwnd_, kTimerAskExisting, kAskPeriodMs, nullptr);
-    else ApplyLocalPackage();
+void CMainDlg::ProposeFolder() {
+    if (m_options.installDir.empty()) return;
+    const std::wstring folder = CInstallController::CanonicalTypedFolder(m_options.installDir);
+    if (folder.empty()) {
+        KV_APP_LOG(Warn, L"CMainDlg::ProposeFolder /D=%s is no full folder path: not proposed",
+                   m_options.installDir.c_str());
+        return;
+    }
+    m_controller.SetInstallDir(folder);
 }
 
 void CMainDlg::SetProductIcon() {
@@ -83,17 +85,6 @@ void CMainDlg::SetProductIcon() {
     }
 }
 
-void CMainDlg::ApplyLocalPackage() {
-    const LocalPackage local = CheckLocalPackage(GetAppDir(), kv::BuiltInDescriptorKey());
-    if (!local.keepPackage) return;
-    m_keepPackage = true;
-    m_packageDir = local.packageDir;
-    m_packageReady = local.packageReady;
-    // A signed package is checked once more when it is run: the bytes that
-    // run are the bytes whose signature verified.
-    m_expectedSha256 = local.sha256;
-}
-
 void CMainDlg::SelectPage(int page) {
     KV_APP_LOG(Info, L"CMainDlg::SelectPage %d", page);
     if (m_tabMain) m_tabMain->SelectItem(page);
@@ -104,20 +95,8 @@ void CMainDlg::SelectPage(int page) {
 LRESULT CMainDlg::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
     handled = false;
     switch (msg) {
-        case WM_TIMER:
-            if (wParam == kTimerInstallAnim) OnInstallAnimTimer();
-            else if (wParam == kTimerRetry) OnRetryTimer();
-            else if (wParam == kTimerAskExisting) {
-                OnAskExistingTimer();
-                // The launcher was started and the window is closing.
-                handled = m_closingAfterLaunch;
-            }
-            break;
         case WM_CLOSE:
             return OnCloseRequest(wParam, handled);
-        case WM_PACKAGE_CORRUPT:
-            OnPackageCorrupt();
-            break;
         case WM_SYSCOMMAND:
             // Straight to the system: SC_CLOSE is disabled in the menu and is
             // not turned into WM_CLOSE here.
@@ -137,13 +116,13 @@ LRESULT CMainDlg::OnCloseRequest(WPARAM, bool& handled) {
         handled = true;
         return 0;
     }
-    DeleteUpdateModule();
+    m_controller.Stop();
     return 0;  // the framework goes on and destroys the window
 }
 
 void CMainDlg::OnFinalMessage(HWND hwnd) {
     // From here on the install thread posts nothing and starts nothing.
-    if (m_install) m_install->Abandon(0);
+    m_controller.Stop();
     // The skin archive's buffer goes with the last skinned window of the run.
     CSkinPackage::Instance().Close();
     WindowImplBase::OnFinalMessage(hwnd);
@@ -162,7 +141,7 @@ void CMainDlg::Notify(TNotifyUI& msg) {
         return;
     }
     if (msg.sType == notify::kTextChanged && msg.pSender == m_editInput && m_editInput) {
-        m_installDir = m_editInput->GetText();
+        m_controller.SetInstallDir(m_editInput->GetText());
         UpdateFreeSpace();
     }
     // "selectchanged": the agreement option is read when a button is clicked.
@@ -179,17 +158,16 @@ void CMainDlg::OnClick(TNotifyUI& msg) {
     if (sender == m_btnInstall) {
         if (!CheckAgreement()) return;
         SelectPage(kPageProgress);
-        SettleInstallDir();
-        if (m_packageDir.empty()) m_packageDir = m_installDir;
-        BeginPackagePhase();
+        m_controller.SettleInstallDir();
+        m_controller.BeginPackagePhase();
         return;
     }
     if (sender == m_btnFree) {
         if (!CheckAgreement()) return;
         SelectPage(kPageFolder);
-        SettleInstallDir();
+        m_controller.SettleInstallDir();
         // Raises "textchanged", which copies the text back and shows the free space.
-        if (m_editInput) m_editInput->SetText(m_installDir);
+        if (m_editInput) m_editInput->SetText(m_controller.InstallDir());
         return;
     }
     if (sender == m_btnInstall2) {
@@ -225,31 +203,25 @@ bool CMainDlg::CheckAgreement() {
     return false;
 }
 
-void CMainDlg::SettleInstallDir() {
-    if (m_installDir.empty() || !IsPathWritable(m_installDir)) m_installDir = DefaultInstallDir();
-}
-
 void CMainDlg::OnInstallFromFolderPage() {
-    if (m_editInput) m_installDir = m_editInput->GetText();
-    // A valid folder is created here; no agreement and no write test on this path.
-    if (m_installDir.find(L'/') != std::wstring::npos || !IsAbsoluteDrivePath(m_installDir) ||
-        !EnsureDirExists(m_installDir)) {
+    // No agreement and no write test on this path; a valid folder is created.
+    const std::wstring typed = m_editInput ? m_editInput->GetText() : m_controller.InstallDir();
+    if (!m_controller.AcceptTypedFolder(typed)) {
         ShowMessageBox(hwnd_, kTipTitle, L"您选择的安装路径无效，请重新选择。", L"", L"", true, false);
         return;
     }
-    if (m_packageDir.empty()) m_packageDir = m_installDir;
     SelectPage(kPageProgress);
-    BeginPackagePhase();
+    m_controller.BeginPackagePhase();
 }
 
 void CMainDlg::OnSelectFolder() {
-    std::wstring picked = BrowseForFolder(hwnd_, m_installDir);
+    std::wstring picked = BrowseForFolder(hwnd_, m_controller.InstallDir());
     if (picked.empty()) return;
     if (picked.back() == L'\\') picked.pop_back();
     if (picked.empty()) return;
     // The product folder is appended on every pick, to the picked folder.
-    m_installDir = picked + L"\\" + kProductFolder;
-    if (m_editInput) m_editInput->SetText(m_installDir);
+    m_controller.SetInstallDir(picked + L"\\" + kProductFolder);
+    if (m_editInput) m_editInput->SetText(m_controller.InstallDir());
     UpdateFreeSpace();
 }
 
@@ -259,41 +231,80 @@ void CMainDlg::OpenAgreement() {
         KV_APP_LOG(Info, L"CMainDlg::OpenAgreement no agreement page in this build");
         return;
     }
-    ::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    OpenWebPage(url);
 }
 
 void CMainDlg::UpdateFreeSpace() {
-    const uint64_t freeBytes = QueryFreeSpace(m_installDir);
+    const std::wstring& folder = m_controller.InstallDir();
+    const uint64_t freeBytes = QueryFreeSpace(folder);
     const bool enough = HasEnoughFreeSpace(freeBytes);
     if (m_lbLeftSpace) {
         m_lbLeftSpace->SetText(FormatSize(freeBytes));
         m_lbLeftSpace->SetEnabled(enough);
     }
     if (m_btnInstall2) m_btnInstall2->SetEnabled(enough);
-    KV_APP_LOG(Info, L"CMainDlg::UpdateFreeSpace %s: %s%s", m_installDir.c_str(), FormatSize(freeBytes).c_str(),
+    KV_APP_LOG(Info, L"CMainDlg::UpdateFreeSpace %s: %s%s", folder.c_str(), FormatSize(freeBytes).c_str(),
                enough ? L"" : L" (not enough)");
 }
 
-void CMainDlg::OnAskExistingTimer() {
-    ::KillTimer(hwnd_, kTimerAskExisting);
+// ------------------------------------------------- the controller's view
+
+EarlierChoice CMainDlg::AskAboutEarlierInstall() {
     const UINT result = ShowMessageBox(hwnd_, kTipTitle, L"您已经安装了KorvelQixar，是否覆盖安装？", L"覆盖安装",
                                        L"直接启动", false, true);
-    if (result == CMsgBoxDlg::kResultCancel) {
-        // The number is written even when it is 0.
-        if (StartProcess(m_launcherExe, LauncherCommandLine(m_launcherExe, m_sourceId)) == 0) {
-            m_closingAfterLaunch = true;
-            Close(1);
-            return;
-        }
-        KV_APP_LOG(Warn, L"CMainDlg::OnAskExistingTimer %s could not be started", m_launcherExe.c_str());
-    }
-    ApplyLocalPackage();
+    return result == CMsgBoxDlg::kResultCancel ? EarlierChoice::kStartIt : EarlierChoice::kInstallOver;
+}
+
+void CMainDlg::InstallOverEarlier() {
     // As if the user had clicked the folder link.
     TNotifyUI click;
     click.sType = notify::kClick;
     click.pSender = m_btnFree;
     click.dwTimestamp = ::GetTickCount();
     Notify(click);
+}
+
+void CMainDlg::ShowDownloadProgress(int64_t total, int64_t complete, uint64_t speed) {
+    const uint64_t left = total > complete ? static_cast<uint64_t>(total - complete) : 0;
+    if (m_lbSpeed) {
+        m_lbSpeed->SetText(FormatString(L"剩余%s @ %s/s", FormatSize(left).c_str(), FormatSize(speed).c_str()));
+    }
+    DrawProgress(false);
+}
+
+void CMainDlg::ShowInstalling() {
+    if (m_lbDownload) m_lbDownload->SetText(L"安装中");
+    if (m_lbSpeed) m_lbSpeed->SetText(L"90%");
+    DrawProgress(false);
+}
+
+void CMainDlg::ShowInstallAnimation(int counter) {
+    const int end = CInstallJob::kAnimEnd;
+    const int percent = m_controller.PackageReady() ? counter * 100 / end : counter * 10 / end + 90;
+    if (m_lbSpeed) m_lbSpeed->SetText(FormatString(L"%d%%", percent));
+    DrawProgress(false);
+}
+
+void CMainDlg::ShowFailureNotice(const std::wstring& text) {
+    // Not modal: the retries go on while the notice is on screen.
+    ShowNoticeBox(hwnd_, kTipTitle, text);
+}
+
+bool CMainDlg::AskDownloadAgain() {
+    return ShowMessageBox(hwnd_, kTipTitle, L"文件已损坏，请重新下载！", L"重新下载", L"退出安装", true, true) ==
+           CMsgBoxDlg::kResultOk;
+}
+
+void CMainDlg::ShowDownloadRestarted() {
+    if (m_lbDownload) m_lbDownload->SetText(L"下载中");
+    if (m_lbSpeed) m_lbSpeed->SetText(L"");
+    if (m_progress) m_progress->SetBkImage(L"file='progress_bk.png' corner='3,3,3,3'");
+}
+
+void CMainDlg::End(int) {
+    // The window's run always ends with 0; an open exit question is answered
+    // by the close.
+    Close(1);
 }
 
 // --------------------------------------------------------------- progress
@@ -304,147 +315,11 @@ void CMainDlg::DrawProgress(bool advance) {
     // The bar's description is written at 100%, like the markup; the
     // control draws it at the window's scale.
     const int width = m_PaintManager.Unscale(rc.right - rc.left);
-    const int fill = ProgressFill(width, m_packageReady, AnimCounter(), m_total, m_complete);
+    const int fill = ProgressFill(width, m_controller.PackageReady(), m_controller.AnimCounter(), m_controller.Total(),
+                                  m_controller.Complete());
     if (advance) m_flashPos = AdvanceFlash(m_flashPos, width);
     m_progress->SetBkImage(ProgressBarDescription(width, fill, m_flashPos));
     // The value is a percentage (what a screen reader reads), not pixels.
     m_progress->SetValue(ProgressPercent(width, fill));
 }
 
-// ------------------------------------------------------------ package phase
-
-void CMainDlg::BeginPackagePhase() {
-    if (m_packageReady) {
-        // The package lies beside the installer: no download; a digest only
-        // when its signature was checked.
-        OnDone(0, 0, L"");
-        return;
-    }
-    // A package folder that can neither be found nor created ends the run silently.
-    if (!StartUpdateModule()) Close(1);
-}
-
-bool CMainDlg::StartUpdateModule() {
-    m_updater = std::make_unique<CUpdateModule>(m_packageDir, this);
-    ApplyDescriptorUrlOverride(*m_updater);
-    return m_updater->Start();
-}
-
-void CMainDlg::DeleteUpdateModule() {
-    if (!m_updater) return;
-    m_updater->Stop();
-    m_updater.reset();
-}
-
-void CMainDlg::OnDescriptor(int errtype, int code, const std::wstring&, const std::wstring& md5) {
-    KV_APP_LOG(Info, L"CMainDlg::OnDescriptor (%d,%d) md5 %s", errtype, code, md5.c_str());
-    m_expectedMd5 = md5;
-    m_expectedSha256 = m_updater ? m_updater->ExpectedSha256() : std::wstring();
-    if (errtype == 0) return;
-    ::SetTimer(hwnd_, kTimerRetry, kRetryPeriodMs, nullptr);
-    if (m_failNoticeArmed) {
-        ShowFailureNotice(FormatString(L"安装失败，请检查网络后重试(%d,%d)", errtype, code));
-        m_failNoticeArmed = false;
-    }
-}
-
-void CMainDlg::OnProgress(int64_t total, int64_t complete, uint64_t speed) {
-    // Progress again: the next failure may be told once more.
-    m_failNoticeArmed = true;
-    m_total = total;
-    m_complete = complete;
-    KV_APP_LOG(Info, L"CMainDlg::OnProgress %lld/%lld", static_cast<long long>(complete), static_cast<long long>(total));
-    const uint64_t left = total > complete ? static_cast<uint64_t>(total - complete) : 0;
-    if (m_lbSpeed) {
-        m_lbSpeed->SetText(FormatString(L"剩余%s @ %s/s", FormatSize(left).c_str(), FormatSize(speed).c_str()));
-    }
-    DrawProgress(false);
-}
-
-void CMainDlg::OnDone(int errtype, int code, const std::wstring&) {
-    KV_APP_LOG(Info, L"CMainDlg::OnDone (%d,%d)", errtype, code);
-    if (errtype == 0 && code == 0) {
-        m_complete = m_total;
-        if (m_lbDownload) m_lbDownload->SetText(L"安装中");
-        if (m_lbSpeed) m_lbSpeed->SetText(L"90%");
-        DrawProgress(false);
-        StartInstall();
-        return;
-    }
-    ::SetTimer(hwnd_, kTimerRetry, kRetryPeriodMs, nullptr);
-    if (m_failNoticeArmed) {
-        ShowFailureNotice(FormatString(L"安装失败，请检查网络后重试！(%d,%d)", errtype, code));
-        m_failNoticeArmed = false;
-    }
-}
-
-void CMainDlg::ShowFailureNotice(const std::wstring& text) {
-    // Not modal: the retries go on while the notice is on screen.
-    ShowNoticeBox(hwnd_, kTipTitle, text);
-}
-
-void CMainDlg::OnRetryTimer() {
-    if (!m_updater) return;
-    ::KillTimer(hwnd_, kTimerRetry);
-    KV_APP_LOG(Info, L"CMainDlg::OnRetryTimer fetching the descriptor again");
-    // The whole cycle again from the primary endpoint; the download resumes
-    // its temporary file.
-    m_updater->SetUrlIndex(0);
-    if (m_updater->UrlCount() != 0) m_updater->FetchDescriptor();
-}
-
-void CMainDlg::StartInstall() {
-    m_packagePath = m_packageDir + L"\\kvinstaller.exe";
-    KV_APP_LOG(Info, L"CMainDlg::StartInstall %s into %s", m_packagePath.c_str(), m_installDir.c_str());
-    InstallSettings settings;
-    settings.window = hwnd_;
-    settings.packagePath = m_packagePath;
-    settings.packageDir = m_packageDir;
-    settings.installDir = m_installDir;
-    settings.expectedMd5 = m_expectedMd5;
-    settings.expectedSha256 = m_expectedSha256;
-    settings.sourceId = m_sourceId;
-    settings.existingInstall = m_existingInstall;
-    settings.keepPackage = m_keepPackage;
-    // A job of an earlier, corrupt package has ended already; the new one
-    // starts its animation from 0.
-    m_install = std::make_shared<CInstallJob>(std::move(settings));
-    ::SetTimer(hwnd_, kTimerInstallAnim, kAnimPeriodMs, nullptr);
-    CInstallJob::Start(m_install);
-}
-
-void CMainDlg::OnInstallAnimTimer() {
-    if (!m_install) return;
-    // 3 steps a tick, slowing to 2 past half and to 1 past three quarters
-    // until the package has run; then 9.
-    int counter = m_install->animCounter + 3;
-    if (m_install->installDone) counter += 6;
-    else if (counter > 675) counter -= 2;
-    else if (counter > 450) counter -= 1;
-    m_install->animCounter = counter;
-    if (counter > CInstallJob::kAnimEnd) {
-        ::KillTimer(hwnd_, kTimerInstallAnim);
-        return;
-    }
-    const int percent = m_packageReady ? counter * 100 / CInstallJob::kAnimEnd : counter * 10 / CInstallJob::kAnimEnd + 90;
-    if (m_lbSpeed) m_lbSpeed->SetText(FormatString(L"%d%%", percent));
-    DrawProgress(false);
-}
-
-void CMainDlg::OnPackageCorrupt() {
-    ::KillTimer(hwnd_, kTimerInstallAnim);
-    const UINT result =
-        ShowMessageBox(hwnd_, kTipTitle, L"文件已损坏，请重新下载！", L"重新下载", L"退出安装", true, true);
-    if (result != CMsgBoxDlg::kResultOk) {
-        Close(1);
-        return;
-    }
-    if (m_lbDownload) m_lbDownload->SetText(L"下载中");
-    if (m_lbSpeed) m_lbSpeed->SetText(L"");
-    if (m_progress) m_progress->SetBkImage(L"file='progress_bk.png' corner='3,3,3,3'");
-    // A signed package beside the installer that changed since its check is
-    // downloaded like any other.
-    m_packageReady = false;
-    DeleteUpdateModule();
-    if (!StartUpdateModule()) Close(1);
-}

@@ -1,6 +1,7 @@
 #pragma once
-// Move-only owners of libcurl easy and multi handles, in the family of
-// Runtime/Handles.h (kept here so that only the HTTP engine needs curl's headers).
+// Move-only owners of libcurl easy and multi handles and string lists, in the
+// family of Runtime/Handles.h (kept here so that only the HTTP engine needs
+// curl's headers).
 #include <curl/curl.h>
 
 #include "Runtime/Handles.h"
@@ -21,7 +22,15 @@ struct CurlMultiTraits {
     static void Close(Type h) { ::curl_multi_cleanup(h); }
 };
 
+struct CurlSlistTraits {
+    using Type = curl_slist*;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type h) { return h != nullptr; }
+    static void Close(Type h) { ::curl_slist_free_all(h); }
+};
+
 using UniqueCurl = UniqueHandle<CurlEasyTraits>;
+using UniqueCurlSlist = UniqueHandle<CurlSlistTraits>;
 using UniqueCurlMulti = UniqueHandle<CurlMultiTraits>;
 
 }  // namespace kv

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "Http/SystemProxy.h"
 #include "Runtime/LogSinks.h"
@@ -16,6 +17,9 @@ const wchar_t kLogFile[] = L".\\Http\\CurlHttp";
 constexpr size_t kLoggedBodyBytes = 1000;
 
 bool IsErrorStatus(int32_t status) { return status > 399 || status < 100; }
+
+// Whether the scheme is https (schemes are case-insensitive).
+bool IsHttpsUrl(const std::wstring& url) { return ToLower(url.substr(0, 8)) == L"https://"; }
 
 bool IsStatusLine(const char* data, size_t length) { return length >= 5 && std::memcmp(data, "HTTP/", 5) == 0; }
 
@@ -70,6 +74,7 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTim
     if (!easy) return false;
     uploadSize_ = 0;
     uploadPosition_ = 0;
+    connectTo_.reset();  // the reset handle no longer refers to it
     httpStatus_.store(kNoStatus);
     {
         CScopedLock lock(streamLock_);
@@ -89,6 +94,10 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTim
     curl_easy_setopt(easy, CURLOPT_READDATA, static_cast<CCurlBase*>(this));
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
+    // Only web addresses, and a redirect never leaves https for plain http:
+    // a tampered answer must not downgrade a protected transfer.
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, IsHttpsUrl(url) ? "https" : "http,https");
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeouts.connectSec));
     // Without these a server that accepts and then falls silent (before the
     // headers or mid-body) keeps the transfer open forever: no completion,
@@ -102,6 +111,10 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTim
     // string also keeps libcurl away from proxy variables of the environment.
     const std::string proxy = WideToAnsi(ProxyForUrl(SystemProxySettings(), url));
     curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
+    // The proxy's answer to CONNECT (an https tunnel) is not the server's:
+    // its status line and fields must not reach the header callback, where
+    // they would be taken for the answer's status.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     // Revocation servers are often out of reach on the networks this program
     // must survive: a revocation check that cannot be made is not a failure.
     curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
@@ -119,6 +132,17 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTim
         std::snprintf(range, sizeof(range), "%llu-", static_cast<unsigned long long>(resumeOffset));
         curl_easy_setopt(easy, CURLOPT_RANGE, range);
     }
+    return true;
+}
+
+bool CCurlHttp::PinHostAddress(const std::string& host, const std::string& address) {
+    CURL* easy = EasyHandle();
+    if (!easy || host.empty() || address.empty()) return false;
+    // "HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT"; empty ports keep the URL's.
+    const std::string entry = host + "::" + address + ":";
+    kv::UniqueCurlSlist list(::curl_slist_append(nullptr, entry.c_str()));
+    if (!list || curl_easy_setopt(easy, CURLOPT_CONNECT_TO, list.get()) != CURLE_OK) return false;
+    connectTo_ = std::move(list);
     return true;
 }
 

@@ -25,11 +25,17 @@ public:
     ~CCurlHttp() override;
 
     // Prepares the easy handle and sets the options in their fixed order:
-    // redirects (at most 5), URL (ANSI), callbacks, the time limits (connect,
-    // low speed, keep-alive), then POST with the source's size, or an
-    // open-ended range from resumeOffset. Main thread, before the transfer
-    // goes to the worker. False when libcurl gives no easy handle.
+    // redirects (at most 5; http and https only, and from an https address
+    // https only), URL (ANSI), callbacks, the time limits (connect, low
+    // speed, keep-alive), the system proxy, then POST with the source's size,
+    // or an open-ended range from resumeOffset. Main thread, before the
+    // transfer goes to the worker. False when libcurl gives no easy handle.
     bool Configure(const std::wstring& url, int32_t method, const HttpTimeouts& timeouts, uint64_t resumeOffset);
+    // After Configure: connections to `host` go to `address` (IPv4, dotted)
+    // instead of what the system resolves, while the request, the TLS server
+    // name and the certificate check keep the host name. False when libcurl
+    // refuses the entry.
+    bool PinHostAddress(const std::string& host, const std::string& address);
 
     // Takes ownership of the streams (main thread, before Configure).
     void SetSink(OBaseStream* sink);
@@ -65,4 +71,5 @@ private:
     bool resumeRequested_ = false;
     std::unique_ptr<OBaseStream> sink_;    // guarded by streamLock_
     std::unique_ptr<IBaseStream> source_;  // guarded by streamLock_
+    kv::UniqueCurlSlist connectTo_;        // read by libcurl while it connects
 };

@@ -78,7 +78,15 @@ CDNSThread::CDNSThread() : resolvers_(CDnsResolverList::BuiltIn()) {}
 
 // The run looks at stopRequested at least every wait slice, so it ends well
 // within this bound; the owner should still stop it before tearing down.
-CDNSThread::~CDNSThread() { StopThread(2 * kWaitSliceMs + 1000); }
+CDNSThread::~CDNSThread() {
+    if (!StopThread(2 * kWaitSliceMs + 1000)) CSimpleThread::StopThread(0);
+}
+
+bool CDNSThread::StartThread() {
+    if (IsRunning()) return false;
+    answered_.store(false, std::memory_order_release);
+    return CSimpleThread::StartThread();
+}
 
 CDNSThread::SendResult CDNSThread::SendQuery(SOCKET socket, const DnsResolver& resolver,
                                              const std::vector<uint8_t>& message) {
@@ -93,6 +101,17 @@ CDNSThread::SendResult CDNSThread::SendQuery(SOCKET socket, const DnsResolver& r
     return sent == static_cast<int>(message.size()) ? SendResult::Sent : SendResult::Failed;
 }
 
+bool CDNSThread::StopThread(DWORD timeoutMs) {
+    if (!IsRunning()) return true;
+    stopRequested.store(true, std::memory_order_release);
+    if (JoinThread(timeoutMs)) return true;
+    if (HasAnswered()) {
+        LogBoth(Error, __LINE__, L"CDNSThread 线程已应答但未在时限内结束 %s %s", Wide(hostName_), L"");
+        return false;
+    }
+    return CSimpleThread::StopThread(0);
+}
+
 void CDNSThread::Run() {
     std::string addresses;
     bool answered = false;
@@ -105,6 +124,7 @@ void CDNSThread::Run() {
     }  // the context is released before the result goes out
     if (IsStopRequested()) return;
     if (!answered) addresses.clear();
+    answered_.store(true, std::memory_order_release);
     if (callback_) PostToMainThread(callback_, answered ? kResolved : kFailed, owner_, hostName_, addresses);
 }
 
@@ -146,7 +166,7 @@ bool CDNSThread::Query(QueryContext& context, const DnsResolver& resolver, std::
             if (CDnsMessage::CheckHeader(data, size, id) != DnsHeaderCheck::Accepted) continue;
 
             DnsAnswer answer;
-            if (!CDnsMessage::ParseAnswer(data, size, answer)) {
+            if (!CDnsMessage::ParseAnswer(data, size, hostName_, answer)) {
                 LogBoth(Error, __LINE__, L"CDNSThread 应答格式错误 %s %s", Wide(CDnsResolverList::Format(resolver)),
                         Wide(hostName_));
                 return false;

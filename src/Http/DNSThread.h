@@ -6,6 +6,7 @@
 // Setters and Start/StopThread: owner (main) thread, never while running.
 #include <winsock2.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,8 @@ public:
     enum class SendResult { Sent, Refused, Failed };
 
     CDNSThread();
-    // Stops a run that is still going, so the thread never outlives its fields.
+    // Stops a run that is still going, so the thread never outlives its
+    // fields: past the wait even one that has answered is terminated.
     ~CDNSThread() override;
 
     void SetResultCallback(DnsResultCallback callback) { callback_ = callback; }
@@ -36,7 +38,17 @@ public:
     // Replaces the 1500 ms wait for each resolver's answer.
     void SetWaitMs(DWORD waitMs) { waitMs_ = waitMs; }
 
+    // Starts a run; false while the last run's thread is still there (a
+    // result would never come from it for the new host).
+    bool StartThread() override;
     void Run() override;
+    // Asks a running run to stop and waits at most timeoutMs for it. A run
+    // that has posted its result is only waited for, never terminated: it is
+    // on its way out and may hold a lock of the runtime or the loader. One
+    // that has not answered by then is terminated as a last resort.
+    bool StopThread(DWORD timeoutMs) override;
+    // Whether the current (or last) run has posted its result.
+    bool HasAnswered() const { return answered_.load(std::memory_order_acquire); }
 
     // The only place a query leaves the process: refuses targets that this
     // build does not allow (KV_LOOPBACK_ONLY) before anything is sent.
@@ -51,4 +63,5 @@ private:
     void* owner_ = nullptr;
     std::vector<DnsResolver> resolvers_;
     DWORD waitMs_ = kDefaultWaitMs;
+    std::atomic<bool> answered_{false};
 };

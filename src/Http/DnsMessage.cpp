@@ -20,6 +20,32 @@ void PutU16(std::vector<uint8_t>& out, uint16_t value) {
     out.push_back(static_cast<uint8_t>(value & 0xFF));
 }
 
+// Names are compared as DNS does: ASCII letters without regard to case.
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+// The name BuildQuery puts in the question for `host`: its non-empty pieces.
+std::string QueriedName(const std::string& host) {
+    std::string name;
+    size_t start = 0;
+    while (start <= host.size()) {
+        size_t dot = host.find('.', start);
+        if (dot == std::string::npos) dot = host.size();
+        if (dot > start) {
+            if (!name.empty()) name.push_back('.');
+            name.append(host, start, dot - start);
+        }
+        start = dot + 1;
+    }
+    return name;
+}
+
 }  // namespace
 
 bool CDnsMessage::BuildQuery(const std::string& host, uint16_t id, std::vector<uint8_t>& message) {
@@ -102,22 +128,32 @@ bool CDnsMessage::DecodeName(const uint8_t* data, size_t size, size_t& pos, std:
     return true;
 }
 
-bool CDnsMessage::ParseAnswer(const uint8_t* data, size_t size, DnsAnswer& answer) {
+bool CDnsMessage::ParseAnswer(const uint8_t* data, size_t size, const std::string& host, DnsAnswer& answer) {
     answer = DnsAnswer();
     CDnsCursor cursor(data, size);
     uint16_t questions = 0, answers = 0;
     if (!cursor.Skip(4) || !cursor.ReadU16(questions) || !cursor.ReadU16(answers) || !cursor.Skip(4)) return false;
 
-    std::string name;
-    for (uint16_t i = 0; i < questions; ++i) {
-        size_t pos = cursor.Position();
-        if (!DecodeName(data, size, pos, name)) return false;
-        cursor.Seek(pos);
-        if (!cursor.Skip(4)) return false;  // type and class
-    }
+    // An answer to another question (another name, type or class) is not an
+    // answer to ours, whatever its identifier says.
+    if (questions != 1) return false;
+    std::string question;
+    size_t pos = cursor.Position();
+    if (!DecodeName(data, size, pos, question)) return false;
+    cursor.Seek(pos);
+    uint16_t questionType = 0, questionClass = 0;
+    if (!cursor.ReadU16(questionType) || !cursor.ReadU16(questionClass)) return false;
+    if (questionType != kTypeA || questionClass != kClassIn || !SameName(question, QueriedName(host))) return false;
+
+    // The records are read in their order along the chain from the question:
+    // a CNAME record of the name reached so far leads on to its alias, and
+    // every A record must belong to the name reached so far. One for another
+    // name is what a poisoned answer slips in; such an answer is not used.
+    std::string reached = question;
+    std::string owner;
     for (uint16_t i = 0; i < answers; ++i) {
-        size_t pos = cursor.Position();
-        if (!DecodeName(data, size, pos, name)) return false;
+        pos = cursor.Position();
+        if (!DecodeName(data, size, pos, owner)) return false;
         cursor.Seek(pos);
         uint16_t type = 0, klass = 0, dataLength = 0;
         if (!cursor.ReadU16(type) || !cursor.ReadU16(klass) || !cursor.Skip(4) || !cursor.ReadU16(dataLength))
@@ -126,6 +162,11 @@ bool CDnsMessage::ParseAnswer(const uint8_t* data, size_t size, DnsAnswer& answe
         if (!cursor.Skip(dataLength)) return false;
         if (type == kTypeA) {
             if (dataLength != 4) return false;
+            if (klass != kClassIn) continue;
+            if (!SameName(owner, reached)) {
+                answer = DnsAnswer();
+                return false;
+            }
             DnsAddress address;
             std::memcpy(address.data(), data + dataStart, 4);
             answer.addresses.push_back(address);
@@ -134,7 +175,9 @@ bool CDnsMessage::ParseAnswer(const uint8_t* data, size_t size, DnsAnswer& answe
             std::string alias;
             // The alias's own bytes must stay inside the record's data.
             if (!DecodeName(data, size, aliasPos, alias) || aliasPos > dataStart + dataLength) return false;
+            if (klass != kClassIn || !SameName(owner, reached)) continue;
             answer.aliases.push_back(alias);
+            reached = alias;
         }
     }
     return true;

@@ -11,8 +11,8 @@
 using DnsAddress = std::array<uint8_t, 4>;
 
 struct DnsAnswer {
-    std::vector<DnsAddress> addresses;  // A records in answer order
-    std::vector<std::string> aliases;   // CNAME targets, decoded but not reported
+    std::vector<DnsAddress> addresses;  // A records of class IN in answer order
+    std::vector<std::string> aliases;   // the chain's CNAME targets in order, not reported
 };
 
 enum class DnsHeaderCheck {
@@ -40,9 +40,13 @@ public:
     // Whether a datagram is an answer to the query with identifier `id`.
     static DnsHeaderCheck CheckHeader(const uint8_t* data, size_t size, uint16_t id);
 
-    // Decodes the question and answer sections. False when any name cannot
-    // be decoded, a record runs past the datagram, or an A record is not 4 bytes.
-    static bool ParseAnswer(const uint8_t* data, size_t size, DnsAnswer& answer);
+    // Decodes the answer to the A query for `host` (UTF-8, as given to
+    // BuildQuery). False when any name cannot be decoded, a record runs past
+    // the datagram, an A record is not 4 bytes, the question section is not
+    // the one question asked (name without regard to ASCII case, type A, class
+    // IN), or an A record of class IN belongs to another name than the one
+    // reached at that point along the CNAME records from the question's.
+    static bool ParseAnswer(const uint8_t* data, size_t size, const std::string& host, DnsAnswer& answer);
 
     // Decodes the name at `pos` as dotted text. On success `pos` moves past the
     // name's bytes at that position. Compression pointers must point strictly

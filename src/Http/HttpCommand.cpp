@@ -7,6 +7,7 @@
 #include "Runtime/OBufferStream.h"
 
 namespace {
+
 const wchar_t kLogFile[] = L".\\Http\\HttpCommand";
 
 // The response body in memory, refused (and the transfer ended) once it
@@ -57,6 +58,7 @@ void CHttpCommand::Done(int32_t curlResult) {
         if (auto* sink = static_cast<OBufferStream*>(transfer->Sink())) {
             if (sink->Data()) body.assign(sink->Data(), sink->Size());
             if (sink->lastError != 0) RecordResult(HttpErrorTypeName(sink->LastErrorType()), sink->LastErrorCode());
+            if (sink->lastError != 0 && sink->LastErrorType() == kHttpErrorUser) body.clear();  // over the limit
         }
     }
     RecordResult(L"curl", curlResult);

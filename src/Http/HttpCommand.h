@@ -16,8 +16,9 @@ public:
     CHttpCommand() = default;
     ~CHttpCommand() override;
 
-    // A response body longer than this ends the run with
-    // (kHttpErrorUser, kBodyTooLargeCode), not retried; 0: no cap of its own.
+    // A response body longer than this ends the run at once with
+    // (kHttpErrorUser, kBodyTooLargeCode) and an empty body, not retried;
+    // 0: no cap of its own.
     static constexpr int32_t kBodyTooLargeCode = 2009;
     void SetMaxBodyBytes(uint32_t maxBytes) { maxBodyBytes_ = maxBytes; }
 

@@ -19,7 +19,9 @@ namespace {
 
 const wchar_t kLogFile[] = L".\\Http\\HttpDownloadFile";
 constexpr DWORD kResolverRestartMs = 500;
-constexpr DWORD kResolverResultMs = 100;
+// The resolver has posted its result and is ending: it is waited for, never
+// terminated (it may hold a lock on its way out).
+constexpr DWORD kResolverJoinMs = 1000;
 constexpr size_t kMinHostLength = 3;
 constexpr size_t kMinAddressLength = 7;  // "1.2.3.4"
 constexpr long kReceiveBufferBytes = 512L * 1024;  // libcurl's largest
@@ -105,15 +107,22 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
     // A run is going (transfer, retry or resolver): the owner stops it first,
     // and its addresses stay as they are.
     if (IsStarted() || IsRetryPending() || dnsToken_ != 0 || postedToken_ != 0) return false;
-    if (url.empty()) return false;  // nothing to download
     // Every run starts from its own arguments only: a cancelled run leaves
     // its list (and its main URL) behind, and they must not be tried again.
     std::vector<std::wstring> pieces;
     if (!mirrors.empty()) Split(mirrors, pieces);
     urlList_.clear();
+    pinnedAddresses_.clear();
+    pinnedHost_.clear();
+    // An empty main URL stays first: it fails as a malformed address, and the
+    // mirrors are tried after it as after any failing address.
     urlList_.push_back(url);
     for (const std::wstring& mirror : pieces) {
         if (mirror != url && mirror.size() >= kMinHostLength) urlList_.push_back(mirror);
+    }
+    if (url.empty() && urlList_.size() < 2) {
+        urlList_.clear();
+        return false;  // nothing to download
     }
     mainUrl_ = url;
     localPath_ = localPath;
@@ -128,7 +137,8 @@ bool CHttpDownloadFile::SetupTransfer() {
     // pieces (libcurl's 16 KiB default costs a socket poll and a file write
     // every 16 KiB, which made a loopback download ~3x slower).
     curl_easy_setopt(Transfer()->EasyHandle(), CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-    return true;
+    if (pinnedAddresses_.empty()) return true;
+    return Transfer()->PinHostAddress(WideToUtf8(pinnedHost_), WideToUtf8(pinnedAddresses_.front()));
 }
 
 bool CHttpDownloadFile::Start() {
@@ -268,6 +278,7 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
         SetAttemptCount(0);
         const std::wstring failedUrl = urlList_.front();
         urlList_.pop_front();
+        if (!pinnedAddresses_.empty()) pinnedAddresses_.pop_front();
         LogTraceAndFile(Error, Info, __LINE__,
                         L"CHttpDownloadFile::Done() type:%d code:%d  url:%s 下载失败，尝试使用备用地址:%s", result.type,
                         result.code, failedUrl.c_str(), GetUrl().c_str());
@@ -295,6 +306,9 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
 bool CHttpDownloadFile::StartResolver(const std::string& host) {
     if (host.size() < kMinHostLength) return false;
     CancelResolver(kResolverRestartMs);
+    // An earlier run that answered but was slow to end: its fields are not
+    // touched while it is still there.
+    if (!resolver_.JoinThread(kResolverJoinMs)) return false;
     dnsToken_ = IssueToken(this);
     resolver_.SetResultCallback(&CHttpDownloadFile::OnSpareDNSResult);
     resolver_.SetOwner(reinterpret_cast<void*>(dnsToken_));
@@ -330,7 +344,9 @@ void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string
 }
 
 void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, const std::wstring& ipList) {
-    resolver_.StopThread(kResolverResultMs);
+    if (!resolver_.JoinThread(kResolverJoinMs)) {
+        LogTraceAndFile(Error, Error, __LINE__, L"DNS线程应答后未在时限内结束 %s", hostName.c_str());
+    }
     DropToken(dnsToken_);
     const HttpResult logged = ClassifyResult(ResultMap());
     if (mainUrl_.empty()) {
@@ -340,17 +356,18 @@ void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, cons
         return;
     }
     urlList_.clear();
+    pinnedAddresses_.clear();
     std::vector<std::wstring> pieces;
     Split(ipList, pieces);
-    const size_t hostAt = HostStart(mainUrl_);
-    const bool hostInPlace = !hostName.empty() && mainUrl_.compare(hostAt, hostName.size(), hostName) == 0;
+    const bool sameHost = !hostName.empty() && HostNameOf(mainUrl_) == hostName;
     for (const std::wstring& address : pieces) {
-        if (address.size() < kMinAddressLength || !hostInPlace) continue;
-        // Only the host is replaced: the scheme, port, path and query stay.
-        std::wstring url = mainUrl_;
-        url.replace(hostAt, hostName.size(), address);
-        urlList_.push_back(url);
+        if (address.size() < kMinAddressLength || !sameHost) continue;
+        // The URL keeps its host name, for the request, the TLS server name
+        // and the certificate; only the connection goes to the address.
+        urlList_.push_back(mainUrl_);
+        pinnedAddresses_.push_back(address);
     }
+    pinnedHost_ = hostName;
     if (!hostName.empty() && !urlList_.empty()) {
         SetAttemptCount(0);
         LogTraceAndFile(Info, Info, __LINE__, L"CHttpDownloadFile::Done() 重试DNS解析到的ip列表.... type:%d code:%d  url:%s ",
@@ -383,6 +400,7 @@ void CHttpDownloadFile::DeliverPostedFailure(uintptr_t token, int32_t errorType,
 
 void CHttpDownloadFile::Finish(int32_t errorType, int32_t code) {
     urlList_.clear();
+    pinnedAddresses_.clear();
     SetRetryPending(false);
     if (completion_) completion_(owner_, errorType, code);
 }

@@ -3,7 +3,8 @@
 // engine. Resumes a partial file with a byte range, checks the announced
 // length against the expected size, retries an address 3 times, moves on to
 // the mirrors, then resolves the main host with its own resolver and tries
-// each address. Every run started by Download() ends in exactly one
+// the main URL at each address found (the host name stays in the request and
+// TLS). Every run started by Download() ends in exactly one
 // completion (unless the owner cancels with Stop()); progress comes once a
 // second. Main thread only (the resolver reports through the dispatcher).
 #include <cstdint>
@@ -35,14 +36,17 @@ public:
         progress_ = progress;
     }
     // mirrors: alternate URLs separated by ';'. expectedSize 0 = unknown. The
-    // owner pointer is passed back to both callbacks. False when a run is
-    // still going (the owner must Stop() first) or the engine is missing.
+    // owner pointer is passed back to both callbacks. An empty url with
+    // mirrors fails like a malformed address and the mirrors follow. False
+    // when there is no address at all, a run is still going (the owner must
+    // Stop() first) or the engine is missing.
     bool Download(const std::wstring& mirrors, const std::wstring& url, const std::wstring& localPath,
                   int64_t expectedSize, void* owner);
 
     // The current URL (front of the URL list), "" when there is none.
     const std::wstring& GetUrl() const override;
-    // The common options plus a large receive buffer for file bodies.
+    // The common options plus a large receive buffer for file bodies, and
+    // the current URL's pinned address.
     bool SetupTransfer() override;
     bool Start() override;
     // Cancels: the transfer is dropped, the task leaves its scheduler, a
@@ -86,6 +90,10 @@ private:
     Progress progress_ = nullptr;
     void* owner_ = nullptr;
     std::deque<std::wstring> urlList_;
+    // After the address fallback: one address per entry of urlList_ (all the
+    // main URL), to which pinnedHost_ is pinned; empty before.
+    std::deque<std::wstring> pinnedAddresses_;
+    std::wstring pinnedHost_;
     uint64_t received_ = 0;
     uint32_t bytesSinceTick_ = 0;
     int64_t contentLength_ = 0;

@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 
+#include "Runtime/AppendLogFile.h"
+#include "Runtime/TextUtils.h"
+
 void TraceLogger::Write(const std::wstring& line) {
     if (!IsEnabled()) return;
     ::OutputDebugStringW(line.c_str());
@@ -11,6 +14,10 @@ void TraceLogger::Write(const std::wstring& line) {
 
 void FileLogger::Write(const std::wstring& line) {
     if (!IsEnabled()) return;
+    if (utf8File_) {
+        utf8File_->Append(WideToUtf8(line));
+        return;
+    }
     std::fwrite(line.data(), line.size() * sizeof(wchar_t), 1, outputFile_);
     std::fflush(outputFile_);
 }
@@ -18,6 +25,11 @@ void FileLogger::Write(const std::wstring& line) {
 void FileLogger::SetOutputFile(FILE* file) {
     CScopedLock guard(lock_);
     outputFile_ = file;
+}
+
+void FileLogger::SetUtf8Output(const CAppendLogFile* file) {
+    CScopedLock guard(lock_);
+    utf8File_ = file;
 }
 
 void ConsoleLogger::Write(const std::wstring& line) {
@@ -57,4 +69,9 @@ void ConfigureLoggersFromEnvironment() {
         ConsoleLogger::Instance().SetOptions(DiagnosticOptions());
     }
     if (EnvSet(L"KV_LOG_TRACE")) TraceLogger::Instance().SetOptions(DiagnosticOptions());
+}
+
+void UseLogFile(const CAppendLogFile& file) {
+    FileLogger::Instance().SetUtf8Output(&file);
+    FileLogger::Instance().SetOptions(DiagnosticOptions());
 }

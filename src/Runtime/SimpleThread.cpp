@@ -66,6 +66,23 @@ bool CSimpleThread::StopThread(DWORD timeoutMs) {
     return true;
 }
 
+bool CSimpleThread::JoinThread(DWORD timeoutMs) {
+    HANDLE waitHandle = nullptr;
+    {
+        CScopedLock guard(handleLock_);
+        if (!threadHandle_) return true;
+        if (::GetCurrentThreadId() == threadId_) return false;  // a thread cannot wait for itself
+        // A private duplicate: the worker may close the shared handle at its end.
+        if (!::DuplicateHandle(::GetCurrentProcess(), threadHandle_, ::GetCurrentProcess(), &waitHandle, 0, FALSE,
+                               DUPLICATE_SAME_ACCESS)) {
+            return false;
+        }
+    }
+    const bool ended = ::WaitForSingleObject(waitHandle, timeoutMs) == WAIT_OBJECT_0;
+    ::CloseHandle(waitHandle);
+    return ended || !IsRunning();
+}
+
 bool CSimpleThread::DestroyThread(DWORD timeoutMs) {
     // Take a private duplicate to wait on: the worker may close the shared
     // handle at its end while we wait.

@@ -22,6 +22,9 @@ public:
 
     bool IsRunning();
     bool DestroyThread(DWORD timeoutMs);
+    // Waits at most timeoutMs for the thread to end by itself and never
+    // terminates it; true when no thread runs any more.
+    bool JoinThread(DWORD timeoutMs);
     DWORD GetThreadId() const { return threadId_.load(); }
     bool IsStopRequested() const { return stopRequested.load(std::memory_order_acquire); }
 

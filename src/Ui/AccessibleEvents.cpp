@@ -1,6 +1,7 @@
 #include "Ui/AccessibleEvents.h"
 
 #include "Ui/AccessibleInfo.h"
+#include "Ui/ControlUI.h"
 #include "Ui/PaintManagerUI.h"
 
 CAccessibleEvents::~CAccessibleEvents() { Clear(); }
@@ -18,6 +19,12 @@ void CAccessibleEvents::Focus(CControlUI* control) { Raise(EVENT_OBJECT_FOCUS, c
 void CAccessibleEvents::Reorder() { Raise(EVENT_OBJECT_REORDER, nullptr); }
 
 void CAccessibleEvents::Alert() { Raise(EVENT_SYSTEM_ALERT, nullptr); }
+
+// Only for a child a reader can see: a container or a control of a hidden
+// page has no object to ask about.
+void CAccessibleEvents::StateChanged(CControlUI* control) {
+    if (control && control->IsShown() && CAccessibleInfo::IsListed(*control)) Raise(EVENT_OBJECT_STATECHANGE, control);
+}
 
 // A reader speaks every value change; the bar moves many times a second, so
 // a change within a second of the last one raised waits for the second's

@@ -1,8 +1,9 @@
 #pragma once
 // The window events a screen reader listens for, raised with
 // NotifyWinEvent on the window's client object: focus, page change
-// (reorder), value change (at most once a second per control; a change
-// held back is raised when the second is over) and alert. Main thread only.
+// (reorder), state change (checked, unavailable), value change (at most
+// once a second per control; a change held back is raised when the second
+// is over) and alert. Main thread only.
 #include <windows.h>
 
 #include <functional>
@@ -26,6 +27,9 @@ public:
     // The set of children changed (another page is shown).
     void Reorder();
     void ValueChanged(CControlUI* control);
+    // A state a reader says changed: an option ticked or cleared, a
+    // control enabled or disabled.
+    void StateChanged(CControlUI* control);
     // The window asks for attention (a message box appeared).
     void Alert();
     // The window's WM_TIMER; true when it was this object's timer.

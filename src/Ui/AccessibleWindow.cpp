@@ -335,14 +335,16 @@ HRESULT CAccessibleWindow::accDoDefaultAction(VARIANT child) {
 
 HRESULT CAccessibleWindow::put_accName(VARIANT, BSTR) { return manager_ ? E_NOTIMPL : CO_E_OBJNOTCONNECTED; }
 
-// The edit's text can be set as if typed in.
+// The edit's text can be set as if typed in, so not while typing could not
+// reach it (hidden, disabled, read-only, or the window disabled under a
+// modal box).
 HRESULT CAccessibleWindow::put_accValue(VARIANT child, BSTR value) {
     CControlUI* control = nullptr;
     const HRESULT hr = Resolve(child, &control);
     if (FAILED(hr)) return hr;
     auto* edit = dynamic_cast<CEditUI*>(control);
     if (edit == nullptr) return DISP_E_MEMBERNOTFOUND;
-    if (!edit->IsShown() || !edit->IsEnabled() || edit->IsReadOnly()) return E_FAIL;
+    if (!edit->IsShown() || !edit->IsEnabled() || edit->IsReadOnly() || !::IsWindowEnabled(Window())) return E_FAIL;
     edit->SetText(value ? std::wstring(value, ::SysStringLen(value)) : std::wstring());
     return S_OK;
 }

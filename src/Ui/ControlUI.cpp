@@ -76,6 +76,7 @@ void CControlUI::SetEnabled(bool enabled) {
     enabled_ = enabled;
     if (!enabled && manager_) manager_->ReleaseControl(this);
     Invalidate();
+    if (manager_) manager_->GetAccessibleEvents().StateChanged(this);
 }
 
 void CControlUI::SetFocus() {

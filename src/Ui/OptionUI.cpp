@@ -19,6 +19,7 @@ void COptionUI::Selected(bool selected) {
     selected_ = selected;
     Invalidate();
     if (manager_ == nullptr) return;
+    manager_->GetAccessibleEvents().StateChanged(this);
     if (!group_.empty()) {
         if (!selected_) return;
         if (const auto* members = manager_->GetOptionGroup(group_)) {

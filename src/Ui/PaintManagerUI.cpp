@@ -267,6 +267,10 @@ void CPaintManagerUI::SetFocus(CControlUI* control, FocusReason reason) {
     if (focus_ && keyboardFocus_ != byKeyboard) Invalidate(FocusMarkRect(focus_));
     keyboardFocus_ = control != nullptr && byKeyboard;
     if (control == focus_) return;
+    // The old control may hand the keyboard back to the window on its way
+    // out (the edit's box closing); the event for that comes below.
+    const bool outerMove = movingFocus_;
+    movingFocus_ = true;
     CControlUI* old = focus_;
     focus_ = control;
     if (old) {
@@ -286,6 +290,7 @@ void CPaintManagerUI::SetFocus(CControlUI* control, FocusReason reason) {
         control->DoEvent(e);
         SendNotify(control, notify::kSetFocus);
     }
+    movingFocus_ = outerMove;
     // A reader follows the keyboard: the control, or the window itself
     // when the focus left every control.
     if (focus_ == control && CAccessibleInfo::WindowHasFocus(hwnd_)) accEvents_.Focus(control);
@@ -659,6 +664,12 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
             }
             return false;
         }
+        case WM_SETFOCUS:
+            // The keyboard is back (a box closed, Alt+Tab): the system told
+            // readers about the window; the control that keeps the focus
+            // here is what they should land on.
+            if (!movingFocus_ && focus_ && focus_->IsShown()) accEvents_.Focus(focus_);
+            return false;
         case WM_KILLFOCUS:
             // Another window took the keyboard (a box popping up, Alt+Tab)
             // while Space was held: its key-up goes there, so the press ends

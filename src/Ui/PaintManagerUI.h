@@ -213,5 +213,6 @@ private:
     CControlUI* toolTipOwner_ = nullptr;
     CAccessibleWindow* accessible_ = nullptr;  // one reference held
     bool accessibleClosed_ = false;
+    bool movingFocus_ = false;  // inside SetFocus, which tells readers itself
     CAccessibleEvents accEvents_{*this};
 };

@@ -27,6 +27,12 @@ constexpr int32_t kCurlUrlMalformed = 3;  // what the transfer reports for an em
 int g_helperClassCounter = 0;
 
 template <typename... Args>
+void LogInfo(int line, const wchar_t* format, Args... args) {
+    ConsoleLogger::Instance().LogAt(Info, line, kLogFile, format, args...);
+    FileLogger::Instance().LogAt(Info, line, kLogFile, format, args...);
+}
+
+template <typename... Args>
 void LogConsoleAndFile(int consoleLine, const wchar_t* consoleFormat, int fileLine, const wchar_t* fileFormat,
                        Args... args) {
     ConsoleLogger::Instance().LogAt(Error, consoleLine, kLogFile, consoleFormat, args...);
@@ -119,6 +125,7 @@ void CUpdateModule::FetchDescriptor() {
     ++urlIndex_;
     if (command_.IsStarted()) return;  // the running fetch reports; the step stands
     fetchedUrl_ = url;
+    LogInfo(__LINE__, L"[UM] descriptor from %s", url.c_str());
     command_.SetUrl(url);
     command_.SetCompletion(&CUpdateModule::OnDescriptorFetched, helper_);
     SubmitCommand(&command_);
@@ -213,6 +220,7 @@ void CUpdateModule::OnDownloadFinished(void* owner, int32_t errorType, int32_t c
 
 void CUpdateModule::HandleDescriptorDone(int errtype, int code) {
     command_.Stop();  // out of its scheduler, so it can be submitted again
+    LogInfo(__LINE__, L"[UM] descriptor from %s: (%d,%d)", fetchedUrl_.c_str(), errtype, code);
     if (errtype != 0) {
         EndpointFailed(errtype, code);
         return;
@@ -329,6 +337,8 @@ void CUpdateModule::StartPackageDownload() {
     downloading_ = true;
     const bool folderReady = CreateDir(packageDir_);
     const int64_t expectedSize = ParseDescriptorSize(size_);
+    LogInfo(__LINE__, L"[UM] package %s (mirrors %s) into %s: Version %s, Size %s, Md5 %s, Sha256 %s", url_.c_str(),
+            murl_.c_str(), tempPath_.c_str(), version_.c_str(), size_.c_str(), md5_.c_str(), sha256_.c_str());
     download_.SetCallbacks(&CUpdateModule::OnDownloadFinished, &CUpdateModule::OnDownloadProgress);
     if (folderReady && download_.Download(murl_, url_, tempPath_, expectedSize, helper_)) return;
     // A download that cannot start (no package folder, no address, a run
@@ -367,6 +377,7 @@ void CUpdateModule::HandleDownloadDone(int errtype, int code) {
         return;
     }
     const bool placed = RemoveFile(packagePath_) && MoveFileReplace(tempPath_, packagePath_);
+    LogInfo(__LINE__, L"[UM] package downloaded: %s %s", packagePath_.c_str(), placed ? L"in place" : L"not put in place");
     if (listener_) {
         if (placed) {
             listener_->OnDone(0, code, L"");

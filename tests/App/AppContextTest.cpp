@@ -4,6 +4,7 @@
 #include <string>
 
 #include "App/AppContext.h"
+#include "App/DescriptorOverride.h"
 #include "Http/HttpEngines.h"
 #include "Http/CurlWorkshop.h"
 #include "Runtime/LogSinks.h"
@@ -49,6 +50,58 @@ TEST(Diagnostics, EnvironmentTurnsLoggersOnOnlyWhenAllowed) {
     FileLogger::Instance().SetOptions(nullptr);
     TraceLogger::Instance().SetOptions(nullptr);
     FileLogger::Instance().SetOutputFile(nullptr);  // the stream stays open until exit
+}
+
+// Test builds take descriptor endpoints from the environment, but only ones
+// on this machine: an address that only looks local reaches another host.
+TEST(DescriptorOverride, OnlyLoopbackHttpAddressesAreTaken) {
+    struct Case {
+        const wchar_t* url;
+        bool loopback;
+    } cases[] = {
+        {L"http://127.0.0.1:18380/kvinstall.txt", true},
+        {L"http://localhost:18380/kvinstall.txt", true},
+        {L"http://localhost/kvinstall.txt", true},
+        {L"http://127.1.2.3/x", true},
+        {L"http://localhost:@203.0.113.7/kvinstall.txt", false},  // user-info, then another host
+        {L"http://127.0.0.1@203.0.113.7/", false},
+        {L"http://127.0.0.1.example/kvinstall.txt", false},       // a name that starts like an address
+        {L"http://localhost.example/", false},
+        {L"http://127.0.0/x", false},
+        {L"http://localhost:80x/", false},
+        {L"https://127.0.0.1/x", false},
+        {L"http://203.0.113.7/x", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsLoopbackHttpUrl(c.url), c.loopback) << c.url;
+}
+
+// /LOG= is opened by an elevated process: only a full path, and never
+// through a link; a refused path turns no logger on.
+TEST(LogFileSwitch, OnlyAFullPathIsTaken) {
+    for (const wchar_t* path : {L"install.log", L"logs\\install.log", L"C:install.log", L"\\install.log",
+                                L"\\\\?\\C:\\install.log", L"\\\\.\\NUL", L""}) {
+        std::wstring why;
+        EXPECT_FALSE(UseLogFileAt(path, why)) << path;
+        EXPECT_NE(why.find(L"full path"), std::wstring::npos) << path << ": " << why;
+    }
+    EXPECT_FALSE(FileLogger::Instance().IsEnabled());
+}
+
+// A host directory link (prepared by with-host-fixtures.sh) on the way to
+// the file: refused, and the file behind it keeps its bytes. (A link as the
+// file itself is refused by the open's own check on Windows; Wine 8 shows
+// host links to files as plain files, so that case cannot be made here.)
+TEST(HostFixture, LogFileBehindALinkIsRefused) {
+    const wchar_t* tree = _wgetenv(L"KV_LINK_TREE");
+    const wchar_t* target = _wgetenv(L"KV_LINK_TARGET");
+    if (!tree || !target) GTEST_SKIP() << "run through with-host-fixtures.sh";
+    const std::wstring kept = std::wstring(target) + L"\\keep.txt";
+    const std::string before = ReadFileBytes(kept);
+    std::wstring why;
+    EXPECT_FALSE(UseLogFileAt(std::wstring(tree) + L"\\dirlink\\keep.txt", why));
+    EXPECT_EQ(why, L"it is a link or behind one");
+    EXPECT_FALSE(FileLogger::Instance().IsEnabled());
+    EXPECT_EQ(ReadFileBytes(kept), before);
 }
 
 namespace {

@@ -93,6 +93,40 @@ TEST(CommonUtils, DeleteDirectoryTreeRemovesNestedFolders) {
     EXPECT_TRUE(DeleteDirectoryTree(root + L"\\"));  // already gone
 }
 
+// A held folder stays the folder that was checked while its contents are
+// deleted: it cannot be renamed away (and a link put in its place) nor
+// opened to add to it; deleting inside it still works.
+// Regression: the deletion looked at a folder's attributes and then went on
+// by name, so a folder swapped for a junction in between was followed.
+TEST(CommonUtils, HeldFolderCannotBeSwappedWhileItsContentsGo) {
+    TempDir dir;
+    const std::wstring bin = dir.File(L"bin");
+    ASSERT_TRUE(EnsureDirExists(bin + L"\\sub"));
+    WriteText(bin + L"\\sub\\f.txt", "x");
+    EXPECT_FALSE(HoldFolder(dir.File(L"missing")));
+    EXPECT_FALSE(HoldFolder(bin + L"\\sub\\f.txt"));  // not a folder
+    {
+        const kv::UniqueKernelHandle held = HoldFolder(bin);
+        ASSERT_TRUE(held);
+        EXPECT_FALSE(::MoveFileW(bin.c_str(), dir.File(L"moved").c_str()));
+        HANDLE writer = ::CreateFileW(bin.c_str(), FILE_WRITE_ATTRIBUTES | FILE_WRITE_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+        if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+        EXPECT_TRUE(DeleteDirectoryTree(bin + L"\\sub\\"));
+        EXPECT_FALSE(Exists(bin + L"\\sub"));
+    }
+    // A folder held elsewhere for writing is not held (nor deleted) here.
+    HANDLE writer = ::CreateFileW(bin.c_str(), FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(HoldFolder(bin));
+    ::CloseHandle(writer);
+    EXPECT_TRUE(::MoveFileW(bin.c_str(), dir.File(L"moved").c_str()));
+    EXPECT_TRUE(DeleteDirectoryTree(dir.File(L"moved\\")));
+}
+
 // The stand-in launcher, copied into a folder "Korvel2", kept running: the
 // folder form never matches its sibling-by-prefix "Korvel", the plain prefix
 // form does.
@@ -161,7 +195,8 @@ TEST(HostFixture, DeleteDirectoryTreeNeverFollowsADirectoryLink) {
     EXPECT_FALSE(Exists(tree + L"\\top.txt"));
     EXPECT_EQ(removed, !Exists(tree));
 
-    // The folder to delete is itself a link: only the link may go.
+    // The folder to delete is itself a link: it is never held, and only the link may go.
+    EXPECT_FALSE(HoldFolder(linkRoot));
     DeleteDirectoryTree(linkRoot + L"\\");
     EXPECT_TRUE(Exists(outside + L"\\keep.txt"));
     EXPECT_TRUE(Exists(outside + L"\\inner\\deep.txt"));

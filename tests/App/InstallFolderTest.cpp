@@ -13,6 +13,7 @@
 #include "../Updater/TestSigner.h"
 #include "App/InstallFolder.h"
 #include "CommonUtils.h"
+#include "Runtime/TextUtils.h"
 #include "Updater/Sha256.h"
 #include "support/MessagePump.h"
 
@@ -118,6 +119,67 @@ TEST_F(EarlierInstall, RegistryFolderWithoutTheLauncherOnlyProposesTheFolder) {
     EXPECT_FALSE(DetectExistingInstall(launcherExe, installDir));
     EXPECT_EQ(launcherExe, L"");
     EXPECT_EQ(installDir, dir.Path());
+}
+
+// Any user can write the ini: it counts only when it names, by a full path,
+// an existing file called "KorvelLauncher.exe", and then in canonical form.
+// Regression: an ini naming D:\evil\evil.exe made 直接启动 run that program.
+TEST_F(EarlierInstall, IniCountsOnlyForAnExistingLauncherProgram) {
+    const std::wstring exe = dir.File(L"KorvelLauncher.exe");
+    Touch(exe);
+    Touch(dir.File(L"evil.exe"));
+    ASSERT_TRUE(EnsureDirExists(dir.File(L"folder\\KorvelLauncher.exe")));
+    const struct {
+        std::wstring value;
+        std::wstring found;  // "": no earlier installation
+    } cases[] = {
+        {dir.File(L"evil.exe"), L""},
+        {dir.Path(), L""},
+        {dir.File(L"folder\\KorvelLauncher.exe"), L""},  // a folder of that name
+        {L"KorvelLauncher.exe", L""},                    // relative: found beside the installer
+        {dir.File(L"sub\\..\\KorvelLauncher.exe"), exe},
+        {dir.File(L"KORVELLAUNCHER.EXE"), dir.File(L"KORVELLAUNCHER.EXE")},
+    };
+    // A relative value would resolve against the current folder: put a launcher there.
+    wchar_t saved[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, saved);
+    ASSERT_TRUE(::SetCurrentDirectoryW(dir.Path().c_str()));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "ini value " << WideToUtf8(c.value));
+        WriteIni(c.value);
+        launcherExe = L"stale";
+        EXPECT_EQ(DetectExistingInstall(launcherExe, installDir), !c.found.empty());
+        EXPECT_EQ(launcherExe, c.found);
+        if (!c.found.empty()) {
+            EXPECT_EQ(installDir, dir.Path());
+        }
+    }
+    ::SetCurrentDirectoryW(saved);
+    ::DeleteFileW(exe.c_str());
+    ::DeleteFileW(dir.File(L"evil.exe").c_str());
+    ::RemoveDirectoryW(dir.File(L"folder\\KorvelLauncher.exe").c_str());
+    ::RemoveDirectoryW(dir.File(L"folder").c_str());
+}
+
+// The registry (writable by administrators only) wins over an ini that names
+// another folder, also when its own folder holds no launcher any more.
+TEST_F(EarlierInstall, RegistryWinsOverAnIniNamingAnotherFolder) {
+    TempDir other;
+    const std::wstring planted = other.File(L"KorvelLauncher.exe");
+    Touch(planted);
+    WriteIni(planted);
+    WriteRegistry(dir.Path() + L"\\");
+    EXPECT_FALSE(DetectExistingInstall(launcherExe, installDir));
+    EXPECT_EQ(launcherExe, L"");
+    EXPECT_EQ(installDir, dir.Path());
+
+    const std::wstring exe = dir.File(L"KorvelLauncher.exe");
+    Touch(exe);
+    EXPECT_TRUE(DetectExistingInstall(launcherExe, installDir));
+    EXPECT_EQ(launcherExe, exe);
+    EXPECT_EQ(installDir, dir.Path());
+    ::DeleteFileW(exe.c_str());
+    ::DeleteFileW(planted.c_str());
 }
 
 TEST(InstallFolder, WriteTestWalksUpWithoutCreatingFolders) {

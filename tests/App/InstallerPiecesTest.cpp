@@ -1,12 +1,19 @@
 // The pieces of the installer window that are pure text or run without it:
-// the progress bar's description and the install job's command lines and
-// its refusal to clean a drive root.
+// the progress bar's description, the install job's command lines, its hold
+// on the package and what it cleans of an earlier installation.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <shellapi.h>
+
 #include <cstdio>
+#include <vector>
 
 #include "App/InstallJob.h"
 #include "App/ProgressBarImage.h"
+#include "CommonUtils.h"
+#include "Runtime/TextUtils.h"
+#include "Updater/FileDigest.h"
 #include "support/MessagePump.h"
 
 namespace {
@@ -66,6 +73,45 @@ TEST(InstallCommandLines, ProgramPathQuotedOnlyWithABlank) {
     EXPECT_EQ(LauncherCommandLine(L"D:\\Q\\KorvelLauncher.exe", 7), L"D:\\Q\\KorvelLauncher.exe -i \"7\" -d");
     EXPECT_EQ(LauncherCommandLine(L"C:\\Program Files\\Q\\KorvelLauncher.exe", 0),
               L"\"C:\\Program Files\\Q\\KorvelLauncher.exe\" -i \"0\" -d");
+}
+
+namespace {
+std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {
+    int count = 0;
+    LPWSTR* args = ::CommandLineToArgvW(commandLine.c_str(), &count);
+    std::vector<std::wstring> out(args, args + (args ? count : 0));
+    if (args) ::LocalFree(args);
+    return out;
+}
+}  // namespace
+
+// Whatever folder was typed or recorded, each command line parses back into
+// exactly the intended arguments. Regression: a folder ending in "\" made
+// "/unpack=D:\Q\" swallow the closing quote and "/launch=off" with it.
+TEST(InstallCommandLines, ArgumentsSurviveAnyFolder) {
+    const struct {
+        const wchar_t* typed;
+        const wchar_t* folder;  // as the package should read it
+    } cases[] = {
+        {L"D:\\Korvel网络\\KorvelQixar", L"D:\\Korvel网络\\KorvelQixar"},
+        {L"C:\\Program Files\\Q", L"C:\\Program Files\\Q"},
+        {L"D:\\Q\\", L"D:\\Q"},
+        {L"D:\\My Games\\KorvelQixar\\", L"D:\\My Games\\KorvelQixar"},
+        {L"E:\\游戏 目录\\新建\\\\", L"E:\\游戏 目录\\新建"},
+        {L"D:\\Games\\..\\", L"D:\\"},
+        {L"D:\\", L"D:\\"},
+        {L"D:\\a\"b\\", L"D:\\a\"b"},  // no file name holds a quote, but a registry value may
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "typed folder " << WideToUtf8(c.typed));
+        const std::wstring package = ChildPath(c.folder, L"kvinstaller.exe");
+        EXPECT_EQ(SplitCommandLine(PackageCommandLine(package, c.typed)),
+                  (std::vector<std::wstring>{package, L"/S", std::wstring(L"/unpack=") + c.folder, L"/launch=off"}));
+        if (std::wstring(c.folder).find(L'"') != std::wstring::npos) continue;  // no launcher lies there
+        const std::wstring launcher = ChildPath(c.folder, L"KorvelLauncher.exe");
+        EXPECT_EQ(SplitCommandLine(LauncherCommandLine(launcher, 7)),
+                  (std::vector<std::wstring>{launcher, L"-i", L"7", L"-d"}));
+    }
 }
 
 namespace {
@@ -163,7 +209,8 @@ TEST(InstallJob, Sha256IsCheckedBesideMd5) {
 
 TEST(InstallJob, EarlierInstallAtADriveRootStopsAndDeletesNothing) {
     // A launcher recorded at a drive root must not make the installer clean
-    // the drive: its "bin" folder and the launcher files there stay.
+    // the drive: its "bin" folder and the launcher files there stay, also
+    // when the root is spelt "C:\Games\..".
     TempDir dir;
     const std::wstring root = dir.Path().substr(0, 3);  // "C:\"
     const std::wstring bin = root + L"bin", marker = bin + L"\\kv-installjob-marker.txt";
@@ -174,13 +221,14 @@ TEST(InstallJob, EarlierInstallAtADriveRootStopsAndDeletesNothing) {
     if (!hadLauncherIni) WriteText(launcher, "stay");
 
     PostedMessages window;
-    for (const std::wstring& installDir : {root, root.substr(0, 2)}) {
+    for (const std::wstring& installDir : {root, root.substr(0, 2), root + L"Games\\.."}) {
         InstallSettings s;
         s.window = window.hwnd;
         s.packagePath = dir.File(L"missing-package.exe");
         s.packageDir = dir.Path();
         s.installDir = installDir;
         s.existingInstall = true;
+        s.earlierLauncher = installDir + L"\\KorvelLauncher.exe";
         auto job = std::make_shared<CInstallJob>(s);
         job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
         const int before = window.closes;
@@ -216,4 +264,188 @@ TEST(InstallJob, AbandonedByItsWindowTheThreadEndsAndTouchesNothing) {
     PumpMessagesFor(100);
     EXPECT_EQ(window.closes, 0);
     EXPECT_TRUE(Exists(dir.File(L"kvinstall.ini")));
+}
+
+namespace {
+// Runs one install job to its end (WM_CLOSE or WM_PACKAGE_CORRUPT) without
+// the window's animation; true when it ended within the time.
+bool RunJobToItsEnd(const InstallSettings& settings, PostedMessages& window, DWORD timeoutMs = 20000) {
+    InstallSettings s = settings;
+    s.window = window.hwnd;
+    auto job = std::make_shared<CInstallJob>(s);
+    job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
+    const int before = window.closes + window.corrupt;
+    if (!CInstallJob::Start(job)) return false;
+    const bool ended = PumpMessagesUntil([&] { return window.closes + window.corrupt > before; }, timeoutMs);
+    job->Abandon(5000);
+    return ended;
+}
+}  // namespace
+
+// From the digest check to the end of the package's process the checked file
+// cannot be changed: writing, replacing, renaming and deleting it all fail.
+// The package here is the stand-in launcher, kept running by a "stay" file
+// beside it; once it has ended the job deletes the package as before.
+TEST(InstallJob, PackageCannotBeChangedFromTheCheckToItsEnd) {
+    TempDir dir;
+    const std::wstring package = dir.File(L"kvinstaller.exe");
+    ASSERT_TRUE(::CopyFileW(KV_STANDIN_LAUNCHER, package.c_str(), FALSE));
+    WriteText(dir.File(L"stay"), "");
+    WriteText(dir.File(L"other.exe"), "another program");
+    InstallSettings s;
+    s.packagePath = package;
+    s.packageDir = dir.Path();
+    s.installDir = dir.File(L"target");  // no launcher there: none is started
+    s.expectedMd5 = DigestFile(package, false).md5;
+    PostedMessages window;
+    s.window = window.hwnd;
+    auto job = std::make_shared<CInstallJob>(s);
+    job->animCounter = CInstallJob::kAnimEnd;
+    ASSERT_TRUE(CInstallJob::Start(job));
+    // The stand-in writes its record as soon as it runs.
+    ASSERT_TRUE(PumpMessagesUntil([&] { return Exists(dir.File(L"launcher-calls.txt")); }, 10000));
+
+    const struct {
+        const char* what;
+        bool (*attempt)(const TempDir& dir);
+    } attempts[] = {
+        {"write", [](const TempDir& d) {
+             HANDLE h = ::CreateFileW(d.File(L"kvinstaller.exe").c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr);
+             if (h == INVALID_HANDLE_VALUE) return false;
+             ::CloseHandle(h);
+             return true;
+         }},
+        {"replace", [](const TempDir& d) {
+             return ::MoveFileExW(d.File(L"other.exe").c_str(), d.File(L"kvinstaller.exe").c_str(),
+                                  MOVEFILE_REPLACE_EXISTING) != 0;
+         }},
+        {"rename", [](const TempDir& d) {
+             return ::MoveFileW(d.File(L"kvinstaller.exe").c_str(), d.File(L"renamed.exe").c_str()) != 0;
+         }},
+        {"delete", [](const TempDir& d) { return ::DeleteFileW(d.File(L"kvinstaller.exe").c_str()) != 0; }},
+    };
+    for (const auto& a : attempts) EXPECT_FALSE(a.attempt(dir)) << a.what << " succeeded while the package ran";
+    EXPECT_EQ(DigestFile(package, false).md5, s.expectedMd5);
+
+    // End the package; the job then lets go of it and deletes it.
+    const DWORD pid = FindProcessInFolder(dir.Path());
+    ASSERT_NE(pid, 0u);
+    HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    ASSERT_NE(process, nullptr);
+    ::TerminateProcess(process, 0);
+    ::WaitForSingleObject(process, 5000);
+    ::CloseHandle(process);
+    EXPECT_TRUE(PumpMessagesUntil([&] { return window.closes == 1; }, 10000));
+    job->Abandon(5000);
+    EXPECT_EQ(window.corrupt, 0);
+    EXPECT_FALSE(Exists(package));
+    for (const wchar_t* name : {L"stay", L"other.exe", L"renamed.exe", L"launcher-calls.txt"})
+        ::DeleteFileW(dir.File(name).c_str());
+}
+
+// Installing over an earlier installation cleans the folder of its launcher
+// and nothing else: a typed folder that merely resolves elsewhere
+// ("<tmp>\sub\..") keeps its "bin" and "uninst.exe"; the earlier folder is
+// cleaned only when the package goes into it, however that was spelt.
+TEST(InstallJob, CleansOnlyTheFolderOfTheEarlierLauncher) {
+    TempDir dir;
+    const std::wstring old = dir.File(L"old");
+    ASSERT_TRUE(EnsureDirExists(old + L"\\bin"));
+    ASSERT_TRUE(EnsureDirExists(dir.File(L"bin")));
+    const std::wstring oldFiles[] = {old + L"\\KorvelLauncher.exe", old + L"\\uninst.exe", old + L"\\bin\\core.dll"};
+    const std::wstring typedFiles[] = {dir.File(L"bin\\marker"), dir.File(L"uninst.exe")};
+    const struct {
+        std::wstring installDir;
+        bool oldCleaned;
+    } cases[] = {
+        {dir.File(L"sub\\.."), false},
+        {dir.File(L"sub\\..\\"), false},
+        {old + L"\\sub\\..\\", true},
+    };
+    PostedMessages window;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "typed folder " << WideToUtf8(c.installDir));
+        for (const auto& f : oldFiles) WriteText(f, "old");
+        for (const auto& f : typedFiles) WriteText(f, "keep");
+        InstallSettings s;
+        s.packagePath = dir.File(L"missing-package.exe");
+        s.packageDir = dir.Path();
+        s.installDir = c.installDir;
+        s.existingInstall = true;
+        s.earlierLauncher = old + L"\\KorvelLauncher.exe";
+        ASSERT_TRUE(RunJobToItsEnd(s, window));
+        for (const auto& f : typedFiles) EXPECT_TRUE(Exists(f)) << WideToUtf8(f);
+        for (const auto& f : oldFiles) EXPECT_EQ(Exists(f), !c.oldCleaned) << WideToUtf8(f);
+    }
+    for (const auto& f : oldFiles) ::DeleteFileW(f.c_str());
+    for (const auto& f : typedFiles) ::DeleteFileW(f.c_str());
+    for (const wchar_t* folder : {L"old\\bin", L"old", L"bin"}) ::RemoveDirectoryW(dir.File(folder).c_str());
+}
+
+// What an unattended run turns into its exit code: the package's own exit
+// code (the stand-in package ends with 3 when it cannot make its folder),
+// and no launcher started when told not to.
+TEST(InstallJob, RecordsThePackagesExitCodeAndStartsNoLauncherWhenToldNot) {
+    TempDir dir;
+    const std::wstring package = dir.File(L"kvinstaller.exe");
+    ASSERT_TRUE(::CopyFileW(KV_STANDIN_PACKAGE, package.c_str(), FALSE));
+    WriteText(dir.File(L"afile"), "a file where a folder should be");
+    const struct {
+        std::wstring installDir;
+        DWORD exitCode;
+    } cases[] = {
+        {dir.File(L"target"), 0},
+        {dir.File(L"afile\\target"), 3},
+    };
+    PostedMessages window;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << WideToUtf8(c.installDir));
+        InstallSettings s;
+        s.window = window.hwnd;
+        s.packagePath = package;
+        s.packageDir = dir.Path();
+        s.installDir = c.installDir;
+        s.keepPackage = true;
+        s.noLaunch = true;
+        auto job = std::make_shared<CInstallJob>(s);
+        job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
+        const int before = window.closes;
+        ASSERT_TRUE(CInstallJob::Start(job));
+        ASSERT_TRUE(PumpMessagesUntil([&] { return window.closes > before; }, 20000));
+        job->Abandon(5000);
+        EXPECT_EQ(job->packageRunError.load(), 0u);
+        EXPECT_EQ(job->packageExitCode.load(), c.exitCode);
+        EXPECT_EQ(job->launcherError.load(), 0u);
+    }
+    EXPECT_TRUE(Exists(dir.File(L"target\\KorvelLauncher.exe")));
+    EXPECT_FALSE(Exists(dir.File(L"target\\launcher-calls.txt")));  // never started
+    ::DeleteFileW(dir.File(L"target\\KorvelLauncher.exe").c_str());
+    ::RemoveDirectoryW(dir.File(L"target").c_str());
+    ::DeleteFileW(dir.File(L"afile").c_str());
+    ::DeleteFileW(package.c_str());
+}
+
+// The package's folder is a link (a host symbolic link, prepared by
+// with-host-fixtures.sh; Windows would have a junction): it could be pointed
+// elsewhere between the check and the start, so the package is refused like
+// a corrupt one even though its digest matches.
+TEST(HostFixture, PackageBehindALinkIsRefused) {
+    const wchar_t* link = _wgetenv(L"KV_PACKAGE_LINK");
+    if (!link) GTEST_SKIP() << "run through with-host-fixtures.sh";
+    const std::wstring package = std::wstring(link) + L"\\kvinstaller.exe";
+    WriteText(package, "not the package");
+    InstallSettings s;
+    s.packagePath = package;
+    s.packageDir = link;
+    s.installDir = link;
+    s.keepPackage = true;
+    s.expectedMd5 = DigestFile(package, false).md5;
+    ASSERT_EQ(s.expectedMd5.size(), 32u);
+    PostedMessages window;
+    ASSERT_TRUE(RunJobToItsEnd(s, window));
+    EXPECT_EQ(window.corrupt, 1);
+    EXPECT_EQ(window.closes, 0);
+    ::DeleteFileW(package.c_str());
 }

@@ -3,7 +3,8 @@
 #  1. a tree holding a directory link to an outside folder, and a link as the
 #     folder itself (Wine shows host directory links as reparse points but
 #     cannot create junctions itself): HostFixture.* with KV_LINK_TREE,
-#     KV_LINK_TARGET, KV_LINK_ROOT;
+#     KV_LINK_TARGET, KV_LINK_ROOT, and KV_PACKAGE_LINK, a link to a folder
+#     that a package is put into;
 #  2. drive D: of the Wine prefix mapped to a fresh folder, then to /proc
 #     (no file can be created there): DriveRules.* with KV_DRIVE_SCENARIO.
 # The prefix's own D: mapping is put back and its Wine server restarted
@@ -33,11 +34,13 @@ echo x > "$work/tree/sub/file.txt"
 echo y > "$work/tree/top.txt"
 ln -s "$work/outside" "$work/tree/dirlink"
 ln -s "$work/outside" "$work/rootlink"
+mkdir -p "$work/packages"; ln -s "$work/packages" "$work/pkglink"
 KV_LINK_TREE="$(winpath "$work/tree")" KV_LINK_TARGET="$(winpath "$work/outside")" \
-  KV_LINK_ROOT="$(winpath "$work/rootlink")" run --gtest_filter='HostFixture.*' "$@"
+  KV_LINK_ROOT="$(winpath "$work/rootlink")" KV_PACKAGE_LINK="$(winpath "$work/pkglink")" \
+  run --gtest_filter='HostFixture.*' "$@"
 # The links' targets must still be there, seen from the host too.
-[[ -f $work/outside/keep.txt && -f $work/outside/inner/deep.txt ]] ||
-  { echo "FAILED: a link target was deleted" >&2; exit 1; }
+[[ -f $work/outside/keep.txt && -f $work/outside/inner/deep.txt && $(cat "$work/outside/keep.txt") == keep ]] ||
+  { echo "FAILED: a link target was deleted or changed" >&2; exit 1; }
 
 wineserver -k 2>/dev/null || true
 rm -f "$drive"; ln -s "$work/d-drive" "$drive"

@@ -150,6 +150,10 @@ TEST_F(DNSThreadTest, RejectedAnswersMoveOnToTheNextResolver) {
         {"cut short", FakeDns::CutTo(40, forged), false},
         {"compression loop", FakeDns::Raw(&PointerLoop), false},
         {"name over 128 bytes", FakeDns::Answer({longName, forged[0]}), false},
+        {"answer to another name", FakeDns::AnswerTo(FakeDns::Question("ab.cdefghi.jkm"), forged), false},
+        {"answer to an AAAA question", FakeDns::AnswerTo(FakeDns::Question(kHost, 28), forged), false},
+        {"address of a name off the chain",
+         FakeDns::Answer({FakeDns::Cname("b.jkl"), FakeDns::OwnedBy("c.jkl", forged[0])}), false},
     };
     const auto endpoints = StartServers(2);
     Server(1).SetReply(FakeDns::Addresses({"127.0.0.8"}));

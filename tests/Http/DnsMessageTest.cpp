@@ -24,8 +24,12 @@ Bytes AnswerTo(const std::string& host, const std::vector<FakeDnsRecord>& record
     return ToBytes(FakeDns::Response(std::string(q.begin(), q.end()), records));
 }
 
-bool Parse(const Bytes& datagram, DnsAnswer& answer) {
-    return CDnsMessage::ParseAnswer(datagram.data(), datagram.size(), answer);
+// Decodes `datagram` as the answer to the A query for `host`.
+bool Parse(const std::string& host, const Bytes& datagram, DnsAnswer& answer) {
+    return CDnsMessage::ParseAnswer(datagram.data(), datagram.size(), host, answer);
+}
+bool ParseAnswerTo(const std::string& host, const std::vector<FakeDnsRecord>& records, DnsAnswer& answer) {
+    return Parse(host, AnswerTo(host, records), answer);
 }
 
 TEST(DnsQuery, TwoSevenThreeHostGivesSixteenByteNameAndThirtyTwoByteMessage) {
@@ -98,7 +102,7 @@ TEST(DnsHeader, AcceptanceTable) {
 
 TEST(DnsAnswerParse, TwoAddressesInAnswerOrder) {
     DnsAnswer a;
-    ASSERT_TRUE(Parse(AnswerTo("ab.cdefghi.jkl", {FakeDns::A("10.1.2.3"), FakeDns::A("192.168.0.250")}), a));
+    ASSERT_TRUE(ParseAnswerTo("ab.cdefghi.jkl", {FakeDns::A("10.1.2.3"), FakeDns::A("192.168.0.250")}, a));
     EXPECT_EQ("10.1.2.3;192.168.0.250", CDnsMessage::JoinAddresses(a.addresses));
 }
 
@@ -106,12 +110,12 @@ TEST(DnsAnswerParse, CnameIsDecodedButOnlyAddressesReported) {
     DnsAnswer a;
     FakeDnsRecord second = FakeDns::A("127.0.0.7");
     second.owner = FakeDns::EncodeName("alias.cdefghi.jkl");
-    ASSERT_TRUE(Parse(AnswerTo("ab.cdefghi.jkl", {FakeDns::Cname("alias.cdefghi.jkl"), second}), a));
+    ASSERT_TRUE(ParseAnswerTo("ab.cdefghi.jkl", {FakeDns::Cname("alias.cdefghi.jkl"), second}, a));
     EXPECT_EQ("127.0.0.7", CDnsMessage::JoinAddresses(a.addresses));
     ASSERT_EQ(1u, a.aliases.size());
     EXPECT_EQ("alias.cdefghi.jkl", a.aliases[0]);
 
-    ASSERT_TRUE(Parse(AnswerTo("ab.cdefghi.jkl", {FakeDns::Cname("only.alias")}), a));
+    ASSERT_TRUE(ParseAnswerTo("ab.cdefghi.jkl", {FakeDns::Cname("only.alias")}, a));
     EXPECT_TRUE(a.addresses.empty());
     EXPECT_EQ("", CDnsMessage::JoinAddresses(a.addresses));
 }
@@ -121,7 +125,7 @@ TEST(DnsAnswerParse, OtherTypesAreSkippedByTheirLength) {
     aaaa.type = 28;
     aaaa.data = std::string(16, '\x01');
     DnsAnswer a;
-    ASSERT_TRUE(Parse(AnswerTo("h.jk", {aaaa, FakeDns::A("1.2.3.4")}), a));
+    ASSERT_TRUE(ParseAnswerTo("h.jk", {aaaa, FakeDns::A("1.2.3.4")}, a));
     EXPECT_EQ("1.2.3.4", CDnsMessage::JoinAddresses(a.addresses));
 }
 
@@ -129,22 +133,90 @@ TEST(DnsAnswerParse, MalformedRecordsFail) {
     DnsAnswer a;
     FakeDnsRecord longA = FakeDns::A("1.2.3.4");
     longA.data += "x";
-    EXPECT_FALSE(Parse(AnswerTo("h.jk", {longA}), a)) << "A record of 5 bytes";
+    EXPECT_FALSE(ParseAnswerTo("h.jk", {longA}, a)) << "A record of 5 bytes";
     FakeDnsRecord shortA = FakeDns::A("1.2.3.4");
     shortA.data.resize(3);
-    EXPECT_FALSE(Parse(AnswerTo("h.jk", {shortA, FakeDns::A("5.6.7.8")}), a)) << "A record of 3 bytes";
+    EXPECT_FALSE(ParseAnswerTo("h.jk", {shortA, FakeDns::A("5.6.7.8")}, a)) << "A record of 3 bytes";
 
     Bytes overrun = AnswerTo("h.jk", {FakeDns::A("1.2.3.4")});
     overrun[overrun.size() - 5] = 9;  // data length 4 -> 9, past the datagram
-    EXPECT_FALSE(Parse(overrun, a));
+    EXPECT_FALSE(Parse("h.jk", overrun, a));
 
     Bytes moreQuestions = AnswerTo("h.jk", {FakeDns::A("1.2.3.4")});
     moreQuestions[5] = 2;  // claims a second question that is not there
-    EXPECT_FALSE(Parse(moreQuestions, a));
+    EXPECT_FALSE(Parse("h.jk", moreQuestions, a));
 
     FakeDnsRecord cnameSpill = FakeDns::Cname("a.b");
     cnameSpill.data.resize(2);  // data length 2, but the name goes on into the next record
-    EXPECT_FALSE(Parse(AnswerTo("h.jk", {cnameSpill, FakeDns::A("1.2.3.4")}), a));
+    EXPECT_FALSE(ParseAnswerTo("h.jk", {cnameSpill, FakeDns::A("1.2.3.4")}, a));
+}
+
+// An answer is read only when its question section is the question asked;
+// the name may differ in letter case only.
+TEST(DnsAnswerParse, OnlyAnAnswerToTheQuestionAskedIsRead) {
+    const std::string host = "ab.cdefghi.jkl";
+    const std::string asked = FakeDns::Question(host);
+    struct Case {
+        const char* what;
+        std::string questions;
+        uint16_t count;
+        bool read;
+    } cases[] = {
+        {"the question asked", asked, 1, true},
+        {"the name in other letter case", FakeDns::Question("AB.cdeFGhi.JKL"), 1, true},
+        {"another name", FakeDns::Question("ab.cdefghi.jkm"), 1, false},
+        {"a name with one more label", FakeDns::Question("x.ab.cdefghi.jkl"), 1, false},
+        {"type AAAA", FakeDns::Question(host, 28), 1, false},
+        {"class CH", FakeDns::Question(host, 1, 3), 1, false},
+        {"no question", "", 0, false},
+        {"the question twice", asked + asked, 2, false},
+    };
+    const Bytes q = Query(host);
+    for (const Case& c : cases) {
+        DnsAnswer a;
+        const std::string r = FakeDns::ResponseWithQuestion(std::string(q.begin(), q.end()), c.questions,
+                                                            {FakeDns::OwnedBy(host, FakeDns::A("10.0.0.1"))}, c.count);
+        EXPECT_EQ(c.read, Parse(host, ToBytes(r), a)) << c.what;
+        EXPECT_EQ(c.read ? "10.0.0.1" : "", CDnsMessage::JoinAddresses(a.addresses)) << c.what;
+    }
+    DnsAnswer a;
+    EXPECT_TRUE(ParseAnswerTo(".ab..cdefghi.jkl.", {FakeDns::A("10.0.0.1")}, a)) << "empty pieces are not asked";
+}
+
+// Every A record must belong to the name reached at that point along the
+// CNAME records from the question's name; an answer with an address of any
+// other name is not read at all.
+TEST(DnsAnswerParse, AddressesMustFollowTheCnameChainFromTheQuestion) {
+    const std::string host = "ab.cdefghi.jkl";
+    auto a = [](const std::string& owner, const std::string& address) {
+        return FakeDns::OwnedBy(owner, FakeDns::A(address));
+    };
+    auto cname = [](const std::string& owner, const std::string& target) {
+        return FakeDns::OwnedBy(owner, FakeDns::Cname(target));
+    };
+    FakeDnsRecord chaos = FakeDns::A("10.9.9.9");
+    chaos.klass = 3;
+    struct Case {
+        const char* what;
+        std::vector<FakeDnsRecord> records;
+        bool read;
+        const char* addresses;
+    } cases[] = {
+        {"address of the question's name", {FakeDns::A("10.0.0.1")}, true, "10.0.0.1"},
+        {"address of another name", {a("other.cdefghi.jkl", "10.6.6.6")}, false, ""},
+        {"genuine address beside one of another name", {FakeDns::A("10.0.0.1"), a("other.jkl", "10.6.6.6")}, false, ""},
+        {"end of a two-step chain, other letter case",
+         {cname(host, "b.jkl"), cname("B.JKL", "c.jkl"), a("c.jkl", "10.0.0.3")}, true, "10.0.0.3"},
+        {"alias of another name", {cname("other.jkl", "c.jkl"), a("c.jkl", "10.6.6.6")}, false, ""},
+        {"address of an alias before the alias", {a("b.jkl", "10.6.6.6"), cname(host, "b.jkl")}, false, ""},
+        {"address of the question's name after its alias", {cname(host, "b.jkl"), a(host, "10.6.6.6")}, false, ""},
+        {"address of another class is skipped", {chaos, FakeDns::A("10.0.0.1")}, true, "10.0.0.1"},
+    };
+    for (const Case& c : cases) {
+        DnsAnswer answer;
+        EXPECT_EQ(c.read, ParseAnswerTo(host, c.records, answer)) << c.what;
+        EXPECT_EQ(c.addresses, CDnsMessage::JoinAddresses(answer.addresses)) << c.what;
+    }
 }
 
 // Decodes the name that starts at `pos` of `bytes` (positions are offsets in the datagram).

@@ -79,14 +79,19 @@ Bytes Query(const std::string& host) {
     return q;
 }
 
-Bytes Answer(const std::string& host, const std::vector<FakeDnsRecord>& records) {
+struct Sample {
+    std::string host;  // the name asked
+    Bytes answer;
+};
+
+Sample Answer(const std::string& host, const std::vector<FakeDnsRecord>& records) {
     const Bytes q = Query(host);
     const std::string r = FakeDns::Response(std::string(q.begin(), q.end()), records);
-    return Bytes(r.begin(), r.end());
+    return {host, Bytes(r.begin(), r.end())};
 }
 
 // Good answers that between them use every decoder path.
-std::vector<Bytes> Corpus() {
+std::vector<Sample> Corpus() {
     FakeDnsRecord viaAlias = FakeDns::A("10.0.0.2");
     viaAlias.owner = std::string("\x03" "cdn", 4) + std::string("\xC0\x0C", 2);  // label + pointer
     FakeDnsRecord aaaa;
@@ -101,10 +106,10 @@ std::vector<Bytes> Corpus() {
 }
 
 // Runs everything a received datagram goes through; checks what is checkable.
-void DecodeAll(const uint8_t* data, size_t size) {
+void DecodeAll(const std::string& host, const uint8_t* data, size_t size) {
     (void)CDnsMessage::CheckHeader(data, size, 0x4B51);
     DnsAnswer answer;
-    if (CDnsMessage::ParseAnswer(data, size, answer)) {
+    if (CDnsMessage::ParseAnswer(data, size, host, answer)) {
         const size_t answers = size >= 8 ? static_cast<size_t>((data[6] << 8) | data[7]) : 0;
         EXPECT_LE(answer.addresses.size() + answer.aliases.size(), answers);
         for (const std::string& alias : answer.aliases) EXPECT_LE(alias.size(), CDnsMessage::kMaxNameLength);
@@ -135,15 +140,17 @@ TEST(DnsDecoderRobustness, GuardPageTrapsReadsPastTheEnd) {
 TEST(DnsDecoderRobustness, EveryTruncatedLengthFailsWithoutReadingPastIt) {
     GuardedBuffer guard;
     ASSERT_TRUE(guard.Ready());
-    for (const Bytes& good : Corpus()) {
+    for (const Sample& sample : Corpus()) {
+        const Bytes& good = sample.answer;
         DnsAnswer answer;
         const uint8_t* whole = guard.Place(good.data(), good.size());
-        ASSERT_TRUE(CDnsMessage::ParseAnswer(whole, good.size(), answer));
+        ASSERT_TRUE(CDnsMessage::ParseAnswer(whole, good.size(), sample.host, answer));
         ASSERT_FALSE(answer.addresses.empty());
         for (size_t length = 0; length < good.size(); ++length) {
             const uint8_t* p = guard.Place(good.data(), length);
-            EXPECT_FALSE(CDnsMessage::ParseAnswer(p, length, answer)) << "length " << length << " of " << good.size();
-            DecodeAll(p, length);
+            EXPECT_FALSE(CDnsMessage::ParseAnswer(p, length, sample.host, answer))
+                << "length " << length << " of " << good.size();
+            DecodeAll(sample.host, p, length);
             ASSERT_EQ(0, guard.Traps()) << "read past a datagram cut to " << length << " of " << good.size();
         }
     }
@@ -160,10 +167,11 @@ TEST(DnsDecoderRobustness, HundredThousandMutatedAnswers) {
 
     GuardedBuffer guard;
     ASSERT_TRUE(guard.Ready());
-    const std::vector<Bytes> corpus = Corpus();
+    const std::vector<Sample> corpus = Corpus();
     int parsed = 0;
     for (int iteration = 0; iteration < 100000; ++iteration) {
-        Bytes m = corpus[below(corpus.size())];
+        const Sample& sample = corpus[below(corpus.size())];
+        Bytes m = sample.answer;
         const size_t edits = 1 + below(4);
         for (size_t e = 0; e < edits; ++e) {
             switch (below(7)) {
@@ -188,8 +196,8 @@ TEST(DnsDecoderRobustness, HundredThousandMutatedAnswers) {
         if (m.size() > CDnsMessage::kMaxDatagram) m.resize(CDnsMessage::kMaxDatagram);
         const uint8_t* p = guard.Place(m.data(), m.size());
         DnsAnswer answer;
-        parsed += CDnsMessage::ParseAnswer(p, m.size(), answer) ? 1 : 0;
-        DecodeAll(p, m.size());
+        parsed += CDnsMessage::ParseAnswer(p, m.size(), sample.host, answer) ? 1 : 0;
+        DecodeAll(sample.host, p, m.size());
         if (guard.Traps() != 0 || ::testing::Test::HasFailure()) {
             FAIL() << "seed 0x" << std::hex << seed << std::dec << " iteration " << iteration
                    << ": read past the datagram or bad result (" << guard.Traps() << " traps)";

@@ -5,7 +5,10 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <memory>
+
+#include "Runtime/MainThreadDispatcher.h"
 
 namespace {
 
@@ -16,6 +19,40 @@ TestHttpServer::Handler NotFoundForLocalhost(const std::string& body) {
         return TestHttpResponse::Ok(body);
     };
 }
+
+// While in place, the resolver thread of `task` is kept busy for holdMs in
+// the wake-up post of its result: it has answered but not yet ended.
+class SlowResolverExit {
+public:
+    SlowResolverExit(CHttpDownloadFile& task, DWORD holdMs) {
+        task_ = &task;
+        holdMs_ = holdMs;
+        held_ = false;
+        SetWakeupPosterForTesting(&SlowResolverExit::Post);
+    }
+    ~SlowResolverExit() {
+        SetWakeupPosterForTesting(nullptr);
+        task_ = nullptr;
+    }
+    bool WasHeld() const { return held_; }
+
+private:
+    static BOOL WINAPI Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        const BOOL posted = ::PostMessageW(window, message, wParam, lParam);
+        CHttpDownloadFile* task = task_.load();
+        if (task && ::GetCurrentThreadId() == task->Resolver().GetThreadId()) {
+            held_ = true;
+            ::Sleep(holdMs_);
+        }
+        return posted;
+    }
+    static std::atomic<CHttpDownloadFile*> task_;
+    static DWORD holdMs_;
+    static std::atomic<bool> held_;
+};
+std::atomic<CHttpDownloadFile*> SlowResolverExit::task_{nullptr};
+DWORD SlowResolverExit::holdMs_ = 0;
+std::atomic<bool> SlowResolverExit::held_{false};
 
 }  // namespace
 
@@ -71,10 +108,11 @@ TEST_F(DownloadTest, RefusedAddressGetsThreeAttemptsThenTheMirror) {
 }
 
 // End to end on loopback: the main host "localhost" answers 404, the fake
-// resolver gives 127.0.0.1, and the retry on the address succeeds.
+// resolver gives 127.0.0.1, and the retry at that address succeeds with the
+// host name kept in the request.
 TEST_F(DownloadTest, AddressFallbackRetriesOnTheResolvedAddress) {
     const std::string body = Pattern(80 * 1024, 13);
-    server.SetHandler(NotFoundForLocalhost(body));
+    server.RouteSequence("/pkg.exe", {TestHttpResponse::Status(404), TestHttpResponse::Ok(body)});
     dns.SetReply(FakeDns::Addresses({"127.0.0.1"}));
 
     FileLogCapture log;
@@ -87,16 +125,17 @@ TEST_F(DownloadTest, AddressFallbackRetriesOnTheResolvedAddress) {
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].Header("Host"), "localhost:" + std::to_string(server.Port()));
-    EXPECT_EQ(requests[1].Header("Host"), "127.0.0.1:" + std::to_string(server.Port()));
+    EXPECT_EQ(requests[1].Header("Host"), "localhost:" + std::to_string(server.Port()));
     EXPECT_EQ(requests[1].target, "/pkg.exe?v=2");  // path and query kept
     EXPECT_TRUE(task.MainUrl().empty());             // the fallback runs once per Download
     EXPECT_EQ(log.Count(L"OnSpareDNSResult 解析成功 code:0, domain:localhost, ip_list:127.0.0.1"), 1u);
 }
 
-// Each resolved address gets its own 3 attempts, in answer order.
+// Each resolved address gets its own 3 attempts, in answer order; the
+// connection goes to the address even though the system resolves the name.
 TEST_F(DownloadTest, EachResolvedAddressIsTriedInTurn) {
     const std::string body = Pattern(10 * 1024, 14);
-    server.SetHandler(NotFoundForLocalhost(body));
+    server.RouteSequence("/pkg.exe", {TestHttpResponse::Status(404), TestHttpResponse::Ok(body)});
     // 127.0.0.2 is loopback, but the server listens on 127.0.0.1 only.
     dns.SetReply(FakeDns::Addresses({"127.0.0.2", "127.0.0.1"}));
     const long createdBefore = CCurlBase::CreatedCount();
@@ -107,6 +146,48 @@ TEST_F(DownloadTest, EachResolvedAddressIsTriedInTurn) {
     EXPECT_TRUE(Target() == body);
     EXPECT_EQ(CCurlBase::CreatedCount() - createdBefore, 5);  // localhost, 3 x 127.0.0.2, 127.0.0.1
     EXPECT_EQ(server.RequestCount(), 2u);
+}
+
+// An empty main URL fails as a malformed address and the mirrors follow;
+// with no mirror either there is nothing to download.
+TEST_F(DownloadTest, EmptyMainUrlFailsAsMalformedAndTheMirrorsFollow) {
+    const std::string body = Pattern(30 * 1024, 15);
+    server.Route("/b.exe", TestHttpResponse::Ok(body));
+    const std::wstring mirror = server.WideUrl("/b.exe");
+
+    FileLogCapture log;
+    ASSERT_TRUE(StartDownload(L"", static_cast<int64_t>(body.size()), L";" + mirror + L";"));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(record.code, 0);
+    EXPECT_TRUE(Target() == body);
+    EXPECT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(dns.QueryCount(), 0u);
+    EXPECT_EQ(log.Count(L"type:5 code:" + std::to_wstring(CURLE_URL_MALFORMAT) + L"  url: 下载失败，尝试使用备用地址:" + mirror),
+              1u);
+
+    task.Stop();
+    EXPECT_FALSE(StartDownload(L"", static_cast<int64_t>(body.size()), L";;"));
+    EXPECT_TRUE(task.UrlList().empty());
+}
+
+// The resolver has posted its answer and is still busy on its way out for
+// longer than a short stop would wait: the download waits for it to end and
+// never terminates it.
+TEST_F(DownloadTest, ResolverThatAnsweredIsWaitedForNotTerminated) {
+    const std::string body = Pattern(10 * 1024, 16);
+    server.RouteSequence("/pkg.exe", {TestHttpResponse::Status(404), TestHttpResponse::Ok(body)});
+    dns.SetReply(FakeDns::Addresses({"127.0.0.1"}));
+    SlowResolverExit slow(task, 600);
+
+    FileLogCapture log;
+    ASSERT_TRUE(StartDownload(LocalhostUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_TRUE(slow.WasHeld()) << "the resolver was never held: nothing was shown";
+    EXPECT_EQ(record.type, 0);
+    EXPECT_TRUE(Target() == body);
+    EXPECT_FALSE(task.Resolver().IsRunning());
+    EXPECT_EQ(log.Count(L"线程结束超时"), 0u) << "the resolver thread was terminated";
 }
 
 // Resolvers that do not answer: the completion carries the failure that

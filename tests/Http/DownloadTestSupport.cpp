@@ -1,5 +1,62 @@
 #include "DownloadTestSupport.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <sstream>
+
+#include "Runtime/TextUtils.h"
+
+namespace {
+
+std::string Env(const wchar_t* name) {
+    wchar_t value[1024];
+    const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
+    return length > 0 && length < 1024 ? WideToUtf8(std::wstring(value, length)) : std::string();
+}
+
+}  // namespace
+
+ScriptServers::ScriptServers()
+    : proxyPort(Env(L"KV_PROXY_PORT")),
+      proxyLog(Env(L"KV_PROXY_LOG")),
+      tlsAddress(Env(L"KV_TLS_ADDRESS")),
+      tlsPort(Env(L"KV_TLS_PORT")),
+      tlsRoot(Env(L"KV_TLS_ROOT")),
+      tlsLog(Env(L"KV_TLS_LOG")) {
+    if (HasTls()) tlsLogStart_ = TlsLogLines().size();
+}
+
+std::wstring ScriptServers::TlsUrl(const std::string& host, const std::string& path) const {
+    return Utf8ToWide("https://" + host + ":" + tlsPort + path);
+}
+
+void ScriptServers::PutTlsFile(const std::string& name, const std::string& bytes) const {
+    WriteFileBytes(Utf8ToWide(tlsRoot + "\\" + name), bytes);
+}
+
+std::vector<std::string> ScriptServers::TlsLogLines() const {
+    std::vector<std::string> lines;
+    std::istringstream text(ReadFileBytes(Utf8ToWide(tlsLog)));
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> ScriptServers::TlsLog(size_t count) const {
+    std::vector<std::string> lines;
+    // nginx writes a line once the answer has gone out, which may be just
+    // after the client has it all.
+    PumpMessagesUntil(
+        [&] {
+            lines = TlsLogLines();
+            lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(tlsLogStart_, lines.size())));
+            return lines.size() >= count;
+        },
+        3000);
+    return lines;
+}
+
+std::string ScriptServers::ProxyLog() const { return ReadFileBytes(Utf8ToWide(proxyLog)); }
+
 void DownloadRecord::OnCompletion(void* owner, int32_t type, int32_t code) {
     auto* self = static_cast<DownloadRecord*>(owner);
     ++self->completions;

@@ -33,6 +33,30 @@ std::string Pattern(size_t size, unsigned seed = 1);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 int64_t FileSizeOf(const std::wstring& path);  // -1 when missing
 
+// The servers that with-proxy.sh starts around the program, found through
+// its environment: a forward proxy and an https server (see the script).
+// Empty fields when the program runs without it.
+struct ScriptServers {
+    ScriptServers();
+    bool HasProxy() const { return !proxyPort.empty(); }
+    bool HasTls() const { return !tlsAddress.empty() && !tlsPort.empty(); }
+    // "https://<host>:<port><path>" on the https server's port.
+    std::wstring TlsUrl(const std::string& host, const std::string& path) const;
+    // Publishes `bytes` as /<name> on the https server.
+    void PutTlsFile(const std::string& name, const std::string& bytes) const;
+    // The https server's access log lines written since this object was
+    // made, once there are at least `count` (waiting up to 3 s for them).
+    std::vector<std::string> TlsLog(size_t count) const;
+    std::string ProxyLog() const;
+
+    std::string proxyPort, proxyLog;
+    std::string tlsAddress, tlsPort, tlsRoot, tlsLog;
+
+private:
+    std::vector<std::string> TlsLogLines() const;
+    size_t tlsLogStart_ = 0;
+};
+
 class DownloadTest : public HttpEngineTest {
 protected:
     static constexpr DWORD kShortDnsWaitMs = 150;

@@ -157,6 +157,37 @@ TEST_F(HttpEngineTest, BodyLargerThanTheInitialBufferArrivesWhole) {
     EXPECT_TRUE(c.done.body == body);
 }
 
+// A body over the command's cap ends the run at once with (user,
+// kBodyTooLargeCode), no retry and no body, whether its length was announced or not; one of
+// exactly the limit arrives whole.
+TEST_F(HttpEngineTest, BodyOverTheCapFailsWithoutRetry) {
+    constexpr uint32_t kLimit = 4096;
+    constexpr int32_t kOverLimit = CHttpCommand::kBodyTooLargeCode;
+    const std::string body = Pattern(70000);
+    TestHttpResponse chunked = TestHttpResponse::Ok(body);
+    chunked.chunked = true;
+    chunked.pieceSize = 1000;
+    server.Route("/announced", TestHttpResponse::Ok(body));
+    server.Route("/chunked", chunked);
+    server.Route("/fits", TestHttpResponse::Ok(body.substr(0, kLimit)));
+    for (const char* path : {"/announced", "/chunked"}) {
+        RecordedCommand c(server.WideUrl(path));
+        c.command.SetMaxBodyBytes(kLimit);
+        ASSERT_TRUE(SubmitCommand(&c.command));
+        ASSERT_TRUE(c.WaitDone());
+        EXPECT_EQ(c.done.type, kHttpErrorUser) << path;
+        EXPECT_EQ(c.done.code, kOverLimit) << path;
+        EXPECT_EQ(c.done.body, "") << path;
+        EXPECT_EQ(server.RequestCount(path), 1u) << path;
+    }
+    RecordedCommand fits(server.WideUrl("/fits"));
+    fits.command.SetMaxBodyBytes(kLimit);
+    ASSERT_TRUE(SubmitCommand(&fits.command));
+    ASSERT_TRUE(fits.WaitDone());
+    EXPECT_EQ(fits.done.type, 0);
+    EXPECT_EQ(fits.done.body, body.substr(0, kLimit));
+}
+
 TEST_F(HttpEngineTest, RedirectIsFollowedAndTooManyRedirectsFail) {
     server.Route("/old", TestHttpResponse::Redirect(302, "/new"));
     server.Route("/new", TestHttpResponse::Ok("moved here"));

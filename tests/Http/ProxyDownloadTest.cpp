@@ -1,6 +1,7 @@
 // Downloads through a real forward proxy (tinyproxy on loopback, started by
-// with-proxy.sh): a resumed download passes the proxy with its range, and an
-// address on the bypass list goes direct. Skipped when no proxy was started.
+// with-proxy.sh): a resumed download passes the proxy with its range, an
+// address on the bypass list goes direct, and an https download goes through
+// the proxy's tunnel. Skipped when no proxy was started.
 #include <cstdlib>
 #include <cstring>
 
@@ -24,6 +25,7 @@ protected:
         DownloadTest::TearDown();
     }
     ProxySettings settings;
+    ScriptServers servers;
 };
 
 TEST_F(ProxyDownloadTest, ResumedDownloadGoesThroughTheProxyAndABypassedHostGoesDirect) {
@@ -52,6 +54,23 @@ TEST_F(ProxyDownloadTest, ResumedDownloadGoesThroughTheProxyAndABypassedHostGoes
     requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_FALSE(requests[1].HasHeader("Via")) << "a bypassed host went through the proxy";
+}
+
+// The proxy's answer to CONNECT opens the tunnel; it is not the server's
+// answer, which comes through the tunnel and is the one that counts.
+TEST_F(ProxyDownloadTest, HttpsDownloadGoesThroughTheProxysTunnel) {
+    ASSERT_TRUE(servers.HasTls()) << "with-proxy.sh starts the https server too";
+    const std::string body = Pattern(200 * 1024, 21);
+    servers.PutTlsFile("tunnel.exe", body);
+
+    ASSERT_TRUE(StartDownload(servers.TlsUrl(servers.tlsAddress, "/tunnel.exe"), static_cast<int64_t>(body.size())));
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(record.type, 0);
+    EXPECT_EQ(record.code, 0);
+    EXPECT_TRUE(Target() == body) << "file differs from the source";
+    EXPECT_NE(servers.ProxyLog().find("CONNECT " + servers.tlsAddress + ":" + servers.tlsPort), std::string::npos)
+        << "not through the proxy";
+    EXPECT_EQ(servers.TlsLog(1).size(), 1u);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "Ui/AccessibleEvents.h"
 #include "Ui/AccessibleIds.h"
 #include "Ui/AccessibleInfo.h"
+#include "Ui/EditUI.h"
 #include "Ui/OptionUI.h"
 #include "Ui/ProgressUI.h"
 #include "Ui/TabLayoutUI.h"
@@ -333,5 +334,89 @@ TEST_F(AccessibleTest, EventsAndTheValueRateLimit) {
     bar->SetValue(12);  // no change: nothing
     EXPECT_EQ(events.size(), 4u);
     m.GetAccessibleEvents().SetSink(nullptr);
+    ::DestroyWindow(w);
+}
+
+// What a reader hears without moving the focus itself: the control that
+// keeps the focus when the window gets the keyboard back (a box closed),
+// and an option ticked or a button disabled, each as a state change.
+TEST_F(AccessibleTest, FocusComingBackAndStateChangesAreTold) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    ::SetFocus(w);
+    CPaintManagerUI& m = w.GetPaintManager();
+    std::vector<std::pair<DWORD, LONG>> events;
+    m.GetAccessibleEvents().SetSink([&](DWORD e, LONG child) { events.emplace_back(e, child); });
+    CControlUI* root = m.GetRoot();
+    const auto id = [&](const wchar_t* name) { return CAccessibleInfo::ChildId(root, w.FindControl(name)); };
+    const auto told = [&](DWORD e, const wchar_t* name) { return std::make_pair(e, id(name)); };
+
+    ::SendMessageW(w, WM_KEYDOWN, VK_TAB, 0x000F0001);
+    const HWND other = ::CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
+                                         nullptr, nullptr, nullptr);
+    ASSERT_NE(other, nullptr);
+    ::SetFocus(other);
+    events.clear();
+    ::SetFocus(w);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], told(EVENT_OBJECT_FOCUS, L"btn_install"));
+    ::DestroyWindow(other);
+    // Tab out of the folder's typing box: the box hands the keyboard back to
+    // the window on the way, and the next control is still told once.
+    auto* tab = w.FindControlAs<CTabLayoutUI>(L"tb_main");
+    tab->SelectItem(1);
+    ::SendMessageW(w, WM_KEYDOWN, VK_TAB, 0x000F0001);
+    ASSERT_NE(::GetFocus(), static_cast<HWND>(w));  // the native box has it
+    events.clear();
+    ::SendMessageW(w, WM_KEYDOWN, VK_TAB, 0x000F0001);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], told(EVENT_OBJECT_FOCUS, L"btn_select"));
+    tab->SelectItem(0);
+
+    ::SendMessageW(w, WM_KEYDOWN, VK_TAB, 0x000F0001);
+    ::SendMessageW(w, WM_KEYDOWN, VK_TAB, 0x000F0001);
+    events.clear();
+    ::SendMessageW(w, WM_KEYDOWN, VK_SPACE, 0x00390001);
+    ::SendMessageW(w, WM_KEYUP, VK_SPACE, 0xC0390001);
+    EXPECT_FALSE(w.FindControlAs<COptionUI>(L"opt_agree")->IsSelected());
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], told(EVENT_OBJECT_STATECHANGE, L"opt_agree"));
+    events.clear();
+    w.FindControl(L"btn_install")->SetEnabled(false);
+    w.FindControl(L"btn_install2")->SetEnabled(false);  // on a hidden page: no object to tell of
+    w.FindControl(L"VerticalLayoutUI2")->SetEnabled(false);  // a container is no child
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], told(EVENT_OBJECT_STATECHANGE, L"btn_install"));
+    m.GetAccessibleEvents().SetSink(nullptr);
+    ::DestroyWindow(w);
+}
+
+// A reader may set the folder as if typing it, and only where typing could:
+// not on a hidden page, not in a read-only box, not while a modal box has
+// disabled the window; a button has no value to set.
+TEST_F(AccessibleTest, FolderValueIsSetOnlyWhereTypingCould) {
+    TestWindow w(L"InstallPackages.xml");
+    ASSERT_NE(w.CreatePopup(), nullptr);
+    w.ShowWindow(true);
+    ASSERT_NE(Open(w), nullptr);
+    auto* edit = w.FindControlAs<CEditUI>(L"edit_input");
+    const LONG id = CAccessibleInfo::ChildId(w.GetPaintManager().GetRoot(), edit);
+    BSTR folder = ::SysAllocString(L"E:\\游戏");
+    EXPECT_EQ(acc_->put_accValue(Id(id), folder), E_FAIL);  // page 0 is shown
+    w.FindControlAs<CTabLayoutUI>(L"tb_main")->SelectItem(1);
+    ::EnableWindow(w, FALSE);
+    EXPECT_EQ(acc_->put_accValue(Id(id), folder), E_FAIL);
+    ::EnableWindow(w, TRUE);
+    edit->SetReadOnly(true);
+    EXPECT_EQ(acc_->put_accValue(Id(id), folder), E_FAIL);
+    edit->SetReadOnly(false);
+    EXPECT_EQ(edit->GetText(), L"");
+    const int changes = w.Count(L"textchanged", L"edit_input");
+    EXPECT_EQ(acc_->put_accValue(Id(id), folder), S_OK);
+    EXPECT_EQ(edit->GetText(), L"E:\\游戏");
+    EXPECT_EQ(w.Count(L"textchanged", L"edit_input"), changes + 1);
+    EXPECT_EQ(acc_->put_accValue(Id(IdOf(L"浏览")), folder), DISP_E_MEMBERNOTFOUND);
+    ::SysFreeString(folder);
     ::DestroyWindow(w);
 }

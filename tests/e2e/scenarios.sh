@@ -23,6 +23,10 @@ wait_launcher_calls() {
   fail "the launcher in $dir was not started ($lines start(s) expected)"
 }
 
+# The launcher's starts with the program's own path unquoted: the desktop
+# shell, which starts it, quotes that path whether it holds a blank or not.
+launcher_starts() { launcher_calls "$1" | sed -E 's/^"([^" ]*)"/\1/'; }
+
 expect_installed() {
   local dir=$1
   expect_file "$dir/KorvelLauncher.exe"
@@ -45,17 +49,18 @@ scenario_fresh() {
   grab_main 01-welcome
   click_main "$XY_INSTALL"
   wait_log "CMainDlg::SelectPage 2" 10
-  wait_log "CMainDlg::OnProgress" 30
+  wait_log "CInstallController::OnProgress" 30
   sleep 1
   grab_main 02-progress
-  wait_log "CMainDlg::StartInstall" 60
+  wait_log "CInstallController::StartInstall" 60
   grab_main 03-installing
   wait_installer_exit 90
   expect_eq "$EXIT_CODE" 0 "exit code"
   local dir; dir="$(default_dir)"
   expect_installed "$dir"
   wait_launcher_calls "$dir"
-  expect_eq "$(launcher_calls "$dir")" "$DEFAULT_DIR_WIN\\KorvelLauncher.exe -i \"7\" -d" "launcher command line"
+  expect_eq "$(launcher_starts "$dir")" "$DEFAULT_DIR_WIN\\KorvelLauncher.exe -i \"7\" -d" "launcher command line"
+  expect_eq "$(log_count 'KorvelLauncher.exe [-i "7" -d]: started')" 1 "launcher starts through the desktop shell"
   (( $(log_count "安装失败") == 0 )) || fail "a failure notice was shown"
 }
 
@@ -128,7 +133,7 @@ scenario_md5() {
   answer_box "^$BOX_TITLE\$" "$XY_BOX_OK_WITH_CANCEL" 01-corrupt-box
   wait_installer_exit 90
   expect_eq "$EXIT_CODE" 0 "exit code after 重新下载"
-  expect_eq "$(log_count "CMainDlg::OnDescriptor (0,0)")" 2 "descriptor fetches"
+  expect_eq "$(log_count "CInstallController::OnDescriptor (0,0)")" 2 "descriptor fetches"
   expect_installed "$(default_dir)"
   wait_launcher_calls "$(default_dir)"
 
@@ -159,7 +164,7 @@ scenario_retry() {
   click_main "$XY_INSTALL"
   wait_log "安装失败，请检查网络后重试" 30
   grab_screen 01-failure-notice
-  wait_log "CMainDlg::OnRetryTimer" 15 2
+  wait_log "CInstallController::OnRetryTimer" 15 2
   expect_eq "$(log_count "CMsgBoxDlg::InitWindow [提示信息] 安装失败")" 1 "failure notices"
   server_start --port "$port"
   wait_installer_exit 90
@@ -187,7 +192,7 @@ scenario_earlier() {
   wait_installer_exit 20
   expect_eq "$EXIT_CODE" 0 "exit code after 直接启动"
   wait_launcher_calls "$old"
-  expect_eq "$(launcher_calls "$old")" 'D:\Old\KorvelQixar\KorvelLauncher.exe -i "0" -d' "old launcher's command line"
+  expect_eq "$(launcher_starts "$old")" 'D:\Old\KorvelQixar\KorvelLauncher.exe -i "0" -d' "old launcher's command line"
   expect_eq "$(log_count "CMainDlg::SelectPage")" 0 "page changes"
 
   server_start --rate "$(slow_rate)"
@@ -213,7 +218,7 @@ scenario_earlier() {
   expect_no_file "$old/uninst.exe"
   expect_installed "$old"
   wait_launcher_calls "$old" 3
-  expect_eq "$(launcher_calls "$old" | tail -1)" 'D:\Old\KorvelQixar\KorvelLauncher.exe -i "7" -d' "new launcher's command line"
+  expect_eq "$(launcher_starts "$old" | tail -1)" 'D:\Old\KorvelQixar\KorvelLauncher.exe -i "7" -d' "new launcher's command line"
 }
 
 # A package and "kvmain.dll" beside the installer: no download, the bar runs
@@ -225,13 +230,13 @@ scenario_localpkg() {
   use_port "$(free_port)"
   start_installer
   click_main "$XY_INSTALL"
-  wait_log "CMainDlg::StartInstall" 10
+  wait_log "CInstallController::StartInstall" 10
   sleep 2
   grab_main 01-installing-local
   wait_installer_exit 60
   expect_eq "$EXIT_CODE" 0 "exit code"
-  expect_eq "$(log_count "CMainDlg::OnDescriptor")" 0 "descriptor fetches"
-  expect_eq "$(log_count "CMainDlg::OnDone (0,0)")" 1 "done reports"
+  expect_eq "$(log_count "CInstallController::OnDescriptor")" 0 "descriptor fetches"
+  expect_eq "$(log_count "CInstallController::OnDone (0,0)")" 1 "done reports"
   expect_file "$E2E_DIR/app/kvinstaller.exe"
   expect_no_file "$E2E_DIR/app/kvinstall.ini"
   expect_file "$(default_dir)/KorvelLauncher.exe"
@@ -249,7 +254,7 @@ scenario_exit() {
   local dir; dir="$(default_dir)"
   start_installer 7
   click_main "$XY_INSTALL"
-  wait_log "CMainDlg::OnProgress" 30 2
+  wait_log "CInstallController::OnProgress" 30 2
   click_main "$XY_CLOSE"
   answer_box "^$EXIT_TITLE\$" "$XY_BOX_OK_WITH_CANCEL" 01-exit-during-download
   wait_installer_exit 15
@@ -260,7 +265,7 @@ scenario_exit() {
 
   start_installer 7
   click_main "$XY_INSTALL"
-  wait_log "CMainDlg::OnProgress" 30 2
+  wait_log "CInstallController::OnProgress" 30 2
   xdotool key Escape
   wait_installer_exit 15
   expect_eq "$EXIT_CODE" 0 "exit code after Escape"
@@ -300,8 +305,8 @@ scenario_dllplant() {
 # no keys): every page and both kinds of message box read as a screen
 # reader reads them; the agreement unticked and ticked again, the custom
 # folder page, the install, the exit question answered "取消" in the middle
-# of the download; the focus, alert, page and value events arrive, the
-# value at most once a second.
+# of the download; the focus (also back after a box), state, alert, page
+# and value events arrive in order, the value at most once a second.
 scenario_a11y() {
   server_start --rate "$(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 8 ))"
   xdotool mousemove 0 0   # no hover state under a resting pointer
@@ -348,7 +353,7 @@ window: 安装KorvelQixar \| client \| focus(ed,focusable|able) \|  \| 0,0 540x3
   关闭 \| $btn \|  \| 510,0 30x30 \| 按下
 EOF_TREE
   acc_do "${M[@]}" 立即安装
-  wait_log "CMainDlg::OnProgress" 30 3
+  wait_log "CInstallController::OnProgress" 30 3
   acc_expect_tree "${M[@]}" 04-progress <<EOF_TREE
 window: 安装KorvelQixar \| client \| focus(ed,focusable|able) \|  \| 0,0 540x355
   安装进度 \| progress bar \| read only \| [0-9]+% \| 18,303 500x30
@@ -384,12 +389,208 @@ EOF_TREE
     events | grep -q "^[0-9]* FOCUS [0-9]* | $name | " || fail "no focus event for $name"
   done
   events | grep -q '^[0-9]* ALERT 0 | Qixar提示 | dialog | .*未勾选' || fail "the notice was not announced with its text"
+  # When a box closes the reader lands on the control that kept the focus
+  # (the one clicked to open it), not on the bare window.
+  events | sed -n '/ALERT 0 | Qixar提示/,$p' | grep -q '^[0-9]* FOCUS [0-9]* | 立即安装 | push button |  | says: 立即安装 push button$' ||
+    fail "no focus back on 立即安装 after the notice closed"
+  # The agreement's tick is told as it changes: cleared, then ticked again.
+  events | grep '^[0-9]* STATE [0-9]* | 同意 | ' | sed 's/.*says: //' | tr '\n' ';' | grep -q '^同意 check button not checked;同意 check button checked;' ||
+    fail "the agreement's state changes were not told in order"
   events | grep -q '^[0-9]* ALERT 0 | 退出安装 | dialog | .*是否退出安装？' || fail "the exit question was not announced with its text"
   (( $(events | grep -c '^[0-9]* REORDER 0 | 安装KorvelQixar') >= 2 )) || fail "page changes were not told"
   # Progress values: several, rising, never two within a second.
   local times; times="$(events | awk '$2 == "VALUE" && /\| 安装进度 \|/ {print $1}')"
   (( $(wc -l <<<"$times") >= 3 )) || fail "fewer than 3 progress value events"
   awk 'NR > 1 && $1 - prev < 950 {bad = 1; print "value events " prev " and " $1 " are " $1 - prev " ms apart"} {prev = $1} END {exit bad}'     <<<"$(sort -n <<<"$times")" || fail "progress value events came more than once a second"
+}
+
+# ------------------------------------------------------- unattended runs
+
+# Steps every unattended log must show, in this order.
+expect_log_in_order() {
+  local at=0 line
+  for step in "$@"; do
+    line="$(unattended_log | grep -nF -- "$step" | cut -d: -f1 | awk -v at="$at" '$1 > at {print; exit}')"
+    [[ -n $line ]] || fail "the log lacks \"$step\" (after line $at)"
+    at=$line
+  done
+}
+
+# Source number 12 and a folder with blanks, /D= unquoted and last as
+# administrators type it: no window at any moment, the launcher started,
+# exit 0, and a UTF-8 log of every step with time stamps.
+scenario_silent_install() {
+  server_start --rate "$(slow_rate)"
+  unattended_log_setup "$E2E_DIR"
+  local md5; md5="$(md5sum "$KV_STANDIN_PACKAGE" | cut -c1-32)"
+  windows_watch_start "$E2E_DIR/windows.txt"
+  run_unattended 90 12 /s "$LOG_ARG" '/D=D:\Program' 'Files\Korvel' 'Qixar'
+  windows_watch_stop
+  expect_eq "$EXIT_CODE" 0 "exit code"
+  [[ ! -s $E2E_DIR/windows.txt ]] || fail "windows were shown: $(sort -u "$E2E_DIR/windows.txt" | head)"
+  local dir="$E2E_DIR/d/Program Files/Korvel Qixar" win='D:\Program Files\Korvel Qixar'
+  expect_installed "$dir"
+  wait_launcher_calls "$dir"
+  expect_eq "$(launcher_calls "$dir")" "\"$win\\KorvelLauncher.exe\" -i \"12\" -d" "launcher command line"
+  iconv -f UTF-8 -t UTF-8 "$UNATTENDED_LOG" >/dev/null || fail "the log is not UTF-8"
+  [[ "$(head -c3 "$UNATTENDED_LOG" | od -An -tx1 | tr -d ' ')" == efbbbf ]] || fail "the log has no UTF-8 byte-order mark"
+  unattended_log | grep -vE '^\[(INFO|WARN|ERRO)\]\[20[0-9]{2}-[01][0-9]-[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\]' |
+    head -3 | grep -q . && fail "log lines without a time stamp: $(unattended_log | grep -vE '^\[....\]\[20' | head -3)"
+  expect_log_in_order 'unattended, command line [12 /s /LOG=' \
+    "[UM] descriptor from http://127.0.0.1:$SERVER_PORT/kvinstall.txt: (0,0)" \
+    "[UM] package http://127.0.0.1:$SERVER_PORT/" \
+    "CInstallController::OnProgress" \
+    "digests of $win\\kvinstaller.exe match: md5 $md5" \
+    "CInstallJob::RunPackage \"$win\\kvinstaller.exe\" /S \"/unpack=$win\" /launch=off" \
+    'the package ended with exit code 0' \
+    "StartThroughDesktopShell $win\\KorvelLauncher.exe [-i \"12\" -d]: " \
+    'CInstallController::Finish 0 (installed)' \
+    'wWinMain exit code 0'
+}
+
+# An earlier installation: /S /KEEP starts its launcher and installs
+# nothing; /S alone installs over it (覆盖安装: its launcher folder cleaned).
+scenario_silent_keep() {
+  local old="$E2E_DIR/d/Old/KorvelQixar"
+  mkdir -p "$old/bin" "$WINEPREFIX/drive_c/ProgramData"
+  cp "$KV_STANDIN_LAUNCHER" "$old/KorvelLauncher.exe"
+  echo x >"$old/bin/core.dll"
+  printf '[KorvelSite-Launcher]\r\nInstallPath=D:\\Old\\KorvelQixar\\KorvelLauncher.exe\r\n' \
+    >"$WINEPREFIX/drive_c/ProgramData/KorvelLaucher.ini"
+  unattended_log_setup "$E2E_DIR"
+  use_port "$(free_port)"   # nothing to download from
+  run_unattended 30 5 /S /KEEP "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 0 "exit code of /KEEP"
+  wait_launcher_calls "$old"
+  expect_eq "$(launcher_starts "$old")" 'D:\Old\KorvelQixar\KorvelLauncher.exe -i "5" -d' "kept launcher's command line"
+  expect_file "$old/bin/core.dll"
+  expect_eq "$(unattended_count '[UM] descriptor from')" 0 "descriptor fetches with /KEEP"
+
+  server_start
+  run_unattended 90 5 /S "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 0 "exit code of the install over it"
+  expect_no_file "$old/bin"
+  expect_installed "$old"
+  wait_launcher_calls "$old" 2
+  expect_eq "$(launcher_starts "$old" | tail -1)" 'D:\Old\KorvelQixar\KorvelLauncher.exe -i "5" -d' "new launcher's command line"
+}
+
+# /NOLAUNCH: installed, the launcher not started.
+scenario_silent_nolaunch() {
+  server_start
+  unattended_log_setup "$E2E_DIR"
+  run_unattended 90 /S /NOLAUNCH "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 0 "exit code"
+  expect_installed "$(default_dir)"
+  sleep 3
+  expect_eq "$(launcher_calls "$(default_dir)")" "" "launcher starts"
+  expect_eq "$(unattended_count 'KorvelLauncher.exe not started (/NOLAUNCH)')" 1 "log of the launcher not started"
+}
+
+# No update server at all: retries every five seconds until /TIMEOUT=20
+# has passed without progress, then exit 3 with the reason in the log.
+scenario_silent_timeout() {
+  use_port "$(free_port)"
+  unattended_log_setup "$E2E_DIR"
+  local start=$SECONDS
+  run_unattended 60 /S /TIMEOUT=20 "$LOG_ARG"
+  local took=$((SECONDS - start))
+  expect_eq "$EXIT_CODE" 3 "exit code"
+  (( took >= 19 && took <= 40 )) || fail "gave up after ${took}s, not after about 20s"
+  (( $(unattended_count 'CInstallController::OnRetryTimer fetching the descriptor again') >= 2 )) ||
+    fail "fewer than 2 retries: $(unattended_log | grep -F OnRetryTimer)"
+  unattended_log | grep -qE 'CInstallController::OnRetryTimer no progress for (19|2[0-9]) s, the last failure \([0-9]+,[0-9]+\): giving up' ||
+    fail "the log does not say why: $(unattended_log | tail -5)"
+  expect_eq "$(unattended_count 'CInstallController::Finish 3 (network unreachable until the time-out)')" 1 "final log line"
+  expect_no_file "$(default_dir)/KorvelLauncher.exe"
+}
+
+# A descriptor whose Md5 never matches: downloaded twice, nothing run, exit 4.
+scenario_silent_md5() {
+  server_start
+  sed -i 's/^Md5=.*/Md5=0123456789abcdef0123456789abcdef\r/I' "$SERVER_ROOT/kvinstall.txt"
+  unattended_log_setup "$E2E_DIR"
+  run_unattended 90 7 /S "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 4 "exit code"
+  expect_eq "$(server_requests | grep -c 'GET /kvinstaller.exe HTTP/1.1" 200 ')" 2 "package downloads"
+  expect_eq "$(unattended_count '文件校验失败')" 2 "digest mismatches"
+  expect_eq "$(unattended_count 'CInstallJob::RunPackage')" 0 "package runs"
+  expect_no_file "$(default_dir)/KorvelLauncher.exe"
+  expect_eq "$(launcher_calls "$(default_dir)")" "" "launcher starts"
+}
+
+# Refused before anything starts: an unknown switch (exit 1, the log says
+# which), and a /D= folder without its drive (exit 6).
+scenario_silent_badswitch() {
+  use_port "$(free_port)"
+  unattended_log_setup "$E2E_DIR"
+  run_unattended 20 12 /S /FAST "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 1 "exit code of an unknown switch"
+  expect_eq "$(unattended_count 'bad command line: 未知的开关：/FAST')" 1 "log of the unknown switch"
+  run_unattended 20 /S "$LOG_ARG" '/D=Games\KorvelQixar'
+  expect_eq "$EXIT_CODE" 6 "exit code of a folder without its drive"
+  expect_eq "$(unattended_count 'CInstallController::Finish 6 (invalid folder)')" 1 "log of the invalid folder"
+  expect_eq "$(unattended_count '[UM] descriptor from')" 0 "descriptor fetches"
+}
+
+# While an installer with its window downloads: an unattended one ends with
+# 2 at once; another one with a window brings the first to the front (it
+# was behind another program's window) and ends; the first goes on
+# undisturbed and installs. The front is the system's window order and
+# foreground window (Wine without a window manager does not restack the X
+# windows of another process's activation to match).
+scenario_silent_second() {
+  server_start --rate "$(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 12 ))"
+  unattended_log_setup "$E2E_DIR"
+  start_installer 7
+  local first_pid=$INSTALLER_PID
+  click_main "$XY_INSTALL"
+  wait_log "CInstallController::OnProgress" 30
+  run_unattended 20 /S "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 2 "exit code of the unattended second"
+  expect_eq "$(unattended_count 'another installer is running')" 1 "log of the unattended second"
+  expect_eq "$(unattended_count '[UM] descriptor from')" 0 "descriptor fetches of the second"
+
+  # Another program's window in front of it.
+  wine notepad >/dev/null 2>&1 &
+  wait_window 'Notepad' 30 >/dev/null || fail "notepad did not start"
+  acc front "$MAIN_CLASS" "$MAIN_TITLE" | grep -qx 'above: \[Untitled - Notepad\]' ||
+    fail "notepad is not in front of the installer: $(acc front "$MAIN_CLASS" "$MAIN_TITLE")"
+  run_unattended 20 7 "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 0 "exit code of the windowed second"
+  expect_eq "$(acc front "$MAIN_CLASS" "$MAIN_TITLE" | tr '\n' ' ')" "foreground: yes above: " "the first installer's place"
+  expect_eq "$(xdotool search --onlyvisible --name "^$MAIN_TITLE\$" | wc -l)" 1 "installer windows"
+  expect_eq "$(unattended_count 'BringRunningInstallerToFront')" 1 "log of the windowed second"
+
+  INSTALLER_PID=$first_pid
+  wait_installer_exit 90
+  expect_eq "$EXIT_CODE" 0 "exit code of the first"
+  expect_installed "$(default_dir)"
+  wait_launcher_calls "$(default_dir)"
+  expect_eq "$(server_requests | grep -c 'GET /kvinstaller.exe')" 1 "package requests"
+}
+
+# An unattended install killed during its download: the next unattended run
+# resumes the partial file with a ranged request.
+scenario_silent_resume() {
+  server_start --rate "$(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 10 ))"
+  unattended_log_setup "$E2E_DIR"
+  start_unattended 7 /S "$LOG_ARG"
+  wait_unattended_log "CInstallController::OnProgress" 30
+  sleep 2
+  kill -KILL "$INSTALLER_PID"
+  wait "$INSTALLER_PID" 2>/dev/null || true
+  INSTALLER_PID=""
+  local tmp; tmp="$(compgen -G "$(default_dir)/*.tmp" | head -1)"
+  [[ -s $tmp ]] || fail "no partial download left by the killed run"
+  local size1; size1="$(stat -c %s "$tmp")"
+  note "killed with $size1 bytes in $(basename "$tmp")"
+  run_unattended 90 7 /S "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 0 "exit code of the resuming run"
+  expect_installed "$(default_dir)"
+  wait_launcher_calls "$(default_dir)"
+  server_requests | grep -q 'GET /kvinstaller.exe HTTP/1.1" 206 ' ||
+    fail "no ranged request resumed the partial file: $(server_requests)"
 }
 
 name=${1:?usage: scenarios.sh NAME}

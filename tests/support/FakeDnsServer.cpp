@@ -48,16 +48,15 @@ uint16_t QueryId(const std::string& query) {
     return id;
 }
 
-std::string Response(const std::string& query, const std::vector<FakeDnsRecord>& records, uint16_t flags,
-                     int answerCount) {
-    // The question runs from offset 12 to the end of the query.
+std::string ResponseWithQuestion(const std::string& query, const std::string& questions,
+                                 const std::vector<FakeDnsRecord>& records, uint16_t questionCount) {
     std::string out = query.substr(0, 2);
-    out += U16(flags);
-    out += U16(1);
-    out += U16(static_cast<uint16_t>(answerCount >= 0 ? answerCount : static_cast<int>(records.size())));
+    out += U16(kOkFlags);
+    out += U16(questionCount);
+    out += U16(static_cast<uint16_t>(records.size()));
     out += U16(0);
     out += U16(0);
-    out += query.size() > 12 ? query.substr(12) : std::string();
+    out += questions;
     for (const FakeDnsRecord& r : records) {
         out += r.owner;
         out += U16(r.type);
@@ -68,6 +67,24 @@ std::string Response(const std::string& query, const std::vector<FakeDnsRecord>&
         out += r.data;
     }
     return out;
+}
+
+std::string Response(const std::string& query, const std::vector<FakeDnsRecord>& records, uint16_t flags,
+                     int answerCount) {
+    // The question runs from offset 12 to the end of the query.
+    std::string out = ResponseWithQuestion(query, query.size() > 12 ? query.substr(12) : std::string(), records);
+    out.replace(2, 2, U16(flags));
+    if (answerCount >= 0) out.replace(6, 2, U16(static_cast<uint16_t>(answerCount)));
+    return out;
+}
+
+std::string Question(const std::string& dotted, uint16_t type, uint16_t klass) {
+    return EncodeName(dotted) + U16(type) + U16(klass);
+}
+
+FakeDnsRecord OwnedBy(const std::string& owner, FakeDnsRecord record) {
+    record.owner = EncodeName(owner);
+    return record;
 }
 
 FakeDnsReply Silent() { return {}; }
@@ -109,6 +126,11 @@ FakeDnsReply CutTo(size_t length, const std::vector<FakeDnsRecord>& records) {
 
 FakeDnsReply Raw(std::function<std::string(const std::string& query)> build) {
     return {{FakeDnsSource::Server, std::move(build)}};
+}
+
+FakeDnsReply AnswerTo(const std::string& question, const std::vector<FakeDnsRecord>& records) {
+    return {{FakeDnsSource::Server,
+             [question, records](const std::string& q) { return ResponseWithQuestion(q, question, records); }}};
 }
 
 FakeDnsReply Then(FakeDnsReply first, const FakeDnsReply& second) {

@@ -53,6 +53,15 @@ FakeDnsRecord Cname(const std::string& target);
 // be forced with `answerCount` (>= 0).
 std::string Response(const std::string& query, const std::vector<FakeDnsRecord>& records,
                      uint16_t flags = kOkFlags, int answerCount = -1);
+// The same, but with `questions` (wire bytes, see Question) in place of the
+// query's question and `questionCount` as the header's question count.
+std::string ResponseWithQuestion(const std::string& query, const std::string& questions,
+                                 const std::vector<FakeDnsRecord>& records, uint16_t questionCount = 1);
+// One question's wire bytes: the name, its type (1 = A) and class (1 = IN).
+std::string Question(const std::string& dotted, uint16_t type = 1, uint16_t klass = 1);
+// An owned record: `record` with the uncompressed `owner` in place of the
+// pointer at the question.
+FakeDnsRecord OwnedBy(const std::string& owner, FakeDnsRecord record);
 // The identifier bytes of a query, as a number in the machine's order.
 uint16_t QueryId(const std::string& query);
 
@@ -66,6 +75,8 @@ FakeDnsReply Truncated(const std::vector<FakeDnsRecord>& records);  // TC bit se
 FakeDnsReply ErrorCode(uint16_t rcode);                             // e.g. 3 = no such name
 FakeDnsReply CutTo(size_t length, const std::vector<FakeDnsRecord>& records);  // first `length` bytes
 FakeDnsReply Raw(std::function<std::string(const std::string& query)> build);
+// An answer to another question than the one asked (see Question).
+FakeDnsReply AnswerTo(const std::string& question, const std::vector<FakeDnsRecord>& records);
 // Concatenation: the datagrams of `first`, then those of `second`.
 FakeDnsReply Then(FakeDnsReply first, const FakeDnsReply& second);
 

@@ -7,6 +7,9 @@
 //   kv_a11y_client do    CLASS TITLE NAME     the named child's default action
 //   kv_a11y_client find  CLASS TITLE NAME     prints the named child
 //   kv_a11y_client focus CLASS TITLE          prints the child with the focus
+//   kv_a11y_client front CLASS TITLE          whether the window (or a box it owns)
+//                                             is the foreground window, and the
+//                                             titles of other shown windows above it
 //   kv_a11y_client wait  CLASS TITLE SECONDS  waits for the window (and its object)
 //   kv_a11y_client gone  CLASS TITLE SECONDS  waits for the window to go
 // CLASS "-" matches any window class. Output is UTF-8.
@@ -103,7 +106,7 @@ bool WaitFor(const std::wstring& cls, const std::wstring& title, int seconds, bo
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 4) {
-        Print(L"usage: kv_a11y_client tree|do|find|focus|wait|gone CLASS TITLE [NAME|SECONDS]");
+        Print(L"usage: kv_a11y_client tree|do|find|focus|front|wait|gone CLASS TITLE [NAME|SECONDS]");
         return 1;
     }
     const std::wstring command = argv[1], cls = argv[2], title = argv[3];
@@ -141,6 +144,20 @@ int wmain(int argc, wchar_t** argv) {
                 if (item.id == id) Print(Line(walker.Window(), item));
             }
         }
+    } else if (command == L"front") {
+        const HWND hwnd = walker.Window();
+        const HWND foreground = ::GetForegroundWindow();
+        std::wstring above;
+        for (HWND w = ::GetTopWindow(nullptr); w && w != hwnd; w = ::GetWindow(w, GW_HWNDNEXT)) {
+            // Its own shadow and message boxes belong to it.
+            if (!::IsWindowVisible(w) || ::GetWindow(w, GW_OWNER) == hwnd) continue;
+            wchar_t text[256] = {};
+            ::GetWindowTextW(w, text, 256);
+            above += L" [" + std::wstring(text) + L"]";
+        }
+        const bool front = foreground && (foreground == hwnd || ::GetWindow(foreground, GW_OWNER) == hwnd);
+        Print(std::wstring(L"foreground: ") + (front ? L"yes" : L"no"));
+        Print(L"above:" + above);
     } else {
         Print(L"unknown command " + command);
         result = 1;

@@ -2,13 +2,15 @@
 // windows of the given classes in other processes and writes one line per
 // event, with what a reader would say:
 //   kv_a11y_events OUTFILE STOPFILE SECONDS CLASS...
-// Events: focus, value change, reorder (page change), alert. Each line:
+// Events: focus, state change, value change, reorder (page change), alert,
+// written in the order they came. Each line:
 //   <event time ms> <EVENT> <child id> | <name> | <role> | <value> | says: <speech>
 // Runs until STOPFILE exists or SECONDS pass. Output is UTF-8.
 #include <windows.h>
 #include <oleacc.h>
 
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -41,16 +43,18 @@ const wchar_t* EventName(DWORD event) {
         case EVENT_OBJECT_FOCUS: return L"FOCUS";
         case EVENT_OBJECT_VALUECHANGE: return L"VALUE";
         case EVENT_OBJECT_REORDER: return L"REORDER";
+        case EVENT_OBJECT_STATECHANGE: return L"STATE";
         case EVENT_SYSTEM_ALERT: return L"ALERT";
         default: return L"OTHER";
     }
 }
 
-// What a reader says: a focused control by name, role, state and value; a
-// changed value by itself; an alert by the window's name and its texts.
+// What a reader says: a focused control or a changed state by name, role,
+// state and value; a changed value by itself; an alert by the window's name
+// and its texts.
 std::wstring Speech(DWORD event, HWND hwnd, const AccessibleItem& item) {
     if (event == EVENT_OBJECT_VALUECHANGE) return item.value;
-    if (event == EVENT_OBJECT_FOCUS) return CAccessibleWalker::Speech(item);
+    if (event == EVENT_OBJECT_FOCUS || event == EVENT_OBJECT_STATECHANGE) return CAccessibleWalker::Speech(item);
     CAccessibleWalker walker;
     if (!walker.Open(hwnd)) return L"";
     std::wstring s = walker.Self().name + L" " + CAccessibleWalker::RoleText(walker.Self().role);
@@ -61,14 +65,26 @@ std::wstring Speech(DWORD event, HWND hwnd, const AccessibleItem& item) {
     return s;
 }
 
-void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG idObject, LONG idChild, DWORD, DWORD time) {
-    if (idObject != OBJID_CLIENT || !Watched(hwnd)) return;
+struct Event {
+    DWORD event;
+    HWND hwnd;
+    LONG idChild;
+    DWORD time;
+};
+std::deque<Event> g_queue;
+
+// Reads what the event is about and writes its line. The calls into the
+// other process wait in COM's modal loop, which delivers further events:
+// those only join the queue, so lines keep the order the events came in.
+void Report(const Event& e) {
     IAccessible* acc = nullptr;
     VARIANT child;
     ::VariantInit(&child);
     AccessibleItem item;
-    item.id = idChild;
-    if (SUCCEEDED(::AccessibleObjectFromEvent(hwnd, static_cast<DWORD>(idObject), static_cast<DWORD>(idChild), &acc, &child)) && acc) {
+    item.id = e.idChild;
+    if (SUCCEEDED(::AccessibleObjectFromEvent(e.hwnd, static_cast<DWORD>(OBJID_CLIENT), static_cast<DWORD>(e.idChild),
+                                              &acc, &child)) &&
+        acc) {
         BSTR b = nullptr;
         if (acc->get_accName(child, &b) == S_OK && b) item.name.assign(b, ::SysStringLen(b));
         ::SysFreeString(b);
@@ -85,9 +101,23 @@ void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG idObject, LONG
     }
     ::VariantClear(&child);
     wchar_t head[64];
-    swprintf(head, 64, L"%lu %ls %ld", static_cast<unsigned long>(time), EventName(event), static_cast<long>(idChild));
+    swprintf(head, 64, L"%lu %ls %ld", static_cast<unsigned long>(e.time), EventName(e.event),
+             static_cast<long>(e.idChild));
     Write(std::wstring(head) + L" | " + item.name + L" | " + CAccessibleWalker::RoleText(item.role) + L" | " +
-          item.value + L" | says: " + Speech(event, hwnd, item));
+          item.value + L" | says: " + Speech(e.event, e.hwnd, item));
+}
+
+void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG idObject, LONG idChild, DWORD, DWORD time) {
+    if (idObject != OBJID_CLIENT || !Watched(hwnd)) return;
+    g_queue.push_back(Event{event, hwnd, idChild, time});
+}
+
+void ReportQueued() {
+    while (!g_queue.empty()) {
+        const Event e = g_queue.front();
+        g_queue.pop_front();
+        Report(e);
+    }
 }
 }  // namespace
 
@@ -107,7 +137,8 @@ int wmain(int argc, wchar_t** argv) {
         ::SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, nullptr, OnEvent, 0, 0, flags),
         ::SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr, OnEvent, 0, 0, flags),
         ::SetWinEventHook(EVENT_OBJECT_REORDER, EVENT_OBJECT_REORDER, nullptr, OnEvent, 0, 0, flags),
-        ::SetWinEventHook(EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr, OnEvent, 0, 0, flags)};
+        ::SetWinEventHook(EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr, OnEvent, 0, 0, flags),
+        ::SetWinEventHook(EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_STATECHANGE, nullptr, OnEvent, 0, 0, flags)};
     for (HWINEVENTHOOK h : hooks) {
         if (h == nullptr) {
             Write(L"SetWinEventHook failed");
@@ -124,6 +155,7 @@ int wmain(int argc, wchar_t** argv) {
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         }
+        ReportQueued();
     }
     for (HWINEVENTHOOK h : hooks) ::UnhookWinEvent(h);
     Write(L"stopped");

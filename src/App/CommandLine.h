@@ -1,0 +1,33 @@
+#pragma once
+// The installer's command line: the source number, read exactly as it always
+// was, then the administrators' switches (/S, /KEEP, /D=, /LOG=, /NOLAUNCH,
+// /TIMEOUT=, /?), case-insensitive. Pure text; any thread.
+#include <cstdint>
+#include <string>
+
+constexpr uint32_t kDefaultNetworkTimeoutSeconds = 600;
+constexpr uint32_t kMaxNetworkTimeoutSeconds = 30u * 24 * 3600;
+
+struct InstallerOptions {
+    uint16_t sourceId = 0;     // 0: none given
+    bool silent = false;       // /S
+    bool keep = false;         // /KEEP (with /S)
+    bool noLaunch = false;     // /NOLAUNCH
+    bool help = false;         // /?
+    std::wstring installDir;   // /D=, as given; empty when not given
+    std::wstring logPath;      // /LOG=, as given; empty when not given
+    uint32_t timeoutSeconds = kDefaultNetworkTimeoutSeconds;  // /TIMEOUT= (with /S)
+    std::wstring error;        // the first problem found; empty for a good line
+};
+
+// The source number comes first, read by ParseSourceId as before ("12 /S"
+// gives 12, "/S" alone 0). A switch begins at a "/" (or a quote before one)
+// at the start or after a blank; from the first switch on every piece must
+// be a known switch. Quotes group blanks and are removed ("/D=C:\a b" and
+// /D="C:\a b" alike); an unquoted /D= takes the rest of the line, blanks and
+// all, and must therefore come last. Values are not checked against the
+// file system here. Even with an error, `silent` tells whether /S was given.
+InstallerOptions ParseCommandLine(const wchar_t* commandLine);
+
+// The switch and exit-code list shown for /? and with a bad command line.
+std::wstring UsageText();

@@ -1,0 +1,118 @@
+#pragma once
+// The installation itself, whoever presents it: the earlier installation and
+// the package beside the installer, the installation folder, the package
+// phase (update module reports, retries every five seconds, the digest check
+// and download again, the hand-off to the install thread) and the run's
+// outcome. Its timers and the install thread's messages arrive at a hidden
+// message-only window of its own, so it runs the same with the installer
+// window as its view or with none. Main thread only.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "App/InstallJob.h"
+#include "App/InstallView.h"
+#include "Updater/GameEventListener.h"
+
+class CUpdateModule;
+
+class CInstallController : public IGameEventListener {
+public:
+    static constexpr UINT_PTR kTimerInstallAnim = 11;
+    static constexpr UINT_PTR kTimerRetry = 12;
+    static constexpr UINT_PTR kTimerAskExisting = 13;
+    static constexpr UINT kAnimPeriodMs = 100;
+    static constexpr UINT kRetryPeriodMs = 5000;
+    static constexpr UINT kAskPeriodMs = 100;
+
+    explicit CInstallController(IInstallView& view);
+    ~CInstallController();
+    CInstallController(const CInstallController&) = delete;
+    CInstallController& operator=(const CInstallController&) = delete;
+
+    // Creates the hidden window, then looks for an earlier installation (and
+    // asks the view about it 100 ms later) or else a package beside the
+    // installer. False when the window cannot be made.
+    bool Initialise(int sourceId);
+    // /NOLAUNCH: the launcher is not started at the end.
+    void SetNoLaunch(bool noLaunch) { noLaunch_ = noLaunch; }
+    // Unattended runs: the longest run of failures without progress before
+    // the run ends with kExitNetworkUnreachable. INFINITE (the default)
+    // retries for ever.
+    void SetNetworkTimeout(DWORD ms) { networkTimeoutMs_ = ms; }
+    bool FoundEarlierInstall() const { return existingInstall_; }
+
+    // The installation folder.
+    const std::wstring& InstallDir() const { return installDir_; }
+    void SetInstallDir(const std::wstring& dir) { installDir_ = dir; }
+    // An empty or unwritable folder becomes the default folder ("" when no
+    // drive qualifies).
+    void SettleInstallDir();
+    // The folder page's rules for a typed folder: no "/", a full path with its
+    // drive; the canonical folder, or "" when the text is refused.
+    static std::wstring CanonicalTypedFolder(const std::wstring& text);
+    // Applies those rules and creates the folder; true when it is now the
+    // installation folder.
+    bool AcceptTypedFolder(const std::wstring& text);
+
+    // Downloads the package (or takes the one beside the installer) and hands
+    // it off; the package folder is the installation folder unless the package
+    // lies beside the installer.
+    void BeginPackagePhase();
+    // The run is over: stops everything, logs the outcome and tells the view.
+    void Finish(int exitCode);
+    // The view is going: the module is stopped and deleted, the timers
+    // stopped, the install thread abandoned. Finish does this too.
+    void Stop();
+
+    // What the view draws.
+    bool PackageReady() const { return packageReady_; }
+    int64_t Total() const { return total_; }
+    int64_t Complete() const { return complete_; }
+    int AnimCounter() const { return install_ ? install_->animCounter.load() : 0; }
+
+    // IGameEventListener: the update module's reports.
+    void OnProgress(int64_t total, int64_t complete, uint64_t speed) override;
+    void OnDone(int errtype, int code, const std::wstring& message) override;
+    void OnDescriptor(int errtype, int code, const std::wstring& version, const std::wstring& md5) override;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void OnAskExistingTimer();
+    void ApplyLocalPackage();
+    bool StartUpdateModule();
+    void DeleteUpdateModule();
+    void OnFailure(const std::wstring& notice, int errtype, int code);
+    void OnRetryTimer();
+    bool NetworkGivenUp() const;
+    void StartInstall();
+    void OnInstallAnimTimer();
+    void OnPackageCorrupt();
+    void OnInstallFinished();
+
+    IInstallView& view_;
+    HWND window_ = nullptr;
+    std::wstring installDir_;
+    std::wstring launcherExe_;
+    std::wstring packageDir_;
+    int sourceId_ = 0;
+    int64_t total_ = 0;
+    int64_t complete_ = 0;
+    bool failNoticeArmed_ = true;
+    ULONGLONG failingSince_ = 0;  // tick of the first failure since the last progress
+    int lastErrtype_ = 0, lastCode_ = 0;
+    DWORD networkTimeoutMs_ = INFINITE;
+    bool noLaunch_ = false;
+    bool existingInstall_ = false;
+    bool keepPackage_ = false;
+    bool packageReady_ = false;
+    bool finished_ = false;
+    std::wstring expectedMd5_;
+    std::wstring expectedSha256_;  // the descriptor's optional Sha256, or the signed local package's
+    std::unique_ptr<CUpdateModule> updater_;
+    // Shared with the install thread: the animation counter, the "package
+    // process ended" flag and the hand-off's outcome.
+    std::shared_ptr<CInstallJob> install_;
+};

@@ -1,0 +1,39 @@
+#pragma once
+// What the installation controller needs from whoever presents it: the
+// installer window, or an unattended run that shows nothing. The controller
+// decides; the view shows, asks the user (or answers from the command line)
+// and ends the run. Main thread only.
+#include <cstdint>
+#include <string>
+
+enum class EarlierChoice { kInstallOver, kStartIt };
+
+class IInstallView {
+public:
+    // An earlier installation was found (100 ms after start): install over it
+    // or start its launcher.
+    virtual EarlierChoice AskAboutEarlierInstall() = 0;
+    // Installing over the earlier installation was chosen, or its launcher
+    // could not be started: go on towards the installation.
+    virtual void InstallOverEarlier() = 0;
+
+    virtual void ShowDownloadProgress(int64_t total, int64_t complete, uint64_t speed) = 0;
+    // The package is in place and its hand-off begins.
+    virtual void ShowInstalling() = 0;
+    // Whether the hand-off waits for the 0..900 install animation; without
+    // it the launcher starts as soon as the package has ended.
+    virtual bool AnimatesInstall() const = 0;
+    virtual void ShowInstallAnimation(int counter) = 0;
+    // A failure the automatic retries go on from; told once per run of failures.
+    virtual void ShowFailureNotice(const std::wstring& text) = 0;
+    // The package failed its digest check: true downloads it again.
+    virtual bool AskDownloadAgain() = 0;
+    virtual void ShowDownloadRestarted() = 0;
+
+    // The run is over with this outcome (an InstallerExitCode); the
+    // controller has stopped everything. Called once.
+    virtual void End(int exitCode) = 0;
+
+protected:
+    ~IInstallView() = default;
+};

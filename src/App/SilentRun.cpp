@@ -1,0 +1,84 @@
+#include "App/SilentRun.h"
+
+#include "App/AppLog.h"
+#include "App/ExitCode.h"
+#include "App/InstallFolder.h"
+#include "CommonUtils.h"
+
+namespace {
+constexpr wchar_t kLogFile[] = L".\\App\\SilentRun";
+// The first download and one fresh download after a digest mismatch.
+constexpr int kMaxDownloads = 2;
+}  // namespace
+
+CSilentRun::CSilentRun(const InstallerOptions& options) : options_(options) {}
+
+void CSilentRun::Start(int sourceId) {
+    controller_.SetNoLaunch(options_.noLaunch);
+    controller_.SetNetworkTimeout(options_.timeoutSeconds * 1000);
+    if (!controller_.Initialise(sourceId)) {
+        // No code fits a system this short of resources; the package is
+        // what could not be run.
+        KV_APP_LOG(Error, L"CSilentRun::Start the controller's window could not be made");
+        End(kExitPackageFailed);
+        return;
+    }
+    // With an earlier installation the controller asks first (100 ms later).
+    if (!controller_.FoundEarlierInstall()) BeginInstall();
+}
+
+EarlierChoice CSilentRun::AskAboutEarlierInstall() {
+    const EarlierChoice choice = options_.keep ? EarlierChoice::kStartIt : EarlierChoice::kInstallOver;
+    KV_APP_LOG(Info, L"CSilentRun::AskAboutEarlierInstall %s", options_.keep ? L"start it (/KEEP)" : L"install over it");
+    return choice;
+}
+
+void CSilentRun::InstallOverEarlier() {
+    // With /KEEP this is reached only when the launcher did not start.
+    if (options_.keep) {
+        controller_.Finish(kExitLauncherFailed);
+        return;
+    }
+    BeginInstall();
+}
+
+void CSilentRun::BeginInstall() {
+    // /D= follows the folder page's rules; without it the folder is chosen
+    // as the install button chooses it (the earlier installation's, else the
+    // default one).
+    const std::wstring& typed = options_.installDir;
+    std::wstring folder = typed.empty() ? std::wstring() : CInstallController::CanonicalTypedFolder(typed);
+    if (typed.empty()) {
+        controller_.SettleInstallDir();
+        folder = controller_.InstallDir();
+    }
+    if (folder.empty()) {
+        KV_APP_LOG(Error, L"CSilentRun::BeginInstall no usable installation folder (/D=%s)", typed.c_str());
+        controller_.Finish(kExitInvalidFolder);
+        return;
+    }
+    const uint64_t freeBytes = QueryFreeSpace(folder);
+    KV_APP_LOG(Info, L"CSilentRun::BeginInstall %s: %s free", folder.c_str(), FormatSize(freeBytes).c_str());
+    if (!HasEnoughFreeSpace(freeBytes)) {
+        controller_.Finish(kExitNoDiskSpace);
+        return;
+    }
+    if (!typed.empty() && !controller_.AcceptTypedFolder(typed)) {
+        controller_.Finish(kExitInvalidFolder);
+        return;
+    }
+    controller_.BeginPackagePhase();
+}
+
+void CSilentRun::ShowFailureNotice(const std::wstring& text) {
+    KV_APP_LOG(Warn, L"CSilentRun::ShowFailureNotice %s (retrying for up to %u s without progress)", text.c_str(),
+               options_.timeoutSeconds);
+}
+
+bool CSilentRun::AskDownloadAgain() {
+    if (downloads_ >= kMaxDownloads) return false;
+    ++downloads_;
+    return true;
+}
+
+void CSilentRun::End(int exitCode) { ::PostQuitMessage(exitCode); }

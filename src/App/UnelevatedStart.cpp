@@ -1,0 +1,172 @@
+#include "App/UnelevatedStart.h"
+
+#include <shellapi.h>  // first: its ShellExecute macro renames the shell method too
+#include <exdisp.h>
+#include <process.h>
+#include <shldisp.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <initializer_list>
+
+#include "App/AppLog.h"
+#include "App/InstallFolder.h"
+#include "CommonUtils.h"
+#include "Runtime/Handles.h"
+
+namespace {
+
+constexpr wchar_t kLogFile[] = L".\\App\\UnelevatedStart";
+// The desktop shell answers in milliseconds; one that hangs must not hang us.
+constexpr DWORD kShellAnswerMs = 5000;
+// {4C96BE40-915C-11CF-99D3-00AA004AE837}, defined here: mingw-w64 offers it
+// only through an import library.
+constexpr GUID kSidTopLevelBrowser = {0x4c96be40, 0x915c, 0x11cf, {0x99, 0xd3, 0x00, 0xaa, 0x00, 0x4a, 0xe8, 0x37}};
+
+std::atomic<bool> g_shellEnabled{true};
+
+// Releases the COM references of one request when it goes.
+struct ComRefs {
+    IShellWindows* windows = nullptr;
+    IDispatch* desktop = nullptr;
+    IServiceProvider* services = nullptr;
+    IShellBrowser* browser = nullptr;
+    IShellView* view = nullptr;
+    IDispatch* background = nullptr;
+    IShellFolderViewDual* folderView = nullptr;
+    IDispatch* application = nullptr;
+    IShellDispatch2* shell = nullptr;
+    ~ComRefs() {
+        for (IUnknown* ref : std::initializer_list<IUnknown*>{windows, desktop, services, browser, view, background,
+                                                              folderView, application, shell}) {
+            if (ref) ref->Release();
+        }
+    }
+};
+
+// The desktop's shell automation object: the shell window of the desktop,
+// its active view's background, and that view's application object. A
+// failure at any step means there is no desktop shell to ask.
+HRESULT FindDesktopShell(ComRefs& c) {
+    HRESULT hr = ::CoCreateInstance(__uuidof(ShellWindows), nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IShellWindows),
+                                    reinterpret_cast<void**>(&c.windows));
+    if (FAILED(hr)) return hr;
+    VARIANT location, root;
+    ::VariantInit(&location);
+    ::VariantInit(&root);
+    location.vt = VT_I4;
+    location.lVal = CSIDL_DESKTOP;
+    LONG hwnd = 0;
+    hr = c.windows->FindWindowSW(&location, &root, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH, &c.desktop);
+    if (hr != S_OK || !c.desktop) return FAILED(hr) ? hr : E_NOINTERFACE;
+    if (FAILED(hr = c.desktop->QueryInterface(__uuidof(IServiceProvider), reinterpret_cast<void**>(&c.services))) ||
+        FAILED(hr = c.services->QueryService(kSidTopLevelBrowser, __uuidof(IShellBrowser),
+                                             reinterpret_cast<void**>(&c.browser))) ||
+        FAILED(hr = c.browser->QueryActiveShellView(&c.view)) || !c.view ||
+        FAILED(hr = c.view->GetItemObject(SVGIO_BACKGROUND, __uuidof(IDispatch),
+                                          reinterpret_cast<void**>(&c.background))) ||
+        FAILED(hr = c.background->QueryInterface(__uuidof(IShellFolderViewDual),
+                                                 reinterpret_cast<void**>(&c.folderView))) ||
+        FAILED(hr = c.folderView->get_Application(&c.application)) || !c.application) {
+        return FAILED(hr) ? hr : E_NOINTERFACE;
+    }
+    return c.application->QueryInterface(__uuidof(IShellDispatch2), reinterpret_cast<void**>(&c.shell));
+}
+
+// What the helper thread works on. Two references, the caller's and the
+// thread's: the caller may stop waiting, and the last one deletes it.
+struct ShellRequest {
+    LONG refs;
+    std::wstring file, parameters, directory;
+    ShellStartResult result = ShellStartResult::kUnavailable;
+    HRESULT error = S_OK;
+};
+
+void Release(ShellRequest* request) {
+    if (::InterlockedDecrement(&request->refs) == 0) delete request;
+}
+
+VARIANT BstrVariant(const std::wstring& text) {
+    VARIANT v;
+    ::VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return v;
+}
+
+void AskDesktopShell(ShellRequest& request) {
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        ComRefs c;
+        request.error = FindDesktopShell(c);
+        if (SUCCEEDED(request.error)) {
+            // file, parameters, folder, verb, show
+            VARIANT v[5] = {BstrVariant(request.file), BstrVariant(request.parameters),
+                            BstrVariant(request.directory), BstrVariant(L"open")};
+            ::VariantInit(&v[4]);
+            v[4].vt = VT_I4;
+            v[4].lVal = SW_SHOWNORMAL;
+            request.error = v[0].bstrVal && v[1].bstrVal && v[2].bstrVal && v[3].bstrVal
+                                ? c.shell->ShellExecute(v[0].bstrVal, v[1], v[2], v[3], v[4])
+                                : E_OUTOFMEMORY;
+            for (VARIANT& each : v) ::VariantClear(&each);
+            request.result = SUCCEEDED(request.error) ? ShellStartResult::kStarted : ShellStartResult::kRefused;
+        }
+    }
+    if (SUCCEEDED(com)) ::CoUninitialize();
+}
+
+unsigned __stdcall ShellThread(void* param) {
+    auto* request = static_cast<ShellRequest*>(param);
+    AskDesktopShell(*request);
+    Release(request);
+    return 0;
+}
+
+}  // namespace
+
+ShellStartResult StartThroughDesktopShell(const std::wstring& file, const std::wstring& parameters,
+                                          const std::wstring& directory) {
+    ShellStartResult result = ShellStartResult::kUnavailable;
+    HRESULT error = S_FALSE;
+    auto* request = g_shellEnabled ? new ShellRequest{2, file, parameters, directory} : nullptr;
+    // A thread of its own: a single-threaded apartment whatever the caller's,
+    // and a bounded wait for a shell that does not answer.
+    kv::UniqueKernelHandle thread(
+        request ? reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &ShellThread, request, 0, nullptr)) : nullptr);
+    if (thread) {
+        // No answer in time: the shell may still act on it, and a second,
+        // direct start could run the program twice, so it counts as refused.
+        const bool answered = ::WaitForSingleObject(thread.get(), kShellAnswerMs) == WAIT_OBJECT_0;
+        result = answered ? request->result : ShellStartResult::kRefused;
+        error = answered ? request->error : HRESULT_FROM_WIN32(WAIT_TIMEOUT);
+        Release(request);
+    } else {
+        delete request;
+    }
+    static const wchar_t* const kResults[] = {L"started", L"refused", L"no desktop shell: started directly"};
+    KV_APP_LOG(Info, L"StartThroughDesktopShell %s [%s]: %s (0x%08x)", file.c_str(), parameters.c_str(),
+               kResults[static_cast<int>(result)], static_cast<unsigned>(error));
+    return result;
+}
+
+DWORD StartLauncher(const std::wstring& launcherExe, const std::wstring& arguments) {
+    if (!NamesLauncherProgram(launcherExe)) return ERROR_INVALID_NAME;
+    // The shell would answer a missing program with a message box of its own.
+    const DWORD attributes = ::GetFileAttributesW(launcherExe.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_FILE_NOT_FOUND;
+    std::wstring folder = DirOfFile(launcherExe);
+    if (folder.size() == 2) folder += L'\\';  // "D:" alone would be D:'s current folder
+    const ShellStartResult shell = StartThroughDesktopShell(launcherExe, arguments, folder);
+    if (shell != ShellStartResult::kUnavailable) return shell == ShellStartResult::kStarted ? 0 : ERROR_ACCESS_DENIED;
+    // Without arguments the command line stays empty, as the launcher was
+    // always started that way.
+    return StartProcess(launcherExe, arguments.empty() ? L"" : QuoteProgramPath(launcherExe) + L" " + arguments);
+}
+
+void OpenWebPage(const std::wstring& url) {
+    if (StartThroughDesktopShell(url, L"", L"") != ShellStartResult::kUnavailable) return;
+    ::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void SetDesktopShellEnabled(bool enabled) { g_shellEnabled = enabled; }

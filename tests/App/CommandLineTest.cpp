@@ -1,0 +1,116 @@
+// The installer's command line: the source number as it always was read,
+// the switches in every quoting form administrators and scripts use, and
+// the lines that are refused.
+#include <gtest/gtest.h>
+
+#include "App/CommandLine.h"
+
+namespace {
+struct Expected {
+    uint16_t sourceId = 0;
+    bool silent = false, keep = false, noLaunch = false, help = false;
+    const wchar_t* installDir = L"";
+    const wchar_t* logPath = L"";
+    uint32_t timeout = kDefaultNetworkTimeoutSeconds;
+};
+Expected Silent(const wchar_t* dir = L"", uint16_t source = 0) {
+    Expected e;
+    e.silent = true;
+    e.installDir = dir;
+    e.sourceId = source;
+    return e;
+}
+}  // namespace
+
+TEST(CommandLine, GoodLines) {
+    Expected all = Silent(L"C:\\Program Files\\KQ", 12);
+    all.keep = all.noLaunch = true;
+    all.logPath = L"C:\\logs\\kq.log";
+    all.timeout = 20;
+    Expected gui;
+    gui.sourceId = 7;
+    gui.noLaunch = true;
+    gui.installDir = L"D:\\Games";
+    Expected help;
+    help.help = true;
+    Expected number;
+    number.sourceId = 12;
+    Expected zero = Silent();
+    zero.timeout = 0;
+    struct Case {
+        const wchar_t* line;
+        Expected want;
+    } cases[] = {
+        // The number alone, as before: whatever _wtoi reads.
+        {L"12", number},
+        {L"12 abc", number},
+        {L"", Expected()},
+        // Switches after or instead of the number, in any case.
+        {L"12 /S", Silent(L"", 12)},
+        {L"12/S", number},  // no blank before the "/": still the number's text
+        {L"/s", Silent()},
+        {L"  /S  ", Silent()},
+        {L"7 /NoLaunch /d=D:\\Games", gui},
+        {L"/?", help},
+        // /D= unquoted and last, blanks and all; quoted as a value or as a
+        // whole argument anywhere.
+        {L"/S /D=C:\\Program Files\\KQ", Silent(L"C:\\Program Files\\KQ")},
+        {L"/S /D=C:\\Program Files\\KQ  ", Silent(L"C:\\Program Files\\KQ")},
+        {L"/S /D=\"C:\\Program Files\\KQ\" /NOLAUNCH", [] { Expected e = Silent(L"C:\\Program Files\\KQ"); e.noLaunch = true; return e; }()},
+        {L"\"/D=C:\\Program Files\\KQ\" /S", Silent(L"C:\\Program Files\\KQ")},
+        {L"/S \"/D=D:\\KQ\\\"", Silent(L"D:\\KQ\\")},  // a trailing "\" before the quote stays
+        {L"12 /S /KEEP /NOLAUNCH \"/LOG=C:\\logs\\kq.log\" /TIMEOUT=20 /D=C:\\Program Files\\KQ", all},
+        {L"12 /TIMEOUT=20 /s /log=\"C:\\logs\\kq.log\" /keep /nolaunch \"/D=C:\\Program Files\\KQ\"", all},
+        {L"/S /TIMEOUT=0", zero},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "[" << c.line << "]");
+        const InstallerOptions o = ParseCommandLine(c.line);
+        EXPECT_EQ(o.error, L"");
+        EXPECT_EQ(o.sourceId, c.want.sourceId);
+        EXPECT_EQ(o.silent, c.want.silent);
+        EXPECT_EQ(o.keep, c.want.keep);
+        EXPECT_EQ(o.noLaunch, c.want.noLaunch);
+        EXPECT_EQ(o.help, c.want.help);
+        EXPECT_EQ(o.installDir, c.want.installDir);
+        EXPECT_EQ(o.logPath, c.want.logPath);
+        EXPECT_EQ(o.timeoutSeconds, c.want.timeout);
+    }
+}
+
+TEST(CommandLine, RefusedLines) {
+    struct Case {
+        const wchar_t* line;
+        const wchar_t* mentions;  // the error names what is wrong
+        bool silent;              // /S was seen all the same: no message box
+    } cases[] = {
+        {L"/S /FAST", L"/FAST", true},
+        {L"/FAST /S", L"/FAST", true},
+        {L"/X", L"/X", false},
+        {L"/S 12", L"12", true},  // the number comes first
+        {L"/S /D", L"/D", true},
+        {L"/S /D=", L"/D", true},
+        {L"/S /D=\"\"", L"/D", true},
+        {L"/S /S=1", L"/S", true},
+        {L"/S /S", L"/S", true},
+        {L"/S \"/D=C:\\a\" /D=C:\\b", L"/D", true},
+        {L"/S /D=C:\\Program Files\\KQ /NOLAUNCH", L"/D=", true},  // unquoted /D= not last
+        {L"/S /D=C:\\a\"b", L"/D=", true},
+        {L"/S \"/LOG=C:\\a b.log", L"C:\\a b.log", true},
+        {L"/S /LOG=", L"/LOG", true},
+        {L"/S /TIMEOUT=abc", L"abc", true},
+        {L"/S /TIMEOUT=-5", L"-5", true},
+        {L"/S /TIMEOUT=99999999999999999999", L"99999999999999999999", true},
+        {L"/S /TIMEOUT=2592001", L"2592001", true},
+        {L"/KEEP", L"/KEEP", false},  // only unattended
+        {L"/TIMEOUT=20", L"/TIMEOUT", false},
+        {L"/ S", L"/", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "[" << c.line << "]");
+        const InstallerOptions o = ParseCommandLine(c.line);
+        ASSERT_FALSE(o.error.empty());
+        EXPECT_NE(o.error.find(c.mentions), std::wstring::npos) << o.error;
+        EXPECT_EQ(o.silent, c.silent);
+    }
+}

@@ -1,0 +1,60 @@
+// An unattended run settles its folder as the folder page does and ends
+// with the matching exit code before anything is downloaded; a refused
+// folder is not created.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "App/ExitCode.h"
+#include "App/InstallFolder.h"
+#include "App/SilentRun.h"
+#include "support/MessagePump.h"
+
+namespace {
+uint64_t g_freeBytes = 0;
+uint64_t FakeFreeSpace(const std::wstring&) { return g_freeBytes; }
+
+// The exit code the run ended its message loop with; -1 when it did not end.
+int QuitCode(DWORD timeoutMs) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (::GetTickCount64() < deadline) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) return static_cast<int>(msg.wParam);
+            ::DispatchMessageW(&msg);
+        }
+        ::Sleep(10);
+    }
+    return -1;
+}
+}  // namespace
+
+TEST(SilentRun, FolderAndFreeSpaceAreCheckedBeforeAnyDownload) {
+    TempDir dir;
+    ::RemoveDirectoryW(dir.File(L"new").c_str());  // left by an earlier failed run of the same number
+    SetFreeSpaceSource(&FakeFreeSpace);
+    const struct {
+        std::wstring typed;
+        uint64_t freeBytes;
+        int exitCode;
+    } cases[] = {
+        {dir.File(L"new"), kRequiredFreeBytes - 1, kExitNoDiskSpace},
+        {L"", kRequiredFreeBytes - 1, kExitNoDiskSpace},  // the default folder's drive
+        {L"Games\\KorvelQixar", kRequiredFreeBytes, kExitInvalidFolder},
+        {L"\\Games\\KorvelQixar", kRequiredFreeBytes, kExitInvalidFolder},
+        {dir.Path() + L"/new", kRequiredFreeBytes, kExitInvalidFolder},
+        {dir.File(L"a?b"), kRequiredFreeBytes, kExitInvalidFolder},  // cannot be created
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "/D=" << c.typed.c_str());
+        g_freeBytes = c.freeBytes;
+        InstallerOptions options;
+        options.silent = true;
+        options.installDir = c.typed;
+        CSilentRun run(options);
+        run.Start(0);
+        EXPECT_EQ(QuitCode(5000), c.exitCode);
+        EXPECT_EQ(::GetFileAttributesW(dir.File(L"new").c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    SetFreeSpaceSource(nullptr);
+}
