@@ -76,7 +76,7 @@ CPaintManagerUI::~CPaintManagerUI() {
     ReleaseBackBuffer();
     root_.reset();  // controls first: they may still refer to fonts
     for (FontInfo& f : fonts_) ::DeleteObject(f.font);
-    for (HFONT f : retiredFonts_) ::DeleteObject(f);
+    for (const auto& retired : retiredFonts_) ::DeleteObject(retired.first);
     if (systemFont_) ::DeleteObject(systemFont_);
     if (toolTip_ && ::IsWindow(toolTip_)) ::DestroyWindow(toolTip_);
 }
@@ -100,9 +100,9 @@ void CPaintManagerUI::SetDpi(UINT dpi) {
     ReleaseBackBuffer();
     // The old fonts stay alive until the next layout has handed the new ones
     // to native child windows (an open edit box).
-    for (FontInfo& f : fonts_) {
-        retiredFonts_.push_back(f.font);
-        CreateFontAtDpi(f);
+    for (size_t i = 0; i < fonts_.size(); ++i) {
+        retiredFonts_.emplace_back(fonts_[i].font, i);
+        CreateFontAtDpi(fonts_[i]);
     }
     UpdateToolTip(nullptr);
     NeedUpdate();
@@ -463,8 +463,28 @@ void CPaintManagerUI::LayoutIfNeeded() {
     if (client.right <= client.left || client.bottom <= client.top) return;
     // Containers place their children on every SetPos, even at an unchanged size.
     root_->SetPos(client);
-    for (HFONT f : retiredFonts_) {
-        if (f) ::DeleteObject(f);
+    if (retiredFonts_.empty()) return;
+    // Native children on pages that were not laid out (a closed edit box
+    // on a hidden page) still hold a replaced font: they take its
+    // successor, so that no window keeps a deleted font.
+    if (hwnd_) {
+        ::EnumChildWindows(
+            hwnd_,
+            [](HWND child, LPARAM lp) -> BOOL {
+                auto* self = reinterpret_cast<CPaintManagerUI*>(lp);
+                const auto held = reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0));
+                for (const auto& retired : self->retiredFonts_) {
+                    if (held == nullptr || held != retired.first) continue;
+                    ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(self->fonts_[retired.second].font),
+                                   FALSE);
+                    break;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(this));
+    }
+    for (const auto& retired : retiredFonts_) {
+        if (retired.first) ::DeleteObject(retired.first);
     }
     retiredFonts_.clear();
 }

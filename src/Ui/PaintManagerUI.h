@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Runtime/Handles.h"
@@ -187,7 +188,9 @@ private:
     UINT dpi_ = CDpiScale::kBaseDpi;
     std::unique_ptr<CControlUI> root_;
     std::vector<FontInfo> fonts_;
-    std::vector<HFONT> retiredFonts_;  // replaced by SetDpi, deleted after the next layout
+    // Fonts replaced by SetDpi and the index of their successor; deleted
+    // after the next layout.
+    std::vector<std::pair<HFONT, size_t>> retiredFonts_;
     int defaultFont_ = -1;
     HFONT systemFont_ = nullptr;
     std::map<std::wstring, std::unique_ptr<Gdiplus::Bitmap>> images_;  // at dpi_

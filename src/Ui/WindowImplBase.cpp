@@ -187,10 +187,18 @@ LRESULT WindowImplBase::OnDpiChanged(UINT, WPARAM wParam, LPARAM lParam, bool&) 
     // (controls, an open edit box, what a screen reader is told); the
     // window is painted once, through the back buffer, so nothing flickers.
     // The region follows the scale even at an unchanged size.
-    m_PaintManager.SetDpi(HIWORD(wParam));
+    // A window laid out at another window's scale before it reached that
+    // window's monitor (a message box made on the primary monitor and
+    // centred on its owner) is already sized for the new DPI, while the
+    // system scales the suggested size from the old monitor's: it takes
+    // only the suggested position.
+    const UINT dpi = HIWORD(wParam);
+    const bool sized = dpi == m_PaintManager.GetDpi();
+    m_PaintManager.SetDpi(dpi);
     if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
         ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+                       suggested->bottom - suggested->top,
+                       SWP_NOZORDER | SWP_NOACTIVATE | (sized ? SWP_NOSIZE : 0u));
     }
     m_PaintManager.LayoutIfNeeded();
     UpdateRegion();

@@ -58,7 +58,8 @@ protected:
     virtual LRESULT OnSysCommand(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
     virtual LRESULT OnKeyDown(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
     // The window moved to a monitor of another scale: it takes the system's
-    // suggested rectangle and lays itself out again at the new DPI.
+    // suggested rectangle (only its position when the window is already laid
+    // out at that DPI) and lays itself out again at the new DPI.
     virtual LRESULT OnDpiChanged(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
 
     CPaintManagerUI m_PaintManager;

@@ -234,6 +234,15 @@ TEST_F(DisplayScale, MessageBoxAtItsOwnersScale) {
     const int ink100 = InkHeightAt100(box.GetPaintManager().GetFont(-1), text);
     EXPECT_GT(ink100, 5);
     EXPECT_NEAR(ink, S(ink100), 2) << "at 100% the text is " << ink100 << " pixels high";
+
+    // Made on another monitor than its owner's, the box already has the
+    // owner's scale when it is moved there: the system's suggested size,
+    // scaled from the first monitor's DPI, is not taken; its position is.
+    const RECT suggested{7, 9, 7 + S(280) * 3 / 2, 9 + S(115) * 3 / 2};
+    ::SendMessageW(box, WM_DPICHANGED, MAKEWPARAM(dpi_, dpi_), reinterpret_cast<LPARAM>(&suggested));
+    ::GetWindowRect(box, &rc);
+    const RECT kept{7, 9, 7 + S(280), 9 + S(115)};
+    EXPECT_TRUE(::EqualRect(&rc, &kept)) << RectText(rc);
     ::DestroyWindow(box);
     ::DestroyWindow(owner);
 }
@@ -384,5 +393,17 @@ TEST_F(DisplayScale, DpiChangeTakesTheSuggestedRectangleAndLaysOutAgain) {
         ::DestroyWindow(box);
     }
     EXPECT_EQ(w.GetPaintManager().GetFontHeight(1), fontHeightBefore);
+
+    // A closed edit box on a page that is not shown is not laid out, yet it
+    // must not keep a font the change deletes.
+    tab->SelectItem(2);
+    ASSERT_FALSE(edit->IsEditing());
+    const HWND hidden = edit->GetNativeWindow();
+    ASSERT_NE(hidden, nullptr);
+    const RECT suggested{10, 20, 10 + CDpiScale::Scale(540, to), 20 + CDpiScale::Scale(355, to)};
+    ::SendMessageW(w, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&suggested));
+    const auto held = reinterpret_cast<HFONT>(::SendMessageW(hidden, WM_GETFONT, 0, 0));
+    EXPECT_EQ(held, w.GetPaintManager().GetFont(1));
+    EXPECT_NE(::GetObjectType(held), 0u) << "the hidden edit box holds a deleted font";
     ::DestroyWindow(w);
 }
