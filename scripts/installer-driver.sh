@@ -27,6 +27,11 @@ XY_BOX_OK_WITH_CANCEL="170 93"
 XY_BOX_OK_ALONE="240 93"
 XY_BOX_CANCEL="240 93"
 
+# The markup's co-ordinates are at 100%; under scripts/with-display-scale.sh
+# the windows are laid out at KV_DISPLAY_DPI, and so are the clicks.
+DISPLAY_DPI=${KV_DISPLAY_DPI:-96}
+scaled() { echo $(( ($1 * DISPLAY_DPI + 48) / 96 )); }
+
 # winpath /linux/path -> Z:\linux\path (Wine maps / as Z:).
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 
@@ -92,7 +97,8 @@ start_installer() {
   MAIN_WIN="$(wait_window "^$MAIN_TITLE\$" 60)" || fail "the installer window did not appear"
   eval "$(xdotool getwindowgeometry --shell "$MAIN_WIN")"
   WIN_X=$X WIN_Y=$Y
-  [[ $WIDTH == 540 && $HEIGHT == 355 ]] || fail "installer window is ${WIDTH}x$HEIGHT, not 540x355"
+  [[ $WIDTH == $(scaled 540) && $HEIGHT == $(scaled 355) ]] ||
+    fail "installer window is ${WIDTH}x$HEIGHT, not $(scaled 540)x$(scaled 355)"
   sleep 1  # first paint
 }
 
@@ -123,12 +129,12 @@ wait_window() {
 }
 no_window() { ! xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 
-# click_at WINDOW_ID "X Y": a real mouse click at client co-ordinates.
+# click_at WINDOW_ID "X Y": a real mouse click at client co-ordinates (at 100%).
 click_at() {
   local win=$1 x y
   read -r x y <<<"$2"
   eval "$(xdotool getwindowgeometry --shell "$win")"
-  xdotool mousemove $((X + x)) $((Y + y)); sleep 0.3
+  xdotool mousemove $((X + $(scaled "$x"))) $((Y + $(scaled "$y"))); sleep 0.3
   xdotool click 1; sleep 0.5
 }
 click_main() { click_at "$MAIN_WIN" "$1"; }
@@ -159,7 +165,8 @@ wait_log() {
 }
 
 grab_window() {
-  local win=$1 name=$2 pad=16
+  local win=$1 name=$2 pad
+  pad=$(scaled 16)
   eval "$(xdotool getwindowgeometry --shell "$win")" || return 0
   import -window root -crop "$((WIDTH + 2 * pad))x$((HEIGHT + 2 * pad))+$((X - pad))+$((Y - pad))" +repage \
     "$E2E_SHOTS/$name.png" 2>/dev/null || true

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Runtime/Handles.h"
+#include "Ui/DpiScale.h"
 #include "Ui/RenderEngine.h"
 #include "Ui/UiLog.h"
 
@@ -39,6 +40,8 @@ bool CWndShadow::Initialize(HINSTANCE instance) {
     if (!s_available) KV_UI_LOG(Error, kLogFile, L"CWndShadow::Initialize class not registered (%u)", ::GetLastError());
     return s_available;
 }
+
+void CWndShadow::SetDpi(UINT dpi) { size_ = CDpiScale::Scale(kDefaultSize, dpi); }
 
 int CWndShadow::BaseAlpha(int size, int ring) {
     if (ring < 0 || ring >= size) return 0;
@@ -231,6 +234,14 @@ LRESULT CALLBACK CWndShadow::ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
                 return r;
             }
             break;
+        case WM_DPICHANGED: {
+            // The parent takes its new rectangle first; the shadow is then
+            // drawn again at the new depth.
+            const LRESULT r = ::CallWindowProcW(next, hwnd, msg, wp, lp);
+            s->SetDpi(HIWORD(wp));
+            if (s->status_ & kShown) s->Update(hwnd);
+            return r;
+        }
         case WM_EXITSIZEMOVE:
             if (s->status_ & kShown) s->Update(hwnd);
             break;

@@ -2,7 +2,8 @@
 // A skinned window for the UI tests: records the notifications it gets, its
 // close and final messages, and whether its owner was enabled when it was
 // hidden on its way out (a modal box must give the owner back first).
-// WM_APP makes it destroy itself directly.
+// WM_APP makes it destroy itself directly; the object destroys a window
+// still open when it goes.
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,11 @@
 class TestWindow : public WindowImplBase {
 public:
     explicit TestWindow(std::wstring skin) : skin_(std::move(skin)) {}
+    // A window a failed assertion left open goes with its object, so that
+    // later tests never reach a window bound to a dead object.
+    ~TestWindow() override {
+        if (hwnd_ && ::IsWindow(hwnd_)) ::DestroyWindow(hwnd_);
+    }
     HWND CreatePopup(HWND owner = nullptr) {
         return Create(owner, L"ui test", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0);
     }

@@ -20,27 +20,6 @@ void Click(HWND hwnd, int x, int y) {
     ::SendMessageW(hwnd, WM_LBUTTONUP, 0, At(x, y));
 }
 
-HWND FindShadowOf(HWND parent) {
-    struct Search {
-        HWND parent;
-        HWND found;
-    } search{parent, nullptr};
-    ::EnumThreadWindows(
-        ::GetCurrentThreadId(),
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lp);
-            wchar_t cls[64] = {};
-            ::GetClassNameW(hwnd, cls, 64);
-            if (wcscmp(cls, L"KvShadowWnd") == 0 && ::GetWindow(hwnd, GW_OWNER) == s->parent) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 class SkinnedWindow : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { CWndShadow::Initialize(::GetModuleHandleW(nullptr)); }
