@@ -44,8 +44,12 @@ bool CSegmentedDownload::Begin(const std::wstring& path, uint64_t total, const s
     // The control file comes first: from the moment the file has bytes out
     // of order (or merely its full length) a killed run must find it.
     SaveState();
+    // Read back and compared with the plan: when the new state could not be
+    // moved into place, what sits at the name is an older file or someone
+    // else's, and its ranges may call bytes written that nobody wrote.
     CRangeControlFile::State saved;
-    if (CRangeControlFile::Load(controlPath_, &saved) != CRangeControlFile::Parse::Valid) {
+    if (CRangeControlFile::Load(controlPath_, &saved) != CRangeControlFile::Parse::Valid || saved.total != plan_.Total() ||
+        saved.prefix != plan_.Prefix() || saved.missing != plan_.Missing()) {
         LogTraceAndFile(Error, __LINE__, L"CSegmentedDownload::Begin() 无法写入控制文件 %s", controlPath_.c_str());
         return false;
     }
