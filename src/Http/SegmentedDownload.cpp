@@ -182,8 +182,14 @@ void CSegmentedDownload::TakeOver(int victim, uint64_t from) {
     CRangeConnection* connection = slots_[victim].connection.get();
     const auto& cursor = connection->Cursor();
     if (!cursor) return;
-    // The victim's transfer stops where the new owner begins.
-    cursor->end.store(from);
+    // The victim's transfer stops where the new owner begins; lowered under
+    // the file's lock, so that a write of the victim's in progress ends first.
+    if (file_) {
+        CScopedLock lock(file_->lock);
+        cursor->end.store(from);
+    } else {
+        cursor->end.store(from);
+    }
     if (cursor->position.load() < from) return;  // split: it goes on to its new end
     // Taken whole (it had stalled): end it now and count the stall against
     // its source; the slot comes back after the retry delay.
