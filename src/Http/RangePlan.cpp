@@ -34,11 +34,18 @@ void CRangePlan::Reset(uint64_t total, const std::vector<ByteRange>& missing, si
     ranges_.clear();
     uint64_t missingBytes = 0;
     for (const ByteRange& r : missing) missingBytes += r.to - r.from;
+    size_t later = 0;  // gaps after the current one, each needing a range of its own
+    for (const ByteRange& r : missing) later += r.to > r.from ? 1 : 0;
     for (const ByteRange& r : missing) {
         if (r.to <= r.from) continue;
-        // Pieces in proportion to the range's share of what is missing.
+        --later;
+        // Pieces in proportion to the range's share of what is missing, but
+        // never so many that a later gap finds the plan full (the cap would
+        // then join it to this one over bytes already written).
         const double share = missingBytes ? static_cast<double>(r.to - r.from) / static_cast<double>(missingBytes) : 1.0;
-        const size_t wanted = std::max<size_t>(1, static_cast<size_t>(share * static_cast<double>(pieces) + 0.5));
+        size_t wanted = std::max<size_t>(1, static_cast<size_t>(share * static_cast<double>(pieces) + 0.5));
+        const size_t room = ranges_.size() + later < kMaxRanges ? kMaxRanges - ranges_.size() - later : 1;
+        wanted = std::min(wanted, room);
         for (const ByteRange& part : SplitEvenly(r.from, r.to, wanted)) {
             if (ranges_.size() >= kMaxRanges) {
                 ranges_.back().end = part.to;  // the cap merges the tail into the last range

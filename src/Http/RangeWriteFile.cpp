@@ -68,20 +68,21 @@ bool RangeWriteFile::Flush() {
         return false;
     }
     const uint64_t position = cursor_->position.load();
-    const uint64_t end = cursor_->end.load();
-    // The end may have been lowered while these bytes were gathered: what
-    // lies past it belongs to another connection's range and is dropped.
-    const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(gathered_, end > position ? end - position : 0));
     uint32_t done = 0;
     bool failed = false;
-    if (length > 0) {
+    {
+        // The end is read under the file's lock, which a hand-over holds to
+        // lower it: once the new owner has its range, no byte of the old
+        // owner's lands in it. What lies past the end is dropped.
+        CScopedLock lock(file_->lock);
+        const uint64_t end = cursor_->end.load();
+        const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(gathered_, end > position ? end - position : 0));
         // A move of the file pointer and a plain write: the same as a write
         // at an offset, and several times cheaper under Wine, which serves
         // an offset write through its server.
-        CScopedLock lock(file_->lock);
         LARGE_INTEGER at;
         at.QuadPart = static_cast<LONGLONG>(position);
-        failed = !::SetFilePointerEx(file_->handle.get(), at, nullptr, FILE_BEGIN);
+        failed = length > 0 && !::SetFilePointerEx(file_->handle.get(), at, nullptr, FILE_BEGIN);
         while (!failed && done < length) {
             DWORD wrote = 0;
             failed = !::WriteFile(file_->handle.get(), gather_.get() + done, length - done, &wrote, nullptr) || wrote == 0;

@@ -44,8 +44,12 @@ bool CSegmentedDownload::Begin(const std::wstring& path, uint64_t total, const s
     // The control file comes first: from the moment the file has bytes out
     // of order (or merely its full length) a killed run must find it.
     SaveState();
+    // Read back and compared with the plan: when the new state could not be
+    // moved into place, what sits at the name is an older file or someone
+    // else's, and its ranges may call bytes written that nobody wrote.
     CRangeControlFile::State saved;
-    if (CRangeControlFile::Load(controlPath_, &saved) != CRangeControlFile::Parse::Valid) {
+    if (CRangeControlFile::Load(controlPath_, &saved) != CRangeControlFile::Parse::Valid || saved.total != plan_.Total() ||
+        saved.prefix != plan_.Prefix() || saved.missing != plan_.Missing()) {
         LogTraceAndFile(Error, __LINE__, L"CSegmentedDownload::Begin() 无法写入控制文件 %s", controlPath_.c_str());
         return false;
     }
@@ -178,8 +182,14 @@ void CSegmentedDownload::TakeOver(int victim, uint64_t from) {
     CRangeConnection* connection = slots_[victim].connection.get();
     const auto& cursor = connection->Cursor();
     if (!cursor) return;
-    // The victim's transfer stops where the new owner begins.
-    cursor->end.store(from);
+    // The victim's transfer stops where the new owner begins; lowered under
+    // the file's lock, so that a write of the victim's in progress ends first.
+    if (file_) {
+        CScopedLock lock(file_->lock);
+        cursor->end.store(from);
+    } else {
+        cursor->end.store(from);
+    }
     if (cursor->position.load() < from) return;  // split: it goes on to its new end
     // Taken whole (it had stalled): end it now and count the stall against
     // its source; the slot comes back after the retry delay.

@@ -72,6 +72,23 @@ TEST(RangePlan, ResumedGapsGetPiecesInProportionToTheirLength) {
     EXPECT_EQ(plan.Prefix(), 0u);
 }
 
+// A resumed control file may hold as many gaps as a plan can: a long one is
+// not cut so finely that the cap has to join later gaps over written bytes.
+// Regression: the last gaps were merged with what lay between them.
+TEST(RangePlan, ResumedGapsAtTheCapAreNeverJoinedOverWrittenBytes) {
+    std::vector<ByteRange> missing = {{0, 20 * MiB}};
+    for (uint64_t at = 21 * MiB; missing.size() < CRangePlan::kMaxRanges; at += MiB) missing.push_back({at, at + MiB / 2});
+    CRangePlan plan;
+    plan.Reset(64 * MiB, missing, 4);
+    EXPECT_LE(plan.Ranges().size(), CRangePlan::kMaxRanges);
+    EXPECT_EQ(plan.MissingBytes(), 20 * MiB + (missing.size() - 1) * (MiB / 2));
+    for (const CRangePlan::Range& r : plan.Ranges()) {
+        bool inside = false;
+        for (const ByteRange& m : missing) inside = inside || (r.next >= m.from && r.end <= m.to);
+        EXPECT_TRUE(inside) << "range " << r.next << "-" << r.end << " holds written bytes";
+    }
+}
+
 TEST(RangePlan, WorkGoesToUnownedRangesFirstThenToTheSlowestRange) {
     struct Case {
         const char* what;

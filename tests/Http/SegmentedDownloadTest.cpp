@@ -342,3 +342,35 @@ TEST_F(SegmentedDownloadTest, ControlFileThatCannotBeRemovedIsLookedAtOnce) {
     EXPECT_EQ(requests[1].Header("Range"), "bytes=" + std::to_string(MiB) + "-") << "the retry did not resume";
     ::RemoveDirectoryW(Control().c_str());
 }
+
+// A control file that Begin could not replace (a folder sits at its
+// temporary's name) is not taken for its own. Regression: any valid file
+// found there was trusted, and a planted one marked unwritten bytes as done.
+TEST_F(SegmentedDownloadTest, BeginTrustsOnlyTheControlFileItWrote) {
+    server.Route("/main.bin", Ranged(body));
+    CRangeControlFile::State planted;
+    planted.total = kPackage;
+    planted.prefix = kPackage - MiB;
+    planted.missing = {{kPackage - MiB, kPackage}};
+    WriteFileBytes(Control(), CRangeControlFile::Encode(planted));
+    const std::wstring fresh = Control() + L".new";
+    ASSERT_TRUE(::CreateDirectoryW(fresh.c_str(), nullptr));
+    struct Ends : CSegmentedDownload::Listener {
+        int ends = 0;
+        void OnSegmentedAnswer() override {}
+        void OnSegmentedBytes(uint32_t) override {}
+        void OnSegmentedEnd(CSegmentedDownload::End, const HttpResult&) override { ++ends; }
+    } listener;
+    {
+        CSegmentedDownload segmented(&listener);
+        CSegmentedDownload::Source source;
+        source.url = server.WideUrl("/main.bin");
+        EXPECT_FALSE(segmented.Begin(target, kPackage, {{0, kPackage}}, {source}, 4, HttpTimeouts()));
+        EXPECT_FALSE(segmented.Active());
+        PumpMessagesFor(300);
+    }
+    EXPECT_EQ(server.RequestCount(), 0u);
+    EXPECT_EQ(listener.ends, 0);
+    EXPECT_NE(ReadFileBytes(target).size(), kPackage) << "the file was given its full length";
+    ::RemoveDirectoryW(fresh.c_str());
+}
