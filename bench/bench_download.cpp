@@ -1,13 +1,19 @@
 // Downloads one URL into one file with CHttpDownloadFile on the download
 // engine (worker thread, scheduler, progress ticks, file sink), the way the
-// installer fetches its package, and prints one line the script reads:
-//   RESULT bytes=<n> seconds=<s> mbps=<MB/s, 10^6 bytes> peak_ws_kib=<k> type=<t> code=<c>
+// installer fetches its package, and prints one line the scripts read:
+//   RESULT bytes=<n> seconds=<s> mbps=<MB/s, 10^6 bytes> peak_ws_kib=<k> type=<t> code=<c> progress_calls=<p> max_speed=<B/s>
 // The peak working set is the process's own (GetProcessMemoryInfo).
-// Usage: bench_download.exe <url> <target file>   (bench/bench_download.sh)
+// Usage: bench_download.exe <url> <target file> [<mirrors> <size> [connections]]
+// Without a size (bench/bench_download.sh) the file is written from 0 as
+// one stream; with one (bench/bench_segmented.sh) a package of 8 MiB or more
+// may go in parallel ranges over the mirrors ("" for none), on up to
+// `connections` connections (1 keeps it a single stream; default: the
+// engine's own).
 #include <windows.h>
 #include <psapi.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "Http/HttpDownloadFile.h"
@@ -20,6 +26,7 @@ struct Outcome {
     int32_t type = -1;
     int32_t code = -1;
     int progressCalls = 0;
+    uint32_t maxSpeed = 0;
 };
 
 void OnDone(void* owner, int32_t type, int32_t code) {
@@ -29,7 +36,11 @@ void OnDone(void* owner, int32_t type, int32_t code) {
     ::PostQuitMessage(0);
 }
 
-void OnProgress(void* owner, int64_t, int64_t, uint32_t) { ++static_cast<Outcome*>(owner)->progressCalls; }
+void OnProgress(void* owner, int64_t, int64_t, uint32_t speed) {
+    auto* outcome = static_cast<Outcome*>(owner);
+    ++outcome->progressCalls;
+    if (speed > outcome->maxSpeed) outcome->maxSpeed = speed;
+}
 
 double Now() {
     LARGE_INTEGER f, c;
@@ -49,13 +60,18 @@ int64_t FileSize(const std::wstring& path) {
 // wmain (-municode): the C runtime splits the wide command line, so the
 // program need not load shell32 (and the modules it pulls in) for it.
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: bench_download <url> <target file>\n");
+    if (argc != 3 && argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: bench_download <url> <target file> [<mirrors> <size> [connections]]\n");
         return 2;
     }
     const std::wstring url = argv[1];
     const std::wstring target = argv[2];
+    const std::wstring mirrors = argc >= 5 ? argv[3] : L"";
+    // Expected size 0: no resume, the file is written from 0.
+    const int64_t size = argc >= 5 ? std::wcstoll(argv[4], nullptr, 10) : 0;
+    const long connections = argc == 6 ? std::wcstol(argv[5], nullptr, 10) : 0;
     ::DeleteFileW(target.c_str());
+    ::DeleteFileW((target + L".ranges").c_str());
 
     InitMainThreadDispatcher();
     StartHttpEngines(/*withCommandEngine=*/false);  // a download needs no command engine
@@ -64,10 +80,10 @@ int wmain(int argc, wchar_t** argv) {
     {
         CHttpDownloadFile download;
         download.Resolver().SetResolvers({});
+        if (connections > 0) download.SetMaxConnections(static_cast<size_t>(connections));
         download.SetCallbacks(&OnDone, &OnProgress);
         const double start = Now();
-        // Expected size 0: no resume, the file is written from 0.
-        if (download.Download(L"", url, target, 0, &outcome)) {
+        if (download.Download(mirrors, url, target, size, &outcome)) {
             MSG msg;
             while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
                 ::TranslateMessage(&msg);
@@ -84,9 +100,9 @@ int wmain(int argc, wchar_t** argv) {
     counters.cb = sizeof(counters);
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
     const int64_t bytes = FileSize(target);
-    std::printf("RESULT bytes=%lld seconds=%.3f mbps=%.1f peak_ws_kib=%llu type=%d code=%d progress_calls=%d\n",
+    std::printf("RESULT bytes=%lld seconds=%.3f mbps=%.1f peak_ws_kib=%llu type=%d code=%d progress_calls=%d max_speed=%u\n",
                 static_cast<long long>(bytes), seconds, seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0.0,
                 static_cast<unsigned long long>(counters.PeakWorkingSetSize / 1024), outcome.type, outcome.code,
-                outcome.progressCalls);
+                outcome.progressCalls, outcome.maxSpeed);
     return (outcome.type == 0 && outcome.code == 0) ? 0 : 1;
 }

@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # Installer figures other than size, in one run under Wine (inside an X
 # display; scripts/bench.sh bench_installer gives one):
-#  - time from start to the first painted window: the installer, and as its
-#    peers in the same run the skin demo (same skin, no HTTP engines) and a
-#    bare Wine process start;
+#  - time from start to the first painted window at each display scale of
+#    KV_BENCH_DPIS (default "96 192": 100% and 200%): the installer, and as
+#    its peers in the same run the skin demo (same skin, no HTTP engines), a
+#    bare Wine process start and, when KV_BENCH_BASELINE names one, an
+#    earlier build of the installer (the one before a change, to compare);
 #  - CPU use of the installer process on the progress page while it waits to
 #    retry (update server down), in % of one core, against the same process
 #    idle on its welcome page (the ratio says what the progress page adds).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
 source "$KV_ROOT/scripts/installer-driver.sh"
+source "$KV_ROOT/scripts/with-display-scale.sh"
 rounds="${KV_BENCH_ROUNDS:-3}"
+dpis="${KV_BENCH_DPIS:-96 192}"
+baseline="${KV_BENCH_BASELINE:-}"
+[[ -z $baseline || -f $baseline ]] || { echo "KV_BENCH_BASELINE: $baseline not found" >&2; exit 1; }
 work="$(mktemp -d)"
-trap 'end_run; wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'display_scale_restore; end_run; wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 prepare_run "$work"
 E2E_SHOTS="$work"
 # A port nobody listens on: every descriptor fetch fails at once.
@@ -49,18 +55,33 @@ time_to_paint() {
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
 echo "== start to first painted window ($rounds rounds, median)"
-inst=() demo=() bare=()
-for _ in $(seq "$rounds"); do
-  t0=$(ms_now); wine cmd /c exit >/dev/null 2>&1; bare+=($(( $(ms_now) - t0 )))
-  # The install button's orange, 269,259 in the window.
-  inst+=("$(time_to_paint "$MAIN_TITLE" 269 259 "$INSTALLER_EXE")")
-  demo+=("$(time_to_paint "$MAIN_TITLE" 269 259 "$KV_BUILD/tools/skin_demo.exe" main 0)")
+for dpi in $dpis; do
+  display_scale_set "$dpi"
+  DISPLAY_DPI=$dpi
+  echo "-- at $dpi DPI ($((dpi * 100 / 96))%)"
+  inst=() demo=() bare=() base=()
+  for _ in $(seq "$rounds"); do
+    t0=$(ms_now); wine cmd /c exit >/dev/null 2>&1; bare+=($(( $(ms_now) - t0 )))
+    # The install button's orange, 269,259 in the window at 100%.
+    inst+=("$(time_to_paint "$MAIN_TITLE" "$(scaled 269)" "$(scaled 259)" "$INSTALLER_EXE")")
+    demo+=("$(time_to_paint "$MAIN_TITLE" "$(scaled 269)" "$(scaled 259)" "$KV_BUILD/tools/skin_demo.exe" main 0)")
+    # An installer built before display scaling stays at 100% (Wine never
+    # stretches a window).
+    [[ -n $baseline ]] && base+=("$(time_to_paint "$MAIN_TITLE" 269 259 "$baseline")")
+  done
+  mi=$(median "${inst[@]}") md=$(median "${demo[@]}") mb=$(median "${bare[@]}")
+  echo "installer:          ${mi} ms   (rounds: ${inst[*]})"
+  echo "skin demo (peer):   ${md} ms   (rounds: ${demo[*]})"
+  echo "bare Wine process:  ${mb} ms   (rounds: ${bare[*]})"
+  awk -v a="$mi" -v b="$md" 'BEGIN {printf "installer / skin demo: %.2f\n", a / b}'
+  if [[ -n $baseline ]]; then
+    mo=$(median "${base[@]}")
+    echo "earlier installer:  ${mo} ms   (rounds: ${base[*]})"
+    awk -v a="$mi" -v b="$mo" 'BEGIN {printf "installer / earlier installer: %.2f\n", a / b}'
+  fi
 done
-mi=$(median "${inst[@]}") md=$(median "${demo[@]}") mb=$(median "${bare[@]}")
-echo "installer:          ${mi} ms   (rounds: ${inst[*]})"
-echo "skin demo (peer):   ${md} ms   (rounds: ${demo[*]})"
-echo "bare Wine process:  ${mb} ms   (rounds: ${bare[*]})"
-awk -v a="$mi" -v b="$md" 'BEGIN {printf "installer / skin demo: %.2f\n", a / b}'
+display_scale_restore
+DISPLAY_DPI=96
 
 # CPU seconds (user + system) of a Linux process so far.
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }

@@ -8,9 +8,14 @@
 #                  and its label every other tick)
 #   progress page without the kept back buffer and image cache (each paint
 #   makes its off-screen image, and GDI+ draws every image, as before)
-# Prints each as a percentage of one core and the last two's ratio.
+# at each display scale of KV_BENCH_DPIS (default "96 192": 100% and 200%;
+# the last case at 96 only). Prints each as a percentage of one core and
+# the ratios.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
+source "$KV_ROOT/scripts/with-display-scale.sh"
+dpis="${KV_BENCH_DPIS:-96 192}"
+trap display_scale_restore EXIT
 seconds="${KV_BENCH_SECONDS:-20}"
 exe="$KV_BUILD/tools/skin_demo.exe"
 [[ -f $exe ]] || { echo "build first: $exe is missing" >&2; exit 1; }
@@ -43,12 +48,23 @@ measure() {
 }
 
 echo "skin_demo CPU over ${seconds} s per case (process user+system time)"
-measure "welcome page (idle)" main 0
-welcome="$pct"
-measure "progress page (animated)" main 2
-progress="$pct"
-measure "progress page, no kept back buffer / image cache" main 2 --no-paint-cache
-uncached="$pct"
-awk -v a="$progress" -v b="$uncached" -v w="$welcome" 'BEGIN{
-  printf "ratio progress / progress without caching: %.2f\n", (b > 0 ? a / b : 0)
-  printf "progress page over idle welcome page: %+.2f points\n", a - w }'
+declare -A progress_at
+for dpi in $dpis; do
+  display_scale_set "$dpi"
+  echo "-- at $dpi DPI ($((dpi * 100 / 96))%)"
+  measure "welcome page (idle)" main 0
+  welcome="$pct"
+  measure "progress page (animated)" main 2
+  progress="$pct"
+  progress_at[$dpi]=$progress
+  awk -v a="$progress" -v w="$welcome" 'BEGIN{ printf "progress page over idle welcome page: %+.2f points\n", a - w }'
+  if (( dpi == 96 )); then
+    measure "progress page, no kept back buffer / image cache" main 2 --no-paint-cache
+    awk -v a="$progress" -v b="$pct" 'BEGIN{ printf "ratio progress / progress without caching: %.2f\n", (b > 0 ? a / b : 0) }'
+  fi
+done
+display_scale_restore
+if [[ -n ${progress_at[96]:-} && -n ${progress_at[192]:-} ]]; then
+  awk -v a="${progress_at[192]}" -v b="${progress_at[96]}" \
+    'BEGIN{ printf "animated progress page, 200%% over 100%%: %.2f\n", (b > 0 ? a / b : 0) }'
+fi

@@ -39,6 +39,11 @@ XY_BOX_OK_WITH_CANCEL="170 93"
 XY_BOX_OK_ALONE="240 93"
 XY_BOX_CANCEL="240 93"
 
+# The markup's co-ordinates are at 100%; under scripts/with-display-scale.sh
+# the windows are laid out at KV_DISPLAY_DPI, and so are the clicks.
+DISPLAY_DPI=${KV_DISPLAY_DPI:-96}
+scaled() { echo $(( ($1 * DISPLAY_DPI + 48) / 96 )); }
+
 # winpath /linux/path -> Z:\linux\path (Wine maps / as Z:).
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 
@@ -104,7 +109,8 @@ start_installer() {
   MAIN_WIN="$(wait_window "^$MAIN_TITLE\$" 60)" || fail "the installer window did not appear"
   eval "$(xdotool getwindowgeometry --shell "$MAIN_WIN")"
   WIN_X=$X WIN_Y=$Y
-  [[ $WIDTH == 540 && $HEIGHT == 355 ]] || fail "installer window is ${WIDTH}x$HEIGHT, not 540x355"
+  [[ $WIDTH == $(scaled 540) && $HEIGHT == $(scaled 355) ]] ||
+    fail "installer window is ${WIDTH}x$HEIGHT, not $(scaled 540)x$(scaled 355)"
   # The install button is never black, and a box centred over the window
   # (y 120 to 235) leaves it uncovered.
   wait_painted "$MAIN_WIN" "$XY_INSTALL" 10 || fail "the installer window was never drawn"
@@ -131,11 +137,12 @@ visible_window() {
 wait_window() { wait_until "$2" visible_window "$1"; }
 no_window() { ! xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 
-# pixel_at WINDOW "X Y": the colour (#RRGGBB) at client co-ordinates.
+# pixel_at WINDOW "X Y": the colour (#RRGGBB) at client co-ordinates (at 100%).
 pixel_at() {
   local x y
   read -r x y <<<"$2"
-  import -window "$1" -crop "1x1+$x+$y" -depth 8 txt:- 2>/dev/null | grep -o '#[0-9A-F]\{6\}' | head -1
+  import -window "$1" -crop "1x1+$(scaled "$x")+$(scaled "$y")" -depth 8 txt:- 2>/dev/null |
+    grep -o '#[0-9A-F]\{6\}' | head -1
 }
 # A window that Wine has mapped but not yet drawn is black; the skins have
 # no black at the places asked for.
@@ -143,13 +150,14 @@ painted_at() { local c; c="$(pixel_at "$1" "$2")"; [[ -n $c && $c != "#000000" ]
 # wait_painted WINDOW "X Y" SECONDS: until the window is drawn at that place.
 wait_painted() { wait_until "$3" painted_at "$1" "$2"; }
 
-# click_at WINDOW_ID "X Y": a real mouse click at client co-ordinates. The
-# window gets the events in order; callers wait for the click's effect.
+# click_at WINDOW_ID "X Y": a real mouse click at client co-ordinates (at
+# 100%). The window gets the events in order; callers wait for the click's
+# effect.
 click_at() {
   local win=$1 x y
   read -r x y <<<"$2"
   eval "$(xdotool getwindowgeometry --shell "$win")"
-  xdotool mousemove --sync $((X + x)) $((Y + y)) click 1
+  xdotool mousemove --sync $((X + $(scaled "$x"))) $((Y + $(scaled "$y"))) click 1
 }
 click_main() { click_at "$MAIN_WIN" "$1"; }
 
@@ -177,7 +185,8 @@ wait_log() {
 }
 
 grab_window() {
-  local win=$1 name=$2 pad=16
+  local win=$1 name=$2 pad
+  pad=$(scaled 16)
   eval "$(xdotool getwindowgeometry --shell "$win")" || return 0
   import -window root -crop "$((WIDTH + 2 * pad))x$((HEIGHT + 2 * pad))+$((X - pad))+$((Y - pad))" +repage \
     "$E2E_SHOTS/$name.png" 2>/dev/null || true

@@ -3,12 +3,17 @@
 # update server, under Xvfb with a light desktop, saving the welcome page,
 # the folder page, the exit confirmation over it, and the progress page
 # mid-download and while installing into docs/screens/ (small PNGs).
+# Usage: readme-screenshots.sh [DPI]: at another display scale (144 = 150%)
+# the pictures go to docs/screens/<percent>/.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+dpi=${1:-96}
 "$KV_ROOT/scripts/build.sh"
-export KV_SCREENS_DIR="${KV_SCREENS_DIR:-$KV_ROOT/docs/screens}"
+if (( dpi == 96 )); then out_default="$KV_ROOT/docs/screens"; else out_default="$KV_ROOT/docs/screens/$((dpi * 100 / 96))"; fi
+export KV_SCREENS_DIR="${KV_SCREENS_DIR:-$out_default}"
+(( dpi > 144 )) && export KV_XVFB_SCREEN="${KV_XVFB_SCREEN:-1920x1200}"
 # Always a private display: nothing of the user's desktop in the pictures.
-env -u DISPLAY "$KV_ROOT/scripts/with-display.sh" bash -c '
+env -u DISPLAY "$KV_ROOT/scripts/with-display-scale.sh" "$dpi" "$KV_ROOT/scripts/with-display.sh" bash -c '
   set -euo pipefail
   source "$KV_ROOT/scripts/env.sh"
   source "$KV_ROOT/scripts/desktop-lib.sh"

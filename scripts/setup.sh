@@ -102,6 +102,13 @@ SIZE_FLAGS=(-DCMAKE_C_FLAGS_RELEASE="-Os -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O
 CURL_OFF=(COOKIES CRYPTO_AUTH HTTP_AUTH MIME NETRC ALTSVC HSTS DOH PARSEDATE HEADERS_API
   GETOPTIONS SHUFFLE_DNS PROGRESS_METER VERBOSE_STRINGS LIBCURL_OPTION)
 
+# libcurl is C and never unwinds: without unwind tables (.pdata/.xdata) the
+# installer's link can drop the functions it never calls (the linker keeps
+# every function that has an unwind entry). The C library's own scanf and
+# printf (Windows') serve its one sscanf and its floating-point formatting,
+# instead of the mingw-w64 C99 versions (about 40 KB).
+CURL_LEAN="-fno-asynchronous-unwind-tables -D__USE_MINGW_ANSI_STDIO=0"
+
 build_curl() {
   local ver; ver="$(source_version curl)"
   local defs; defs="$(printf ' -DCURL_DISABLE_%s=1' "${CURL_OFF[@]}")"
@@ -113,13 +120,18 @@ build_curl() {
     -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF -DUSE_NGHTTP2=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
     -DENABLE_UNIX_SOCKETS=OFF -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
     -DHTTP_ONLY=ON -DCURL_DISABLE_NTLM=ON -DENABLE_MANUAL=OFF -DCMAKE_EXE_LINKER_FLAGS="-static" \
-    "${SIZE_FLAGS[@]}" -DCMAKE_C_FLAGS="$SECTIONS$defs"
+    "${SIZE_FLAGS[@]}" -DCMAKE_C_FLAGS="$SECTIONS$defs $CURL_LEAN"
 }
 
 build_gtest() {
   build_cmake_dep googletest "$(dpkg-query -W -f='${Version}' googletest)" /usr/src/googletest \
     -Dgtest_disable_pthreads=OFF
 }
+
+# Link-time-optimisable as well as ordinary objects: the installer's
+# optimised link drops the functions it never calls (the plain link keeps
+# every function that has an unwind entry), other links use the machine code.
+LTO_FAT="-flto -ffat-lto-objects"
 
 # The markup reader only parses a buffer and walks nodes and attributes: no
 # XPath, no std::string or iostream interfaces (their stream overloads pull the
@@ -128,7 +140,7 @@ build_pugixml() {
   local ver; ver="$(source_version pugixml)"
   build_cmake_dep pugixml "$ver" "$KV_DEPS/src/pugixml-$ver" -DPUGIXML_WCHAR_MODE=ON -DBUILD_TESTING=OFF \
     -DPUGIXML_NO_XPATH=ON -DPUGIXML_NO_STL=ON -DPUGIXML_NO_EXCEPTIONS=ON \
-    "${SIZE_FLAGS[@]}" -DCMAKE_CXX_FLAGS="$SECTIONS"
+    "${SIZE_FLAGS[@]}" -DCMAKE_CXX_FLAGS="$SECTIONS $LTO_FAT"
 }
 
 mkdir -p "$KV_DEPS/build" "$KV_DEPS/src"

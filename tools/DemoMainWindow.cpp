@@ -23,11 +23,11 @@ void CDemoMainWindow::ShowPage(int page) {
 }
 
 // The bar is one composite background description: the track, then the fill
-// whose right-hand 110 pixels keep their drawn highlight.
+// whose right-hand 110 pixels (at 100%) keep their drawn highlight.
 void CDemoMainWindow::DrawProgress(bool advance) {
     if (progress_ == nullptr) return;
     const RECT& rc = progress_->GetPos();
-    const int w = rc.right - rc.left;
+    const int w = m_PaintManager.Unscale(rc.right - rc.left);  // descriptions are written at 100%
     if (advance && fixedPercent_ < 0) percent10_ = (percent10_ + 1) % 1001;
     if (advance) flashPos_ = (flashPos_ + 3) % (w + 80);
     const int fill = percent10_ * w / 1000;

@@ -12,11 +12,14 @@
 
 #include "DemoMainWindow.h"
 #include "App/MsgBoxDlg.h"
+#include "Ui/DpiScale.h"
 #include "Ui/PaintManagerUI.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/WndShadow.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // Laid out at the monitor's scale, as the installer (whose manifest says so).
+    CDpiScale::EnableProcessAwareness();
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);
     CWindowWnd::SetResourceInstance(instance);

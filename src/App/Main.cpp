@@ -15,6 +15,7 @@
 #include "App/SilentRun.h"
 #include "App/SingleInstance.h"
 #include "Runtime/Log.h"
+#include "Ui/DpiScale.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/WindowWnd.h"
 #include "Ui/WndShadow.h"
@@ -94,6 +95,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     // are delay-loaded, so none of them has been looked for before this line.
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     ::SetDllDirectoryW(L"");
+
+    // The manifest declares per-monitor (v2) awareness; asking again is
+    // refused wherever it already holds (and by Wine), which is normal.
+    CDpiScale::EnableProcessAwareness();
 
     AppContext& context = AppContext::Instance();
     context.options = ParseCommandLine(commandLine);

@@ -312,7 +312,9 @@ void CMainDlg::End(int) {
 void CMainDlg::DrawProgress(bool advance) {
     if (m_progress == nullptr) return;
     const RECT& rc = m_progress->GetPos();
-    const int width = rc.right - rc.left;
+    // The bar's description is written at 100%, like the markup; the
+    // control draws it at the window's scale.
+    const int width = m_PaintManager.Unscale(rc.right - rc.left);
     const int fill = ProgressFill(width, m_controller.PackageReady(), m_controller.AnimCounter(), m_controller.Total(),
                                   m_controller.Complete());
     if (advance) m_flashPos = AdvanceFlash(m_flashPos, width);

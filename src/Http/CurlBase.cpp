@@ -61,13 +61,13 @@ CURL* CCurlBase::PrepareEasyHandle() {
     return easy_.get();
 }
 
-size_t CCurlBase::HeaderCallback(char* data, size_t size, size_t count, void* user) {
+size_t CCurlBase::HeaderCallback(char* data, size_t size, size_t count, void* user) noexcept {
     auto* self = static_cast<CCurlBase*>(user);
     if (!self || !self->IsAlive()) return 0;
     return self->OnRecieveHeader(data, size * count);
 }
 
-size_t CCurlBase::WriteCallback(char* data, size_t size, size_t count, void* user) {
+size_t CCurlBase::WriteCallback(char* data, size_t size, size_t count, void* user) noexcept {
     auto* raw = static_cast<CCurlBase*>(user);
     if (!raw || !raw->IsAlive()) return 0;
     CRefPtr<CCurlBase> self(raw);
@@ -84,7 +84,7 @@ size_t CCurlBase::WriteCallback(char* data, size_t size, size_t count, void* use
     return written;
 }
 
-size_t CCurlBase::ReadCallback(char* buffer, size_t size, size_t count, void* user) {
+size_t CCurlBase::ReadCallback(char* buffer, size_t size, size_t count, void* user) noexcept {
     auto* raw = static_cast<CCurlBase*>(user);
     if (!raw || !raw->IsAlive()) return 0;
     CRefPtr<CCurlBase> self(raw);

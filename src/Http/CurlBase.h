@@ -42,9 +42,10 @@ public:
     virtual void CloseStreams() = 0;
 
     // Functions handed to libcurl (CURLOPT_HEADERFUNCTION etc.); `user` is the transfer.
-    static size_t HeaderCallback(char* data, size_t size, size_t count, void* user);
-    static size_t WriteCallback(char* data, size_t size, size_t count, void* user);
-    static size_t ReadCallback(char* buffer, size_t size, size_t count, void* user);
+    // libcurl's frames carry no unwind tables: nothing may be thrown through them.
+    static size_t HeaderCallback(char* data, size_t size, size_t count, void* user) noexcept;
+    static size_t WriteCallback(char* data, size_t size, size_t count, void* user) noexcept;
+    static size_t ReadCallback(char* buffer, size_t size, size_t count, void* user) noexcept;
 
     // Posting of the six notifications to the listener on the main thread (any thread).
     void PostTransferDone(CURLcode result);

@@ -2,15 +2,20 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <limits>
 #include <numeric>
 #include <vector>
 
+#include "Http/CurlWorkshop.h"
 #include "Http/DownloadWriteFile.h"
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
 #include "Http/HttpResultCodes.h"
+#include "Http/RangeControlFile.h"
+#include "Http/RangeTransfer.h"
+#include "Runtime/Handles.h"
 #include "Runtime/LiveTokens.h"
 #include "Runtime/Log.h"
 #include "Runtime/MainThreadTask.h"
@@ -43,6 +48,16 @@ int64_t LocalFileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
     return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+// Cuts the file at `path` to `length` bytes.
+bool CutFile(const std::wstring& path, uint64_t length) {
+    const kv::UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(length);
+    return ::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get());
 }
 
 bool IsHostChar(wchar_t c) {
@@ -101,6 +116,8 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
         return false;  // nothing to download
     }
     mainUrl_ = url;
+    singleStreamOnly_ = false;
+    controlStuck_ = false;
     localPath_ = localPath;
     expectedSize_ = expectedSize;
     owner_ = owner;
@@ -113,6 +130,9 @@ bool CHttpDownloadFile::SetupTransfer() {
     // pieces (libcurl's 16 KiB default costs a socket poll and a file write
     // every 16 KiB, which made a loopback download ~3x slower).
     curl_easy_setopt(Transfer()->EasyHandle(), CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    // A package that may be fetched in parallel asks for a range even from 0:
+    // only a 206 with its Content-Range shows that the server serves ranges.
+    if (ResumeOffset() == 0 && Transfer()->ResumeRequested()) curl_easy_setopt(Transfer()->EasyHandle(), CURLOPT_RANGE, "0-");
     if (pinnedAddresses_.empty()) return true;
     return Transfer()->PinHostAddress(WideToUtf8(pinnedHost_), WideToUtf8(pinnedAddresses_.front()));
 }
@@ -122,6 +142,22 @@ bool CHttpDownloadFile::Start() {
     // A finished run (or one never begun) has no URL left: nothing to start,
     // so a scheduler that offers the task again gets no second completion.
     if (urlList_.empty()) return false;
+    std::vector<ByteRange> missing;
+    PrepareResume(&missing);
+    if (!missing.empty()) {
+        ReleaseTransfer();
+        // Started (so that the scheduler's nested passes leave this task
+        // alone) with no transfer of its own: the connections do the work.
+        CHttpBase::Start();
+        if (BeginSegmented(missing)) return true;
+        // The ranges cannot be fetched now: a single stream from the prefix,
+        // after the retry delay.
+        singleStreamOnly_ = true;
+        Stop();
+        RequestRetryDelay();
+        if (!SubmitDownload(this)) Finish(kSinkOpenFailed.type, kSinkOpenFailed.code);
+        return false;
+    }
     ReleaseTransfer();
     auto* transfer = new CCurlHttp();
     SetTransfer(transfer);
@@ -164,7 +200,7 @@ bool CHttpDownloadFile::Start() {
         return false;
     } else if (fileSize == 0) {
         KV_LOG(kToTrace | kToFile, Info, L"非断点 %s pos:%lld", path, static_cast<long long>(fileSize));
-        transfer->SetResumeRequested(false);
+        transfer->SetResumeRequested(CanSegment());
         SetResumeOffset(0);
     } else {
         KV_LOG(kToTrace | kToFile, Info, L"开始断点下载 %s pos:%lld", path, static_cast<long long>(fileSize));
@@ -175,6 +211,8 @@ bool CHttpDownloadFile::Start() {
 }
 
 bool CHttpDownloadFile::Stop() {
+    segmented_.Stop();
+    probing_ = false;
     received_ = 0;
     bytesSinceTick_ = 0;
     contentLength_ = 0;
@@ -184,7 +222,26 @@ bool CHttpDownloadFile::Stop() {
     return CHttpBase::Stop();
 }
 
-void CHttpDownloadFile::OnBytesReceived(uint32_t count) { bytesSinceTick_ += count; }
+void CHttpDownloadFile::OnBytesReceived(uint32_t count) {
+    bytesSinceTick_ += count;
+    if (!probing_) return;
+    probeBytes_ += count;
+    if (::GetTickCount() - probeTick_ >= kProbeMs) DecideOnRanges();
+}
+
+void CHttpDownloadFile::DecideOnRanges() {
+    probing_ = false;
+    const DWORD elapsed = std::max<DWORD>(::GetTickCount() - probeTick_, 1);
+    const uint64_t rate = probeBytes_ * 1000 / elapsed;
+    // A stream this fast is held back by the machine, not by the route or a
+    // cap of the server: more connections would only cost work.
+    if (rate >= fastStreamRate_) {
+        KV_LOG(kToTrace | kToFile, Info, L"单连接速度已足够(%llu B/s)，不分段下载 url:%s", static_cast<unsigned long long>(rate),
+               GetUrl().c_str());
+        return;
+    }
+    SwitchToSegmented();
+}
 
 void CHttpDownloadFile::OnHttpStatus(int32_t status) {
     if (status >= 300 && status <= 399) {
@@ -220,9 +277,36 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
         return;
     }
     if (progress_) progress_(owner_, offset + contentLength_, offset, 0);
+    if (status == 206 && CanSegment()) {
+        std::wstring range;
+        uint64_t first = 0, last = 0, total = 0;
+        const uint64_t size = static_cast<uint64_t>(expectedSize_);
+        if (transfer->GetHeader(L"Content-Range", &range) && CRangeTransfer::ParseContentRange(range, &first, &last, &total) &&
+            first == static_cast<uint64_t>(offset) && last + 1 == size && total == size &&
+            size - first >= 2 * CRangePlan::kMinPiece) {
+            // The stream goes on alone for a moment: its speed decides.
+            probing_ = true;
+            probeTick_ = ::GetTickCount();
+            probeBytes_ = 0;
+        }
+    }
 }
 
 void CHttpDownloadFile::OnTick() {
+    // Also a stream that has brought nothing since its answer is judged.
+    if (probing_ && ::GetTickCount() - probeTick_ >= kProbeMs) DecideOnRanges();
+    if (segmented_.Active()) {
+        segmented_.OnTick();
+        // The sum over the connections, in the same samples as one stream.
+        if (!segmented_.Active() || !progress_) return;
+        speedSamples_.push_back(bytesSinceTick_);
+        bytesSinceTick_ = 0;
+        if (speedSamples_.size() > kSpeedSamples) speedSamples_.pop_front();
+        const uint64_t sum = std::accumulate(speedSamples_.begin(), speedSamples_.end(), uint64_t{0});
+        progress_(owner_, static_cast<int64_t>(segmented_.Total()), static_cast<int64_t>(segmented_.Written()),
+                  static_cast<uint32_t>(sum / kSpeedSamples));
+        return;
+    }
     if (!progress_ || contentLength_ == 0) return;
     speedSamples_.push_back(bytesSinceTick_);
     received_ += bytesSinceTick_;
@@ -262,21 +346,26 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
         if (SubmitDownload(this)) return;
         SetRetryPending(false);
     } else if (failed && !mainUrl_.empty()) {
-        SetAttemptCount(0);
-        KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile::Done() 开始重试DNS解析.... type:%d code:%d  url:%s ",
-               result.type, result.code, mainUrl_.c_str());
-        RequestRetryDelay();
-        fallbackResult_ = result;
-        if (StartResolver(WideToUtf8(HostNameOf(mainUrl_)))) return;
-        // No resolver run (host too short, or no thread): the run ends here
-        // with the failure that led to the fallback.
-        SetRetryPending(false);
+        if (StartAddressFallback(result)) return;
     }
     if (result.type != kHttpErrorOk) {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ",
                result.type, result.code, GetUrl().c_str());
     }
     Finish(result.type, result.code);
+}
+
+bool CHttpDownloadFile::StartAddressFallback(const HttpResult& result) {
+    SetAttemptCount(0);
+    KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile::Done() 开始重试DNS解析.... type:%d code:%d  url:%s ", result.type,
+           result.code, mainUrl_.c_str());
+    RequestRetryDelay();
+    fallbackResult_ = result;
+    if (StartResolver(WideToUtf8(HostNameOf(mainUrl_)))) return true;
+    // No resolver run (host too short, or no thread): the run ends with the
+    // failure that led to the fallback.
+    SetRetryPending(false);
+    return false;
 }
 
 bool CHttpDownloadFile::StartResolver(const std::string& host) {
@@ -381,4 +470,99 @@ void CHttpDownloadFile::Finish(int32_t errorType, int32_t code) {
     pinnedAddresses_.clear();
     SetRetryPending(false);
     if (completion_) completion_(owner_, errorType, code);
+}
+
+bool CHttpDownloadFile::CanSegment() const {
+    return maxConnections_ > 1 && expectedSize_ >= kMinSegmentedSize && !singleStreamOnly_;
+}
+
+void CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
+    if (controlStuck_) return;
+    const std::wstring controlPath = CRangeControlFile::PathFor(localPath_);
+    CRangeControlFile::State state;
+    const CRangeControlFile::Parse parse = CRangeControlFile::Load(controlPath, &state);
+    if (parse == CRangeControlFile::Parse::Absent) return;
+    const int64_t fileSize = std::max<int64_t>(LocalFileSize(localPath_), 0);
+    const CRangeControlFile::Resume resume =
+        CRangeControlFile::Decide(parse, state, static_cast<uint64_t>(std::max<int64_t>(expectedSize_, 0)),
+                                  static_cast<uint64_t>(fileSize));
+    if (resume.kind == CRangeControlFile::Resume::Ranges && CanSegment()) {
+        *missing = resume.missing;
+        return;
+    }
+    uint64_t keep = static_cast<uint64_t>(fileSize);
+    if (resume.kind == CRangeControlFile::Resume::Prefix) keep = resume.prefix;
+    if (resume.kind == CRangeControlFile::Resume::Ranges) keep = resume.missing.front().from;
+    KV_LOG(kToTrace | kToFile, Info, L"控制文件不可用于分段续传 parse:%d 保留前缀:%lld 文件:%lld", static_cast<int>(parse),
+           static_cast<long long>(keep), static_cast<long long>(fileSize));
+    // The file first: once it is a plain prefix, losing the control file is harmless.
+    if (keep < static_cast<uint64_t>(fileSize) && !CutFile(localPath_, keep)) return;
+    if (CRangeControlFile::Remove(controlPath)) return;
+    // Something that cannot be removed (a folder, a locked file) sits at the
+    // name: this run keeps to one stream and does not cut its file again at
+    // every retry.
+    controlStuck_ = true;
+    singleStreamOnly_ = true;
+}
+
+bool CHttpDownloadFile::BeginSegmented(const std::vector<ByteRange>& missing) {
+    std::vector<CSegmentedDownload::Source> sources;
+    for (size_t i = 0; i < urlList_.size(); ++i) {
+        CSegmentedDownload::Source source;
+        source.url = urlList_[i];
+        if (i < pinnedAddresses_.size()) {
+            source.pinnedHost = pinnedHost_;
+            source.pinnedAddress = pinnedAddresses_[i];
+        }
+        sources.push_back(source);
+    }
+    return segmented_.Begin(localPath_, static_cast<uint64_t>(expectedSize_), missing, sources, maxConnections_, Timeouts());
+}
+
+void CHttpDownloadFile::SwitchToSegmented() {
+    // This transfer ends here, so what it wrote is a plain prefix of the file.
+    if (Transfer() && Worker()) Worker()->RemoveTransfer(CRefPtr<CCurlBase>(Transfer()));
+    ReleaseTransfer();
+    const int64_t written = std::max<int64_t>(LocalFileSize(localPath_), 0);
+    if (written < expectedSize_ && BeginSegmented({ByteRange{static_cast<uint64_t>(written), static_cast<uint64_t>(expectedSize_)}})) {
+        return;
+    }
+    // Not possible now: the single stream again, from where it stopped.
+    singleStreamOnly_ = true;
+    Stop();
+    RequestRetryDelay();
+    if (!SubmitDownload(this)) Finish(kSinkOpenFailed.type, kSinkOpenFailed.code);
+}
+
+void CHttpDownloadFile::OnSegmentedAnswer() {
+    if (progress_) {
+        progress_(owner_, static_cast<int64_t>(segmented_.Total()), static_cast<int64_t>(segmented_.Written()), 0);
+    }
+}
+
+void CHttpDownloadFile::OnSegmentedBytes(uint32_t count) { bytesSinceTick_ += count; }
+
+void CHttpDownloadFile::OnSegmentedEnd(CSegmentedDownload::End end, const HttpResult& result) {
+    Stop();  // out of the scheduler; the connections have ended already
+    if (end == CSegmentedDownload::End::Complete) {
+        Finish(kHttpErrorOk, 0);
+        return;
+    }
+    if (end == CSegmentedDownload::End::SingleStream) {
+        // No source serves ranges: on as one stream, with the usual answers
+        // (a 200 starts the file again, another size is a length mismatch).
+        singleStreamOnly_ = true;
+        SetAttemptCount(0);
+        RequestRetryDelay();
+        if (SubmitDownload(this)) return;
+        SetRetryPending(false);
+    } else if (!mainUrl_.empty() && result.code != 0 &&
+               (result.type == kHttpErrorHttp || result.type == kHttpErrorCurl)) {
+        // Every source failed: the address fallback, as for a single stream.
+        // The control file stays, so the addresses resume every range.
+        if (StartAddressFallback(result)) return;
+    }
+    KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ",
+           result.type, result.code, GetUrl().c_str());
+    Finish(result.type, result.code);
 }

@@ -6,16 +6,21 @@
 // the main URL at each address found (the host name stays in the request and
 // TLS). Every run started by Download() ends in exactly one
 // completion (unless the owner cancels with Stop()); progress comes once a
-// second. Main thread only (the resolver reports through the dispatcher).
+// second. A package of 8 MiB or more whose server answers ranges is fetched
+// over several connections and sources at once (CSegmentedDownload); the
+// owner still sees one download. Main thread only (the resolver reports
+// through the dispatcher).
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "Http/DNSThread.h"
 #include "Http/HttpBase.h"
 #include "Http/HttpResult.h"
+#include "Http/SegmentedDownload.h"
 
-class CHttpDownloadFile : public CHttpBase {
+class CHttpDownloadFile : public CHttpBase, private CSegmentedDownload::Listener {
 public:
     // (owner, error type, code); (0, 0) is success.
     using Completion = void (*)(void* owner, int32_t errorType, int32_t code);
@@ -24,6 +29,12 @@ public:
 
     static constexpr size_t kSpeedSamples = 10;
     static constexpr DWORD kResolverCancelMs = 1000;   // bound on stopping the resolver at teardown
+    // Smallest package fetched in parallel ranges.
+    static constexpr int64_t kMinSegmentedSize = 8 * 1024 * 1024;
+    // After the first answer that carries the package's range, the stream
+    // runs alone this long; a stream at least this fast stays alone.
+    static constexpr DWORD kProbeMs = 250;
+    static constexpr uint64_t kFastStreamBytesPerSec = 64ull * 1024 * 1024;
 
     CHttpDownloadFile();
     // Cancels the run and stops the resolver thread before anything goes.
@@ -67,6 +78,14 @@ public:
     // digits, '.' and '-' up to the port, path or query.
     static std::wstring HostNameOf(const std::wstring& url);
 
+    // Connections at once for a package fetched in ranges (1 to 4; 1 keeps
+    // every download a single stream).
+    void SetMaxConnections(size_t connections) { maxConnections_ = connections; }
+    bool IsSegmented() const { return segmented_.Active(); }
+    // A single stream at least this fast (bytes a second over kProbeMs) is
+    // not split (kFastStreamBytesPerSec unless set).
+    void SetFastStreamRate(uint64_t bytesPerSec) { fastStreamRate_ = bytesPerSec; }
+
     // Injection point for the resolver list and wait (tests, demos).
     CDNSThread& Resolver() { return resolver_; }
     const std::deque<std::wstring>& UrlList() const { return urlList_; }
@@ -75,7 +94,23 @@ public:
     bool ResolverRunning() const { return dnsToken_ != 0; }
 
 private:
+    bool CanSegment() const;
+    // Reads the control file of an earlier segmented run: fills `missing`
+    // when its ranges can be resumed; otherwise cuts the partial file to the
+    // prefix known to be complete and removes the control file.
+    void PrepareResume(std::vector<ByteRange>* missing);
+    bool BeginSegmented(const std::vector<ByteRange>& missing);
+    // The single stream's answer carried the package's range and it has run
+    // for kProbeMs: in parallel ranges unless it is fast already.
+    void DecideOnRanges();
+    void SwitchToSegmented();
+    void OnSegmentedAnswer() override;
+    void OnSegmentedBytes(uint32_t count) override;
+    void OnSegmentedEnd(CSegmentedDownload::End end, const HttpResult& result) override;
     void Finish(int32_t errorType, int32_t code);
+    // Resolves the main host with the own resolver after `result`; false
+    // (no retry pending) when no resolver run could start.
+    bool StartAddressFallback(const HttpResult& result);
     bool StartResolver(const std::string& host);
     void CancelResolver(DWORD waitMs);
     void PostFailure();
@@ -97,6 +132,16 @@ private:
     uint32_t bytesSinceTick_ = 0;
     int64_t contentLength_ = 0;
     std::deque<uint32_t> speedSamples_;
+    size_t maxConnections_ = CSegmentedDownload::kMaxConnections;
+    // This run goes on as a single stream (the sources refused ranges).
+    bool singleStreamOnly_ = false;
+    bool probing_ = false;
+    DWORD probeTick_ = 0;
+    uint64_t probeBytes_ = 0;
+    uint64_t fastStreamRate_ = kFastStreamBytesPerSec;
+    // The control file could not be removed: it is not looked at again.
+    bool controlStuck_ = false;
+    CSegmentedDownload segmented_{this};
 
     // The failure that started the address fallback; what the owner gets when
     // the fallback cannot go on.

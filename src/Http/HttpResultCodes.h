@@ -7,7 +7,7 @@
 // Passed on unchanged:
 //   (0, 0)            success
 //   (1, system code)  a write of the download's file failed (GetLastError of
-//                     the write, DownloadWriteFile); a command's body could
+//                     the write, DownloadWriteFile, RangeWriteFile); a command's body could
 //                     not grow (ERROR_NOT_ENOUGH_MEMORY, OBufferStream)
 //   (4, status)       an HTTP status below 100 or from 400 on (ClassifyResult)
 //   (5, CURLcode)     libcurl's result of the last attempt
@@ -30,7 +30,7 @@ constexpr HttpResult kPackageFolderMissing{kHttpErrorSys, ERROR_PATH_NOT_FOUND};
 constexpr HttpResult kDownloadBusy{kHttpErrorSys, ERROR_BUSY};
 
 // (3, 2001) a write to the download's file before it was opened
-// (DownloadWriteFile::Write).
+// (DownloadWriteFile::Write; RangeWriteFile, whose file is not open).
 constexpr HttpResult kSinkNotOpen{kHttpErrorUser, 2001};
 // (3, 2007) the announced length plus the resume offset differs from the
 // expected size (CHttpDownloadFile::OnHttpStatus).
@@ -53,6 +53,12 @@ constexpr HttpResult kNoHttpStatus{kHttpErrorHttp, 700};
 // (5, CURLE_URL_MALFORMAT) the package has no address at all (CUpdateModule;
 // the transfer reports the same for an empty URL).
 constexpr HttpResult kNoPackageAddress{kHttpErrorCurl, 3};
+// (5, CURLE_PARTIAL_FILE) a range of a download in ranges ended without an
+// error short of its end: its source's failure (CSegmentedDownload).
+constexpr HttpResult kRangeCutShort{kHttpErrorCurl, 18};
+// (5, CURLE_OPERATION_TIMEDOUT) the ranges of one source stalled too often
+// and the source is given up (CSegmentedDownload).
+constexpr HttpResult kRangeSourceStalled{kHttpErrorCurl, 28};
 // (5, CURLE_COULDNT_RESOLVE_HOST) the address fallback ended without a
 // failure of its own to report (CHttpDownloadFile).
 constexpr HttpResult kNoAddressResolved{kHttpErrorCurl, 6};

@@ -115,14 +115,15 @@ void CButtonUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
 }
 
 int CButtonUI::GetCornerRadius() {
-    if (radiusOf_ == normalImage_ || manager_ == nullptr) return radius_;
+    if (manager_ == nullptr || (radiusOf_ == normalImage_ && radiusDpi_ == manager_->GetDpi())) return radius_;
     radiusOf_ = normalImage_;
-    radius_ = 3;
+    radiusDpi_ = manager_->GetDpi();
+    radius_ = Scaled(3);
     const std::vector<ImageDrawItem> items = CImageDescription::Parse(normalImage_);
     if (items.empty() || items.front().settings.fromResource) return radius_;
     Gdiplus::Bitmap* image = manager_->GetImage(items.front().name);
     if (image == nullptr) return radius_;
-    RECT src = items.front().settings.source;
+    RECT src = Scaled(items.front().settings.source);
     if (src.right <= src.left || src.bottom <= src.top) {
         src = {0, 0, static_cast<LONG>(image->GetWidth()), static_cast<LONG>(image->GetHeight())};
     }

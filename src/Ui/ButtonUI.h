@@ -14,7 +14,8 @@ public:
     bool Activate() override;
     void DoEvent(TEventUI& event) override;
     void SetAttribute(const std::wstring& name, const std::wstring& value) override;
-    // Read from the normal image: where its top row turns opaque.
+    // Read from the normal image at the window's scale: where its top row
+    // turns opaque (pixels).
     int GetCornerRadius() override;
 
     bool IsHot() const { return hot_; }
@@ -35,6 +36,7 @@ protected:
     bool captured_ = false;
     bool spacePressed_ = false;
     std::wstring radiusOf_;  // the image the cached radius was read from
+    UINT radiusDpi_ = 0;     // and the scale it was read at
     int radius_ = 3;
     std::wstring normalImage_;
     std::wstring hotImage_;

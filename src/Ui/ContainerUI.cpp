@@ -39,10 +39,11 @@ void CContainerUI::OnHide() {
 
 RECT CContainerUI::InnerRect() const {
     RECT rc = rcItem_;
-    rc.left += inset_.left;
-    rc.top += inset_.top;
-    rc.right -= inset_.right;
-    rc.bottom -= inset_.bottom;
+    const RECT inset = Scaled(inset_);
+    rc.left += inset.left;
+    rc.top += inset.top;
+    rc.right -= inset.right;
+    rc.bottom -= inset.bottom;
     if (rc.right < rc.left) rc.right = rc.left;
     if (rc.bottom < rc.top) rc.bottom = rc.top;
     return rc;
@@ -51,13 +52,16 @@ RECT CContainerUI::InnerRect() const {
 // A floating child sits at the container's top-left corner (inset not
 // applied) moved by pos; a negative offset counts from the right or bottom.
 // Its size is the fixed width and height, else the width and height of pos.
+// Both of its edges are scaled from the markup's figures, so that controls
+// placed side by side stay side by side at every scale.
 void CContainerUI::PlaceFloating(CControlUI* child) const {
     const RECT& pos = child->GetFloatPos();
-    const int w = child->GetFixedWidth() > 0 ? child->GetFixedWidth() : pos.right - pos.left;
-    const int h = child->GetFixedHeight() > 0 ? child->GetFixedHeight() : pos.bottom - pos.top;
-    const int x = pos.left >= 0 ? rcItem_.left + pos.left : rcItem_.right + pos.left;
-    const int y = pos.top >= 0 ? rcItem_.top + pos.top : rcItem_.bottom + pos.top;
-    child->SetPos({x, y, x + (w > 0 ? w : 0), y + (h > 0 ? h : 0)});
+    const int w = child->GetMarkupWidth() > 0 ? child->GetMarkupWidth() : pos.right - pos.left;
+    const int h = child->GetMarkupHeight() > 0 ? child->GetMarkupHeight() : pos.bottom - pos.top;
+    const int baseX = pos.left >= 0 ? rcItem_.left : rcItem_.right;
+    const int baseY = pos.top >= 0 ? rcItem_.top : rcItem_.bottom;
+    const int x = baseX + Scaled(pos.left), y = baseY + Scaled(pos.top);
+    child->SetPos({x, y, w > 0 ? baseX + Scaled(pos.left + w) : x, h > 0 ? baseY + Scaled(pos.top + h) : y});
 }
 
 std::vector<CControlUI*> CContainerUI::PlaceFloatingAndCollectFlow() const {

@@ -16,7 +16,7 @@ public:
     int GetCount() const { return static_cast<int>(items_.size()); }
     CControlUI* GetItemAt(int index) const;
     int GetItemIndex(const CControlUI* control) const;
-    const RECT& GetInset() const { return inset_; }
+    const RECT& GetInset() const { return inset_; }  // at 96 DPI
     void SetInset(const RECT& rc);
 
     void SetManager(CPaintManagerUI* manager, CControlUI* parent) override;

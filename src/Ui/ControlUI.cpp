@@ -17,6 +17,9 @@ void CControlUI::SetPos(const RECT& rc) {
     Invalidate();
 }
 
+int CControlUI::Scaled(int v) const { return manager_ ? manager_->Scale(v) : v; }
+RECT CControlUI::Scaled(const RECT& rc) const { return manager_ ? manager_->Scale(rc) : rc; }
+
 void CControlUI::SetFixedWidth(int cx) {
     if (cx < 0) return;
     fixedWidth_ = cx;
@@ -158,7 +161,7 @@ void CControlUI::PaintBkImage(HDC hdc, const RECT& rcPaint) {
 void CControlUI::PaintStatusImage(HDC, const RECT&) {}
 void CControlUI::PaintText(HDC) {}
 
-void CControlUI::PaintBorder(HDC hdc) { CRenderEngine::DrawBorder(hdc, rcItem_, borderColor_, borderSize_); }
+void CControlUI::PaintBorder(HDC hdc) { CRenderEngine::DrawBorder(hdc, rcItem_, borderColor_, Scaled(borderSize_)); }
 
 bool CControlUI::DrawImage(HDC hdc, const std::wstring& description, const RECT& rcPaint, const std::wstring& modify) {
     if (manager_ == nullptr || description.empty()) return false;
@@ -172,7 +175,9 @@ bool CControlUI::DrawImage(HDC hdc, const std::wstring& description, const RECT&
             loadedAll = false;
             continue;
         }
-        CRenderEngine::DrawImage(hdc, image, rcItem_, rcPaint, item.settings, manager_->GetDrawCache());
+        // The image's pixels are device pixels: the description's figures are scaled to match.
+        CRenderEngine::DrawImage(hdc, image, rcItem_, rcPaint, CRenderEngine::ScaleSettings(item.settings, manager_->GetDpi()),
+                                 manager_->GetDrawCache());
     }
     return loadedAll;
 }

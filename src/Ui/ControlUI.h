@@ -27,19 +27,25 @@ public:
     CControlUI* GetParent() const { return parent_; }
     virtual void SetManager(CPaintManagerUI* manager, CControlUI* parent);
 
-    // Position in client co-ordinates, set by the layout.
+    // Position in client co-ordinates (device pixels), set by the layout.
     const RECT& GetPos() const { return rcItem_; }
     virtual void SetPos(const RECT& rc);
     bool IsFloat() const { return float_; }
     void SetFloat(bool value) { float_ = value; }
+    // The markup's position, width and height, at 96 DPI.
     const RECT& GetFloatPos() const { return floatPos_; }
     void SetFloatPos(const RECT& rc) { floatPos_ = rc; }
-    int GetFixedWidth() const { return fixedWidth_; }
-    int GetFixedHeight() const { return fixedHeight_; }
     void SetFixedWidth(int cx);
     void SetFixedHeight(int cy);
-    // The size the control asks of a stacking layout; 0 means "share the rest".
-    virtual SIZE EstimateSize() const { return {fixedWidth_, fixedHeight_}; }
+    // The fixed width and height of the markup, at 96 DPI (0: none).
+    int GetMarkupWidth() const { return fixedWidth_; }
+    int GetMarkupHeight() const { return fixedHeight_; }
+    // The fixed width and height at the window's scale (0: none).
+    int GetFixedWidth() const { return Scaled(fixedWidth_); }
+    int GetFixedHeight() const { return Scaled(fixedHeight_); }
+    // The size the control asks of a stacking layout, at the window's scale;
+    // 0 means "share the rest".
+    virtual SIZE EstimateSize() const { return {GetFixedWidth(), GetFixedHeight()}; }
 
     virtual std::wstring GetText() const { return text_; }
     virtual void SetText(const std::wstring& text);
@@ -91,6 +97,10 @@ public:
     void NeedParentUpdate();  // its parent must be laid out again
 
 protected:
+    // A length or rectangle of the markup (96 DPI) at the window's scale.
+    int Scaled(int v) const;
+    RECT Scaled(const RECT& rc) const;
+
     virtual void PaintBkColor(HDC hdc);
     virtual void PaintBkImage(HDC hdc, const RECT& rcPaint);
     virtual void PaintStatusImage(HDC hdc, const RECT& rcPaint);

@@ -30,10 +30,13 @@ void ApplyWindowAttributes(const pugi::xml_node& window, CPaintManagerUI* m) {
         if (name == L"size") {
             if (markup::ParseSize(value, sz)) {
                 m->initSize = sz;
-                // The size applies to the window as soon as it is read.
-                if (m->GetPaintWindow())
-                    ::SetWindowPos(m->GetPaintWindow(), nullptr, 0, 0, sz.cx, sz.cy,
+                // The size applies to the window as soon as it is read, at
+                // the window's scale.
+                if (m->GetPaintWindow()) {
+                    const SIZE px = m->Scale(sz);
+                    ::SetWindowPos(m->GetPaintWindow(), nullptr, 0, 0, px.cx, px.cy,
                                    SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+                }
             }
         } else if (name == L"mininfo") {
             if (markup::ParseSize(value, sz)) m->minInfo = sz;

@@ -78,6 +78,11 @@ void CEditUI::DoEvent(TEventUI& event) {
 void CEditUI::SetPos(const RECT& rc) {
     CLabelUI::SetPos(rc);
     if (native_ && editing_) {
+        // After a change of display scale the box takes the font made for
+        // the new scale before the old one is deleted.
+        const HFONT font = manager_ ? manager_->GetFont(font_) : nullptr;
+        if (font && reinterpret_cast<HFONT>(::SendMessageW(native_, WM_GETFONT, 0, 0)) != font)
+            ::SendMessageW(native_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         const RECT r = NativeRect();
         ::MoveWindow(native_, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
     }
@@ -94,7 +99,7 @@ void CEditUI::SetEnabled(bool enabled) {
 // native text sits where the painted text was.
 RECT CEditUI::NativeRect() const {
     RECT r = TextRect();
-    const int lineHeight = manager_ ? manager_->GetFontHeight(font_) + 2 : r.bottom - r.top;
+    const int lineHeight = manager_ ? manager_->GetFontHeight(font_) + Scaled(2) : r.bottom - r.top;
     const int avail = r.bottom - r.top;
     if (lineHeight < avail) {
         r.top += (avail - lineHeight) / 2;

@@ -24,12 +24,13 @@ float Band(float d, float from, float to) {
 }
 }  // namespace
 
-std::vector<uint32_t> CFocusMark::Render(int w, int h, float radius) {
+std::vector<uint32_t> CFocusMark::Render(int w, int h, float radius, float scale) {
     std::vector<uint32_t> px(static_cast<size_t>(w > 0 ? w : 0) * static_cast<size_t>(h > 0 ? h : 0), 0);
     if (w <= 0 || h <= 0) return px;
     // The ring's centre line runs inside the box, far enough in for the
     // rim on its outside.
-    const float inset = kRimWidth + kRingWidth / 2;
+    const float ringWidth = kRingWidth * scale, rimWidth = kRimWidth * scale;
+    const float inset = rimWidth + ringWidth / 2;
     const float hx = w / 2.0f - inset, hy = h / 2.0f - inset;
     if (hx <= 0 || hy <= 0) return px;
     const float r = std::clamp(radius, 0.0f, std::min(hx, hy));
@@ -37,8 +38,8 @@ std::vector<uint32_t> CFocusMark::Render(int w, int h, float radius) {
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const float d = RoundRectDistance(x + 0.5f - w / 2.0f, y + 0.5f - h / 2.0f, hx, hy, r);
-            const float ring = Band(d, -kRingWidth / 2, kRingWidth / 2);
-            const float rim = Band(d, kRingWidth / 2, kRingWidth / 2 + kRimWidth) * 0.85f;
+            const float ring = Band(d, -ringWidth / 2, ringWidth / 2);
+            const float rim = Band(d, ringWidth / 2, ringWidth / 2 + rimWidth) * 0.85f;
             // Ring over rim, premultiplied.
             const float a = ring + rim * (1 - ring);
             if (a <= 0) continue;
@@ -52,11 +53,11 @@ std::vector<uint32_t> CFocusMark::Render(int w, int h, float radius) {
     return px;
 }
 
-void CFocusMark::Paint(HDC hdc, const RECT& box, float radius, const RECT& clip) {
+void CFocusMark::Paint(HDC hdc, const RECT& box, float radius, float scale, const RECT& clip) {
     const int w = box.right - box.left, h = box.bottom - box.top;
     RECT visible{};
     if (w <= 0 || h <= 0 || !::IntersectRect(&visible, &box, &clip)) return;
-    const std::vector<uint32_t> pixels = Render(w, h, radius);
+    const std::vector<uint32_t> pixels = Render(w, h, radius, scale);
     void* bits = nullptr;
     kv::UniqueMemoryDc dc(::CreateCompatibleDC(hdc));
     kv::UniqueGdiObject dib = CRenderEngine::CreateDib32(hdc, w, h, &bits);

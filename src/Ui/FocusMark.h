@@ -11,13 +11,14 @@
 class CFocusMark {
 public:
     static constexpr uint32_t kRingColor = 0x1E7BF0;  // RRGGBB
+    // At 100%; both widths grow with the display scale.
     static constexpr float kRingWidth = 2.0f;
     static constexpr float kRimWidth = 1.2f;
 
     // Premultiplied 32-bit pixels of a ring filling a w x h box: its centre
-    // line lies kRimWidth + kRingWidth / 2 inside the box and bends with
-    // `radius` at the corners.
-    static std::vector<uint32_t> Render(int w, int h, float radius);
+    // line lies (kRimWidth + kRingWidth / 2) * scale inside the box and bends
+    // with `radius` (pixels) at the corners.
+    static std::vector<uint32_t> Render(int w, int h, float radius, float scale = 1.0f);
     // Blends the ring over `box` of hdc, within `clip`.
-    static void Paint(HDC hdc, const RECT& box, float radius, const RECT& clip);
+    static void Paint(HDC hdc, const RECT& box, float radius, float scale, const RECT& clip);
 };

@@ -8,6 +8,7 @@ using std::min;
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "Ui/RenderEngine.h"
@@ -16,7 +17,7 @@ CImageDrawCache::CImageDrawCache() = default;
 
 CImageDrawCache::~CImageDrawCache() { Clear(); }
 
-HDC CImageDrawCache::SelectImage(Gdiplus::Bitmap* image) {
+HDC CImageDrawCache::SelectImage(Gdiplus::Bitmap* image, Coverage* coverage) {
     if (image == nullptr) return nullptr;
     if (!dc_) {
         dc_.reset(::CreateCompatibleDC(nullptr));
@@ -34,16 +35,33 @@ HDC CImageDrawCache::SelectImage(Gdiplus::Bitmap* image) {
         if (image->LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &data) != Gdiplus::Ok) {
             return nullptr;
         }
+        Dib entry;
+        RECT& content = entry.coverage.content;
+        content = {w, h, 0, 0};
+        bool opaque = true;
         for (int y = 0; y < h; ++y) {
-            std::memcpy(static_cast<uint8_t*>(bits) + static_cast<size_t>(y) * w * 4,
-                        static_cast<const uint8_t*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride,
-                        static_cast<size_t>(w) * 4);
+            const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(data.Scan0) +
+                                                                static_cast<ptrdiff_t>(y) * data.Stride);
+            std::memcpy(static_cast<uint8_t*>(bits) + static_cast<size_t>(y) * w * 4, row, static_cast<size_t>(w) * 4);
+            for (int x = 0; x < w; ++x) {
+                const uint32_t alpha = row[x] >> 24;
+                opaque = opaque && alpha == 255;
+                if (alpha == 0) continue;
+                content.left = std::min<LONG>(content.left, x);
+                content.right = std::max<LONG>(content.right, x + 1);
+                content.top = std::min<LONG>(content.top, y);
+                content.bottom = y + 1;
+            }
         }
         image->UnlockBits(&data);
-        it = dibs_.emplace(image, std::move(dib)).first;
+        if (content.right <= content.left) content = {};
+        entry.coverage.opaque = opaque;
+        entry.bitmap = std::move(dib);
+        it = dibs_.emplace(image, std::move(entry)).first;
     }
-    HGDIOBJ old = ::SelectObject(dc_.get(), it->second.get());
+    HGDIOBJ old = ::SelectObject(dc_.get(), it->second.bitmap.get());
     if (dcOriginal_ == nullptr) dcOriginal_ = old;
+    if (coverage) *coverage = it->second.coverage;
     return dc_.get();
 }
 

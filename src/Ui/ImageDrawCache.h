@@ -27,9 +27,17 @@ public:
     CImageDrawCache(const CImageDrawCache&) = delete;
     CImageDrawCache& operator=(const CImageDrawCache&) = delete;
 
+    // What painting may skip: the smallest rectangle holding every pixel
+    // that is not fully transparent (empty for a clear image), and whether
+    // every pixel is opaque.
+    struct Coverage {
+        RECT content{};
+        bool opaque = false;
+    };
     // A memory DC with the image's DIB selected, for AlphaBlend; null when
-    // the DIB cannot be made. Valid until the next call.
-    HDC SelectImage(Gdiplus::Bitmap* image);
+    // the DIB cannot be made. Valid until the next call. `coverage`, when
+    // given, receives the image's.
+    HDC SelectImage(Gdiplus::Bitmap* image, Coverage* coverage = nullptr);
     // The copy of `src` of `image`; null when it cannot be made.
     Gdiplus::Bitmap* Part(Gdiplus::Bitmap* image, const RECT& src);
     void Clear();
@@ -39,7 +47,11 @@ public:
 private:
     using Key = std::tuple<const void*, LONG, LONG, LONG, LONG>;
     std::map<Key, std::unique_ptr<Gdiplus::Bitmap>> parts_;
-    std::map<const void*, kv::UniqueGdiObject> dibs_;
+    struct Dib {
+        kv::UniqueGdiObject bitmap;
+        Coverage coverage;
+    };
+    std::map<const void*, Dib> dibs_;
     kv::UniqueMemoryDc dc_;
     HGDIOBJ dcOriginal_ = nullptr;
 };

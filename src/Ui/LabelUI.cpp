@@ -55,7 +55,7 @@ void CLabelUI::SetAlign(const std::wstring& value) {
 
 SIZE CLabelUI::EstimateSize() const {
     SIZE size = CControlUI::EstimateSize();
-    if (size.cy == 0 && manager_) size.cy = manager_->GetFontHeight(font_) + EstimateExtra();
+    if (size.cy == 0 && manager_) size.cy = manager_->GetFontHeight(font_) + Scaled(EstimateExtra());
     return size;
 }
 
@@ -83,8 +83,8 @@ void CLabelUI::SetAttribute(const std::wstring& name, const std::wstring& value)
 }
 
 RECT CLabelUI::TextRect() const {
-    return {rcItem_.left + textPadding_.left, rcItem_.top + textPadding_.top, rcItem_.right - textPadding_.right,
-            rcItem_.bottom - textPadding_.bottom};
+    const RECT pad = Scaled(textPadding_);
+    return {rcItem_.left + pad.left, rcItem_.top + pad.top, rcItem_.right - pad.right, rcItem_.bottom - pad.bottom};
 }
 
 void CLabelUI::PaintText(HDC hdc) {

@@ -12,7 +12,7 @@ public:
     void SetFont(int index);
     uint32_t GetTextColor() const { return textColor_; }
     void SetTextColor(uint32_t argb);
-    const RECT& GetTextPadding() const { return textPadding_; }
+    const RECT& GetTextPadding() const { return textPadding_; }  // at 96 DPI
     UINT GetTextStyle() const { return textStyle_; }
     // Applies an "align" value (see the .cpp for the word rules).
     void SetAlign(const std::wstring& value);
@@ -22,7 +22,7 @@ public:
 
 protected:
     void PaintText(HDC hdc) override;
-    // Added to the font height for the height estimate.
+    // Added to the font height for the height estimate (at 96 DPI).
     virtual int EstimateExtra() const { return 4; }
     RECT TextRect() const;
 

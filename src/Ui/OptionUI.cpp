@@ -63,7 +63,7 @@ RECT COptionUI::GetFocusRect() {
     for (const std::wstring* d : {&bkImage_, &selectedImage_}) {
         for (const ImageDrawItem& item : CImageDescription::Parse(*d)) {
             if (!item.settings.hasDest) continue;
-            const RECT& r = item.settings.dest;
+            const RECT r = Scaled(item.settings.dest);
             const RECT box{rcItem_.left + r.left, rcItem_.top + r.top, rcItem_.left + r.right, rcItem_.top + r.bottom};
             ::UnionRect(&content, &content, &box);
         }

@@ -27,7 +27,18 @@ using std::min;
 namespace {
 constexpr wchar_t kLogFile[] = L".\\Ui\\PaintManagerUI";
 constexpr wchar_t kEditProp[] = L"KvEditUI";
-constexpr int kFocusOutset = 5;  // the focus mark's box around the control
+// The scale a window is laid out at, for the boxes it owns.
+constexpr wchar_t kDpiProp[] = L"KvLayoutDpi";
+constexpr int kFocusOutset = 5;  // the focus mark's box around the control (at 96 DPI)
+constexpr UINT kHiResArtDpi = 2 * CDpiScale::kBaseDpi;
+
+// "a.png" -> "a@2x.png": the same art drawn for 200%.
+std::wstring HiResName(const std::wstring& name) {
+    const size_t dot = name.find_last_of(L'.');
+    const size_t slash = name.find_last_of(L"/\\");
+    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return name + L"@2x";
+    return name.substr(0, dot) + L"@2x" + name.substr(dot);
+}
 
 bool g_paintCaching = true;
 
@@ -69,7 +80,32 @@ CPaintManagerUI::~CPaintManagerUI() {
     if (toolTip_ && ::IsWindow(toolTip_)) ::DestroyWindow(toolTip_);
 }
 
-void CPaintManagerUI::Init(HWND hwnd) { hwnd_ = hwnd; }
+void CPaintManagerUI::Init(HWND hwnd) {
+    hwnd_ = hwnd;
+    if (hwnd_ == nullptr) return;
+    const HWND owner = ::GetWindow(hwnd_, GW_OWNER);
+    const auto ownerDpi = owner ? static_cast<UINT>(reinterpret_cast<UINT_PTR>(::GetPropW(owner, kDpiProp))) : 0u;
+    dpi_ = ownerDpi != 0 ? ownerDpi : CDpiScale::ForWindow(owner ? owner : hwnd_);
+    ::SetPropW(hwnd_, kDpiProp, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(dpi_)));
+}
+
+void CPaintManagerUI::SetDpi(UINT dpi) {
+    if (dpi == 0 || dpi == dpi_) return;
+    dpi_ = dpi;
+    if (hwnd_) ::SetPropW(hwnd_, kDpiProp, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(dpi_)));
+    // Images and what painting derived from them are made again at first use.
+    drawCache_.Clear();
+    images_.clear();
+    ReleaseBackBuffer();
+    // The old fonts stay alive until the next layout has handed the new ones
+    // to native child windows (an open edit box).
+    for (size_t i = 0; i < fonts_.size(); ++i) {
+        retiredFonts_.emplace_back(std::move(fonts_[i].font), i);
+        CreateFontAtDpi(fonts_[i]);
+    }
+    UpdateToolTip(nullptr);
+    NeedUpdate();
+}
 
 bool CPaintManagerUI::AttachDialog(CControlUI* root) {
     if (root == nullptr) return false;
@@ -80,32 +116,42 @@ bool CPaintManagerUI::AttachDialog(CControlUI* root) {
 }
 
 int CPaintManagerUI::AddFont(const std::wstring& face, int size, bool bold, bool underline, bool italic) {
-    LOGFONTW lf{};
-    ::GetObjectW(systemFont_.get(), sizeof(lf), &lf);
-    std::wstring use = face.substr(0, LF_FACESIZE - 1);  // at most 31 characters
-    if (!use.empty() && !CFontFallback::IsInstalled(use)) {
+    FontInfo info;
+    info.face = face.substr(0, LF_FACESIZE - 1);  // at most 31 characters
+    if (!info.face.empty() && !CFontFallback::IsInstalled(info.face)) {
         // Without the face GDI draws Chinese as empty boxes; the first
         // installed CJK face stands in, looked for once per window.
         if (!fallbackResolved_) {
             fallbackResolved_ = true;
             fallbackFace_ = CFontFallback::ChooseFace(&CFontFallback::IsInstalled);
-            KV_LOG(kToConsole | kToFile, Info, L"CPaintManagerUI::AddFont %s is not installed, using %s", use.c_str(),
+            KV_LOG(kToConsole | kToFile, Info, L"CPaintManagerUI::AddFont %s is not installed, using %s", info.face.c_str(),
                    fallbackFace_.empty() ? L"(none)" : fallbackFace_.c_str());
         }
-        if (!fallbackFace_.empty()) use = fallbackFace_;
+        if (!fallbackFace_.empty()) info.face = fallbackFace_;
     }
-    wcsncpy_s(lf.lfFaceName, use.c_str(), _TRUNCATE);
+    info.size = size;
+    info.bold = bold;
+    info.underline = underline;
+    info.italic = italic;
+    CreateFontAtDpi(info);
+    fonts_.push_back(std::move(info));
+    return static_cast<int>(fonts_.size()) - 1;
+}
+
+void CPaintManagerUI::CreateFontAtDpi(FontInfo& info) const {
+    LOGFONTW lf{};
+    ::GetObjectW(systemFont_.get(), sizeof(lf), &lf);
+    wcsncpy_s(lf.lfFaceName, info.face.c_str(), _TRUNCATE);
     lf.lfCharSet = DEFAULT_CHARSET;
-    lf.lfHeight = -size;
+    lf.lfHeight = -Scale(info.size);  // a character height in pixels
     lf.lfWidth = 0;
     // Bold adds FW_BOLD to the interface font's weight (GDI's scale ends at 1000).
-    if (bold) lf.lfWeight = lf.lfWeight + FW_BOLD > 1000 ? 1000 : lf.lfWeight + FW_BOLD;
-    lf.lfUnderline = underline;
-    lf.lfItalic = italic;
+    if (info.bold) lf.lfWeight = lf.lfWeight + FW_BOLD > 1000 ? 1000 : lf.lfWeight + FW_BOLD;
+    lf.lfUnderline = info.underline;
+    lf.lfItalic = info.italic;
     lf.lfQuality = ANTIALIASED_QUALITY;
-    FontInfo info;
     info.font.reset(::CreateFontIndirectW(&lf));
-    info.height = size;
+    info.height = Scale(info.size);
     if (info.font) {
         const kv::UniqueScreenDc dc(::GetDC(nullptr));
         HGDIOBJ old = ::SelectObject(dc.get(), info.font.get());
@@ -113,8 +159,6 @@ int CPaintManagerUI::AddFont(const std::wstring& face, int size, bool bold, bool
         if (::GetTextMetricsW(dc.get(), &tm)) info.height = tm.tmHeight;
         ::SelectObject(dc.get(), old);
     }
-    fonts_.push_back(std::move(info));
-    return static_cast<int>(fonts_.size()) - 1;
 }
 
 HFONT CPaintManagerUI::GetFont(int index) const {
@@ -129,7 +173,15 @@ int CPaintManagerUI::GetFontHeight(int index) const {
     if (index >= 0 && index < static_cast<int>(fonts_.size())) return fonts_[static_cast<size_t>(index)].height;
     if (defaultFont_ >= 0 && defaultFont_ < static_cast<int>(fonts_.size()))
         return fonts_[static_cast<size_t>(defaultFont_)].height;
-    return 12;
+    return Scale(12);
+}
+
+std::unique_ptr<Gdiplus::Bitmap> CPaintManagerUI::DecodeAtDpi(const std::vector<uint8_t>& bytes, UINT artDpi) const {
+    std::unique_ptr<Gdiplus::Bitmap> image = CRenderEngine::DecodeImage(bytes);
+    if (!image || artDpi == dpi_) return image;
+    const int w = ::MulDiv(static_cast<int>(image->GetWidth()), static_cast<int>(dpi_), static_cast<int>(artDpi));
+    const int h = ::MulDiv(static_cast<int>(image->GetHeight()), static_cast<int>(dpi_), static_cast<int>(artDpi));
+    return CRenderEngine::Resize(image.get(), w > 0 ? w : 1, h > 0 ? h : 1);
 }
 
 Gdiplus::Bitmap* CPaintManagerUI::GetImage(const std::wstring& name) {
@@ -137,8 +189,15 @@ Gdiplus::Bitmap* CPaintManagerUI::GetImage(const std::wstring& name) {
     if (it != images_.end()) return it->second.get();
     std::vector<uint8_t> bytes;
     std::unique_ptr<Gdiplus::Bitmap> image;
-    if (CSkinPackage::Instance().ReadFile(name, bytes)) {
-        image = CRenderEngine::DecodeImage(bytes);
+    CSkinPackage& package = CSkinPackage::Instance();
+    UINT artDpi = kHiResArtDpi;
+    bool found = package.ReadFile(HiResName(name), bytes);
+    if (!found) {
+        artDpi = CDpiScale::kBaseDpi;
+        found = package.ReadFile(name, bytes);
+    }
+    if (found) {
+        image = DecodeAtDpi(bytes, artDpi);
         if (!image) KV_LOG(kToConsole | kToFile, Warn, L"CPaintManagerUI::GetImage %s is not a readable image",
                            name.c_str());
     } else {
@@ -160,7 +219,9 @@ Gdiplus::Bitmap* CPaintManagerUI::GetResourceImage(const std::wstring& name, con
     HGLOBAL loaded = res ? ::LoadResource(module, res) : nullptr;
     const auto* bytes = static_cast<const uint8_t*>(loaded ? ::LockResource(loaded) : nullptr);
     std::unique_ptr<Gdiplus::Bitmap> image;
-    if (bytes) image = CRenderEngine::DecodeImage(std::vector<uint8_t>(bytes, bytes + ::SizeofResource(module, res)));
+    if (bytes) {
+        image = DecodeAtDpi(std::vector<uint8_t>(bytes, bytes + ::SizeofResource(module, res)), CDpiScale::kBaseDpi);
+    }
     if (!image) KV_LOG(kToConsole | kToFile, Warn, L"CPaintManagerUI::GetResourceImage %s (%s) not loaded", name.c_str(),
                        resType.c_str());
     Gdiplus::Bitmap* raw = image.get();
@@ -327,15 +388,15 @@ bool CPaintManagerUI::ActivateKeyboardFocus() {
 
 RECT CPaintManagerUI::FocusMarkRect(CControlUI* control) const {
     RECT rc = control->GetFocusRect();
-    RECT client{0, 0, initSize.cx, initSize.cy};
+    RECT client{0, 0, Scale(initSize.cx), Scale(initSize.cy)};
     if (hwnd_) ::GetClientRect(hwnd_, &client);
     RECT outside = rc;
-    ::InflateRect(&outside, kFocusOutset, kFocusOutset);
+    ::InflateRect(&outside, Scale(kFocusOutset), Scale(kFocusOutset));
     RECT fits{};
     ::IntersectRect(&fits, &outside, &client);
     // A control at the window's edge (the caption buttons) is marked inside.
     if (::EqualRect(&fits, &outside)) return outside;
-    ::InflateRect(&rc, -1, -1);
+    ::InflateRect(&rc, -Scale(1), -Scale(1));
     return rc;
 }
 
@@ -345,9 +406,10 @@ void CPaintManagerUI::PaintFocusMark(HDC hdc, const RECT& rcPaint) {
     const RECT rc = focus_->GetFocusRect();
     // The ring follows the control's own corners where its image shows
     // them; its centre line lies this far outside the control.
-    const float offset = (rc.left - mark.left) - (CFocusMark::kRimWidth + CFocusMark::kRingWidth / 2);
+    const float scale = static_cast<float>(dpi_) / CDpiScale::kBaseDpi;
+    const float offset = (rc.left - mark.left) - (CFocusMark::kRimWidth + CFocusMark::kRingWidth / 2) * scale;
     const float radius = static_cast<float>(focus_->GetCornerRadius()) + offset;
-    CFocusMark::Paint(hdc, mark, radius < 2 ? 2 : radius, rcPaint);
+    CFocusMark::Paint(hdc, mark, radius < 2 * scale ? 2 * scale : radius, scale, rcPaint);
 }
 
 bool CPaintManagerUI::SetTimer(CControlUI* control, UINT id, UINT elapseMs) {
@@ -396,10 +458,31 @@ void CPaintManagerUI::LayoutIfNeeded() {
     needUpdate_ = false;
     RECT client{};
     if (hwnd_) ::GetClientRect(hwnd_, &client);
-    else client = {0, 0, initSize.cx, initSize.cy};
+    else client = {0, 0, Scale(initSize.cx), Scale(initSize.cy)};
     if (client.right <= client.left || client.bottom <= client.top) return;
     // Containers place their children on every SetPos, even at an unchanged size.
     root_->SetPos(client);
+    if (retiredFonts_.empty()) return;
+    // Native children on pages that were not laid out (a closed edit box
+    // on a hidden page) still hold a replaced font: they take its
+    // successor, so that no window keeps a deleted font.
+    if (hwnd_) {
+        ::EnumChildWindows(
+            hwnd_,
+            [](HWND child, LPARAM lp) -> BOOL {
+                auto* self = reinterpret_cast<CPaintManagerUI*>(lp);
+                const auto held = reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0));
+                for (const auto& retired : self->retiredFonts_) {
+                    if (held == nullptr || held != retired.first.get()) continue;
+                    ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(self->fonts_[retired.second].font.get()),
+                                   FALSE);
+                    break;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(this));
+    }
+    retiredFonts_.clear();  // deletes the replaced fonts
 }
 
 void CPaintManagerUI::Paint(HDC hdc, const RECT& rcPaint) {
@@ -682,6 +765,7 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
             result = AnswerGetObject(wParam, lParam);
             return result != 0;
         case WM_DESTROY:
+            ::RemovePropW(hwnd_, kDpiProp);
             DetachAccessible();
             accEvents_.Clear();
             return false;

@@ -9,10 +9,12 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Runtime/Handles.h"
 #include "Ui/AccessibleEvents.h"
+#include "Ui/DpiScale.h"
 #include "Ui/ImageDrawCache.h"
 #include "Ui/UiDefs.h"
 
@@ -29,13 +31,28 @@ public:
     CPaintManagerUI(const CPaintManagerUI&) = delete;
     CPaintManagerUI& operator=(const CPaintManagerUI&) = delete;
 
+    // Binds the window and takes its display scale: the owner's when it has
+    // one (a message box follows its owner), else its monitor's.
     void Init(HWND hwnd);
     HWND GetPaintWindow() const { return hwnd_; }
+
+    // Display scale. The markup's coordinates, sizes and fonts are at 96 DPI
+    // (100%); layout, painting and hit-testing use them at GetDpi().
+    UINT GetDpi() const { return dpi_; }
+    int Scale(int v) const { return CDpiScale::Scale(v, dpi_); }
+    RECT Scale(const RECT& rc) const { return CDpiScale::Scale(rc, dpi_); }
+    SIZE Scale(SIZE sz) const { return CDpiScale::Scale(sz, dpi_); }
+    int Unscale(int v) const { return CDpiScale::Unscale(v, dpi_); }
+    // Takes another display scale (a window moved to another monitor):
+    // fonts made again, images scaled again at first use, and the tree laid
+    // out again at the next layout (LayoutIfNeeded, or the next paint).
+    // Nothing is done at an unchanged DPI.
+    void SetDpi(UINT dpi);
     // Takes ownership of the tree and attaches every control to this manager.
     bool AttachDialog(CControlUI* root);
     CControlUI* GetRoot() const { return root_.get(); }
 
-    // Window settings from the markup.
+    // Window settings from the markup (at 96 DPI).
     SIZE initSize{};
     SIZE minInfo{};
     SIZE maxInfo{};
@@ -58,14 +75,17 @@ public:
     int AddFont(const std::wstring& face, int size, bool bold, bool underline, bool italic);
     void SetDefaultFont(int index) { defaultFont_ = index; }
     HFONT GetFont(int index) const;
+    // The font's line height in pixels, at the current scale.
     int GetFontHeight(int index) const;
     size_t GetFontCount() const { return fonts_.size(); }
 
-    // The decoded image of a package file, once per name; null when it
-    // cannot be loaded (the failure is remembered too).
+    // A package image at the current scale (its pixels are device pixels),
+    // made once per name and scale; null when it cannot be loaded (the
+    // failure is remembered too). "a.png" is read from "a@2x.png", art drawn
+    // for 200%, when the package has it, else from "a.png" itself (100%).
     Gdiplus::Bitmap* GetImage(const std::wstring& name);
     // The same for an image in the program's resources (type "PNG" when
-    // none is given).
+    // none is given), drawn for 100%.
     Gdiplus::Bitmap* GetResourceImage(const std::wstring& name, const std::wstring& type);
     // What painting derives from the images, kept between paints; null
     // while caching is off.
@@ -130,7 +150,12 @@ public:
 private:
     struct FontInfo {
         kv::UniqueFont font;
-        int height = 0;
+        int height = 0;  // at dpi_
+        std::wstring face;
+        int size = 12;  // at 96 DPI
+        bool bold = false;
+        bool underline = false;
+        bool italic = false;
     };
     struct TimerInfo {
         CControlUI* control = nullptr;
@@ -139,6 +164,10 @@ private:
     };
     static constexpr UINT_PTR kFirstTimerId = 0x4B560000;  // clear of the controllers' own ids
 
+    // Creates info.font and info.height at dpi_.
+    void CreateFontAtDpi(FontInfo& info) const;
+    // Decoded bytes drawn for `artDpi`, rescaled to dpi_ (null on failure).
+    std::unique_ptr<Gdiplus::Bitmap> DecodeAtDpi(const std::vector<uint8_t>& bytes, UINT artDpi) const;
     void SetHot(CControlUI* control, POINT pt);
     // Ends the current press without a click (the control gets its button-up
     // outside itself), as when the mouse capture is lost.
@@ -156,11 +185,15 @@ private:
     void DetachAccessible();
 
     HWND hwnd_ = nullptr;
+    UINT dpi_ = CDpiScale::kBaseDpi;
     std::unique_ptr<CControlUI> root_;
     std::vector<FontInfo> fonts_;
+    // Fonts replaced by SetDpi and the index of their successor; deleted
+    // after the next layout.
+    std::vector<std::pair<kv::UniqueFont, size_t>> retiredFonts_;
     int defaultFont_ = -1;
     kv::UniqueFont systemFont_;
-    std::map<std::wstring, std::unique_ptr<Gdiplus::Bitmap>> images_;
+    std::map<std::wstring, std::unique_ptr<Gdiplus::Bitmap>> images_;  // at dpi_
     std::vector<INotifyUI*> notifiers_;
     CControlUI* hot_ = nullptr;
     CControlUI* captured_ = nullptr;

@@ -33,7 +33,9 @@ void CProgressUI::SetAttribute(const std::wstring& name, const std::wstring& val
 
 void CProgressUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
     if (foreImage_.empty() || max_ <= min_) return;
-    const int w = rcItem_.right - rcItem_.left, h = rcItem_.bottom - rcItem_.top;
+    // The description is written at 96 DPI, as the markup's are.
+    const int w = manager_ ? manager_->Unscale(rcItem_.right - rcItem_.left) : rcItem_.right - rcItem_.left;
+    const int h = manager_ ? manager_->Unscale(rcItem_.bottom - rcItem_.top) : rcItem_.bottom - rcItem_.top;
     const long long span = max_ - min_, done = value_ - min_;
     std::wstring modify;
     if (horizontal_) {

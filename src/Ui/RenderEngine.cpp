@@ -10,11 +10,14 @@ using std::min;
 #include <gdiplus.h>
 #include <shlwapi.h>
 
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
 #include "Runtime/Handles.h"
 #include "Runtime/Log.h"
+#include "Ui/DpiScale.h"
+#include "Ui/ImageResampler.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\Ui\\RenderEngine";
@@ -38,11 +41,28 @@ struct Piece {
 
 // The same with GDI's AlphaBlend from the image's DIB (selected in
 // imageDc); scaled parts are sampled from inside src only. Only the tiles
-// that meet `clip` are drawn.
-void BlendPiece(HDC hdc, HDC imageDc, const Piece& p, const RECT& clip, uint8_t fade) {
+// that meet `clip` are drawn. A piece drawn at its own size skips its
+// clear margins (the progress bar's images are mostly clear rows) and
+// copies instead of blending where the image is opaque (the backgrounds).
+void BlendPiece(HDC hdc, HDC imageDc, const Piece& piece, const RECT& clip, uint8_t fade,
+                const CImageDrawCache::Coverage& coverage) {
+    Piece p = piece;
+    RECT inside{};
+    if (!::IntersectRect(&inside, &p.src, &coverage.content)) return;  // nothing but clear pixels
+    const bool unscaled = Width(p.dest) == Width(p.src) && Height(p.dest) == Height(p.src);
+    if (unscaled && !p.xtiled && !p.ytiled) {
+        const int dx = p.dest.left - p.src.left, dy = p.dest.top - p.src.top;
+        p.src = inside;
+        p.dest = {inside.left + dx, inside.top + dy, inside.right + dx, inside.bottom + dy};
+    }
     const int dw = Width(p.dest), dh = Height(p.dest), sw = Width(p.src), sh = Height(p.src);
     RECT visible{};
     if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0 || !::IntersectRect(&visible, &p.dest, &clip)) return;
+    if (unscaled && coverage.opaque && fade == 255 && !p.xtiled && !p.ytiled) {
+        ::BitBlt(hdc, visible.left, visible.top, Width(visible), Height(visible), imageDc,
+                 p.src.left + visible.left - p.dest.left, p.src.top + visible.top - p.dest.top, SRCCOPY);
+        return;
+    }
     const BLENDFUNCTION blend{AC_SRC_OVER, 0, fade, AC_SRC_ALPHA};
     if (!p.xtiled && !p.ytiled) {
         ::GdiAlphaBlend(hdc, p.dest.left, p.dest.top, dw, dh, imageDc, p.src.left, p.src.top, sw, sh, blend);
@@ -143,6 +163,45 @@ std::unique_ptr<Gdiplus::Bitmap> CRenderEngine::DecodeImage(const std::vector<ui
     decoded.reset();
     stream->Release();
     return copy;
+}
+
+std::unique_ptr<Gdiplus::Bitmap> CRenderEngine::Resize(Gdiplus::Bitmap* image, int w, int h) {
+    if (image == nullptr || w <= 0 || h <= 0) return nullptr;
+    const int sw = static_cast<int>(image->GetWidth()), sh = static_cast<int>(image->GetHeight());
+    Gdiplus::BitmapData in{};
+    Gdiplus::Rect all(0, 0, sw, sh);
+    if (image->LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &in) != Gdiplus::Ok) return nullptr;
+    const std::vector<uint32_t> pixels =
+        in.Stride > 0 && in.Stride % 4 == 0
+            ? CImageResampler::Resample(static_cast<const uint32_t*>(in.Scan0), sw, sh, in.Stride / 4, w, h)
+            : std::vector<uint32_t>();
+    image->UnlockBits(&in);
+    if (pixels.empty()) return nullptr;
+    auto out = std::make_unique<Gdiplus::Bitmap>(w, h, PixelFormat32bppPARGB);
+    Gdiplus::BitmapData data{};
+    Gdiplus::Rect target(0, 0, w, h);
+    if (out->GetLastStatus() != Gdiplus::Ok ||
+        out->LockBits(&target, Gdiplus::ImageLockModeWrite, PixelFormat32bppPARGB, &data) != Gdiplus::Ok) {
+        return nullptr;
+    }
+    for (int y = 0; y < h; ++y) {
+        std::memcpy(static_cast<uint8_t*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride,
+                    pixels.data() + static_cast<size_t>(y) * w, static_cast<size_t>(w) * 4);
+    }
+    out->UnlockBits(&data);
+    return out;
+}
+
+ImageDrawSettings CRenderEngine::ScaleSettings(const ImageDrawSettings& settings, UINT dpi) {
+    if (dpi == CDpiScale::kBaseDpi) return settings;
+    ImageDrawSettings s = settings;
+    s.dest = CDpiScale::Scale(s.dest, dpi);
+    s.rdest = CDpiScale::Scale(s.rdest, dpi);
+    s.source = CDpiScale::Scale(s.source, dpi);
+    s.corner = CDpiScale::Scale(s.corner, dpi);
+    s.centerRect = CDpiScale::Scale(s.centerRect, dpi);
+    s.roundCorner = CDpiScale::Scale(s.roundCorner, dpi);
+    return s;
 }
 
 RECT CRenderEngine::ImageTarget(const RECT& rcItem, SIZE imageSize, const ImageDrawSettings& s, RECT& source) {
@@ -254,10 +313,11 @@ bool CRenderEngine::DrawImage(HDC hdc, Gdiplus::Bitmap* image, const RECT& rcIte
     // colour key and a rounded clip need GDI+.
     const bool rounded = s.roundCorner.cx > 0 && s.roundCorner.cy > 0;
     if (cache && !s.hasMask && !rounded) {
-        if (HDC imageDc = cache->SelectImage(image)) {
+        CImageDrawCache::Coverage coverage;
+        if (HDC imageDc = cache->SelectImage(image, &coverage)) {
             const int saved = ::SaveDC(hdc);
             ::IntersectClipRect(hdc, clip.left, clip.top, clip.right, clip.bottom);
-            for (const Piece& p : pieces) BlendPiece(hdc, imageDc, p, clip, s.fade);
+            for (const Piece& p : pieces) BlendPiece(hdc, imageDc, p, clip, s.fade, coverage);
             ::RestoreDC(hdc, saved);
             return true;
         }

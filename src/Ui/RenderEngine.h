@@ -25,6 +25,13 @@ public:
     // Decodes PNG (or any GDI+ format) bytes into a premultiplied 32-bit
     // bitmap; null when the bytes are not an image.
     static std::unique_ptr<Gdiplus::Bitmap> DecodeImage(const std::vector<uint8_t>& bytes);
+    // A premultiplied copy of `image` resized to w x h (CImageResampler);
+    // null on failure.
+    static std::unique_ptr<Gdiplus::Bitmap> Resize(Gdiplus::Bitmap* image, int w, int h);
+    // The settings of an image description (written at 96 DPI) for an image
+    // whose pixels are device pixels at `dpi`: every offset, source
+    // rectangle, border and corner multiplied by the scale.
+    static ImageDrawSettings ScaleSettings(const ImageDrawSettings& settings, UINT dpi);
 
     // Draws `image` for a control at `rcItem` with the given settings,
     // limited to `rcPaint`. With a cache it blends the image's kept DIB

@@ -41,6 +41,7 @@ LRESULT WindowImplBase::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_SIZE: res = OnSize(msg, wParam, lParam, handled); break;
         case WM_SYSCOMMAND: res = OnSysCommand(msg, wParam, lParam, handled); break;
         case WM_KEYDOWN: res = OnKeyDown(msg, wParam, lParam, handled); break;
+        case WM_DPICHANGED: res = OnDpiChanged(msg, wParam, lParam, handled); break;
         default: handled = false; break;
     }
     if (handled) return res;
@@ -71,6 +72,7 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, bool& handled) {
     if (m_PaintManager.shadow && !m_PaintManager.selfShadow && CWndShadow::IsAvailable()) {
         // Owned by the window from here on; deleted at its final destroy.
         auto* shadow = new CWndShadow;
+        shadow->SetDpi(m_PaintManager.GetDpi());
         if (!shadow->Create(hwnd_)) delete shadow;
     }
     InitWindow();
@@ -123,12 +125,12 @@ LRESULT WindowImplBase::HitTestClient(POINT pt) {
     m_PaintManager.LayoutIfNeeded();  // a hit test can come before the first paint
     RECT client{};
     ::GetClientRect(hwnd_, &client);
-    const RECT& caption = m_PaintManager.caption;
+    const RECT caption = m_PaintManager.Scale(m_PaintManager.caption);
     if (!::IsZoomed(hwnd_)) {
-        const SIZE grip = m_PaintManager.sizeGrip;
+        const SIZE grip = m_PaintManager.Scale(m_PaintManager.sizeGrip);
         if (grip.cx > 0 && grip.cy > 0 && pt.x >= client.right - grip.cx && pt.y >= client.bottom - grip.cy)
             return HTBOTTOMRIGHT;
-        const RECT& box = m_PaintManager.sizeBox;
+        const RECT box = m_PaintManager.Scale(m_PaintManager.sizeBox);
         const bool left = pt.x < client.left + box.left, right = pt.x >= client.right - box.right;
         if (pt.y < client.top + box.top) return left ? HTTOPLEFT : (right ? HTTOPRIGHT : HTTOP);
         if (pt.y >= client.bottom - box.bottom) return left ? HTBOTTOMLEFT : (right ? HTBOTTOMRIGHT : HTBOTTOM);
@@ -162,21 +164,47 @@ LRESULT WindowImplBase::OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam, bool&) {
     const RECT work = mi.rcWork, monitor = mi.rcMonitor;
     info->ptMaxPosition = {work.left - monitor.left, work.top - monitor.top};
     info->ptMaxTrackSize = {work.right - work.left, work.bottom - work.top};
-    info->ptMinTrackSize = {m_PaintManager.minInfo.cx, m_PaintManager.minInfo.cy};
+    const SIZE minimum = m_PaintManager.Scale(m_PaintManager.minInfo);
+    info->ptMinTrackSize = {minimum.cx, minimum.cy};
     return 0;
 }
 
-LRESULT WindowImplBase::OnSize(UINT, WPARAM wParam, LPARAM lParam, bool& handled) {
-    const SIZE round = m_PaintManager.roundCorner;
-    if ((round.cx != 0 || round.cy != 0) && wParam != SIZE_MINIMIZED) {
-        RECT rc{};
-        ::GetWindowRect(hwnd_, &rc);
-        kv::UniqueRegion rgn(
-            ::CreateRoundRectRgn(0, 0, rc.right - rc.left + 1, rc.bottom - rc.top + 1, round.cx, round.cy));
-        if (rgn && ::SetWindowRgn(hwnd_, rgn.get(), TRUE)) rgn.release();  // the system owns the region now
-    }
-    (void)lParam;
+void WindowImplBase::UpdateRegion() {
+    const SIZE round = m_PaintManager.Scale(m_PaintManager.roundCorner);
+    if (round.cx == 0 && round.cy == 0) return;
+    RECT rc{};
+    ::GetWindowRect(hwnd_, &rc);
+    kv::UniqueRegion rgn(::CreateRoundRectRgn(0, 0, rc.right - rc.left + 1, rc.bottom - rc.top + 1, round.cx, round.cy));
+    if (rgn && ::SetWindowRgn(hwnd_, rgn.get(), TRUE)) rgn.release();  // the system owns the region now
+}
+
+LRESULT WindowImplBase::OnSize(UINT, WPARAM wParam, LPARAM, bool& handled) {
+    if (wParam != SIZE_MINIMIZED) UpdateRegion();
     handled = false;  // the paint manager lays out again
+    return 0;
+}
+
+LRESULT WindowImplBase::OnDpiChanged(UINT, WPARAM wParam, LPARAM lParam, bool&) {
+    // The new scale, then the suggested rectangle, then one layout over it
+    // (controls, an open edit box, what a screen reader is told); the
+    // window is painted once, through the back buffer, so nothing flickers.
+    // The region follows the scale even at an unchanged size.
+    // A window laid out at another window's scale before it reached that
+    // window's monitor (a message box made on the primary monitor and
+    // centred on its owner) is already sized for the new DPI, while the
+    // system scales the suggested size from the old monitor's: it takes
+    // only the suggested position.
+    const UINT dpi = HIWORD(wParam);
+    const bool sized = dpi == m_PaintManager.GetDpi();
+    m_PaintManager.SetDpi(dpi);
+    if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
+        ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                       suggested->bottom - suggested->top,
+                       SWP_NOZORDER | SWP_NOACTIVATE | (sized ? SWP_NOSIZE : 0u));
+    }
+    m_PaintManager.LayoutIfNeeded();
+    UpdateRegion();
+    ::InvalidateRect(hwnd_, nullptr, FALSE);
     return 0;
 }
 

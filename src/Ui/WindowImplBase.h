@@ -2,9 +2,9 @@
 // Base of the skinned windows: loads the skin at creation, answers the
 // non-client messages of a borderless window (drag area, rounded region,
 // work-area maximising, SC_CLOSE as WM_CLOSE with IDCANCEL), adds the shadow
-// window, and gives the default reactions to Escape and to clicks on
-// btn_close, btn_min, btn_max and btn_restore. Enter activates a control
-// focused by Tab. Main thread only.
+// window, follows a change of display scale (WM_DPICHANGED), and gives the
+// default reactions to Escape and to clicks on btn_close, btn_min, btn_max
+// and btn_restore. Enter activates a control focused by Tab. Main thread only.
 #include <string>
 
 #include "Ui/PaintManagerUI.h"
@@ -57,9 +57,15 @@ protected:
     virtual LRESULT OnSize(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
     virtual LRESULT OnSysCommand(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
     virtual LRESULT OnKeyDown(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
+    // The window moved to a monitor of another scale: it takes the system's
+    // suggested rectangle (only its position when the window is already laid
+    // out at that DPI) and lays itself out again at the new DPI.
+    virtual LRESULT OnDpiChanged(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
 
     CPaintManagerUI m_PaintManager;
 
 private:
     bool IsDraggable(const CControlUI* control) const;
+    // The rounded window region for the current size and scale.
+    void UpdateRegion();
 };

@@ -6,6 +6,7 @@
 
 #include "Runtime/Handles.h"
 #include "Runtime/Log.h"
+#include "Ui/DpiScale.h"
 #include "Ui/RenderEngine.h"
 
 namespace {
@@ -40,6 +41,8 @@ bool CWndShadow::Initialize(HINSTANCE instance) {
                              ::GetLastError());
     return s_available;
 }
+
+void CWndShadow::SetDpi(UINT dpi) { size_ = CDpiScale::Scale(kDefaultSize, dpi); }
 
 int CWndShadow::BaseAlpha(int size, int ring) {
     if (ring < 0 || ring >= size) return 0;
@@ -232,6 +235,14 @@ LRESULT CALLBACK CWndShadow::ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
                 return r;
             }
             break;
+        case WM_DPICHANGED: {
+            // The parent takes its new rectangle first; the shadow is then
+            // drawn again at the new depth.
+            const LRESULT r = ::CallWindowProcW(next, hwnd, msg, wp, lp);
+            s->SetDpi(HIWORD(wp));
+            if (s->status_ & kShown) s->Update(hwnd);
+            return r;
+        }
         case WM_EXITSIZEMOVE:
             if (s->status_ & kShown) s->Update(hwnd);
             break;

@@ -14,7 +14,7 @@
 
 class CWndShadow {
 public:
-    static constexpr int kDefaultSize = 14;
+    static constexpr int kDefaultSize = 14;  // at 100%
     static constexpr COLORREF kDefaultColor = RGB(80, 80, 80);
 
     CWndShadow() = default;
@@ -30,6 +30,11 @@ public:
     // to the parent window and is deleted with it, on failure (false) it
     // stays the caller's.
     bool Create(HWND parent);
+
+    // The shadow's depth follows the parent's display scale (set before
+    // Create; afterwards the parent's WM_DPICHANGED changes it).
+    void SetDpi(UINT dpi);
+    int GetSize() const { return size_; }
 
     HWND GetHWND() const { return hwnd_.get(); }
     bool IsShown() const { return (status_ & kShown) != 0; }

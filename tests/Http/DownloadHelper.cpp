@@ -1,7 +1,7 @@
-// download_helper.exe <url> <target file> <expected size>: downloads one file
-// with CHttpDownloadFile on the download engine, as the installer does, and
-// exits 0 on success and 1 on failure (2: bad arguments). The kill test ends
-// it mid-transfer and runs it again.
+// download_helper.exe <url> <target file> <expected size> [mirrors]: downloads
+// one file with CHttpDownloadFile on the download engine, as the installer
+// does, and exits 0 on success and 1 on failure (2: bad arguments). The kill
+// tests end it mid-transfer and run it again.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -32,13 +32,14 @@ void OnDone(void* owner, int32_t type, int32_t code) {
 int main() {
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-    if (!argv || argc != 4) {
-        std::fprintf(stderr, "usage: download_helper <url> <target> <expected size>\n");
+    if (!argv || (argc != 4 && argc != 5)) {
+        std::fprintf(stderr, "usage: download_helper <url> <target> <expected size> [mirrors]\n");
         return 2;
     }
     const std::wstring url = argv[1];
     const std::wstring target = argv[2];
     const int64_t expected = std::wcstoll(argv[3], nullptr, 10);
+    const std::wstring mirrors = argc == 5 ? argv[4] : L"";
     ::LocalFree(argv);
 
     InitMainThreadDispatcher();
@@ -49,7 +50,7 @@ int main() {
         CHttpDownloadFile download;
         download.Resolver().SetResolvers({});  // no address fallback here
         download.SetCallbacks(&OnDone, nullptr);
-        if (download.Download(L"", url, target, expected, &outcome)) {
+        if (download.Download(mirrors, url, target, expected, &outcome)) {
             MSG msg;
             while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
                 ::TranslateMessage(&msg);

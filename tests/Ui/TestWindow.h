@@ -19,8 +19,10 @@
 class TestWindow : public WindowImplBase {
 public:
     explicit TestWindow(std::wstring skin) : skin_(std::move(skin)) {}
+    // A window a failed assertion left open goes with its object, so that
+    // later tests never reach a window bound to a dead object.
     ~TestWindow() override {
-        if (hwnd_) ::DestroyWindow(hwnd_);
+        if (hwnd_ && ::IsWindow(hwnd_)) ::DestroyWindow(hwnd_);
     }
     HWND CreatePopup(HWND owner = nullptr) {
         return Create(owner, L"ui test", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0);

@@ -13,6 +13,8 @@ using std::min;
 
 #include <memory>
 
+#include "Runtime/Handles.h"
+#include "Ui/PaintManagerUI.h"
 #include "Ui/RenderEngine.h"
 #include "Ui/SkinPackage.h"
 
@@ -147,4 +149,47 @@ ScopedSkinPackage::~ScopedSkinPackage() { CSkinPackage::Instance().Close(); }
 
 uint32_t PixelAt(const std::vector<uint32_t>& pixels, int width, int x, int y) {
     return pixels[static_cast<size_t>(y) * width + x] & 0xFFFFFF;
+}
+
+std::vector<uint32_t> PaintOffscreen(CPaintManagerUI& manager, int w, int h) {
+    void* bits = nullptr;
+    kv::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+    kv::UniqueGdiObject dib = CRenderEngine::CreateDib32(nullptr, w, h, &bits);
+    if (!dc || !dib) return {};
+    HGDIOBJ old = ::SelectObject(dc.get(), dib.get());
+    const RECT all{0, 0, w, h};
+    manager.Paint(dc.get(), all);
+    ::GdiFlush();
+    std::vector<uint32_t> px(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + w * h);
+    ::SelectObject(dc.get(), old);
+    return px;
+}
+
+std::string MakePng(int w, int h, uint32_t (*pixel)(int x, int y)) {
+    CRenderEngine::EnsureGdiplus();
+    Gdiplus::Bitmap bmp(w, h, PixelFormat32bppARGB);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) bmp.SetPixel(x, y, Gdiplus::Color(pixel(x, y)));
+    return EncodePng(bmp);
+}
+
+HWND FindShadowOf(HWND parent) {
+    struct Search {
+        HWND parent;
+        HWND found;
+    } search{parent, nullptr};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND hwnd, LPARAM lp) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(lp);
+            wchar_t cls[64] = {};
+            ::GetClassNameW(hwnd, cls, 64);
+            if (wcscmp(cls, L"KvShadowWnd") == 0 && ::GetWindow(hwnd, GW_OWNER) == s->parent) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }

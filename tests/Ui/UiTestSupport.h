@@ -35,3 +35,12 @@ private:
 
 // The colour (0xRRGGBB) of pixel (x, y) of a top-down 32-bit DIB.
 uint32_t PixelAt(const std::vector<uint32_t>& pixels, int width, int x, int y);
+
+class CPaintManagerUI;
+// The client area of a window's tree painted into an off-screen 32-bit image
+// (w x h, top-down rows), as the window paints it.
+std::vector<uint32_t> PaintOffscreen(CPaintManagerUI& manager, int w, int h);
+// A w x h PNG whose pixels come from `pixel(x, y)` (0xAARRGGBB).
+std::string MakePng(int w, int h, uint32_t (*pixel)(int x, int y));
+// The shadow window ("KvShadowWnd") of a skinned window of this thread.
+HWND FindShadowOf(HWND parent);

@@ -11,31 +11,6 @@
 #include "UiTestSupport.h"
 #include "support/MessagePump.h"
 
-namespace {
-
-HWND FindShadowOf(HWND parent) {
-    struct Search {
-        HWND parent;
-        HWND found;
-    } search{parent, nullptr};
-    ::EnumThreadWindows(
-        ::GetCurrentThreadId(),
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lp);
-            wchar_t cls[64] = {};
-            ::GetClassNameW(hwnd, cls, 64);
-            if (wcscmp(cls, L"KvShadowWnd") == 0 && ::GetWindow(hwnd, GW_OWNER) == s->parent) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-}  // namespace
-
 TEST_F(SkinnedWindow, TakesItsSizeFromTheMarkupAndRoundsItsCorners) {
     TestWindow w(L"InstallPackages.xml");
     ASSERT_NE(w.CreatePopup(), nullptr);

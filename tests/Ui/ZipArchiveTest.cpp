@@ -32,14 +32,16 @@ TEST(ZipArchive, ProgramResourceHoldsBothSkinsAndTheirImages) {
     CSkinPackage& package = CSkinPackage::Instance();
     package.Close();
     ASSERT_TRUE(package.EnsureOpen());
-    const wchar_t* names[] = {L"InstallPackages.xml", L"MessageBox.xml", L"bg.png", L"bg_progress.png",
-                              L"install_0.png", L"install_1.png", L"opt_000.png", L"opt_001.png",
-                              L"btn_agreement_000.png", L"btn_agreement_002.png", L"btn_free_000.png",
-                              L"btn_free_002.png", L"input.png", L"select_dir_0.png", L"select_dir_1.png",
-                              L"install2_0.png", L"install2_1.png", L"btn_min000.png", L"btn_min001.png",
-                              L"btn_min002.png", L"btn_close000.png", L"btn_close001.png", L"btn_close002.png",
-                              L"shadow.png", L"btn_public_0.png", L"btn_public_1.png", L"btn_public_2.png",
-                              L"common_tip_icon.png", L"progress_bk.png", L"progress_fore.png", L"install_3.png"};
+    // The art is stored once, drawn for 200%; the two backgrounds as JPEG.
+    const wchar_t* names[] = {L"InstallPackages.xml", L"MessageBox.xml", L"bg@2x.jpg", L"bg_progress@2x.jpg",
+                              L"install_0@2x.png", L"install_1@2x.png", L"opt_000@2x.png", L"opt_001@2x.png",
+                              L"btn_agreement_000@2x.png", L"btn_agreement_002@2x.png", L"btn_free_000@2x.png",
+                              L"btn_free_002@2x.png", L"input@2x.png", L"select_dir_0@2x.png", L"select_dir_1@2x.png",
+                              L"install2_0@2x.png", L"install2_1@2x.png", L"btn_min000@2x.png", L"btn_min001@2x.png",
+                              L"btn_min002@2x.png", L"btn_close000@2x.png", L"btn_close001@2x.png",
+                              L"btn_close002@2x.png", L"shadow@2x.png", L"btn_public_0@2x.png", L"btn_public_1@2x.png",
+                              L"btn_public_2@2x.png", L"common_tip_icon@2x.png", L"progress_bk@2x.png",
+                              L"progress_fore@2x.png", L"install_3@2x.png"};
     for (const wchar_t* name : names) {
         std::vector<uint8_t> bytes;
         EXPECT_TRUE(package.ReadFile(name, bytes)) << name;

@@ -186,6 +186,8 @@ void TestHttpServer::AcceptLoop() {
         SOCKET client = ::accept(listener_, nullptr, nullptr);
         if (client == INVALID_SOCKET) continue;
         ++acceptedConnections_;
+        const DWORD sendTimeoutMs = 200;
+        ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeoutMs), sizeof(sendTimeoutMs));
         std::lock_guard<std::mutex> lock(mutex_);
         auto connection = std::make_unique<Connection>();
         connection->socket = client;
@@ -305,7 +307,15 @@ TestHttpResponse TestHttpServer::Pick(const TestHttpRequest& request) {
 
 bool TestHttpServer::SendAll(SOCKET socket, const char* data, size_t length) {
     while (length > 0) {
+        // A client that stopped reading (a killed process) must not keep
+        // this thread, and so Stop(), waiting: each send gives up after a
+        // while and the stop flag is looked at again.
+        if (stopping_) return false;
         const int sent = ::send(socket, data, static_cast<int>(std::min<size_t>(length, 1 << 20)), 0);
+        if (sent < 0) {
+            const int error = ::WSAGetLastError();
+            if (error == WSAETIMEDOUT || error == WSAEWOULDBLOCK) continue;
+        }
         if (sent <= 0) return false;
         data += sent;
         length -= static_cast<size_t>(sent);
@@ -326,16 +336,22 @@ bool TestHttpServer::Respond(SOCKET socket, const TestHttpRequest& request, cons
     std::vector<std::pair<std::string, std::string>> headers = r.headers;
     const std::string range = request.Header("Range");
     if (r.honourRange && range.compare(0, 6, "bytes=") == 0) {
-        const uint64_t from = std::strtoull(range.c_str() + 6, nullptr, 10);
+        char* after = nullptr;
+        const uint64_t from = std::strtoull(range.c_str() + 6, &after, 10);
         const uint64_t total = r.body.size();
-        if (from >= total) {
+        // "N-" to the end, or "N-M" up to M (cut at the end of the body).
+        uint64_t last = total ? total - 1 : 0;
+        if (after && after[0] == '-' && after[1] >= '0' && after[1] <= '9') {
+            last = std::min<uint64_t>(last, std::strtoull(after + 1, nullptr, 10));
+        }
+        if (from >= total || last < from) {
             status = 416;
             body.clear();
             headers.push_back({"Content-Range", "bytes */" + std::to_string(total)});
         } else {
             status = 206;
-            body = r.body.substr(static_cast<size_t>(from));
-            headers.push_back({"Content-Range", "bytes " + std::to_string(from) + "-" + std::to_string(total - 1) + "/" +
+            body = r.body.substr(static_cast<size_t>(from), static_cast<size_t>(last - from + 1));
+            headers.push_back({"Content-Range", "bytes " + std::to_string(from) + "-" + std::to_string(last) + "/" +
                                                     std::to_string(total)});
         }
     }

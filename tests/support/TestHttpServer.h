@@ -4,8 +4,8 @@
 // from a script: a fixed response per path, a sequence of responses per path
 // (the last one repeats), or a handler function. A response can carry any
 // status and header fields, a right, wrong or missing Content-Length, a
-// chunked body, a redirect, byte ranges (206, or 200 when the server is told to
-// ignore Range), delays before the headers and between body pieces, and a
+// chunked body, a redirect, byte ranges (206 for "N-" and "N-M", or 200 when the
+// server is told to ignore Range), delays before the headers and between body pieces, and a
 // connection closed mid-body. Connections are kept alive between requests.
 //
 // Usage:
@@ -63,7 +63,7 @@ struct TestHttpResponse {
     DWORD delayBetweenPiecesMs = 0;
     DWORD delayAfterHeadersMs = 0;  // headers sent, then the body waits (the connection stays open)
     int64_t closeAfterBodyBytes = -1;  // >= 0: close the connection after this many body bytes
-    bool honourRange = false;          // "Range: bytes=N-" gives 206 with the tail; otherwise Range is ignored
+    bool honourRange = false;          // "Range: bytes=N-" (or "N-M") gives 206 with those bytes; otherwise Range is ignored
     bool interimContinue = false;      // an interim "100 Continue" response before this one
     bool closeWithoutResponse = false; // read the request, then close without a byte
 

@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Parallel ranges against one connection. The project's nginx serves a
+# package of random bytes (KV_BENCH_MIB, default 256 MiB) on two loopback
+# ports, under /limited/ with a per-connection rate limit (limit_rate
+# KV_BENCH_RATE, default 8m: a CDN's cap) and at / without one.
+#   limited:   bench_download.exe (CHttpDownloadFile, Url on one port and
+#              murl on the other), curl.exe (one connection, Url) and aria2c
+#              (-x4 -s4, both addresses), in rounds;
+#   unlimited: bench_download.exe in ranges against the same engine kept to
+#              one stream (connections 1), in rounds.
+# Every file is compared with the source by SHA-256. Prints MB/s (10^6
+# bytes) per run, the medians and their ratios, and the peak resident memory
+# of bench_download.exe and curl.exe (the Wine process's largest resident
+# set, as bench_download.sh measures it). Times: the programs' own transfer
+# time (bench_download.exe from Download() to its completion, curl.exe's
+# time_total) and aria2c's wall clock (a native process starts in
+# milliseconds; a Wine process in one or two seconds, printed as "wall").
+# aria2c comes from Debian: installed through apt when missing, as
+# scripts/setup.sh installs its packages.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
+rounds="${KV_BENCH_ROUNDS:-3}"
+mib="${KV_BENCH_MIB:-256}"
+rate="${KV_BENCH_RATE:-8m}"
+curl_exe="${KV_CURL_EXE:-$KV_DEP_LINKS/curl/bin/curl.exe}"
+bench_exe="$KV_BUILD/bench/bench_download.exe"
+[[ -x $bench_exe || -f $bench_exe ]] || { echo "build first: scripts/build.sh ($bench_exe missing)" >&2; exit 1; }
+if ! command -v aria2c >/dev/null; then
+  echo "installing aria2" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends aria2 >/dev/null
+fi
+source "$KV_ROOT/scripts/nginx-lib.sh"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"; nginx_stop' EXIT
+
+winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
+# Runs a command, passes its output through and appends "PEAK_KIB <n>" (the
+# largest resident set of the processes it waited for) and "WALL <s>".
+with_peak() {
+  python3 -c 'import resource, subprocess, sys, time
+t = time.monotonic()
+r = subprocess.run(sys.argv[1:], stdout=subprocess.PIPE)
+w = time.monotonic() - t
+sys.stdout.write(r.stdout.decode(errors="replace") + "\nPEAK_KIB %d\nWALL %.3f\n" % (resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss, w))
+sys.exit(r.returncode)' "$@"
+}
+
+mkdir -p "$work/html" "$work/out"
+head -c $((mib * 1024 * 1024)) /dev/urandom > "$work/html/pkg.bin"
+size=$(stat -c %s "$work/html/pkg.bin")
+digest=$(sha256sum "$work/html/pkg.bin" | cut -c1-64)
+port2=$(nginx_free_port)
+nginx_server_extra="listen 127.0.0.1:$port2; location /limited/ { alias $work/html/; limit_rate $rate; }" \
+  nginx_start "$work/html" "sendfile on;"
+echo "$rounds rounds, $mib MiB package, limit_rate $rate per connection, ports $nginx_port and $port2"
+
+out="$work/out/pkg.bin"
+check() {
+  [[ $(sha256sum "$out" | cut -c1-64) == "$digest" ]] || { echo "FAILED: $1 gave a file that differs from the source" >&2; exit 1; }
+  rm -f "$out" "$out.ranges" "$out.aria2"
+}
+field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$line"; }
+# engine URL MIRRORS [CONNECTIONS] -> rate (MB/s), peak (KiB), wall (s)
+engine() {
+  local text
+  text="$(with_peak "$KV_ROOT/scripts/wine-run.sh" "$bench_exe" "$1" "$(winpath "$out")" "$2" "$size" ${3:+"$3"} | tr -d '\r')"
+  line="$(grep '^RESULT' <<<"$text")"
+  [[ $(field type) == 0 && $(field bytes) == "$size" ]] || { echo "FAILED: bench_download.exe: $line" >&2; exit 1; }
+  e_rate=$(field mbps)
+  e_peak=$(sed -n 's/^PEAK_KIB //p' <<<"$text")
+  e_wall=$(sed -n 's/^WALL //p' <<<"$text")
+  check bench_download.exe
+}
+
+main_l="http://127.0.0.1:$nginx_port/limited/pkg.bin"
+mirror_l="http://127.0.0.1:$port2/limited/pkg.bin"
+main_u="http://127.0.0.1:$nginx_port/pkg.bin"
+mirror_u="http://127.0.0.1:$port2/pkg.bin"
+eng=() crl=() ari=() ep=() cp=() par=() one=() pp=() op=()
+for round in $(seq "$rounds"); do
+  engine "$main_l" "$mirror_l"
+  eng+=("$e_rate") ep+=("$e_peak")
+  ewall=$e_wall
+  text="$(with_peak "$KV_ROOT/scripts/wine-run.sh" "$curl_exe" -s -o "$(winpath "$out")" -w '%{time_total}\n' "$main_l" | tr -d '\r')"
+  ctime="$(head -n 1 <<<"$text")"
+  check curl.exe
+  crl+=("$(python3 -c "print(f'{$size / $ctime / 1e6:.1f}')")")
+  cp+=("$(sed -n 's/^PEAK_KIB //p' <<<"$text")")
+  cwall="$(sed -n 's/^WALL //p' <<<"$text")"
+  start=$(date +%s.%N)
+  aria2c -q -x4 -s4 -k1M --file-allocation=none --allow-overwrite=true --auto-file-renaming=false \
+    -d "$work/out" -o pkg.bin "$main_l" "$mirror_l"
+  atime=$(python3 -c "print($(date +%s.%N) - $start)")
+  check aria2c
+  ari+=("$(python3 -c "print(f'{$size / $atime / 1e6:.1f}')")")
+  echo "round $round, limited: engine ${eng[-1]} MB/s (wall ${ewall} s, peak ${ep[-1]} KiB)," \
+       "curl.exe ${crl[-1]} MB/s (wall ${cwall} s, peak ${cp[-1]} KiB), aria2c ${ari[-1]} MB/s"
+  engine "$main_u" "$mirror_u"
+  par+=("$e_rate") pp+=("$e_peak")
+  engine "$main_u" "$mirror_u" 1
+  one+=("$e_rate") op+=("$e_peak")
+  echo "round $round, unlimited: ranges ${par[-1]} MB/s (peak ${pp[-1]} KiB), one stream ${one[-1]} MB/s (peak ${op[-1]} KiB)"
+done
+
+python3 - "${eng[*]}" "${crl[*]}" "${ari[*]}" "${ep[*]}" "${cp[*]}" "${par[*]}" "${one[*]}" "${pp[*]}" "${op[*]}" <<'PY'
+import statistics, sys
+m = [statistics.median(float(x) for x in a.split()) for a in sys.argv[1:]]
+eng, crl, ari, ep, cp, par, one, pp, op = m
+print(f"limited   median: engine {eng:.1f} MB/s, curl.exe {crl:.1f} MB/s, aria2c {ari:.1f} MB/s")
+print(f"ratio engine / curl.exe:          {eng / crl:.2f} (target >= 3.50)")
+print(f"ratio engine / aria2c:            {eng / ari:.2f} (target >= 0.95)")
+print(f"unlimited median: ranges {par:.1f} MB/s, one stream {one:.1f} MB/s")
+print(f"ratio ranges / one stream:        {par / one:.2f} (target >= 0.95)")
+print(f"peak resident (limited): engine {ep / 1024:.1f} MiB, curl.exe {cp / 1024:.1f} MiB; ratio {ep / cp:.2f} (target <= 1.50)")
+print(f"peak resident (unlimited): ranges {pp / 1024:.1f} MiB, one stream {op / 1024:.1f} MiB")
+PY

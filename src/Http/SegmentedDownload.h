@@ -1,0 +1,121 @@
+#pragma once
+// CSegmentedDownload: fetches the missing ranges of one file over up to four
+// connections (CRangeConnection tasks of the download engine) spread over
+// the sources that answer with the package's range. A connection without
+// work takes an unowned range or the far part of the slowest one (all of a
+// stalled one); a source that refuses ranges or names another size is
+// dropped at once, one that fails three attempts in a row after it. The
+// state is kept in the control file beside the file (CRangeControlFile) from
+// before the first out-of-order byte until the end. Its owner hears one
+// answer, the bytes and one end. Main thread only.
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Http/HttpResult.h"
+#include "Http/HttpTimeouts.h"
+#include "Http/RangeConnection.h"
+#include "Http/RangePlan.h"
+#include "Http/RangeWriteFile.h"
+
+class CSegmentedDownload : private CRangeConnection::Owner {
+public:
+    static constexpr size_t kMaxConnections = 4;
+    // Failed attempts in a row after which a source is dropped (the retry
+    // rule of a single address).
+    static constexpr int kMaxStrikes = 3;
+    // Seconds of byte counts behind a connection's speed; a connection that
+    // received nothing for that long has stalled.
+    static constexpr size_t kSpeedWindow = 3;
+
+    enum class End {
+        Complete,      // every byte written; the control file is gone
+        SingleStream,  // no source serves ranges: the file is cut to its complete prefix, the control file is gone
+        Failed,        // every source failed; the state is kept for a later resume
+    };
+    class Listener {
+    public:
+        // The first answer of this run that carries its range.
+        virtual void OnSegmentedAnswer() = 0;
+        virtual void OnSegmentedBytes(uint32_t count) = 0;
+        // Once per Begin (not after Stop); `result` is the last failure for
+        // Failed. The listener may Begin again or destroy this object.
+        virtual void OnSegmentedEnd(End end, const HttpResult& result) = 0;
+
+    protected:
+        ~Listener() = default;
+    };
+    using Source = CRangeConnection::Source;
+
+    explicit CSegmentedDownload(Listener* listener);
+    ~CSegmentedDownload();
+    CSegmentedDownload(const CSegmentedDownload&) = delete;
+    CSegmentedDownload& operator=(const CSegmentedDownload&) = delete;
+
+    // Fetches `missing` of the `total`-byte file at `path` over up to
+    // `connections` connections spread over `sources`. The control file is
+    // written first, then the file gets its full length. False, with
+    // nothing started, when either fails.
+    bool Begin(const std::wstring& path, uint64_t total, const std::vector<ByteRange>& missing,
+               const std::vector<Source>& sources, size_t connections, const HttpTimeouts& timeouts);
+    // Cancels every connection and records where each range stands; no end
+    // is reported.
+    void Stop();
+    // Once a second: speeds, hand-over of stalled ranges, the control file.
+    void OnTick();
+
+    bool Active() const { return active_; }
+    uint64_t Total() const { return plan_.Total(); }
+    // Bytes of the file written so far (as of the last tick or event).
+    uint64_t Written() const { return plan_.Total() - plan_.MissingBytes(); }
+    // Whether the source of that index is still used.
+    bool SourceDropped(size_t index) const { return index < sources_.size() && sources_[index].dropped; }
+
+private:
+    struct SourceState {
+        Source source;
+        bool dropped = false;
+        int strikes = 0;
+        size_t cap = kMaxConnections;  // lowered when the server turns extra connections away
+    };
+    struct Slot {
+        std::unique_ptr<CRangeConnection> connection;
+        std::deque<uint32_t> window;  // bytes per second, newest last
+        uint32_t bytesThisTick = 0;
+    };
+
+    void OnConnectionStatus(CRangeConnection* connection, int32_t status, CRangeTransfer::Verdict verdict) override;
+    void OnConnectionBytes(CRangeConnection* connection, uint32_t count) override;
+    void OnConnectionDone(CRangeConnection* connection, const HttpResult& result,
+                          CRangeTransfer::Verdict verdict) override;
+    bool OnConnectionStarting(CRangeConnection* connection) override;
+
+    void Launch(int slot, bool afterRetryDelay);
+    void LaunchIdle();
+    bool WorthLaunching() const;
+    int PickSource() const;
+    size_t StartedOn(size_t source, int except) const;
+    std::vector<double> Speeds() const;
+    void TakeOver(int victim, uint64_t from);
+    void Drop(size_t source, bool refused, const HttpResult& result, int except);
+    void Cancel(int slot);
+    void RefreshPositions();
+    void SaveState();
+    bool CheckEnd();
+    void Finish(End end);
+
+    Listener* listener_;
+    bool active_ = false;
+    bool answered_ = false;
+    bool refused_ = false;  // a source refused ranges or named another size
+    HttpResult lastFailure_;
+    std::wstring path_;
+    std::wstring controlPath_;
+    RangeWriteFile::SharedFile file_;
+    CRangePlan plan_;
+    std::vector<SourceState> sources_;
+    std::vector<Slot> slots_;
+    size_t connections_ = 0;
+};
