@@ -20,6 +20,7 @@ namespace {
 const wchar_t kLogFile[] = L".\\Updater\\Updater";
 const wchar_t kDescriptorFile[] = L"kvinstall.ini";
 const wchar_t kPackageFile[] = L"kvinstaller.exe";
+const wchar_t kMarkerClassFormat[] = L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL%d";
 const wchar_t kDownloadFailed[] = L"安装失败";
 constexpr size_t kMaxStoredDescriptorBytes = 4u << 20;  // a descriptor is a few hundred bytes
 constexpr uint32_t kWriteChunkBytes = 64u << 10;
@@ -27,6 +28,9 @@ constexpr uint32_t kWriteChunkBytes = 64u << 10;
 // The modules that may still receive callbacks and posted tasks, by owner
 // token. Never destroyed, so a module with static storage may still give up
 // its token at exit. Main thread only.
+// Numbers the marker windows' classes. Main thread only.
+int g_markerClassCounter = 0;
+
 kv::LiveTokens<CUpdateModule>& Modules() {
     static auto* modules = new kv::LiveTokens<CUpdateModule>();
     return *modules;
@@ -84,6 +88,7 @@ CUpdateModule::~CUpdateModule() {
 
 bool CUpdateModule::Start() {
     if (!owner_) owner_ = Modules().Issue(this);
+    if (!marker_) CreateMarkerWindow();
     if (!CreateDir(packageDir_)) return false;
     FetchDescriptor();
     return true;
@@ -108,6 +113,34 @@ void CUpdateModule::Stop() {
     descriptorText_.clear();
     downloading_ = false;
     Modules().Drop(owner_);
+    DestroyMarkerWindow();
+}
+
+void CUpdateModule::CreateMarkerWindow() {
+    markerClass_ = FormatString(kMarkerClassFormat, ++g_markerClassCounter);
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = &::DefWindowProcW;
+    wc.hInstance = instance;
+    wc.lpszClassName = markerClass_.c_str();
+    if (!::RegisterClassExW(&wc)) {
+        KV_LOG(kToConsole | kToFile, Error, L"[UM]regclass %d", static_cast<int>(::GetLastError()));
+        markerClass_.clear();
+        return;
+    }
+    marker_.reset(::CreateWindowExW(0, markerClass_.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr));
+    if (!marker_) {
+        KV_LOG(kToConsole | kToFile, Error, L"[UM]createwindow %d", static_cast<int>(::GetLastError()));
+        DestroyMarkerWindow();
+    }
+}
+
+void CUpdateModule::DestroyMarkerWindow() {
+    marker_.reset();
+    if (markerClass_.empty()) return;
+    ::UnregisterClassW(markerClass_.c_str(), ::GetModuleHandleW(nullptr));
+    markerClass_.clear();
 }
 
 CUpdateModule* CUpdateModule::FromOwner(void* owner) { return Modules().Find(reinterpret_cast<uintptr_t>(owner)); }

@@ -12,6 +12,7 @@
 
 #include "Http/HttpCommand.h"
 #include "Http/HttpDownloadFile.h"
+#include "Runtime/Handles.h"
 #include "Runtime/ProtoValue.h"
 #include "Updater/DescriptorSignature.h"
 #include "Updater/GameEventListener.h"
@@ -96,6 +97,10 @@ private:
     void StartPackageDownload();
     void HandleProgress();
     void HandleDownloadDone(int errtype, int code);
+    // A message-only window of class "_UPDATE_MODULE_HELPER_WINDOW_KORVEL<n>"
+    // marks a running module for other programs; events never pass through it.
+    void CreateMarkerWindow();
+    void DestroyMarkerWindow();
 
     std::wstring descriptorText_;
     std::string descriptorBody_;  // the bytes a signature is checked over
@@ -105,6 +110,8 @@ private:
     CHttpCommand signatureCommand_;
     ProtoValue progress_;
     uintptr_t owner_ = 0;
+    std::wstring markerClass_;
+    kv::UniqueWindow marker_;
     std::vector<std::wstring> urls_;
     int urlIndex_ = 0;
     CHttpCommand command_;

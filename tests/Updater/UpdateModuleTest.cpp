@@ -9,6 +9,18 @@ namespace {
 constexpr size_t kPackageSize = 200 * 1024;
 
 std::wstring Narrow2Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+// The class names of the running modules' marker windows (message-only
+// windows other programs may look for).
+std::vector<std::wstring> MarkerClasses() {
+    std::vector<std::wstring> classes;
+    for (HWND w = nullptr; (w = ::FindWindowExW(HWND_MESSAGE, w, nullptr, nullptr)) != nullptr;) {
+        wchar_t name[128] = {};
+        ::GetClassNameW(w, name, 128);
+        if (std::wstring(name).rfind(L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL", 0) == 0) classes.push_back(name);
+    }
+    return classes;
+}
+
 }  // namespace
 
 // A good run: the primary endpoint fails, the fallback answers; exactly one
@@ -229,6 +241,9 @@ TEST_F(UpdateModuleTest, TwoModulesNeverGetEachOthersEvents) {
     EXPECT_NE(first.CallbackOwner(), nullptr);
     EXPECT_NE(second.CallbackOwner(), nullptr);
     EXPECT_NE(first.CallbackOwner(), second.CallbackOwner());
+    const std::vector<std::wstring> markers = MarkerClasses();
+    ASSERT_EQ(markers.size(), 2u);
+    EXPECT_NE(markers[0], markers[1]);
     ASSERT_TRUE(PumpMessagesUntil([&] { return events.descriptors.size() == 1 && other.descriptors.size() == 1; },
                                   20000));
     EXPECT_EQ(events.descriptors[0].code, 404);
@@ -249,6 +264,7 @@ TEST_F(UpdateModuleTest, TwoModulesNeverGetEachOthersEvents) {
     EXPECT_EQ(other.descriptors[1].code, 402);
     first.Stop();
     second.Stop();
+    EXPECT_TRUE(MarkerClasses().empty());
 }
 
 // Regression: a module deleted without Stop() left its hidden window pointing
@@ -266,7 +282,9 @@ TEST_F(UpdateModuleTest, DeletingAModuleWithoutStopLeavesNoEventForIt) {
     ASSERT_TRUE(WaitDescriptor());  // the package download is running: a result would be handled
     void* owner = m->CallbackOwner();
     CUpdateModule::OnDownloadFinished(owner, 4, 404);
+    ASSERT_EQ(MarkerClasses().size(), 1u);
     delete m;
+    EXPECT_TRUE(MarkerClasses().empty());
     CUpdateModule::OnDownloadProgress(owner, 1000, 10, 5);
     CUpdateModule::OnDownloadFinished(owner, 4, 404);
     ASSERT_TRUE(RunQueuedMainThreadTasks());
