@@ -9,6 +9,18 @@ source "$KV_ROOT/scripts/nginx-lib.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 note() { echo "[$(date +%T)] $*"; }
 
+# wait_until SECONDS COMMAND...: runs COMMAND every tenth of a second until it
+# succeeds; fails when SECONDS pass first. Every wait of the driver is one
+# on a condition (the window, the log, a process), never a fixed pause.
+wait_until() {
+  local deadline=$(( ${EPOCHREALTIME//[!0-9]/} + $1 * 1000000 ))
+  shift
+  until "$@"; do
+    (( ${EPOCHREALTIME//[!0-9]/} < deadline )) || return 1
+    sleep 0.1
+  done
+}
+
 MAIN_TITLE="安装KorvelQixar"
 BOX_TITLE="Qixar提示"
 EXIT_TITLE="退出安装"
@@ -89,7 +101,7 @@ use_port() {
 
 # ------------------------------------------------------------ the installer
 # start_installer [args]: runs $INSTALLER_EXE from its folder and
-# waits for its window; sets INSTALLER_PID and WIN_X/WIN_Y.
+# waits for its window to be drawn; sets INSTALLER_PID and WIN_X/WIN_Y.
 start_installer() {
   : > "$E2E_LOG"
   (cd "$(dirname "$INSTALLER_EXE")" && exec wine "$INSTALLER_EXE" "$@" >/dev/null 2>&1) &
@@ -99,17 +111,15 @@ start_installer() {
   WIN_X=$X WIN_Y=$Y
   [[ $WIDTH == $(scaled 540) && $HEIGHT == $(scaled 355) ]] ||
     fail "installer window is ${WIDTH}x$HEIGHT, not $(scaled 540)x$(scaled 355)"
-  sleep 1  # first paint
+  # The install button is never black, and a box centred over the window
+  # (y 120 to 235) leaves it uncovered.
+  wait_painted "$MAIN_WIN" "$XY_INSTALL" 10 || fail "the installer window was never drawn"
 }
 
+installer_gone() { ! kill -0 "$INSTALLER_PID" 2>/dev/null; }
 # wait_installer_exit SECONDS: the installer's exit code in EXIT_CODE.
 wait_installer_exit() {
-  local limit=$1
-  for _ in $(seq $((limit * 5))); do
-    kill -0 "$INSTALLER_PID" 2>/dev/null || break
-    sleep 0.2
-  done
-  kill -0 "$INSTALLER_PID" 2>/dev/null && fail "the installer is still running after ${limit}s"
+  wait_until "$1" installer_gone || fail "the installer is still running after ${1}s"
   EXIT_CODE=0
   wait "$INSTALLER_PID" || EXIT_CODE=$?
   INSTALLER_PID=""
@@ -117,50 +127,60 @@ wait_installer_exit() {
 }
 
 # ------------------------------------------------------------- evidence
-# wait_window REGEX SECONDS: prints the id of the first visible window whose name matches.
-wait_window() {
-  local regex=$1 limit=$2 id
-  for _ in $(seq $((limit * 5))); do
-    id="$(xdotool search --onlyvisible --name "$regex" 2>/dev/null | head -1 || true)"
-    [[ -n $id ]] && { echo "$id"; return 0; }
-    sleep 0.2
-  done
-  return 1
+# visible_window REGEX: prints the id of the first visible window whose name matches.
+visible_window() {
+  local id
+  id="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)"
+  [[ -n $id ]] && echo "$id"
 }
+# wait_window REGEX SECONDS: prints the id of the first visible window whose name matches.
+wait_window() { wait_until "$2" visible_window "$1"; }
 no_window() { ! xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 
-# click_at WINDOW_ID "X Y": a real mouse click at client co-ordinates (at 100%).
+# pixel_at WINDOW "X Y": the colour (#RRGGBB) at client co-ordinates (at 100%).
+pixel_at() {
+  local x y
+  read -r x y <<<"$2"
+  import -window "$1" -crop "1x1+$(scaled "$x")+$(scaled "$y")" -depth 8 txt:- 2>/dev/null |
+    grep -o '#[0-9A-F]\{6\}' | head -1
+}
+# A window that Wine has mapped but not yet drawn is black; the skins have
+# no black at the places asked for.
+painted_at() { local c; c="$(pixel_at "$1" "$2")"; [[ -n $c && $c != "#000000" ]]; }
+# wait_painted WINDOW "X Y" SECONDS: until the window is drawn at that place.
+wait_painted() { wait_until "$3" painted_at "$1" "$2"; }
+
+# click_at WINDOW_ID "X Y": a real mouse click at client co-ordinates (at
+# 100%). The window gets the events in order; callers wait for the click's
+# effect.
 click_at() {
   local win=$1 x y
   read -r x y <<<"$2"
   eval "$(xdotool getwindowgeometry --shell "$win")"
-  xdotool mousemove $((X + $(scaled "$x"))) $((Y + $(scaled "$y"))); sleep 0.3
-  xdotool click 1; sleep 0.5
+  xdotool mousemove --sync $((X + $(scaled "$x"))) $((Y + $(scaled "$y"))) click 1
 }
 click_main() { click_at "$MAIN_WIN" "$1"; }
 
-# answer_box TITLE_REGEX "X Y" [SHOT]: waits for a box, screenshots it, clicks.
+# answer_box TITLE_REGEX "X Y" [SHOT]: waits for a box to be drawn,
+# screenshots it, clicks, and waits for it to go.
 answer_box() {
   local box
   box="$(wait_window "$1" 30)" || fail "no box titled $1"
-  sleep 0.7
+  wait_painted "$box" "$2" 10 || fail "box $1 was never drawn"
   [[ -n ${3:-} ]] && grab_window "$box" "$3"
   click_at "$box" "$2"
-  for _ in $(seq 25); do no_window "$1" && return 0; sleep 0.2; done
-  fail "box $1 stayed open"
+  wait_until 10 no_window "$1" || fail "box $1 stayed open"
 }
 
 # The installer's log as UTF-8 text.
 log_text() { [[ -s $E2E_LOG ]] && iconv -f UTF-16LE -t UTF-8 "$E2E_LOG" | sed '1s/^\xEF\xBB\xBF//' | tr -d '\r' || true; }
 log_count() { log_text | grep -cF -- "$1" || true; }
+# Enough lines with TEXT, or no installer any more to write them.
+log_reached() { (( $(log_count "$1") >= $2 )) || ! kill -0 "${INSTALLER_PID:-0}" 2>/dev/null; }
 # wait_log TEXT SECONDS [COUNT]
 wait_log() {
   local text=$1 limit=$2 count=${3:-1}
-  for _ in $(seq $((limit * 5))); do
-    (( $(log_count "$text") >= count )) && return 0
-    kill -0 "${INSTALLER_PID:-0}" 2>/dev/null || break
-    sleep 0.2
-  done
+  wait_until "$limit" log_reached "$text" "$count" || true
   (( $(log_count "$text") >= count )) || fail "log never showed \"$text\" (x$count) within ${limit}s"
 }
 
@@ -205,13 +225,10 @@ run_unattended() {
 # The unattended log without its byte-order mark.
 unattended_log() { [[ -f $UNATTENDED_LOG ]] && sed '1s/^\xEF\xBB\xBF//' "$UNATTENDED_LOG" | tr -d '\r' || true; }
 unattended_count() { unattended_log | grep -cF -- "$1" || true; }
+unattended_logged() { (( $(unattended_count "$1") > 0 )); }
 # wait_unattended_log TEXT SECONDS
 wait_unattended_log() {
-  for _ in $(seq $(($2 * 5))); do
-    (( $(unattended_count "$1") > 0 )) && return 0
-    sleep 0.2
-  done
-  fail "the unattended log never showed \"$1\" within ${2}s"
+  wait_until "$2" unattended_logged "$1" || fail "the unattended log never showed \"$1\" within ${2}s"
 }
 
 # windows_watch_start FILE: every 0.2 s, appends the visible windows on the

@@ -83,9 +83,12 @@ case $command in
     pidfile="$dir/nginx.pid"
     [[ -f $pidfile ]] || exit 0
     pid=$(cat "$pidfile")
+    # nginx was started by an earlier call, so it is not our child: once it
+    # has exited it may stay a zombie until its adopter reaps it.
+    running() { local state; state="$(ps -o stat= -p "$pid" 2>/dev/null)"; [[ -n $state && $state != Z* ]]; }
     kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$pid" 2>/dev/null; then kill -9 "$pid" 2>/dev/null || true; fi
+    for _ in $(seq 50); do running || break; sleep 0.1; done
+    if running; then kill -9 "$pid" 2>/dev/null || true; fi
     rm -f "$pidfile"
     ;;
   *) usage >&2; exit 2 ;;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Runtime/Handles.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/Log.h"
 
 namespace {
 
@@ -31,13 +31,11 @@ bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POIN
 class ModulePathReader {
 public:
     ModulePathReader() : psapi_(::LoadLibraryExW(L"Psapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        if (psapi_) getName_ = reinterpret_cast<GetNameFn>(reinterpret_cast<void*>(::GetProcAddress(psapi_, "GetModuleFileNameExW")));
+        if (psapi_) {
+            getName_ = reinterpret_cast<GetNameFn>(
+                reinterpret_cast<void*>(::GetProcAddress(psapi_.get(), "GetModuleFileNameExW")));
+        }
     }
-    ~ModulePathReader() {
-        if (psapi_) ::FreeLibrary(psapi_);
-    }
-    ModulePathReader(const ModulePathReader&) = delete;
-    ModulePathReader& operator=(const ModulePathReader&) = delete;
 
     bool Usable() const { return getName_ != nullptr; }
     std::wstring Read(DWORD pid) const {
@@ -50,7 +48,7 @@ public:
 
 private:
     using GetNameFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
-    HMODULE psapi_;
+    kv::UniqueLibrary psapi_;
     GetNameFn getName_ = nullptr;
 };
 
@@ -115,8 +113,7 @@ std::wstring FormatSize(uint64_t bytes) {
 bool CreateDir(const std::wstring& path) {
     const int ret = CreateDirWithParents(path);
     if (ret == 0) return true;
-    TraceLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CreateDir：%s ret：%d", path.c_str(), ret);
-    FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CreateDir：%s ret：%d", path.c_str(), ret);
+    KV_LOG(kToTrace | kToFile, Error, L"CreateDir：%s ret：%d", path.c_str(), ret);
     return false;
 }
 
@@ -142,9 +139,7 @@ int64_t GetFileSize64(const std::wstring& path) {
         return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     }
     WIN32_FIND_DATAW found;
-    HANDLE find = ::FindFirstFileW(path.c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return -1;
-    ::FindClose(find);
+    if (!kv::UniqueFind(::FindFirstFileW(path.c_str(), &found))) return -1;
     return static_cast<int64_t>((static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
 }
 
@@ -199,15 +194,14 @@ std::wstring BrowseForFolder(HWND owner, const std::wstring& initial) {
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
     info.lpfn = &BrowseCallback;
     info.lParam = reinterpret_cast<LPARAM>(initial.c_str());
-    LPITEMIDLIST chosen = ::SHBrowseForFolderW(&info);
+    const kv::UniqueCoTaskMem chosen(::SHBrowseForFolderW(&info));
     if (!chosen) return {};
     wchar_t path[MAX_PATH] = {};
     std::wstring result;
-    if (::SHGetPathFromIDListW(chosen, path) && path[0]) {
+    if (::SHGetPathFromIDListW(static_cast<LPCITEMIDLIST>(chosen.get()), path) && path[0]) {
         result = path;
         if (!EndsWithSeparator(result)) result += L'\\';
     }
-    ::CoTaskMemFree(chosen);
     return result;
 }
 
@@ -234,8 +228,7 @@ DWORD CreateChild(const std::wstring& program, const std::wstring& commandLine, 
 DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION* out) {
     PROCESS_INFORMATION info;
     if (const DWORD error = CreateChild(program, commandLine, info)) return error;
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
+    const kv::UniqueKernelHandle process(info.hProcess), thread(info.hThread);  // only the ids go out
     if (out) {
         *out = info;
         out->hProcess = nullptr;
@@ -296,8 +289,8 @@ bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash) {
         const kv::UniqueKernelHandle held = HoldFolder(self);
         if (!held) return ::RemoveDirectoryW(self.c_str()) != 0;
         WIN32_FIND_DATAW found;
-        HANDLE find = ::FindFirstFileW((dir + L"*.*").c_str(), &found);
-        if (find != INVALID_HANDLE_VALUE) {
+        const kv::UniqueFind find(::FindFirstFileW((dir + L"*.*").c_str(), &found));
+        if (find) {
             do {
                 const std::wstring name = found.cFileName;
                 if (name == L"." || name == L"..") continue;
@@ -307,8 +300,7 @@ bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash) {
                 } else {
                     ::DeleteFileW(path.c_str());  // a file symbolic link goes itself
                 }
-            } while (::FindNextFileW(find, &found));
-            ::FindClose(find);
+            } while (::FindNextFileW(find.get(), &found));
         }
     }
     return ::RemoveDirectoryW(self.c_str()) != 0;

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "App/AppBuildConfig.h"
-#include "App/AppLog.h"
+#include "Runtime/Log.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/UpdateModule.h"
 
@@ -52,7 +52,8 @@ std::vector<std::wstring> DescriptorUrlOverride() {
     Split(buffer, urls);
     for (const std::wstring& url : urls) {
         if (!IsLoopbackHttpUrl(url)) {
-            KV_APP_LOG(Error, L"DescriptorUrlOverride %s is not a loopback http URL; override ignored", url.c_str());
+            KV_LOG(kToConsole | kToFile, Error, L"DescriptorUrlOverride %s is not a loopback http URL; override ignored",
+                   url.c_str());
             return {};
         }
     }

@@ -1,10 +1,10 @@
 #include "App/InstallController.h"
 
-#include "App/AppLog.h"
 #include "App/DescriptorOverride.h"
 #include "App/ExitCode.h"
 #include "App/InstallFolder.h"
 #include "App/UnelevatedStart.h"
+#include "Runtime/Log.h"
 #include "CommonUtils.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/UpdateModule.h"
@@ -21,7 +21,7 @@ CInstallController::CInstallController(IInstallView& view) : view_(view) {}
 CInstallController::~CInstallController() {
     if (install_) install_->Abandon(kInstallThreadWaitMs);
     DeleteUpdateModule();
-    if (window_) ::DestroyWindow(window_);
+    window_.reset();  // while every member its procedure may reach is still there
 }
 
 bool CInstallController::Initialise(int sourceId) {
@@ -32,14 +32,15 @@ bool CInstallController::Initialise(int sourceId) {
     wc.hInstance = instance;
     wc.lpszClassName = kWindowClass;
     if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
-    window_ = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this);
+    window_.reset(::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this));
     if (!window_) return false;
 
     sourceId_ = sourceId;
     existingInstall_ = DetectExistingInstall(launcherExe_, installDir_);
     if (existingInstall_) {
-        KV_APP_LOG(Info, L"CInstallController::Initialise earlier installation %s", launcherExe_.c_str());
-        ::SetTimer(window_, kTimerAskExisting, kAskPeriodMs, nullptr);
+        KV_LOG(kToConsole | kToFile, Info, L"CInstallController::Initialise earlier installation %s",
+               launcherExe_.c_str());
+        ::SetTimer(window_.get(), kTimerAskExisting, kAskPeriodMs, nullptr);
     } else {
         ApplyLocalPackage();
     }
@@ -75,11 +76,11 @@ LRESULT CALLBACK CInstallController::WindowProc(HWND hwnd, UINT message, WPARAM 
 // ------------------------------------------------- earlier installation
 
 void CInstallController::OnAskExistingTimer() {
-    ::KillTimer(window_, kTimerAskExisting);
+    ::KillTimer(window_.get(), kTimerAskExisting);
     if (view_.AskAboutEarlierInstall() == EarlierChoice::kStartIt) {
         if (noLaunch_) {
-            KV_APP_LOG(Info, L"CInstallController::OnAskExistingTimer %s kept, not started (/NOLAUNCH)",
-                       launcherExe_.c_str());
+            KV_LOG(kToConsole | kToFile, Info,
+                   L"CInstallController::OnAskExistingTimer %s kept, not started (/NOLAUNCH)", launcherExe_.c_str());
             Finish(kExitInstalled);
             return;
         }
@@ -89,8 +90,8 @@ void CInstallController::OnAskExistingTimer() {
             Finish(kExitInstalled);
             return;
         }
-        KV_APP_LOG(Warn, L"CInstallController::OnAskExistingTimer %s could not be started (%u)", launcherExe_.c_str(),
-                   static_cast<unsigned>(error));
+        KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::OnAskExistingTimer %s could not be started (%u)",
+               launcherExe_.c_str(), static_cast<unsigned>(error));
     }
     ApplyLocalPackage();
     view_.InstallOverEarlier();
@@ -105,8 +106,8 @@ void CInstallController::ApplyLocalPackage() {
     // A signed package is checked once more when it is run: the bytes that
     // run are the bytes whose signature verified.
     expectedSha256_ = local.sha256;
-    KV_APP_LOG(Info, L"CInstallController::ApplyLocalPackage package folder %s%s", packageDir_.c_str(),
-               packageReady_ ? L" with the package" : L"");
+    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::ApplyLocalPackage package folder %s%s", packageDir_.c_str(),
+           packageReady_ ? L" with the package" : L"");
 }
 
 // ---------------------------------------------------------------- folder
@@ -125,7 +126,7 @@ bool CInstallController::AcceptTypedFolder(const std::wstring& text) {
     const std::wstring canonical = CanonicalTypedFolder(text);
     // A valid folder is created here.
     if (canonical.empty() || !EnsureDirExists(canonical)) {
-        KV_APP_LOG(Warn, L"CInstallController::AcceptTypedFolder \"%s\" refused", text.c_str());
+        KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::AcceptTypedFolder \"%s\" refused", text.c_str());
         return false;
     }
     installDir_ = canonical;
@@ -136,8 +137,8 @@ bool CInstallController::AcceptTypedFolder(const std::wstring& text) {
 
 void CInstallController::BeginPackagePhase() {
     if (packageDir_.empty()) packageDir_ = installDir_;
-    KV_APP_LOG(Info, L"CInstallController::BeginPackagePhase into %s, package folder %s", installDir_.c_str(),
-               packageDir_.c_str());
+    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::BeginPackagePhase into %s, package folder %s",
+           installDir_.c_str(), packageDir_.c_str());
     if (packageReady_) {
         // The package lies beside the installer: no download; a digest only
         // when its signature was checked.
@@ -161,7 +162,7 @@ void CInstallController::DeleteUpdateModule() {
 }
 
 void CInstallController::OnDescriptor(int errtype, int code, const std::wstring&, const std::wstring& md5) {
-    KV_APP_LOG(Info, L"CInstallController::OnDescriptor (%d,%d) md5 %s", errtype, code, md5.c_str());
+    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnDescriptor (%d,%d) md5 %s", errtype, code, md5.c_str());
     expectedMd5_ = md5;
     expectedSha256_ = updater_ ? updater_->ExpectedSha256() : std::wstring();
     if (errtype == 0) return;
@@ -174,13 +175,13 @@ void CInstallController::OnProgress(int64_t total, int64_t complete, uint64_t sp
     failNoticeArmed_ = true;
     total_ = total;
     complete_ = complete;
-    KV_APP_LOG(Info, L"CInstallController::OnProgress %lld/%lld", static_cast<long long>(complete),
-               static_cast<long long>(total));
+    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnProgress %lld/%lld", static_cast<long long>(complete),
+           static_cast<long long>(total));
     view_.ShowDownloadProgress(total, complete, speed);
 }
 
 void CInstallController::OnDone(int errtype, int code, const std::wstring&) {
-    KV_APP_LOG(Info, L"CInstallController::OnDone (%d,%d)", errtype, code);
+    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnDone (%d,%d)", errtype, code);
     if (errtype == 0 && code == 0) {
         complete_ = total_;
         view_.ShowInstalling();
@@ -193,9 +194,10 @@ void CInstallController::OnDone(int errtype, int code, const std::wstring&) {
 void CInstallController::OnFailure(const std::wstring& notice, int errtype, int code) {
     lastErrtype_ = errtype;
     lastCode_ = code;
-    ::SetTimer(window_, kTimerRetry, kRetryPeriodMs, nullptr);
-    KV_APP_LOG(Warn, L"CInstallController::OnFailure (%d,%d): retrying from the first endpoint in %u s", errtype,
-               code, kRetryPeriodMs / 1000);
+    ::SetTimer(window_.get(), kTimerRetry, kRetryPeriodMs, nullptr);
+    KV_LOG(kToConsole | kToFile, Warn,
+           L"CInstallController::OnFailure (%d,%d): retrying from the first endpoint in %u s", errtype, code,
+           kRetryPeriodMs / 1000);
     if (failNoticeArmed_) {
         // One notice for a run of failures; the run's time counts from here.
         failingSince_ = ::GetTickCount64();
@@ -210,14 +212,15 @@ bool CInstallController::NetworkGivenUp() const {
 
 void CInstallController::OnRetryTimer() {
     if (!updater_) return;
-    ::KillTimer(window_, kTimerRetry);
+    ::KillTimer(window_.get(), kTimerRetry);
     if (NetworkGivenUp()) {
-        KV_APP_LOG(Error, L"CInstallController::OnRetryTimer no progress for %u s, the last failure (%d,%d): giving up",
-                   static_cast<unsigned>((::GetTickCount64() - failingSince_) / 1000), lastErrtype_, lastCode_);
+        KV_LOG(kToConsole | kToFile, Error,
+               L"CInstallController::OnRetryTimer no progress for %u s, the last failure (%d,%d): giving up",
+               static_cast<unsigned>((::GetTickCount64() - failingSince_) / 1000), lastErrtype_, lastCode_);
         Finish(kExitNetworkUnreachable);
         return;
     }
-    KV_APP_LOG(Info, L"CInstallController::OnRetryTimer fetching the descriptor again");
+    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnRetryTimer fetching the descriptor again");
     // The whole cycle again from the primary endpoint; the download resumes
     // its temporary file.
     updater_->SetUrlIndex(0);
@@ -226,7 +229,7 @@ void CInstallController::OnRetryTimer() {
 
 void CInstallController::StartInstall() {
     InstallSettings settings;
-    settings.window = window_;
+    settings.window = window_.get();
     settings.packagePath = packageDir_ + L"\\kvinstaller.exe";
     settings.packageDir = packageDir_;
     settings.installDir = installDir_;
@@ -237,12 +240,12 @@ void CInstallController::StartInstall() {
     settings.earlierLauncher = launcherExe_;
     settings.keepPackage = keepPackage_;
     settings.noLaunch = noLaunch_;
-    KV_APP_LOG(Info, L"CInstallController::StartInstall %s into %s", settings.packagePath.c_str(),
-               installDir_.c_str());
+    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::StartInstall %s into %s", settings.packagePath.c_str(),
+           installDir_.c_str());
     // A job of an earlier, corrupt package has ended already; the new one
     // starts its animation from 0.
     install_ = std::make_shared<CInstallJob>(std::move(settings));
-    if (view_.AnimatesInstall()) ::SetTimer(window_, kTimerInstallAnim, kAnimPeriodMs, nullptr);
+    if (view_.AnimatesInstall()) ::SetTimer(window_.get(), kTimerInstallAnim, kAnimPeriodMs, nullptr);
     else install_->animCounter = CInstallJob::kAnimEnd;  // nothing to wait for
     if (!CInstallJob::Start(install_)) Finish(kExitPackageFailed);
 }
@@ -257,20 +260,20 @@ void CInstallController::OnInstallAnimTimer() {
     else if (counter > 450) counter -= 1;
     install_->animCounter = counter;
     if (counter > CInstallJob::kAnimEnd) {
-        ::KillTimer(window_, kTimerInstallAnim);
+        ::KillTimer(window_.get(), kTimerInstallAnim);
         return;
     }
     view_.ShowInstallAnimation(counter);
 }
 
 void CInstallController::OnPackageCorrupt() {
-    ::KillTimer(window_, kTimerInstallAnim);
-    KV_APP_LOG(Warn, L"CInstallController::OnPackageCorrupt the package does not match its digests");
+    ::KillTimer(window_.get(), kTimerInstallAnim);
+    KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::OnPackageCorrupt the package does not match its digests");
     if (!view_.AskDownloadAgain()) {
         Finish(kExitDigestMismatch);
         return;
     }
-    KV_APP_LOG(Info, L"CInstallController::OnPackageCorrupt downloading the package again");
+    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnPackageCorrupt downloading the package again");
     view_.ShowDownloadRestarted();
     // A signed package beside the installer that changed since its check is
     // downloaded like any other.
@@ -284,8 +287,9 @@ void CInstallController::OnInstallFinished() {
     const DWORD runError = install_->packageRunError, exitCode = install_->packageExitCode;
     const DWORD launcherError = install_->launcherError;
     if (runError != 0 || exitCode != 0) {
-        KV_APP_LOG(Error, L"CInstallController::OnInstallFinished the package failed: start error %u, exit code %u",
-                   static_cast<unsigned>(runError), static_cast<unsigned>(exitCode));
+        KV_LOG(kToConsole | kToFile, Error,
+               L"CInstallController::OnInstallFinished the package failed: start error %u, exit code %u",
+               static_cast<unsigned>(runError), static_cast<unsigned>(exitCode));
         Finish(kExitPackageFailed);
     } else if (launcherError != 0) {
         Finish(kExitLauncherFailed);
@@ -296,7 +300,7 @@ void CInstallController::OnInstallFinished() {
 
 void CInstallController::Stop() {
     if (window_) {
-        for (UINT_PTR timer : {kTimerInstallAnim, kTimerRetry, kTimerAskExisting}) ::KillTimer(window_, timer);
+        for (UINT_PTR timer : {kTimerInstallAnim, kTimerRetry, kTimerAskExisting}) ::KillTimer(window_.get(), timer);
     }
     DeleteUpdateModule();
     // From here on the install thread posts nothing and starts nothing.
@@ -307,7 +311,7 @@ void CInstallController::Finish(int exitCode) {
     if (finished_) return;
     finished_ = true;
     Stop();
-    KV_APP_LOG(exitCode == kExitInstalled ? Info : Error, L"CInstallController::Finish %d (%s)", exitCode,
-               ExitCodeMeaning(exitCode));
+    KV_LOG(kToConsole | kToFile, exitCode == kExitInstalled ? Info : Error, L"CInstallController::Finish %d (%s)",
+           exitCode, ExitCodeMeaning(exitCode));
     view_.End(exitCode);
 }

@@ -14,6 +14,7 @@
 
 #include "App/InstallJob.h"
 #include "App/InstallView.h"
+#include "Runtime/Handles.h"
 #include "Updater/GameEventListener.h"
 
 class CUpdateModule;
@@ -93,7 +94,7 @@ private:
     void OnInstallFinished();
 
     IInstallView& view_;
-    HWND window_ = nullptr;
+    kv::UniqueWindow window_;
     std::wstring installDir_;
     std::wstring launcherExe_;
     std::wstring packageDir_;

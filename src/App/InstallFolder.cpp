@@ -5,8 +5,9 @@
 
 #include <ctime>
 
-#include "App/AppLog.h"
 #include "CommonUtils.h"
+#include "Runtime/Handles.h"
+#include "Runtime/Log.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/FileSignature.h"
 
@@ -36,22 +37,22 @@ std::wstring CommonAppDataDir() {
 // "InstPath" of the launcher's key in the 32-bit registry view (the launcher
 // is a 32-bit program; a 64-bit build would otherwise read the 64-bit view).
 std::wstring RegistryInstallPath() {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLauncherRegKey, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+    kv::UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLauncherRegKey, 0, KEY_READ | KEY_WOW64_32KEY, key.put()) !=
+        ERROR_SUCCESS) {
         return {};
     }
     std::wstring value;
     wchar_t buffer[kRegistryValueBytes / sizeof(wchar_t)] = {};
     DWORD type = 0;
     DWORD bytes = sizeof(buffer);
-    if (::RegQueryValueExW(key, kLauncherRegValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) ==
+    if (::RegQueryValueExW(key.get(), kLauncherRegValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) ==
             ERROR_SUCCESS &&
         type == REG_SZ) {
         value.assign(buffer, bytes / sizeof(wchar_t));
         const size_t end = value.find(L'\0');
         if (end != std::wstring::npos) value.resize(end);
     }
-    ::RegCloseKey(key);
     return value;
 }
 
@@ -79,7 +80,7 @@ std::wstring IniLauncherPath() {
     if (!value[0]) return {};
     const std::wstring exe = CanonicalPath(value);
     if (exe.empty() || !NamesLauncherProgram(exe) || !Exists(exe, false) || PathCrossesLink(exe)) {
-        KV_APP_LOG(Warn, L"DetectExistingInstall ini: \"%s\" ignored", value);
+        KV_LOG(kToConsole | kToFile, Warn, L"DetectExistingInstall ini: \"%s\" ignored", value);
         return {};
     }
     return exe;
@@ -93,7 +94,8 @@ bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir) 
     const std::wstring instPath = CanonicalPath(RegistryInstallPath());
     if (Exists(instPath, true)) {
         if (!fromIni.empty() && !SamePath(FolderOf(fromIni), instPath)) {
-            KV_APP_LOG(Warn, L"DetectExistingInstall ini: %s ignored for %s", fromIni.c_str(), instPath.c_str());
+            KV_LOG(kToConsole | kToFile, Warn, L"DetectExistingInstall ini: %s ignored for %s", fromIni.c_str(),
+                   instPath.c_str());
         }
         installDir = instPath;  // proposed even when the launcher itself is gone
         const std::wstring exe = ChildPath(instPath, kLauncherExeName);
@@ -142,10 +144,9 @@ bool IsPathWritable(const std::wstring& path) {
 
 bool CreateEmptyFile(const std::wstring& path) {
     CreateDir(ParentDir(path));
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    ::CloseHandle(file);
-    return true;
+    const kv::UniqueKernelHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid();
 }
 
 uint64_t QueryFreeSpace(const std::wstring& installDir) {

@@ -2,11 +2,11 @@
 
 #include <process.h>
 
-#include "App/AppLog.h"
 #include "App/InstallFolder.h"
 #include "App/UnelevatedStart.h"
 #include "CommonUtils.h"
 #include "Runtime/Handles.h"
+#include "Runtime/Log.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/FileDigest.h"
 
@@ -51,19 +51,15 @@ InstallSettings Canonical(InstallSettings settings) {
 
 CInstallJob::CInstallJob(InstallSettings settings) : settings_(Canonical(std::move(settings))) {}
 
-CInstallJob::~CInstallJob() {
-    if (thread_) ::CloseHandle(thread_);
-}
-
 bool CInstallJob::Start(const std::shared_ptr<CInstallJob>& job) {
     auto* ref = new std::shared_ptr<CInstallJob>(job);
     const uintptr_t h = _beginthreadex(nullptr, 0, &CInstallJob::ThreadEntry, ref, 0, nullptr);
     if (h == 0) {
         delete ref;
-        KV_APP_LOG(Error, L"CInstallJob::Start the install thread could not be started");
+        KV_LOG(kToConsole | kToFile, Error, L"CInstallJob::Start the install thread could not be started");
         return false;
     }
-    job->thread_ = reinterpret_cast<HANDLE>(h);
+    job->thread_.reset(reinterpret_cast<HANDLE>(h));
     return true;
 }
 
@@ -77,7 +73,7 @@ void CInstallJob::Abandon(DWORD waitMs) {
     abandoned_ = true;
     // The thread may sit in the package's run, which has no time limit; the
     // process end takes it then.
-    if (thread_ && ::GetCurrentThreadId() != ::GetThreadId(thread_)) ::WaitForSingleObject(thread_, waitMs);
+    if (thread_ && ::GetCurrentThreadId() != ::GetThreadId(thread_.get())) ::WaitForSingleObject(thread_.get(), waitMs);
 }
 
 void CInstallJob::PostToWindow(UINT msg, WPARAM wParam) {
@@ -117,13 +113,13 @@ bool CInstallJob::PackageMatches(HANDLE package) const {
     const bool md5Ok = settings_.expectedMd5.empty() || SameDigest(settings_.expectedMd5, actual.md5);
     const bool sha256Ok = !checkSha256 || SameDigest(settings_.expectedSha256, actual.sha256);
     if (!link && md5Ok && sha256Ok) {
-        KV_APP_LOG(Info, L"CInstallJob::InstallThreadProc digests of %s match: md5 %s sha256 %s",
-                   settings_.packagePath.c_str(), actual.md5.c_str(), checkSha256 ? actual.sha256.c_str() : L"-");
+        KV_LOG(kToConsole | kToFile, Info, L"CInstallJob::InstallThreadProc digests of %s match: md5 %s sha256 %s",
+               settings_.packagePath.c_str(), actual.md5.c_str(), checkSha256 ? actual.sha256.c_str() : L"-");
         return true;
     }
-    KV_APP_LOG(Warn, L"CInstallJob::InstallThreadProc 文件校验失败 %s%s: %s %s != %s %s", settings_.packagePath.c_str(),
-               link ? L" (a link or behind one)" : L"", actual.md5.c_str(), actual.sha256.c_str(),
-               settings_.expectedMd5.c_str(), settings_.expectedSha256.c_str());
+    KV_LOG(kToConsole | kToFile, Warn, L"CInstallJob::InstallThreadProc 文件校验失败 %s%s: %s %s != %s %s",
+           settings_.packagePath.c_str(), link ? L" (a link or behind one)" : L"", actual.md5.c_str(),
+           actual.sha256.c_str(), settings_.expectedMd5.c_str(), settings_.expectedSha256.c_str());
     return false;
 }
 
@@ -131,17 +127,17 @@ void CInstallJob::RunPackage(kv::UniqueKernelHandle package) {
     const std::wstring commandLine = PackageCommandLine(settings_.packagePath, settings_.installDir);
     if (settings_.existingInstall) CleanEarlierInstall();
     if (abandoned_) return;
-    KV_APP_LOG(Info, L"CInstallJob::RunPackage %s", commandLine.c_str());
+    KV_LOG(kToConsole | kToFile, Info, L"CInstallJob::RunPackage %s", commandLine.c_str());
     DWORD exitCode = 0;
     const DWORD error = RunAndWait(settings_.packagePath, commandLine, INFINITE, &exitCode);
     packageRunError = error;
     packageExitCode = exitCode;
     if (error != 0) {
-        KV_APP_LOG(Warn, L"CInstallJob::RunPackage %s could not be run (%u)", commandLine.c_str(),
-                   static_cast<unsigned>(error));
+        KV_LOG(kToConsole | kToFile, Warn, L"CInstallJob::RunPackage %s could not be run (%u)", commandLine.c_str(),
+               static_cast<unsigned>(error));
     } else {
-        KV_APP_LOG(exitCode == 0 ? Info : Warn, L"CInstallJob::RunPackage the package ended with exit code %u",
-                   static_cast<unsigned>(exitCode));
+        KV_LOG(kToConsole | kToFile, exitCode == 0 ? Info : Warn,
+               L"CInstallJob::RunPackage the package ended with exit code %u", static_cast<unsigned>(exitCode));
     }
     package.reset();  // the package has ended: it may be deleted now
     LaunchAndFinish();
@@ -165,19 +161,20 @@ void CInstallJob::CleanEarlierInstall() {
     const kv::UniqueKernelHandle held = refusal ? kv::UniqueKernelHandle() : HoldFolder(folder);
     if (!refusal && (!held || PathCrossesLink(folder))) refusal = L"a link, behind one, or in use";
     if (refusal) {
-        KV_APP_LOG(Info, L"CInstallJob::CleanEarlierInstall \"%s\" (launcher \"%s\") is %s: nothing stopped or deleted",
-                   settings_.installDir.c_str(), launcher.c_str(), refusal);
+        KV_LOG(kToConsole | kToFile, Info,
+               L"CInstallJob::CleanEarlierInstall \"%s\" (launcher \"%s\") is %s: nothing stopped or deleted",
+               settings_.installDir.c_str(), launcher.c_str(), refusal);
         return;
     }
     for (int round = 0; round < kMaxStopRounds && !abandoned_; ++round) {
         // Only processes inside the folder, never a sibling such as "<dir>2".
         const DWORD pid = FindProcessInFolder(folder);
         if (pid == 0 || pid == ::GetCurrentProcessId()) break;
-        kv::UniqueHandle<kv::KernelHandleTraits> process(
-            ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+        kv::UniqueKernelHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
         if (!process) break;
         if (::WaitForSingleObject(process.get(), kStopWaitMs) == WAIT_TIMEOUT) {
-            KV_APP_LOG(Info, L"CInstallJob::CleanEarlierInstall terminating process %u", static_cast<unsigned>(pid));
+            KV_LOG(kToConsole | kToFile, Info, L"CInstallJob::CleanEarlierInstall terminating process %u",
+                   static_cast<unsigned>(pid));
             ::TerminateProcess(process.get(), 0);
             ::WaitForSingleObject(process.get(), kStopWaitMs);
         }
@@ -198,14 +195,14 @@ void CInstallJob::LaunchAndFinish() {
     const std::wstring launcher = ChildPath(settings_.installDir, kLauncherExeName);
     const std::wstring arguments = settings_.sourceId > 0 ? LauncherArguments(settings_.sourceId) : L"";
     if (settings_.noLaunch) {
-        KV_APP_LOG(Info, L"CInstallJob::LaunchAndFinish %s not started (/NOLAUNCH)", launcher.c_str());
+        KV_LOG(kToConsole | kToFile, Info, L"CInstallJob::LaunchAndFinish %s not started (/NOLAUNCH)", launcher.c_str());
     } else {
-        KV_APP_LOG(Info, L"CInstallJob::LaunchAndFinish %s [%s]", launcher.c_str(), arguments.c_str());
+        KV_LOG(kToConsole | kToFile, Info, L"CInstallJob::LaunchAndFinish %s [%s]", launcher.c_str(), arguments.c_str());
         const DWORD error = StartLauncher(launcher, arguments);
         launcherError = error;
         if (error != 0) {
-            KV_APP_LOG(Warn, L"CInstallJob::LaunchAndFinish %s could not be started (%u)", launcher.c_str(),
-                       static_cast<unsigned>(error));
+            KV_LOG(kToConsole | kToFile, Warn, L"CInstallJob::LaunchAndFinish %s could not be started (%u)",
+                   launcher.c_str(), static_cast<unsigned>(error));
         }
     }
     if (!settings_.keepPackage) RemoveFile(settings_.packagePath);

@@ -39,7 +39,6 @@ public:
     // The package, installation and earlier launcher paths are used in their
     // canonical form (CanonicalPath) from here on.
     explicit CInstallJob(InstallSettings settings);
-    ~CInstallJob();
     CInstallJob(const CInstallJob&) = delete;
     CInstallJob& operator=(const CInstallJob&) = delete;
 
@@ -70,7 +69,7 @@ private:
 
     const InstallSettings settings_;
     std::atomic<bool> abandoned_{false};
-    HANDLE thread_ = nullptr;  // kept only so Abandon can wait for the end
+    kv::UniqueKernelHandle thread_;  // kept only so Abandon can wait for the end
 };
 
 // `<package> /S "/unpack=<installDir>" /launch=off`; the folder without a

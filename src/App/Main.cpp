@@ -9,12 +9,12 @@
 
 #include "App/AppBuildConfig.h"
 #include "App/AppContext.h"
-#include "App/AppLog.h"
 #include "App/CommandLine.h"
 #include "App/ExitCode.h"
 #include "App/MainDlg.h"
 #include "App/SilentRun.h"
 #include "App/SingleInstance.h"
+#include "Runtime/Log.h"
 #include "Ui/DpiScale.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/WindowWnd.h"
@@ -82,7 +82,7 @@ int RunSilent(AppContext& context) {
 }
 
 int Ended(int exitCode) {
-    KV_APP_LOG(Info, L"wWinMain exit code %d", exitCode);
+    KV_LOG(kToConsole | kToFile, Info, L"wWinMain exit code %d", exitCode);
     return exitCode;
 }
 
@@ -109,8 +109,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     // The environment's diagnostics only in test and demo builds, and never
     // in place of a /LOG= file.
     ConfigureDiagnostics(KV_APP_LOOPBACK_ONLY_BUILD != 0 && options.logPath.empty());
-    KV_APP_LOG(Info, L"wWinMain pid %u, %s, command line [%s]", static_cast<unsigned>(::GetCurrentProcessId()),
-               options.silent ? L"unattended" : L"with its window", commandLine ? commandLine : L"");
+    KV_LOG(kToConsole | kToFile, Info, L"wWinMain pid %u, %s, command line [%s]",
+           static_cast<unsigned>(::GetCurrentProcessId()), options.silent ? L"unattended" : L"with its window",
+           commandLine ? commandLine : L"");
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);
@@ -120,7 +121,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     std::wstring refusal = options.error;
     if (refusal.empty() && !logReady) refusal = L"/LOG=" + options.logPath + L": " + logProblem;
     if (!refusal.empty()) {
-        KV_APP_LOG(Error, L"wWinMain bad command line: %s", refusal.c_str());
+        KV_LOG(kToConsole | kToFile, Error, L"wWinMain bad command line: %s", refusal.c_str());
         if (!options.silent) TellUser(L"命令行有误：" + refusal + L"\n\n" + UsageText(), MB_ICONERROR);
         return Ended(failed);
     }
@@ -133,7 +134,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     // left entirely alone.
     CSingleInstance single;
     if (single.Acquire() == CSingleInstance::State::kAnotherRunning) {
-        KV_APP_LOG(Warn, L"wWinMain another installer is running");
+        KV_LOG(kToConsole | kToFile, Warn, L"wWinMain another installer is running");
         if (!options.silent && !BringRunningInstallerToFront()) {
             TellUser(L"KorvelQixar安装程序正在运行，请等待它完成。", MB_ICONINFORMATION);
         }

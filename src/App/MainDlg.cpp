@@ -2,11 +2,11 @@
 
 #include "App/AppBuildConfig.h"
 #include "App/AppContext.h"
-#include "App/AppLog.h"
 #include "App/InstallFolder.h"
 #include "App/MsgBoxDlg.h"
 #include "App/ProgressBarImage.h"
 #include "App/UnelevatedStart.h"
+#include "Runtime/Log.h"
 #include "CommonUtils.h"
 #include "Runtime/TextUtils.h"
 #include "Ui/ButtonUI.h"
@@ -65,8 +65,8 @@ void CMainDlg::ProposeFolder() {
     if (m_options.installDir.empty()) return;
     const std::wstring folder = CInstallController::CanonicalTypedFolder(m_options.installDir);
     if (folder.empty()) {
-        KV_APP_LOG(Warn, L"CMainDlg::ProposeFolder /D=%s is no full folder path: not proposed",
-                   m_options.installDir.c_str());
+        KV_LOG(kToConsole | kToFile, Warn, L"CMainDlg::ProposeFolder /D=%s is no full folder path: not proposed",
+               m_options.installDir.c_str());
         return;
     }
     m_controller.SetInstallDir(folder);
@@ -86,7 +86,7 @@ void CMainDlg::SetProductIcon() {
 }
 
 void CMainDlg::SelectPage(int page) {
-    KV_APP_LOG(Info, L"CMainDlg::SelectPage %d", page);
+    KV_LOG(kToConsole | kToFile, Info, L"CMainDlg::SelectPage %d", page);
     if (m_tabMain) m_tabMain->SelectItem(page);
 }
 
@@ -228,7 +228,7 @@ void CMainDlg::OnSelectFolder() {
 void CMainDlg::OpenAgreement() {
     const std::wstring url = KV_AGREEMENT_URL;
     if (url.empty()) {
-        KV_APP_LOG(Info, L"CMainDlg::OpenAgreement no agreement page in this build");
+        KV_LOG(kToConsole | kToFile, Info, L"CMainDlg::OpenAgreement no agreement page in this build");
         return;
     }
     OpenWebPage(url);
@@ -243,8 +243,8 @@ void CMainDlg::UpdateFreeSpace() {
         m_lbLeftSpace->SetEnabled(enough);
     }
     if (m_btnInstall2) m_btnInstall2->SetEnabled(enough);
-    KV_APP_LOG(Info, L"CMainDlg::UpdateFreeSpace %s: %s%s", folder.c_str(), FormatSize(freeBytes).c_str(),
-               enough ? L"" : L" (not enough)");
+    KV_LOG(kToConsole | kToFile, Info, L"CMainDlg::UpdateFreeSpace %s: %s%s", folder.c_str(),
+           FormatSize(freeBytes).c_str(), enough ? L"" : L" (not enough)");
 }
 
 // ------------------------------------------------- the controller's view

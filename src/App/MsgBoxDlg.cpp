@@ -1,6 +1,6 @@
 #include "App/MsgBoxDlg.h"
 
-#include "App/AppLog.h"
+#include "Runtime/Log.h"
 #include "Ui/ControlUI.h"
 
 namespace {
@@ -31,7 +31,8 @@ void CMsgBoxDlg::InitWindow() {
     cancelArea_ = FindControl(L"hlt_btn_0");
     if (lbText_) lbText_->SetText(text_);
     if (lbTitle_ && !title_.empty()) lbTitle_->SetText(title_);
-    KV_APP_LOG(Info, L"CMsgBoxDlg::InitWindow [%s] %s", lbTitle_ ? lbTitle_->GetText().c_str() : L"", text_.c_str());
+    KV_LOG(kToConsole | kToFile, Info, L"CMsgBoxDlg::InitWindow [%s] %s", lbTitle_ ? lbTitle_->GetText().c_str() : L"",
+           text_.c_str());
 }
 
 void CMsgBoxDlg::Notify(TNotifyUI& msg) {

@@ -1,8 +1,8 @@
 #include "App/SilentRun.h"
 
-#include "App/AppLog.h"
 #include "App/ExitCode.h"
 #include "App/InstallFolder.h"
+#include "Runtime/Log.h"
 #include "CommonUtils.h"
 
 namespace {
@@ -19,7 +19,7 @@ void CSilentRun::Start(int sourceId) {
     if (!controller_.Initialise(sourceId)) {
         // No code fits a system this short of resources; the package is
         // what could not be run.
-        KV_APP_LOG(Error, L"CSilentRun::Start the controller's window could not be made");
+        KV_LOG(kToConsole | kToFile, Error, L"CSilentRun::Start the controller's window could not be made");
         End(kExitPackageFailed);
         return;
     }
@@ -29,7 +29,8 @@ void CSilentRun::Start(int sourceId) {
 
 EarlierChoice CSilentRun::AskAboutEarlierInstall() {
     const EarlierChoice choice = options_.keep ? EarlierChoice::kStartIt : EarlierChoice::kInstallOver;
-    KV_APP_LOG(Info, L"CSilentRun::AskAboutEarlierInstall %s", options_.keep ? L"start it (/KEEP)" : L"install over it");
+    KV_LOG(kToConsole | kToFile, Info, L"CSilentRun::AskAboutEarlierInstall %s",
+           options_.keep ? L"start it (/KEEP)" : L"install over it");
     return choice;
 }
 
@@ -53,12 +54,14 @@ void CSilentRun::BeginInstall() {
         folder = controller_.InstallDir();
     }
     if (folder.empty()) {
-        KV_APP_LOG(Error, L"CSilentRun::BeginInstall no usable installation folder (/D=%s)", typed.c_str());
+        KV_LOG(kToConsole | kToFile, Error, L"CSilentRun::BeginInstall no usable installation folder (/D=%s)",
+               typed.c_str());
         controller_.Finish(kExitInvalidFolder);
         return;
     }
     const uint64_t freeBytes = QueryFreeSpace(folder);
-    KV_APP_LOG(Info, L"CSilentRun::BeginInstall %s: %s free", folder.c_str(), FormatSize(freeBytes).c_str());
+    KV_LOG(kToConsole | kToFile, Info, L"CSilentRun::BeginInstall %s: %s free", folder.c_str(),
+           FormatSize(freeBytes).c_str());
     if (!HasEnoughFreeSpace(freeBytes)) {
         controller_.Finish(kExitNoDiskSpace);
         return;
@@ -71,8 +74,8 @@ void CSilentRun::BeginInstall() {
 }
 
 void CSilentRun::ShowFailureNotice(const std::wstring& text) {
-    KV_APP_LOG(Warn, L"CSilentRun::ShowFailureNotice %s (retrying for up to %u s without progress)", text.c_str(),
-               options_.timeoutSeconds);
+    KV_LOG(kToConsole | kToFile, Warn, L"CSilentRun::ShowFailureNotice %s (retrying for up to %u s without progress)",
+           text.c_str(), options_.timeoutSeconds);
 }
 
 bool CSilentRun::AskDownloadAgain() {

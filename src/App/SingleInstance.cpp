@@ -1,6 +1,5 @@
 #include "App/SingleInstance.h"
-
-#include "App/AppLog.h"
+#include "Runtime/Log.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\SingleInstance";
@@ -21,8 +20,8 @@ CSingleInstance::State CSingleInstance::Acquire(const wchar_t* name) {
         mutex_.reset();
         return State::kAnotherRunning;
     }
-    KV_APP_LOG(Warn, L"CSingleInstance::Acquire %s could not be created (%u): running unguarded", name,
-               static_cast<unsigned>(error));
+    KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire %s could not be created (%u): running unguarded", name,
+           static_cast<unsigned>(error));
     return State::kUnguarded;
 }
 
@@ -41,7 +40,7 @@ bool BringRunningInstallerToFront() {
     ::BringWindowToTop(window);
     if (front != window) ::BringWindowToTop(front);
     const BOOL done = ::SetForegroundWindow(front);
-    KV_APP_LOG(Info, L"BringRunningInstallerToFront %p: %s", static_cast<void*>(front),
-               done ? L"in front" : L"not allowed to the front");
+    KV_LOG(kToConsole | kToFile, Info, L"BringRunningInstallerToFront %p: %s", static_cast<void*>(front),
+           done ? L"in front" : L"not allowed to the front");
     return true;
 }

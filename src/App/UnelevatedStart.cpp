@@ -9,10 +9,10 @@
 #include <atomic>
 #include <initializer_list>
 
-#include "App/AppLog.h"
 #include "App/InstallFolder.h"
 #include "CommonUtils.h"
 #include "Runtime/Handles.h"
+#include "Runtime/Log.h"
 
 namespace {
 
@@ -145,8 +145,8 @@ ShellStartResult StartThroughDesktopShell(const std::wstring& file, const std::w
         delete request;
     }
     static const wchar_t* const kResults[] = {L"started", L"refused", L"no desktop shell: started directly"};
-    KV_APP_LOG(Info, L"StartThroughDesktopShell %s [%s]: %s (0x%08x)", file.c_str(), parameters.c_str(),
-               kResults[static_cast<int>(result)], static_cast<unsigned>(error));
+    KV_LOG(kToConsole | kToFile, Info, L"StartThroughDesktopShell %s [%s]: %s (0x%08x)", file.c_str(),
+           parameters.c_str(), kResults[static_cast<int>(result)], static_cast<unsigned>(error));
     return result;
 }
 

@@ -8,29 +8,8 @@
 
 namespace kv {
 
-struct CurlEasyTraits {
-    using Type = CURL*;
-    static Type Empty() { return nullptr; }
-    static bool IsValid(Type h) { return h != nullptr; }
-    static void Close(Type h) { ::curl_easy_cleanup(h); }
-};
-
-struct CurlMultiTraits {
-    using Type = CURLM*;
-    static Type Empty() { return nullptr; }
-    static bool IsValid(Type h) { return h != nullptr; }
-    static void Close(Type h) { ::curl_multi_cleanup(h); }
-};
-
-struct CurlSlistTraits {
-    using Type = curl_slist*;
-    static Type Empty() { return nullptr; }
-    static bool IsValid(Type h) { return h != nullptr; }
-    static void Close(Type h) { ::curl_slist_free_all(h); }
-};
-
-using UniqueCurl = UniqueHandle<CurlEasyTraits>;
-using UniqueCurlSlist = UniqueHandle<CurlSlistTraits>;
-using UniqueCurlMulti = UniqueHandle<CurlMultiTraits>;
+using UniqueCurl = UniqueHandle<NullEmptyTraits<CURL*, &::curl_easy_cleanup>>;
+using UniqueCurlSlist = UniqueHandle<NullEmptyTraits<curl_slist*, &::curl_slist_free_all>>;
+using UniqueCurlMulti = UniqueHandle<NullEmptyTraits<CURLM*, &::curl_multi_cleanup>>;
 
 }  // namespace kv

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "Http/SystemProxy.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/Log.h"
 #include "Runtime/TextUtils.h"
 
 namespace {
@@ -75,7 +75,7 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTim
     uploadSize_ = 0;
     uploadPosition_ = 0;
     connectTo_.reset();  // the reset handle no longer refers to it
-    httpStatus_.store(kNoStatus);
+    httpStatus_.store(kNoHttpStatus.code);
     {
         CScopedLock lock(streamLock_);
         headers_.Clear();
@@ -151,21 +151,18 @@ size_t CCurlHttp::OnRecieveHeader(const char* data, size_t length) {
     // Re-read the status at the first line of every response: while none is
     // known, after a redirect, and after an interim 1xx answer (so that the
     // final status of "100 Continue" exchanges is seen).
-    if (status == kNoStatus || (status >= 300 && status <= 399) || (status >= 100 && status <= 199)) {
-        status = kNoStatus;
+    if (status == kNoHttpStatus.code || (status >= 300 && status <= 399) || (status >= 100 && status <= 199)) {
+        status = kNoHttpStatus.code;
         long code = 0;
         const CURLcode rc = curl_easy_getinfo(EasyHandle(), CURLINFO_RESPONSE_CODE, &code);
         if (rc == CURLE_OK) status = static_cast<int32_t>(code);
         httpStatus_.store(status);
         if (rc != CURLE_OK || IsErrorStatus(status)) {
-            ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnRecieveHeader HTTP error code:%d httpcode:%d",
-                                            static_cast<int>(rc), status);
-            FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnRecieveHeader HTTP error code:%d httpcode:%d",
-                                         static_cast<int>(rc), status);
+            KV_LOG(kToConsole | kToFile, Error, L"CCurlHttp::OnRecieveHeader HTTP error code:%d httpcode:%d",
+                   static_cast<int>(rc), status);
         }
         if (status == 200 && resumeRequested_) {
-            ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"httpcode==200 不支持断点续传，清空文件");
-            FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"httpcode==200 不支持断点续传，清空文件");
+            KV_LOG(kToConsole | kToFile, Info, L"httpcode==200 不支持断点续传，清空文件");
             // Checked again under the lock: a cancel closes the sink after
             // clearing the alive flag, and resetting a closed file sink
             // deletes the partial file that the next run would resume.
@@ -207,8 +204,7 @@ size_t CCurlHttp::OnRecieveBody(const char* data, size_t length) {
     const int32_t status = httpStatus_.load();
     if (IsErrorStatus(status)) {
         const std::wstring text = AnsiToWide(std::string(data, std::min(length, kLoggedBodyBytes)));
-        FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnRecieveBody HTTP error  httpcode:%d %s", status,
-                                     text.c_str());
+        KV_LOG(kToFile, Error, L"CCurlHttp::OnRecieveBody HTTP error  httpcode:%d %s", status, text.c_str());
         return 0;
     }
     CScopedLock lock(streamLock_);
@@ -217,8 +213,7 @@ size_t CCurlHttp::OnRecieveBody(const char* data, size_t length) {
     const int32_t written = sink_->Write(data, static_cast<uint32_t>(length));
     if (written < 0) {
         const int code = sink_->LastErrorCode();
-        ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnRecieveBody  Write file error %d", code);
-        FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnRecieveBody  Write file error %d", code);
+        KV_LOG(kToConsole | kToFile, Error, L"CCurlHttp::OnRecieveBody  Write file error %d", code);
         return 0;
     }
     return static_cast<size_t>(written);
@@ -230,8 +225,7 @@ size_t CCurlHttp::OnSendBody(char* buffer, size_t length) {
     const uint64_t want = std::min<uint64_t>(length, uploadSize_ - uploadPosition_);
     const int32_t read = source_->Read(buffer, static_cast<uint32_t>(want));
     if (read < 0) {
-        ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnSendBody  Read file error %d", errno);
-        FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CCurlHttp::OnSendBody  Read file error %d", errno);
+        KV_LOG(kToConsole | kToFile, Error, L"CCurlHttp::OnSendBody  Read file error %d", errno);
         return 0;
     }
     uploadPosition_ += static_cast<uint64_t>(read);

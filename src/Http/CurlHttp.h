@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Http/CurlBase.h"
+#include "Http/HttpResultCodes.h"
 #include "Http/HttpTimeouts.h"
 #include "Runtime/ByteStream.h"
 #include "Runtime/Lock.h"
@@ -17,7 +18,6 @@
 
 class CCurlHttp : public CCurlBase {
 public:
-    static constexpr int32_t kNoStatus = 700;
     static constexpr int32_t kMethodGet = 1;
     static constexpr int32_t kMethodPost = 2;
 
@@ -44,7 +44,7 @@ public:
     void SetResumeRequested(bool requested) { resumeRequested_ = requested; }
     bool ResumeRequested() const { return resumeRequested_; }
 
-    // Last status read from libcurl, kNoStatus while none is known.
+    // Last status read from libcurl, kNoHttpStatus's code while none is known.
     int32_t HttpStatus() const { return httpStatus_.load(std::memory_order_acquire); }
     // Response header fields of this run (all responses of a redirect chain,
     // later values winning; "Content-Length" only of the latest response).
@@ -65,7 +65,7 @@ public:
 private:
     CLock streamLock_;
     ProtoValue headers_;  // guarded by streamLock_
-    std::atomic<int32_t> httpStatus_{kNoStatus};
+    std::atomic<int32_t> httpStatus_{kNoHttpStatus.code};
     uint64_t uploadSize_ = 0;
     uint64_t uploadPosition_ = 0;
     bool resumeRequested_ = false;

@@ -1,11 +1,10 @@
 #include "Http/CurlWorkshop.h"
+#include "Runtime/Log.h"
 
 #include <winsock2.h>
 #include <windows.h>
 
 #include <algorithm>
-
-#include "Runtime/LogSinks.h"
 
 namespace {
 
@@ -30,8 +29,7 @@ void CCurlWorkshop::Init() {
     CScopedLock lock(lock_);
     if (multi_) return;
     multi_.reset(curl_multi_init());
-    FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CCurlWorkshop::Init() %x",
-                                 static_cast<unsigned>(reinterpret_cast<uintptr_t>(multi_.get())));
+    KV_LOG(kToFile, Info, L"CCurlWorkshop::Init() %x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(multi_.get())));
 }
 
 bool CCurlWorkshop::AddTransfer(const CRefPtr<CCurlBase>& transfer) {

@@ -8,7 +8,7 @@
 
 #include "Http/DnsMessage.h"
 #include "Runtime/Handles.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/Log.h"
 #include "Runtime/MainThreadTask.h"
 #include "Runtime/TextUtils.h"
 
@@ -37,11 +37,6 @@ bool SameEndpoint(const sockaddr_in& from, int fromLength, const DnsResolver& re
     const sockaddr_in expected = ToSockaddr(resolver);
     return fromLength >= static_cast<int>(sizeof(sockaddr_in)) && from.sin_family == AF_INET &&
            from.sin_port == expected.sin_port && from.sin_addr.s_addr == expected.sin_addr.s_addr;
-}
-
-void LogBoth(int32_t level, int line, const wchar_t* format, const std::wstring& a, const std::wstring& b) {
-    TraceLogger::Instance().LogAt(level, line, kLogFile, format, a.c_str(), b.c_str());
-    FileLogger::Instance().LogAt(level, line, kLogFile, format, a.c_str(), b.c_str());
 }
 
 std::wstring Wide(const std::string& utf8) { return Utf8ToWide(utf8); }
@@ -91,8 +86,8 @@ bool CDNSThread::StartThread() {
 CDNSThread::SendResult CDNSThread::SendQuery(SOCKET socket, const DnsResolver& resolver,
                                              const std::vector<uint8_t>& message) {
     if (!CDnsResolverList::IsAllowed(resolver)) {
-        LogBoth(Error, __LINE__, L"CDNSThread 拒绝非回环地址 %s %s", Wide(CDnsResolverList::Format(resolver)),
-                L"(KV_LOOPBACK_ONLY)");
+        KV_LOG(kToTrace | kToFile, Error, L"CDNSThread 拒绝非回环地址 %s %s", Wide(CDnsResolverList::Format(resolver)).c_str(),
+               L"(KV_LOOPBACK_ONLY)");
         return SendResult::Refused;
     }
     const sockaddr_in to = ToSockaddr(resolver);
@@ -106,7 +101,7 @@ bool CDNSThread::StopThread(DWORD timeoutMs) {
     stopRequested.store(true, std::memory_order_release);
     if (JoinThread(timeoutMs)) return true;
     if (HasAnswered()) {
-        LogBoth(Error, __LINE__, L"CDNSThread 线程已应答但未在时限内结束 %s %s", Wide(hostName_), L"");
+        KV_LOG(kToTrace | kToFile, Error, L"CDNSThread 线程已应答但未在时限内结束 %s %s", Wide(hostName_).c_str(), L"");
         return false;
     }
     return CSimpleThread::StopThread(0);
@@ -167,15 +162,15 @@ bool CDNSThread::Query(QueryContext& context, const DnsResolver& resolver, std::
 
             DnsAnswer answer;
             if (!CDnsMessage::ParseAnswer(data, size, hostName_, answer)) {
-                LogBoth(Error, __LINE__, L"CDNSThread 应答格式错误 %s %s", Wide(CDnsResolverList::Format(resolver)),
-                        Wide(hostName_));
+                KV_LOG(kToTrace | kToFile, Error, L"CDNSThread 应答格式错误 %s %s",
+                       Wide(CDnsResolverList::Format(resolver)).c_str(), Wide(hostName_).c_str());
                 return false;
             }
             addresses = CDnsMessage::JoinAddresses(answer.addresses);
             return true;
         }
     }
-    LogBoth(Info, __LINE__, L"CDNSThread 等待应答超时 %s %s", Wide(CDnsResolverList::Format(resolver)),
-            Wide(hostName_));
+    KV_LOG(kToTrace | kToFile, Info, L"CDNSThread 等待应答超时 %s %s", Wide(CDnsResolverList::Format(resolver)).c_str(),
+           Wide(hostName_).c_str());
     return false;
 }

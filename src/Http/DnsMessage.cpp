@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Http/DnsCursor.h"
+#include "Runtime/ByteReader.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ bool CDnsMessage::BuildQuery(const std::string& host, uint16_t id, std::vector<u
 DnsHeaderCheck CDnsMessage::CheckHeader(const uint8_t* data, size_t size, uint16_t id) {
     if (size < kHeaderSize) return DnsHeaderCheck::TooShort;
     if (std::memcmp(data, &id, 2) != 0) return DnsHeaderCheck::WrongId;
-    CDnsCursor cursor(data, size, 2);
+    kv::BigEndianReader cursor(data, size, 2);
     uint16_t flags = 0, questions = 0, answers = 0;
     cursor.ReadU16(flags);
     cursor.ReadU16(questions);
@@ -93,7 +93,7 @@ DnsHeaderCheck CDnsMessage::CheckHeader(const uint8_t* data, size_t size, uint16
 
 bool CDnsMessage::DecodeName(const uint8_t* data, size_t size, size_t& pos, std::string& name) {
     name.clear();
-    CDnsCursor cursor(data, size);
+    kv::BigEndianReader cursor(data, size);
     if (!cursor.Seek(pos)) return false;
     // Each pointer must land strictly before the start of the piece that it
     // ends, so the pieces' starts fall with every jump and no loop is possible;
@@ -119,8 +119,8 @@ bool CDnsMessage::DecodeName(const uint8_t* data, size_t size, size_t& pos, std:
         }
         const size_t grown = name.size() + (name.empty() ? 0 : 1) + length;
         if (grown > kMaxNameLength) return false;
-        const uint8_t* label = cursor.Take(length);
-        if (!label) return false;
+        const uint8_t* label = nullptr;
+        if (!cursor.Take(length, label)) return false;
         if (!name.empty()) name.push_back('.');
         name.append(reinterpret_cast<const char*>(label), length);
     }
@@ -130,7 +130,7 @@ bool CDnsMessage::DecodeName(const uint8_t* data, size_t size, size_t& pos, std:
 
 bool CDnsMessage::ParseAnswer(const uint8_t* data, size_t size, const std::string& host, DnsAnswer& answer) {
     answer = DnsAnswer();
-    CDnsCursor cursor(data, size);
+    kv::BigEndianReader cursor(data, size);
     uint16_t questions = 0, answers = 0;
     if (!cursor.Skip(4) || !cursor.ReadU16(questions) || !cursor.ReadU16(answers) || !cursor.Skip(4)) return false;
 

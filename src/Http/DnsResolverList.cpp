@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "DnsBuildConfig.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/Log.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ const std::vector<DnsResolver>& CDnsResolverList::BuiltIn() {
     static const std::vector<DnsResolver> list = [] {
         std::vector<DnsResolver> parsed;
         if (!Parse(KV_DNS_RESOLVERS_TEXT, parsed)) {
-            TraceLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"DNS服务器列表无效: %hs", KV_DNS_RESOLVERS_TEXT);
+            KV_LOG(kToTrace, Error, L"DNS服务器列表无效: %hs", KV_DNS_RESOLVERS_TEXT);
         }
         return parsed;
     }();

@@ -2,7 +2,8 @@
 
 #include <windows.h>
 
-#include "Runtime/LogSinks.h"
+#include "Http/HttpResultCodes.h"
+#include "Runtime/Log.h"
 
 namespace {
 const wchar_t kLogFile[] = L".\\Http\\DownloadWriteFile";
@@ -18,9 +19,10 @@ bool DownloadWriteFile::AppendFile::SeekToEnd(uint64_t* size) {
 
 DownloadWriteFile::~DownloadWriteFile() { Close(); }
 
-void DownloadWriteFile::LogFileError(int line, int32_t code) {
-    ConsoleLogger::Instance().LogAt(Error, line, kLogFile, L"[DownloadWriteFile]打开错误:%d", code);
-    FileLogger::Instance().LogAt(Error, line, kLogFile, L"[DownloadWriteFile]打开错误 %d:%d", 1, code);
+// The console and the file get different texts for the same failure.
+void DownloadWriteFile::LogFileError(int32_t code) {
+    KV_LOG(kToConsole, Error, L"[DownloadWriteFile]打开错误:%d", code);
+    KV_LOG(kToFile, Error, L"[DownloadWriteFile]打开错误 %d:%d", 1, code);
 }
 
 bool DownloadWriteFile::Open(const std::wstring& path) {
@@ -33,21 +35,21 @@ bool DownloadWriteFile::Open(const std::wstring& path) {
         error.code = static_cast<int32_t>(::GetLastError());
         file_.Abort();
     }
-    LogFileError(__LINE__, error.code);
-    SetLastError(kOpenError, 1);
+    LogFileError(error.code);
+    SetLastError(kSinkOpenFailed.code, kSinkOpenFailed.type);
     return false;
 }
 
 int32_t DownloadWriteFile::Write(const void* data, uint32_t count) {
     if (!file_.IsOpen()) {
-        SetLastError(kNotOpen, 3);
+        SetLastError(kSinkNotOpen.code, kSinkNotOpen.type);
         return -1;
     }
     try {
         file_.Write(data, count);
     } catch (const CFileExException& e) {
-        LogFileError(__LINE__, e.code);
-        SetLastError(e.code, 1);
+        LogFileError(e.code);
+        SetLastError(e.code, kHttpErrorSys);
         return -1;
     }
     return static_cast<int32_t>(count);
@@ -59,7 +61,7 @@ void DownloadWriteFile::Close() {
             file_.Close();
         } catch (const CFileExException& e) {
             // The handle is gone either way; nothing more can be done with it.
-            LogFileError(__LINE__, e.code);
+            LogFileError(e.code);
         }
     }
     lastError = 0;
@@ -73,7 +75,7 @@ void DownloadWriteFile::Reset() {
     try {
         file_.SetLength(0);  // also moves the position to 0
     } catch (const CFileExException& e) {
-        LogFileError(__LINE__, e.code);
-        SetLastError(e.code, 1);
+        LogFileError(e.code);
+        SetLastError(e.code, kHttpErrorSys);
     }
 }

@@ -1,9 +1,10 @@
 #pragma once
 // DownloadWriteFile: the file sink of a download. Open() appends to the file
 // (creating it when missing, never truncating it); Reset() empties it. Errors
-// are kept in lastError as (code, type): (2020, 1) open failed, (2001, 3) no
-// file open, (system code, 1) write failed. Used by one thread at a time (the
-// transfer serialises its calls under its stream lock).
+// are kept in lastError: kSinkOpenFailed, kSinkNotOpen, or (1, the system
+// code or kSinkShortWrite's) for a failed write (Http/HttpResultCodes.h). Used
+// by one thread at a time (the transfer serialises its calls under its
+// stream lock).
 #include <cstdint>
 #include <string>
 
@@ -12,8 +13,6 @@
 
 class DownloadWriteFile : public OBaseStream {
 public:
-    static constexpr int32_t kOpenError = 2020;
-    static constexpr int32_t kNotOpen = 2001;
     // Read and write, create when missing, never truncate, deny other
     // writers, not inherited, binary.
     static constexpr uint32_t kOpenFlags = CFileEx::ModeReadWrite | CFileEx::ModeCreate | CFileEx::ModeNoTruncate |
@@ -41,7 +40,7 @@ private:
         bool SeekToEnd(uint64_t* size);
     };
 
-    void LogFileError(int line, int32_t code);
+    void LogFileError(int32_t code);
 
     std::wstring path_;
     AppendFile file_;

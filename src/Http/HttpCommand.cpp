@@ -2,8 +2,9 @@
 
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
+#include "Http/HttpResultCodes.h"
 #include "Runtime/IBufferStream.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/Log.h"
 #include "Runtime/OBufferStream.h"
 
 namespace {
@@ -17,7 +18,7 @@ public:
     explicit CappedBufferStream(uint32_t cap) : cap_(cap) {}
     int32_t Write(const void* data, uint32_t count) override {
         if (static_cast<uint64_t>(Size()) + count > cap_) {
-            SetLastError(CHttpCommand::kBodyTooLargeCode, kHttpErrorUser);
+            SetLastError(kBodyTooLarge.code, kBodyTooLarge.type);
             return -1;
         }
         return OBufferStream::Write(data, count);
@@ -36,7 +37,7 @@ bool SubmitCommand(CHttpCommand* command) {
 CHttpCommand::~CHttpCommand() { Stop(); }
 
 bool CHttpCommand::Start() {
-    TraceLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Start");
+    KV_LOG(kToTrace, Info, L"CHttpCommand::Start");
     if (IsStarted()) return false;
     auto* transfer = new CCurlHttp();
     SetTransfer(transfer);
@@ -67,20 +68,16 @@ void CHttpCommand::Done(int32_t curlResult) {
     ResultMap().Clear();
 
     if (AttemptCount() <= MaxRetries() && result.type == kHttpErrorCurl && result.code != 0) {
-        TraceLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Done() 重试.... code:%d errtype:%d  url:%s ",
-                                      kHttpErrorCurl, result.code, GetUrl().c_str());
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Done() 重试.... code:%d errtype:%d  url:%s ",
-                                     kHttpErrorCurl, result.code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, Info, L"CHttpCommand::Done() 重试.... code:%d errtype:%d  url:%s ", kHttpErrorCurl,
+               result.code, GetUrl().c_str());
         RequestRetryDelay();
         if (SubmitCommand(this)) return;
         // The engine is gone: report the failure instead of waiting forever.
         SetRetryPending(false);
     }
     if (result.type != kHttpErrorOk) {
-        TraceLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Done()  code:%d errtype:%d  url:%s ",
-                                      result.type, result.code, GetUrl().c_str());
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpCommand::Done()  code:%d errtype:%d  url:%s ",
-                                     result.type, result.code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, Info, L"CHttpCommand::Done()  code:%d errtype:%d  url:%s ", result.type, result.code,
+               GetUrl().c_str());
     }
     SetAttemptCount(0);
     if (completion_) completion_(owner_, body, result.type, result.code);

@@ -17,9 +17,7 @@ public:
     ~CHttpCommand() override;
 
     // A response body longer than this ends the run at once with
-    // (kHttpErrorUser, kBodyTooLargeCode) and an empty body, not retried;
-    // 0: no cap of its own.
-    static constexpr int32_t kBodyTooLargeCode = 2009;
+    // kBodyTooLarge and an empty body, not retried; 0: no cap of its own.
     void SetMaxBodyBytes(uint32_t maxBytes) { maxBodyBytes_ = maxBytes; }
 
     void SetCompletion(Completion completion, void* owner) {

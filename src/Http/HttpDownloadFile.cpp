@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cwchar>
 #include <limits>
-#include <map>
 #include <numeric>
 #include <vector>
 
@@ -13,9 +12,12 @@
 #include "Http/DownloadWriteFile.h"
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
+#include "Http/HttpResultCodes.h"
 #include "Http/RangeControlFile.h"
 #include "Http/RangeTransfer.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/Handles.h"
+#include "Runtime/LiveTokens.h"
+#include "Runtime/Log.h"
 #include "Runtime/MainThreadTask.h"
 #include "Runtime/TextUtils.h"
 
@@ -31,38 +33,13 @@ constexpr size_t kMinAddressLength = 7;  // "1.2.3.4"
 constexpr long kReceiveBufferBytes = 512L * 1024;  // libcurl's largest
 
 // Results that reach a task later through the dispatcher (resolver answers,
-// posted failures) carry a token instead of the task's address. A token is
-// valid while this table maps it to its task; the task drops it when it is
-// stopped, moves on or is destroyed, so a late result finds nothing and never
-// touches freed memory. Main thread only.
+// posted failures) carry a token instead of the task's address; the task
+// drops it when it is stopped, moves on or is destroyed. Main thread only.
 // The table is never destroyed, so tasks with static storage may still drop
 // their tokens at exit.
-std::map<uintptr_t, CHttpDownloadFile*>& LiveTokens() {
-    static auto* tokens = new std::map<uintptr_t, CHttpDownloadFile*>();
+kv::LiveTokens<CHttpDownloadFile>& Tokens() {
+    static auto* tokens = new kv::LiveTokens<CHttpDownloadFile>();
     return *tokens;
-}
-uintptr_t g_lastToken = 0;
-
-uintptr_t IssueToken(CHttpDownloadFile* task) {
-    const uintptr_t token = ++g_lastToken;
-    LiveTokens()[token] = task;
-    return token;
-}
-
-void DropToken(uintptr_t& token) {
-    if (token) LiveTokens().erase(token);
-    token = 0;
-}
-
-CHttpDownloadFile* TaskOfToken(uintptr_t token) {
-    const auto it = LiveTokens().find(token);
-    return it == LiveTokens().end() ? nullptr : it->second;
-}
-
-template <typename... Args>
-void LogTraceAndFile(int32_t traceLevel, int32_t fileLevel, int line, const wchar_t* format, Args... args) {
-    TraceLogger::Instance().LogAt(traceLevel, line, kLogFile, format, args...);
-    FileLogger::Instance().LogAt(fileLevel, line, kLogFile, format, args...);
 }
 
 // Size of a file in bytes, -1 when it cannot be examined. 64-bit, so files
@@ -75,14 +52,12 @@ int64_t LocalFileSize(const std::wstring& path) {
 
 // Cuts the file at `path` to `length` bytes.
 bool CutFile(const std::wstring& path, uint64_t length) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    const kv::UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(length);
-    const bool cut = ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
-    ::CloseHandle(file);
-    return cut;
+    return ::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get());
 }
 
 bool IsHostChar(wchar_t c) {
@@ -180,7 +155,7 @@ bool CHttpDownloadFile::Start() {
         singleStreamOnly_ = true;
         Stop();
         RequestRetryDelay();
-        if (!SubmitDownload(this)) Finish(kHttpErrorSys, DownloadWriteFile::kOpenError);
+        if (!SubmitDownload(this)) Finish(kSinkOpenFailed.type, kSinkOpenFailed.code);
         return false;
     }
     ReleaseTransfer();
@@ -199,11 +174,11 @@ bool CHttpDownloadFile::Start() {
         return false;
     }
     transfer->SetSink(sink);
-    FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpDownloadFile::Start() localPath:%s", localPath_.c_str());
+    KV_LOG(kToFile, Info, L"CHttpDownloadFile::Start() localPath:%s", localPath_.c_str());
 
     int64_t fileSize = LocalFileSize(localPath_);
     if (fileSize < 0) {
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"无需断点下载 %s ", localPath_.c_str());
+        KV_LOG(kToFile, Info, L"无需断点下载 %s ", localPath_.c_str());
         fileSize = 0;
     }
     const wchar_t* path = localPath_.c_str();
@@ -212,23 +187,23 @@ bool CHttpDownloadFile::Start() {
         sink->Reset();
         SetResumeOffset(0);
     } else if (fileSize > expectedSize_) {
-        LogTraceAndFile(Error, Error, __LINE__, L"%s文件大小(%lld)大于预期(%lld)大小  ", path, static_cast<long long>(fileSize),
-                        static_cast<long long>(expectedSize_));
+        KV_LOG(kToTrace | kToFile, Error, L"%s文件大小(%lld)大于预期(%lld)大小  ", path, static_cast<long long>(fileSize),
+               static_cast<long long>(expectedSize_));
         transfer->SetResumeRequested(false);
         sink->Reset();
         SetResumeOffset(0);
     } else if (fileSize == expectedSize_) {
-        LogTraceAndFile(Error, Info, __LINE__, L"文件大小等于预计大小，下载已完成 %s pos:%lld", path,
-                        static_cast<long long>(fileSize));
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"文件大小等于预计大小，下载已完成 %s pos:%lld", path,
+               static_cast<long long>(fileSize));
         ReleaseTransfer();
         Finish(kHttpErrorOk, 0);
         return false;
     } else if (fileSize == 0) {
-        LogTraceAndFile(Info, Info, __LINE__, L"非断点 %s pos:%lld", path, static_cast<long long>(fileSize));
+        KV_LOG(kToTrace | kToFile, Info, L"非断点 %s pos:%lld", path, static_cast<long long>(fileSize));
         transfer->SetResumeRequested(CanSegment());
         SetResumeOffset(0);
     } else {
-        LogTraceAndFile(Info, Info, __LINE__, L"开始断点下载 %s pos:%lld", path, static_cast<long long>(fileSize));
+        KV_LOG(kToTrace | kToFile, Info, L"开始断点下载 %s pos:%lld", path, static_cast<long long>(fileSize));
         transfer->SetResumeRequested(true);
         SetResumeOffset(static_cast<uint64_t>(fileSize));
     }
@@ -242,7 +217,7 @@ bool CHttpDownloadFile::Stop() {
     bytesSinceTick_ = 0;
     contentLength_ = 0;
     CancelResolver(kResolverCancelMs);
-    DropToken(postedToken_);
+    Tokens().Drop(postedToken_);
     SetRetryPending(false);
     return CHttpBase::Stop();
 }
@@ -261,8 +236,8 @@ void CHttpDownloadFile::DecideOnRanges() {
     // A stream this fast is held back by the machine, not by the route or a
     // cap of the server: more connections would only cost work.
     if (rate >= fastStreamRate_) {
-        LogTraceAndFile(Info, Info, __LINE__, L"单连接速度已足够(%llu B/s)，不分段下载 url:%s", static_cast<unsigned long long>(rate),
-                        GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, Info, L"单连接速度已足够(%llu B/s)，不分段下载 url:%s", static_cast<unsigned long long>(rate),
+               GetUrl().c_str());
         return;
     }
     SwitchToSegmented();
@@ -270,8 +245,8 @@ void CHttpDownloadFile::DecideOnRanges() {
 
 void CHttpDownloadFile::OnHttpStatus(int32_t status) {
     if (status >= 300 && status <= 399) {
-        ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"重定向中... url:%s", GetUrl().c_str());
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"重定向中...  url:%s", GetUrl().c_str());
+        KV_LOG(kToConsole, Info, L"重定向中... url:%s", GetUrl().c_str());
+        KV_LOG(kToFile, Info, L"重定向中...  url:%s", GetUrl().c_str());
         return;
     }
     // An interim 1xx answer: the final status (and its headers) follows.
@@ -282,8 +257,7 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
     // map holds one) must not be checked against the expected size.
     if (!transfer || status < 100 || status > 399) return;
     if (status == 200 && transfer->ResumeRequested()) {
-        ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"不支持断点续传 url:%s", GetUrl().c_str());
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"不支持断点续传 url:%s", GetUrl().c_str());
+        KV_LOG(kToConsole | kToFile, Info, L"不支持断点续传 url:%s", GetUrl().c_str());
         SetResumeOffset(0);
     }
     std::wstring value;
@@ -296,10 +270,10 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
     // any file's, so it counts as a mismatch whatever size is expected.
     const bool overflows = contentLength_ > std::numeric_limits<int64_t>::max() - offset;
     if (overflows || (expectedSize_ != 0 && offset + contentLength_ != expectedSize_)) {
-        LogTraceAndFile(Error, Error, __LINE__, L"长度不一致 预期值:%lld 实际值:%lld", static_cast<long long>(expectedSize_),
-                        static_cast<long long>(overflows ? contentLength_ : offset + contentLength_));
+        KV_LOG(kToTrace | kToFile, Error, L"长度不一致 预期值:%lld 实际值:%lld", static_cast<long long>(expectedSize_),
+               static_cast<long long>(overflows ? contentLength_ : offset + contentLength_));
         Stop();
-        Finish(kHttpErrorUser, kLengthMismatch);
+        Finish(kLengthMismatch.type, kLengthMismatch.code);
         return;
     }
     if (progress_) progress_(owner_, offset + contentLength_, offset, 0);
@@ -354,8 +328,9 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
     const bool failed = result.code != 0 && (result.type == kHttpErrorHttp || result.type == kHttpErrorCurl);
 
     if (AttemptCount() <= MaxRetries() && result.type == kHttpErrorCurl && result.code != 0) {
-        LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::Done() 重试.... code:%d errtype:%d  url:%s ",
-                        kHttpErrorCurl, result.code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
+               L"CHttpDownloadFile::Done() 重试.... code:%d errtype:%d  url:%s ", kHttpErrorCurl, result.code,
+               GetUrl().c_str());
         RequestRetryDelay();
         if (SubmitDownload(this)) return;
         SetRetryPending(false);  // the engine is gone: report instead of waiting forever
@@ -364,9 +339,9 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
         const std::wstring failedUrl = urlList_.front();
         urlList_.pop_front();
         if (!pinnedAddresses_.empty()) pinnedAddresses_.pop_front();
-        LogTraceAndFile(Error, Info, __LINE__,
-                        L"CHttpDownloadFile::Done() type:%d code:%d  url:%s 下载失败，尝试使用备用地址:%s", result.type,
-                        result.code, failedUrl.c_str(), GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
+               L"CHttpDownloadFile::Done() type:%d code:%d  url:%s 下载失败，尝试使用备用地址:%s", result.type, result.code,
+               failedUrl.c_str(), GetUrl().c_str());
         RequestRetryDelay();
         if (SubmitDownload(this)) return;
         SetRetryPending(false);
@@ -374,16 +349,16 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
         if (StartAddressFallback(result)) return;
     }
     if (result.type != kHttpErrorOk) {
-        LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ", result.type,
-                        result.code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ",
+               result.type, result.code, GetUrl().c_str());
     }
     Finish(result.type, result.code);
 }
 
 bool CHttpDownloadFile::StartAddressFallback(const HttpResult& result) {
     SetAttemptCount(0);
-    LogTraceAndFile(Info, Info, __LINE__, L"CHttpDownloadFile::Done() 开始重试DNS解析.... type:%d code:%d  url:%s ",
-                    result.type, result.code, mainUrl_.c_str());
+    KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile::Done() 开始重试DNS解析.... type:%d code:%d  url:%s ", result.type,
+           result.code, mainUrl_.c_str());
     RequestRetryDelay();
     fallbackResult_ = result;
     if (StartResolver(WideToUtf8(HostNameOf(mainUrl_)))) return true;
@@ -399,35 +374,35 @@ bool CHttpDownloadFile::StartResolver(const std::string& host) {
     // An earlier run that answered but was slow to end: its fields are not
     // touched while it is still there.
     if (!resolver_.JoinThread(kResolverJoinMs)) return false;
-    dnsToken_ = IssueToken(this);
+    dnsToken_ = Tokens().Issue(this);
     resolver_.SetResultCallback(&CHttpDownloadFile::OnSpareDNSResult);
     resolver_.SetOwner(reinterpret_cast<void*>(dnsToken_));
     resolver_.SetHostName(host);
     if (resolver_.StartThread()) return true;
-    DropToken(dnsToken_);
+    Tokens().Drop(dnsToken_);
     return false;
 }
 
 void CHttpDownloadFile::CancelResolver(DWORD waitMs) {
     if (dnsToken_ == 0) return;
     resolver_.StopThread(waitMs);
-    DropToken(dnsToken_);
+    Tokens().Drop(dnsToken_);
 }
 
 void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string& hostName, const std::string& ipList) {
     const std::wstring host = Utf8ToWide(hostName);
     const std::wstring addresses = Utf8ToWide(ipList);
     if (code != 0 || ipList.empty()) {
-        LogTraceAndFile(Error, Info, __LINE__, L"OnSpareDNSResult 失败 code:%d, domain:%s", code, host.c_str());
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"OnSpareDNSResult 失败 code:%d, domain:%s", code,
+               host.c_str());
     } else {
-        LogTraceAndFile(Info, Info, __LINE__, L"OnSpareDNSResult 解析成功 code:%d, domain:%s, ip_list:%s", code,
-                        host.c_str(), addresses.c_str());
+        KV_LOG(kToTrace | kToFile, Info, L"OnSpareDNSResult 解析成功 code:%d, domain:%s, ip_list:%s", code, host.c_str(),
+               addresses.c_str());
     }
     const uintptr_t token = reinterpret_cast<uintptr_t>(task);
-    CHttpDownloadFile* self = TaskOfToken(token);
+    CHttpDownloadFile* self = Tokens().Find(token);
     if (!self || self->dnsToken_ != token) {
-        LogTraceAndFile(Error, Error, __LINE__, L"DNS回调失效 找不到相关任务 id:0x%x %s", static_cast<unsigned>(token),
-                        host.c_str());
+        KV_LOG(kToTrace | kToFile, Error, L"DNS回调失效 找不到相关任务 id:0x%x %s", static_cast<unsigned>(token), host.c_str());
         return;
     }
     self->OnDNSResult(code, host, addresses);
@@ -435,13 +410,14 @@ void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string
 
 void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, const std::wstring& ipList) {
     if (!resolver_.JoinThread(kResolverJoinMs)) {
-        LogTraceAndFile(Error, Error, __LINE__, L"DNS线程应答后未在时限内结束 %s", hostName.c_str());
+        KV_LOG(kToTrace | kToFile, Error, L"DNS线程应答后未在时限内结束 %s", hostName.c_str());
     }
-    DropToken(dnsToken_);
+    Tokens().Drop(dnsToken_);
     const HttpResult logged = ClassifyResult(ResultMap());
     if (mainUrl_.empty()) {
-        LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::OnDNSResult() 状态不对，忽略 type:%d code:%d  url:%s ",
-                        logged.type, code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
+               L"CHttpDownloadFile::OnDNSResult() 状态不对，忽略 type:%d code:%d  url:%s ", logged.type, code,
+               GetUrl().c_str());
         PostFailure();
         return;
     }
@@ -460,31 +436,32 @@ void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, cons
     pinnedHost_ = hostName;
     if (!hostName.empty() && !urlList_.empty()) {
         SetAttemptCount(0);
-        LogTraceAndFile(Info, Info, __LINE__, L"CHttpDownloadFile::Done() 重试DNS解析到的ip列表.... type:%d code:%d  url:%s ",
-                        logged.type, code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile::Done() 重试DNS解析到的ip列表.... type:%d code:%d  url:%s ",
+               logged.type, code, GetUrl().c_str());
         RequestRetryDelay();
         mainUrl_.clear();  // the fallback runs once per Download
         if (SubmitDownload(this)) return;
         SetRetryPending(false);
     } else {
-        LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::OnDNSResult() 解析DNS失败 type:%d code:%d  url:%s ",
-                        logged.type, code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
+               L"CHttpDownloadFile::OnDNSResult() 解析DNS失败 type:%d code:%d  url:%s ", logged.type, code,
+               GetUrl().c_str());
     }
     PostFailure();
 }
 
 void CHttpDownloadFile::PostFailure() {
     HttpResult failure = fallbackResult_;
-    if (failure.type == kHttpErrorOk) failure = HttpResult{kHttpErrorCurl, CURLE_COULDNT_RESOLVE_HOST};
-    DropToken(postedToken_);
-    postedToken_ = IssueToken(this);
+    if (failure.type == kHttpErrorOk) failure = kNoAddressResolved;
+    Tokens().Drop(postedToken_);
+    postedToken_ = Tokens().Issue(this);
     PostToMainThread(&CHttpDownloadFile::DeliverPostedFailure, postedToken_, failure.type, failure.code);
 }
 
 void CHttpDownloadFile::DeliverPostedFailure(uintptr_t token, int32_t errorType, int32_t code) {
-    CHttpDownloadFile* self = TaskOfToken(token);
+    CHttpDownloadFile* self = Tokens().Find(token);
     if (!self || self->postedToken_ != token) return;  // cancelled or destroyed meanwhile
-    DropToken(self->postedToken_);
+    Tokens().Drop(self->postedToken_);
     self->Finish(errorType, code);
 }
 
@@ -516,8 +493,8 @@ void CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
     uint64_t keep = static_cast<uint64_t>(fileSize);
     if (resume.kind == CRangeControlFile::Resume::Prefix) keep = resume.prefix;
     if (resume.kind == CRangeControlFile::Resume::Ranges) keep = resume.missing.front().from;
-    LogTraceAndFile(Info, Info, __LINE__, L"控制文件不可用于分段续传 parse:%d 保留前缀:%lld 文件:%lld", static_cast<int>(parse),
-                    static_cast<long long>(keep), static_cast<long long>(fileSize));
+    KV_LOG(kToTrace | kToFile, Info, L"控制文件不可用于分段续传 parse:%d 保留前缀:%lld 文件:%lld", static_cast<int>(parse),
+           static_cast<long long>(keep), static_cast<long long>(fileSize));
     // The file first: once it is a plain prefix, losing the control file is harmless.
     if (keep < static_cast<uint64_t>(fileSize) && !CutFile(localPath_, keep)) return;
     if (CRangeControlFile::Remove(controlPath)) return;
@@ -554,7 +531,7 @@ void CHttpDownloadFile::SwitchToSegmented() {
     singleStreamOnly_ = true;
     Stop();
     RequestRetryDelay();
-    if (!SubmitDownload(this)) Finish(kHttpErrorSys, DownloadWriteFile::kOpenError);
+    if (!SubmitDownload(this)) Finish(kSinkOpenFailed.type, kSinkOpenFailed.code);
 }
 
 void CHttpDownloadFile::OnSegmentedAnswer() {
@@ -585,7 +562,7 @@ void CHttpDownloadFile::OnSegmentedEnd(CSegmentedDownload::End end, const HttpRe
         // The control file stays, so the addresses resume every range.
         if (StartAddressFallback(result)) return;
     }
-    LogTraceAndFile(Error, Info, __LINE__, L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ", result.type,
-                    result.code, GetUrl().c_str());
+    KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ",
+           result.type, result.code, GetUrl().c_str());
     Finish(result.type, result.code);
 }

@@ -28,7 +28,6 @@ public:
     using Progress = void (*)(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
 
     static constexpr size_t kSpeedSamples = 10;
-    static constexpr int32_t kLengthMismatch = 2007;  // error type 3
     static constexpr DWORD kResolverCancelMs = 1000;   // bound on stopping the resolver at teardown
     // Smallest package fetched in parallel ranges.
     static constexpr int64_t kMinSegmentedSize = 8 * 1024 * 1024;

@@ -8,7 +8,6 @@
 namespace {
 
 constexpr UINT_PTR kEngineTimerId = 100;
-constexpr UINT kEngineTimerPeriodMs = 500;
 
 struct Engine {
     CCurlWorkshop* worker = nullptr;
@@ -19,6 +18,7 @@ Engine g_engines[2];
 bool g_enginesRunning = false;
 UINT_PTR g_engineTimer = 0;
 uint32_t g_timerTicks = 0;
+UINT g_tickMs = kEngineTickMs;
 
 Engine& EngineOf(HttpEngine engine) { return g_engines[engine == HttpEngine::Command ? 0 : 1]; }
 
@@ -33,7 +33,10 @@ void CreateEngines(HttpEngine which) {
         engine.worker->Init();
         engine.worker->StartThread();
     }
-    if (!engine.manager) engine.manager = new CHttpMgr(engine.worker, CHttpMgr::kDefaultMaxRunning);
+    if (!engine.manager) {
+        engine.manager = new CHttpMgr(engine.worker, CHttpMgr::kDefaultMaxRunning);
+        engine.manager->SetRetryDelayMs(g_tickMs);
+    }
 }
 
 void DestroyEngines(HttpEngine which) {
@@ -59,7 +62,7 @@ void StartHttpEngines(bool withCommandEngine) {
     static const CURLcode globalInit = curl_global_init(CURL_GLOBAL_DEFAULT);
     (void)globalInit;
     g_timerTicks = 0;
-    g_engineTimer = ::SetTimer(nullptr, kEngineTimerId, kEngineTimerPeriodMs, EngineTimerProc);
+    g_engineTimer = ::SetTimer(nullptr, kEngineTimerId, g_tickMs, EngineTimerProc);
     if (withCommandEngine) CreateEngines(HttpEngine::Command);
     CreateEngines(HttpEngine::Download);
     g_enginesRunning = true;
@@ -78,6 +81,17 @@ bool HttpEnginesRunning() { return g_enginesRunning; }
 
 CHttpMgr* GetHttpMgr(HttpEngine engine) { return EngineOf(engine).manager; }
 CCurlWorkshop* GetCurlWorkshop(HttpEngine engine) { return EngineOf(engine).worker; }
+
+void SetEngineTickMs(UINT periodMs) {
+    g_tickMs = periodMs ? periodMs : kEngineTickMs;
+    // A thread timer of the same id is replaced with the new period.
+    if (g_engineTimer) g_engineTimer = ::SetTimer(nullptr, g_engineTimer, g_tickMs, EngineTimerProc);
+    for (Engine& engine : g_engines) {
+        if (engine.manager) engine.manager->SetRetryDelayMs(g_tickMs);
+    }
+}
+
+uint32_t EngineTickCount() { return g_timerTicks; }
 
 void EngineTimerTick() {
     CHttpMgr* download = GetHttpMgr(HttpEngine::Download);

@@ -4,6 +4,8 @@
 // drives retry delays and the download progress step. Main thread only.
 #include <windows.h>
 
+#include <cstdint>
+
 class CCurlWorkshop;
 class CHttpMgr;
 
@@ -32,3 +34,11 @@ CCurlWorkshop* GetCurlWorkshop(HttpEngine engine);
 // even ticks the download engine's progress step, then the retry steps of the
 // download and the command engine.
 void EngineTimerTick();
+
+// The engine timer's period, 500 ms: a retry waits out more than one period,
+// and the progress step runs every second tick. Tests whose waits only slow
+// them down shorten it while the engines run; 0 restores the product's.
+constexpr UINT kEngineTickMs = 500;
+void SetEngineTickMs(UINT periodMs);
+// Ticks since the engines started, for tests that wait on the timer.
+uint32_t EngineTickCount();

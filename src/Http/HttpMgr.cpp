@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "Http/HttpBase.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/Log.h"
 
 namespace {
 
@@ -57,8 +57,7 @@ uint64_t CHttpMgr::AddTask(CHttpBase* task) {
         return (static_cast<uint64_t>(static_cast<uint32_t>(t->Id())) << 32) | t->SubmitTick();
     };
     if (std::find(tasks_.begin(), tasks_.end(), task) != tasks_.end()) {
-        ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"http请求重复添加 url:%s", task->GetUrl().c_str());
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"http请求重复添加 url:%s", task->GetUrl().c_str());
+        KV_LOG(kToConsole | kToFile, Info, L"http请求重复添加 url:%s", task->GetUrl().c_str());
         return pairOf(task);
     }
     task->SetSubmission(++g_taskCounter, ::GetTickCount());
@@ -81,23 +80,15 @@ bool CHttpMgr::RemoveTask(CHttpBase* task) {
 void CHttpMgr::Schedule() {
     const int32_t total = static_cast<int32_t>(tasks_.size());
     if (running_ > maxRunning_ || running_ > total || running_ < 0) {
-        ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile,
-                                        L"CHttpMgr::Schedule() 正在运行的任务数计算出错，重新计算中 running:%d max:%d total:%d",
-                                        running_, maxRunning_, total);
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile,
-                                     L"CHttpMgr::Schedule() 正在运行的任务数计算出错，重新计算中 running:%d max:%d total:%d",
-                                     running_, maxRunning_, total);
+        KV_LOG(kToConsole | kToFile, Info, L"CHttpMgr::Schedule() 正在运行的任务数计算出错，重新计算中 running:%d max:%d total:%d",
+               running_, maxRunning_, total);
         running_ = static_cast<int32_t>(std::count_if(tasks_.begin(), tasks_.end(), [](const CHttpBase* t) { return t->IsRunning(); }));
     }
-    ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpMgr::Schedule() 调度任务 running:%d max:%d total:%d", running_,
-                                    maxRunning_, total);
-    FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpMgr::Schedule() 调度任务 running:%d max:%d total:%d", running_,
-                                 maxRunning_, total);
+    KV_LOG(kToConsole | kToFile, Info, L"CHttpMgr::Schedule() 调度任务 running:%d max:%d total:%d", running_, maxRunning_,
+           total);
     if (running_ >= maxRunning_) {
-        ConsoleLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpMgr::Schedule() 任务数超标 running:%d max:%d total:%d",
-                                        running_, maxRunning_, total);
-        FileLogger::Instance().LogAt(Info, __LINE__, kLogFile, L"CHttpMgr::Schedule() 任务数超标 running:%d max:%d total:%d",
-                                     running_, maxRunning_, total);
+        KV_LOG(kToConsole | kToFile, Info, L"CHttpMgr::Schedule() 任务数超标 running:%d max:%d total:%d", running_,
+               maxRunning_, total);
         return;
     }
     // Start() may complete or stop a task at once (and so change the list):
@@ -123,7 +114,7 @@ void CHttpMgr::RetryTick() {
         if (!task->IsRetryPending()) continue;
         const DWORD now = ::GetTickCount();
         // Unsigned difference: correct across the 49.7-day wrap of the tick.
-        if (now - task->RetryTick() > kRetryDelayMs) {
+        if (now - task->RetryTick() > retryDelayMs_) {
             task->SetRetryPending(false);
             cleared = true;
         }

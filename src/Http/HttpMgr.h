@@ -14,7 +14,7 @@ class CHttpBase;
 class CHttpMgr : public CurlListener {
 public:
     static constexpr int32_t kDefaultMaxRunning = 10;
-    static constexpr uint32_t kRetryDelayMs = 500;
+    static constexpr uint32_t kRetryDelayMs = 500;  // one engine tick
 
     explicit CHttpMgr(CCurlWorkshop* worker, int32_t maxRunning = kDefaultMaxRunning);
     ~CHttpMgr() override;
@@ -32,8 +32,10 @@ public:
     virtual bool RemoveTask(CHttpBase* task);
 
     void Schedule();
-    // Every 500 ms: ends the retry delays older than 500 ms.
+    // Every engine tick: ends the retry delays older than the retry delay.
     void RetryTick();
+    // The engines keep it equal to their tick (kRetryDelayMs by default).
+    void SetRetryDelayMs(uint32_t delayMs) { retryDelayMs_ = delayMs; }
     // Every 1000 ms (download engine): OnTick of every started task.
     void ProgressTick();
     // Engine shutdown: forgets every task and unbinds it from this engine.
@@ -50,6 +52,7 @@ private:
     int32_t maxRunning_;
     int32_t running_ = 0;
     CCurlWorkshop* worker_;
+    uint32_t retryDelayMs_ = kRetryDelayMs;
 };
 
 // Binds the task to the scheduler (and its worker) and adds it; false when

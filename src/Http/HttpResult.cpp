@@ -1,5 +1,14 @@
 #include "Http/HttpResult.h"
 
+#include <curl/curl.h>
+
+#include "Http/HttpResultCodes.h"
+
+static_assert(kNoPackageAddress.code == CURLE_URL_MALFORMAT, "the code an empty URL gives");
+static_assert(kNoAddressResolved.code == CURLE_COULDNT_RESOLVE_HOST, "libcurl's code for a name not found");
+static_assert(kRangeCutShort.code == CURLE_PARTIAL_FILE, "libcurl's code for a transfer ended short");
+static_assert(kRangeSourceStalled.code == CURLE_OPERATION_TIMEDOUT, "libcurl's code for a transfer timed out");
+
 const wchar_t* HttpErrorTypeName(int32_t type) {
     switch (type) {
         case kHttpErrorSys: return L"sys";

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "Runtime/LogSinks.h"
+#include "Http/HttpResultCodes.h"
+#include "Runtime/Log.h"
 
 namespace {
 const wchar_t kLogFile[] = L".\\Http\\RangeWriteFile";
@@ -24,8 +25,7 @@ RangeWriteFile::SharedFile RangeWriteFile::OpenShared(const std::wstring& path, 
         return file;
     }
     if (error) *error = ::GetLastError();
-    FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[RangeWriteFile]打开错误 %d:%d", 1,
-                                 static_cast<int>(::GetLastError()));
+    KV_LOG(kToFile, Error, L"[RangeWriteFile]打开错误 %d:%d", 1, static_cast<int>(::GetLastError()));
     return nullptr;
 }
 
@@ -38,7 +38,7 @@ int32_t RangeWriteFile::Write(const void* data, uint32_t count) {
     // After a failed write the gathered bytes are gone, and what follows
     // would land at the wrong offset: nothing more is taken.
     if (!file_ || !file_->handle || failed_) {
-        if (!failed_) SetLastError(kNotOpen, 3);
+        if (!failed_) SetLastError(kSinkNotOpen.code, kSinkNotOpen.type);
         return -1;
     }
     const uint64_t next = cursor_->position.load() + gathered_;
@@ -63,7 +63,7 @@ int32_t RangeWriteFile::Write(const void* data, uint32_t count) {
 bool RangeWriteFile::Flush() {
     if (gathered_ == 0 || failed_) return !failed_;
     if (!file_ || !file_->handle) {
-        SetLastError(kNotOpen, 3);
+        SetLastError(kSinkNotOpen.code, kSinkNotOpen.type);
         failed_ = true;
         return false;
     }
@@ -95,9 +95,9 @@ bool RangeWriteFile::Flush() {
     if (!failed) return true;
     failed_ = true;
     const int32_t code = static_cast<int32_t>(::GetLastError());
-    ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[RangeWriteFile]写入错误:%d", code);
-    FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[RangeWriteFile]写入错误 %d:%d", 1, code);
-    SetLastError(code, 1);
+    KV_LOG(kToConsole, Error, L"[RangeWriteFile]写入错误:%d", code);
+    KV_LOG(kToFile, Error, L"[RangeWriteFile]写入错误 %d:%d", 1, code);
+    SetLastError(code, kHttpErrorSys);
     return false;
 }
 

@@ -37,7 +37,6 @@ struct RangeFileHandle {
 class RangeWriteFile : public OBaseStream {
 public:
     using SharedFile = std::shared_ptr<RangeFileHandle>;
-    static constexpr int32_t kNotOpen = 2001;  // error type 3, as DownloadWriteFile
 
     // Opens `path` for writing (created when missing, other writers denied)
     // and gives it exactly `length` bytes; null on failure (*error: the

@@ -4,18 +4,13 @@
 
 #include <numeric>
 
+#include "Http/HttpResultCodes.h"
 #include "Http/RangeControlFile.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/Log.h"
 
 namespace {
 
 const wchar_t kLogFile[] = L".\\Http\\SegmentedDownload";
-
-template <typename... Args>
-void LogTraceAndFile(int32_t level, int line, const wchar_t* format, Args... args) {
-    TraceLogger::Instance().LogAt(level, line, kLogFile, format, args...);
-    FileLogger::Instance().LogAt(level, line, kLogFile, format, args...);
-}
 
 // Cuts the file to `length` bytes through the handle that holds it.
 bool CutFile(HANDLE file, uint64_t length) {
@@ -50,7 +45,7 @@ bool CSegmentedDownload::Begin(const std::wstring& path, uint64_t total, const s
     CRangeControlFile::State saved;
     if (CRangeControlFile::Load(controlPath_, &saved) != CRangeControlFile::Parse::Valid || saved.total != plan_.Total() ||
         saved.prefix != plan_.Prefix() || saved.missing != plan_.Missing()) {
-        LogTraceAndFile(Error, __LINE__, L"CSegmentedDownload::Begin() 无法写入控制文件 %s", controlPath_.c_str());
+        KV_LOG(kToTrace | kToFile, Error, L"CSegmentedDownload::Begin() 无法写入控制文件 %s", controlPath_.c_str());
         return false;
     }
     uint32_t error = 0;
@@ -65,9 +60,9 @@ bool CSegmentedDownload::Begin(const std::wstring& path, uint64_t total, const s
     answered_ = false;
     refused_ = false;
     lastFailure_ = HttpResult();
-    LogTraceAndFile(Info, __LINE__, L"CSegmentedDownload::Begin() 分段下载 %s total:%lld missing:%lld ranges:%d sources:%d",
-                    path.c_str(), static_cast<long long>(total), static_cast<long long>(plan_.MissingBytes()),
-                    static_cast<int>(plan_.Ranges().size()), static_cast<int>(sources_.size()));
+    KV_LOG(kToTrace | kToFile, Info, L"CSegmentedDownload::Begin() 分段下载 %s total:%lld missing:%lld ranges:%d sources:%d",
+           path.c_str(), static_cast<long long>(total), static_cast<long long>(plan_.MissingBytes()),
+           static_cast<int>(plan_.Ranges().size()), static_cast<int>(sources_.size()));
     for (Slot& slot : slots_) slot.connection->SetTimeouts(timeouts);
     for (size_t i = 0; i < connections_ && active_; ++i) Launch(static_cast<int>(i), false);
     return true;
@@ -109,8 +104,8 @@ void CSegmentedDownload::SaveState() {
     state.prefix = plan_.Prefix();
     state.missing = plan_.Missing();
     if (!CRangeControlFile::Save(controlPath_, state)) {
-        FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"CSegmentedDownload 控制文件写入失败 %s err:%d",
-                                     controlPath_.c_str(), static_cast<int>(::GetLastError()));
+        KV_LOG(kToFile, Error, L"CSegmentedDownload 控制文件写入失败 %s err:%d", controlPath_.c_str(),
+               static_cast<int>(::GetLastError()));
     }
 }
 
@@ -194,13 +189,13 @@ void CSegmentedDownload::TakeOver(int victim, uint64_t from) {
     // Taken whole (it had stalled): end it now and count the stall against
     // its source; the slot comes back after the retry delay.
     const size_t source = connection->SourceIndex();
-    LogTraceAndFile(Info, __LINE__, L"CSegmentedDownload 接管停滞的分段 slot:%d pos:%lld url:%s", victim,
-                    static_cast<long long>(from), connection->GetUrl().c_str());
+    KV_LOG(kToTrace | kToFile, Info, L"CSegmentedDownload 接管停滞的分段 slot:%d pos:%lld url:%s", victim,
+           static_cast<long long>(from), connection->GetUrl().c_str());
     connection->Stop();
     connection->Unassign();
     if (source < sources_.size() && ++sources_[source].strikes >= kMaxStrikes) {
         sources_[source].dropped = true;
-        lastFailure_ = HttpResult{kHttpErrorCurl, CURLE_OPERATION_TIMEDOUT};
+        lastFailure_ = kRangeSourceStalled;
     }
     Launch(victim, true);
 }
@@ -236,7 +231,7 @@ void CSegmentedDownload::OnConnectionDone(CRangeConnection* connection, const Ht
         SourceState& s = sources_[source];
         // The reason for the last failure, as the single stream would report it.
         HttpResult failure = result;
-        if (failure.type == kHttpErrorOk) failure = HttpResult{kHttpErrorCurl, CURLE_PARTIAL_FILE};
+        if (failure.type == kHttpErrorOk) failure = kRangeCutShort;
         if (verdict == CRangeTransfer::Verdict::Whole || verdict == CRangeTransfer::Verdict::Mismatch) {
             Drop(source, true, failure, slot);
         } else if (verdict == CRangeTransfer::Verdict::Error) {
@@ -245,8 +240,8 @@ void CSegmentedDownload::OnConnectionDone(CRangeConnection* connection, const Ht
             const size_t others = StartedOn(source, slot);
             if (others > 0) {
                 s.cap = others;
-                LogTraceAndFile(Info, __LINE__, L"CSegmentedDownload 源限制连接数 %d url:%s code:%d", static_cast<int>(others),
-                                s.source.url.c_str(), failure.code);
+                KV_LOG(kToTrace | kToFile, Info, L"CSegmentedDownload 源限制连接数 %d url:%s code:%d",
+                       static_cast<int>(others), s.source.url.c_str(), failure.code);
             } else {
                 Drop(source, false, failure, slot);
             }
@@ -271,8 +266,8 @@ void CSegmentedDownload::OnConnectionDone(CRangeConnection* connection, const Ht
 void CSegmentedDownload::Drop(size_t source, bool refused, const HttpResult& result, int except) {
     SourceState& s = sources_[source];
     if (!s.dropped) {
-        LogTraceAndFile(Error, __LINE__, L"CSegmentedDownload 放弃源 url:%s type:%d code:%d", s.source.url.c_str(),
-                        result.type, result.code);
+        KV_LOG(kToTrace | kToFile, Error, L"CSegmentedDownload 放弃源 url:%s type:%d code:%d", s.source.url.c_str(),
+               result.type, result.code);
     }
     s.dropped = true;
     refused_ = refused_ || refused;
@@ -357,7 +352,7 @@ void CSegmentedDownload::Finish(End end) {
         SaveState();
         file_.reset();
     }
-    LogTraceAndFile(Info, __LINE__, L"CSegmentedDownload::Finish() end:%d prefix:%lld type:%d code:%d", static_cast<int>(end),
-                    static_cast<long long>(prefix), lastFailure_.type, lastFailure_.code);
+    KV_LOG(kToTrace | kToFile, Info, L"CSegmentedDownload::Finish() end:%d prefix:%lld type:%d code:%d",
+           static_cast<int>(end), static_cast<long long>(prefix), lastFailure_.type, lastFailure_.code);
     listener_->OnSegmentedEnd(end, lastFailure_);  // last: the listener may begin again
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "Runtime/Handles.h"
 #include "Runtime/TextUtils.h"
 
 namespace {
@@ -126,11 +127,11 @@ ProxySettings ReadSystemProxySettings() {
     ProxySettings settings;
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
     if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) return settings;
-    settings = ParseProxySettings(config.lpszProxy ? config.lpszProxy : L"",
-                                  config.lpszProxyBypass ? config.lpszProxyBypass : L"");
-    for (LPWSTR text : {config.lpszAutoConfigUrl, config.lpszProxy, config.lpszProxyBypass})
-        if (text) GlobalFree(text);
-    return settings;
+    // The strings are the caller's to free.
+    const kv::UniqueGlobalMem autoConfig(config.lpszAutoConfigUrl), proxy(config.lpszProxy),
+        bypass(config.lpszProxyBypass);
+    return ParseProxySettings(config.lpszProxy ? config.lpszProxy : L"",
+                              config.lpszProxyBypass ? config.lpszProxyBypass : L"");
 }
 
 namespace {

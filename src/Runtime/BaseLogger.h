@@ -28,6 +28,10 @@ public:
     virtual void LogAt(int32_t level, int32_t line, const wchar_t* file, const wchar_t* format, ...);
     virtual void Write(const std::wstring& line) = 0;
     virtual bool IsEnabled() = 0;
+    // LogAt with the arguments in a va_list (KV_LOG, Runtime/Log.h).
+    void LogAtV(int32_t level, int32_t line, const wchar_t* file, const wchar_t* format, va_list args) {
+        Emit(level, &line, file, format, args);
+    }
 
     // Takes ownership of options; null disables the logger again.
     void SetOptions(LoggerOptions* options);

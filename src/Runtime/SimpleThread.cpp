@@ -1,20 +1,15 @@
 #include "Runtime/SimpleThread.h"
+#include "Runtime/Log.h"
 
 #include <process.h>
-
-#include "Runtime/LogSinks.h"
 
 namespace {
 const wchar_t kLogFile[] = L".\\Runtime\\SimpleThread";
 }
 
-CSimpleThread::~CSimpleThread() {
-    // A derived object must be stopped by its owner before it goes; this only
-    // releases a handle left behind by a thread that already ended.
-    CScopedLock guard(handleLock_);
-    if (threadHandle_) ::CloseHandle(threadHandle_);
-    threadHandle_ = nullptr;
-}
+// A derived object must be stopped by its owner before it goes; this only
+// releases a handle left behind by a thread that already ended.
+CSimpleThread::~CSimpleThread() = default;
 
 bool CSimpleThread::StartThread() {
     if (IsRunning()) return true;
@@ -23,22 +18,19 @@ bool CSimpleThread::StartThread() {
     // The lock is held across _beginthreadex so that a thread which ends at
     // once cannot run its handle release before the handle is stored.
     CScopedLock guard(handleLock_);
-    if (threadHandle_) ::CloseHandle(threadHandle_);
-    threadHandle_ = nullptr;
     threadId_ = 0;
     unsigned id = 0;
     const uintptr_t h = _beginthreadex(nullptr, 0, &CSimpleThread::ThreadProc, this, 0, &id);
-    threadHandle_ = reinterpret_cast<HANDLE>(h);
+    threadHandle_.reset(reinterpret_cast<HANDLE>(h));
     threadId_ = h ? id : 0;
-    return threadHandle_ != nullptr;
+    return threadHandle_.valid();
 }
 
 unsigned __stdcall CSimpleThread::ThreadProc(void* argument) {
     if (auto* self = static_cast<CSimpleThread*>(argument)) {
         self->Run();
         CScopedLock guard(self->handleLock_);
-        if (self->threadHandle_) ::CloseHandle(self->threadHandle_);
-        self->threadHandle_ = nullptr;
+        self->threadHandle_.reset();
         self->threadId_ = 0;
     }
     _endthreadex(0);
@@ -49,9 +41,8 @@ bool CSimpleThread::IsRunning() {
     CScopedLock guard(handleLock_);
     if (!threadHandle_) return false;
     DWORD code = 0;
-    if (!::GetExitCodeThread(threadHandle_, &code) || code != STILL_ACTIVE) {
-        ::CloseHandle(threadHandle_);
-        threadHandle_ = nullptr;
+    if (!::GetExitCodeThread(threadHandle_.get(), &code) || code != STILL_ACTIVE) {
+        threadHandle_.reset();
         return false;
     }
     return true;
@@ -66,49 +57,49 @@ bool CSimpleThread::StopThread(DWORD timeoutMs) {
     return true;
 }
 
+kv::UniqueKernelHandle CSimpleThread::DuplicateThreadHandle() const {
+    HANDLE copy = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), threadHandle_.get(), ::GetCurrentProcess(), &copy, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS)) {
+        copy = nullptr;
+    }
+    return kv::UniqueKernelHandle(copy);
+}
+
 bool CSimpleThread::JoinThread(DWORD timeoutMs) {
-    HANDLE waitHandle = nullptr;
+    kv::UniqueKernelHandle waitHandle;
     {
         CScopedLock guard(handleLock_);
         if (!threadHandle_) return true;
         if (::GetCurrentThreadId() == threadId_) return false;  // a thread cannot wait for itself
         // A private duplicate: the worker may close the shared handle at its end.
-        if (!::DuplicateHandle(::GetCurrentProcess(), threadHandle_, ::GetCurrentProcess(), &waitHandle, 0, FALSE,
-                               DUPLICATE_SAME_ACCESS)) {
-            return false;
-        }
+        waitHandle = DuplicateThreadHandle();
+        if (!waitHandle) return false;
     }
-    const bool ended = ::WaitForSingleObject(waitHandle, timeoutMs) == WAIT_OBJECT_0;
-    ::CloseHandle(waitHandle);
+    const bool ended = ::WaitForSingleObject(waitHandle.get(), timeoutMs) == WAIT_OBJECT_0;
     return ended || !IsRunning();
 }
 
 bool CSimpleThread::DestroyThread(DWORD timeoutMs) {
     // Take a private duplicate to wait on: the worker may close the shared
     // handle at its end while we wait.
-    HANDLE waitHandle = nullptr;
+    kv::UniqueKernelHandle waitHandle;
     DWORD id;
     {
         CScopedLock guard(handleLock_);
         if (!threadHandle_) return false;
         id = threadId_;
-        ::DuplicateHandle(::GetCurrentProcess(), threadHandle_, ::GetCurrentProcess(), &waitHandle, 0, FALSE,
-                          DUPLICATE_SAME_ACCESS);
+        waitHandle = DuplicateThreadHandle();
     }
     if (waitHandle && ::GetCurrentThreadId() != id) {
-        if (::WaitForSingleObject(waitHandle, timeoutMs) == WAIT_TIMEOUT) {
-            ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile,
-                                            L"CSimpleThread::DestroyThread线程结束超时 tid:%d ", static_cast<int>(id));
-            FileLogger::Instance().LogAt(Error, __LINE__, kLogFile,
-                                         L"CSimpleThread::DestroyThread线程结束超时 tid:%d ", static_cast<int>(id));
-            ::TerminateThread(waitHandle, 0);
-            ::WaitForSingleObject(waitHandle, 1000);  // termination is asynchronous
+        if (::WaitForSingleObject(waitHandle.get(), timeoutMs) == WAIT_TIMEOUT) {
+            KV_LOG(kToConsole | kToFile, Error, L"CSimpleThread::DestroyThread线程结束超时 tid:%d ", static_cast<int>(id));
+            ::TerminateThread(waitHandle.get(), 0);
+            ::WaitForSingleObject(waitHandle.get(), 1000);  // termination is asynchronous
         }
     }
-    if (waitHandle) ::CloseHandle(waitHandle);
     CScopedLock guard(handleLock_);
-    if (threadHandle_) ::CloseHandle(threadHandle_);
-    threadHandle_ = nullptr;
+    threadHandle_.reset();
     threadId_ = 0;
     return true;
 }

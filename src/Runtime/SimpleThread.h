@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "Runtime/Handles.h"
 #include "Runtime/Lock.h"
 
 class CSimpleThread {
@@ -33,10 +34,12 @@ protected:
 
 private:
     static unsigned __stdcall ThreadProc(void* argument);
+    // A private copy of the thread's handle (empty on failure); under handleLock_.
+    kv::UniqueKernelHandle DuplicateThreadHandle() const;
 
     // Guards threadHandle_/threadId_, which both the owner and the worker (at
     // its very end) release: whoever comes first closes the handle, once.
     CLock handleLock_;
-    HANDLE threadHandle_ = nullptr;
+    kv::UniqueKernelHandle threadHandle_;
     std::atomic<DWORD> threadId_{0};
 };

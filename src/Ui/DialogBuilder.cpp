@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "Runtime/Log.h"
 #include "Ui/ButtonUI.h"
 #include "Ui/ContainerUI.h"
 #include "Ui/ControlUI.h"
@@ -16,7 +17,6 @@
 #include "Ui/ProgressUI.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/TabLayoutUI.h"
-#include "Ui/UiLog.h"
 #include "Ui/VerticalLayoutUI.h"
 
 namespace {
@@ -89,13 +89,14 @@ public:
 
     CControlUI* Build(const pugi::xml_node& node, int depth) {
         if (depth > CDialogBuilder::kMaxDepth) {
-            KV_UI_LOG(Error, kLogFile, L"CDialogBuilder markup nested deeper than %d", CDialogBuilder::kMaxDepth);
+            KV_LOG(kToConsole | kToFile, Error, L"CDialogBuilder markup nested deeper than %d",
+                   CDialogBuilder::kMaxDepth);
             return nullptr;
         }
         CControlUI* control = CDialogBuilder::CreateBuiltinControl(node.name());
         if (control == nullptr && callback_) control = callback_->CreateControl(node.name());
         if (control == nullptr) {
-            KV_UI_LOG(Warn, kLogFile, L"CDialogBuilder unknown element <%s> skipped", node.name());
+            KV_LOG(kToConsole | kToFile, Warn, L"CDialogBuilder unknown element <%s> skipped", node.name());
             return nullptr;
         }
         for (const pugi::xml_attribute& a : node.attributes()) control->SetAttribute(a.name(), a.value());
@@ -103,7 +104,8 @@ public:
         for (const pugi::xml_node& child : node.children()) {
             if (child.type() != pugi::node_element) continue;
             if (container == nullptr) {
-                KV_UI_LOG(Warn, kLogFile, L"CDialogBuilder <%s> cannot hold <%s>; skipped", node.name(), child.name());
+                KV_LOG(kToConsole | kToFile, Warn, L"CDialogBuilder <%s> cannot hold <%s>; skipped", node.name(),
+                       child.name());
                 continue;
             }
             if (CControlUI* c = Build(child, depth + 1)) container->Add(c);
@@ -144,7 +146,8 @@ CControlUI* CDialogBuilder::Create(const std::wstring& skinFile, IDialogBuilderC
                                    CPaintManagerUI* manager) {
     std::vector<uint8_t> bytes;
     if (!CSkinPackage::Instance().ReadFile(skinFile, bytes)) {
-        KV_UI_LOG(Error, kLogFile, L"CDialogBuilder::Create cannot read %s from the skin package", skinFile.c_str());
+        KV_LOG(kToConsole | kToFile, Error, L"CDialogBuilder::Create cannot read %s from the skin package",
+               skinFile.c_str());
         return nullptr;
     }
     return CreateFromBuffer(bytes.data(), bytes.size(), callback, manager);
@@ -156,13 +159,13 @@ CControlUI* CDialogBuilder::CreateFromBuffer(const uint8_t* data, size_t size, I
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed = doc.load_buffer(data, size, pugi::parse_default, pugi::encoding_utf8);
     if (!parsed) {
-        KV_UI_LOG(Error, kLogFile, L"CDialogBuilder markup error at byte %d: %S", static_cast<int>(parsed.offset),
-                  parsed.description());
+        KV_LOG(kToConsole | kToFile, Error, L"CDialogBuilder markup error at byte %d: %S",
+               static_cast<int>(parsed.offset), parsed.description());
         return nullptr;
     }
     const pugi::xml_node window = doc.document_element();
     if (wcscmp(window.name(), L"Window") != 0) {
-        KV_UI_LOG(Error, kLogFile, L"CDialogBuilder root element is <%s>, not <Window>", window.name());
+        KV_LOG(kToConsole | kToFile, Error, L"CDialogBuilder root element is <%s>, not <Window>", window.name());
         return nullptr;
     }
     ApplyWindowAttributes(window, manager);
@@ -178,9 +181,9 @@ CControlUI* CDialogBuilder::CreateFromBuffer(const uint8_t* data, size_t size, I
         } else if (root == nullptr) {
             root = reader.Build(child, 0);
         } else {
-            KV_UI_LOG(Warn, kLogFile, L"CDialogBuilder second root control <%s> skipped", name.c_str());
+            KV_LOG(kToConsole | kToFile, Warn, L"CDialogBuilder second root control <%s> skipped", name.c_str());
         }
     }
-    if (root == nullptr) KV_UI_LOG(Error, kLogFile, L"CDialogBuilder markup has no root control");
+    if (root == nullptr) KV_LOG(kToConsole | kToFile, Error, L"CDialogBuilder markup has no root control");
     return root;
 }

@@ -1,5 +1,7 @@
 #include "Ui/DpiScale.h"
 
+#include "Runtime/Handles.h"
+
 namespace {
 // The per-monitor calls exist from Windows 10 1607 (GetDpiForWindow) and
 // 1703 (the v2 context); older systems lack them, so they are looked up.
@@ -34,8 +36,7 @@ UINT CDpiScale::ForWindow(HWND hwnd) {
 }
 
 UINT CDpiScale::ForSystem() {
-    HDC dc = ::GetDC(nullptr);
-    const int dpi = dc ? ::GetDeviceCaps(dc, LOGPIXELSY) : 0;
-    if (dc) ::ReleaseDC(nullptr, dc);
+    const kv::UniqueScreenDc dc(::GetDC(nullptr));
+    const int dpi = dc ? ::GetDeviceCaps(dc.get(), LOGPIXELSY) : 0;
     return dpi > 0 ? static_cast<UINT>(dpi) : kBaseDpi;
 }

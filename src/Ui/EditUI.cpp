@@ -15,7 +15,6 @@ CEditUI::~CEditUI() {
         ::SetWindowLongPtrW(native_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(nativeDefault_));
         ::DestroyWindow(native_);
     }
-    if (bkBrush_) ::DeleteObject(bkBrush_);
 }
 
 std::wstring CEditUI::GetText() const {
@@ -177,15 +176,12 @@ HBRUSH CEditUI::OnNativeColor(HDC hdc) {
     ::SetBkColor(hdc, RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF));
     // The brush follows later colour changes.
     const COLORREF want = RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF);
-    if (bkBrush_ && bkBrushColor_ != want) {
-        ::DeleteObject(bkBrush_);
-        bkBrush_ = nullptr;
-    }
-    if (bkBrush_ == nullptr) {
-        bkBrush_ = ::CreateSolidBrush(want);
+    if (bkBrush_ && bkBrushColor_ != want) bkBrush_.reset();
+    if (!bkBrush_) {
+        bkBrush_.reset(::CreateSolidBrush(want));
         bkBrushColor_ = want;
     }
-    return bkBrush_;
+    return bkBrush_.get();
 }
 
 // While the native window is shown the painted text would show through

@@ -4,6 +4,7 @@
 // clipboard come with it). "textchanged" follows every change made by the
 // user, and every SetText made by code while the box is not open (also one
 // that repeats the text). Main thread only.
+#include "Runtime/Handles.h"
 #include "Ui/LabelUI.h"
 
 class CEditUI : public CLabelUI {
@@ -51,6 +52,6 @@ private:
     bool closing_ = false;
     HWND native_ = nullptr;
     WNDPROC nativeDefault_ = nullptr;
-    HBRUSH bkBrush_ = nullptr;
+    kv::UniqueBrush bkBrush_;
     COLORREF bkBrushColor_ = 0;
 };

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "Runtime/Handles.h"
+
 const wchar_t* const CFontFallback::kCandidates[] = {
     L"宋体",          L"SimSun",           L"微软雅黑",           L"Microsoft YaHei",
     L"新宋体",        L"NSimSun",          L"黑体",               L"SimHei",
@@ -22,9 +24,8 @@ bool CFontFallback::IsInstalled(const std::wstring& face) {
     lf.lfCharSet = DEFAULT_CHARSET;
     face.copy(lf.lfFaceName, face.size());
     bool found = false;
-    HDC dc = ::GetDC(nullptr);
-    ::EnumFontFamiliesExW(dc, &lf, &CountFamily, reinterpret_cast<LPARAM>(&found), 0);
-    ::ReleaseDC(nullptr, dc);
+    const kv::UniqueScreenDc dc(::GetDC(nullptr));
+    ::EnumFontFamiliesExW(dc.get(), &lf, &CountFamily, reinterpret_cast<LPARAM>(&found), 0);
     return found;
 }
 

@@ -1,5 +1,6 @@
 #include "Ui/OptionUI.h"
 
+#include "Runtime/Handles.h"
 #include "Ui/ImageDescription.h"
 #include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
@@ -72,11 +73,11 @@ RECT COptionUI::GetFocusRect() {
     if (!text.empty()) {
         RECT area = TextRect();
         RECT extent = area;
-        HDC dc = ::GetDC(nullptr);
-        HGDIOBJ old = ::SelectObject(dc, manager_->GetFont(font_));
-        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-        ::SelectObject(dc, old);
-        ::ReleaseDC(nullptr, dc);
+        const kv::UniqueScreenDc dc(::GetDC(nullptr));
+        HGDIOBJ old = ::SelectObject(dc.get(), manager_->GetFont(font_));
+        ::DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent,
+                    DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        ::SelectObject(dc.get(), old);
         const int w = extent.right - extent.left, h = extent.bottom - extent.top;
         int left = area.left;
         if (textStyle_ & DT_CENTER) left = (area.left + area.right - w) / 2;

@@ -11,6 +11,7 @@ using std::min;
 #include <gdiplus.h>
 
 #include "Runtime/Handles.h"
+#include "Runtime/Log.h"
 #include "Ui/AccessibleIds.h"
 #include "Ui/AccessibleInfo.h"
 #include "Ui/AccessibleWindow.h"
@@ -22,7 +23,6 @@ using std::min;
 #include "Ui/OleaccLibrary.h"
 #include "Ui/RenderEngine.h"
 #include "Ui/SkinPackage.h"
-#include "Ui/UiLog.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\Ui\\PaintManagerUI";
@@ -62,7 +62,7 @@ CPaintManagerUI::CPaintManagerUI() {
     ncm.cbSize = sizeof(ncm);
     ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0);
     ncm.lfMessageFont.lfQuality = ANTIALIASED_QUALITY;
-    systemFont_ = ::CreateFontIndirectW(&ncm.lfMessageFont);
+    systemFont_.reset(::CreateFontIndirectW(&ncm.lfMessageFont));
 }
 
 CPaintManagerUI::~CPaintManagerUI() {
@@ -75,9 +75,8 @@ CPaintManagerUI::~CPaintManagerUI() {
     accEvents_.Clear();
     ReleaseBackBuffer();
     root_.reset();  // controls first: they may still refer to fonts
-    for (FontInfo& f : fonts_) ::DeleteObject(f.font);
-    for (const auto& retired : retiredFonts_) ::DeleteObject(retired.first);
-    if (systemFont_) ::DeleteObject(systemFont_);
+    // The tool tip goes with the window that owns it; it is destroyed here
+    // only when the manager goes first.
     if (toolTip_ && ::IsWindow(toolTip_)) ::DestroyWindow(toolTip_);
 }
 
@@ -101,7 +100,7 @@ void CPaintManagerUI::SetDpi(UINT dpi) {
     // The old fonts stay alive until the next layout has handed the new ones
     // to native child windows (an open edit box).
     for (size_t i = 0; i < fonts_.size(); ++i) {
-        retiredFonts_.emplace_back(fonts_[i].font, i);
+        retiredFonts_.emplace_back(std::move(fonts_[i].font), i);
         CreateFontAtDpi(fonts_[i]);
     }
     UpdateToolTip(nullptr);
@@ -125,8 +124,8 @@ int CPaintManagerUI::AddFont(const std::wstring& face, int size, bool bold, bool
         if (!fallbackResolved_) {
             fallbackResolved_ = true;
             fallbackFace_ = CFontFallback::ChooseFace(&CFontFallback::IsInstalled);
-            KV_UI_LOG(Info, kLogFile, L"CPaintManagerUI::AddFont %s is not installed, using %s", info.face.c_str(),
-                      fallbackFace_.empty() ? L"(none)" : fallbackFace_.c_str());
+            KV_LOG(kToConsole | kToFile, Info, L"CPaintManagerUI::AddFont %s is not installed, using %s", info.face.c_str(),
+                   fallbackFace_.empty() ? L"(none)" : fallbackFace_.c_str());
         }
         if (!fallbackFace_.empty()) info.face = fallbackFace_;
     }
@@ -135,13 +134,13 @@ int CPaintManagerUI::AddFont(const std::wstring& face, int size, bool bold, bool
     info.underline = underline;
     info.italic = italic;
     CreateFontAtDpi(info);
-    fonts_.push_back(info);
+    fonts_.push_back(std::move(info));
     return static_cast<int>(fonts_.size()) - 1;
 }
 
 void CPaintManagerUI::CreateFontAtDpi(FontInfo& info) const {
     LOGFONTW lf{};
-    ::GetObjectW(systemFont_, sizeof(lf), &lf);
+    ::GetObjectW(systemFont_.get(), sizeof(lf), &lf);
     wcsncpy_s(lf.lfFaceName, info.face.c_str(), _TRUNCATE);
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfHeight = -Scale(info.size);  // a character height in pixels
@@ -151,24 +150,23 @@ void CPaintManagerUI::CreateFontAtDpi(FontInfo& info) const {
     lf.lfUnderline = info.underline;
     lf.lfItalic = info.italic;
     lf.lfQuality = ANTIALIASED_QUALITY;
-    info.font = ::CreateFontIndirectW(&lf);
+    info.font.reset(::CreateFontIndirectW(&lf));
     info.height = Scale(info.size);
     if (info.font) {
-        HDC dc = ::GetDC(nullptr);
-        HGDIOBJ old = ::SelectObject(dc, info.font);
+        const kv::UniqueScreenDc dc(::GetDC(nullptr));
+        HGDIOBJ old = ::SelectObject(dc.get(), info.font.get());
         TEXTMETRICW tm{};
-        if (::GetTextMetricsW(dc, &tm)) info.height = tm.tmHeight;
-        ::SelectObject(dc, old);
-        ::ReleaseDC(nullptr, dc);
+        if (::GetTextMetricsW(dc.get(), &tm)) info.height = tm.tmHeight;
+        ::SelectObject(dc.get(), old);
     }
 }
 
 HFONT CPaintManagerUI::GetFont(int index) const {
     if (index >= 0 && index < static_cast<int>(fonts_.size()) && fonts_[static_cast<size_t>(index)].font)
-        return fonts_[static_cast<size_t>(index)].font;
+        return fonts_[static_cast<size_t>(index)].font.get();
     if (defaultFont_ >= 0 && defaultFont_ < static_cast<int>(fonts_.size()))
-        return fonts_[static_cast<size_t>(defaultFont_)].font;
-    return systemFont_;
+        return fonts_[static_cast<size_t>(defaultFont_)].font.get();
+    return systemFont_.get();
 }
 
 int CPaintManagerUI::GetFontHeight(int index) const {
@@ -200,9 +198,10 @@ Gdiplus::Bitmap* CPaintManagerUI::GetImage(const std::wstring& name) {
     }
     if (found) {
         image = DecodeAtDpi(bytes, artDpi);
-        if (!image) KV_UI_LOG(Warn, kLogFile, L"CPaintManagerUI::GetImage %s is not a readable image", name.c_str());
+        if (!image) KV_LOG(kToConsole | kToFile, Warn, L"CPaintManagerUI::GetImage %s is not a readable image",
+                           name.c_str());
     } else {
-        KV_UI_LOG(Warn, kLogFile, L"CPaintManagerUI::GetImage %s not in the skin package", name.c_str());
+        KV_LOG(kToConsole | kToFile, Warn, L"CPaintManagerUI::GetImage %s not in the skin package", name.c_str());
     }
     Gdiplus::Bitmap* raw = image.get();
     images_[name] = std::move(image);  // a failure is remembered as null
@@ -223,8 +222,8 @@ Gdiplus::Bitmap* CPaintManagerUI::GetResourceImage(const std::wstring& name, con
     if (bytes) {
         image = DecodeAtDpi(std::vector<uint8_t>(bytes, bytes + ::SizeofResource(module, res)), CDpiScale::kBaseDpi);
     }
-    if (!image) KV_UI_LOG(Warn, kLogFile, L"CPaintManagerUI::GetResourceImage %s (%s) not loaded", name.c_str(),
-                          resType.c_str());
+    if (!image) KV_LOG(kToConsole | kToFile, Warn, L"CPaintManagerUI::GetResourceImage %s (%s) not loaded", name.c_str(),
+                       resType.c_str());
     Gdiplus::Bitmap* raw = image.get();
     images_[key] = std::move(image);
     return raw;
@@ -474,8 +473,8 @@ void CPaintManagerUI::LayoutIfNeeded() {
                 auto* self = reinterpret_cast<CPaintManagerUI*>(lp);
                 const auto held = reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0));
                 for (const auto& retired : self->retiredFonts_) {
-                    if (held == nullptr || held != retired.first) continue;
-                    ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(self->fonts_[retired.second].font),
+                    if (held == nullptr || held != retired.first.get()) continue;
+                    ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(self->fonts_[retired.second].font.get()),
                                    FALSE);
                     break;
                 }
@@ -483,10 +482,7 @@ void CPaintManagerUI::LayoutIfNeeded() {
             },
             reinterpret_cast<LPARAM>(this));
     }
-    for (const auto& retired : retiredFonts_) {
-        if (retired.first) ::DeleteObject(retired.first);
-    }
-    retiredFonts_.clear();
+    retiredFonts_.clear();  // deletes the replaced fonts
 }
 
 void CPaintManagerUI::Paint(HDC hdc, const RECT& rcPaint) {

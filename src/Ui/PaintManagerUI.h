@@ -149,7 +149,7 @@ public:
 
 private:
     struct FontInfo {
-        HFONT font = nullptr;
+        kv::UniqueFont font;
         int height = 0;  // at dpi_
         std::wstring face;
         int size = 12;  // at 96 DPI
@@ -190,9 +190,9 @@ private:
     std::vector<FontInfo> fonts_;
     // Fonts replaced by SetDpi and the index of their successor; deleted
     // after the next layout.
-    std::vector<std::pair<HFONT, size_t>> retiredFonts_;
+    std::vector<std::pair<kv::UniqueFont, size_t>> retiredFonts_;
     int defaultFont_ = -1;
-    HFONT systemFont_ = nullptr;
+    kv::UniqueFont systemFont_;
     std::map<std::wstring, std::unique_ptr<Gdiplus::Bitmap>> images_;  // at dpi_
     std::vector<INotifyUI*> notifiers_;
     CControlUI* hot_ = nullptr;

@@ -15,9 +15,9 @@ using std::min;
 #include <vector>
 
 #include "Runtime/Handles.h"
+#include "Runtime/Log.h"
 #include "Ui/DpiScale.h"
 #include "Ui/ImageResampler.h"
-#include "Ui/UiLog.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\Ui\\RenderEngine";
@@ -139,7 +139,7 @@ bool CRenderEngine::EnsureGdiplus() {
         Gdiplus::GdiplusStartupInput input;
         ULONG_PTR token = 0;
         const bool ok = Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
-        if (!ok) KV_UI_LOG(Error, kLogFile, L"CRenderEngine::EnsureGdiplus GDI+ did not start");
+        if (!ok) KV_LOG(kToConsole | kToFile, Error, L"CRenderEngine::EnsureGdiplus GDI+ did not start");
         return ok;
     }();
     return started;

@@ -1,6 +1,5 @@
 #include "Ui/SkinPackage.h"
-
-#include "Ui/UiLog.h"
+#include "Runtime/Log.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\Ui\\SkinPackage";
@@ -19,8 +18,8 @@ bool CSkinPackage::EnsureOpen() {
     const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
     const DWORD size = res ? ::SizeofResource(module, res) : 0;
     if (bytes == nullptr || size == 0) {
-        KV_UI_LOG(Error, kLogFile, L"CSkinPackage::EnsureOpen resource ZIPRES %d not found (%u)", kResourceId,
-                  ::GetLastError());
+        KV_LOG(kToConsole | kToFile, Error, L"CSkinPackage::EnsureOpen resource ZIPRES %d not found (%u)", kResourceId,
+               ::GetLastError());
         return false;
     }
     return OpenFromBytes(bytes, size);
@@ -31,7 +30,7 @@ bool CSkinPackage::OpenFromBytes(const void* data, size_t size) {
     const auto* p = static_cast<const uint8_t*>(data);
     buffer_.assign(p, p + size);
     if (!archive_.Open(buffer_.data(), buffer_.size())) {
-        KV_UI_LOG(Error, kLogFile, L"CSkinPackage::OpenFromBytes the skin package is damaged");
+        KV_LOG(kToConsole | kToFile, Error, L"CSkinPackage::OpenFromBytes the skin package is damaged");
         buffer_.clear();
         return false;
     }

@@ -2,9 +2,10 @@
 
 #include <cwchar>
 
+#include "Runtime/Handles.h"
+#include "Runtime/Log.h"
 #include "Ui/ControlUI.h"
 #include "Ui/DialogBuilder.h"
-#include "Ui/UiLog.h"
 #include "Ui/WndShadow.h"
 
 namespace {
@@ -61,7 +62,8 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, bool& handled) {
     CDialogBuilder builder;
     CControlUI* root = builder.Create(GetSkinFile(), this, &m_PaintManager);
     if (root == nullptr) {
-        KV_UI_LOG(Error, kLogFile, L"WindowImplBase::OnCreate skin %s could not be loaded", GetSkinFile().c_str());
+        KV_LOG(kToConsole | kToFile, Error, L"WindowImplBase::OnCreate skin %s could not be loaded",
+               GetSkinFile().c_str());
         handled = true;
         return -1;  // creation fails; the caller sees no window
     }
@@ -172,8 +174,8 @@ void WindowImplBase::UpdateRegion() {
     if (round.cx == 0 && round.cy == 0) return;
     RECT rc{};
     ::GetWindowRect(hwnd_, &rc);
-    HRGN rgn = ::CreateRoundRectRgn(0, 0, rc.right - rc.left + 1, rc.bottom - rc.top + 1, round.cx, round.cy);
-    ::SetWindowRgn(hwnd_, rgn, TRUE);  // the system owns the region now
+    kv::UniqueRegion rgn(::CreateRoundRectRgn(0, 0, rc.right - rc.left + 1, rc.bottom - rc.top + 1, round.cx, round.cy));
+    if (rgn && ::SetWindowRgn(hwnd_, rgn.get(), TRUE)) rgn.release();  // the system owns the region now
 }
 
 LRESULT WindowImplBase::OnSize(UINT, WPARAM wParam, LPARAM, bool& handled) {

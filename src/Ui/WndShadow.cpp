@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "Runtime/Handles.h"
+#include "Runtime/Log.h"
 #include "Ui/DpiScale.h"
 #include "Ui/RenderEngine.h"
-#include "Ui/UiLog.h"
 
 namespace {
 constexpr wchar_t kClassName[] = L"KvShadowWnd";
@@ -37,7 +37,8 @@ bool CWndShadow::Initialize(HINSTANCE instance) {
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = kClassName;
     s_available = ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    if (!s_available) KV_UI_LOG(Error, kLogFile, L"CWndShadow::Initialize class not registered (%u)", ::GetLastError());
+    if (!s_available) KV_LOG(kToConsole | kToFile, Error, L"CWndShadow::Initialize class not registered (%u)",
+                             ::GetLastError());
     return s_available;
 }
 
@@ -88,17 +89,17 @@ int CWndShadow::PixelAlpha(int size, int w, int h, int x, int y) { return AlphaT
 
 bool CWndShadow::Create(HWND parent) {
     if (!s_available || parent == nullptr || Map().count(parent)) return false;
-    hwnd_ = ::CreateWindowExW(WS_EX_LAYERED | WS_EX_TRANSPARENT, kClassName, kClassName, WS_POPUPWINDOW,
-                              CW_USEDEFAULT, 0, 0, 0, parent, nullptr,
-                              reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
-    if (hwnd_ == nullptr) {
-        KV_UI_LOG(Error, kLogFile, L"CWndShadow::Create no shadow window (%u)", ::GetLastError());
+    hwnd_.reset(::CreateWindowExW(WS_EX_LAYERED | WS_EX_TRANSPARENT, kClassName, kClassName, WS_POPUPWINDOW,
+                                  CW_USEDEFAULT, 0, 0, 0, parent, nullptr,
+                                  reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr));
+    if (!hwnd_) {
+        KV_LOG(kToConsole | kToFile, Error, L"CWndShadow::Create no shadow window (%u)", ::GetLastError());
         return false;
     }
     status_ = kEnabled;
     ApplyShowRule(parent);
-    ::SetTimer(hwnd_, kFirstUpdateTimer, 1000, &CWndShadow::OnFirstTimer);
-    ::ShowWindow(hwnd_, SW_HIDE);
+    ::SetTimer(hwnd_.get(), kFirstUpdateTimer, 1000, &CWndShadow::OnFirstTimer);
+    ::ShowWindow(hwnd_.get(), SW_HIDE);
     Map()[parent] = this;
     parentProc_ = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(parent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWndShadow::ParentProc)));
@@ -110,7 +111,7 @@ bool CWndShadow::Create(HWND parent) {
 void CALLBACK CWndShadow::OnFirstTimer(HWND hwnd, UINT, UINT_PTR id, DWORD) {
     ::KillTimer(hwnd, id);
     for (auto& entry : Map()) {
-        if (entry.second->hwnd_ != hwnd) continue;
+        if (entry.second->hwnd_.get() != hwnd) continue;
         entry.second->updatePending_ = true;
         if (entry.second->status_ & kShown) entry.second->Update(entry.first);
         break;
@@ -132,14 +133,14 @@ void CWndShadow::ApplyShowRule(HWND parent) {
 }
 
 void CWndShadow::Show(bool show) {
-    if (hwnd_) ::ShowWindow(hwnd_, show ? SW_SHOWNOACTIVATE : SW_HIDE);
+    if (hwnd_) ::ShowWindow(hwnd_.get(), show ? SW_SHOWNOACTIVATE : SW_HIDE);
 }
 
 void CWndShadow::Update(HWND parent) {
     RECT rc{};
     ::GetWindowRect(parent, &rc);
     const int w = rc.right - rc.left, h = rc.bottom - rc.top;
-    if (w <= 0 || h <= 0 || hwnd_ == nullptr) return;
+    if (w <= 0 || h <= 0 || !hwnd_) return;
     const int W = w + 2 * size_, H = h + 2 * size_;
     void* bits = nullptr;
     kv::UniqueMemoryDc mem(::CreateCompatibleDC(nullptr));
@@ -164,8 +165,8 @@ void CWndShadow::Update(HWND parent) {
     SIZE sz{W, H};
     POINT src{0, 0};
     BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    ::MoveWindow(hwnd_, dst.x, dst.y, W, H, FALSE);
-    ::UpdateLayeredWindow(hwnd_, nullptr, &dst, &sz, mem.get(), &src, 0, &blend, ULW_ALPHA);
+    ::MoveWindow(hwnd_.get(), dst.x, dst.y, W, H, FALSE);
+    ::UpdateLayeredWindow(hwnd_.get(), nullptr, &dst, &sz, mem.get(), &src, 0, &blend, ULW_ALPHA);
     ::SelectObject(mem.get(), old);
 }
 
@@ -180,8 +181,8 @@ LRESULT CALLBACK CWndShadow::ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
                 const LRESULT r = ::CallWindowProcW(next, hwnd, msg, wp, lp);
                 RECT rc{};
                 ::GetWindowRect(hwnd, &rc);
-                ::SetWindowPos(s->hwnd_, nullptr, rc.left - s->size_ + s->xOffset_, rc.top - s->size_ + s->yOffset_, 0,
-                               0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOZORDER);
+                ::SetWindowPos(s->hwnd_.get(), nullptr, rc.left - s->size_ + s->xOffset_,
+                               rc.top - s->size_ + s->yOffset_, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOZORDER);
                 return r;
             }
             break;
@@ -246,10 +247,7 @@ LRESULT CALLBACK CWndShadow::ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
             if (s->status_ & kShown) s->Update(hwnd);
             break;
         case WM_DESTROY:
-            if (s->hwnd_) {
-                ::DestroyWindow(s->hwnd_);
-                s->hwnd_ = nullptr;
-            }
+            s->hwnd_.reset();
             break;
         case WM_NCDESTROY: {
             ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(next));

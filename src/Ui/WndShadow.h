@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "Runtime/Handles.h"
+
 class CWndShadow {
 public:
     static constexpr int kDefaultSize = 14;  // at 100%
@@ -34,7 +36,7 @@ public:
     void SetDpi(UINT dpi);
     int GetSize() const { return size_; }
 
-    HWND GetHWND() const { return hwnd_; }
+    HWND GetHWND() const { return hwnd_.get(); }
     bool IsShown() const { return (status_ & kShown) != 0; }
     // The alpha of ring j (0 = outermost) before side factors and tapers.
     static int BaseAlpha(int size, int ring);
@@ -63,7 +65,7 @@ private:
     void Update(HWND parent);
     void Show(bool show);
 
-    HWND hwnd_ = nullptr;
+    kv::UniqueWindow hwnd_;
     int size_ = kDefaultSize;
     int xOffset_ = 0;
     int yOffset_ = 0;

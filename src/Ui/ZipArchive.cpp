@@ -5,8 +5,8 @@
 #include <cwchar>
 
 #include "Runtime/TextUtils.h"
-#include "Ui/ByteCursor.h"
-#include "Ui/UiLog.h"
+#include "Runtime/ByteReader.h"
+#include "Runtime/Log.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\Ui\\ZipArchive";
@@ -37,7 +37,8 @@ bool Inflate(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
 bool CZipArchive::Open(const uint8_t* data, size_t size) {
     Close();
     if (data == nullptr || size < kEndRecordSize) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::Open archive too small (%u bytes)", static_cast<unsigned>(size));
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::Open archive too small (%u bytes)",
+               static_cast<unsigned>(size));
         return false;
     }
     data_ = data;
@@ -62,7 +63,7 @@ bool CZipArchive::ReadDirectory() {
     size_t at = size_ - kEndRecordSize;
     bool found = false;
     for (;;) {
-        CByteCursor probe(data_, size_);
+        kv::LittleEndianReader probe(data_, size_);
         uint32_t sig = 0;
         if (probe.Seek(at) && probe.ReadU32(sig) && sig == kEndOfDirectory) {
             found = true;
@@ -72,26 +73,26 @@ bool CZipArchive::ReadDirectory() {
         --at;
     }
     if (!found) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory no end-of-directory record");
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::ReadDirectory no end-of-directory record");
         return false;
     }
-    CByteCursor end(data_, size_);
+    kv::LittleEndianReader end(data_, size_);
     uint16_t disk = 0, dirDisk = 0, countHere = 0, count = 0;
     uint32_t dirSize = 0, dirOffset = 0;
     if (!end.Seek(at + 4) || !end.ReadU16(disk) || !end.ReadU16(dirDisk) || !end.ReadU16(countHere) ||
         !end.ReadU16(count) || !end.ReadU32(dirSize) || !end.ReadU32(dirOffset)) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory truncated end record");
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::ReadDirectory truncated end record");
         return false;
     }
     if (disk != 0 || dirDisk != 0 || countHere != count || count > kMaxEntries) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory unsupported archive (%u entries)", count);
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::ReadDirectory unsupported archive (%u entries)", count);
         return false;
     }
     if (dirOffset > at || dirSize > at - dirOffset) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory directory out of range");
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::ReadDirectory directory out of range");
         return false;
     }
-    CByteCursor dir(data_ + dirOffset, dirSize);
+    kv::LittleEndianReader dir(data_ + dirOffset, dirSize);
     for (uint16_t i = 0; i < count; ++i) {
         uint32_t sig = 0, crc = 0, csize = 0, usize = 0, attr = 0, offset = 0, time = 0;
         uint16_t made = 0, need = 0, flags = 0, method = 0, nameLen = 0, extraLen = 0, commentLen = 0, diskStart = 0,
@@ -101,8 +102,8 @@ bool CZipArchive::ReadDirectory() {
             !dir.ReadU16(flags) || !dir.ReadU16(method) || !dir.ReadU32(time) || !dir.ReadU32(crc) ||
             !dir.ReadU32(csize) || !dir.ReadU32(usize) || !dir.ReadU16(nameLen) || !dir.ReadU16(extraLen) ||
             !dir.ReadU16(commentLen) || !dir.ReadU16(diskStart) || !dir.ReadU16(internal) || !dir.ReadU32(attr) ||
-            !dir.ReadU32(offset) || !dir.ReadBytes(nameLen, name) || !dir.Skip(extraLen) || !dir.Skip(commentLen)) {
-            KV_UI_LOG(Error, kLogFile, L"CZipArchive::ReadDirectory damaged directory entry %u", i);
+            !dir.ReadU32(offset) || !dir.Take(nameLen, name) || !dir.Skip(extraLen) || !dir.Skip(commentLen)) {
+            KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::ReadDirectory damaged directory entry %u", i);
             return false;
         }
         Entry entry;
@@ -143,28 +144,28 @@ bool CZipArchive::Read(const std::wstring& name, std::vector<uint8_t>& out) cons
     out.clear();
     const Entry* e = Find(name);
     if (e == nullptr) {
-        KV_UI_LOG(Warn, kLogFile, L"CZipArchive::Read no entry %s", name.c_str());
+        KV_LOG(kToConsole | kToFile, Warn, L"CZipArchive::Read no entry %s", name.c_str());
         return false;
     }
     if ((e->flags & kFlagEncrypted) || (e->method != kMethodStored && e->method != kMethodDeflate)) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::Read %s: unsupported method %u", name.c_str(), e->method);
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::Read %s: unsupported method %u", name.c_str(), e->method);
         return false;
     }
     if (e->size > kMaxEntrySize || (e->method == kMethodStored && e->compressedSize != e->size)) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::Read %s: bad size %u", name.c_str(), e->size);
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::Read %s: bad size %u", name.c_str(), e->size);
         return false;
     }
     // The local header repeats the name and may carry a different extra
     // field; sizes are taken from the central directory (the local copy may
     // be zero when a data descriptor follows).
-    CByteCursor local(data_, size_);
+    kv::LittleEndianReader local(data_, size_);
     uint32_t sig = 0;
     uint16_t nameLen = 0, extraLen = 0;
     const uint8_t* payload = nullptr;
     if (!local.Seek(e->localOffset) || !local.ReadU32(sig) || sig != kLocalHeader || !local.Skip(22) ||
         !local.ReadU16(nameLen) || !local.ReadU16(extraLen) || !local.Skip(nameLen) || !local.Skip(extraLen) ||
-        !local.ReadBytes(e->compressedSize, payload)) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::Read %s: damaged local header or data", name.c_str());
+        !local.Take(e->compressedSize, payload)) {
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::Read %s: damaged local header or data", name.c_str());
         return false;
     }
     static_assert(kLocalHeaderSize == 4 + 22 + 4, "local header layout");
@@ -179,7 +180,8 @@ bool CZipArchive::Read(const std::wstring& name, std::vector<uint8_t>& out) cons
     }
     if (ok && crc32(0L, out.data(), static_cast<uInt>(out.size())) != e->crc) ok = false;
     if (!ok) {
-        KV_UI_LOG(Error, kLogFile, L"CZipArchive::Read %s: data does not inflate or fails its CRC", name.c_str());
+        KV_LOG(kToConsole | kToFile, Error, L"CZipArchive::Read %s: data does not inflate or fails its CRC",
+               name.c_str());
         out.clear();
     }
     return ok;

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "Runtime/ByteReader.h"
+#include "Runtime/Handles.h"
 #include "Updater/Sha256.h"
 #include "DescriptorKey.h"
 
@@ -13,19 +15,20 @@ namespace {
 
 // Reads one DER tag-length header with a short-form length and checks that
 // the content fits in what is left.
-bool ReadHeader(const uint8_t*& p, const uint8_t* end, uint8_t tag, size_t& length) {
-    if (end - p < 2 || p[0] != tag || (p[1] & 0x80) != 0) return false;
-    length = p[1];
-    p += 2;
-    return static_cast<size_t>(end - p) >= length;
+bool ReadHeader(BigEndianReader& der, uint8_t tag, size_t& length) {
+    uint8_t actualTag = 0, shortLength = 0;
+    if (!der.ReadU8(actualTag) || actualTag != tag || !der.ReadU8(shortLength) || (shortLength & 0x80) != 0) {
+        return false;
+    }
+    length = shortLength;
+    return der.Remaining() >= length;
 }
 
 // One INTEGER of the signature, copied right-aligned into 32 bytes.
-bool ReadInteger(const uint8_t*& p, const uint8_t* end, uint8_t out[32]) {
+bool ReadInteger(BigEndianReader& der, uint8_t out[32]) {
     size_t length = 0;
-    if (!ReadHeader(p, end, 0x02, length) || length == 0) return false;
-    const uint8_t* value = p;
-    p += length;
+    const uint8_t* value = nullptr;
+    if (!ReadHeader(der, 0x02, length) || length == 0 || !der.Take(length, value)) return false;
     if (value[0] & 0x80) return false;  // negative
     if (value[0] == 0) {
         // A leading zero is allowed only to keep a high bit positive.
@@ -39,30 +42,15 @@ bool ReadInteger(const uint8_t*& p, const uint8_t* end, uint8_t out[32]) {
     return true;
 }
 
-struct AlgorithmCloser {
-    BCRYPT_ALG_HANDLE handle = nullptr;
-    ~AlgorithmCloser() {
-        if (handle) BCryptCloseAlgorithmProvider(handle, 0);
-    }
-};
-
-struct KeyDestroyer {
-    BCRYPT_KEY_HANDLE handle = nullptr;
-    ~KeyDestroyer() {
-        if (handle) BCryptDestroyKey(handle);
-    }
-};
-
 }  // namespace
 
 bool DerSignatureToRaw(const uint8_t* der, size_t size, uint8_t raw[64]) {
     if (!der) return false;
-    const uint8_t* p = der;
-    const uint8_t* end = der + size;
+    BigEndianReader reader(der, size);
     size_t length = 0;
-    if (!ReadHeader(p, end, 0x30, length) || p + length != end) return false;
-    if (!ReadInteger(p, end, raw) || !ReadInteger(p, end, raw + 32)) return false;
-    return p == end;
+    if (!ReadHeader(reader, 0x30, length) || reader.Remaining() != length) return false;
+    if (!ReadInteger(reader, raw) || !ReadInteger(reader, raw + 32)) return false;
+    return reader.Remaining() == 0;
 }
 
 bool VerifyEcdsaP256Sha256(const EcdsaP256PublicKey& key, const std::string& data, const std::string& signature) {
@@ -76,20 +64,24 @@ bool VerifyEcdsaP256Sha256Digest(const EcdsaP256PublicKey& key, const uint8_t di
     uint8_t raw[64];
     if (!DerSignatureToRaw(reinterpret_cast<const uint8_t*>(signature.data()), signature.size(), raw)) return false;
 
-    AlgorithmCloser ecdsa;
-    if (BCryptOpenAlgorithmProvider(&ecdsa.handle, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) return false;
+    UniqueAlgorithm ecdsa;
+    if (BCryptOpenAlgorithmProvider(ecdsa.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) {
+        ecdsa.release();
+        return false;
+    }
 
     struct {
         BCRYPT_ECCKEY_BLOB header;
         uint8_t xy[64];
     } blob{{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32}, {}};
     std::memcpy(blob.xy, key.xy, sizeof blob.xy);
-    KeyDestroyer publicKey;
-    if (BCryptImportKeyPair(ecdsa.handle, nullptr, BCRYPT_ECCPUBLIC_BLOB, &publicKey.handle,
+    UniqueKey publicKey;
+    if (BCryptImportKeyPair(ecdsa.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, publicKey.put(),
                             reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0) != 0) {
+        publicKey.release();
         return false;
     }
-    return BCryptVerifySignature(publicKey.handle, nullptr, const_cast<PUCHAR>(digest), CSha256::kDigestSize, raw,
+    return BCryptVerifySignature(publicKey.get(), nullptr, const_cast<PUCHAR>(digest), CSha256::kDigestSize, raw,
                                  sizeof raw, 0) == 0;
 }
 

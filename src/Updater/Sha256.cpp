@@ -6,40 +6,31 @@
 #include <climits>
 
 CSha256::CSha256() {
-    if (BCryptOpenAlgorithmProvider(&algorithm_, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) algorithm_ = nullptr;
+    if (BCryptOpenAlgorithmProvider(algorithm_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) algorithm_.release();
     Reset();
 }
 
-CSha256::~CSha256() {
-    Close();
-    if (algorithm_) BCryptCloseAlgorithmProvider(algorithm_, 0);
-}
-
-void CSha256::Close() {
-    if (hash_) BCryptDestroyHash(hash_);
-    hash_ = nullptr;
-}
+CSha256::~CSha256() = default;
 
 void CSha256::Reset() {
-    Close();
     // The provider allocates the hash object itself (Windows 7 and later).
-    failed_ = !algorithm_ || BCryptCreateHash(algorithm_, &hash_, nullptr, 0, nullptr, 0, 0) != 0;
-    if (failed_) hash_ = nullptr;
+    failed_ = !algorithm_ || BCryptCreateHash(algorithm_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0) != 0;
+    if (failed_) hash_.release();
 }
 
 void CSha256::Update(const void* data, size_t size) {
     auto* bytes = static_cast<PUCHAR>(const_cast<void*>(data));
     while (!failed_ && size > 0) {
         ULONG chunk = size > ULONG_MAX ? ULONG_MAX : static_cast<ULONG>(size);
-        failed_ = BCryptHashData(hash_, bytes, chunk, 0) != 0;
+        failed_ = BCryptHashData(hash_.get(), bytes, chunk, 0) != 0;
         bytes += chunk;
         size -= chunk;
     }
 }
 
 bool CSha256::Final(uint8_t digest[kDigestSize]) {
-    bool ok = !failed_ && BCryptFinishHash(hash_, digest, kDigestSize, 0) == 0;
-    Close();
+    bool ok = !failed_ && BCryptFinishHash(hash_.get(), digest, kDigestSize, 0) == 0;
+    hash_.reset();
     failed_ = true;  // a finished message takes no more data until Reset()
     return ok;
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Runtime/Handles.h"
+
 class CSha256 {
 public:
     static constexpr size_t kDigestSize = 32;
@@ -22,9 +24,7 @@ public:
     std::wstring HexDigest();
 
 private:
-    void Close();
-
-    void* algorithm_ = nullptr;  // BCRYPT_ALG_HANDLE, opened once
-    void* hash_ = nullptr;       // BCRYPT_HASH_HANDLE of the current message
+    kv::UniqueAlgorithm algorithm_;  // opened once
+    kv::UniqueHash hash_;            // of the current message
     bool failed_ = false;
 };

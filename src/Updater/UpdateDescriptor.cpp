@@ -104,16 +104,15 @@ std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring
     return {};
 }
 
-DescriptorValues ReadInstallSection(const std::wstring& text) {
+DescriptorValues ReadInstallSection(const wchar_t* text, size_t length) {
     DescriptorValues values;
-    const wchar_t* data = text.data();
-    values.url = ReadIniValue(data, text.size(), kSection, L"Url");
-    values.murl = ReadIniValue(data, text.size(), kSection, L"murl");
-    values.size = ReadIniValue(data, text.size(), kSection, L"Size");
-    values.md5 = ReadIniValue(data, text.size(), kSection, L"Md5");
-    values.version = ReadIniValue(data, text.size(), kSection, L"Version");
-    values.sha256 = ReadIniValue(data, text.size(), kSection, L"Sha256");
-    values.expires = ReadIniValue(data, text.size(), kSection, L"Expires");
+    values.url = ReadIniValue(text, length, kSection, L"Url");
+    values.murl = ReadIniValue(text, length, kSection, L"murl");
+    values.size = ReadIniValue(text, length, kSection, L"Size");
+    values.md5 = ReadIniValue(text, length, kSection, L"Md5");
+    values.version = ReadIniValue(text, length, kSection, L"Version");
+    values.sha256 = ReadIniValue(text, length, kSection, L"Sha256");
+    values.expires = ReadIniValue(text, length, kSection, L"Expires");
     return values;
 }
 

@@ -21,7 +21,10 @@ constexpr size_t kDescriptorValueMax = 2047;
 // absent.
 std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring& section, const std::wstring& key);
 // The "Install" values of a descriptor text.
-DescriptorValues ReadInstallSection(const std::wstring& text);
+DescriptorValues ReadInstallSection(const wchar_t* text, size_t length);
+inline DescriptorValues ReadInstallSection(const std::wstring& text) {
+    return ReadInstallSection(text.data(), text.size());
+}
 // The stored copy's bytes back to text: FF FE gives UTF-16LE, EF BB BF UTF-8,
 // anything else the ANSI code page.
 std::wstring DecodeStoredDescriptor(const std::string& bytes);

@@ -1,12 +1,16 @@
 #include "Updater/UpdateModule.h"
 
-#include <cwchar>
+#include <windows.h>
+
 #include <vector>
 
 #include "CommonUtils.h"
+#include "Http/HttpResultCodes.h"
 #include "Runtime/FileEx.h"
 #include "Runtime/Handles.h"
-#include "Runtime/LogSinks.h"
+#include "Runtime/LiveTokens.h"
+#include "Runtime/Log.h"
+#include "Runtime/MainThreadTask.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/UpdateDescriptor.h"
 #include "UpdaterBuildConfig.h"
@@ -16,27 +20,20 @@ namespace {
 const wchar_t kLogFile[] = L".\\Updater\\Updater";
 const wchar_t kDescriptorFile[] = L"kvinstall.ini";
 const wchar_t kPackageFile[] = L"kvinstaller.exe";
-const wchar_t kHelperClassPrefix[] = L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL";
-const wchar_t kHelperClassFormat[] = L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL%d";
+const wchar_t kMarkerClassFormat[] = L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL%d";
 const wchar_t kDownloadFailed[] = L"安装失败";
 constexpr size_t kMaxStoredDescriptorBytes = 4u << 20;  // a descriptor is a few hundred bytes
 constexpr uint32_t kWriteChunkBytes = 64u << 10;
-constexpr int32_t kCurlUrlMalformed = 3;  // what the transfer reports for an empty address
 
-// Numbers the helper window classes; touched on the main thread only.
-int g_helperClassCounter = 0;
+// The modules that may still receive callbacks and posted tasks, by owner
+// token. Never destroyed, so a module with static storage may still give up
+// its token at exit. Main thread only.
+// Numbers the marker windows' classes. Main thread only.
+int g_markerClassCounter = 0;
 
-template <typename... Args>
-void LogInfo(int line, const wchar_t* format, Args... args) {
-    ConsoleLogger::Instance().LogAt(Info, line, kLogFile, format, args...);
-    FileLogger::Instance().LogAt(Info, line, kLogFile, format, args...);
-}
-
-template <typename... Args>
-void LogConsoleAndFile(int consoleLine, const wchar_t* consoleFormat, int fileLine, const wchar_t* fileFormat,
-                       Args... args) {
-    ConsoleLogger::Instance().LogAt(Error, consoleLine, kLogFile, consoleFormat, args...);
-    FileLogger::Instance().LogAt(Error, fileLine, kLogFile, fileFormat, args...);
+kv::LiveTokens<CUpdateModule>& Modules() {
+    static auto* modules = new kv::LiveTokens<CUpdateModule>();
+    return *modules;
 }
 
 uint64_t CurrentUtcFileTime() {
@@ -85,38 +82,16 @@ CUpdateModule::CUpdateModule(const std::wstring& packageDir, IGameEventListener*
 }
 
 CUpdateModule::~CUpdateModule() {
-    // The helper window's user data points here: it must not outlive us.
-    if (helper_) Stop();
+    // Tasks already posted must not find the module once it is gone.
+    if (owner_) Stop();
 }
 
 bool CUpdateModule::Start() {
-    if (!helper_) CreateHelperWindow();
+    if (!owner_) owner_ = Modules().Issue(this);
+    if (!marker_) CreateMarkerWindow();
     if (!CreateDir(packageDir_)) return false;
     FetchDescriptor();
     return true;
-}
-
-void CUpdateModule::CreateHelperWindow() {
-    helperClass_ = FormatString(kHelperClassFormat, ++g_helperClassCounter);
-    HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = &CUpdateModule::HelperProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = helperClass_.c_str();
-    if (!::RegisterClassExW(&wc)) {
-        const DWORD error = ::GetLastError();
-        ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM]regclass %d", static_cast<int>(error));
-        FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM]rcls %d:%d", 1, static_cast<int>(error));
-        return;
-    }
-    helper_ = ::CreateWindowExW(0, helperClass_.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this);
-    if (!helper_) {
-        const DWORD error = ::GetLastError();
-        ::UnregisterClassW(helperClass_.c_str(), instance);
-        ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM]unregclass %d", static_cast<int>(error));
-        FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM]urcls %d:%d", 1, static_cast<int>(error));
-    }
 }
 
 void CUpdateModule::FetchDescriptor() {
@@ -125,9 +100,9 @@ void CUpdateModule::FetchDescriptor() {
     ++urlIndex_;
     if (command_.IsStarted()) return;  // the running fetch reports; the step stands
     fetchedUrl_ = url;
-    LogInfo(__LINE__, L"[UM] descriptor from %s", url.c_str());
+    KV_LOG(kToConsole | kToFile, Info, L"[UM] descriptor from %s", url.c_str());
     command_.SetUrl(url);
-    command_.SetCompletion(&CUpdateModule::OnDescriptorFetched, helper_);
+    command_.SetCompletion(&CUpdateModule::OnDescriptorFetched, CallbackOwner());
     SubmitCommand(&command_);
 }
 
@@ -137,63 +112,60 @@ void CUpdateModule::Stop() {
     download_.Stop();
     descriptorText_.clear();
     downloading_ = false;
-    if (helper_) {
-        ::DestroyWindow(helper_);
-        helper_ = nullptr;
-        ::UnregisterClassW(helperClass_.c_str(), ::GetModuleHandleW(nullptr));
+    Modules().Drop(owner_);
+    DestroyMarkerWindow();
+}
+
+void CUpdateModule::CreateMarkerWindow() {
+    markerClass_ = FormatString(kMarkerClassFormat, ++g_markerClassCounter);
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = &::DefWindowProcW;
+    wc.hInstance = instance;
+    wc.lpszClassName = markerClass_.c_str();
+    if (!::RegisterClassExW(&wc)) {
+        KV_LOG(kToConsole | kToFile, Error, L"[UM]regclass %d", static_cast<int>(::GetLastError()));
+        markerClass_.clear();
+        return;
+    }
+    marker_.reset(::CreateWindowExW(0, markerClass_.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr));
+    if (!marker_) {
+        KV_LOG(kToConsole | kToFile, Error, L"[UM]createwindow %d", static_cast<int>(::GetLastError()));
+        DestroyMarkerWindow();
     }
 }
 
-LRESULT CALLBACK CUpdateModule::HelperProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    } else if (message == WM_NCDESTROY) {
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    }
-    auto* self = reinterpret_cast<CUpdateModule*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    switch (message) {
-        case UM_DESCRIPTOR_DONE:
-            if (self) self->HandleDescriptorDone(static_cast<int>(wParam), static_cast<int>(lParam));
-            return 0;
-        case UM_DOWNLOAD_PROGRESS:
-            if (self) self->HandleProgress();
-            return 0;
-        case UM_DOWNLOAD_DONE:
-            if (self) self->HandleDownloadDone(static_cast<int>(wParam), static_cast<int>(lParam));
-            return 0;
-        case UM_SIGNATURE_DONE:
-            if (self) self->HandleSignatureDone(static_cast<int>(wParam), static_cast<int>(lParam));
-            return 0;
-        case WM_USER + 1003:
-        case WM_USER + 1004:
-        case WM_USER + 1005:
-        case WM_USER + 1006:
-        case WM_USER + 1007:
-        case WM_USER + 1008:
-        case WM_TIMER:
-            return 0;
-        default:
-            return ::DefWindowProcW(hwnd, message, wParam, lParam);
-    }
+void CUpdateModule::DestroyMarkerWindow() {
+    marker_.reset();
+    if (markerClass_.empty()) return;
+    ::UnregisterClassW(markerClass_.c_str(), ::GetModuleHandleW(nullptr));
+    markerClass_.clear();
 }
 
-CUpdateModule* CUpdateModule::FromOwner(void* owner) {
-    HWND hwnd = static_cast<HWND>(owner);
-    if (!hwnd || !::IsWindow(hwnd)) return nullptr;
-    // A handle reused by another window must not be read as a module.
-    wchar_t className[64] = {};
-    const int length = ::GetClassNameW(hwnd, className, 64);
-    const size_t prefix = wcslen(kHelperClassPrefix);
-    if (length < static_cast<int>(prefix) || wcsncmp(className, kHelperClassPrefix, prefix) != 0) return nullptr;
-    return reinterpret_cast<CUpdateModule*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+CUpdateModule* CUpdateModule::FromOwner(void* owner) { return Modules().Find(reinterpret_cast<uintptr_t>(owner)); }
+
+void CUpdateModule::Post(Event event, int32_t errtype, int32_t code) {
+    PostToMainThread(&CUpdateModule::Deliver, owner_, static_cast<int32_t>(event), errtype, code);
 }
 
-void CUpdateModule::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (::PostMessageW(hwnd, message, wParam, lParam)) return;
-    const DWORD error = ::GetLastError();
-    ConsoleLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM] post_message failed:%u", error);
-    FileLogger::Instance().LogAt(Error, __LINE__, kLogFile, L"[UM] post message failed:%u", error);
+void CUpdateModule::Deliver(uintptr_t owner, int32_t event, int32_t errtype, int32_t code) {
+    CUpdateModule* self = Modules().Find(owner);
+    if (!self) return;  // stopped or deleted since the event was posted
+    switch (static_cast<Event>(event)) {
+        case Event::DescriptorDone:
+            self->HandleDescriptorDone(errtype, code);
+            break;
+        case Event::DownloadProgress:
+            self->HandleProgress();
+            break;
+        case Event::DownloadDone:
+            self->HandleDownloadDone(errtype, code);
+            break;
+        case Event::SignatureDone:
+            self->HandleSignatureDone(errtype, code);
+            break;
+    }
 }
 
 void CUpdateModule::OnDescriptorFetched(void* owner, const std::string& body, int32_t errorType, int32_t code) {
@@ -201,7 +173,7 @@ void CUpdateModule::OnDescriptorFetched(void* owner, const std::string& body, in
     if (!self) return;
     self->descriptorText_ = Utf8ToWide(body);
     self->descriptorBody_ = self->descriptorKey_ ? body : std::string();
-    Post(self->helper_, UM_DESCRIPTOR_DONE, static_cast<WPARAM>(errorType), static_cast<LPARAM>(code));
+    self->Post(Event::DescriptorDone, errorType, code);
 }
 
 void CUpdateModule::OnDownloadProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed) {
@@ -211,16 +183,18 @@ void CUpdateModule::OnDownloadProgress(void* owner, int64_t total, int64_t downl
     process[L"total"] = total;
     process[L"complete"] = downloaded;
     process[L"speed"] = static_cast<int64_t>(speed);
-    Post(self->helper_, UM_DOWNLOAD_PROGRESS, 0, 0);
+    self->Post(Event::DownloadProgress, 0, 0);
 }
 
 void CUpdateModule::OnDownloadFinished(void* owner, int32_t errorType, int32_t code) {
-    Post(static_cast<HWND>(owner), UM_DOWNLOAD_DONE, static_cast<WPARAM>(errorType), static_cast<LPARAM>(code));
+    CUpdateModule* self = FromOwner(owner);
+    if (!self) return;
+    self->Post(Event::DownloadDone, errorType, code);
 }
 
 void CUpdateModule::HandleDescriptorDone(int errtype, int code) {
     command_.Stop();  // out of its scheduler, so it can be submitted again
-    LogInfo(__LINE__, L"[UM] descriptor from %s: (%d,%d)", fetchedUrl_.c_str(), errtype, code);
+    KV_LOG(kToConsole | kToFile, Info, L"[UM] descriptor from %s: (%d,%d)", fetchedUrl_.c_str(), errtype, code);
     if (errtype != 0) {
         EndpointFailed(errtype, code);
         return;
@@ -244,7 +218,7 @@ void CUpdateModule::EndpointFailed(int errtype, int code) {
 // The signature lies beside the descriptor, at the endpoint that answered.
 void CUpdateModule::FetchSignature() {
     signatureCommand_.SetUrl(fetchedUrl_ + L".sig");
-    signatureCommand_.SetCompletion(&CUpdateModule::OnSignatureFetched, helper_);
+    signatureCommand_.SetCompletion(&CUpdateModule::OnSignatureFetched, CallbackOwner());
     SubmitCommand(&signatureCommand_);
 }
 
@@ -252,7 +226,7 @@ void CUpdateModule::OnSignatureFetched(void* owner, const std::string& body, int
     CUpdateModule* self = FromOwner(owner);
     if (!self) return;
     self->signature_ = body;
-    Post(self->helper_, UM_SIGNATURE_DONE, static_cast<WPARAM>(errorType), static_cast<LPARAM>(code));
+    self->Post(Event::SignatureDone, errorType, code);
 }
 
 void CUpdateModule::HandleSignatureDone(int errtype, int code) {
@@ -266,14 +240,13 @@ void CUpdateModule::HandleSignatureDone(int errtype, int code) {
         problem = SignedValuesProblem(ReadInstallSection(descriptorText_), CurrentUtcFileTime());
     }
     if (problem) {
-        errtype = kHttpErrorUser;
-        code = kBadSignatureCode;
+        errtype = kBadSignature.type;
+        code = kBadSignature.code;
     }
     if (errtype != 0) {
         // Nothing of an unauthenticated descriptor is stored or read.
-        LogConsoleAndFile(__LINE__, L"[UM] descriptor signature rejected:%s (%d,%d) %s", __LINE__,
-                          L"[UM] descriptor signature rejected:%s (%d,%d) %s", fetchedUrl_.c_str(), errtype, code,
-                          problem ? problem : L"");
+        KV_LOG(kToConsole | kToFile, Error, L"[UM] descriptor signature rejected:%s (%d,%d) %s", fetchedUrl_.c_str(),
+               errtype, code, problem ? problem : L"");
         descriptorText_.clear();
         EndpointFailed(errtype, code);
         return;
@@ -337,22 +310,17 @@ void CUpdateModule::StartPackageDownload() {
     downloading_ = true;
     const bool folderReady = CreateDir(packageDir_);
     const int64_t expectedSize = ParseDescriptorSize(size_);
-    LogInfo(__LINE__, L"[UM] package %s (mirrors %s) into %s: Version %s, Size %s, Md5 %s, Sha256 %s", url_.c_str(),
-            murl_.c_str(), tempPath_.c_str(), version_.c_str(), size_.c_str(), md5_.c_str(), sha256_.c_str());
+    KV_LOG(kToConsole | kToFile, Info, L"[UM] package %s (mirrors %s) into %s: Version %s, Size %s, Md5 %s, Sha256 %s",
+           url_.c_str(), murl_.c_str(), tempPath_.c_str(), version_.c_str(), size_.c_str(), md5_.c_str(),
+           sha256_.c_str());
     download_.SetCallbacks(&CUpdateModule::OnDownloadFinished, &CUpdateModule::OnDownloadProgress);
-    if (folderReady && download_.Download(murl_, url_, tempPath_, expectedSize, helper_)) return;
+    if (folderReady && download_.Download(murl_, url_, tempPath_, expectedSize, CallbackOwner())) return;
     // A download that cannot start (no package folder, no address, a run
     // still going) still ends in one result, so the owner retries instead of
     // waiting for ever.
-    int32_t type = url_.empty() ? kHttpErrorCurl : kHttpErrorSys;
-    int32_t code = url_.empty() ? kCurlUrlMalformed : static_cast<int32_t>(ERROR_BUSY);
-    if (!folderReady) {
-        type = kHttpErrorSys;
-        code = ERROR_PATH_NOT_FOUND;
-    }
-    LogConsoleAndFile(__LINE__, L"[UM] download not started:%d,%d", __LINE__, L"[UM] download not started:%d,%d",
-                      type, code);
-    Post(helper_, UM_DOWNLOAD_DONE, static_cast<WPARAM>(type), static_cast<LPARAM>(code));
+    const HttpResult failure = !folderReady ? kPackageFolderMissing : url_.empty() ? kNoPackageAddress : kDownloadBusy;
+    KV_LOG(kToConsole | kToFile, Error, L"[UM] download not started:%d,%d", failure.type, failure.code);
+    Post(Event::DownloadDone, failure.type, failure.code);
 }
 
 void CUpdateModule::HandleProgress() {
@@ -377,12 +345,13 @@ void CUpdateModule::HandleDownloadDone(int errtype, int code) {
         return;
     }
     const bool placed = RemoveFile(packagePath_) && MoveFileReplace(tempPath_, packagePath_);
-    LogInfo(__LINE__, L"[UM] package downloaded: %s %s", packagePath_.c_str(), placed ? L"in place" : L"not put in place");
+    KV_LOG(kToConsole | kToFile, Info, L"[UM] package downloaded: %s %s", packagePath_.c_str(),
+           placed ? L"in place" : L"not put in place");
     if (listener_) {
         if (placed) {
             listener_->OnDone(0, code, L"");
         } else {
-            listener_->OnDone(kPlaceFailedType, kPlaceFailedCode, L"");
+            listener_->OnDone(kPackageNotPlaced.type, kPackageNotPlaced.code, L"");
         }
     }
 }

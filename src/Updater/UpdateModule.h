@@ -3,52 +3,46 @@
 // endpoint), keeps it as "kvinstall.ini" in the package folder, downloads the
 // package it names into "kvinstaller_<Version>.tmp" there and puts it in place
 // as "kvinstaller.exe", reporting descriptor, progress and result to an
-// IGameEventListener. Engine callbacks only store and post to a hidden helper
-// window; all work runs when the message is dispatched. Main thread only.
-#include <windows.h>
-
+// IGameEventListener. Engine callbacks only store and post a task to the
+// main-thread dispatcher; all work runs when that task runs. Main thread only.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "Http/HttpCommand.h"
 #include "Http/HttpDownloadFile.h"
+#include "Runtime/Handles.h"
 #include "Runtime/ProtoValue.h"
 #include "Updater/DescriptorSignature.h"
 #include "Updater/GameEventListener.h"
 
 class CUpdateModule {
 public:
-    static constexpr UINT UM_DESCRIPTOR_DONE = WM_USER + 1000;    // wParam errtype, lParam code
-    static constexpr UINT UM_DOWNLOAD_PROGRESS = WM_USER + 1001;  // 0, 0
-    static constexpr UINT UM_DOWNLOAD_DONE = WM_USER + 1002;      // wParam errtype, lParam code
-    static constexpr int kPlaceFailedType = 3;                    // the package cannot be put in place
-    static constexpr int kPlaceFailedCode = -1;
-    static constexpr UINT UM_SIGNATURE_DONE = WM_USER + 1009;     // wParam errtype, lParam code
-    static constexpr int kBadSignatureCode = 2008;                // with errtype 3: the signature does not match,
-                                                                  // or the signed text lacks Sha256 or has run out
     // Longest descriptor and signature bodies; a larger one fails its
-    // endpoint with (3, CHttpCommand::kBodyTooLargeCode).
+    // endpoint with kBodyTooLarge. The pairs the module makes up itself
+    // (kBadSignature, kPackageNotPlaced, ...) are listed in
+    // Http/HttpResultCodes.h.
     static constexpr uint32_t kMaxDescriptorBytes = 64u << 10;
     static constexpr uint32_t kMaxSignatureBytes = kv::kMaxSignatureBytes;
 
     // Fills the endpoint list from the built-in descriptor URLs; starts nothing.
     CUpdateModule(const std::wstring& packageDir, IGameEventListener* listener);
-    // Stops the module if the owner has not (the helper window must not
-    // outlive the object it points to).
+    // Stops the module if the owner has not (no task posted for it may reach
+    // it afterwards).
     ~CUpdateModule();
     CUpdateModule(const CUpdateModule&) = delete;
     CUpdateModule& operator=(const CUpdateModule&) = delete;
 
-    // Creates the helper window, makes sure the package folder exists and
+    // Takes a callback owner, makes sure the package folder exists and
     // fetches the descriptor from the current endpoint. False when the folder
     // can neither be found nor created.
     bool Start();
     // Fetches the descriptor from the endpoint at UrlIndex() and advances it.
     // Callers keep UrlIndex() below UrlCount().
     void FetchDescriptor();
-    // Ends all activity and destroys the helper window; nothing more reaches
-    // the listener.
+    // Ends all activity and gives up the callback owner: callbacks and tasks
+    // still on their way find no module, and nothing more reaches the listener.
     void Stop();
 
     int UrlIndex() const { return urlIndex_; }
@@ -69,24 +63,30 @@ public:
     const std::wstring& PackagePath() const { return packagePath_; }  // <packageDir>\kvinstaller.exe
     const std::wstring& TempPath() const { return tempPath_; }        // <packageDir>\kvinstaller_<safe Version>.tmp
     const std::wstring& PackageDir() const { return packageDir_; }
-    const std::wstring& HelperClassName() const { return helperClass_; }
-    HWND HelperWindow() const { return helper_; }
+    // The opaque owner the engine hands back to the callbacks below: a token
+    // that stands for this module from Start() to Stop() and is never issued
+    // again (null outside that span).
+    void* CallbackOwner() const { return reinterpret_cast<void*>(owner_); }
     // The package download task (tests inject its resolver list).
     CHttpDownloadFile& PackageDownload() { return download_; }
 
-    // The engine's callbacks; the owner is the helper window. They only store
-    // and post (public so that tests can feed them).
+    // The engine's callbacks, with CallbackOwner() as the owner. They only
+    // store and post (public so that tests can feed them).
     static void OnDescriptorFetched(void* owner, const std::string& body, int32_t errorType, int32_t code);
     static void OnDownloadProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
     static void OnDownloadFinished(void* owner, int32_t errorType, int32_t code);
     static void OnSignatureFetched(void* owner, const std::string& body, int32_t errorType, int32_t code);
 
 private:
-    static LRESULT CALLBACK HelperProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static CUpdateModule* FromOwner(void* owner);
-    static void Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // What a posted task hands to the module, in posting order.
+    enum class Event : int32_t { DescriptorDone, DownloadProgress, DownloadDone, SignatureDone };
 
-    void CreateHelperWindow();
+    static CUpdateModule* FromOwner(void* owner);
+    // Queues `event` for the main thread; it reaches the module only while
+    // the owner token it was posted with is still the module's.
+    void Post(Event event, int32_t errtype, int32_t code);
+    static void Deliver(uintptr_t owner, int32_t event, int32_t errtype, int32_t code);
+
     void HandleDescriptorDone(int errtype, int code);
     void EndpointFailed(int errtype, int code);
     void FetchSignature();
@@ -97,6 +97,10 @@ private:
     void StartPackageDownload();
     void HandleProgress();
     void HandleDownloadDone(int errtype, int code);
+    // A message-only window of class "_UPDATE_MODULE_HELPER_WINDOW_KORVEL<n>"
+    // marks a running module for other programs; events never pass through it.
+    void CreateMarkerWindow();
+    void DestroyMarkerWindow();
 
     std::wstring descriptorText_;
     std::string descriptorBody_;  // the bytes a signature is checked over
@@ -105,14 +109,15 @@ private:
     const kv::EcdsaP256PublicKey* descriptorKey_ = kv::BuiltInDescriptorKey();
     CHttpCommand signatureCommand_;
     ProtoValue progress_;
-    HWND helper_ = nullptr;
+    uintptr_t owner_ = 0;
+    std::wstring markerClass_;
+    kv::UniqueWindow marker_;
     std::vector<std::wstring> urls_;
     int urlIndex_ = 0;
     CHttpCommand command_;
     CHttpDownloadFile download_;
     bool downloading_ = false;
     std::wstring packageDir_;
-    std::wstring helperClass_;
     IGameEventListener* listener_ = nullptr;
     std::wstring url_, murl_, md5_, size_, version_, sha256_;
     std::wstring packagePath_;

@@ -9,6 +9,7 @@
 #include "Http/CurlWorkshop.h"
 #include "Runtime/LogSinks.h"
 #include "Runtime/MainThreadDispatcher.h"
+#include "support/Files.h"
 #include "support/MessagePump.h"
 
 TEST(SourceId, ParsedLikeWtoiAndTruncatedTo16Bits) {
@@ -141,7 +142,7 @@ TEST(AppLifecycle, StartupRunsTheDispatcherAndShutdownDropsQueuedWork) {
     EXPECT_FALSE(HttpEnginesRunning());
     EXPECT_EQ(GetCurlWorkshop(HttpEngine::Command), nullptr);
     EXPECT_EQ(GetHttpMgr(HttpEngine::Download), nullptr);
-    PumpMessagesFor(50);
+    DispatchPendingMessages();  // no dispatcher window any more to run it
     EXPECT_EQ(g_ran, 1);
     InitMainThreadDispatcher();  // for the test entry's own shutdown
     ShutdownMainThreadDispatcher();

@@ -7,23 +7,15 @@
 #include <cstdlib>
 
 #include "CommonUtils.h"
+#include "support/Files.h"
 #include "support/MessagePump.h"
 
 namespace {
-
-void WriteText(const std::wstring& path, const char* text) {
-    FILE* f = _wfopen(path.c_str(), L"wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs(text, f);
-    std::fclose(f);
-}
 
 std::wstring Env(const wchar_t* name) {
     const wchar_t* value = _wgetenv(name);
     return value ? value : L"";
 }
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
 

@@ -10,31 +10,15 @@
 
 #include <cstdlib>
 
-#include "../Updater/TestSigner.h"
+#include "support/TestSigner.h"
 #include "App/InstallFolder.h"
 #include "CommonUtils.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/Sha256.h"
+#include "support/Files.h"
 #include "support/MessagePump.h"
 
 namespace {
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void WriteTestFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    EXPECT_TRUE(::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-    EXPECT_EQ(written, bytes.size());
-    ::CloseHandle(h);
-}
-
-void Touch(const std::wstring& path) {
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    ::CloseHandle(h);
-}
 
 // Writes the launcher's ini and registry value for one test and removes both after.
 class EarlierInstall : public ::testing::Test {
@@ -81,7 +65,7 @@ uint64_t InjectedFree(const std::wstring& queryPath) {
 
 TEST_F(EarlierInstall, FoundThroughTheLauncherIni) {
     const std::wstring exe = dir.File(L"KorvelLauncher.exe");
-    Touch(exe);
+    WriteText(exe, "");
     WriteIni(exe);
     EXPECT_TRUE(DetectExistingInstall(launcherExe, installDir));
     EXPECT_EQ(launcherExe, exe);
@@ -93,7 +77,7 @@ TEST_F(EarlierInstall, FoundThroughTheLauncherIni) {
 TEST_F(EarlierInstall, IniPointingAtAMissingFileFallsBackToTheRegistry32BitView) {
     WriteIni(dir.File(L"gone\\KorvelLauncher.exe"));
     const std::wstring exe = dir.File(L"KorvelLauncher.exe");
-    Touch(exe);
+    WriteText(exe, "");
     WriteRegistry(dir.Path());
     EXPECT_TRUE(DetectExistingInstall(launcherExe, installDir));
     EXPECT_EQ(launcherExe, exe);
@@ -104,7 +88,7 @@ TEST_F(EarlierInstall, IniPointingAtAMissingFileFallsBackToTheRegistry32BitView)
 // A value only in the 64-bit view is not the 32-bit launcher's.
 TEST_F(EarlierInstall, RegistryValueOfThe64BitViewIsNotRead) {
     const std::wstring exe = dir.File(L"KorvelLauncher.exe");
-    Touch(exe);
+    WriteText(exe, "");
     WriteRegistry(dir.Path(), KEY_WOW64_64KEY);
     installDir.clear();
     EXPECT_FALSE(DetectExistingInstall(launcherExe, installDir));
@@ -126,8 +110,8 @@ TEST_F(EarlierInstall, RegistryFolderWithoutTheLauncherOnlyProposesTheFolder) {
 // Regression: an ini naming D:\evil\evil.exe made 直接启动 run that program.
 TEST_F(EarlierInstall, IniCountsOnlyForAnExistingLauncherProgram) {
     const std::wstring exe = dir.File(L"KorvelLauncher.exe");
-    Touch(exe);
-    Touch(dir.File(L"evil.exe"));
+    WriteText(exe, "");
+    WriteText(dir.File(L"evil.exe"), "");
     ASSERT_TRUE(EnsureDirExists(dir.File(L"folder\\KorvelLauncher.exe")));
     const struct {
         std::wstring value;
@@ -166,7 +150,7 @@ TEST_F(EarlierInstall, IniCountsOnlyForAnExistingLauncherProgram) {
 TEST_F(EarlierInstall, RegistryWinsOverAnIniNamingAnotherFolder) {
     TempDir other;
     const std::wstring planted = other.File(L"KorvelLauncher.exe");
-    Touch(planted);
+    WriteText(planted, "");
     WriteIni(planted);
     WriteRegistry(dir.Path() + L"\\");
     EXPECT_FALSE(DetectExistingInstall(launcherExe, installDir));
@@ -174,7 +158,7 @@ TEST_F(EarlierInstall, RegistryWinsOverAnIniNamingAnotherFolder) {
     EXPECT_EQ(installDir, dir.Path());
 
     const std::wstring exe = dir.File(L"KorvelLauncher.exe");
-    Touch(exe);
+    WriteText(exe, "");
     EXPECT_TRUE(DetectExistingInstall(launcherExe, installDir));
     EXPECT_EQ(launcherExe, exe);
     EXPECT_EQ(installDir, dir.Path());
@@ -188,7 +172,7 @@ TEST(InstallFolder, WriteTestWalksUpWithoutCreatingFolders) {
     EXPECT_TRUE(IsPathWritable(deep));
     EXPECT_FALSE(Exists(dir.File(L"new")));
     const std::wstring file = dir.File(L"plain.txt");
-    Touch(file);
+    WriteText(file, "");
     EXPECT_FALSE(IsPathWritable(file + L"\\sub\\dir"));  // the nearest existing part is a file
     EXPECT_FALSE(IsPathWritable(L""));
     // No test file is left behind.
@@ -226,9 +210,9 @@ TEST(InstallFolder, PackageBesideTheInstaller) {
     TempDir dir;
     LocalPackage none = CheckLocalPackage(dir.Path(), nullptr);
     EXPECT_FALSE(none.keepPackage);
-    Touch(dir.File(L"kvinstaller.exe"));
+    WriteText(dir.File(L"kvinstaller.exe"), "");
     EXPECT_FALSE(CheckLocalPackage(dir.Path(), nullptr).keepPackage);  // the marker decides
-    Touch(dir.File(L"kvmain.dll"));
+    WriteText(dir.File(L"kvmain.dll"), "");
     const LocalPackage both = CheckLocalPackage(dir.Path(), nullptr);
     EXPECT_TRUE(both.keepPackage);
     EXPECT_TRUE(both.packageReady);
@@ -250,8 +234,8 @@ TEST(InstallFolder, WithAKeyThePackageBesideTheInstallerNeedsItsSignature) {
     const std::wstring exe = dir.File(L"kvinstaller.exe");
     const std::wstring sig = exe + L".sig";
     const std::string package = "MZ" + std::string(300000, 'p');
-    WriteTestFile(exe, package);
-    Touch(dir.File(L"kvmain.dll"));
+    WriteBytes(exe, package);
+    WriteText(dir.File(L"kvmain.dll"), "");
     CSha256 sha;
     sha.Update(package.data(), package.size());
     const std::wstring packageSha256 = sha.HexDigest();
@@ -272,7 +256,7 @@ TEST(InstallFolder, WithAKeyThePackageBesideTheInstallerNeedsItsSignature) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ::DeleteFileW(sig.c_str());
-        if (c.published) WriteTestFile(sig, c.signature);
+        if (c.published) WriteBytes(sig, c.signature);
         const LocalPackage local = CheckLocalPackage(dir.Path(), &signer.PublicKey());
         EXPECT_TRUE(local.keepPackage);
         EXPECT_EQ(local.packageDir, dir.Path());

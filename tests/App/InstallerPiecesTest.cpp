@@ -14,6 +14,7 @@
 #include "CommonUtils.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/FileDigest.h"
+#include "support/Files.h"
 #include "support/MessagePump.h"
 
 namespace {
@@ -140,13 +141,6 @@ struct PostedMessages {
     int corrupt = 0;
 };
 
-void WriteText(const std::wstring& path, const char* text) {
-    if (FILE* f = _wfopen(path.c_str(), L"wb")) {
-        fputs(text, f);
-        fclose(f);
-    }
-}
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 }  // namespace
 
 TEST(InstallJob, DigestMismatchReportsCorruptAndRunsNothing) {
@@ -261,7 +255,7 @@ TEST(InstallJob, AbandonedByItsWindowTheThreadEndsAndTouchesNothing) {
     job->Abandon(5000);
     job.reset();
     EXPECT_TRUE(watch.expired());  // the thread has let go of the job: it ended
-    PumpMessagesFor(100);
+    DispatchPendingMessages();  // whatever it posted is queued by now
     EXPECT_EQ(window.closes, 0);
     EXPECT_TRUE(Exists(dir.File(L"kvinstall.ini")));
 }

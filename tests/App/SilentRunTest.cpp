@@ -8,6 +8,7 @@
 #include "App/ExitCode.h"
 #include "App/InstallFolder.h"
 #include "App/SilentRun.h"
+#include "support/Files.h"
 #include "support/MessagePump.h"
 
 namespace {
@@ -16,16 +17,21 @@ uint64_t FakeFreeSpace(const std::wstring&) { return g_freeBytes; }
 
 // The exit code the run ended its message loop with; -1 when it did not end.
 int QuitCode(DWORD timeoutMs) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    while (::GetTickCount64() < deadline) {
+    bool quit = false;
+    int code = -1;
+    PollUntil([&quit] { return quit; }, timeoutMs, [&] {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) return static_cast<int>(msg.wParam);
-            ::DispatchMessageW(&msg);
+        while (!quit && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = true;
+                code = static_cast<int>(msg.wParam);
+            } else {
+                ::DispatchMessageW(&msg);
+            }
         }
-        ::Sleep(10);
-    }
-    return -1;
+    });
+    return code;
 }
 }  // namespace
 

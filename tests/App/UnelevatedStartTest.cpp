@@ -14,16 +14,10 @@
 #include "App/UnelevatedStart.h"
 #include "CommonUtils.h"
 #include "Runtime/TextUtils.h"
+#include "support/Files.h"
 #include "support/MessagePump.h"
 
 namespace {
-
-void WriteText(const std::wstring& path, const char* text) {
-    if (FILE* f = _wfopen(path.c_str(), L"wb")) {
-        fputs(text, f);
-        fclose(f);
-    }
-}
 
 DWORD ParentOf(DWORD pid) {
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -121,6 +115,8 @@ TEST(UnelevatedStart, StartsNothingButAnExistingLauncher) {
     ASSERT_TRUE(::CopyFileW(KV_STANDIN_LAUNCHER, evil.c_str(), FALSE));
     EXPECT_EQ(StartLauncher(evil, L"-i \"7\" -d"), static_cast<DWORD>(ERROR_INVALID_NAME));
     EXPECT_EQ(StartLauncher(dir.File(L"KorvelLauncher.exe"), L""), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    // A start through the shell would run in another process and report
+    // nothing back: only a bounded look can show that none came.
     PumpMessagesFor(500);
     EXPECT_EQ(ReadFileBytes(dir.File(L"launcher-calls.txt")), "");
     ::DeleteFileW(evil.c_str());

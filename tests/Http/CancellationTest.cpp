@@ -1,7 +1,7 @@
 // Stop() at every moment of a command's life, and engine shutdown with
 // transfers running: never a completion after Stop, never a crash, and every
 // transfer object freed (the fixture checks the live count after each test).
-#include "HttpTestSupport.h"
+#include "support/HttpTestSupport.h"
 
 #include <atomic>
 #include <cstdio>
@@ -12,16 +12,6 @@
 namespace {
 
 CCurlWorkshop* CommandWorker() { return GetCurlWorkshop(HttpEngine::Command); }
-
-// Waits without pumping messages, so that notifications stay queued.
-bool SpinUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const DWORD start = ::GetTickCount();
-    while (!done()) {
-        if (::GetTickCount() - start > timeoutMs) return false;
-        ::Sleep(1);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -37,7 +27,7 @@ TEST_F(HttpEngineTest, StopBeforeTheWorkerPickedTheTransferUp) {
         EXPECT_EQ(CommandWorker()->PendingRemoveCount(), 1u);
     }
     ASSERT_TRUE(PumpMessagesUntil([] { return CommandWorker()->PendingRemoveCount() == 0; }, 5000));
-    PumpMessagesFor(200);
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(c.done.calls, 0);
     EXPECT_EQ(server.RequestCount(), 0u);
     EXPECT_EQ(CommandWorker()->RunningCount(), 0u);
@@ -54,7 +44,7 @@ TEST_F(HttpEngineTest, StopWhileWaitingForTheAnswer) {
     ASSERT_TRUE(PumpMessagesUntil([&] { return server.RequestCount() == 1; }, 5000));
     c.command.Stop();
     ASSERT_TRUE(PumpMessagesUntil([] { return CommandWorker()->RunningCount() == 0; }, 5000));
-    PumpMessagesFor(200);
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(c.done.calls, 0);
     EXPECT_EQ(CommandMgr()->RunningCount(), 0);
 }
@@ -69,7 +59,7 @@ TEST_F(HttpEngineTest, StopInTheMiddleOfTheBody) {
     ASSERT_TRUE(PumpMessagesUntil([&] { return server.BodyBytesSent() > 8 * 1024; }, 5000));
     c.command.Stop();
     ASSERT_TRUE(PumpMessagesUntil([] { return CommandWorker()->RunningCount() == 0; }, 5000));
-    PumpMessagesFor(200);
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(c.done.calls, 0);
     EXPECT_LT(server.BodyBytesSent(), 200u * 1024);
 }
@@ -86,7 +76,7 @@ TEST_F(HttpEngineTest, StopAfterTheTransferFinishedButBeforeItsNotificationRan) 
         },
         5000));
     c.command.Stop();
-    PumpMessagesFor(300);  // the queued "done" runs now and finds no task
+    ASSERT_TRUE(Settle());  // the queued "done" runs now and finds no task
     EXPECT_EQ(c.done.calls, 0);
     EXPECT_EQ(CommandMgr()->TaskCount(), 0u);
 }
@@ -109,7 +99,7 @@ TEST_F(HttpEngineTest, StopAtEveryMomentNeverCompletesAfterwards) {
         EXPECT_EQ(c.done.calls, before) << "completion after Stop, wait " << wait;
         EXPECT_LE(c.done.calls, 1);
     }
-    PumpMessagesFor(200);
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(CommandMgr()->TaskCount(), 0u);
     EXPECT_EQ(CommandMgr()->RunningCount(), 0);
     // How far the sweep got into the commands' lives (for the log only: the
@@ -137,14 +127,13 @@ TEST_F(HttpEngineTest, ShutdownWithTransfersRunningEndsCleanly) {
         ASSERT_TRUE(PumpMessagesUntil([&] { return server.RequestCount() == 6 && server.BodyBytesSent() > 4096; }, 5000));
         StopHttpEngines();
         EXPECT_FALSE(HttpEnginesRunning());
-        PumpMessagesFor(200);  // notifications queued before the shutdown find no listener
+        ASSERT_TRUE(RunQueuedMainThreadTasks());  // notifications queued before the shutdown find no listener
         for (auto& c : commands) EXPECT_EQ(c->done.calls, 0);
         EXPECT_EQ(download.doneCalls, 0);
         // The tasks outlive the engines and are destroyed afterwards.
         RecordedCommand late(server.WideUrl("/slow"));
         EXPECT_FALSE(SubmitCommand(&late.command));
     }
-    PumpMessagesFor(50);
 }
 
 // While the worker tears a cancelled transfer down (libcurl waits there for a

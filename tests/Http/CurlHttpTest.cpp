@@ -1,6 +1,6 @@
 // The transfer as a task sees it: statuses, the header map, the sink, resume
 // and progress, through the download engine's scheduler.
-#include "HttpTestSupport.h"
+#include "support/HttpTestSupport.h"
 
 #include <curl/curl.h>
 
@@ -89,7 +89,7 @@ TEST_F(HttpEngineTest, ResumedRangeAppendsToThePartialBody) {
 
 TEST_F(HttpEngineTest, ServerIgnoringTheRangeRestartsTheSinkAtZero) {
     server.Route("/file", TestHttpResponse::Ok("0123456789ABCDEF"));  // answers 200 with everything
-    FileLogCapture log;
+    LogCapture log;
     ProbeTask task;
     task.SetUrl(server.WideUrl("/file"));
     task.sinkStart = "stale";

@@ -1,6 +1,6 @@
 // The worker's request lists, driven step by step on the test thread (the
 // workshop's thread is not started) with a recording listener.
-#include "HttpTestSupport.h"
+#include "support/HttpTestSupport.h"
 
 #include "Http/CurlWorkshop.h"
 
@@ -37,19 +37,15 @@ protected:
     }
     // Passes of the loop on this thread until `done` or the time runs out.
     bool PassUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-        const DWORD start = ::GetTickCount();
-        while (!done()) {
-            if (::GetTickCount() - start > timeoutMs) return false;
+        return PollUntil(done, timeoutMs, [this] {
             workshop.PumpOnce();
             workshop.CollectFinished();
-            MSG msg;
-            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-        }
-        return true;
+            DispatchPendingMessages();
+        });
     }
     void TearDown() override {
         workshop.Uninit();
-        PumpMessagesFor(30);  // nothing of this test may reach the next one's listener
+        RunQueuedMainThreadTasks();  // nothing of this test may reach the next one's listener
     }
 
     TestHttpServer server;
@@ -77,7 +73,7 @@ TEST_F(CurlWorkshopTest, RemovedBeforeThePassLeavesPendingAddAndKeepsItsHandle) 
     EXPECT_EQ(workshop.PendingAddCount(), 0u);
     EXPECT_EQ(workshop.RunningCount(), 0u);
     EXPECT_NE(t->EasyHandle(), nullptr);  // never added: the handle stays with the transfer
-    PumpMessagesFor(50);
+    ASSERT_TRUE(RunQueuedMainThreadTasks());
     EXPECT_EQ(listener.removed, 2);  // once per removal request
     EXPECT_EQ(listener.added, 0);
     EXPECT_EQ(server.RequestCount(), 0u);
@@ -111,7 +107,7 @@ TEST_F(CurlWorkshopTest, ACancelledTransferLeavesOnTheNextPass) {
     workshop.PumpOnce();
     EXPECT_EQ(workshop.RunningCount(), 0u);
     EXPECT_EQ(t->EasyHandle(), nullptr);
-    PumpMessagesFor(50);
+    ASSERT_TRUE(RunQueuedMainThreadTasks());
     EXPECT_EQ(listener.removed, 1);
     EXPECT_EQ(listener.done, 0);
 }
@@ -127,14 +123,14 @@ TEST_F(CurlWorkshopTest, UninitDropsRunningTransfersSilently) {
         ASSERT_TRUE(workshop.AddTransfer(CRefPtr<CCurlBase>(a.get())));
         ASSERT_TRUE(PassUntil([&] { return workshop.RunningCount() == 1; }, 5000));
         ASSERT_TRUE(workshop.AddTransfer(CRefPtr<CCurlBase>(b.get())));
-        PumpMessagesFor(50);
+        ASSERT_TRUE(RunQueuedMainThreadTasks());
         const int addedBefore = listener.added;
         workshop.Uninit();
         EXPECT_EQ(a->EasyHandle(), nullptr);
         EXPECT_EQ(workshop.RunningCount(), 0u);
         EXPECT_EQ(workshop.PendingAddCount(), 0u);
         EXPECT_FALSE(workshop.AddTransfer(CRefPtr<CCurlBase>(b.get())));
-        PumpMessagesFor(50);
+        ASSERT_TRUE(RunQueuedMainThreadTasks());
         EXPECT_EQ(listener.added, addedBefore);
         EXPECT_EQ(listener.removed, 0);
         EXPECT_EQ(listener.done, 0);
@@ -156,6 +152,6 @@ TEST_F(CurlWorkshopTest, NotificationsForADestroyedListenerAreDropped) {
         t->SetListener(&gone);
         t->PostTransferRemoved(0);
     }
-    PumpMessagesFor(50);
+    ASSERT_TRUE(RunQueuedMainThreadTasks());
     EXPECT_EQ(calls, 0);
 }

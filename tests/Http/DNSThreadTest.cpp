@@ -55,12 +55,14 @@ protected:
         dns.SetWaitMs(waitMs);
     }
 
-    // One run to its result; a second result within a short while would be a fault.
+    // One run to its result; a second result before the thread has ended
+    // would be a fault.
     const Results::Entry& RunOnce(CDNSThread& dns, DWORD timeoutMs = 10000) {
         const size_t before = results_.entries.size();
         EXPECT_TRUE(dns.StartThread());
         EXPECT_TRUE(PumpMessagesUntil([&] { return results_.entries.size() > before; }, timeoutMs));
-        PumpMessagesFor(50);
+        EXPECT_TRUE(dns.JoinThread(5000));
+        EXPECT_TRUE(RunQueuedMainThreadTasks());
         EXPECT_EQ(before + 1, results_.entries.size()) << "exactly one result per run";
         dns.StopThread(100);
         static const Results::Entry none{99, nullptr, "", "", false};
@@ -225,7 +227,7 @@ TEST_F(DNSThreadTest, StopDuringAWaitEndsTheRunWithoutResult) {
     // Not a speed check: a stop seen only between resolvers would take the rest of the 10 s wait.
     EXPECT_LT(::GetTickCount64() - start, 5000u) << "the stop waited for the resolver's whole wait";
     EXPECT_FALSE(dns.IsRunning());
-    PumpMessagesFor(200);
+    EXPECT_TRUE(RunQueuedMainThreadTasks());
     EXPECT_TRUE(results_.entries.empty());
     EXPECT_EQ(1u, Server(0).QueryCount());
 }
@@ -237,7 +239,7 @@ TEST_F(DNSThreadTest, DestroyingARunningResolverStopsIt) {
     ASSERT_TRUE(dns->StartThread());
     ASSERT_TRUE(PumpMessagesUntil([&] { return Server(0).QueryCount() == 1; }, 5000));
     dns.reset();
-    PumpMessagesFor(200);
+    EXPECT_TRUE(RunQueuedMainThreadTasks());
     EXPECT_TRUE(results_.entries.empty());
 }
 

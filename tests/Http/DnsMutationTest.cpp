@@ -1,10 +1,9 @@
 // Robustness of the answer decoder: every truncated length of good answers,
 // and 100,000 randomised mutations from a fixed, replayable seed. Each datagram
-// is decoded from a buffer that ends right at an inaccessible guard page, so a
-// read of even one byte past it traps and is counted.
+// is decoded from a guarded buffer, so a read of even one byte past it traps
+// and is counted.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -12,66 +11,11 @@
 
 #include "Http/DnsMessage.h"
 #include "support/FakeDnsServer.h"
+#include "support/GuardedBuffer.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// Two pages; the second is PAGE_NOACCESS. A trap on it is recorded, the page
-// is opened so the instruction can finish, and Rearm() closes it again.
-class GuardedBuffer {
-public:
-    GuardedBuffer() {
-        SYSTEM_INFO info;
-        ::GetSystemInfo(&info);
-        page_ = info.dwPageSize;
-        base_ = static_cast<uint8_t*>(::VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-        current_ = this;
-        handler_ = ::AddVectoredExceptionHandler(1, &GuardedBuffer::OnException);
-        Rearm();
-    }
-    ~GuardedBuffer() {
-        ::RemoveVectoredExceptionHandler(handler_);
-        current_ = nullptr;
-        ::VirtualFree(base_, 0, MEM_RELEASE);
-    }
-    bool Ready() const { return base_ != nullptr && handler_ != nullptr; }
-
-    // Copies `bytes` so that their last byte is the last readable one.
-    const uint8_t* Place(const uint8_t* bytes, size_t size) {
-        uint8_t* at = base_ + page_ - size;
-        if (size) memcpy(at, bytes, size);
-        return at;
-    }
-    void Rearm() {
-        DWORD old;
-        ::VirtualProtect(base_ + page_, page_, PAGE_NOACCESS, &old);
-    }
-    int Traps() const { return traps_.load(); }
-    const uint8_t* GuardStart() const { return base_ + page_; }
-
-private:
-    static LONG CALLBACK OnException(EXCEPTION_POINTERS* info) {
-        GuardedBuffer* self = current_;
-        const EXCEPTION_RECORD* r = info->ExceptionRecord;
-        if (!self || r->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || r->NumberParameters < 2)
-            return EXCEPTION_CONTINUE_SEARCH;
-        const auto* address = reinterpret_cast<const uint8_t*>(r->ExceptionInformation[1]);
-        if (address < self->base_ + self->page_ || address >= self->base_ + 2 * self->page_)
-            return EXCEPTION_CONTINUE_SEARCH;
-        ++self->traps_;
-        DWORD old;
-        ::VirtualProtect(self->base_ + self->page_, self->page_, PAGE_READWRITE, &old);
-        return EXCEPTION_CONTINUE_EXECUTION;
-    }
-
-    static GuardedBuffer* current_;
-    size_t page_ = 0;
-    uint8_t* base_ = nullptr;
-    PVOID handler_ = nullptr;
-    std::atomic<int> traps_{0};
-};
-GuardedBuffer* GuardedBuffer::current_ = nullptr;
 
 Bytes Query(const std::string& host) {
     Bytes q;

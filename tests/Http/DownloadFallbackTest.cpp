@@ -71,13 +71,13 @@ TEST(DownloadHostName, TakesTheHostOfAUrl) {
 // "main;B;" with main as the URL gives the list main, B; a 404 on main is not
 // repeated and the mirror is tried next.
 TEST_F(DownloadTest, NotFoundOnMainGoesStraightToTheNextMirror) {
-    const std::string body = Pattern(50 * 1024, 11);
+    const std::string body = TestBytes(50 * 1024, 11);
     server.Route("/main.exe", TestHttpResponse::Status(404));
     server.Route("/b.exe", TestHttpResponse::Ok(body));
     const std::wstring main = server.WideUrl("/main.exe");
     const std::wstring mirror = server.WideUrl("/b.exe");
 
-    FileLogCapture log;
+    LogCapture log;
     ASSERT_TRUE(StartDownload(main, static_cast<int64_t>(body.size()), main + L";" + mirror + L";"));
     ASSERT_EQ(task.UrlList().size(), 2u);
     EXPECT_EQ(task.UrlList()[0], main);
@@ -94,7 +94,7 @@ TEST_F(DownloadTest, NotFoundOnMainGoesStraightToTheNextMirror) {
 
 // A libcurl error is tried 3 times on one address before the next mirror.
 TEST_F(DownloadTest, RefusedAddressGetsThreeAttemptsThenTheMirror) {
-    const std::string body = Pattern(20 * 1024, 12);
+    const std::string body = TestBytes(20 * 1024, 12);
     server.Route("/b.exe", TestHttpResponse::Ok(body));
     const std::wstring dead = L"http://127.0.0.1:" + std::to_wstring(UnusedLoopbackPort()) + L"/main.exe";
     const long createdBefore = CCurlBase::CreatedCount();
@@ -111,11 +111,11 @@ TEST_F(DownloadTest, RefusedAddressGetsThreeAttemptsThenTheMirror) {
 // resolver gives 127.0.0.1, and the retry at that address succeeds with the
 // host name kept in the request.
 TEST_F(DownloadTest, AddressFallbackRetriesOnTheResolvedAddress) {
-    const std::string body = Pattern(80 * 1024, 13);
+    const std::string body = TestBytes(80 * 1024, 13);
     server.RouteSequence("/pkg.exe", {TestHttpResponse::Status(404), TestHttpResponse::Ok(body)});
     dns.SetReply(FakeDns::Addresses({"127.0.0.1"}));
 
-    FileLogCapture log;
+    LogCapture log;
     ASSERT_TRUE(StartDownload(LocalhostUrl("/pkg.exe?v=2"), static_cast<int64_t>(body.size())));
     ASSERT_TRUE(WaitDone());
     EXPECT_EQ(record.type, 0);
@@ -134,7 +134,7 @@ TEST_F(DownloadTest, AddressFallbackRetriesOnTheResolvedAddress) {
 // Each resolved address gets its own 3 attempts, in answer order; the
 // connection goes to the address even though the system resolves the name.
 TEST_F(DownloadTest, EachResolvedAddressIsTriedInTurn) {
-    const std::string body = Pattern(10 * 1024, 14);
+    const std::string body = TestBytes(10 * 1024, 14);
     server.RouteSequence("/pkg.exe", {TestHttpResponse::Status(404), TestHttpResponse::Ok(body)});
     // 127.0.0.2 is loopback, but the server listens on 127.0.0.1 only.
     dns.SetReply(FakeDns::Addresses({"127.0.0.2", "127.0.0.1"}));
@@ -151,11 +151,11 @@ TEST_F(DownloadTest, EachResolvedAddressIsTriedInTurn) {
 // An empty main URL fails as a malformed address and the mirrors follow;
 // with no mirror either there is nothing to download.
 TEST_F(DownloadTest, EmptyMainUrlFailsAsMalformedAndTheMirrorsFollow) {
-    const std::string body = Pattern(30 * 1024, 15);
+    const std::string body = TestBytes(30 * 1024, 15);
     server.Route("/b.exe", TestHttpResponse::Ok(body));
     const std::wstring mirror = server.WideUrl("/b.exe");
 
-    FileLogCapture log;
+    LogCapture log;
     ASSERT_TRUE(StartDownload(L"", static_cast<int64_t>(body.size()), L";" + mirror + L";"));
     ASSERT_TRUE(WaitDone());
     EXPECT_EQ(record.type, 0);
@@ -175,12 +175,12 @@ TEST_F(DownloadTest, EmptyMainUrlFailsAsMalformedAndTheMirrorsFollow) {
 // longer than a short stop would wait: the download waits for it to end and
 // never terminates it.
 TEST_F(DownloadTest, ResolverThatAnsweredIsWaitedForNotTerminated) {
-    const std::string body = Pattern(10 * 1024, 16);
+    const std::string body = TestBytes(10 * 1024, 16);
     server.RouteSequence("/pkg.exe", {TestHttpResponse::Status(404), TestHttpResponse::Ok(body)});
     dns.SetReply(FakeDns::Addresses({"127.0.0.1"}));
     SlowResolverExit slow(task, 600);
 
-    FileLogCapture log;
+    LogCapture log;
     ASSERT_TRUE(StartDownload(LocalhostUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
     ASSERT_TRUE(WaitDone());
     EXPECT_TRUE(slow.WasHeld()) << "the resolver was never held: nothing was shown";
@@ -202,7 +202,7 @@ TEST_F(DownloadTest, SilentResolversEndWithTheOriginalFailure) {
     EXPECT_EQ(record.code, 404);
     EXPECT_EQ(dns.QueryCount(), 3u);
     EXPECT_GE(record.doneTick - server.Requests()[0].receivedTick, 3 * kShortDnsWaitMs);
-    PumpMessagesFor(1200);
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(record.completions, 1);
     EXPECT_EQ(server.RequestCount(), 1u);
     EXPECT_FALSE(task.ResolverRunning());
@@ -225,7 +225,7 @@ TEST_F(DownloadTest, SilentResolversAtTheDefaultWaitTakeAboutSixSeconds) {
 TEST_F(DownloadTest, ResolverErrorEndsWithTheOriginalFailure) {
     server.Route("/pkg.exe", TestHttpResponse::Status(403));
     dns.SetReply(FakeDns::ErrorCode(3));
-    FileLogCapture log;
+    LogCapture log;
     ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), 100));
     ASSERT_TRUE(WaitDone());
     EXPECT_EQ(record.type, 4);
@@ -256,9 +256,11 @@ TEST_F(DownloadTest, StopDuringTheResolverRunCancelsIt) {
     ASSERT_TRUE(StartDownload(LocalhostUrl("/pkg.exe"), 1));
     ASSERT_TRUE(PumpMessagesUntil([this] { return dns.QueryCount() == 1; }, 10000));
     EXPECT_TRUE(task.ResolverRunning());
+    const DWORD resolverThread = task.Resolver().GetThreadId();
     task.Stop();
     EXPECT_FALSE(task.ResolverRunning());
-    PumpMessagesFor(1500);
+    EXPECT_TRUE(ThreadEnded(resolverThread, 5000));
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(dns.QueryCount(), 1u);  // the thread ended before asking the second resolver
     EXPECT_EQ(record.completions, 0);
     EXPECT_EQ(server.RequestCount(), 1u);
@@ -273,8 +275,10 @@ TEST_F(DownloadTest, DestroyingTheTaskStopsItsResolver) {
     owned->Resolver().SetWaitMs(400);
     ASSERT_TRUE(owned->Download(L"", server.WideUrl("/pkg.exe"), target, 1, &record));
     ASSERT_TRUE(PumpMessagesUntil([this] { return dns.QueryCount() == 1; }, 10000));
+    const DWORD resolverThread = owned->Resolver().GetThreadId();
     owned.reset();
-    PumpMessagesFor(1500);
+    EXPECT_TRUE(ThreadEnded(resolverThread, 5000));
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(dns.QueryCount(), 1u);
     EXPECT_EQ(record.completions, 0);
 }
@@ -287,14 +291,14 @@ TEST_F(DownloadTest, StaleResolverResultIsIgnored) {
     auto owned = std::make_unique<CHttpDownloadFile>();
     owned->SetCallbacks(&DownloadRecord::OnCompletion, &DownloadRecord::OnProgress);
     owned->Resolver().SetResolvers({dns.Endpoint()});
-    FileLogCapture log;
+    LogCapture log;
     ASSERT_TRUE(owned->Download(L"", LocalhostUrl("/pkg.exe"), target, 1, &record));
     ASSERT_TRUE(PumpMessagesUntil([&] { return owned->ResolverRunning(); }, 10000));
     // Let the resolver answer, post and end, without running the posted result.
-    for (int i = 0; i < 1000 && owned->Resolver().IsRunning(); ++i) ::Sleep(10);
-    ASSERT_FALSE(owned->Resolver().IsRunning());
+    ASSERT_TRUE(SpinUntil([&] { return !owned->Resolver().IsRunning(); }, 10000));
     owned.reset();
-    PumpMessagesFor(800);
+    ASSERT_TRUE(RunQueuedMainThreadTasks());
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(log.Count(L"DNS回调失效 找不到相关任务"), 1u);
     EXPECT_EQ(record.completions, 0);
     EXPECT_EQ(server.RequestCount(), 1u);

@@ -45,7 +45,7 @@ struct Helper {
 }  // namespace
 
 TEST_F(DownloadTest, KilledDownloadResumesFromThePartialFile) {
-    const std::string body = Pattern(4 * 1024 * 1024, 21);
+    const std::string body = TestBytes(4 * 1024 * 1024, 21);
     // The first run gets a slow body (about 6 s); a ranged request, the run
     // after the kill, gets the rest at full speed.
     server.SetHandler([body](const TestHttpRequest& request) {
@@ -127,7 +127,7 @@ void ExpectOnlyMissingAsked(const std::vector<TestHttpRequest>& requests, size_t
 // Killed at random points (a fixed seed) while the ranges come from two
 // sources, each run resumes every range and asks only for missing bytes.
 TEST_F(DownloadTest, ParallelDownloadKilledAtRandomPointsAsksOnlyForMissingBytes) {
-    const std::string body = Pattern(24 * 1024 * 1024, 23);
+    const std::string body = TestBytes(24 * 1024 * 1024, 23);
     const uint64_t size = body.size();
     TestHttpResponse ranged = TestHttpResponse::Ok(body);
     ranged.honourRange = true;

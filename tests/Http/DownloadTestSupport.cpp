@@ -31,7 +31,7 @@ std::wstring ScriptServers::TlsUrl(const std::string& host, const std::string& p
 }
 
 void ScriptServers::PutTlsFile(const std::string& name, const std::string& bytes) const {
-    WriteFileBytes(Utf8ToWide(tlsRoot + "\\" + name), bytes);
+    WriteBytes(Utf8ToWide(tlsRoot + "\\" + name), bytes);
 }
 
 std::vector<std::string> ScriptServers::TlsLogLines() const {
@@ -67,27 +67,6 @@ void DownloadRecord::OnCompletion(void* owner, int32_t type, int32_t code) {
 
 void DownloadRecord::OnProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed) {
     static_cast<DownloadRecord*>(owner)->progress.push_back({total, downloaded, speed, ::GetTickCount()});
-}
-
-std::string Pattern(size_t size, unsigned seed) {
-    std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 131 + i / 251 + seed * 7) % 253);
-    return s;
-}
-
-void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    FILE* f = _wfopen(path.c_str(), L"wb");
-    ASSERT_NE(f, nullptr);
-    if (!bytes.empty()) {
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    }
-    std::fclose(f);
-}
-
-int64_t FileSizeOf(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
-    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 void DownloadTest::SetUp() {

@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the download tests: a recorder of completions and progress
-// calls, byte patterns and files, and a fixture with both engines, the
+// calls, and a fixture with both engines, the
 // in-process HTTP server, a silent fake resolver injected into the task (so
 // no test depends on the built-in resolver list) and a temporary folder.
 // Main thread only.
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Http/HttpDownloadFile.h"
-#include "HttpTestSupport.h"
+#include "support/HttpTestSupport.h"
 #include "support/FakeDnsServer.h"
 
 struct DownloadRecord {
@@ -27,11 +27,6 @@ struct DownloadRecord {
     static void OnCompletion(void* owner, int32_t type, int32_t code);
     static void OnProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
 };
-
-// Deterministic bytes that differ at every offset modulo a prime.
-std::string Pattern(size_t size, unsigned seed = 1);
-void WriteFileBytes(const std::wstring& path, const std::string& bytes);
-int64_t FileSizeOf(const std::wstring& path);  // -1 when missing
 
 // The servers that with-proxy.sh starts around the program, found through
 // its environment: a forward proxy and an https server (see the script).

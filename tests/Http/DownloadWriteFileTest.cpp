@@ -9,7 +9,7 @@
 TEST(DownloadWriteFile, OpenAppendsAndResetStartsAgainAtZero) {
     TempDir dir;
     const std::wstring path = dir.File(L"a.bin");
-    WriteFileBytes(path, "abc");
+    WriteBytes(path, "abc");
     DownloadWriteFile sink;
     ASSERT_TRUE(sink.Open(path));
     EXPECT_EQ(sink.OpenedSize(), 3u);

@@ -29,11 +29,11 @@ protected:
 };
 
 TEST_F(ProxyDownloadTest, ResumedDownloadGoesThroughTheProxyAndABypassedHostGoesDirect) {
-    const std::string body = Pattern(300 * 1024);
+    const std::string body = TestBytes(300 * 1024);
     TestHttpResponse file = TestHttpResponse::Ok(body);
     file.honourRange = true;
     server.Route("/pkg.exe", file);
-    WriteFileBytes(target, body.substr(0, 100 * 1024));
+    WriteBytes(target, body.substr(0, 100 * 1024));
 
     ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
     ASSERT_TRUE(WaitDone());
@@ -60,7 +60,7 @@ TEST_F(ProxyDownloadTest, ResumedDownloadGoesThroughTheProxyAndABypassedHostGoes
 // answer, which comes through the tunnel and is the one that counts.
 TEST_F(ProxyDownloadTest, HttpsDownloadGoesThroughTheProxysTunnel) {
     ASSERT_TRUE(servers.HasTls()) << "with-proxy.sh starts the https server too";
-    const std::string body = Pattern(200 * 1024, 21);
+    const std::string body = TestBytes(200 * 1024, 21);
     servers.PutTlsFile("tunnel.exe", body);
 
     ASSERT_TRUE(StartDownload(servers.TlsUrl(servers.tlsAddress, "/tunnel.exe"), static_cast<int64_t>(body.size())));

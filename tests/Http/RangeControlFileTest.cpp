@@ -6,6 +6,7 @@
 #include <random>
 
 #include "Http/RangeControlFile.h"
+#include "support/Files.h"
 #include "support/MessagePump.h"
 
 namespace {

@@ -20,7 +20,7 @@ protected:
         uint32_t error = 0;
         file = RangeWriteFile::OpenShared(path, kFileSize, &error);
         ASSERT_TRUE(file) << error;
-        data = Pattern(kFileSize, 7);
+        data = TestBytes(kFileSize, 7);
     }
     std::shared_ptr<RangeCursor> Cursor(uint64_t from, uint64_t end) {
         auto cursor = std::make_shared<RangeCursor>();

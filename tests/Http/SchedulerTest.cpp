@@ -1,6 +1,6 @@
 // The scheduler: the cap of ten running tasks, duplicate submissions,
 // classification of result maps and the engine timer's retry step.
-#include "HttpTestSupport.h"
+#include "support/HttpTestSupport.h"
 
 #include <memory>
 
@@ -10,7 +10,7 @@ TEST_F(HttpEngineTest, TenTasksRunAndTheEleventhStartsWhenOneStops) {
     TestHttpResponse slow = TestHttpResponse::Ok("late");
     slow.delayBeforeHeadersMs = 60000;  // interrupted by the server's Stop()
     server.Route("/slow", slow);
-    FileLogCapture log;
+    LogCapture log;
     std::vector<std::unique_ptr<RecordedCommand>> commands;
     for (int i = 0; i < 12; ++i) {
         commands.push_back(std::make_unique<RecordedCommand>(server.WideUrl("/slow")));
@@ -22,7 +22,7 @@ TEST_F(HttpEngineTest, TenTasksRunAndTheEleventhStartsWhenOneStops) {
     EXPECT_EQ(log.Count(L"CHttpMgr::Schedule() 任务数超标 running:10 max:10 total:11"), 1u);
     EXPECT_EQ(log.Count(L"CHttpMgr::Schedule() 任务数超标 running:10 max:10 total:12"), 1u);
     ASSERT_TRUE(PumpMessagesUntil([&] { return server.RequestCount("/slow") >= 10; }, 10000));
-    PumpMessagesFor(300);
+    ASSERT_TRUE(PumpTicks(3));
     EXPECT_EQ(server.RequestCount("/slow"), 10u);
     EXPECT_TRUE(commands[10]->command.Transfer() == nullptr);  // never started
     EXPECT_FALSE(commands[11]->command.IsStarted());
@@ -33,7 +33,7 @@ TEST_F(HttpEngineTest, TenTasksRunAndTheEleventhStartsWhenOneStops) {
     EXPECT_TRUE(commands[10]->command.IsStarted());  // the first waiting task, in submission order
     EXPECT_FALSE(commands[11]->command.IsStarted());
     ASSERT_TRUE(PumpMessagesUntil([&] { return server.RequestCount("/slow") >= 11; }, 10000));
-    PumpMessagesFor(200);
+    ASSERT_TRUE(PumpTicks(3));
     EXPECT_EQ(server.RequestCount("/slow"), 11u);
     for (const auto& c : commands) EXPECT_EQ(c->done.calls, 0);
     commands.clear();  // stops the rest
@@ -45,7 +45,7 @@ TEST_F(HttpEngineTest, TheSameTaskSubmittedTwiceIsListedOnce) {
     TestHttpResponse slow = TestHttpResponse::Ok("late");
     slow.delayBeforeHeadersMs = 300;
     server.Route("/slow", slow);
-    FileLogCapture log;
+    LogCapture log;
     RecordedCommand c(server.WideUrl("/slow"));
     ASSERT_TRUE(SubmitCommand(&c.command));
     const int32_t id = c.command.Id();
@@ -58,7 +58,7 @@ TEST_F(HttpEngineTest, TheSameTaskSubmittedTwiceIsListedOnce) {
     EXPECT_EQ(CommandMgr()->RunningCount(), 1);
     EXPECT_EQ(log.Count(L"http请求重复添加 url:" + server.WideUrl("/slow")), 2u);
     ASSERT_TRUE(c.WaitDone());
-    PumpMessagesFor(300);
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(c.done.calls, 1);
     EXPECT_EQ(server.RequestCount(), 1u);
 }
@@ -75,6 +75,7 @@ TEST_F(HttpEngineTest, IdentifiersAreSharedByBothEngines) {
 }
 
 TEST_F(HttpEngineTest, RetryTickReleasesOnlyDelaysOlderThan500Ms) {
+    UseProductEngineTick();
     ProbeTask task;
     task.SetUrl(server.WideUrl("/r"));
     task.RequestRetryDelay();
@@ -85,7 +86,8 @@ TEST_F(HttpEngineTest, RetryTickReleasesOnlyDelaysOlderThan500Ms) {
     EXPECT_FALSE(task.IsStarted());
     mgr->RetryTick();
     EXPECT_FALSE(task.IsStarted());
-    ::Sleep(520);
+    // Without pumping, so that only these calls run the retry step.
+    ASSERT_TRUE(SpinUntil([&] { return ::GetTickCount() - task.RetryTick() > CHttpMgr::kRetryDelayMs; }, 2000));
     mgr->RetryTick();
     EXPECT_TRUE(task.IsStarted());
     EXPECT_EQ(mgr->RunningCount(), 1);
@@ -93,6 +95,7 @@ TEST_F(HttpEngineTest, RetryTickReleasesOnlyDelaysOlderThan500Ms) {
 }
 
 TEST_F(HttpEngineTest, ProgressStepRunsOnEveryOtherTimerTickForStartedTasks) {
+    UseProductEngineTick();
     struct TickingTask : ProbeTask {
         int ticks = 0;
         void OnTick() override { ++ticks; }

@@ -49,7 +49,7 @@ class SegmentedDownloadTest : public DownloadTest {
 protected:
     void SetUp() override {
         DownloadTest::SetUp();
-        body = Pattern(kPackage, 31);
+        body = TestBytes(kPackage, 31);
         createdAtStart_ = CCurlBase::CreatedCount();
     }
     bool StartParallel(bool withMirror = true) {
@@ -102,6 +102,7 @@ protected:
 // one download: progress with the package's total once a second, one end.
 // Every connection is a task of the engine, counted against its limit.
 TEST_F(SegmentedDownloadTest, RangesComeFromEverySourceAndTheListenerSeesOneDownload) {
+    UseProductEngineTick();  // the progress cadence is the product's
     server.Route("/main.bin", Ranged(body, 40));
     server.Route("/mirror.bin", Ranged(body, 40));
     ASSERT_TRUE(StartParallel());
@@ -269,8 +270,8 @@ TEST_F(SegmentedDownloadTest, ControlFileResumesItsRangesOrOnlyAKnownPrefix) {
         SCOPED_TRACE(c.what);
         task.Stop();
         record = DownloadRecord();
-        WriteFileBytes(target, partial.substr(0, c.fileLength));
-        WriteFileBytes(Control(), c.control);
+        WriteBytes(target, partial.substr(0, c.fileLength));
+        WriteBytes(Control(), c.control);
         const size_t before = server.Requests().size();
         ASSERT_TRUE(StartParallel(false));
         ASSERT_TRUE(WaitDone(30000));
@@ -352,7 +353,7 @@ TEST_F(SegmentedDownloadTest, BeginTrustsOnlyTheControlFileItWrote) {
     planted.total = kPackage;
     planted.prefix = kPackage - MiB;
     planted.missing = {{kPackage - MiB, kPackage}};
-    WriteFileBytes(Control(), CRangeControlFile::Encode(planted));
+    WriteBytes(Control(), CRangeControlFile::Encode(planted));
     const std::wstring fresh = Control() + L".new";
     ASSERT_TRUE(::CreateDirectoryW(fresh.c_str(), nullptr));
     struct Ends : CSegmentedDownload::Listener {

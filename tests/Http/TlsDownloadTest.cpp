@@ -21,7 +21,7 @@ protected:
 // retry there keeps the name: the server sees it as the TLS server name and
 // in Host, as it would have without the detour.
 TEST_F(TlsDownloadTest, AddressFallbackKeepsTheHostNameForTls) {
-    const std::string body = Pattern(120 * 1024, 22);
+    const std::string body = TestBytes(120 * 1024, 22);
     servers.PutTlsFile("pkg.exe", body);
     dns.SetReply(FakeDns::Addresses({servers.tlsAddress}));
 
@@ -40,7 +40,7 @@ TEST_F(TlsDownloadTest, AddressFallbackKeepsTheHostNameForTls) {
 // downgrade the transfer), and the plain server never hears of it; a redirect
 // that stays on https is followed.
 TEST_F(TlsDownloadTest, RedirectFromHttpsToHttpIsRefused) {
-    const std::string body = Pattern(40 * 1024, 23);
+    const std::string body = TestBytes(40 * 1024, 23);
     server.Route("/plain", TestHttpResponse::Ok(body));
     servers.PutTlsFile("pkg.exe", body);
     const std::string toHttp = "/to-http?port=" + std::to_string(server.Port());

@@ -6,16 +6,9 @@
 
 #include "Runtime/AppendLogFile.h"
 #include "Runtime/LogSinks.h"
+#include "support/Files.h"
 #include "support/MessagePump.h"
 
-namespace {
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(h);
-}
-}  // namespace
 
 TEST(AppendLogFile, NewFileGetsAMarkThenUtf8LinesFromTheFileLogger) {
     TempDir dir;

@@ -38,7 +38,6 @@ void RunNestedLoop(int, int) {
     g_nestedDone = false;
     std::thread([] { PostToMainThread(Record, 7, 1); }).join();
     const size_t before = g_order.size();
-    ::Sleep(20);
     PostToMainThread(Record, 7, 2);
     PumpMessagesUntil([before] { return g_order.size() >= before + 2; }, 2000);
     Record(7, 0);
@@ -75,7 +74,7 @@ void TouchPayload(const CRefPtr<Payload>&, const std::string&) { ++g_runs; }
 class DispatcherTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        PumpMessagesFor(20);  // drain anything an earlier test left queued
+        RunQueuedMainThreadTasks();  // drain anything an earlier test left queued
         g_order.clear();
         g_wakeups = 0;
         g_failNextPosts = 0;
@@ -163,7 +162,7 @@ TEST_F(DispatcherTest, ShutdownReleasesQueuedTasksUnrunExactlyOnce) {
 
     // Posting after shutdown queues but never runs.
     PostToMainThread(Record, 4, 0);
-    PumpMessagesFor(50);
+    DispatchPendingMessages();  // no window to wake
     EXPECT_TRUE(g_order.empty());
 
     InitMainThreadDispatcher();  // later tests need it again; the late task now runs
@@ -176,13 +175,15 @@ TEST_F(DispatcherTest, LastReferenceDroppedOnWorkerDeletesThere) {
     CRefPtr<Payload> main(new Payload);
     CRefPtr<Payload> copy = main;
     DWORD workerId = 0;
-    std::thread worker([moved = std::move(copy), &workerId]() mutable {
+    std::atomic<bool> mainReleased{false};
+    std::thread worker([moved = std::move(copy), &workerId, &mainReleased]() mutable {
         workerId = ::GetCurrentThreadId();
-        ::Sleep(30);
+        SpinUntil([&] { return mainReleased.load(); }, 5000);
         moved.reset();
     });
     main.reset();  // the worker now holds the last reference
     EXPECT_EQ(Tracked::live, before + 1);
+    mainReleased = true;
     worker.join();
     EXPECT_EQ(Tracked::live, before);
     EXPECT_EQ(Tracked::lastDeleteThread.load(), workerId);

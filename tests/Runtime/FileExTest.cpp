@@ -3,6 +3,7 @@
 #include <string>
 
 #include "Runtime/FileEx.h"
+#include "support/Files.h"
 #include "support/MessagePump.h"
 
 namespace {

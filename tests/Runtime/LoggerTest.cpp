@@ -3,10 +3,15 @@
 #include <thread>
 #include <vector>
 
+#include "Runtime/Log.h"
 #include "Runtime/LogSinks.h"
+#include "support/Files.h"
+#include "support/LogCapture.h"
 #include "support/MessagePump.h"
 
 namespace {
+
+const wchar_t kLogFile[] = L".\\Runtime\\LoggerTest";
 
 // A logger whose sink records lines; enabled exactly when options are set.
 class RecordingLogger : public BaseLogger {
@@ -126,4 +131,25 @@ TEST(Logger, FileLoggerWritesUtf16LinesWithoutBomAndLinesNeverInterleave) {
         pos = end + 2;
     }
     EXPECT_EQ(lines, 2 * kPerThread);
+}
+
+// One KV_LOG event reaches each chosen sink once, the file (written after
+// the trace and console sinks formatted the same arguments) whole and at the
+// non-trace level; an event without the file sink leaves it alone.
+TEST(Logger, OneEventReachesEveryChosenSinkOnceWithItsLevel) {
+    LogCapture capture;
+    TraceLogger::Instance().SetOptions(Options(0, true));
+    ConsoleLogger::Instance().SetConsoleReady(true);
+    ConsoleLogger::Instance().SetOptions(Options(0, true));
+    const int line = __LINE__ + 1;
+    KV_LOG(kToTrace | kToConsole | kToFile, LogLevels(Error, Warn), L"%s=%d %hs", L"n", 5, "x");
+    KV_LOG(kToTrace | kToConsole, Info, L"not for the file");
+    KV_LOG(kToFile, Info, L"file only %d", 7);
+    TraceLogger::Instance().SetOptions(nullptr);
+    ConsoleLogger::Instance().SetOptions(nullptr);
+    ConsoleLogger::Instance().SetConsoleReady(false);
+
+    EXPECT_EQ(capture.Text(), L"[WARN][.\\Runtime\\LoggerTest:" + std::to_wstring(line) + L"]n=5 x\r\n" +
+                                  L"[INFO][.\\Runtime\\LoggerTest:" + std::to_wstring(line + 2) +
+                                  L"]file only 7\r\n");
 }

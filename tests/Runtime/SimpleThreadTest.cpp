@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "Runtime/LogSinks.h"
 #include "Runtime/SimpleThread.h"
+#include "support/LogCapture.h"
 #include "support/MessagePump.h"
 
 namespace {
@@ -32,50 +32,26 @@ public:
     std::atomic<int> runs{0};
 };
 
+// Releases its own handle, then runs on until the test lets it finish.
 class SelfDestroyingThread : public CSimpleThread {
 public:
     void Run() override {
         destroyResult = DestroyThread(5000);
         afterDestroy = true;
-        ::Sleep(50);
+        SpinUntil([this] { return mayFinish.load(); }, 5000);
         finished = true;
     }
-    std::atomic<bool> destroyResult{false}, afterDestroy{false}, finished{false};
-};
-
-// Captures FileLogger output in a temporary file for the duration of a test.
-class FileLogCapture {
-public:
-    FileLogCapture() {
-        file_ = _wfopen(dir_.File(L"log").c_str(), L"wb");
-        auto* o = new LoggerOptions;
-        FileLogger::Instance().SetOutputFile(file_);
-        FileLogger::Instance().SetOptions(o);
-    }
-    ~FileLogCapture() {
-        FileLogger::Instance().SetOptions(nullptr);
-        FileLogger::Instance().SetOutputFile(nullptr);
-        fclose(file_);
-    }
-    std::wstring Text() {
-        fflush(file_);
-        const std::string b = ReadFileBytes(dir_.File(L"log"));
-        return std::wstring(reinterpret_cast<const wchar_t*>(b.data()), b.size() / 2);
-    }
-
-private:
-    TempDir dir_;
-    FILE* file_;
+    std::atomic<bool> destroyResult{false}, afterDestroy{false}, mayFinish{false}, finished{false};
 };
 
 }  // namespace
 
 TEST(SimpleThread, CooperativeStopJoinsWithoutLogging) {
-    FileLogCapture log;
+    LogCapture log;
     PollingThread t;
     ASSERT_TRUE(t.StartThread());
     EXPECT_TRUE(t.StartThread()) << "second start is a no-op";
-    ::Sleep(20);
+    ASSERT_TRUE(SpinUntil([&] { return t.runs.load() > 0; }, 5000));
     EXPECT_EQ(t.runs.load(), 1);
     EXPECT_TRUE(t.IsRunning());
     // A bound far above the worker's poll: a loaded machine may not schedule
@@ -87,7 +63,7 @@ TEST(SimpleThread, CooperativeStopJoinsWithoutLogging) {
 }
 
 TEST(SimpleThread, StopOfEndedThreadReturnsAtOnceAndRestartWorks) {
-    FileLogCapture log;
+    LogCapture log;
     QuickThread t;
     ASSERT_TRUE(t.StartThread());
     ASSERT_TRUE(PumpMessagesUntil([&] { return !t.IsRunning(); }, 2000));
@@ -99,7 +75,7 @@ TEST(SimpleThread, StopOfEndedThreadReturnsAtOnceAndRestartWorks) {
 }
 
 TEST(SimpleThread, StuckThreadIsLoggedTerminatedAndCanRestart) {
-    FileLogCapture log;
+    LogCapture log;
     StuckThread t;
     ASSERT_TRUE(t.StartThread());
     ASSERT_TRUE(PumpMessagesUntil([&] { return t.started.load(); }, 2000));
@@ -123,12 +99,14 @@ TEST(SimpleThread, StuckThreadIsLoggedTerminatedAndCanRestart) {
 TEST(SimpleThread, DestroyFromItselfDoesNotWaitAndThreadRunsOn) {
     SelfDestroyingThread t;
     ASSERT_TRUE(t.StartThread());
+    const DWORD id = t.GetThreadId();
     ASSERT_TRUE(PumpMessagesUntil([&] { return t.afterDestroy.load(); }, 2000));
     EXPECT_TRUE(t.destroyResult.load());
     EXPECT_FALSE(t.finished.load()) << "still running after releasing its handle";
     EXPECT_FALSE(t.IsRunning()) << "no handle is held any more";
+    t.mayFinish = true;
     ASSERT_TRUE(PumpMessagesUntil([&] { return t.finished.load(); }, 2000));
-    ::Sleep(20);
+    EXPECT_TRUE(ThreadEnded(id, 2000));
 }
 
 TEST(SimpleThread, RacingEndAndStopReleaseTheHandleOnce) {

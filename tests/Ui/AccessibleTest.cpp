@@ -121,8 +121,7 @@ protected:
 // values and locations; the window itself has the title.
 TEST_F(AccessibleTest, PagesOfTheInstallerSkin) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(w.Open());
     ASSERT_NE(Open(w), nullptr);
     EXPECT_EQ(Name(CHILDID_SELF), L"ui test");
     EXPECT_EQ(Long(&IAccessible::get_accRole, CHILDID_SELF), ROLE_SYSTEM_CLIENT);
@@ -163,13 +162,11 @@ TEST_F(AccessibleTest, PagesOfTheInstallerSkin) {
     w.FindControl(L"lb_speed")->SetText(L"剩余10MB @ 1MB/s");
     EXPECT_EQ(ChildIds().size(), 5u);
     EXPECT_EQ(Name(ChildIds()[2]), L"剩余10MB @ 1MB/s");
-    ::DestroyWindow(w);
 }
 
 TEST_F(AccessibleTest, MessageBoxIsADialogWithItsTextAndButtons) {
     TestWindow box(L"MessageBox.xml");
-    ASSERT_NE(box.CreatePopup(), nullptr);
-    box.ShowWindow(true);
+    ASSERT_TRUE(box.Open());
     ASSERT_NE(Open(box), nullptr);
     EXPECT_EQ(Long(&IAccessible::get_accRole, CHILDID_SELF), ROLE_SYSTEM_DIALOG);
     ExpectTree(box, {{L"退出安装", ROLE_SYSTEM_STATICTEXT, kText, L"", L"lb_title"},
@@ -184,15 +181,13 @@ TEST_F(AccessibleTest, MessageBoxIsADialogWithItsTextAndButtons) {
     ExpectTree(box, {{L"退出安装", ROLE_SYSTEM_STATICTEXT, kText, L"", L"lb_title"},
                      {L"是否退出安装？", ROLE_SYSTEM_STATICTEXT, kText, L"", L"lb_text"},
                      {L"确定", ROLE_SYSTEM_PUSHBUTTON, kButton, L"", L"btn_ok"}});
-    ::DestroyWindow(box);
 }
 
 // The default action is a click, carried out once the call has returned
 // (a click may open a modal box); refused where a click would do nothing.
 TEST_F(AccessibleTest, DefaultActionIsAClickDoneAfterTheCall) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(w.Open());
     ASSERT_NE(Open(w), nullptr);
     auto* agree = w.FindControlAs<COptionUI>(L"opt_agree");
     const LONG option = IdOf(L"同意");
@@ -201,7 +196,7 @@ TEST_F(AccessibleTest, DefaultActionIsAClickDoneAfterTheCall) {
     EXPECT_EQ(Text(action), L"取消选中");
     EXPECT_EQ(acc_->accDoDefaultAction(Id(option)), S_OK);
     EXPECT_TRUE(agree->IsSelected());  // not yet
-    PumpMessagesFor(50);
+    DispatchPendingMessages();
     EXPECT_FALSE(agree->IsSelected());
     EXPECT_EQ(w.Count(L"click", L"opt_agree"), 1);
     EXPECT_EQ(Long(&IAccessible::get_accState, option) & STATE_SYSTEM_CHECKED, 0);
@@ -221,20 +216,18 @@ TEST_F(AccessibleTest, DefaultActionIsAClickDoneAfterTheCall) {
     EXPECT_EQ(acc_->accDoDefaultAction(Id(install)), S_OK);
     // Hidden before the posted click arrives: nothing happens.
     w.FindControlAs<CTabLayoutUI>(L"tb_main")->SelectItem(2);
-    PumpMessagesFor(50);
+    DispatchPendingMessages();
     EXPECT_EQ(w.Count(L"click", L"btn_install"), 0);
     EXPECT_EQ(acc_->accDoDefaultAction(Id(install)), E_FAIL);
     EXPECT_EQ(acc_->accDoDefaultAction(Id(IdOf(L"下载中"))), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(acc_->accDoDefaultAction(Id(9999)), E_INVALIDARG);
-    ::DestroyWindow(w);
 }
 
 // accFocus follows the keyboard, accSelect gives the focus as Tab does,
 // and accHitTest finds what the mouse finds.
 TEST_F(AccessibleTest, FocusAndHitTestAgreeWithKeyboardAndMouse) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(w.Open());
     ::SetFocus(w);
     ASSERT_NE(Open(w), nullptr);
     VARIANT v;
@@ -265,7 +258,6 @@ TEST_F(AccessibleTest, FocusAndHitTestAgreeWithKeyboardAndMouse) {
     // The progress bar lies under its page's label row, which the mouse finds.
     w.FindControlAs<CTabLayoutUI>(L"tb_main")->SelectItem(2);
     EXPECT_EQ(hit(268, 318), IdOf(L"安装进度"));
-    ::DestroyWindow(w);
 }
 
 // A reader holding the object after the window is gone gets errors, never
@@ -287,8 +279,7 @@ TEST_F(AccessibleTest, ObjectIsCutOffWhenTheWindowGoes) {
 // change of a burst is told when its second is over.
 TEST_F(AccessibleTest, EventsAndTheValueRateLimit) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(w.Open());
     ::SetFocus(w);
     CPaintManagerUI& m = w.GetPaintManager();
     std::vector<std::pair<DWORD, LONG>> events;
@@ -334,7 +325,6 @@ TEST_F(AccessibleTest, EventsAndTheValueRateLimit) {
     bar->SetValue(12);  // no change: nothing
     EXPECT_EQ(events.size(), 4u);
     m.GetAccessibleEvents().SetSink(nullptr);
-    ::DestroyWindow(w);
 }
 
 // What a reader hears without moving the focus itself: the control that

@@ -41,15 +41,32 @@ std::vector<std::wstring> Tabs(TestWindow& w, int count) {
 
 using Names = std::vector<std::wstring>;
 
+// The installer's skin shown, with a control of its first page focused by Tab.
+class Keyboard : public SkinnedWindow {
+protected:
+    bool OpenWithTabFocus(TestWindow& w, int tabs) {
+        if (!w.Open()) return false;
+        Tabs(w, tabs);
+        return true;
+    }
+    // The install button, focused by Tab and held down by Space; null when
+    // it is not pressed.
+    CButtonUI* HoldSpaceOnInstall(TestWindow& w) {
+        if (!OpenWithTabFocus(w, 1)) return nullptr;
+        auto* install = w.FindControlAs<CButtonUI>(L"btn_install");
+        ::SendMessageW(w, WM_KEYDOWN, VK_SPACE, 0x00390001);
+        return install && install->IsPushed() ? install : nullptr;
+    }
+};
+
 }  // namespace
 
 // Tab walks the shown, enabled buttons, options and the edit field of the
 // current page and then the caption buttons, in markup order, and wraps;
 // Shift+Tab walks back. Both skins.
-TEST(Keyboard, TabOrderThroughBothSkins) {
+TEST_F(Keyboard, TabOrderThroughBothSkins) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(w.Open());
     EXPECT_EQ(Tabs(w, 7), (Names{L"btn_install", L"opt_agree", L"btn_agreement", L"btn_free", L"btn_min",
                                   L"btn_close", L"btn_install"}));
     EXPECT_TRUE(w.GetPaintManager().IsKeyboardFocus());
@@ -76,25 +93,21 @@ TEST(Keyboard, TabOrderThroughBothSkins) {
     tab->SelectItem(2);
     w.FindControl(L"btn_min")->SetVisible(true);
     EXPECT_EQ(Tabs(w, 3), (Names{L"btn_min", L"btn_close", L"btn_min"}));
-    ::DestroyWindow(w);
+    ::DestroyWindow(w);  // one keyboard-focused window at a time
 
     TestWindow box(L"MessageBox.xml");
-    ASSERT_NE(box.CreatePopup(), nullptr);
-    box.ShowWindow(true);
+    ASSERT_TRUE(box.Open());
     EXPECT_EQ(Tabs(box, 4), (Names{L"btn_close", L"btn_ok", L"btn_cancel", L"btn_close"}));
-    ::DestroyWindow(box);
 }
 
 // Space presses on key-down and activates once on key-up; holding it (the
 // key's auto-repeat) does nothing more. Enter activates a control focused by
 // Tab; with the focus from a click, Enter keeps the default (nothing here)
 // and Escape still closes.
-TEST(Keyboard, SpaceOnKeyUpWithoutRepeatAndEnterOnTabFocus) {
+TEST_F(Keyboard, SpaceOnKeyUpWithoutRepeatAndEnterOnTabFocus) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(OpenWithTabFocus(w, 2));
     auto* agree = w.FindControlAs<COptionUI>(L"opt_agree");
-    Tabs(w, 2);
     ASSERT_EQ(FocusName(w), L"opt_agree");
     ASSERT_TRUE(agree->IsSelected());
     ::SendMessageW(w, WM_KEYDOWN, VK_SPACE, 0x00390001);
@@ -128,36 +141,26 @@ TEST(Keyboard, SpaceOnKeyUpWithoutRepeatAndEnterOnTabFocus) {
 }
 
 // A Tab that moves on while Space is held leaves no button pressed.
-TEST(Keyboard, TabWhileSpaceIsHeldReleasesThePress) {
+TEST_F(Keyboard, TabWhileSpaceIsHeldReleasesThePress) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
-    auto* install = w.FindControlAs<CButtonUI>(L"btn_install");
-    Tabs(w, 1);
-    ::SendMessageW(w, WM_KEYDOWN, VK_SPACE, 0x00390001);
-    ASSERT_TRUE(install->IsPushed());
+    CButtonUI* install = HoldSpaceOnInstall(w);
+    ASSERT_NE(install, nullptr);
     Tabs(w, 1);
     EXPECT_FALSE(install->IsPushed());
     ::SendMessageW(w, WM_KEYUP, VK_SPACE, 0xC0390001);
     EXPECT_EQ(w.Count(L"click", L"btn_install"), 0);
     EXPECT_EQ(w.Count(L"click", L"opt_agree"), 0);
-    ::DestroyWindow(w);
 }
 
 // Regression: Space held on a button while another window takes the keyboard
 // left the button drawn pressed; its key-up never comes back here.
-TEST(Keyboard, LosingTheKeyboardWhileSpaceIsHeldReleasesThePress) {
+TEST_F(Keyboard, LosingTheKeyboardWhileSpaceIsHeldReleasesThePress) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
-    auto* install = w.FindControlAs<CButtonUI>(L"btn_install");
-    Tabs(w, 1);
-    ::SendMessageW(w, WM_KEYDOWN, VK_SPACE, 0x00390001);
-    ASSERT_TRUE(install->IsPushed());
+    CButtonUI* install = HoldSpaceOnInstall(w);
+    ASSERT_NE(install, nullptr);
     ::SendMessageW(w, WM_KILLFOCUS, 0, 0);
     EXPECT_FALSE(install->IsPushed());
     EXPECT_EQ(FocusName(w), L"btn_install");  // the focus itself stays
     ::SendMessageW(w, WM_KEYUP, VK_SPACE, 0xC0390001);
     EXPECT_EQ(w.Count(L"click", L"btn_install"), 0);
-    ::DestroyWindow(w);
 }

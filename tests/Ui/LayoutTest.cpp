@@ -13,6 +13,7 @@
 #include "Ui/SkinPackage.h"
 #include "Ui/TabLayoutUI.h"
 #include "UiTestSupport.h"
+#include "support/GuardedBuffer.h"
 
 namespace {
 
@@ -251,11 +252,14 @@ TEST(DialogBuilder, MalformedMarkupAndUnknownElementsAreLoggedNotFatal) {
     EXPECT_EQ(builder.Create(L"NoSuchSkin.xml", nullptr, &manager), nullptr);
 }
 
-// Damaged markup must never crash the builder or the layout.
+// Damaged markup must never crash the builder or the layout, nor read past
+// its end (it is read from a guarded buffer).
 TEST(DialogBuilder, RandomlyDamagedSkinBuildsOrFailsCleanly) {
     CSkinPackage::Instance().Close();
     std::vector<uint8_t> markup;
     ASSERT_TRUE(CSkinPackage::Instance().ReadFile(L"InstallPackages.xml", markup));
+    GuardedBuffer guard(markup.size());
+    ASSERT_TRUE(guard.Ready());
     std::mt19937 rng(5150);
     int built = 0;
     for (int round = 0; round < 300; ++round) {
@@ -269,10 +273,12 @@ TEST(DialogBuilder, RandomlyDamagedSkinBuildsOrFailsCleanly) {
         }
         CPaintManagerUI manager;
         CDialogBuilder builder;
-        if (!manager.AttachDialog(builder.CreateFromBuffer(bytes.data(), bytes.size(), nullptr, &manager))) continue;
-        ++built;
-        manager.initSize = {540, 355};
-        manager.LayoutIfNeeded();
+        if (manager.AttachDialog(builder.CreateFromBuffer(guard.Place(bytes), bytes.size(), nullptr, &manager))) {
+            ++built;
+            manager.initSize = {540, 355};
+            manager.LayoutIfNeeded();
+        }
+        ASSERT_EQ(guard.Traps(), 0) << "read past the markup in round " << round;
     }
     EXPECT_GT(built, 0);
 }

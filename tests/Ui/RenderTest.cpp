@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "Runtime/Handles.h"
 #include "Ui/ButtonUI.h"
 #include "Ui/ContainerUI.h"
 #include "Ui/LabelUI.h"
@@ -33,16 +32,7 @@ protected:
         manager_.AttachDialog(root);
         manager_.initSize = {w, h};
         manager_.LayoutIfNeeded();
-        void* bits = nullptr;
-        kv::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-        kv::UniqueGdiObject dib = CRenderEngine::CreateDib32(nullptr, w, h, &bits);
-        HGDIOBJ old = ::SelectObject(dc.get(), dib.get());
-        const RECT all{0, 0, w, h};
-        manager_.Paint(dc.get(), all);
-        ::GdiFlush();
-        std::vector<uint32_t> px(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + w * h);
-        ::SelectObject(dc.get(), old);
-        return px;
+        return PaintOffscreen(manager_, w, h);
     }
 
     std::vector<uint32_t> RenderImage(const std::wstring& description, int w = 30, int h = 30) {

@@ -2,14 +2,19 @@
 // A skinned window for the UI tests: records the notifications it gets, its
 // close and final messages, and whether its owner was enabled when it was
 // hidden on its way out (a modal box must give the owner back first).
-// WM_APP makes it destroy itself directly; the object destroys a window
-// still open when it goes.
+// WM_APP makes it destroy itself directly. A window still there when its
+// object goes is destroyed with it, so a test that stops at a failed
+// assertion leaves none behind. SkinnedWindow is the fixture of the tests
+// that drive such windows. Main thread only.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "Ui/ControlUI.h"
 #include "Ui/WindowImplBase.h"
+#include "Ui/WndShadow.h"
 
 class TestWindow : public WindowImplBase {
 public:
@@ -21,6 +26,12 @@ public:
     }
     HWND CreatePopup(HWND owner = nullptr) {
         return Create(owner, L"ui test", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0);
+    }
+    // Creates the popup and shows it; false when it could not be created.
+    bool Open(HWND owner = nullptr) {
+        if (!CreatePopup(owner)) return false;
+        ShowWindow(true);
+        return true;
     }
     int Count(const std::wstring& type, const std::wstring& sender) const {
         int n = 0;
@@ -61,3 +72,14 @@ private:
     std::wstring skin_;
 };
 
+
+class SkinnedWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { CWndShadow::Initialize(::GetModuleHandleW(nullptr)); }
+
+    static LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
+    static void Click(HWND hwnd, int x, int y) {
+        ::SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y));
+        ::SendMessageW(hwnd, WM_LBUTTONUP, 0, At(x, y));
+    }
+};

@@ -11,11 +11,9 @@ using std::min;
 #include <gdiplus.h>
 #include <shlwapi.h>
 
-#include <cstdio>
 #include <memory>
 
 #include "Runtime/Handles.h"
-#include "Runtime/LogSinks.h"
 #include "Ui/PaintManagerUI.h"
 #include "Ui/RenderEngine.h"
 #include "Ui/SkinPackage.h"
@@ -148,41 +146,6 @@ ScopedSkinPackage::ScopedSkinPackage(const std::vector<std::pair<std::string, st
 }
 
 ScopedSkinPackage::~ScopedSkinPackage() { CSkinPackage::Instance().Close(); }
-
-LogCapture::LogCapture() {
-    wchar_t dir[MAX_PATH], name[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, dir);
-    ::GetTempFileNameW(dir, L"kvl", 0, name);
-    path_ = name;
-    file_ = _wfopen(path_.c_str(), L"wb");
-    FileLogger::Instance().SetOutputFile(file_);
-    auto* options = new LoggerOptions;
-    options->appendNewline = true;
-    FileLogger::Instance().SetOptions(options);
-}
-
-LogCapture::~LogCapture() {
-    FileLogger::Instance().SetOptions(nullptr);
-    FileLogger::Instance().SetOutputFile(nullptr);
-    if (file_) fclose(file_);
-    ::DeleteFileW(path_.c_str());
-}
-
-std::wstring LogCapture::Text() {
-    fflush(file_);
-    FILE* f = _wfopen(path_.c_str(), L"rb");
-    if (f == nullptr) return L"";
-    std::string bytes;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) bytes.append(buf, n);
-    fclose(f);
-    // The file logger writes UTF-16LE.
-    std::wstring text;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        text += static_cast<wchar_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8));
-    return text;
-}
 
 uint32_t PixelAt(const std::vector<uint32_t>& pixels, int width, int x, int y) {
     return pixels[static_cast<size_t>(y) * width + x] & 0xFFFFFF;

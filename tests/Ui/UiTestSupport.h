@@ -1,12 +1,14 @@
 #pragma once
-// Helpers of the UI tests: in-memory zip archives, generated PNG images, a
-// temporary skin package and a capture of the file logger's lines.
+// Helpers of the UI tests: in-memory zip archives, generated PNG images and
+// a temporary skin package (the log capture comes with them).
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/LogCapture.h"
 
 // Writes a zip archive of stored (uncompressed) entries.
 using ZipEntries = std::vector<std::pair<std::string, std::string>>;
@@ -29,18 +31,6 @@ public:
 
 private:
     bool ok_ = false;
-};
-
-// Sends the file logger to a temporary file while alive.
-class LogCapture {
-public:
-    LogCapture();
-    ~LogCapture();
-    std::wstring Text();
-
-private:
-    std::wstring path_;
-    FILE* file_ = nullptr;
 };
 
 // The colour (0xRRGGBB) of pixel (x, y) of a top-down 32-bit DIB.

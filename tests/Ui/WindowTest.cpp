@@ -11,22 +11,6 @@
 #include "UiTestSupport.h"
 #include "support/MessagePump.h"
 
-namespace {
-
-LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
-
-void Click(HWND hwnd, int x, int y) {
-    ::SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y));
-    ::SendMessageW(hwnd, WM_LBUTTONUP, 0, At(x, y));
-}
-
-class SkinnedWindow : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { CWndShadow::Initialize(::GetModuleHandleW(nullptr)); }
-};
-
-}  // namespace
-
 TEST_F(SkinnedWindow, TakesItsSizeFromTheMarkupAndRoundsItsCorners) {
     TestWindow w(L"InstallPackages.xml");
     ASSERT_NE(w.CreatePopup(), nullptr);
@@ -51,7 +35,6 @@ TEST_F(SkinnedWindow, TakesItsSizeFromTheMarkupAndRoundsItsCorners) {
     EXPECT_EQ(info.ptMaxTrackSize.y, mi.rcWork.bottom - mi.rcWork.top);
     EXPECT_EQ(info.ptMinTrackSize.x, 540);
     EXPECT_EQ(info.ptMinTrackSize.y, 355);
-    ::DestroyWindow(w);
 }
 
 TEST_F(SkinnedWindow, HitTestDragsByLayoutsLabelsAndProgressButNotByInputs) {
@@ -83,7 +66,6 @@ TEST_F(SkinnedWindow, HitTestDragsByLayoutsLabelsAndProgressButNotByInputs) {
     EXPECT_EQ(h.HitTestClient({160, 10}), HTCLIENT);
     EXPECT_EQ(h.HitTestClient({250, 10}), HTCAPTION);
     EXPECT_EQ(h.HitTestClient({10, 150}), HTCLIENT);
-    ::DestroyWindow(h);
 }
 
 TEST_F(SkinnedWindow, OptionWithoutGroupTogglesAndReportsBothWays) {
@@ -103,13 +85,11 @@ TEST_F(SkinnedWindow, OptionWithoutGroupTogglesAndReportsBothWays) {
     ::SendMessageW(w, WM_LBUTTONUP, 0, At(200, 200));
     EXPECT_EQ(w.Count(L"click", L"opt_agree"), 2);
     EXPECT_TRUE(agree->IsSelected());
-    ::DestroyWindow(w);
 }
 
 TEST_F(SkinnedWindow, FocusMovesBetweenControlsWithNotifications) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(w.Open());
     Click(w, 269, 259);  // btn_install
     EXPECT_EQ(w.Count(L"setfocus", L"btn_install"), 1);
     EXPECT_EQ(w.Count(L"click", L"btn_install"), 1);
@@ -121,7 +101,6 @@ TEST_F(SkinnedWindow, FocusMovesBetweenControlsWithNotifications) {
     ::SendMessageW(w, WM_KEYDOWN, VK_SPACE, 0);
     ::SendMessageW(w, WM_KEYUP, VK_SPACE, 0xC0000001);
     EXPECT_EQ(w.Count(L"click", L"opt_agree"), 2);
-    ::DestroyWindow(w);
 }
 
 TEST_F(SkinnedWindow, OptionGroupSelectsOneAtATime) {
@@ -140,13 +119,11 @@ TEST_F(SkinnedWindow, OptionGroupSelectsOneAtATime) {
     EXPECT_TRUE(b->IsSelected());
     EXPECT_EQ(w.Count(L"selectchanged", L"b"), 1);
     EXPECT_EQ(w.Count(L"selectchanged", L"a"), 0);
-    ::DestroyWindow(w);
 }
 
 TEST_F(SkinnedWindow, EditReportsTextSetByCodeAndTypingInTheNativeBox) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(w.Open());
     w.FindControlAs<CTabLayoutUI>(L"tb_main")->SelectItem(1);
     auto* edit = w.FindControlAs<CEditUI>(L"edit_input");
     ASSERT_NE(edit, nullptr);
@@ -191,8 +168,7 @@ TEST_F(SkinnedWindow, EditReportsTextSetByCodeAndTypingInTheNativeBox) {
 // capture, must not keep its hover or pressed look.
 TEST_F(SkinnedWindow, DisablingOrLosingTheCaptureClearsHoverAndPress) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(w.Open());
     auto* install = w.FindControlAs<CButtonUI>(L"btn_install");
     ASSERT_NE(install, nullptr);
     ::SendMessageW(w, WM_MOUSEMOVE, 0, At(269, 259));
@@ -216,7 +192,6 @@ TEST_F(SkinnedWindow, DisablingOrLosingTheCaptureClearsHoverAndPress) {
     EXPECT_FALSE(install->IsPushed());
     ::SendMessageW(w, WM_LBUTTONUP, 0, At(270, 259));
     EXPECT_EQ(w.Count(L"click", L"btn_install"), 0);
-    ::DestroyWindow(w);
 }
 
 TEST_F(SkinnedWindow, EscapeClosesWithOne) {
@@ -230,8 +205,7 @@ TEST_F(SkinnedWindow, EscapeClosesWithOne) {
 
 TEST_F(SkinnedWindow, CloseButtonClosesWithOneAndMinimiseButtonMinimises) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(w.Open());
     Click(w, 495, 15);
     EXPECT_TRUE(::IsIconic(w));
     ::ShowWindow(w, SW_RESTORE);
@@ -255,8 +229,7 @@ TEST_F(SkinnedWindow, SystemCloseBecomesACloseMessage) {
 // activation back to the owner rather than to another program.
 TEST_F(SkinnedWindow, ModalBoxResultAndOwnerOnEveryWayItCloses) {
     TestWindow owner(L"InstallPackages.xml");
-    ASSERT_NE(owner.CreatePopup(), nullptr);
-    owner.ShowWindow(true);
+    ASSERT_TRUE(owner.Open());
     struct Way {
         const char* name;
         UINT msg;
@@ -290,15 +263,13 @@ TEST_F(SkinnedWindow, ModalBoxResultAndOwnerOnEveryWayItCloses) {
     EXPECT_EQ(box.ShowModal(), 1u);
     EXPECT_TRUE(box.ownerEnabledWhenHidden);
     EXPECT_EQ(::GetActiveWindow(), owner.GetHWND());
-    ::DestroyWindow(owner);
 }
 
 // Hiding a page forgets the state of everything on it: the hover look and a
 // press of a control on the page, and an edit box open for typing.
 TEST_F(SkinnedWindow, HidingAPageResetsItsControlsAndClosesTheEdit) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(w.Open());
     auto* tab = w.FindControlAs<CTabLayoutUI>(L"tb_main");
     tab->SelectItem(1);
     auto* edit = w.FindControlAs<CEditUI>(L"edit_input");
@@ -322,15 +293,13 @@ TEST_F(SkinnedWindow, HidingAPageResetsItsControlsAndClosesTheEdit) {
     EXPECT_FALSE(install2->IsPushed());
     ::SendMessageW(w, WM_LBUTTONUP, 0, At(450, 332));
     EXPECT_EQ(w.Count(L"click", L"btn_install2"), 0);
-    ::DestroyWindow(w);
 }
 
 // The first click into the folder box puts the caret where the user
 // clicked; the box's background follows a later colour change.
 TEST_F(SkinnedWindow, EditCaretGoesWhereClickedAndBackgroundFollowsColour) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(w.Open());
     w.FindControlAs<CTabLayoutUI>(L"tb_main")->SelectItem(1);
     auto* edit = w.FindControlAs<CEditUI>(L"edit_input");
     const std::wstring text = L"D:\\Korvel网络\\KorvelQixar";
@@ -354,15 +323,13 @@ TEST_F(SkinnedWindow, EditCaretGoesWhereClickedAndBackgroundFollowsColour) {
     EXPECT_EQ(brushColour(), RGB(255, 255, 255));
     edit->SetBkColor(0xFFFFF0D0);
     EXPECT_EQ(brushColour(), RGB(0xFF, 0xF0, 0xD0));
-    ::DestroyWindow(w);
 }
 
 // Painting cost: a progress step repaints the progress control's rectangle
 // and nothing else; a hovered button only its own.
 TEST_F(SkinnedWindow, ProgressChangeInvalidatesOnlyTheProgressControl) {
     TestWindow w(L"InstallPackages.xml");
-    ASSERT_NE(w.CreatePopup(), nullptr);
-    w.ShowWindow(true);
+    ASSERT_TRUE(w.Open());
     w.FindControlAs<CTabLayoutUI>(L"tb_main")->SelectItem(2);
     ::UpdateWindow(w);
     RECT dirty{};
@@ -380,7 +347,6 @@ TEST_F(SkinnedWindow, ProgressChangeInvalidatesOnlyTheProgressControl) {
     ASSERT_TRUE(minimise->IsHot());
     ASSERT_TRUE(::GetUpdateRect(w, &dirty, FALSE));
     EXPECT_TRUE(::EqualRect(&dirty, &minimise->GetPos()));
-    ::DestroyWindow(w);
 }
 
 TEST_F(SkinnedWindow, FrameworkTimerReportsItsId) {
@@ -391,7 +357,6 @@ TEST_F(SkinnedWindow, FrameworkTimerReportsItsId) {
     EXPECT_TRUE(PumpMessagesUntil([&] { return w.Count(L"timer", L"lb_text") >= 2; }, 3000));
     EXPECT_TRUE(w.GetPaintManager().KillTimer(text, 7));
     EXPECT_FALSE(w.GetPaintManager().KillTimer(text, 7));
-    ::DestroyWindow(w);
 }
 
 TEST_F(SkinnedWindow, ShadowFollowsShowMinimiseAndRestore) {

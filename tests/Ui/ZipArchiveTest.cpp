@@ -5,6 +5,7 @@
 #include "Ui/SkinPackage.h"
 #include "Ui/ZipArchive.h"
 #include "UiTestSupport.h"
+#include "support/GuardedBuffer.h"
 
 namespace {
 const std::vector<std::pair<std::string, std::string>> kEntries = {
@@ -60,22 +61,30 @@ TEST(ZipArchive, DamagedDataFailsItsCheckWithoutCrashing) {
     EXPECT_TRUE(archive.Read(L"b.xml", out));
 }
 
+// The archive is read from a guarded buffer: a read past its end fails the
+// test instead of passing unseen.
 TEST(ZipArchive, EveryTruncationIsRejectedOrReadsCleanly) {
     const std::vector<uint8_t> zip = BuildStoredZip(kEntries);
+    GuardedBuffer guard(zip.size());
+    ASSERT_TRUE(guard.Ready());
     for (size_t len = 0; len < zip.size(); ++len) {
-        std::vector<uint8_t> cut(zip.begin(), zip.begin() + static_cast<long>(len));
+        const uint8_t* cut = guard.Place(zip.data(), len);
         CZipArchive archive;
-        if (!archive.Open(cut.data(), cut.size())) continue;
-        std::vector<uint8_t> out;
-        // Whatever opens may only return the true contents.
-        if (archive.Read(L"a.txt", out)) {
-            EXPECT_EQ(std::string(out.begin(), out.end()), "hello");
+        if (archive.Open(cut, len)) {
+            std::vector<uint8_t> out;
+            // Whatever opens may only return the true contents.
+            if (archive.Read(L"a.txt", out)) {
+                EXPECT_EQ(std::string(out.begin(), out.end()), "hello");
+            }
         }
+        ASSERT_EQ(guard.Traps(), 0) << "read past an archive cut to " << len << " of " << zip.size();
     }
 }
 
 TEST(ZipArchive, RandomMutationsNeverCrash) {
     const std::vector<uint8_t> zip = BuildStoredZip(kEntries);
+    GuardedBuffer guard(zip.size());
+    ASSERT_TRUE(guard.Ready());
     std::mt19937 rng(20261207);
     int opened = 0;
     for (int round = 0; round < 3000; ++round) {
@@ -83,10 +92,12 @@ TEST(ZipArchive, RandomMutationsNeverCrash) {
         const int flips = 1 + static_cast<int>(rng() % 4);
         for (int i = 0; i < flips; ++i) bytes[rng() % bytes.size()] = static_cast<uint8_t>(rng());
         CZipArchive archive;
-        if (!archive.Open(bytes.data(), bytes.size())) continue;
-        ++opened;
-        std::vector<uint8_t> out;
-        for (const std::wstring& name : archive.Names()) archive.Read(name, out);
+        if (archive.Open(guard.Place(bytes), bytes.size())) {
+            ++opened;
+            std::vector<uint8_t> out;
+            for (const std::wstring& name : archive.Names()) archive.Read(name, out);
+        }
+        ASSERT_EQ(guard.Traps(), 0) << "read past the archive in round " << round;
     }
     EXPECT_GT(opened, 0);
 }

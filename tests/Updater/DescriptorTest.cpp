@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Updater/UpdateDescriptor.h"
+#include "support/GuardedBuffer.h"
 
 TEST(Descriptor, InstallSectionFollowsThePrivateProfileRules) {
     const struct {
@@ -47,15 +48,19 @@ TEST(Descriptor, LongValueIsCutTo2047Units) {
     EXPECT_EQ(v.md5, L"abc");
 }
 
-// Every truncated length and random mutations of a descriptor: no read
-// beyond the text, and a value is always a prefix of the full one or empty.
+// Every truncated length and random mutations of a descriptor, each read
+// from a guarded buffer: no read beyond the text, and a value is always a
+// prefix of the full one or empty.
 TEST(Descriptor, TruncatedAndMutatedTextsAreReadSafely) {
     const std::wstring text = L"[Install]\r\nUrl=http://127.0.0.1/p.exe\r\nmurl=a;b;\r\nSize=123\r\nMd5=ab\r\nVersion=1.0\r\n";
     const std::wstring fullUrl = L"http://127.0.0.1/p.exe";
+    GuardedBuffer guard(text.size() * sizeof(wchar_t));
+    ASSERT_TRUE(guard.Ready());
     for (size_t length = 0; length <= text.size(); ++length) {
         const std::wstring cut = text.substr(0, length);
-        const DescriptorValues v = ReadInstallSection(cut);
+        const DescriptorValues v = ReadInstallSection(guard.Place(cut), cut.size());
         EXPECT_EQ(fullUrl.compare(0, v.url.size(), v.url), 0) << length;
+        ASSERT_EQ(guard.Traps(), 0) << "read past a text cut to " << length;
     }
     std::mt19937 random(20261207);  // fixed seed: the same texts every run
     for (int round = 0; round < 2000; ++round) {
@@ -63,8 +68,9 @@ TEST(Descriptor, TruncatedAndMutatedTextsAreReadSafely) {
         for (int i = 0; i < 4; ++i) {
             mutated[random() % mutated.size()] = static_cast<wchar_t>(L"[]=\r\n \"'\0x"[random() % 10]);
         }
-        const DescriptorValues v = ReadInstallSection(mutated);
+        const DescriptorValues v = ReadInstallSection(guard.Place(mutated), mutated.size());
         EXPECT_LE(v.url.size(), mutated.size());
+        ASSERT_EQ(guard.Traps(), 0) << "read past the text in round " << round;
     }
 }
 

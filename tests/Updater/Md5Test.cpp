@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Updater/Md5.h"
+#include "support/Files.h"
 #include "support/MessagePump.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "UpdaterTestSupport.h"
 
 #include "CommonUtils.h"
-#include "TestSigner.h"
+#include "support/TestSigner.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ protected:
         CUpdateModule& m = SignedModule(key);
         ASSERT_TRUE(m.Start());
         ASSERT_TRUE(WaitDescriptor());
-        PumpMessagesFor(200);
+        ASSERT_TRUE(Settle());
         ASSERT_EQ(events.descriptors.size(), 1u);
         EXPECT_EQ(events.descriptors[0].errtype, errtype);
         EXPECT_EQ(events.descriptors[0].code, code);
@@ -127,8 +127,7 @@ TEST_F(SignedDescriptorTest, AValidSignatureOverTextWithoutItsDigestOrPastItsExp
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ExpectBothEndpointsRefuse(&signer.PublicKey(), c.text, TestHttpResponse::Ok(signer.Sign(c.text)), 3,
-                                  CUpdateModule::kBadSignatureCode);
+        ExpectBothEndpointsRefuse(&signer.PublicKey(), c.text, TestHttpResponse::Ok(signer.Sign(c.text)), 3, 2008);
     }
 }
 
@@ -140,7 +139,7 @@ TEST_F(SignedDescriptorTest, BodiesLargerThanADescriptorOrASignatureFailTheEndpo
     std::string longestSig = signer.Sign(good);
     longestSig.resize(CUpdateModule::kMaxSignatureBytes, '\0');
     const kv::EcdsaP256PublicKey* key = &signer.PublicKey();
-    const int kTooLarge = CHttpCommand::kBodyTooLargeCode;
+    const int kTooLarge = 2009;
     const struct {
         const char* what;
         const kv::EcdsaP256PublicKey* key;
@@ -150,7 +149,7 @@ TEST_F(SignedDescriptorTest, BodiesLargerThanADescriptorOrASignatureFailTheEndpo
         {"descriptor one byte over, signed", key, tooLarge, signer.Sign(tooLarge), kTooLarge},
         {"descriptor one byte over, no key", nullptr, tooLarge, "", kTooLarge},
         {"signature one byte over", key, good, longestSig + '\0', kTooLarge},
-        {"the longest signature is read, and is no signature", key, good, longestSig, CUpdateModule::kBadSignatureCode},
+        {"the longest signature is read, and is no signature", key, good, longestSig, 2008},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -175,7 +174,7 @@ TEST_F(SignedDescriptorTest, BadPrimaryGoodFallbackGivesOneDescriptor) {
     CUpdateModule& m = SignedModule(&signer.PublicKey());
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDone());
-    PumpMessagesFor(100);
+    ASSERT_TRUE(Settle());
     ASSERT_EQ(events.descriptors.size(), 1u);
     EXPECT_EQ(events.descriptors[0].errtype, 0);
     EXPECT_EQ(events.descriptors[0].version, L"3.2.1");

@@ -1,6 +1,6 @@
 // The update module against the in-process server: endpoint fallback, the
 // stored descriptor, the temporary file's fate, putting the package in place,
-// progress merging and the helper window's life.
+// progress merging and which module a callback or posted event reaches.
 #include "UpdaterTestSupport.h"
 
 #include "CommonUtils.h"
@@ -9,6 +9,18 @@ namespace {
 constexpr size_t kPackageSize = 200 * 1024;
 
 std::wstring Narrow2Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+// The class names of the running modules' marker windows (message-only
+// windows other programs may look for).
+std::vector<std::wstring> MarkerClasses() {
+    std::vector<std::wstring> classes;
+    for (HWND w = nullptr; (w = ::FindWindowExW(HWND_MESSAGE, w, nullptr, nullptr)) != nullptr;) {
+        wchar_t name[128] = {};
+        ::GetClassNameW(w, name, 128);
+        if (std::wstring(name).rfind(L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL", 0) == 0) classes.push_back(name);
+    }
+    return classes;
+}
+
 }  // namespace
 
 // A good run: the primary endpoint fails, the fallback answers; exactly one
@@ -24,7 +36,7 @@ TEST_F(UpdateModuleTest, FallbackEndpointAfterPrimaryFailsThenPackageInPlace) {
     CUpdateModule& m = NewModule({server.WideUrl("/primary/kvinstall.txt"), server.WideUrl("/kvinstall.txt")});
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDone());
-    PumpMessagesFor(100);
+    ASSERT_TRUE(Settle());
 
     ASSERT_EQ(events.descriptors.size(), 1u);
     EXPECT_EQ(events.descriptors[0].errtype, 0);
@@ -58,7 +70,7 @@ TEST_F(UpdateModuleTest, BothEndpointsFailThenRestartAsksThePrimaryAgain) {
     CUpdateModule& m = NewModule({server.WideUrl("/a/kvinstall.txt"), server.WideUrl("/b/kvinstall.txt")});
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDescriptor());
-    PumpMessagesFor(300);
+    ASSERT_TRUE(Settle());
     ASSERT_EQ(events.descriptors.size(), 1u);
     EXPECT_EQ(events.descriptors[0].errtype, 4);
     EXPECT_EQ(events.descriptors[0].code, 404);
@@ -195,11 +207,11 @@ TEST_F(UpdateModuleTest, ProgressMergesAndNothingFollowsTheResult) {
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDescriptor());
     events.progress.clear();
-    void* owner = m.HelperWindow();
+    void* owner = m.CallbackOwner();
     CUpdateModule::OnDownloadProgress(owner, 1000, 10, 5);
     CUpdateModule::OnDownloadProgress(owner, 1000, 20, 6);
     CUpdateModule::OnDownloadProgress(owner, 1000, 30, 7);
-    PumpMessagesFor(50);
+    ASSERT_TRUE(RunQueuedMainThreadTasks());
     ASSERT_EQ(events.progress.size(), 1u);
     EXPECT_EQ(events.progress[0].complete, 30);
     EXPECT_EQ(events.progress[0].speed, 7u);
@@ -208,42 +220,77 @@ TEST_F(UpdateModuleTest, ProgressMergesAndNothingFollowsTheResult) {
     const size_t before = events.progress.size();
     CUpdateModule::OnDownloadProgress(owner, 1000, 999, 1);
     CUpdateModule::OnDownloadFinished(owner, 5, 7);
-    PumpMessagesFor(50);
+    ASSERT_TRUE(RunQueuedMainThreadTasks());
     EXPECT_EQ(events.progress.size(), before);
     EXPECT_EQ(events.done.size(), 1u);
 }
 
-TEST_F(UpdateModuleTest, TwoModulesUseDifferentHelperClasses) {
-    server.Route("/kvinstall.txt", TestHttpResponse::Status(404));
+// Two modules at once: each has its own callback owner and its events reach
+// only its own listener; a stopped module's owner reaches nobody, not even
+// the same module started again.
+TEST_F(UpdateModuleTest, TwoModulesNeverGetEachOthersEvents) {
+    server.Route("/a/kvinstall.txt", TestHttpResponse::Status(404));
+    server.Route("/b/kvinstall.txt", TestHttpResponse::Status(500));
+    ModuleEvents other;
     CUpdateModule first(packageDir, &events);
-    first.SetDescriptorUrls({server.WideUrl("/kvinstall.txt")});
-    CUpdateModule second(packageDir, &events);
-    second.SetDescriptorUrls({server.WideUrl("/kvinstall.txt")});
+    first.SetDescriptorUrls({server.WideUrl("/a/kvinstall.txt")});
+    CUpdateModule second(packageDir, &other);
+    second.SetDescriptorUrls({server.WideUrl("/b/kvinstall.txt")});
     ASSERT_TRUE(first.Start());
     ASSERT_TRUE(second.Start());
-    EXPECT_NE(first.HelperClassName(), second.HelperClassName());
-    EXPECT_EQ(first.HelperClassName().rfind(L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL", 0), 0u);
-    EXPECT_NE(first.HelperWindow(), nullptr);
-    EXPECT_NE(second.HelperWindow(), nullptr);
-    ASSERT_TRUE(PumpMessagesUntil([&] { return events.descriptors.size() == 2; }, 20000));
+    EXPECT_NE(first.CallbackOwner(), nullptr);
+    EXPECT_NE(second.CallbackOwner(), nullptr);
+    EXPECT_NE(first.CallbackOwner(), second.CallbackOwner());
+    const std::vector<std::wstring> markers = MarkerClasses();
+    ASSERT_EQ(markers.size(), 2u);
+    EXPECT_NE(markers[0], markers[1]);
+    ASSERT_TRUE(PumpMessagesUntil([&] { return events.descriptors.size() == 1 && other.descriptors.size() == 1; },
+                                  20000));
+    EXPECT_EQ(events.descriptors[0].code, 404);
+    EXPECT_EQ(other.descriptors[0].code, 500);
+
+    void* stale = first.CallbackOwner();
     first.Stop();
-    EXPECT_EQ(first.HelperWindow(), nullptr);
+    EXPECT_EQ(first.CallbackOwner(), nullptr);
+    first.SetUrlIndex(0);
+    ASSERT_TRUE(first.Start());  // a fresh owner; the fetch fails again with 404
+    EXPECT_NE(first.CallbackOwner(), stale);
+    ASSERT_TRUE(PumpMessagesUntil([&] { return events.descriptors.size() == 2; }, 20000));
+    CUpdateModule::OnDescriptorFetched(stale, "", 4, 401);
+    CUpdateModule::OnDescriptorFetched(second.CallbackOwner(), "", 4, 402);
+    ASSERT_TRUE(RunQueuedMainThreadTasks());
+    EXPECT_EQ(events.descriptors.size(), 2u);
+    ASSERT_EQ(other.descriptors.size(), 2u);
+    EXPECT_EQ(other.descriptors[1].code, 402);
+    first.Stop();
     second.Stop();
+    EXPECT_TRUE(MarkerClasses().empty());
 }
 
-// Regression: a module deleted without Stop() left its helper window pointing
-// at freed memory; a message posted to it then ran on a dead object.
-TEST_F(UpdateModuleTest, DeletingAModuleWithoutStopRemovesItsHelperWindow) {
-    server.Route("/kvinstall.txt", TestHttpResponse::Status(404));
+// Regression: a module deleted without Stop() left its hidden window pointing
+// at freed memory; an event posted for it then ran on a dead object. Now an
+// event posted before the deletion, and a callback after it, find nothing.
+TEST_F(UpdateModuleTest, DeletingAModuleWithoutStopLeavesNoEventForIt) {
+    TestHttpResponse slow = TestHttpResponse::Ok(TestBytes(1000));
+    slow.delayBeforeHeadersMs = 1500;
+    server.Route("/pkg.exe", slow);
+    server.Route("/kvinstall.txt", TestHttpResponse::Ok(DescriptorText(server.Url("/pkg.exe"), 1000, "", "1")));
     auto* m = new CUpdateModule(packageDir, &events);
     m->SetDescriptorUrls({server.WideUrl("/kvinstall.txt")});
+    m->PackageDownload().Resolver().SetResolvers({dns.Endpoint()});
     ASSERT_TRUE(m->Start());
-    HWND helper = m->HelperWindow();
-    ::PostMessageW(helper, CUpdateModule::UM_DOWNLOAD_DONE, 4, 404);
+    ASSERT_TRUE(WaitDescriptor());  // the package download is running: a result would be handled
+    void* owner = m->CallbackOwner();
+    CUpdateModule::OnDownloadFinished(owner, 4, 404);
+    ASSERT_EQ(MarkerClasses().size(), 1u);
     delete m;
-    EXPECT_FALSE(::IsWindow(helper));
-    PumpMessagesFor(300);
+    EXPECT_TRUE(MarkerClasses().empty());
+    CUpdateModule::OnDownloadProgress(owner, 1000, 10, 5);
+    CUpdateModule::OnDownloadFinished(owner, 4, 404);
+    ASSERT_TRUE(RunQueuedMainThreadTasks());
+    ASSERT_TRUE(Settle());
     EXPECT_TRUE(events.done.empty());
+    EXPECT_TRUE(events.progress.empty());
 }
 
 TEST_F(UpdateModuleTest, StartFailsWhenThePackageFolderCannotBeCreated) {

@@ -43,21 +43,6 @@ std::string UtcTimestampFromNow(int64_t seconds) {
     return text;
 }
 
-std::string TestBytes(size_t size, unsigned seed) {
-    std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 131 + i / 251 + seed * 7) % 253);
-    return s;
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    FILE* f = _wfopen(path.c_str(), L"wb");
-    ASSERT_NE(f, nullptr);
-    if (!bytes.empty()) {
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    }
-    std::fclose(f);
-}
-
 void UpdateModuleTest::SetUp() {
     HttpEngineTest::SetUp();
     ASSERT_TRUE(dns.Start());

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../Http/HttpTestSupport.h"
+#include "support/HttpTestSupport.h"
 #include "Updater/GameEventListener.h"
 #include "Updater/UpdateModule.h"
 #include "support/FakeDnsServer.h"
@@ -52,8 +52,6 @@ std::string Md5Text(const std::string& bytes);
 std::string Sha256Text(const std::string& bytes);
 // "YYYY-MM-DDTHH:MM:SSZ" of now (UTC) plus `seconds` (negative: past).
 std::string UtcTimestampFromNow(int64_t seconds);
-std::string TestBytes(size_t size, unsigned seed = 1);
-void WriteBytes(const std::wstring& path, const std::string& bytes);
 
 class UpdateModuleTest : public HttpEngineTest {
 protected:

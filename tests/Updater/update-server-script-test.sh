@@ -27,7 +27,11 @@ curl -sf "$url/kvinstall.txt" | grep -q '^Version=3.2.1' || fail "the first serv
 
 pid="$(cat "$work/a/nginx.pid")"
 "$server" stop --dir "$work/a"
-! kill -0 "$pid" 2>/dev/null || fail "stop left nginx $pid running"
+# An ended nginx may linger as a zombie until its adopter reaps it.
+state="$(ps -o stat= -p "$pid" 2>/dev/null || true)"
+[[ -z $state || $state == Z* ]] || fail "stop left nginx $pid running"
+# It no longer answers either.
+! curl -sf "$url/kvinstall.txt" >/dev/null || fail "the stopped server still answers"
 
 # Signing: "Expires" (UTC) goes into [Install] before the signature is made,
 # 30 days ahead unless told otherwise, replacing an earlier one; the signed

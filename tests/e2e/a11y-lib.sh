@@ -14,16 +14,18 @@ acc() { LC_ALL=C.UTF-8 wine "$A11Y_CLIENT" "$@" 2>/dev/null | tr -d '\r'; return
 # acc_do CLASS TITLE NAME: the named child's default action, as a reader does it.
 acc_do() { acc do "$@" >/dev/null || fail "accDoDefaultAction on $3 in $2 was refused"; note "reader: $3 in $2"; }
 
-# acc_wait_state CLASS TITLE NAME REGEX SECONDS: until the child's line matches.
-acc_wait_state() {
-  local line=""
-  for _ in $(seq $(( $5 * 2 ))); do
-    line="$(acc find "$1" "$2" "$3" || true)"
-    [[ $line =~ $4 ]] && return 0
-    sleep 0.5
-  done
-  fail "$3 in $2 never matched /$4/ (last: $line)"
+# acc_wait_state CLASS TITLE NAME REGEX SECONDS [unchecked]: until the
+# child's line matches (and, with "unchecked", its state is not checked).
+acc_line_matches() {
+  ACC_LINE="$(acc find "$1" "$2" "$3" || true)"
+  [[ $ACC_LINE =~ $4 ]] && { [[ ${5:-} != unchecked ]] || [[ $(cut -d'|' -f3 <<<"$ACC_LINE") != *checked* ]]; }
 }
+acc_wait_state() {
+  ACC_LINE=""
+  wait_until "$5" acc_line_matches "$1" "$2" "$3" "$4" "${6:-}" || fail "$3 in $2 never matched /$4/ ${6:-}(last: $ACC_LINE)"
+}
+# acc_focus_is CLASS TITLE NAME: the child with the focus is NAME.
+acc_focus_is() { [[ $(acc focus "$1" "$2" || true) == "$3 |"* ]]; }
 
 # acc_expect_tree CLASS TITLE SHOT <<EXPECTED: the client's tree (its own
 # checks passing: names, hit tests, navigation, locations inside the
@@ -52,13 +54,12 @@ events_start() {
   LC_ALL=C.UTF-8 wine "$A11Y_EVENTS" "$(winpath "$EVENTS_LOG")" "$(winpath "$EVENTS_STOP")" 280 \
     "$MAIN_CLASS" "$BOX_CLASS" >/dev/null 2>&1 &
   EVENTS_PID=$!
-  for _ in $(seq 50); do grep -q listening "$EVENTS_LOG" 2>/dev/null && return 0; sleep 0.2; done
-  fail "the event listener did not start"
+  wait_until 10 grep -q listening "$EVENTS_LOG" 2>/dev/null || fail "the event listener did not start"
 }
+events_gone() { ! kill -0 "$EVENTS_PID" 2>/dev/null; }
 events_stop() {
   touch "$EVENTS_STOP"
-  for _ in $(seq 50); do kill -0 "$EVENTS_PID" 2>/dev/null || break; sleep 0.2; done
-  kill "$EVENTS_PID" 2>/dev/null || true
+  wait_until 10 events_gone || kill "$EVENTS_PID" 2>/dev/null || true
   cp "$EVENTS_LOG" "$E2E_SHOTS/events.txt" 2>/dev/null || true
 }
 events() { tr -d '\r' <"$EVENTS_LOG"; }

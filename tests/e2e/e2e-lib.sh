@@ -10,6 +10,9 @@ source "$KV_ROOT/scripts/installer-driver.sh"
 # points D: at its own folder and removes what an earlier one left in C:.
 export KV_WINEPREFIX="${KV_E2E_WINEPREFIX:-${KV_WINEPREFIX:-$KV_CACHE/wineprefix}-e2e}"
 export WINEPREFIX="$KV_WINEPREFIX"
+# No window manager runs on the test display: in this prefix the installer's
+# windows are unmanaged (scripts/wine-prefix.sh), so Wine does not wait for one.
+export KV_WINE_UNMANAGED=KorvelQixarInstaller.exe
 # ------------------------------------------------------------------ set-up
 e2e_setup() {
   local name=$1

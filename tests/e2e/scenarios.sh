@@ -14,13 +14,10 @@ slow_rate() { echo $(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 4 )); }
 
 # The launcher writes its record when it starts, which may be just after the
 # installer has gone.
+launcher_started() { (( $(launcher_calls "$1" | wc -l) >= $2 )); }
 wait_launcher_calls() {
   local dir=$1 lines=${2:-1}
-  for _ in $(seq 50); do
-    (( $(launcher_calls "$dir" | wc -l) >= lines )) && return 0
-    sleep 0.2
-  done
-  fail "the launcher in $dir was not started ($lines start(s) expected)"
+  wait_until 10 launcher_started "$dir" "$lines" || fail "the launcher in $dir was not started ($lines start(s) expected)"
 }
 
 # The launcher's starts with the program's own path unquoted: the desktop
@@ -36,10 +33,14 @@ expect_installed() {
   return 0
 }
 
+# The click opens the native box; keys sent before it has the focus would
+# go to the window. Each typed key refreshes the free space in the log.
 type_folder() {
   click_main "$XY_EDIT"
-  xdotool key --clearmodifiers ctrl+a; sleep 0.2
-  xdotool type --delay 40 "$1"; sleep 0.5
+  wait_until 10 acc_focus_is "$MAIN_CLASS" "$MAIN_TITLE" 安装目录 || fail "the folder box did not take the focus"
+  xdotool key --clearmodifiers ctrl+a
+  xdotool type --delay 40 "$1"
+  wait_log "CMainDlg::UpdateFreeSpace $1: " 10
 }
 
 # A fresh install with source number 7 into the default folder on D:.
@@ -49,8 +50,7 @@ scenario_fresh() {
   grab_main 01-welcome
   click_main "$XY_INSTALL"
   wait_log "CMainDlg::SelectPage 2" 10
-  wait_log "CInstallController::OnProgress" 30
-  sleep 1
+  wait_log "CInstallController::OnProgress" 30 2   # the bar has moved
   grab_main 02-progress
   wait_log "CInstallController::StartInstall" 60
   grab_main 03-installing
@@ -68,7 +68,7 @@ scenario_fresh() {
 # folder with a blank shows its free space and installs there, its paths
 # quoted on both command lines.
 scenario_custom() {
-  server_start --rate "$(slow_rate)"
+  server_start
   start_installer 7
   click_main "$XY_FREE"
   wait_log "CMainDlg::SelectPage 1" 10
@@ -105,6 +105,7 @@ scenario_agreement() {
   use_port "$(free_port)"
   start_installer
   click_main "$XY_AGREE"
+  acc_wait_state "$MAIN_CLASS" "$MAIN_TITLE" 同意 '^同意 \| check button \| [a-z ,]*\|' 5 unchecked
   grab_main 01-unticked
   click_main "$XY_INSTALL"
   answer_box "^$BOX_TITLE\$" "$XY_BOX_OK_ALONE" 02-agreement-box
@@ -195,7 +196,7 @@ scenario_earlier() {
   expect_eq "$(launcher_starts "$old")" 'D:\Old\KorvelQixar\KorvelLauncher.exe -i "0" -d' "old launcher's command line"
   expect_eq "$(log_count "CMainDlg::SelectPage")" 0 "page changes"
 
-  server_start --rate "$(slow_rate)"
+  server_start
   touch "$old/stay" "$sib/stay"
   wine 'D:\Old\KorvelQixar\KorvelLauncher.exe' >/dev/null 2>&1 & local old_pid=$!
   wine 'D:\Old\KorvelQixar2\KorvelLauncher.exe' >/dev/null 2>&1 & local sib_pid=$!
@@ -211,8 +212,8 @@ scenario_earlier() {
   click_main "$XY_INSTALL2"
   wait_installer_exit 90
   expect_eq "$EXIT_CODE" 0 "exit code after 覆盖安装"
-  for _ in $(seq 25); do kill -0 $old_pid 2>/dev/null || break; sleep 0.2; done
-  kill -0 $old_pid 2>/dev/null && fail "the running launcher in the installation folder was not stopped"
+  process_gone() { ! kill -0 "$1" 2>/dev/null; }
+  wait_until 5 process_gone $old_pid || fail "the running launcher in the installation folder was not stopped"
   kill -0 $sib_pid 2>/dev/null || fail "the launcher in the sibling folder was stopped"
   expect_no_file "$old/bin"
   expect_no_file "$old/uninst.exe"
@@ -231,7 +232,6 @@ scenario_localpkg() {
   start_installer
   click_main "$XY_INSTALL"
   wait_log "CInstallController::StartInstall" 10
-  sleep 2
   grab_main 01-installing-local
   wait_installer_exit 60
   expect_eq "$EXIT_CODE" 0 "exit code"
@@ -482,7 +482,9 @@ scenario_silent_nolaunch() {
   run_unattended 90 /S /NOLAUNCH "$LOG_ARG"
   expect_eq "$EXIT_CODE" 0 "exit code"
   expect_installed "$(default_dir)"
-  sleep 3
+  # The installer has ended without asking for a start (every start is
+  # logged), so none can still come.
+  expect_eq "$(unattended_count 'StartThroughDesktopShell')" 0 "launcher start requests"
   expect_eq "$(launcher_calls "$(default_dir)")" "" "launcher starts"
   expect_eq "$(unattended_count 'KorvelLauncher.exe not started (/NOLAUNCH)')" 1 "log of the launcher not started"
 }
@@ -577,7 +579,8 @@ scenario_silent_resume() {
   unattended_log_setup "$E2E_DIR"
   start_unattended 7 /S "$LOG_ARG"
   wait_unattended_log "CInstallController::OnProgress" 30
-  sleep 2
+  partial_written() { local tmp; tmp="$(compgen -G "$(default_dir)/*.tmp" | head -1)"; [[ -s $tmp ]]; }
+  wait_until 30 partial_written || fail "nothing of the package was written"
   kill -KILL "$INSTALLER_PID"
   wait "$INSTALLER_PID" 2>/dev/null || true
   INSTALLER_PID=""

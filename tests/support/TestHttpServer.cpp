@@ -88,12 +88,9 @@ TestHttpResponse TestHttpResponse::Redirect(int status, const std::string& locat
     return r;
 }
 
-TestHttpServer::TestHttpServer() { stopEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+TestHttpServer::TestHttpServer() = default;
 
-TestHttpServer::~TestHttpServer() {
-    Stop();
-    if (stopEvent_) ::CloseHandle(stopEvent_);
-}
+TestHttpServer::~TestHttpServer() { Stop(); }
 
 bool TestHttpServer::Start() {
     EnsureWinsock();
@@ -113,7 +110,7 @@ bool TestHttpServer::Start() {
     }
     port_ = ntohs(address.sin_port);
     stopping_ = false;
-    ::ResetEvent(stopEvent_);
+    ::ResetEvent(stopEvent_.get());
     acceptThread_ = std::thread([this] { AcceptLoop(); });
     return true;
 }
@@ -121,7 +118,7 @@ bool TestHttpServer::Start() {
 void TestHttpServer::Stop() {
     if (!acceptThread_.joinable()) return;
     stopping_ = true;
-    ::SetEvent(stopEvent_);
+    ::SetEvent(stopEvent_.get());
     acceptThread_.join();
     ::closesocket(listener_);
     listener_ = INVALID_SOCKET;
@@ -176,7 +173,7 @@ size_t TestHttpServer::RequestCount(const std::string& path) const {
 
 bool TestHttpServer::Wait(DWORD ms) {
     if (ms == 0) return !stopping_;
-    return ::WaitForSingleObject(stopEvent_, ms) == WAIT_TIMEOUT;
+    return ::WaitForSingleObject(stopEvent_.get(), ms) == WAIT_TIMEOUT;
 }
 
 void TestHttpServer::AcceptLoop() {

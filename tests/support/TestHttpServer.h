@@ -34,6 +34,8 @@
 #include <utility>
 #include <vector>
 
+#include "Runtime/Handles.h"
+
 struct TestHttpRequest {
     std::string method;
     std::string target;  // as sent, query included
@@ -124,7 +126,7 @@ private:
 
     SOCKET listener_ = INVALID_SOCKET;
     uint16_t port_ = 0;
-    HANDLE stopEvent_ = nullptr;
+    kv::UniqueKernelHandle stopEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::atomic<bool> stopping_{false};
     std::thread acceptThread_;
 

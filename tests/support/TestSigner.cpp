@@ -1,4 +1,4 @@
-#include "TestSigner.h"
+#include "support/TestSigner.h"
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -26,22 +26,24 @@ std::string DerInteger(const uint8_t* value, size_t size) {
 }  // namespace
 
 TestSigner::TestSigner() {
-    if (BCryptOpenAlgorithmProvider(&algorithm_, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) return;
-    if (BCryptGenerateKeyPair(algorithm_, &key_, 256, 0) != 0 || BCryptFinalizeKeyPair(key_, 0) != 0) return;
+    if (BCryptOpenAlgorithmProvider(algorithm_.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) {
+        algorithm_.release();
+        return;
+    }
+    if (BCryptGenerateKeyPair(algorithm_.get(), key_.put(), 256, 0) != 0) {
+        key_.release();
+        return;
+    }
+    if (BCryptFinalizeKeyPair(key_.get(), 0) != 0) return;
     struct {
         BCRYPT_ECCKEY_BLOB header;
         uint8_t xy[64];
     } blob{};
     ULONG written = 0;
-    if (BCryptExportKey(key_, nullptr, BCRYPT_ECCPUBLIC_BLOB, reinterpret_cast<PUCHAR>(&blob), sizeof blob, &written,
+    if (BCryptExportKey(key_.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, reinterpret_cast<PUCHAR>(&blob), sizeof blob, &written,
                         0) == 0) {
         std::memcpy(publicKey_.xy, blob.xy, sizeof blob.xy);
     }
-}
-
-TestSigner::~TestSigner() {
-    if (key_) BCryptDestroyKey(key_);
-    if (algorithm_) BCryptCloseAlgorithmProvider(algorithm_, 0);
 }
 
 std::string TestSigner::Sign(const std::string& data) const {
@@ -51,7 +53,7 @@ std::string TestSigner::Sign(const std::string& data) const {
     uint8_t raw[64];
     ULONG written = 0;
     if (!key_ || !sha.Final(digest) ||
-        BCryptSignHash(key_, nullptr, digest, sizeof digest, raw, sizeof raw, &written, 0) != 0 || written != 64) {
+        BCryptSignHash(key_.get(), nullptr, digest, sizeof digest, raw, sizeof raw, &written, 0) != 0 || written != 64) {
         return {};
     }
     std::string body = DerInteger(raw, 32) + DerInteger(raw + 32, 32);

@@ -16,9 +16,10 @@
 #include "Http/HttpCommand.h"
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
-#include "Runtime/LogSinks.h"
 #include "Runtime/OBufferStream.h"
 #include "Runtime/ProtoValue.h"
+#include "support/Files.h"
+#include "support/LogCapture.h"
 #include "support/MessagePump.h"
 #include "support/TestHttpServer.h"
 
@@ -105,18 +106,47 @@ public:
     }
 };
 
+// Both engines and the in-process server. The engine tick is shortened
+// (retries wait out tens of milliseconds, not a second); a test of the
+// product's timing asks for the real one. Whether anything more would still
+// happen is waited out with Settle(), not with a fixed pause.
 class HttpEngineTest : public ::testing::Test {
 protected:
+    static constexpr UINT kQuickTickMs = 20;
+
     void SetUp() override {
         liveAtStart_ = CCurlBase::LiveCount();
         StartHttpEngines();
+        SetEngineTickMs(kQuickTickMs);
         ASSERT_TRUE(server.Start());
     }
     void TearDown() override {
+        SetEngineTickMs(0);
         StopHttpEngines();
         server.Stop();
-        PumpMessagesFor(30);  // queued notifications drop their references
-        EXPECT_EQ(CCurlBase::LiveCount(), liveAtStart_) << "a transfer outlived its test";
+        // Queued notifications drop their references.
+        EXPECT_TRUE(PumpMessagesUntil([this] { return CCurlBase::LiveCount() == liveAtStart_; }, 5000))
+            << "a transfer outlived its test";
+    }
+    void UseProductEngineTick() { SetEngineTickMs(0); }
+    // Pumps messages until `ticks` more engine ticks have passed: every
+    // scheduling pass and retry step due by then has run.
+    bool PumpTicks(uint32_t ticks, DWORD timeoutMs = 15000) {
+        const uint32_t until = EngineTickCount() + ticks;
+        return PumpMessagesUntil([until] { return EngineTickCount() >= until; }, timeoutMs);
+    }
+    // Pumps messages until `ticks` engine ticks have passed with no transfer
+    // object of the test alive: a retry the engines were to start has
+    // started and ended, and what was posted before those ticks has run (a
+    // timer fires only when no posted message is waiting).
+    bool Settle(uint32_t ticks = 3, DWORD timeoutMs = 15000) {
+        uint32_t quietSince = EngineTickCount();
+        return PumpMessagesUntil(
+            [&] {
+                if (CCurlBase::LiveCount() != liveAtStart_) quietSince = EngineTickCount();
+                return EngineTickCount() >= quietSince + ticks;
+            },
+            timeoutMs);
     }
     CHttpMgr* CommandMgr() { return GetHttpMgr(HttpEngine::Command); }
 
@@ -124,21 +154,6 @@ protected:
 
 private:
     long liveAtStart_ = 0;
-};
-
-// Sends the file log to a temporary file for the life of the object.
-class FileLogCapture {
-public:
-    FileLogCapture();
-    ~FileLogCapture();
-    // Everything logged so far, as text.
-    std::wstring Text() const;
-    size_t Count(const std::wstring& needle) const;
-
-private:
-    TempDir dir_;
-    std::wstring path_;
-    FILE* file_ = nullptr;
 };
 
 // A port on 127.0.0.1 where nothing listens (bound, read and closed again).

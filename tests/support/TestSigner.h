@@ -4,12 +4,12 @@
 // at run time. Test code only.
 #include <string>
 
+#include "Runtime/Handles.h"
 #include "Updater/DescriptorSignature.h"
 
 class TestSigner {
 public:
     TestSigner();
-    ~TestSigner();
     TestSigner(const TestSigner&) = delete;
     TestSigner& operator=(const TestSigner&) = delete;
 
@@ -17,7 +17,8 @@ public:
     std::string Sign(const std::string& data) const;  // DER; "" on failure
 
 private:
-    void* algorithm_ = nullptr;
-    void* key_ = nullptr;
+    // The key is declared after its provider, so it is destroyed first.
+    kv::UniqueAlgorithm algorithm_;
+    kv::UniqueKey key_;
     kv::EcdsaP256PublicKey publicKey_{};
 };

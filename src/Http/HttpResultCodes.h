@@ -1,0 +1,64 @@
+#pragma once
+// Every (error type, code) pair that the program makes up itself, by name,
+// with its meaning and where it arises; beside them the pairs it passes on
+// unchanged. The user sees a failure as "(type,code)", so a number here never
+// changes. Types: Http/HttpResult.h. Value constants, any thread.
+//
+// Passed on unchanged:
+//   (0, 0)            success
+//   (1, system code)  a write of the download's file failed (GetLastError of
+//                     the write, DownloadWriteFile, RangeWriteFile); a command's body could
+//                     not grow (ERROR_NOT_ENOUGH_MEMORY, OBufferStream)
+//   (4, status)       an HTTP status below 100 or from 400 on (ClassifyResult)
+//   (5, CURLcode)     libcurl's result of the last attempt
+#include <windows.h>
+
+#include "Http/HttpResult.h"
+#include "Runtime/FileEx.h"
+
+// (1, 2020) the download's file cannot be opened (DownloadWriteFile::Open,
+// reported by CHttpDownloadFile before any request).
+constexpr HttpResult kSinkOpenFailed{kHttpErrorSys, 2020};
+// (1, -12) the download's file took fewer bytes than written (CFileEx's
+// short write, through DownloadWriteFile::Write).
+constexpr HttpResult kSinkShortWrite{kHttpErrorSys, CFileEx::kShortWrite};
+// (1, ERROR_PATH_NOT_FOUND) the package folder is gone and cannot be made
+// again when the package download is to start (CUpdateModule).
+constexpr HttpResult kPackageFolderMissing{kHttpErrorSys, ERROR_PATH_NOT_FOUND};
+// (1, ERROR_BUSY) the package download is still running when a new one is
+// to start (CUpdateModule).
+constexpr HttpResult kDownloadBusy{kHttpErrorSys, ERROR_BUSY};
+
+// (3, 2001) a write to the download's file before it was opened
+// (DownloadWriteFile::Write; RangeWriteFile, whose file is not open).
+constexpr HttpResult kSinkNotOpen{kHttpErrorUser, 2001};
+// (3, 2007) the announced length plus the resume offset differs from the
+// expected size (CHttpDownloadFile::OnHttpStatus).
+constexpr HttpResult kLengthMismatch{kHttpErrorUser, 2007};
+// (3, 2008) a descriptor refused by a signing installer: its signature does
+// not verify, or the signed text lacks a Sha256 of 64 hex digits or its
+// Expires is missing, malformed or past (CUpdateModule; a missing ".sig"
+// stays the (4, 404) it is).
+constexpr HttpResult kBadSignature{kHttpErrorUser, 2008};
+// (3, 2009) a command's body is longer than its cap (CHttpCommand, for the
+// descriptor and its signature).
+constexpr HttpResult kBodyTooLarge{kHttpErrorUser, 2009};
+// (3, -1) the downloaded package cannot be put in place as kvinstaller.exe
+// (CUpdateModule).
+constexpr HttpResult kPackageNotPlaced{kHttpErrorUser, -1};
+
+// (4, 700) no HTTP status could be read (CCurlHttp's status until one is known).
+constexpr HttpResult kNoHttpStatus{kHttpErrorHttp, 700};
+
+// (5, CURLE_URL_MALFORMAT) the package has no address at all (CUpdateModule;
+// the transfer reports the same for an empty URL).
+constexpr HttpResult kNoPackageAddress{kHttpErrorCurl, 3};
+// (5, CURLE_PARTIAL_FILE) a range of a download in ranges ended without an
+// error short of its end: its source's failure (CSegmentedDownload).
+constexpr HttpResult kRangeCutShort{kHttpErrorCurl, 18};
+// (5, CURLE_OPERATION_TIMEDOUT) the ranges of one source stalled too often
+// and the source is given up (CSegmentedDownload).
+constexpr HttpResult kRangeSourceStalled{kHttpErrorCurl, 28};
+// (5, CURLE_COULDNT_RESOLVE_HOST) the address fallback ended without a
+// failure of its own to report (CHttpDownloadFile).
+constexpr HttpResult kNoAddressResolved{kHttpErrorCurl, 6};
