@@ -19,10 +19,11 @@ bool DownloadWriteFile::AppendFile::SeekToEnd(uint64_t* size) {
 
 DownloadWriteFile::~DownloadWriteFile() { Close(); }
 
-// The console and the file get different texts for the same failure.
-void DownloadWriteFile::LogFileError(int32_t code) {
-    KV_LOG(kToConsole, Error, L"[DownloadWriteFile]打开错误:%d", code);
-    KV_LOG(kToFile, Error, L"[DownloadWriteFile]打开错误 %d:%d", 1, code);
+// The console and the file get different texts for the same failure; both
+// carry the line of the call that met it.
+void DownloadWriteFile::LogFileError(int32_t line, int32_t code) {
+    LogEvent(kToConsole, Error, line, kLogFile, L"[DownloadWriteFile]打开错误:%d", code);
+    LogEvent(kToFile, Error, line, kLogFile, L"[DownloadWriteFile]打开错误 %d:%d", 1, code);
 }
 
 bool DownloadWriteFile::Open(const std::wstring& path) {
@@ -35,7 +36,7 @@ bool DownloadWriteFile::Open(const std::wstring& path) {
         error.code = static_cast<int32_t>(::GetLastError());
         file_.Abort();
     }
-    LogFileError(error.code);
+    LogFileError(__LINE__, error.code);
     SetLastError(kSinkOpenFailed.code, kSinkOpenFailed.type);
     return false;
 }
@@ -48,7 +49,7 @@ int32_t DownloadWriteFile::Write(const void* data, uint32_t count) {
     try {
         file_.Write(data, count);
     } catch (const CFileExException& e) {
-        LogFileError(e.code);
+        LogFileError(__LINE__, e.code);
         SetLastError(e.code, kHttpErrorSys);
         return -1;
     }
@@ -61,7 +62,7 @@ void DownloadWriteFile::Close() {
             file_.Close();
         } catch (const CFileExException& e) {
             // The handle is gone either way; nothing more can be done with it.
-            LogFileError(e.code);
+            LogFileError(__LINE__, e.code);
         }
     }
     lastError = 0;
@@ -75,7 +76,7 @@ void DownloadWriteFile::Reset() {
     try {
         file_.SetLength(0);  // also moves the position to 0
     } catch (const CFileExException& e) {
-        LogFileError(e.code);
+        LogFileError(__LINE__, e.code);
         SetLastError(e.code, kHttpErrorSys);
     }
 }

@@ -40,7 +40,7 @@ private:
         bool SeekToEnd(uint64_t* size);
     };
 
-    void LogFileError(int32_t code);
+    void LogFileError(int32_t line, int32_t code);
 
     std::wstring path_;
     AppendFile file_;

@@ -124,15 +124,20 @@ void CUpdateModule::CreateMarkerWindow() {
     wc.lpfnWndProc = &::DefWindowProcW;
     wc.hInstance = instance;
     wc.lpszClassName = markerClass_.c_str();
+    // The console and the file get different texts for the same failure.
     if (!::RegisterClassExW(&wc)) {
-        KV_LOG(kToConsole | kToFile, Error, L"[UM]regclass %d", static_cast<int>(::GetLastError()));
+        const int error = static_cast<int>(::GetLastError());
+        KV_LOG(kToConsole, Error, L"[UM]regclass %d", error);
+        KV_LOG(kToFile, Error, L"[UM]rcls %d:%d", 1, error);
         markerClass_.clear();
         return;
     }
     marker_.reset(::CreateWindowExW(0, markerClass_.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr));
     if (!marker_) {
-        KV_LOG(kToConsole | kToFile, Error, L"[UM]createwindow %d", static_cast<int>(::GetLastError()));
-        DestroyMarkerWindow();
+        const int error = static_cast<int>(::GetLastError());
+        DestroyMarkerWindow();  // unregisters the class
+        KV_LOG(kToConsole, Error, L"[UM]unregclass %d", error);
+        KV_LOG(kToFile, Error, L"[UM]urcls %d:%d", 1, error);
     }
 }
 

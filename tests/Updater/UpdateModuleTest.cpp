@@ -293,6 +293,39 @@ TEST_F(UpdateModuleTest, DeletingAModuleWithoutStopLeavesNoEventForIt) {
     EXPECT_TRUE(events.progress.empty());
 }
 
+// A marker class that cannot be registered (here: its next number is taken)
+// is logged with the console's and the file's own texts, and Start goes on.
+TEST_F(UpdateModuleTest, MarkerClassTakenIsLoggedAndStartGoesOn) {
+    server.Route("/kvinstall.txt", TestHttpResponse::Status(404));
+    CUpdateModule first(packageDir, &events);
+    first.SetDescriptorUrls({server.WideUrl("/kvinstall.txt")});
+    ASSERT_TRUE(first.Start());
+    const std::vector<std::wstring> markers = MarkerClasses();
+    ASSERT_EQ(markers.size(), 1u);
+    const wchar_t* prefix = L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL";
+    const int number = std::stoi(markers[0].substr(wcslen(prefix)));
+    const std::wstring taken = prefix + std::to_wstring(number + 1);
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = &::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = taken.c_str();
+    ASSERT_NE(::RegisterClassExW(&wc), 0);
+
+    ModuleEvents other;
+    CUpdateModule second(packageDir, &other);
+    second.SetDescriptorUrls({server.WideUrl("/kvinstall.txt")});
+    LogCapture log;
+    EXPECT_TRUE(second.Start());
+    EXPECT_EQ(log.Count(L"[UM]rcls 1:" + std::to_wstring(ERROR_CLASS_ALREADY_EXISTS)), 1u);
+    EXPECT_EQ(log.Count(L"[UM]regclass"), 0u);  // the console's text stays on the console
+    EXPECT_EQ(MarkerClasses().size(), 1u);
+    second.Stop();
+    first.Stop();
+    ::UnregisterClassW(taken.c_str(), wc.hInstance);
+    EXPECT_TRUE(MarkerClasses().empty());
+}
+
 TEST_F(UpdateModuleTest, StartFailsWhenThePackageFolderCannotBeCreated) {
     const std::wstring file = dir.File(L"plain-file");
     WriteBytes(file, "x");
