@@ -29,10 +29,10 @@ struct Outcome {
     uint32_t maxSpeed = 0;
 };
 
-void OnDone(void* owner, int32_t type, int32_t code) {
+void OnDone(void* owner, const HttpResult& result) {
     auto* outcome = static_cast<Outcome*>(owner);
-    outcome->type = type;
-    outcome->code = code;
+    outcome->type = result.type;
+    outcome->code = result.code;
     ::PostQuitMessage(0);
 }
 

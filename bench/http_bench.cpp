@@ -41,11 +41,11 @@ struct Tally {
     size_t bytes = 0;
 };
 
-void OnCommandDone(void* owner, const std::string& body, int32_t type, int32_t) {
+void OnCommandDone(void* owner, const CommandResponse& response) {
     auto* tally = static_cast<Tally*>(owner);
     ++tally->done;
-    if (type != 0 || body.empty()) ++tally->failed;
-    tally->bytes += body.size();
+    if (response.result.type != 0 || response.body.empty()) ++tally->failed;
+    tally->bytes += response.body.size();
 }
 
 double RunEngine(const std::wstring& url, int requests, Tally& tally) {

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <string>
 
-constexpr uint32_t kDefaultNetworkTimeoutSeconds = 600;
-constexpr uint32_t kMaxNetworkTimeoutSeconds = 30u * 24 * 3600;
+#include "Runtime/RetryPolicy.h"
+
+constexpr uint32_t kDefaultNetworkTimeoutSeconds = kv::retry::kDefaultGiveUpSeconds;
+constexpr uint32_t kMaxNetworkTimeoutSeconds = kv::retry::kMaxGiveUpSeconds;
 
 struct InstallerOptions {
     uint16_t sourceId = 0;     // 0: none given

@@ -16,7 +16,16 @@ constexpr wchar_t kWindowClass[] = L"KvInstallController";
 constexpr DWORD kInstallThreadWaitMs = 2000;
 }  // namespace
 
-CInstallController::CInstallController(IInstallView& view) : view_(view) {}
+CInstallController::CInstallController(IInstallView& view, UpdateModuleFactory makeModule)
+    : view_(view), makeModule_(std::move(makeModule)) {
+    if (!makeModule_) {
+        makeModule_ = [](const std::wstring& packageDir, IGameEventListener* listener) {
+            auto module = std::make_unique<CUpdateModule>(packageDir, listener);
+            ApplyDescriptorUrlOverride(*module);
+            return std::unique_ptr<IUpdateModule>(std::move(module));
+        };
+    }
+}
 
 CInstallController::~CInstallController() {
     if (install_) install_->Abandon(kInstallThreadWaitMs);
@@ -142,7 +151,7 @@ void CInstallController::BeginPackagePhase() {
     if (packageReady_) {
         // The package lies beside the installer: no download; a digest only
         // when its signature was checked.
-        OnDone(0, 0, L"");
+        OnDone(HttpResult{}, L"");
         return;
     }
     // A package folder that can neither be found nor created ends the run.
@@ -150,9 +159,8 @@ void CInstallController::BeginPackagePhase() {
 }
 
 bool CInstallController::StartUpdateModule() {
-    updater_ = std::make_unique<CUpdateModule>(packageDir_, this);
-    ApplyDescriptorUrlOverride(*updater_);
-    return updater_->Start();
+    updater_ = makeModule_(packageDir_, this);
+    return updater_ && updater_->Start();
 }
 
 void CInstallController::DeleteUpdateModule() {
@@ -161,12 +169,13 @@ void CInstallController::DeleteUpdateModule() {
     updater_.reset();
 }
 
-void CInstallController::OnDescriptor(int errtype, int code, const std::wstring&, const std::wstring& md5) {
-    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnDescriptor (%d,%d) md5 %s", errtype, code, md5.c_str());
+void CInstallController::OnDescriptor(const HttpResult& result, const std::wstring&, const std::wstring& md5) {
+    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnDescriptor (%d,%d) md5 %s", result.type, result.code,
+           md5.c_str());
     expectedMd5_ = md5;
     expectedSha256_ = updater_ ? updater_->ExpectedSha256() : std::wstring();
-    if (errtype == 0) return;
-    OnFailure(FormatString(L"安装失败，请检查网络后重试(%d,%d)", errtype, code), errtype, code);
+    if (result.type == kHttpErrorOk) return;
+    OnFailure(FormatString(L"安装失败，请检查网络后重试(%d,%d)", result.type, result.code), result);
 }
 
 void CInstallController::OnProgress(int64_t total, int64_t complete, uint64_t speed) {
@@ -180,23 +189,22 @@ void CInstallController::OnProgress(int64_t total, int64_t complete, uint64_t sp
     view_.ShowDownloadProgress(total, complete, speed);
 }
 
-void CInstallController::OnDone(int errtype, int code, const std::wstring&) {
-    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnDone (%d,%d)", errtype, code);
-    if (errtype == 0 && code == 0) {
+void CInstallController::OnDone(const HttpResult& result, const std::wstring&) {
+    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnDone (%d,%d)", result.type, result.code);
+    if (result.type == kHttpErrorOk && result.code == 0) {
         complete_ = total_;
         view_.ShowInstalling();
         StartInstall();
         return;
     }
-    OnFailure(FormatString(L"安装失败，请检查网络后重试！(%d,%d)", errtype, code), errtype, code);
+    OnFailure(FormatString(L"安装失败，请检查网络后重试！(%d,%d)", result.type, result.code), result);
 }
 
-void CInstallController::OnFailure(const std::wstring& notice, int errtype, int code) {
-    lastErrtype_ = errtype;
-    lastCode_ = code;
+void CInstallController::OnFailure(const std::wstring& notice, const HttpResult& result) {
+    lastFailure_ = result;
     ::SetTimer(window_.get(), kTimerRetry, kRetryPeriodMs, nullptr);
     KV_LOG(kToConsole | kToFile, Warn,
-           L"CInstallController::OnFailure (%d,%d): retrying from the first endpoint in %u s", errtype, code,
+           L"CInstallController::OnFailure (%d,%d): retrying from the first endpoint in %u s", result.type, result.code,
            kRetryPeriodMs / 1000);
     if (failNoticeArmed_) {
         // One notice for a run of failures; the run's time counts from here.
@@ -216,15 +224,14 @@ void CInstallController::OnRetryTimer() {
     if (NetworkGivenUp()) {
         KV_LOG(kToConsole | kToFile, Error,
                L"CInstallController::OnRetryTimer no progress for %u s, the last failure (%d,%d): giving up",
-               static_cast<unsigned>((::GetTickCount64() - failingSince_) / 1000), lastErrtype_, lastCode_);
+               static_cast<unsigned>((::GetTickCount64() - failingSince_) / 1000), lastFailure_.type, lastFailure_.code);
         Finish(kExitNetworkUnreachable);
         return;
     }
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnRetryTimer fetching the descriptor again");
     // The whole cycle again from the primary endpoint; the download resumes
     // its temporary file.
-    updater_->SetUrlIndex(0);
-    if (updater_->UrlCount() != 0) updater_->FetchDescriptor();
+    updater_->Restart();
 }
 
 void CInstallController::StartInstall() {

@@ -15,9 +15,9 @@
 #include "App/InstallJob.h"
 #include "App/InstallView.h"
 #include "Runtime/Handles.h"
+#include "Runtime/RetryPolicy.h"
 #include "Updater/GameEventListener.h"
-
-class CUpdateModule;
+#include "Updater/UpdateModuleInterface.h"
 
 class CInstallController : public IGameEventListener {
 public:
@@ -25,10 +25,13 @@ public:
     static constexpr UINT_PTR kTimerRetry = 12;
     static constexpr UINT_PTR kTimerAskExisting = 13;
     static constexpr UINT kAnimPeriodMs = 100;
-    static constexpr UINT kRetryPeriodMs = 5000;
+    static constexpr UINT kRetryPeriodMs = kv::retry::kCycleDelayMs;
     static constexpr UINT kAskPeriodMs = 100;
 
-    explicit CInstallController(IInstallView& view);
+    // `makeModule` makes the update module of each package phase (the real
+    // CUpdateModule, with the descriptor endpoints of the environment, when
+    // empty; tests pass a fake).
+    explicit CInstallController(IInstallView& view, UpdateModuleFactory makeModule = {});
     ~CInstallController();
     CInstallController(const CInstallController&) = delete;
     CInstallController& operator=(const CInstallController&) = delete;
@@ -76,8 +79,8 @@ public:
 
     // IGameEventListener: the update module's reports.
     void OnProgress(int64_t total, int64_t complete, uint64_t speed) override;
-    void OnDone(int errtype, int code, const std::wstring& message) override;
-    void OnDescriptor(int errtype, int code, const std::wstring& version, const std::wstring& md5) override;
+    void OnDone(const HttpResult& result, const std::wstring& message) override;
+    void OnDescriptor(const HttpResult& result, const std::wstring& version, const std::wstring& md5) override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -85,7 +88,7 @@ private:
     void ApplyLocalPackage();
     bool StartUpdateModule();
     void DeleteUpdateModule();
-    void OnFailure(const std::wstring& notice, int errtype, int code);
+    void OnFailure(const std::wstring& notice, const HttpResult& result);
     void OnRetryTimer();
     bool NetworkGivenUp() const;
     void StartInstall();
@@ -103,7 +106,7 @@ private:
     int64_t complete_ = 0;
     bool failNoticeArmed_ = true;
     ULONGLONG failingSince_ = 0;  // tick of the first failure since the last progress
-    int lastErrtype_ = 0, lastCode_ = 0;
+    HttpResult lastFailure_;
     DWORD networkTimeoutMs_ = INFINITE;
     bool noLaunch_ = false;
     bool existingInstall_ = false;
@@ -112,7 +115,8 @@ private:
     bool finished_ = false;
     std::wstring expectedMd5_;
     std::wstring expectedSha256_;  // the descriptor's optional Sha256, or the signed local package's
-    std::unique_ptr<CUpdateModule> updater_;
+    UpdateModuleFactory makeModule_;
+    std::unique_ptr<IUpdateModule> updater_;
     // Shared with the install thread: the animation counter, the "package
     // process ended" flag and the hand-off's outcome.
     std::shared_ptr<CInstallJob> install_;

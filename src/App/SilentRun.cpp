@@ -4,11 +4,11 @@
 #include "App/InstallFolder.h"
 #include "Runtime/Log.h"
 #include "CommonUtils.h"
+#include "Runtime/RetryPolicy.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\SilentRun";
-// The first download and one fresh download after a digest mismatch.
-constexpr int kMaxDownloads = 2;
+constexpr int kMaxDownloads = kv::retry::kMaxPackageDownloads;
 }  // namespace
 
 CSilentRun::CSilentRun(const InstallerOptions& options) : options_(options) {}

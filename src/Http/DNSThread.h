@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Http/DnsResolverList.h"
+#include "Runtime/RetryPolicy.h"
 #include "Runtime/SimpleThread.h"
 
 // Runs on the main thread. `owner` is the pointer given to SetOwner.
@@ -18,7 +19,7 @@ using DnsResultCallback = void (*)(int code, void* owner, const std::string& hos
 
 class CDNSThread : public CSimpleThread {
 public:
-    static constexpr DWORD kDefaultWaitMs = 1500;  // per resolver, from the send
+    static constexpr DWORD kDefaultWaitMs = kv::retry::kResolverWaitMs;  // per resolver, from the send
     static constexpr int kResolved = 0;
     static constexpr int kFailed = -1;
 

@@ -12,6 +12,7 @@
 #include "Http/HttpTimeouts.h"
 #include "Runtime/ProtoValue.h"
 #include "Runtime/RefCounted.h"
+#include "Runtime/RetryPolicy.h"
 
 class CCurlBase;
 class CCurlWorkshop;
@@ -19,7 +20,7 @@ class CHttpMgr;
 
 class CHttpBase {
 public:
-    static constexpr int32_t kDefaultMaxRetries = 2;
+    static constexpr int32_t kDefaultMaxRetries = kv::retry::kTransferRetries;
 
     CHttpBase() = default;
     CHttpBase(const CHttpBase&) = delete;

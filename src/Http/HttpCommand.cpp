@@ -1,11 +1,14 @@
 #include "Http/HttpCommand.h"
 
+#include <curl/curl.h>
+
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
 #include "Http/HttpResultCodes.h"
 #include "Runtime/IBufferStream.h"
 #include "Runtime/Log.h"
 #include "Runtime/OBufferStream.h"
+#include "Runtime/TextUtils.h"
 
 namespace {
 
@@ -53,8 +56,15 @@ void CHttpCommand::OnHttpStatus(int32_t status) { RecordResult(L"http", status);
 
 void CHttpCommand::Done(int32_t curlResult) {
     if (!IsStarted()) return;
-    std::string body;
+    CommandResponse response;
+    std::string& body = response.body;
     if (CCurlHttp* transfer = Transfer()) {
+        std::wstring value;
+        if (transfer->GetHeader(L"Content-Type", &value)) response.contentType = WideToUtf8(value);
+        if (transfer->GetHeader(L"Date", &value)) {
+            const time_t date = curl_getdate(WideToUtf8(value).c_str(), nullptr);
+            if (date >= 0) response.serverTime = static_cast<int64_t>(date);
+        }
         CScopedLock lock(transfer->StreamLock());
         if (auto* sink = static_cast<OBufferStream*>(transfer->Sink())) {
             if (sink->Data()) body.assign(sink->Data(), sink->Size());
@@ -80,5 +90,6 @@ void CHttpCommand::Done(int32_t curlResult) {
                GetUrl().c_str());
     }
     SetAttemptCount(0);
-    if (completion_) completion_(owner_, body, result.type, result.code);
+    response.result = result;
+    if (completion_) completion_(owner_, response);
 }

@@ -7,11 +7,20 @@
 #include <string>
 
 #include "Http/HttpBase.h"
+#include "Http/HttpResult.h"
+
+// What a command's run ended with: the body, the result ((0, 0) is success)
+// and the answer's fields that tell what kind of answer it was.
+struct CommandResponse {
+    std::string body;
+    HttpResult result;
+    std::string contentType;  // the last answer's Content-Type, "" when none
+    int64_t serverTime = -1;  // the last answer's Date, seconds since 1970 UTC; -1 when none or unreadable
+};
 
 class CHttpCommand : public CHttpBase {
 public:
-    // (owner, response body, error type, code); (0, 0) is success.
-    using Completion = void (*)(void* owner, const std::string& body, int32_t errorType, int32_t code);
+    using Completion = void (*)(void* owner, const CommandResponse& response);
 
     CHttpCommand() = default;
     ~CHttpCommand() override;

@@ -469,7 +469,7 @@ void CHttpDownloadFile::Finish(int32_t errorType, int32_t code) {
     urlList_.clear();
     pinnedAddresses_.clear();
     SetRetryPending(false);
-    if (completion_) completion_(owner_, errorType, code);
+    if (completion_) completion_(owner_, HttpResult{errorType, code});
 }
 
 bool CHttpDownloadFile::CanSegment() const {

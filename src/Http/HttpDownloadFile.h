@@ -22,8 +22,8 @@
 
 class CHttpDownloadFile : public CHttpBase, private CSegmentedDownload::Listener {
 public:
-    // (owner, error type, code); (0, 0) is success.
-    using Completion = void (*)(void* owner, int32_t errorType, int32_t code);
+    // (owner, result); (0, 0) is success.
+    using Completion = void (*)(void* owner, const HttpResult& result);
     // (owner, total bytes, downloaded bytes, bytes per second).
     using Progress = void (*)(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
 

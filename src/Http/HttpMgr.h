@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Http/CurlListener.h"
+#include "Runtime/RetryPolicy.h"
 
 class CCurlWorkshop;
 class CHttpBase;
@@ -14,7 +15,7 @@ class CHttpBase;
 class CHttpMgr : public CurlListener {
 public:
     static constexpr int32_t kDefaultMaxRunning = 10;
-    static constexpr uint32_t kRetryDelayMs = 500;  // one engine tick
+    static constexpr uint32_t kRetryDelayMs = kv::retry::kTransferRetryDelayMs;  // one engine tick
 
     explicit CHttpMgr(CCurlWorkshop* worker, int32_t maxRunning = kDefaultMaxRunning);
     ~CHttpMgr() override;

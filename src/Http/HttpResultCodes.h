@@ -28,6 +28,14 @@ constexpr HttpResult kPackageFolderMissing{kHttpErrorSys, ERROR_PATH_NOT_FOUND};
 // (1, ERROR_BUSY) the package download is still running when a new one is
 // to start (CUpdateModule).
 constexpr HttpResult kDownloadBusy{kHttpErrorSys, ERROR_BUSY};
+// (1, ERROR_DISK_FULL) the package folder's drive lacks room for what is
+// still missing of the package (CUpdateModule, before the download); a write
+// that meets a full disk reports the same pair from its sink.
+constexpr HttpResult kNoRoomForPackage{kHttpErrorSys, ERROR_DISK_FULL};
+// (1, ERROR_SHARING_VIOLATION) another program holds a file the step needs
+// (the partial file, the package): from the sink's open, the rename into
+// place or the install thread's open.
+constexpr HttpResult kFileLocked{kHttpErrorSys, ERROR_SHARING_VIOLATION};
 
 // (3, 2001) a write to the download's file before it was opened
 // (DownloadWriteFile::Write; RangeWriteFile, whose file is not open).
@@ -43,6 +51,20 @@ constexpr HttpResult kBadSignature{kHttpErrorUser, 2008};
 // (3, 2009) a command's body is longer than its cap (CHttpCommand, for the
 // descriptor and its signature).
 constexpr HttpResult kBodyTooLarge{kHttpErrorUser, 2009};
+// (3, 2010) an HTML page answered where a descriptor or the package belongs:
+// a hotel's or airport's sign-in page taking over every address
+// (CUpdateModule for the descriptor, the download for the package).
+constexpr HttpResult kSignInPage{kHttpErrorUser, 2010};
+// (3, 2011) a signed descriptor refused as expired while the server's Date
+// differs from this computer's clock by more than a day: the clock is wrong,
+// not the descriptor (CUpdateModule).
+constexpr HttpResult kClockWrong{kHttpErrorUser, 2011};
+// (3, 2012) the package does not match the descriptor's digests (the install
+// thread's check).
+constexpr HttpResult kDigestMismatch{kHttpErrorUser, 2012};
+// (3, 2013) the descriptor has no package address (CUpdateModule): the
+// server answered, but not with a descriptor.
+constexpr HttpResult kDescriptorWithoutUrl{kHttpErrorUser, 2013};
 // (3, -1) the downloaded package cannot be put in place as kvinstaller.exe
 // (CUpdateModule).
 constexpr HttpResult kPackageNotPlaced{kHttpErrorUser, -1};

@@ -19,13 +19,13 @@
 #include "Http/RangeConnection.h"
 #include "Http/RangePlan.h"
 #include "Http/RangeWriteFile.h"
+#include "Runtime/RetryPolicy.h"
 
 class CSegmentedDownload : private CRangeConnection::Owner {
 public:
     static constexpr size_t kMaxConnections = 4;
-    // Failed attempts in a row after which a source is dropped (the retry
-    // rule of a single address).
-    static constexpr int kMaxStrikes = 3;
+    // Failed attempts in a row after which a source is dropped.
+    static constexpr int kMaxStrikes = kv::retry::kRangeSourceStrikes;
     // Seconds of byte counts behind a connection's speed; a connection that
     // received nothing for that long has stalled.
     static constexpr size_t kSpeedWindow = 3;

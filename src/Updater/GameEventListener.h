@@ -5,14 +5,17 @@
 #include <cstdint>
 #include <string>
 
+#include "Http/HttpResult.h"
+
 class IGameEventListener {
 public:
     virtual void Unused0() {}
     virtual void Unused1() {}
     // Slot 2: the package download's latest totals; speed in bytes per second.
     virtual void OnProgress(int64_t total, int64_t complete, uint64_t speed) = 0;
-    // Slot 3: the download ended; (0, 0) success, (3, -1) package not put in place.
-    virtual void OnDone(int errtype, int code, const std::wstring& message) = 0;
+    // Slot 3: the download ended; (0, 0) success, otherwise the failure as it
+    // happened (Http/HttpResultCodes.h, Http/FailureKind.h).
+    virtual void OnDone(const HttpResult& result, const std::wstring& message) = 0;
     virtual void Unused4() {}
     virtual void Unused5() {}
     virtual void Unused6() {}
@@ -20,7 +23,7 @@ public:
     virtual void Unused8() {}
     virtual void Unused9() {}
     // Slot 10: a descriptor was read (errtype 0) or every endpoint failed.
-    virtual void OnDescriptor(int errtype, int code, const std::wstring& version, const std::wstring& md5) = 0;
+    virtual void OnDescriptor(const HttpResult& result, const std::wstring& version, const std::wstring& md5) = 0;
 
 protected:
     ~IGameEventListener() = default;

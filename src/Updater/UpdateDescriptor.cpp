@@ -166,6 +166,8 @@ bool ParseExpires(const std::wstring& text, uint64_t& fileTime) {
     return true;
 }
 
+const wchar_t kDescriptorExpired[] = L"expired";
+
 const wchar_t* SignedValuesProblem(const DescriptorValues& values, uint64_t now) {
     // The digests are what ties a signed descriptor to one package.
     if (values.sha256.size() != 64 || !std::all_of(values.sha256.begin(), values.sha256.end(), [](wchar_t c) {
@@ -177,7 +179,7 @@ const wchar_t* SignedValuesProblem(const DescriptorValues& values, uint64_t now)
     // package it names) from being served again once it has run out.
     uint64_t expires = 0;
     if (!ParseExpires(values.expires, expires)) return L"no Expires of the form YYYY-MM-DDTHH:MM:SSZ";
-    if (expires <= now) return L"expired";
+    if (expires <= now) return kDescriptorExpired;
     return nullptr;
 }
 

@@ -35,7 +35,9 @@ std::wstring DecodeStoredDescriptor(const std::string& bytes);
 bool ParseExpires(const std::wstring& text, uint64_t& fileTime);
 // Why the values of a signed descriptor must not be used at `now` (a FILETIME
 // count, UTC): no Sha256 of 64 hexadecimal digits, or an Expires missing,
-// malformed or not later than now. Null when they may be used.
+// malformed or not later than now (then exactly kDescriptorExpired). Null
+// when they may be used.
+extern const wchar_t kDescriptorExpired[];
 const wchar_t* SignedValuesProblem(const DescriptorValues& values, uint64_t now);
 
 // "Size": leading white space skipped, decimal digits up to the first other

@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "CommonUtils.h"
+#include "Http/FailureKind.h"
+#include "Http/HtmlAnswer.h"
 #include "Http/HttpResultCodes.h"
 #include "Runtime/FileEx.h"
 #include "Runtime/Handles.h"
@@ -24,6 +27,11 @@ const wchar_t kMarkerClassFormat[] = L"_UPDATE_MODULE_HELPER_WINDOW_KORVEL%d";
 const wchar_t kDownloadFailed[] = L"安装失败";
 constexpr size_t kMaxStoredDescriptorBytes = 4u << 20;  // a descriptor is a few hundred bytes
 constexpr uint32_t kWriteChunkBytes = 64u << 10;
+constexpr uint64_t kFileTimeUnitsPerSecond = 10000000;
+constexpr int64_t kFileTimeEpochTo1970 = 11644473600;  // seconds from 1601 to 1970
+// A server's Date this far from the PC's clock means the clock is wrong
+// (time zones and a slow server stay well inside it).
+constexpr int64_t kClockToleranceSeconds = 24 * 3600;
 
 // The modules that may still receive callbacks and posted tasks, by owner
 // token. Never destroyed, so a module with static storage may still give up
@@ -106,6 +114,18 @@ void CUpdateModule::FetchDescriptor() {
     SubmitCommand(&command_);
 }
 
+void CUpdateModule::Restart() {
+    urlIndex_ = 0;
+    if (!urls_.empty()) FetchDescriptor();
+}
+
+uint64_t CUpdateModule::BytesStillNeeded() const {
+    const int64_t size = ParseDescriptorSize(size_);
+    if (size <= 0) return 0;
+    const int64_t partial = tempPath_.empty() ? 0 : std::max<int64_t>(GetFileSize64(tempPath_), 0);
+    return partial >= size ? 0 : static_cast<uint64_t>(size - partial);
+}
+
 void CUpdateModule::Stop() {
     command_.Stop();
     signatureCommand_.Stop();
@@ -150,8 +170,8 @@ void CUpdateModule::DestroyMarkerWindow() {
 
 CUpdateModule* CUpdateModule::FromOwner(void* owner) { return Modules().Find(reinterpret_cast<uintptr_t>(owner)); }
 
-void CUpdateModule::Post(Event event, int32_t errtype, int32_t code) {
-    PostToMainThread(&CUpdateModule::Deliver, owner_, static_cast<int32_t>(event), errtype, code);
+void CUpdateModule::Post(Event event, const HttpResult& result) {
+    PostToMainThread(&CUpdateModule::Deliver, owner_, static_cast<int32_t>(event), result.type, result.code);
 }
 
 void CUpdateModule::Deliver(uintptr_t owner, int32_t event, int32_t errtype, int32_t code) {
@@ -159,26 +179,28 @@ void CUpdateModule::Deliver(uintptr_t owner, int32_t event, int32_t errtype, int
     if (!self) return;  // stopped or deleted since the event was posted
     switch (static_cast<Event>(event)) {
         case Event::DescriptorDone:
-            self->HandleDescriptorDone(errtype, code);
+            self->HandleDescriptorDone({errtype, code});
             break;
         case Event::DownloadProgress:
             self->HandleProgress();
             break;
         case Event::DownloadDone:
-            self->HandleDownloadDone(errtype, code);
+            self->HandleDownloadDone({errtype, code});
             break;
         case Event::SignatureDone:
-            self->HandleSignatureDone(errtype, code);
+            self->HandleSignatureDone({errtype, code});
             break;
     }
 }
 
-void CUpdateModule::OnDescriptorFetched(void* owner, const std::string& body, int32_t errorType, int32_t code) {
+void CUpdateModule::OnDescriptorFetched(void* owner, const CommandResponse& response) {
     CUpdateModule* self = FromOwner(owner);
     if (!self) return;
-    self->descriptorText_ = Utf8ToWide(body);
-    self->descriptorBody_ = self->descriptorKey_ ? body : std::string();
-    self->Post(Event::DescriptorDone, errorType, code);
+    self->descriptorText_ = Utf8ToWide(response.body);
+    self->descriptorBody_ = response.body;
+    self->descriptorContentType_ = response.contentType;
+    self->serverTime_ = response.serverTime;
+    self->Post(Event::DescriptorDone, response.result);
 }
 
 void CUpdateModule::OnDownloadProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed) {
@@ -188,36 +210,46 @@ void CUpdateModule::OnDownloadProgress(void* owner, int64_t total, int64_t downl
     process[L"total"] = total;
     process[L"complete"] = downloaded;
     process[L"speed"] = static_cast<int64_t>(speed);
-    self->Post(Event::DownloadProgress, 0, 0);
+    self->Post(Event::DownloadProgress, HttpResult{});
 }
 
-void CUpdateModule::OnDownloadFinished(void* owner, int32_t errorType, int32_t code) {
+void CUpdateModule::OnDownloadFinished(void* owner, const HttpResult& result) {
     CUpdateModule* self = FromOwner(owner);
     if (!self) return;
-    self->Post(Event::DownloadDone, errorType, code);
+    self->Post(Event::DownloadDone, result);
 }
 
-void CUpdateModule::HandleDescriptorDone(int errtype, int code) {
+void CUpdateModule::HandleDescriptorDone(HttpResult result) {
     command_.Stop();  // out of its scheduler, so it can be submitted again
-    KV_LOG(kToConsole | kToFile, Info, L"[UM] descriptor from %s: (%d,%d)", fetchedUrl_.c_str(), errtype, code);
-    if (errtype != 0) {
-        EndpointFailed(errtype, code);
+    // A network that wants a sign-in answers every address with its own page:
+    // told before any signature check, so the user reads "sign in", not
+    // "refused".
+    if (result.type == kHttpErrorOk && LooksLikeHtmlPage(descriptorContentType_, descriptorBody_)) {
+        result = kSignInPage;
+    }
+    KV_LOG(kToConsole | kToFile, Info, L"[UM] descriptor from %s: (%d,%d)", fetchedUrl_.c_str(), result.type,
+           result.code);
+    if (result.type != kHttpErrorOk) {
+        EndpointFailed(result);
         return;
     }
     if (descriptorKey_) {
         FetchSignature();
         return;
     }
-    AcceptDescriptor(code);
+    AcceptDescriptor();
 }
 
 // One endpoint gave nothing usable: on to the next, or tell the listener.
-void CUpdateModule::EndpointFailed(int errtype, int code) {
+void CUpdateModule::EndpointFailed(const HttpResult& result) {
+    KV_LOG(kToConsole | kToFile, Warn, L"[UM] endpoint %s failed (%d,%d) %s", fetchedUrl_.c_str(), result.type,
+           result.code, FailureKindName(Classify(result)));
+    descriptorText_.clear();
     if (urlIndex_ < static_cast<int>(urls_.size())) {
         FetchDescriptor();  // on to the fallback endpoint
         return;
     }
-    if (listener_) listener_->OnDescriptor(errtype, code, version_, md5_);
+    if (listener_) listener_->OnDescriptor(result, version_, md5_);
 }
 
 // The signature lies beside the descriptor, at the endpoint that answered.
@@ -227,43 +259,53 @@ void CUpdateModule::FetchSignature() {
     SubmitCommand(&signatureCommand_);
 }
 
-void CUpdateModule::OnSignatureFetched(void* owner, const std::string& body, int32_t errorType, int32_t code) {
+void CUpdateModule::OnSignatureFetched(void* owner, const CommandResponse& response) {
     CUpdateModule* self = FromOwner(owner);
     if (!self) return;
-    self->signature_ = body;
-    self->Post(Event::SignatureDone, errorType, code);
+    self->signature_ = response.body;
+    self->Post(Event::SignatureDone, response.result);
 }
 
-void CUpdateModule::HandleSignatureDone(int errtype, int code) {
+void CUpdateModule::HandleSignatureDone(HttpResult result) {
     signatureCommand_.Stop();
     const wchar_t* problem = nullptr;
-    if (errtype == 0 && !kv::VerifyEcdsaP256Sha256(*descriptorKey_, descriptorBody_, signature_)) {
+    if (result.type == kHttpErrorOk && !kv::VerifyEcdsaP256Sha256(*descriptorKey_, descriptorBody_, signature_)) {
         problem = L"bad signature";
-    } else if (errtype == 0) {
+    } else if (result.type == kHttpErrorOk) {
         // Signed, but only a descriptor naming its package's digest and not
         // yet run out may be used.
         problem = SignedValuesProblem(ReadInstallSection(descriptorText_), CurrentUtcFileTime());
     }
-    if (problem) {
-        errtype = kBadSignature.type;
-        code = kBadSignature.code;
-    }
-    if (errtype != 0) {
+    if (problem) result = problem == kDescriptorExpired && ClockDisagreesWithServer() ? kClockWrong : kBadSignature;
+    if (result.type != kHttpErrorOk) {
         // Nothing of an unauthenticated descriptor is stored or read.
         KV_LOG(kToConsole | kToFile, Error, L"[UM] descriptor signature rejected:%s (%d,%d) %s", fetchedUrl_.c_str(),
-               errtype, code, problem ? problem : L"");
-        descriptorText_.clear();
-        EndpointFailed(errtype, code);
+               result.type, result.code, problem ? problem : L"");
+        EndpointFailed(result);
         return;
     }
-    AcceptDescriptor(0);
+    AcceptDescriptor();
 }
 
-void CUpdateModule::AcceptDescriptor(int code) {
+bool CUpdateModule::ClockDisagreesWithServer() const {
+    if (serverTime_ < 0) return false;  // no Date: the descriptor is simply refused
+    const int64_t now = static_cast<int64_t>(CurrentUtcFileTime() / kFileTimeUnitsPerSecond) - kFileTimeEpochTo1970;
+    const int64_t apart = now > serverTime_ ? now - serverTime_ : serverTime_ - now;
+    return apart > kClockToleranceSeconds;
+}
+
+void CUpdateModule::AcceptDescriptor() {
+    // An answer without a package address is not a descriptor (an error page
+    // served with 200, a wrong file at the address): nothing of it is kept.
+    const DescriptorValues offered = ReadInstallSection(descriptorText_);
+    if (offered.url.empty() && offered.murl.empty()) {
+        EndpointFailed(kDescriptorWithoutUrl);
+        return;
+    }
     StoreDescriptor();
     ReadDescriptorValues();
     StartPackageDownload();
-    if (listener_) listener_->OnDescriptor(0, code, version_, md5_);
+    if (listener_) listener_->OnDescriptor(HttpResult{}, version_, md5_);
 }
 
 void CUpdateModule::StoreDescriptor() {
@@ -318,6 +360,16 @@ void CUpdateModule::StartPackageDownload() {
     KV_LOG(kToConsole | kToFile, Info, L"[UM] package %s (mirrors %s) into %s: Version %s, Size %s, Md5 %s, Sha256 %s",
            url_.c_str(), murl_.c_str(), tempPath_.c_str(), version_.c_str(), size_.c_str(), md5_.c_str(),
            sha256_.c_str());
+    // The drive must hold what is still missing before a byte is fetched; a
+    // download that would fill the disk half-way helps nobody.
+    const uint64_t needed = BytesStillNeeded();
+    const uint64_t room = folderReady && needed != 0 ? FreeBytesAt(packageDir_) : 0;
+    if (folderReady && needed != 0 && room < needed) {
+        KV_LOG(kToConsole | kToFile, Error, L"[UM] no room for the package in %s: %llu bytes free, %llu needed",
+               packageDir_.c_str(), static_cast<unsigned long long>(room), static_cast<unsigned long long>(needed));
+        Post(Event::DownloadDone, kNoRoomForPackage);
+        return;
+    }
     download_.SetCallbacks(&CUpdateModule::OnDownloadFinished, &CUpdateModule::OnDownloadProgress);
     if (folderReady && download_.Download(murl_, url_, tempPath_, expectedSize, CallbackOwner())) return;
     // A download that cannot start (no package folder, no address, a run
@@ -325,7 +377,14 @@ void CUpdateModule::StartPackageDownload() {
     // waiting for ever.
     const HttpResult failure = !folderReady ? kPackageFolderMissing : url_.empty() ? kNoPackageAddress : kDownloadBusy;
     KV_LOG(kToConsole | kToFile, Error, L"[UM] download not started:%d,%d", failure.type, failure.code);
-    Post(Event::DownloadDone, failure.type, failure.code);
+    Post(Event::DownloadDone, failure);
+}
+
+uint64_t CUpdateModule::FreeBytesAt(const std::wstring& dir) const {
+    if (freeSpaceQuery_) return freeSpaceQuery_(dir);
+    ULARGE_INTEGER available = {};
+    if (!::GetDiskFreeSpaceExW(dir.c_str(), &available, nullptr, nullptr)) return UINT64_MAX;  // unknown: let the writes tell
+    return available.QuadPart;
 }
 
 void CUpdateModule::HandleProgress() {
@@ -339,24 +398,25 @@ void CUpdateModule::HandleProgress() {
     if (listener_) listener_->OnProgress(total, complete, speed);
 }
 
-void CUpdateModule::HandleDownloadDone(int errtype, int code) {
+void CUpdateModule::HandleDownloadDone(const HttpResult& result) {
     if (!downloading_) return;
     download_.Stop();
     downloading_ = false;
-    if (errtype != 0) {
+    if (result.type != kHttpErrorOk) {
+        KV_LOG(kToConsole | kToFile, Error, L"[UM] package download failed (%d,%d) %s", result.type, result.code,
+               FailureKindName(Classify(result)));
         // A partly downloaded file stays for a later resume.
         if (GetFileSize64(tempPath_) <= 0) RemoveFile(tempPath_);
-        if (listener_) listener_->OnDone(errtype, code, kDownloadFailed);
+        if (listener_) listener_->OnDone(result, kDownloadFailed);
         return;
     }
-    const bool placed = RemoveFile(packagePath_) && MoveFileReplace(tempPath_, packagePath_);
-    KV_LOG(kToConsole | kToFile, Info, L"[UM] package downloaded: %s %s", packagePath_.c_str(),
-           placed ? L"in place" : L"not put in place");
-    if (listener_) {
-        if (placed) {
-            listener_->OnDone(0, code, L"");
-        } else {
-            listener_->OnDone(kPackageNotPlaced.type, kPackageNotPlaced.code, L"");
-        }
-    }
+    DWORD error = 0;
+    if (!RemoveFile(packagePath_) || !MoveFileReplace(tempPath_, packagePath_)) error = ::GetLastError();
+    // Another program (a scanner) holding either file is a wait, not a fault.
+    const HttpResult placed = error == 0                                                 ? HttpResult{}
+                              : error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? kFileLocked
+                                                                                          : kPackageNotPlaced;
+    KV_LOG(kToConsole | kToFile, Info, L"[UM] package downloaded: %s %s (%u)", packagePath_.c_str(),
+           error == 0 ? L"in place" : L"not put in place", static_cast<unsigned>(error));
+    if (listener_) listener_->OnDone(placed, L"");
 }

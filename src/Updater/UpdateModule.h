@@ -7,6 +7,7 @@
 // main-thread dispatcher; all work runs when that task runs. Main thread only.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,9 @@
 #include "Runtime/ProtoValue.h"
 #include "Updater/DescriptorSignature.h"
 #include "Updater/GameEventListener.h"
+#include "Updater/UpdateModuleInterface.h"
 
-class CUpdateModule {
+class CUpdateModule : public IUpdateModule {
 public:
     // Longest descriptor and signature bodies; a larger one fails its
     // endpoint with kBodyTooLarge. The pairs the module makes up itself
@@ -30,20 +32,21 @@ public:
     CUpdateModule(const std::wstring& packageDir, IGameEventListener* listener);
     // Stops the module if the owner has not (no task posted for it may reach
     // it afterwards).
-    ~CUpdateModule();
+    ~CUpdateModule() override;
     CUpdateModule(const CUpdateModule&) = delete;
     CUpdateModule& operator=(const CUpdateModule&) = delete;
 
     // Takes a callback owner, makes sure the package folder exists and
     // fetches the descriptor from the current endpoint. False when the folder
     // can neither be found nor created.
-    bool Start();
+    bool Start() override;
+    void Restart() override;
     // Fetches the descriptor from the endpoint at UrlIndex() and advances it.
     // Callers keep UrlIndex() below UrlCount().
     void FetchDescriptor();
     // Ends all activity and gives up the callback owner: callbacks and tasks
     // still on their way find no module, and nothing more reaches the listener.
-    void Stop();
+    void Stop() override;
 
     int UrlIndex() const { return urlIndex_; }
     void SetUrlIndex(int index) { urlIndex_ = index; }
@@ -57,8 +60,13 @@ public:
     // and an Expires still ahead. Null checks none. Defaults to the key built
     // into the program (KV_DESCRIPTOR_PUBKEY), tests inject their own.
     void SetDescriptorKey(const kv::EcdsaP256PublicKey* key) { descriptorKey_ = key; }
+    // Test injection of the free-space query (bytes free on the drive of a
+    // folder); GetDiskFreeSpaceExW by default.
+    void SetFreeSpaceQuery(std::function<uint64_t(const std::wstring&)> query) { freeSpaceQuery_ = std::move(query); }
     // The descriptor's optional "Sha256" value ("" when absent).
-    const std::wstring& ExpectedSha256() const { return sha256_; }
+    const std::wstring& ExpectedSha256() const override { return sha256_; }
+    uint64_t BytesStillNeeded() const override;
+    int64_t ServerTime() const override { return serverTime_; }
 
     const std::wstring& PackagePath() const { return packagePath_; }  // <packageDir>\kvinstaller.exe
     const std::wstring& TempPath() const { return tempPath_; }        // <packageDir>\kvinstaller_<safe Version>.tmp
@@ -72,10 +80,10 @@ public:
 
     // The engine's callbacks, with CallbackOwner() as the owner. They only
     // store and post (public so that tests can feed them).
-    static void OnDescriptorFetched(void* owner, const std::string& body, int32_t errorType, int32_t code);
+    static void OnDescriptorFetched(void* owner, const CommandResponse& response);
     static void OnDownloadProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
-    static void OnDownloadFinished(void* owner, int32_t errorType, int32_t code);
-    static void OnSignatureFetched(void* owner, const std::string& body, int32_t errorType, int32_t code);
+    static void OnDownloadFinished(void* owner, const HttpResult& result);
+    static void OnSignatureFetched(void* owner, const CommandResponse& response);
 
 private:
     // What a posted task hands to the module, in posting order.
@@ -84,26 +92,31 @@ private:
     static CUpdateModule* FromOwner(void* owner);
     // Queues `event` for the main thread; it reaches the module only while
     // the owner token it was posted with is still the module's.
-    void Post(Event event, int32_t errtype, int32_t code);
+    void Post(Event event, const HttpResult& result);
     static void Deliver(uintptr_t owner, int32_t event, int32_t errtype, int32_t code);
 
-    void HandleDescriptorDone(int errtype, int code);
-    void EndpointFailed(int errtype, int code);
+    void HandleDescriptorDone(HttpResult result);
+    void EndpointFailed(const HttpResult& result);
     void FetchSignature();
-    void HandleSignatureDone(int errtype, int code);
-    void AcceptDescriptor(int code);
+    void HandleSignatureDone(HttpResult result);
+    void AcceptDescriptor();
+    // The answer's Date lies more than a day from this computer's clock.
+    bool ClockDisagreesWithServer() const;
+    uint64_t FreeBytesAt(const std::wstring& dir) const;
     void StoreDescriptor();
     void ReadDescriptorValues();
     void StartPackageDownload();
     void HandleProgress();
-    void HandleDownloadDone(int errtype, int code);
+    void HandleDownloadDone(const HttpResult& result);
     // A message-only window of class "_UPDATE_MODULE_HELPER_WINDOW_KORVEL<n>"
     // marks a running module for other programs; events never pass through it.
     void CreateMarkerWindow();
     void DestroyMarkerWindow();
 
     std::wstring descriptorText_;
-    std::string descriptorBody_;  // the bytes a signature is checked over
+    std::string descriptorContentType_;
+    int64_t serverTime_ = -1;  // the descriptor answer's Date
+    std::string descriptorBody_;  // the bytes as received: a signature is checked over them
     std::string signature_;
     std::wstring fetchedUrl_;     // the endpoint that answered
     const kv::EcdsaP256PublicKey* descriptorKey_ = kv::BuiltInDescriptorKey();
@@ -122,4 +135,5 @@ private:
     std::wstring url_, murl_, md5_, size_, version_, sha256_;
     std::wstring packagePath_;
     std::wstring tempPath_;
+    std::function<uint64_t(const std::wstring&)> freeSpaceQuery_;
 };

@@ -20,10 +20,10 @@ struct Outcome {
     int32_t code = -1;
 };
 
-void OnDone(void* owner, int32_t type, int32_t code) {
+void OnDone(void* owner, const HttpResult& result) {
     auto* outcome = static_cast<Outcome*>(owner);
-    outcome->type = type;
-    outcome->code = code;
+    outcome->type = result.type;
+    outcome->code = result.code;
     ::PostQuitMessage(0);
 }
 

@@ -57,11 +57,11 @@ std::vector<std::string> ScriptServers::TlsLog(size_t count) const {
 
 std::string ScriptServers::ProxyLog() const { return ReadFileBytes(Utf8ToWide(proxyLog)); }
 
-void DownloadRecord::OnCompletion(void* owner, int32_t type, int32_t code) {
+void DownloadRecord::OnCompletion(void* owner, const HttpResult& result) {
     auto* self = static_cast<DownloadRecord*>(owner);
     ++self->completions;
-    self->type = type;
-    self->code = code;
+    self->type = result.type;
+    self->code = result.code;
     self->doneTick = ::GetTickCount();
 }
 

@@ -24,7 +24,7 @@ struct DownloadRecord {
     DWORD doneTick = 0;
     std::vector<ProgressCall> progress;
 
-    static void OnCompletion(void* owner, int32_t type, int32_t code);
+    static void OnCompletion(void* owner, const HttpResult& result);
     static void OnProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
 };
 

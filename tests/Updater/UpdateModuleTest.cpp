@@ -86,31 +86,57 @@ TEST_F(UpdateModuleTest, BothEndpointsFailThenRestartAsksThePrimaryAgain) {
     EXPECT_EQ(events.descriptors[1].code, 404);
 }
 
-// No "Install" section: OnDescriptor(0, ...) still comes, and the download
-// with an empty address ends in one failure instead of never.
-TEST_F(UpdateModuleTest, MissingInstallSectionStillReportsDescriptorAndAResult) {
-    server.Route("/kvinstall.txt", TestHttpResponse::Ok("[Other]\r\nUrl=http://127.0.0.1:1/x.exe\r\n"));
-    CUpdateModule& m = NewModule({server.WideUrl("/kvinstall.txt")});
-    ASSERT_TRUE(m.Start());
-    ASSERT_TRUE(WaitDone());
-    ASSERT_EQ(events.descriptors.size(), 1u);
-    EXPECT_EQ(events.descriptors[0].errtype, 0);
-    EXPECT_EQ(events.descriptors[0].version, L"");
-    ASSERT_EQ(events.done.size(), 1u);
-    EXPECT_NE(events.done[0].errtype, 0);
-    EXPECT_EQ(events.done[0].message, L"安装失败");
-    EXPECT_EQ(m.TempPath(), packageDir + L"\\kvinstaller_.tmp");
-    EXPECT_EQ(GetFileSize64(m.TempPath()), -1);
+// Answers that are not a descriptor fail their endpoint with their own kind
+// and leave the stored copy as it was: a sign-in page (by its type or by its
+// markup) and text without a package address.
+TEST_F(UpdateModuleTest, AnswersThatAreNotADescriptorFailWithTheirKind) {
+    TestHttpResponse typed = TestHttpResponse::Ok("[Install]\r\nUrl=http://127.0.0.1:1/x.exe\r\n");
+    typed.headers.push_back({"Content-Type", "text/html; charset=utf-8"});
+    const struct {
+        const char* what;
+        TestHttpResponse answer;
+        HttpResult expected;
+    } cases[] = {
+        {"html type", typed, kSignInPage},
+        {"markup", TestHttpResponse::Ok("\xEF\xBB\xBF \r\n<!DOCTYPE html><p>Sign in</p>"), kSignInPage},
+        {"no Install section", TestHttpResponse::Ok("[Other]\r\nUrl=http://127.0.0.1:1/x.exe\r\n"), kDescriptorWithoutUrl},
+        {"empty", TestHttpResponse::Ok(""), kDescriptorWithoutUrl},
+    };
+    ASSERT_TRUE(EnsureDirExists(packageDir));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        events = ModuleEvents();
+        WriteBytes(packageDir + L"\\kvinstall.ini", "kept");
+        server.Route("/kvinstall.txt", c.answer);
+        CUpdateModule& m = NewModule({server.WideUrl("/kvinstall.txt")});
+        ASSERT_TRUE(m.Start());
+        ASSERT_TRUE(WaitDescriptor());
+        ASSERT_EQ(events.descriptors.size(), 1u);
+        EXPECT_EQ(events.descriptors[0].errtype, c.expected.type);
+        EXPECT_EQ(events.descriptors[0].code, c.expected.code);
+        EXPECT_TRUE(events.done.empty());
+        EXPECT_EQ(ReadFileBytes(packageDir + L"\\kvinstall.ini"), "kept");
+        m.Stop();
+    }
 }
 
-TEST_F(UpdateModuleTest, ZeroByteDescriptorStoresOnlyTheByteOrderMark) {
-    server.Route("/kvinstall.txt", TestHttpResponse::Ok(""));
+// Before a byte is fetched the package folder's drive must hold what is
+// still missing: a partial file counts as already there.
+TEST_F(UpdateModuleTest, TooLittleRoomForWhatIsMissingFailsBeforeAnyRequest) {
+    const std::string package = TestBytes(kPackageSize, 4);
+    server.Route("/kvinstall.txt", TestHttpResponse::Ok(DescriptorText(server.Url("/pkg.exe"), package.size(), "", "9")));
+    server.Route("/pkg.exe", TestHttpResponse::Ok(package));
+    ASSERT_TRUE(EnsureDirExists(packageDir));
+    WriteBytes(packageDir + L"\\kvinstaller_9.tmp", package.substr(0, 1000));
     CUpdateModule& m = NewModule({server.WideUrl("/kvinstall.txt")});
+    m.SetFreeSpaceQuery([](const std::wstring&) { return uint64_t{kPackageSize - 1001}; });
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDone());
-    EXPECT_EQ(ReadFileBytes(packageDir + L"\\kvinstall.ini"), "\xFF\xFE");
-    ASSERT_EQ(events.descriptors.size(), 1u);
-    EXPECT_EQ(events.descriptors[0].errtype, 0);
+    EXPECT_EQ(events.done[0].errtype, kNoRoomForPackage.type);
+    EXPECT_EQ(events.done[0].code, kNoRoomForPackage.code);
+    EXPECT_EQ(m.BytesStillNeeded(), kPackageSize - 1000);
+    EXPECT_EQ(server.RequestCount("/pkg.exe"), 0u);
+    EXPECT_EQ(GetFileSize64(m.TempPath()), 1000);  // the partial file is kept
 }
 
 // A download that fails after part of the body keeps the partial file for a
@@ -148,7 +174,9 @@ TEST_F(UpdateModuleTest, FailedDownloadKeepsAPartialFileAndRemovesAnEmptyOne) {
 
 // An existing "kvinstaller.exe" that cannot be replaced (read-only, or held
 // open without sharing) gives OnDone(3, -1, "") and keeps the download.
-TEST_F(UpdateModuleTest, PackageThatCannotBeReplacedGivesThreeMinusOne) {
+// A read-only target cannot be replaced: (3, -1); one held by another
+// program is a lock, not a fault of the disk.
+TEST_F(UpdateModuleTest, PackageThatCannotBeReplacedGivesThreeMinusOneOrLocked) {
     const std::string package = TestBytes(4096, 3);
     server.Route("/kvinstall.txt", TestHttpResponse::Ok(DescriptorText(server.Url("/pkg.exe"), package.size(), "", "7")));
     server.Route("/pkg.exe", TestHttpResponse::Ok(package));
@@ -175,8 +203,8 @@ TEST_F(UpdateModuleTest, PackageThatCannotBeReplacedGivesThreeMinusOne) {
     ASSERT_TRUE(again.Start());
     ASSERT_TRUE(WaitDone());
     ::CloseHandle(locked);
-    EXPECT_EQ(events.done[0].errtype, 3);
-    EXPECT_EQ(events.done[0].code, -1);
+    EXPECT_EQ(events.done[0].errtype, kFileLocked.type);
+    EXPECT_EQ(events.done[0].code, kFileLocked.code);
 }
 
 // A Version from the network cannot steer the temporary file out of the
@@ -219,7 +247,7 @@ TEST_F(UpdateModuleTest, ProgressMergesAndNothingFollowsTheResult) {
     ASSERT_TRUE(WaitDone());
     const size_t before = events.progress.size();
     CUpdateModule::OnDownloadProgress(owner, 1000, 999, 1);
-    CUpdateModule::OnDownloadFinished(owner, 5, 7);
+    CUpdateModule::OnDownloadFinished(owner, HttpResult{5, 7});
     ASSERT_TRUE(RunQueuedMainThreadTasks());
     EXPECT_EQ(events.progress.size(), before);
     EXPECT_EQ(events.done.size(), 1u);
@@ -256,8 +284,8 @@ TEST_F(UpdateModuleTest, TwoModulesNeverGetEachOthersEvents) {
     ASSERT_TRUE(first.Start());  // a fresh owner; the fetch fails again with 404
     EXPECT_NE(first.CallbackOwner(), stale);
     ASSERT_TRUE(PumpMessagesUntil([&] { return events.descriptors.size() == 2; }, 20000));
-    CUpdateModule::OnDescriptorFetched(stale, "", 4, 401);
-    CUpdateModule::OnDescriptorFetched(second.CallbackOwner(), "", 4, 402);
+    CUpdateModule::OnDescriptorFetched(stale, CommandResponse{"", {4, 401}});
+    CUpdateModule::OnDescriptorFetched(second.CallbackOwner(), CommandResponse{"", {4, 402}});
     ASSERT_TRUE(RunQueuedMainThreadTasks());
     EXPECT_EQ(events.descriptors.size(), 2u);
     ASSERT_EQ(other.descriptors.size(), 2u);
@@ -281,12 +309,12 @@ TEST_F(UpdateModuleTest, DeletingAModuleWithoutStopLeavesNoEventForIt) {
     ASSERT_TRUE(m->Start());
     ASSERT_TRUE(WaitDescriptor());  // the package download is running: a result would be handled
     void* owner = m->CallbackOwner();
-    CUpdateModule::OnDownloadFinished(owner, 4, 404);
+    CUpdateModule::OnDownloadFinished(owner, HttpResult{4, 404});
     ASSERT_EQ(MarkerClasses().size(), 1u);
     delete m;
     EXPECT_TRUE(MarkerClasses().empty());
     CUpdateModule::OnDownloadProgress(owner, 1000, 10, 5);
-    CUpdateModule::OnDownloadFinished(owner, 4, 404);
+    CUpdateModule::OnDownloadFinished(owner, HttpResult{4, 404});
     ASSERT_TRUE(RunQueuedMainThreadTasks());
     ASSERT_TRUE(Settle());
     EXPECT_TRUE(events.done.empty());

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Http/HttpResultCodes.h"
 #include "support/HttpTestSupport.h"
 #include "Updater/GameEventListener.h"
 #include "Updater/UpdateModule.h"
@@ -35,12 +36,12 @@ struct ModuleEvents : IGameEventListener {
         progress.push_back({total, complete, speed});
         order.push_back('P');
     }
-    void OnDone(int errtype, int code, const std::wstring& message) override {
-        done.push_back({errtype, code, message});
+    void OnDone(const HttpResult& result, const std::wstring& message) override {
+        done.push_back({result.type, result.code, message});
         order.push_back('E');
     }
-    void OnDescriptor(int errtype, int code, const std::wstring& version, const std::wstring& md5) override {
-        descriptors.push_back({errtype, code, version, md5});
+    void OnDescriptor(const HttpResult& result, const std::wstring& version, const std::wstring& md5) override {
+        descriptors.push_back({result.type, result.code, version, md5});
         order.push_back('D');
     }
 };

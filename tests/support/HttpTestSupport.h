@@ -30,12 +30,12 @@ struct Completion {
     int32_t code = -1;
     DWORD tick = 0;
 
-    static void Record(void* owner, const std::string& body, int32_t type, int32_t code) {
+    static void Record(void* owner, const CommandResponse& response) {
         auto* self = static_cast<Completion*>(owner);
         ++self->calls;
-        self->body = body;
-        self->type = type;
-        self->code = code;
+        self->body = response.body;
+        self->type = response.result.type;
+        self->code = response.result.code;
         self->tick = ::GetTickCount();
     }
 };
