@@ -1,6 +1,7 @@
 #include "Http/HttpCommand.h"
 
-#include <curl/curl.h>
+#include <windows.h>
+#include <winhttp.h>
 
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
@@ -30,6 +31,20 @@ public:
 private:
     uint32_t cap_;
 };
+
+// An HTTP Date ("Sun, 06 Nov 1994 08:49:37 GMT") in seconds since 1970 UTC,
+// -1 when it is not one. WinHTTP's parser is the platform's own.
+int64_t ParseHttpDate(const std::wstring& text) {
+    SYSTEMTIME utc = {};
+    FILETIME fileTime = {};
+    if (!::WinHttpTimeToSystemTime(text.c_str(), &utc) || utc.wYear < 1970 ||
+        !::SystemTimeToFileTime(&utc, &fileTime)) {
+        return -1;
+    }
+    const uint64_t units = (static_cast<uint64_t>(fileTime.dwHighDateTime) << 32) | fileTime.dwLowDateTime;
+    constexpr uint64_t kUnitsPerSecond = 10000000, kSecondsFrom1601To1970 = 11644473600;
+    return static_cast<int64_t>(units / kUnitsPerSecond - kSecondsFrom1601To1970);
+}
 
 }  // namespace
 
@@ -61,10 +76,7 @@ void CHttpCommand::Done(int32_t curlResult) {
     if (CCurlHttp* transfer = Transfer()) {
         std::wstring value;
         if (transfer->GetHeader(L"Content-Type", &value)) response.contentType = WideToUtf8(value);
-        if (transfer->GetHeader(L"Date", &value)) {
-            const time_t date = curl_getdate(WideToUtf8(value).c_str(), nullptr);
-            if (date >= 0) response.serverTime = static_cast<int64_t>(date);
-        }
+        if (transfer->GetHeader(L"Date", &value)) response.serverTime = ParseHttpDate(value);
         CScopedLock lock(transfer->StreamLock());
         if (auto* sink = static_cast<OBufferStream*>(transfer->Sink())) {
             if (sink->Data()) body.assign(sink->Data(), sink->Size());

@@ -279,8 +279,9 @@ void CUpdateModule::HandleSignatureDone(HttpResult result) {
     if (problem) result = problem == kDescriptorExpired && ClockDisagreesWithServer() ? kClockWrong : kBadSignature;
     if (result.type != kHttpErrorOk) {
         // Nothing of an unauthenticated descriptor is stored or read.
-        KV_LOG(kToConsole | kToFile, Error, L"[UM] descriptor signature rejected:%s (%d,%d) %s", fetchedUrl_.c_str(),
-               result.type, result.code, problem ? problem : L"");
+        KV_LOG(kToConsole | kToFile, Error, L"[UM] descriptor signature rejected:%s (%d,%d) %s (server time %lld)",
+               fetchedUrl_.c_str(), result.type, result.code, problem ? problem : L"",
+               static_cast<long long>(serverTime_));
         EndpointFailed(result);
         return;
     }

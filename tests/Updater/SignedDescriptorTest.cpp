@@ -131,6 +131,67 @@ TEST_F(SignedDescriptorTest, AValidSignatureOverTextWithoutItsDigestOrPastItsExp
     }
 }
 
+// An HTTP Date `seconds` from now ("Sun, 06 Nov 1994 08:49:37 GMT").
+std::string HttpDateFromNow(int64_t seconds) {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    FILETIME now = {};
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart += static_cast<uint64_t>(seconds * 10000000LL);
+    const FILETIME shifted = {t.LowPart, t.HighPart};
+    SYSTEMTIME utc = {};
+    ::FileTimeToSystemTime(&shifted, &utc);
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02u %s %04u %02u:%02u:%02u GMT", kDays[utc.wDayOfWeek], utc.wDay,
+                  kMonths[utc.wMonth - 1], utc.wYear, utc.wHour, utc.wMinute, utc.wSecond);
+    return text;
+}
+
+// What the user must do differs: an expired descriptor from a server whose
+// Date is far from this PC's clock means the clock is wrong; with a sane
+// clock (or no Date) it is refused; a sign-in page is named before any
+// signature is looked at.
+TEST_F(SignedDescriptorTest, ExpiredDescriptorNamesTheClockOnlyWhenTheServerDisagreesAndSignInPagesComeFirst) {
+    constexpr int64_t kDay = 24 * 3600;
+    const std::string expired = WithSignedValues(unsignedText, Sha256Text(package), UtcTimestampFromNow(-30 * kDay));
+    auto dated = [](const std::string& body, const std::string& date) {
+        TestHttpResponse answer = TestHttpResponse::Ok(body);
+        answer.headers.push_back({"Date", date});
+        return answer;
+    };
+    TestHttpResponse page = TestHttpResponse::Ok("<html><body>Sign in to the hotel's network</body></html>");
+    page.headers.push_back({"Content-Type", "text/html"});
+    const struct {
+        const char* what;
+        TestHttpResponse descriptor;
+        HttpResult expected;
+    } cases[] = {
+        {"server 60 days behind", dated(expired, HttpDateFromNow(-60 * kDay)), kClockWrong},
+        {"server a day and a minute ahead", dated(expired, HttpDateFromNow(kDay + 60)), kClockWrong},
+        {"server agrees within an hour", dated(expired, HttpDateFromNow(-3600)), kBadSignature},
+        {"unreadable Date", dated(expired, "yesterday"), kBadSignature},
+        {"sign-in page", page, kSignInPage},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        events = ModuleEvents();
+        for (const char* endpoint : {"/a", "/b"}) {
+            server.Route(std::string(endpoint) + "/kvinstall.txt", c.descriptor);
+            server.Route(std::string(endpoint) + "/kvinstall.txt.sig", TestHttpResponse::Ok(signer.Sign(expired)));
+        }
+        CUpdateModule& m = SignedModule(&signer.PublicKey());
+        ASSERT_TRUE(m.Start());
+        ASSERT_TRUE(WaitDescriptor());
+        ASSERT_EQ(events.descriptors.size(), 1u);
+        EXPECT_EQ(events.descriptors[0].errtype, c.expected.type);
+        EXPECT_EQ(events.descriptors[0].code, c.expected.code);
+        EXPECT_FALSE(Stored());
+        m.Stop();
+    }
+}
+
 TEST_F(SignedDescriptorTest, BodiesLargerThanADescriptorOrASignatureFailTheEndpoint) {
     // Padding inside [Install] that names no key, up to `total` bytes.
     auto padded = [this](size_t total) { return good + ";" + std::string(total - good.size() - 3, 'x') + "\r\n"; };
