@@ -4,7 +4,7 @@
 #
 #   scripts/update-server.sh start [--dir DIR] [--port N] [--rate RATE]
 #                                  [--package FILE] [--version TEXT]
-#                                  [--tls] [--sign KEY.pem] [--sha256]
+#                                  [--tls] [--sign KEY.pem] [--sha256] [--portal]
 #   scripts/update-server.sh stop  --dir DIR
 #
 # start: serves DIR/html (DIR defaults to a new temp folder; config, pid,
@@ -19,6 +19,9 @@
 # /kvinstall.txt.sig made with that private key (scripts/descriptor-sign.sh,
 # which adds an Expires 30 days ahead) and the Sha256 that a signed
 # descriptor must carry; --sha256 adds the Sha256 to an unsigned one too.
+# --portal answers every address with an HTML sign-in page (200, text/html)
+# while DIR/html/portal-on exists, as a hotel's or airport's network does
+# until the user signs in; remove that file and the real files are served.
 # Prints, one per line:
 #   url=http(s)://127.0.0.1:PORT   dir=DIR   access_log=DIR/logs/access.log
 # The access log has one line per request: addr "request" status bytes "range".
@@ -32,7 +35,7 @@ usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' 
 command=${1:-}
 [[ $command == --help || $command == -h || -z $command ]] && { usage; exit 0; }
 shift
-dir="" port="" rate="" package="$KV_BUILD/tools/kvinstaller-standin.exe" version="1.0.0" tls=0 sign="" sha=0
+dir="" port="" rate="" package="$KV_BUILD/tools/kvinstaller-standin.exe" version="1.0.0" tls=0 sign="" sha=0 portal=0
 while (($#)); do
   case $1 in
     --dir) dir=$2; shift 2 ;;
@@ -43,6 +46,7 @@ while (($#)); do
     --tls) tls=1; shift ;;
     --sign) sign=$2; shift 2 ;;
     --sha256) sha=1; shift ;;
+    --portal) portal=1; shift ;;
     --help|-h) usage; exit 0 ;;
     *) echo "update-server.sh: unknown option $1" >&2; exit 2 ;;
   esac
@@ -73,6 +77,13 @@ case $command in
     } > "$dir/html/kvinstall.txt"
     rm -f "$dir/html/kvinstall.txt.sig"
     if [[ -n $sign ]]; then "$KV_ROOT/scripts/descriptor-sign.sh" sign "$sign" "$dir/html/kvinstall.txt" >/dev/null; fi
+    rm -f "$dir/html/portal-on"
+    if ((portal)); then
+      printf '<!DOCTYPE html>\n<html><head><title>Wi-Fi</title></head><body><form>Sign in to use the internet</form></body></html>\n' \
+        > "$dir/html/portal.html"
+      touch "$dir/html/portal-on"
+      nginx_server_extra='location / { if (-f $document_root/portal-on) { rewrite ^ /portal.html break; } }'
+    fi
     nginx_start "$dir/html" "${rate:+limit_rate $rate;}"
     echo "url=$scheme://127.0.0.1:$nginx_port"
     echo "dir=$dir"

@@ -175,6 +175,74 @@ scenario_retry() {
   expect_eq "$(log_count "CMsgBoxDlg::InitWindow [提示信息] 安装失败")" 1 "failure notices"
 }
 
+# A network that wants a sign-in answers every address with its own page:
+# the window says so (not "check the network"), keeps trying, and installs
+# by itself once the user has signed in.
+scenario_signin() {
+  server_start --rate "$(slow_rate)" --portal
+  start_installer 7
+  click_main "$XY_INSTALL"
+  wait_log "CMsgBoxDlg::InitWindow [提示信息] 当前网络需要登录" 30
+  grab_screen 01-signin-notice
+  wait_log "CInstallController::OnRetryTimer" 15
+  rm -f "$SERVER_ROOT/portal-on"   # the user signs in
+  wait_installer_exit 90
+  expect_eq "$EXIT_CODE" 0 "exit code"
+  expect_installed "$(default_dir)"
+  expect_eq "$(log_count "CMsgBoxDlg::InitWindow [提示信息] 当前网络需要登录")" 1 "sign-in notices"
+  expect_eq "$(log_count "请检查网络")" 0 "network notices"
+}
+
+# The package folder's drive lacks room for the package: the box names the
+# folder and the room needed, nothing is fetched while it is up, the window
+# goes back to the folder page, and the install goes through once there is
+# room.
+scenario_diskfull() {
+  server_start --rate "$(slow_rate)"
+  local size free
+  size="$(grep -i '^Size=' "$SERVER_ROOT/kvinstall.txt" | tr -d '\r' | cut -d= -f2)"
+  free="$(df -B1 --output=avail "$E2E_DIR/d" | tail -1 | tr -d ' ')"
+  sed -i "s/^Size=.*/Size=$(( free + 300 * 1024 * 1024 ))\r/" "$SERVER_ROOT/kvinstall.txt"
+  start_installer 7
+  click_main "$XY_INSTALL"
+  wait_log "CMsgBoxDlg::InitWindow [提示信息] 磁盘空间不足或无法写入：$DEFAULT_DIR_WIN（还需要约 " 30
+  sleep 6   # longer than the retry cycle: nothing may be fetched meanwhile
+  server_requests | grep -q 'kvinstaller.exe' && fail "the package was requested: $(server_requests)"
+  expect_eq "$(log_count "CInstallController::OnRetryTimer")" 0 "retries while the disk is full"
+  answer_box "^$BOX_TITLE\$" "$XY_BOX_OK_ALONE" 01-disk-box
+  wait_log "CMainDlg::SelectPage 1" 10
+  grab_main 02-back-on-folder-page
+  sed -i "s/^Size=.*/Size=$size\r/" "$SERVER_ROOT/kvinstall.txt"   # room again
+  click_main "$XY_INSTALL2"
+  wait_installer_exit 90
+  expect_eq "$EXIT_CODE" 0 "exit code"
+  expect_installed "$(default_dir)"
+}
+
+# Another program (a scanner) holds the partial download without sharing it
+# for 5 s when the download begins: a quiet wait, no box, and the download
+# resumes once the file is free.
+scenario_locked() {
+  server_start --rate "$(slow_rate)"
+  local dir version tmp holder_out="$E2E_DIR/holder.txt"
+  dir="$(default_dir)"
+  version="$(grep -i '^Version=' "$SERVER_ROOT/kvinstall.txt" | tr -d '\r' | cut -d= -f2)"
+  mkdir -p "$dir"
+  tmp="$dir/kvinstaller_$version.tmp"
+  head -c $(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 2 )) "$KV_STANDIN_PACKAGE" >"$tmp"
+  start_installer 7
+  (exec wine "$KV_BUILD/tests/e2e/FileHolder.exe" "$(winpath "$tmp")" 5000 >"$holder_out" 2>&1) &
+  holder_opened() { grep -q held "$holder_out"; }
+  wait_until 30 holder_opened || fail "the holder did not open the partial file: $(cat "$holder_out")"
+  click_main "$XY_INSTALL"
+  wait_log "(1,32)" 30
+  wait_installer_exit 90
+  expect_eq "$EXIT_CODE" 0 "exit code"
+  expect_installed "$dir"
+  expect_eq "$(log_count "CMsgBoxDlg::InitWindow")" 0 "message boxes"
+  server_requests | grep -q 'kvinstaller.exe HTTP/1.1" 206 ' || fail "the partial file was not resumed: $(server_requests)"
+}
+
 # An earlier installation recorded in the launcher's ini: "直接启动" starts
 # it; "覆盖安装" goes to the folder page, and the install stops the running
 # launcher in that folder, not one in a sibling folder with the same prefix.
