@@ -62,7 +62,8 @@ prepare_run() {
   "$KV_ROOT/scripts/wine-prefix.sh" >/dev/null
   ln -sfn "$dir/d" "$WINEPREFIX/dosdevices/d:"
   rm -f "$WINEPREFIX/drive_c/ProgramData/KorvelLaucher.ini"
-  cp "$KV_BUILD/src/App/KorvelQixarInstaller.exe" "$dir/app/"
+  # KV_E2E_INSTALLER runs the steps against another build (an older one, to compare).
+  cp "${KV_E2E_INSTALLER:-$KV_BUILD/src/App/KorvelQixarInstaller.exe}" "$dir/app/KorvelQixarInstaller.exe"
   INSTALLER_EXE="$dir/app/KorvelQixarInstaller.exe"
   E2E_LOG="$dir/installer.log"
   export KV_LOG_FILE="$(winpath "$E2E_LOG")"
