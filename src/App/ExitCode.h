@@ -12,6 +12,10 @@ enum InstallerExitCode : int {
     kExitInvalidFolder = 6,
     kExitPackageFailed = 7,
     kExitLauncherFailed = 8,
+    kExitClockWrong = 9,
+    kExitDescriptorRefused = 10,
+    kExitFileLocked = 11,
+    kExitSourceFailed = 12,
 };
 
 inline const wchar_t* ExitCodeMeaning(int code) {
@@ -25,6 +29,10 @@ inline const wchar_t* ExitCodeMeaning(int code) {
         case kExitInvalidFolder: return L"invalid folder";
         case kExitPackageFailed: return L"the package failed";
         case kExitLauncherFailed: return L"the launcher could not be started";
+        case kExitClockWrong: return L"the computer's clock is wrong";
+        case kExitDescriptorRefused: return L"the descriptor was refused until the time-out";
+        case kExitFileLocked: return L"a file stayed locked by another program";
+        case kExitSourceFailed: return L"every source answered wrongly until the time-out";
         default: return L"?";
     }
 }

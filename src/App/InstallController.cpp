@@ -1,11 +1,14 @@
 #include "App/InstallController.h"
 
+#include <algorithm>
+
 #include "App/DescriptorOverride.h"
 #include "App/ExitCode.h"
 #include "App/InstallFolder.h"
 #include "App/UnelevatedStart.h"
 #include "Runtime/Log.h"
 #include "CommonUtils.h"
+#include "Http/HttpResultCodes.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/UpdateModule.h"
 
@@ -14,6 +17,29 @@ constexpr wchar_t kLogFile[] = L".\\App\\InstallController";
 constexpr wchar_t kWindowClass[] = L"KvInstallController";
 // How long the controller's end waits for an install thread that is only polling.
 constexpr DWORD kInstallThreadWaitMs = 2000;
+// Posted to the controller's own window: a disk failure is acted on once the
+// update module's report has returned, since acting deletes the module.
+constexpr UINT kMsgDiskFailure = WM_APP + 1;
+constexpr uint64_t kBytesPerMb = 1024 * 1024;
+
+// "2026-12-07 23:15", in this computer's time zone.
+std::wstring LocalDateTime(const SYSTEMTIME& utc) {
+    SYSTEMTIME local = {};
+    if (!::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) local = utc;
+    return FormatString(L"%04u-%02u-%02u %02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
+                        local.wMinute);
+}
+
+// What an unattended run that gave up after /TIMEOUT= ends with.
+int GiveUpExitCode(FailureKind kind) {
+    switch (kind) {
+        case FailureKind::kClock: return kExitClockWrong;
+        case FailureKind::kRefused: return kExitDescriptorRefused;
+        case FailureKind::kSource:
+        case FailureKind::kSignIn: return kExitSourceFailed;
+        default: return kExitNetworkUnreachable;
+    }
+}
 }  // namespace
 
 CInstallController::CInstallController(IInstallView& view, UpdateModuleFactory makeModule)
@@ -73,6 +99,12 @@ LRESULT CALLBACK CInstallController::WindowProc(HWND hwnd, UINT message, WPARAM 
             return 0;
         case WM_PACKAGE_CORRUPT:
             self->OnPackageCorrupt();
+            return 0;
+        case WM_PACKAGE_LOCKED:
+            self->OnPackageLocked();
+            return 0;
+        case kMsgDiskFailure:
+            self->OnDiskFailure();
             return 0;
         case WM_CLOSE:  // the install thread's end, never a request to destroy this window
             self->OnInstallFinished();
@@ -145,7 +177,9 @@ bool CInstallController::AcceptTypedFolder(const std::wstring& text) {
 // --------------------------------------------------------- package phase
 
 void CInstallController::BeginPackagePhase() {
-    if (packageDir_.empty()) packageDir_ = installDir_;
+    // The folder may have changed since a disk failure; a package beside the
+    // installer stays where it is.
+    if (!keepPackage_ || packageDir_.empty()) packageDir_ = installDir_;
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::BeginPackagePhase into %s, package folder %s",
            installDir_.c_str(), packageDir_.c_str());
     if (packageReady_) {
@@ -175,13 +209,13 @@ void CInstallController::OnDescriptor(const HttpResult& result, const std::wstri
     expectedMd5_ = md5;
     expectedSha256_ = updater_ ? updater_->ExpectedSha256() : std::wstring();
     if (result.type == kHttpErrorOk) return;
-    OnFailure(FormatString(L"安装失败，请检查网络后重试(%d,%d)", result.type, result.code), result);
+    OnFailure(result, FormatString(L"安装失败，请检查网络后重试(%d,%d)", result.type, result.code), RetryStep::kCycle);
 }
 
 void CInstallController::OnProgress(int64_t total, int64_t complete, uint64_t speed) {
     // Progress again: the next failure may be told once more, and starts a
     // new run of failures.
-    failNoticeArmed_ = true;
+    EndFailureRun();
     total_ = total;
     complete_ = complete;
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnProgress %lld/%lld", static_cast<long long>(complete),
@@ -197,21 +231,120 @@ void CInstallController::OnDone(const HttpResult& result, const std::wstring&) {
         StartInstall();
         return;
     }
-    OnFailure(FormatString(L"安装失败，请检查网络后重试！(%d,%d)", result.type, result.code), result);
+    OnFailure(result, FormatString(L"安装失败，请检查网络后重试！(%d,%d)", result.type, result.code), RetryStep::kCycle);
 }
 
-void CInstallController::OnFailure(const std::wstring& notice, const HttpResult& result) {
+void CInstallController::EndFailureRun() {
+    failing_ = false;
+    toldKind_ = FailureKind::kNone;
+    lockedSince_ = 0;
+}
+
+void CInstallController::OnFailure(const HttpResult& result, const std::wstring& networkNotice, RetryStep step) {
+    const FailureKind kind = Classify(result);
+    const wchar_t* kindName = FailureKindName(kind);
     lastFailure_ = result;
-    ::SetTimer(window_.get(), kTimerRetry, kRetryPeriodMs, nullptr);
-    KV_LOG(kToConsole | kToFile, Warn,
-           L"CInstallController::OnFailure (%d,%d): retrying from the first endpoint in %u s", result.type, result.code,
-           kRetryPeriodMs / 1000);
-    if (failNoticeArmed_) {
-        // One notice for a run of failures; the run's time counts from here.
+    if (!failing_) {
+        // The run's time (for /TIMEOUT=) counts from its first failure.
+        failing_ = true;
         failingSince_ = ::GetTickCount64();
-        failNoticeArmed_ = false;
-        view_.ShowFailureNotice(notice);
     }
+    if (kind == FailureKind::kDisk) {
+        // Never retried: waiting mends no full or read-only disk.
+        KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::OnFailure (%d,%d) %s: not retried", result.type,
+               result.code, kindName);
+        ::KillTimer(window_.get(), kTimerRetry);
+        ::PostMessageW(window_.get(), kMsgDiskFailure, 0, 0);
+        return;
+    }
+    if (kind == FailureKind::kLocked && RetryLocked(result, step)) return;
+    Retry(step, retryTimes_.cycleMs);
+    KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::OnFailure (%d,%d) %s: %s in %u s", result.type, result.code,
+           kindName, step == RetryStep::kCycle ? L"retrying from the first endpoint" : L"opening the package again",
+           retryTimes_.cycleMs / 1000);
+    // One notice for a run of failures, and one more whenever its kind changes.
+    if (kind != toldKind_) {
+        toldKind_ = kind;
+        view_.ShowFailureNotice(NoticeText(kind, networkNotice));
+    }
+}
+
+// A file held by another program: tried again quietly, each wait twice the
+// last, until the give-up has passed since the run's first lock. False once
+// it has (and the window run is told and goes on with the cycle).
+bool CInstallController::RetryLocked(const HttpResult& result, RetryStep step) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (lockedSince_ == 0) {
+        lockedSince_ = now;
+        lockedWaitMs_ = retryTimes_.lockedFirstWaitMs;
+    }
+    const ULONGLONG held = now - lockedSince_;
+    if (held < retryTimes_.lockedGiveUpMs) {
+        // The last wait ends at the give-up itself, not past it.
+        const UINT wait = static_cast<UINT>(std::min<ULONGLONG>(lockedWaitMs_, retryTimes_.lockedGiveUpMs - held));
+        lockedWaitMs_ *= 2;
+        Retry(step, wait);
+        KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnFailure (%d,%d) locked: trying again in %u ms",
+               result.type, result.code, wait);
+        return true;
+    }
+    if (view_.RetriesForEver()) return false;
+    KV_LOG(kToConsole | kToFile, Error, L"CInstallController::OnFailure (%d,%d) locked for %u s: giving up",
+           result.type, result.code, static_cast<unsigned>(held / 1000));
+    Finish(kExitFileLocked);
+    return true;
+}
+
+void CInstallController::Retry(RetryStep step, UINT delayMs) {
+    retryStep_ = step;
+    ::SetTimer(window_.get(), kTimerRetry, delayMs, nullptr);
+}
+
+std::wstring CInstallController::NoticeText(FailureKind kind, const std::wstring& networkNotice) const {
+    switch (kind) {
+        case FailureKind::kSource: return L"下载服务器暂时无法提供安装包，正在重试…";
+        case FailureKind::kSignIn: return L"当前网络需要登录（如酒店、机场的无线网络），请在浏览器中登录后重试";
+        case FailureKind::kClock: return ClockText();
+        case FailureKind::kRefused: return L"安装信息校验失败，当前网络可能被篡改，请更换网络后重试";
+        case FailureKind::kLocked: return L"安装包正被其他程序使用（可能是杀毒软件），请稍后重试";
+        default: return networkNotice;
+    }
+}
+
+std::wstring CInstallController::ClockText() const {
+    SYSTEMTIME pc = {};
+    ::GetSystemTime(&pc);
+    // The server's Date, seconds since 1970 UTC, as FILETIME's 100 ns since 1601.
+    const int64_t serverSeconds = updater_ ? updater_->ServerTime() : -1;
+    std::wstring server = L"未知";
+    if (serverSeconds >= 0) {
+        const uint64_t units = (static_cast<uint64_t>(serverSeconds) + 11644473600ull) * 10000000ull;
+        const FILETIME file = {static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
+        SYSTEMTIME serverUtc = {};
+        if (::FileTimeToSystemTime(&file, &serverUtc)) server = LocalDateTime(serverUtc);
+    }
+    return FormatString(L"您的电脑时间不正确（电脑：%s，服务器：%s），请校准时间后重试", LocalDateTime(pc).c_str(),
+                        server.c_str());
+}
+
+void CInstallController::OnDiskFailure() {
+    if (finished_) return;
+    const uint64_t needed = updater_ ? updater_->BytesStillNeeded() : 0;
+    std::wstring text = FormatString(L"磁盘空间不足或无法写入：%s", packageDir_.c_str());
+    // Rounded up: freeing the amount shown is enough.
+    const auto neededMb = static_cast<unsigned long long>((needed + kBytesPerMb - 1) / kBytesPerMb);
+    if (needed != 0) text += FormatString(L"（还需要约 %llu MB）", neededMb);
+    // The partial file stays for the next package phase to resume.
+    ::KillTimer(window_.get(), kTimerRetry);
+    DeleteUpdateModule();
+    EndFailureRun();
+    if (view_.OfferAnotherFolder(text)) {
+        KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnDiskFailure %s: back to the folder page",
+               text.c_str());
+        return;
+    }
+    KV_LOG(kToConsole | kToFile, Error, L"CInstallController::OnDiskFailure %s", text.c_str());
+    Finish(kExitNoDiskSpace);
 }
 
 bool CInstallController::NetworkGivenUp() const {
@@ -219,15 +352,23 @@ bool CInstallController::NetworkGivenUp() const {
 }
 
 void CInstallController::OnRetryTimer() {
-    if (!updater_) return;
     ::KillTimer(window_.get(), kTimerRetry);
-    if (NetworkGivenUp()) {
+    // A held file has its own give-up.
+    const FailureKind kind = Classify(lastFailure_);
+    if (kind != FailureKind::kLocked && NetworkGivenUp()) {
         KV_LOG(kToConsole | kToFile, Error,
-               L"CInstallController::OnRetryTimer no progress for %u s, the last failure (%d,%d): giving up",
-               static_cast<unsigned>((::GetTickCount64() - failingSince_) / 1000), lastFailure_.type, lastFailure_.code);
-        Finish(kExitNetworkUnreachable);
+               L"CInstallController::OnRetryTimer no progress for %u s, the last failure (%d,%d): giving up (%s)",
+               static_cast<unsigned>((::GetTickCount64() - failingSince_) / 1000), lastFailure_.type, lastFailure_.code,
+               FailureKindName(kind));
+        Finish(GiveUpExitCode(kind));
         return;
     }
+    if (retryStep_ == RetryStep::kInstall) {
+        KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnRetryTimer opening the package again");
+        StartInstall();
+        return;
+    }
+    if (!updater_) return;
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnRetryTimer fetching the descriptor again");
     // The whole cycle again from the primary endpoint; the download resumes
     // its temporary file.
@@ -275,7 +416,9 @@ void CInstallController::OnInstallAnimTimer() {
 
 void CInstallController::OnPackageCorrupt() {
     ::KillTimer(window_.get(), kTimerInstallAnim);
-    KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::OnPackageCorrupt the package does not match its digests");
+    KV_LOG(kToConsole | kToFile, Warn,
+           L"CInstallController::OnPackageCorrupt (%d,%d) %s: the package does not match its digests",
+           kDigestMismatch.type, kDigestMismatch.code, FailureKindName(Classify(kDigestMismatch)));
     if (!view_.AskDownloadAgain()) {
         Finish(kExitDigestMismatch);
         return;
@@ -287,6 +430,12 @@ void CInstallController::OnPackageCorrupt() {
     packageReady_ = false;
     DeleteUpdateModule();
     if (!StartUpdateModule()) Finish(kExitInvalidFolder);
+}
+
+void CInstallController::OnPackageLocked() {
+    ::KillTimer(window_.get(), kTimerInstallAnim);
+    // The locked kind has its own notice.
+    OnFailure(kFileLocked, L"", RetryStep::kInstall);
 }
 
 void CInstallController::OnInstallFinished() {

@@ -1,11 +1,12 @@
 #pragma once
 // The installation itself, whoever presents it: the earlier installation and
 // the package beside the installer, the installation folder, the package
-// phase (update module reports, retries every five seconds, the digest check
-// and download again, the hand-off to the install thread) and the run's
-// outcome. Its timers and the install thread's messages arrive at a hidden
-// message-only window of its own, so it runs the same with the installer
-// window as its view or with none. Main thread only.
+// phase (update module reports, what each kind of failure leads to: a notice,
+// a retry, the folder page or the run's end; the digest check and download
+// again, the hand-off to the install thread) and the run's outcome. Its
+// timers and the install thread's messages arrive at a hidden message-only
+// window of its own, so it runs the same with the installer window as its
+// view or with none. Main thread only.
 #include <windows.h>
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 
 #include "App/InstallJob.h"
 #include "App/InstallView.h"
+#include "Http/FailureKind.h"
 #include "Runtime/Handles.h"
 #include "Runtime/RetryPolicy.h"
 #include "Updater/GameEventListener.h"
@@ -27,6 +29,13 @@ public:
     static constexpr UINT kAnimPeriodMs = 100;
     static constexpr UINT kRetryPeriodMs = kv::retry::kCycleDelayMs;
     static constexpr UINT kAskPeriodMs = 100;
+
+    // How long the retries wait (Runtime/RetryPolicy.h); tests shorten them.
+    struct RetryTimes {
+        UINT cycleMs = kv::retry::kCycleDelayMs;
+        UINT lockedFirstWaitMs = kv::retry::kLockedFirstWaitMs;
+        UINT lockedGiveUpMs = kv::retry::kLockedGiveUpMs;
+    };
 
     // `makeModule` makes the update module of each package phase (the real
     // CUpdateModule, with the descriptor endpoints of the environment, when
@@ -43,9 +52,10 @@ public:
     // /NOLAUNCH: the launcher is not started at the end.
     void SetNoLaunch(bool noLaunch) { noLaunch_ = noLaunch; }
     // Unattended runs: the longest run of failures without progress before
-    // the run ends with kExitNetworkUnreachable. INFINITE (the default)
-    // retries for ever.
+    // the run ends with the exit code of the last failure's kind (3, 9, 10
+    // or 12). INFINITE (the default) retries for ever.
     void SetNetworkTimeout(DWORD ms) { networkTimeoutMs_ = ms; }
+    void SetRetryTimes(const RetryTimes& times) { retryTimes_ = times; }
     bool FoundEarlierInstall() const { return existingInstall_; }
 
     // The installation folder.
@@ -63,7 +73,8 @@ public:
 
     // Downloads the package (or takes the one beside the installer) and hands
     // it off; the package folder is the installation folder unless the package
-    // lies beside the installer.
+    // lies beside the installer. Again after a disk failure sent the view back
+    // to the folder page: a new module, resuming the partial file kept.
     void BeginPackagePhase();
     // The run is over: stops everything, logs the outcome and tells the view.
     void Finish(int exitCode);
@@ -88,12 +99,24 @@ private:
     void ApplyLocalPackage();
     bool StartUpdateModule();
     void DeleteUpdateModule();
-    void OnFailure(const std::wstring& notice, const HttpResult& result);
+    // What a retry repeats: the update module's cycle, or the install
+    // thread's start (its open of the package).
+    enum class RetryStep { kCycle, kInstall };
+    // `networkNotice` is told for the network kind; the other kinds have
+    // texts of their own.
+    void OnFailure(const HttpResult& result, const std::wstring& networkNotice, RetryStep step);
+    bool RetryLocked(const HttpResult& result, RetryStep step);
+    void Retry(RetryStep step, UINT delayMs);
+    std::wstring NoticeText(FailureKind kind, const std::wstring& networkNotice) const;
+    std::wstring ClockText() const;
+    void OnDiskFailure();
     void OnRetryTimer();
     bool NetworkGivenUp() const;
+    void EndFailureRun();
     void StartInstall();
     void OnInstallAnimTimer();
     void OnPackageCorrupt();
+    void OnPackageLocked();
     void OnInstallFinished();
 
     IInstallView& view_;
@@ -104,9 +127,16 @@ private:
     int sourceId_ = 0;
     int64_t total_ = 0;
     int64_t complete_ = 0;
-    bool failNoticeArmed_ = true;
-    ULONGLONG failingSince_ = 0;  // tick of the first failure since the last progress
+    // The run of failures since the last progress: its start, the kind last
+    // told (kNone: nothing told yet) and the first lock's tick (0: none).
+    bool failing_ = false;
+    ULONGLONG failingSince_ = 0;
+    FailureKind toldKind_ = FailureKind::kNone;
+    ULONGLONG lockedSince_ = 0;
+    UINT lockedWaitMs_ = 0;  // the next quiet wait after a lock
     HttpResult lastFailure_;
+    RetryStep retryStep_ = RetryStep::kCycle;
+    RetryTimes retryTimes_;
     DWORD networkTimeoutMs_ = INFINITE;
     bool noLaunch_ = false;
     bool existingInstall_ = false;

@@ -83,7 +83,15 @@ void CInstallJob::PostToWindow(UINT msg, WPARAM wParam) {
 void CInstallJob::InstallThreadProc() {
     // Held from the digest check to the end of the package's process: nobody
     // else can write, replace, rename or delete the package meanwhile.
-    kv::UniqueKernelHandle package = OpenPackage();
+    DWORD openError = 0;
+    kv::UniqueKernelHandle package = OpenPackage(openError);
+    // Held by another program: neither corrupt nor runnable yet.
+    if (openError == ERROR_SHARING_VIOLATION || openError == ERROR_LOCK_VIOLATION) {
+        KV_LOG(kToConsole | kToFile, Warn, L"CInstallJob::InstallThreadProc %s is held by another program (%u)",
+               settings_.packagePath.c_str(), static_cast<unsigned>(openError));
+        PostToWindow(WM_PACKAGE_LOCKED, 0);
+        return;
+    }
     if (!settings_.expectedMd5.empty() || !settings_.expectedSha256.empty()) {
         if (!package || !PackageMatches(package.get())) {
             PostToWindow(WM_PACKAGE_CORRUPT, 0);
@@ -93,11 +101,13 @@ void CInstallJob::InstallThreadProc() {
     RunPackage(std::move(package));
 }
 
-kv::UniqueKernelHandle CInstallJob::OpenPackage() const {
+kv::UniqueKernelHandle CInstallJob::OpenPackage(DWORD& error) const {
     // Readable by others (the package's own process opens its image), never
     // writable or deletable; a link is opened as itself, not followed.
-    return kv::UniqueKernelHandle(::CreateFileW(settings_.packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    HANDLE file = ::CreateFileW(settings_.packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+    return kv::UniqueKernelHandle(file);
 }
 
 bool CInstallJob::PackageMatches(HANDLE package) const {

@@ -16,9 +16,12 @@
 
 // Posted by the install thread when the package is unreadable or its digest differs.
 constexpr UINT WM_PACKAGE_CORRUPT = WM_USER + 100;
+// Posted by the install thread when another program holds the package so
+// that it cannot be opened (a scanner, say): the step may be tried again.
+constexpr UINT WM_PACKAGE_LOCKED = WM_USER + 101;
 
 struct InstallSettings {
-    HWND window = nullptr;        // receives WM_PACKAGE_CORRUPT and WM_CLOSE
+    HWND window = nullptr;        // receives WM_PACKAGE_CORRUPT, WM_PACKAGE_LOCKED and WM_CLOSE
     std::wstring packagePath;     // <packageDir>\kvinstaller.exe
     std::wstring packageDir;
     std::wstring installDir;
@@ -60,7 +63,8 @@ public:
 private:
     static unsigned __stdcall ThreadEntry(void* param);
     void InstallThreadProc();
-    kv::UniqueKernelHandle OpenPackage() const;
+    // Null on failure, with the system error in `error`.
+    kv::UniqueKernelHandle OpenPackage(DWORD& error) const;
     bool PackageMatches(HANDLE package) const;
     void RunPackage(kv::UniqueKernelHandle package);
     void CleanEarlierInstall();

@@ -24,8 +24,18 @@ public:
     // it the launcher starts as soon as the package has ended.
     virtual bool AnimatesInstall() const = 0;
     virtual void ShowInstallAnimation(int counter) = 0;
-    // A failure the automatic retries go on from; told once per run of failures.
+    // A failure the automatic retries go on from; told once per run of
+    // failures, and again when its kind changes within the run.
     virtual void ShowFailureNotice(const std::wstring& text) = 0;
+    // Whether someone is there to mend what the retries cannot outwait (a
+    // file held past the give-up): the window tells it and retries on; an
+    // unattended run ends with the failure's exit code instead.
+    virtual bool RetriesForEver() const = 0;
+    // The package folder's disk is full or unwritable; `text` names the
+    // folder and the room missing. True when the user has been told and is
+    // back on the folder page, where installing again starts a new package
+    // phase; false ends the run.
+    virtual bool OfferAnotherFolder(const std::wstring& text) = 0;
     // The package failed its digest check: true downloads it again.
     virtual bool AskDownloadAgain() = 0;
     virtual void ShowDownloadRestarted() = 0;

@@ -290,6 +290,16 @@ void CMainDlg::ShowFailureNotice(const std::wstring& text) {
     ShowNoticeBox(hwnd_, kTipTitle, text);
 }
 
+bool CMainDlg::OfferAnotherFolder(const std::wstring& text) {
+    ShowMessageBox(hwnd_, kTipTitle, text, L"", L"", true, false);
+    // The folder page as the folder link shows it; its install button starts
+    // the package phase anew.
+    SelectPage(kPageFolder);
+    // Raises "textchanged", which measures the free space again.
+    if (m_editInput) m_editInput->SetText(m_controller.InstallDir());
+    return true;
+}
+
 bool CMainDlg::AskDownloadAgain() {
     return ShowMessageBox(hwnd_, kTipTitle, L"文件已损坏，请重新下载！", L"重新下载", L"退出安装", true, true) ==
            CMsgBoxDlg::kResultOk;

@@ -44,6 +44,8 @@ protected:
     bool AnimatesInstall() const override { return true; }
     void ShowInstallAnimation(int counter) override;
     void ShowFailureNotice(const std::wstring& text) override;
+    bool RetriesForEver() const override { return true; }
+    bool OfferAnotherFolder(const std::wstring& text) override;
     bool AskDownloadAgain() override;
     void ShowDownloadRestarted() override;
     void End(int exitCode) override;

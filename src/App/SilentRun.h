@@ -3,9 +3,9 @@
 // window and no message box at all. It answers the controller's questions
 // from the command line (the agreement counts as accepted; an earlier
 // installation is installed over, or with /KEEP its launcher is started; a
-// package failing its digest is downloaded once more), gives up on the
-// network after /TIMEOUT=, and ends the message loop with the run's exit
-// code. Main thread only.
+// package failing its digest is downloaded once more), gives up retrying
+// after /TIMEOUT= (at once on a disk failure, after a minute on a locked
+// file), and ends the message loop with the run's exit code. Main thread only.
 #include "App/CommandLine.h"
 #include "App/InstallController.h"
 #include "App/InstallView.h"
@@ -24,6 +24,9 @@ public:
     bool AnimatesInstall() const override { return false; }
     void ShowInstallAnimation(int) override {}
     void ShowFailureNotice(const std::wstring& text) override;
+    // Nobody is there to free a file or a disk: such a failure ends the run.
+    bool RetriesForEver() const override { return false; }
+    bool OfferAnotherFolder(const std::wstring&) override { return false; }
     bool AskDownloadAgain() override;
     void ShowDownloadRestarted() override {}
     // Ends the message loop with the exit code.

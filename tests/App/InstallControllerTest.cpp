@@ -1,0 +1,96 @@
+// What the controller does with each kind of failure: what it tells, whether it retries, where the run goes.
+#include <gtest/gtest.h>
+
+#include "App/ExitCode.h"
+#include "App/InstallController.h"
+#include "Http/HttpResultCodes.h"
+#include "support/Files.h"
+#include "support/LogCapture.h"
+#include "support/MessagePump.h"
+
+namespace {
+struct FakeView : IInstallView {
+    bool attended = true, offered = false;
+    std::vector<std::wstring> told;  // notices and the folder box
+    int exitCode = -1;
+    EarlierChoice AskAboutEarlierInstall() override { return EarlierChoice::kInstallOver; }
+    void InstallOverEarlier() override {} void ShowInstalling() override {} void ShowDownloadRestarted() override {}
+    void ShowDownloadProgress(int64_t, int64_t, uint64_t) override {} void ShowInstallAnimation(int) override {}
+    bool AnimatesInstall() const override { return false; }
+    void ShowFailureNotice(const std::wstring& text) override { told.push_back(text); }
+    bool RetriesForEver() const override { return attended; }
+    bool OfferAnotherFolder(const std::wstring& text) override { return told.push_back(text), offered = attended; }
+    bool AskDownloadAgain() override { return false; }
+    void End(int code) override { exitCode = code; }
+};
+struct FakeModule : IUpdateModule {
+    FakeModule(int* r, uint64_t n) : restarts(r), needed(n) {}
+    int* restarts; uint64_t needed;
+    bool Start() override { return true; }
+    void Stop() override {}
+    void Restart() override { ++*restarts; }
+    const std::wstring& ExpectedSha256() const override { static const std::wstring none; return none; }
+    uint64_t BytesStillNeeded() const override { return needed; }
+    int64_t ServerTime() const override { return 1796685300; }
+};
+}  // namespace
+TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
+    const __time64_t serverTime = 1796685300;  // the fake module's
+    wchar_t server[32];
+    wcsftime(server, 32, L"%Y-%m-%d %H:%M", _localtime64(&serverTime));
+    const std::wstring clock = L"您的电脑时间不正确（电脑：****************，服务器：" + std::wstring(server) + L"），请校准时间后重试";
+    const std::wstring locked = L"安装包正被其他程序使用（可能是杀毒软件），请稍后重试";
+    const HttpResult kNet{5, 7}, k404{4, 404};
+    // script: a failure a cycle, the last again (none: the install thread's open); %s: the folder; exit -1: goes on
+    const struct { std::vector<HttpResult> script; bool descriptor, attended; std::vector<std::wstring> told; int exitCode; uint64_t needed = 0; } cases[] = {
+        {{kNet, kNet, k404}, true, true, {L"安装失败，请检查网络后重试(5,7)", L"下载服务器暂时无法提供安装包，正在重试…"}, -1},
+        {{kNet}, false, false, {L"安装失败，请检查网络后重试！(5,7)"}, kExitNetworkUnreachable},
+        {{kDescriptorWithoutUrl}, true, false, {L"下载服务器暂时无法提供安装包，正在重试…"}, kExitSourceFailed},
+        {{kSignInPage}, false, false, {L"当前网络需要登录（如酒店、机场的无线网络），请在浏览器中登录后重试"}, kExitSourceFailed},
+        {{kClockWrong}, true, false, {clock}, kExitClockWrong},
+        {{kBadSignature}, true, false, {L"安装信息校验失败，当前网络可能被篡改，请更换网络后重试"}, kExitDescriptorRefused},
+        {{kFileLocked}, false, true, {locked}, -1},
+        {{}, false, true, {locked}, -1},
+        {{}, false, false, {}, kExitFileLocked},
+        {{kNoRoomForPackage}, false, true, {L"磁盘空间不足或无法写入：%s（还需要约 48 MB）"}, -1, 50331000},
+        {{kSinkOpenFailed}, false, true, {L"磁盘空间不足或无法写入：%s"}, -1},
+        {{kNoRoomForPackage}, false, false, {L"磁盘空间不足或无法写入：%s（还需要约 1 MB）"}, kExitNoDiskSpace, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        TempDir dir;
+        LogCapture log;
+        // Held as a scanner would hold it: the install thread cannot open it.
+        kv::UniqueKernelHandle held(::CreateFileW(dir.File(L"kvinstaller.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        FakeView view;
+        view.attended = c.attended;
+        int restarts = 0, modules = 0, reported = 0;
+        auto makeModule = [&](const std::wstring&, IGameEventListener*) { return ++modules, std::make_unique<FakeModule>(&restarts, c.needed); };
+        CInstallController controller(view, makeModule);
+        controller.SetRetryTimes({10, 5, 300});
+        controller.SetNetworkTimeout(c.attended ? INFINITE : 0);
+        ASSERT_TRUE(controller.Initialise(0));
+        controller.SetInstallDir(dir.Path());
+        controller.BeginPackagePhase();
+        const auto retries = [&] { return restarts + static_cast<int>(log.Count(L"opening the package again")); };
+        // Each cycle the module starts reports the script's next failure.
+        PumpMessagesUntil([&] {
+            if (reported <= restarts && view.exitCode == -1 && !view.offered && (!c.script.empty() || !reported)) {
+                const HttpResult r = c.script.empty() ? HttpResult{} : c.script[std::min(reported, int(c.script.size()) - 1)];
+                c.descriptor ? controller.OnDescriptor(r, L"1", L"") : controller.OnDone(r, L"");
+                ++reported;
+            }
+            return view.exitCode != -1 || view.offered || retries() >= 12;
+        }, 5000);
+        // The PC's own time moves on as the test runs: only its place is compared.
+        for (auto& text : view.told) if (text.find(L"（电脑：") == 9) text.replace(13, 16, 16, L'*');
+        for (auto& text : view.told) if (text.find(dir.Path()) != std::wstring::npos) text.replace(text.find(dir.Path()), dir.Path().size(), L"%s");
+        EXPECT_EQ(view.told, c.told);
+        EXPECT_EQ(view.exitCode, c.exitCode);
+        const FailureKind kind = c.script.empty() ? FailureKind::kLocked : Classify(c.script[0]);
+        EXPECT_EQ(log.Count(L"locked: trying again") >= 3, kind == FailureKind::kLocked);
+        EXPECT_TRUE(kind == FailureKind::kDisk ? retries() == 0 : (retries() >= 12) == (c.exitCode == -1)) << retries();
+        if (view.offered) controller.BeginPackagePhase();  // installing again from the folder page
+        EXPECT_EQ(modules, view.offered ? 2 : 1);
+    }
+}
