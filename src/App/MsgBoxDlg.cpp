@@ -1,7 +1,9 @@
 #include "App/MsgBoxDlg.h"
 
+#include "Runtime/Handles.h"
 #include "Runtime/Log.h"
 #include "Ui/ControlUI.h"
+#include "Ui/RenderEngine.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\MsgBoxDlg";
@@ -17,8 +19,33 @@ CMsgBoxDlg* CMsgBoxDlg::CreateOwned(HWND owner, const std::wstring& text, const 
         delete box;
         return nullptr;
     }
+    box->FitText();
     box->CenterWindow();
     return box;
+}
+
+// The markup leaves room for two lines; a longer text (a folder path, two
+// dates) makes the box taller instead of being cut off.
+void CMsgBoxDlg::FitText() {
+    if (!lbText_ || text_.empty()) return;
+    m_PaintManager.LayoutIfNeeded();
+    const RECT label = lbText_->GetPos();
+    const int width = label.right - label.left;
+    if (width <= 0) return;
+    const kv::UniqueScreenDc dc(::GetDC(nullptr));
+    if (!dc) return;
+    // Measured as the label draws it: its own line breaks, its font's height.
+    const HGDIOBJ old = ::SelectObject(dc.get(), m_PaintManager.GetFont(-1));
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc.get(), &metrics);
+    const int lines = static_cast<int>(CRenderEngine::WrapText(dc.get(), text_, width).size());
+    ::SelectObject(dc.get(), old);
+    const int grow = lines * metrics.tmHeight - (label.bottom - label.top);
+    if (grow <= 0) return;
+    RECT window{};
+    ::GetWindowRect(hwnd_, &window);
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, window.right - window.left, window.bottom - window.top + grow,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CMsgBoxDlg::InitWindow() {

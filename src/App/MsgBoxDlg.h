@@ -1,6 +1,6 @@
 #pragma once
 // The installer's skinned message box ("MessageBox.xml", class "korvelim"):
-// a title, one line of text, OK and an optional cancel. Always created with
+// a title, a text (the box grows to fit it), OK and an optional cancel. Always created with
 // new; once its window exists the box deletes itself when the window is
 // destroyed, so callers keep only the returned result. Main thread only.
 #include <string>
@@ -38,6 +38,8 @@ protected:
 
 private:
     ~CMsgBoxDlg() override = default;
+    // Grows the box downwards until its text fits the label's width.
+    void FitText();
 
     std::wstring text_;
     std::wstring title_;
