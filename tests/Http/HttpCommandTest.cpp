@@ -285,7 +285,7 @@ TEST_F(HttpEngineTest, CancelledRunsStatusDoesNotClassifyTheNextRun) {
     server.Route("/held", notFound);
     RecordedCommand c(server.WideUrl("/held"));
     ASSERT_TRUE(SubmitCommand(&c.command));
-    ASSERT_TRUE(PumpMessagesUntil([&] { return c.command.ResultMap().Has(L"http"); }, 5000));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return c.command.Attempt().HasStatus(); }, 5000));
     c.command.Stop();
 
     c.command.SetUrl(L"http://127.0.0.1:" + std::to_wstring(UnusedLoopbackPort()) + L"/x");
