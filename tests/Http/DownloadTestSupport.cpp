@@ -69,6 +69,55 @@ void DownloadRecord::OnProgress(void* owner, int64_t total, int64_t downloaded, 
     static_cast<DownloadRecord*>(owner)->progress.push_back({total, downloaded, speed, ::GetTickCount()});
 }
 
+namespace {
+
+bool Covers(uint64_t at, uint32_t count, uint64_t offset) { return at <= offset && offset < at + count; }
+
+class FullFileSink : public DownloadWriteFile {
+public:
+    explicit FullFileSink(uint64_t fullAt) : fullAt_(fullAt) {}
+    int32_t Write(const void* data, uint32_t count) override {
+        if (Covers(OpenedSize() + written_, count, fullAt_)) {
+            SetLastError(ERROR_DISK_FULL, kHttpErrorSys);
+            return -1;
+        }
+        const int32_t written = DownloadWriteFile::Write(data, count);
+        if (written > 0) written_ += static_cast<uint32_t>(written);
+        return written;
+    }
+
+private:
+    uint64_t fullAt_;
+    uint64_t written_ = 0;
+};
+
+class FullRangeSink : public RangeWriteFile {
+public:
+    FullRangeSink(SharedFile file, std::shared_ptr<RangeCursor> cursor, uint64_t fullAt)
+        : RangeWriteFile(std::move(file), cursor), next_(cursor->position.load()), fullAt_(fullAt) {}
+    int32_t Write(const void* data, uint32_t count) override {
+        if (Covers(next_, count, fullAt_)) {
+            SetLastError(ERROR_DISK_FULL, kHttpErrorSys);
+            return -1;
+        }
+        const int32_t written = RangeWriteFile::Write(data, count);
+        if (written > 0) next_ += static_cast<uint32_t>(written);
+        return written;
+    }
+
+private:
+    uint64_t next_;
+    uint64_t fullAt_;
+};
+
+}  // namespace
+
+DownloadWriteFile* DiskFullDownload::NewFileSink() { return new FullFileSink(fullAt); }
+
+RangeWriteFile* DiskFullDownload::NewRangeSink(RangeWriteFile::SharedFile file, std::shared_ptr<RangeCursor> cursor) {
+    return new FullRangeSink(std::move(file), std::move(cursor), fullAt);
+}
+
 void DownloadTest::SetUp() {
     HttpEngineTest::SetUp();
     ASSERT_TRUE(dns.Start());

@@ -4,10 +4,14 @@
 // in-process HTTP server, a silent fake resolver injected into the task (so
 // no test depends on the built-in resolver list) and a temporary folder.
 // Main thread only.
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "Http/DownloadWriteFile.h"
 #include "Http/HttpDownloadFile.h"
+#include "Http/RangeWriteFile.h"
 #include "support/HttpTestSupport.h"
 #include "support/FakeDnsServer.h"
 
@@ -52,6 +56,18 @@ private:
     size_t tlsLogStart_ = 0;
 };
 
+// A download whose disk fills up at the file offset `fullAt`: the write of
+// its sinks (one stream's or one range's) that would cover it fails with
+// ERROR_DISK_FULL. Never unless set.
+class DiskFullDownload : public CHttpDownloadFile {
+public:
+    uint64_t fullAt = std::numeric_limits<uint64_t>::max();
+
+protected:
+    DownloadWriteFile* NewFileSink() override;
+    RangeWriteFile* NewRangeSink(RangeWriteFile::SharedFile file, std::shared_ptr<RangeCursor> cursor) override;
+};
+
 class DownloadTest : public HttpEngineTest {
 protected:
     static constexpr DWORD kShortDnsWaitMs = 150;
@@ -73,5 +89,5 @@ protected:
     std::wstring target;
     CFakeDnsServer dns;
     DownloadRecord record;
-    CHttpDownloadFile task;
+    DiskFullDownload task;
 };

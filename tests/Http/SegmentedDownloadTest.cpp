@@ -375,3 +375,33 @@ TEST_F(SegmentedDownloadTest, BeginTrustsOnlyTheControlFileItWrote) {
     EXPECT_NE(ReadFileBytes(target).size(), kPackage) << "the file was given its full length";
     ::RemoveDirectoryW(fresh.c_str());
 }
+
+// One range's write meets a full disk: the download ends once with the
+// sink's pair, nothing is asked again (no retry, no source given up for it,
+// no resolver), and the file with its control file keeps what was written.
+TEST_F(SegmentedDownloadTest, DiskFullInOneRangeEndsTheDownloadWithItsPair) {
+    const uint64_t fullAt = 9 * MiB + 12345;
+    server.Route("/main.bin", Ranged(body, 15));
+    server.Route("/mirror.bin", Ranged(body, 15));
+    task.fullAt = fullAt;
+    ASSERT_TRUE(StartParallel());
+    ASSERT_TRUE(WaitDone(30000));
+    const size_t asked = server.RequestCount();
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(record.completions, 1);
+    EXPECT_EQ(record.type, 1);
+    EXPECT_EQ(record.code, ERROR_DISK_FULL);
+    EXPECT_EQ(server.RequestCount(), asked) << "asked again after the end";
+    EXPECT_EQ(dns.QueryCount(), 0u);
+    EXPECT_FALSE(RequestsTo("/main.bin", 1).empty()) << "never in ranges";
+
+    CRangeControlFile::State state;
+    ASSERT_EQ(CRangeControlFile::Load(Control(), &state), CRangeControlFile::Parse::Valid);
+    EXPECT_TRUE(Inside({fullAt, fullAt + 1}, state.missing));
+    uint64_t missingBytes = 0;
+    for (const ByteRange& m : state.missing) missingBytes += m.to - m.from;
+    EXPECT_LT(missingBytes, kPackage - 2 * MiB) << "the other ranges' bytes were lost";
+    const std::string kept = Target();
+    ASSERT_EQ(kept.size(), kPackage);
+    EXPECT_EQ(kept.compare(0, state.prefix, body, 0, state.prefix), 0);
+}
