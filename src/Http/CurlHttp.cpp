@@ -202,11 +202,11 @@ bool CCurlHttp::EndOfFinalHeaders(int32_t status) {
     // that the next run would resume.
     if (!IsAlive()) return false;
     if (refusePages_) {
-        const ProtoValue* type = FindField(headers_, L"Content-Type");
-        const std::string text = type ? WideToAnsi(type->string()) : std::string();
-        if (LooksLikeHtmlPage(text, nullptr, 0)) {
+        const ProtoValue* field = FindField(headers_, L"Content-Type");
+        const std::wstring type = field ? field->string() : std::wstring();
+        if (LooksLikeHtmlPage(WideToAnsi(type), nullptr, 0)) {
             KV_LOG(kToConsole | kToFile, Error, L"CCurlHttp::OnRecieveHeader 应答是网页而不是文件 httpcode:%d Content-Type:%s",
-                   status, type->string().c_str());
+                   status, type.c_str());
             refusedPage_.store(true, std::memory_order_release);
             return false;
         }
