@@ -71,51 +71,31 @@ void DownloadRecord::OnProgress(void* owner, int64_t total, int64_t downloaded, 
 
 namespace {
 
-bool Covers(uint64_t at, uint32_t count, uint64_t offset) { return at <= offset && offset < at + count; }
-
-class FullFileSink : public DownloadWriteFile {
+template <typename Sink>
+class FullAt : public Sink {
 public:
-    explicit FullFileSink(uint64_t fullAt) : fullAt_(fullAt) {}
+    template <typename... Args>
+    FullAt(uint64_t next, uint64_t fullAt, Args... args) : Sink(args...), next_(next), fullAt_(fullAt) {}
     int32_t Write(const void* data, uint32_t count) override {
-        if (Covers(OpenedSize() + written_, count, fullAt_)) {
-            SetLastError(ERROR_DISK_FULL, kHttpErrorSys);
+        if (next_ <= fullAt_ && fullAt_ - next_ < count) {
+            this->SetLastError(ERROR_DISK_FULL, kHttpErrorSys);
             return -1;
         }
-        const int32_t written = DownloadWriteFile::Write(data, count);
-        if (written > 0) written_ += static_cast<uint32_t>(written);
+        const int32_t written = Sink::Write(data, count);
+        next_ += written > 0 ? static_cast<uint32_t>(written) : 0;
         return written;
     }
 
 private:
-    uint64_t fullAt_;
-    uint64_t written_ = 0;
-};
-
-class FullRangeSink : public RangeWriteFile {
-public:
-    FullRangeSink(SharedFile file, std::shared_ptr<RangeCursor> cursor, uint64_t fullAt)
-        : RangeWriteFile(std::move(file), cursor), next_(cursor->position.load()), fullAt_(fullAt) {}
-    int32_t Write(const void* data, uint32_t count) override {
-        if (Covers(next_, count, fullAt_)) {
-            SetLastError(ERROR_DISK_FULL, kHttpErrorSys);
-            return -1;
-        }
-        const int32_t written = RangeWriteFile::Write(data, count);
-        if (written > 0) next_ += static_cast<uint32_t>(written);
-        return written;
-    }
-
-private:
-    uint64_t next_;
-    uint64_t fullAt_;
+    uint64_t next_, fullAt_;
 };
 
 }  // namespace
 
-DownloadWriteFile* DiskFullDownload::NewFileSink() { return new FullFileSink(fullAt); }
+DownloadWriteFile* DiskFullDownload::NewFileSink() { return new FullAt<DownloadWriteFile>(0, fullAt); }
 
 RangeWriteFile* DiskFullDownload::NewRangeSink(RangeWriteFile::SharedFile file, std::shared_ptr<RangeCursor> cursor) {
-    return new FullRangeSink(std::move(file), std::move(cursor), fullAt);
+    return new FullAt<RangeWriteFile>(cursor->position.load(), fullAt, file, cursor);
 }
 
 void DownloadTest::SetUp() {

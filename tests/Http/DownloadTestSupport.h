@@ -4,14 +4,11 @@
 // in-process HTTP server, a silent fake resolver injected into the task (so
 // no test depends on the built-in resolver list) and a temporary folder.
 // Main thread only.
-#include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "Http/DownloadWriteFile.h"
 #include "Http/HttpDownloadFile.h"
-#include "Http/RangeWriteFile.h"
 #include "support/HttpTestSupport.h"
 #include "support/FakeDnsServer.h"
 
@@ -56,14 +53,11 @@ private:
     size_t tlsLogStart_ = 0;
 };
 
-// A download whose disk fills up at the file offset `fullAt`: the write of
-// its sinks (one stream's or one range's) that would cover it fails with
-// ERROR_DISK_FULL. Never unless set.
-class DiskFullDownload : public CHttpDownloadFile {
-public:
-    uint64_t fullAt = std::numeric_limits<uint64_t>::max();
-
-protected:
+// A download whose disk fills up at byte `fullAt`: the write of a sink that
+// covers it fails with ERROR_DISK_FULL (a range's sink counts from its first
+// file offset, one stream's from its first byte). Never unless set.
+struct DiskFullDownload : CHttpDownloadFile {
+    uint64_t fullAt = UINT64_MAX;
     DownloadWriteFile* NewFileSink() override;
     RangeWriteFile* NewRangeSink(RangeWriteFile::SharedFile file, std::shared_ptr<RangeCursor> cursor) override;
 };
