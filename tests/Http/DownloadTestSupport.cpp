@@ -72,22 +72,19 @@ void DownloadRecord::OnProgress(void* owner, int64_t total, int64_t downloaded, 
 namespace {
 
 template <typename Sink>
-class FullAt : public Sink {
-public:
+struct FullAt : Sink {
     template <typename... Args>
-    FullAt(uint64_t next, uint64_t fullAt, Args... args) : Sink(args...), next_(next), fullAt_(fullAt) {}
+    FullAt(uint64_t from, uint64_t full, Args... args) : Sink(args...), next(from), fullAt(full) {}
     int32_t Write(const void* data, uint32_t count) override {
-        if (next_ <= fullAt_ && fullAt_ - next_ < count) {
+        if (next <= fullAt && fullAt - next < count) {
             this->SetLastError(ERROR_DISK_FULL, kHttpErrorSys);
             return -1;
         }
         const int32_t written = Sink::Write(data, count);
-        next_ += written > 0 ? static_cast<uint32_t>(written) : 0;
+        next += written > 0 ? static_cast<uint32_t>(written) : 0;
         return written;
     }
-
-private:
-    uint64_t next_, fullAt_;
+    uint64_t next, fullAt;
 };
 
 }  // namespace

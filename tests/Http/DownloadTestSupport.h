@@ -53,9 +53,8 @@ private:
     size_t tlsLogStart_ = 0;
 };
 
-// A download whose disk fills up at byte `fullAt`: the write of a sink that
-// covers it fails with ERROR_DISK_FULL (a range's sink counts from its first
-// file offset, one stream's from its first byte). Never unless set.
+// A download whose sink fails with ERROR_DISK_FULL the write covering byte `fullAt`
+// (a range's counted from its file offset, one stream's from its first byte).
 struct DiskFullDownload : CHttpDownloadFile {
     uint64_t fullAt = UINT64_MAX;
     DownloadWriteFile* NewFileSink() override;

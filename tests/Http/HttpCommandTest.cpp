@@ -194,8 +194,7 @@ TEST_F(HttpEngineTest, RedirectIsFollowedAndTooManyRedirectsFail) {
     ASSERT_TRUE(loop.WaitDone());
     EXPECT_EQ(loop.done.type, 5);
     EXPECT_EQ(loop.done.code, CURLE_TOO_MANY_REDIRECTS);
-    // 5 redirects are followed: 6 requests in one attempt. A redirect loop is
-    // the server's answer, not the network's: a retry would meet it again.
+    // 5 redirects are followed: 6 requests; a loop is no network failure, not retried.
     EXPECT_EQ(server.RequestCount("/loop"), 6u);
 }
 
