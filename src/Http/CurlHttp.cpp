@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "Http/HtmlAnswer.h"
 #include "Http/SystemProxy.h"
 #include "Runtime/Log.h"
 #include "Runtime/TextUtils.h"
@@ -76,6 +77,7 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTim
     uploadPosition_ = 0;
     connectTo_.reset();  // the reset handle no longer refers to it
     httpStatus_.store(kNoHttpStatus.code);
+    refusedPage_.store(false);
     {
         CScopedLock lock(streamLock_);
         headers_.Clear();
@@ -161,30 +163,23 @@ size_t CCurlHttp::OnRecieveHeader(const char* data, size_t length) {
             KV_LOG(kToConsole | kToFile, Error, L"CCurlHttp::OnRecieveHeader HTTP error code:%d httpcode:%d",
                    static_cast<int>(rc), status);
         }
-        if (status == 200 && resumeRequested_) {
-            KV_LOG(kToConsole | kToFile, Info, L"httpcode==200 不支持断点续传，清空文件");
-            // Checked again under the lock: a cancel closes the sink after
-            // clearing the alive flag, and resetting a closed file sink
-            // deletes the partial file that the next run would resume.
-            CScopedLock lock(streamLock_);
-            if (!IsAlive()) return 0;
-            if (sink_) sink_->Reset();
-        }
     }
     if (IsErrorStatus(status)) {
         PostHttpStatus(status);
         return length;
     }
     if ((length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n')) {
+        if (status >= 200 && status <= 299 && !EndOfFinalHeaders(status)) return 0;
         PostHttpStatus(status);
         return length;
     }
     if (IsStatusLine(data, length)) {
         // A new response of the chain begins (after a redirect or an interim
-        // answer): the earlier response's body length says nothing about this
-        // one's, and a download checks the length it finds against its file.
+        // answer): the earlier response's body length and type say nothing
+        // about this one's, and a download checks both before its file.
         CScopedLock lock(streamLock_);
         DropField(headers_, L"Content-Length");
+        DropField(headers_, L"Content-Type");
         return length;
     }
     const char* colon = static_cast<const char*>(std::memchr(data, ':', length));
@@ -198,6 +193,44 @@ size_t CCurlHttp::OnRecieveHeader(const char* data, size_t length) {
         headers_[name] = ProtoValue(value);
     }
     return length;
+}
+
+bool CCurlHttp::EndOfFinalHeaders(int32_t status) {
+    CScopedLock lock(streamLock_);
+    // Checked under the lock: a cancel closes the sink after clearing the
+    // alive flag, and resetting a closed file sink deletes the partial file
+    // that the next run would resume.
+    if (!IsAlive()) return false;
+    if (refusePages_) {
+        const ProtoValue* field = FindField(headers_, L"Content-Type");
+        const std::wstring type = field ? field->string() : std::wstring();
+        if (LooksLikeHtmlPage(WideToAnsi(type), nullptr, 0)) {
+            KV_LOG(kToConsole | kToFile, Error, L"CCurlHttp::OnRecieveHeader 应答是网页而不是文件 httpcode:%d Content-Type:%s",
+                   status, type.c_str());
+            refusedPage_.store(true, std::memory_order_release);
+            return false;
+        }
+    }
+    if (status == 200 && resumeRequested_) {
+        KV_LOG(kToConsole | kToFile, Info, L"httpcode==200 不支持断点续传，清空文件");
+        if (sink_) {
+            sink_->Reset();
+            // A file that cannot be emptied would take the whole answer after
+            // its old bytes: the sink keeps the reason, the transfer ends.
+            if (sink_->lastError != 0) return false;
+        }
+    }
+    return true;
+}
+
+HttpResult CCurlHttp::Refusal() const {
+    return refusedPage_.load(std::memory_order_acquire) ? kSignInPage : HttpResult();
+}
+
+HttpResult CCurlHttp::SinkFailure() {
+    CScopedLock lock(streamLock_);
+    if (!sink_ || sink_->lastError == 0) return HttpResult();
+    return HttpResult{sink_->LastErrorType(), sink_->LastErrorCode()};
 }
 
 size_t CCurlHttp::OnRecieveBody(const char* data, size_t length) {

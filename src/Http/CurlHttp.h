@@ -43,11 +43,21 @@ public:
     // The request asks for a byte range; a 200 answer then resets the sink.
     void SetResumeRequested(bool requested) { resumeRequested_ = requested; }
     bool ResumeRequested() const { return resumeRequested_; }
+    // The body is a file that is never a web page: a 2xx answer whose
+    // Content-Type is HTML (a network's sign-in page) is refused when its
+    // header block ends, before the sink is reset or written; its status is
+    // not posted and the transfer ends with a write error.
+    void SetRefusePages(bool refuse) { refusePages_ = refuse; }
+    // What the transfer itself refused (kSignInPage), else (0, 0). Any thread.
+    HttpResult Refusal() const;
+    // The sink's kept failure (its open, write, reset or close), else (0, 0).
+    HttpResult SinkFailure();
 
     // Last status read from libcurl, kNoHttpStatus's code while none is known.
     int32_t HttpStatus() const { return httpStatus_.load(std::memory_order_acquire); }
     // Response header fields of this run (all responses of a redirect chain,
-    // later values winning; "Content-Length" only of the latest response).
+    // later values winning; "Content-Length" and "Content-Type" only of the
+    // latest response).
     // Names are matched without regard to case. Safe from any thread.
     ProtoValue HeaderSnapshot();
     bool GetHeader(const std::wstring& name, std::wstring* value);
@@ -63,12 +73,19 @@ public:
     void CloseStreams() override;
 
 private:
+    // At the blank line that ends a 2xx answer's header block: refuses a web
+    // page, then empties the sink of a resumed request answered whole. False
+    // ends the transfer.
+    bool EndOfFinalHeaders(int32_t status);
+
     CLock streamLock_;
     ProtoValue headers_;  // guarded by streamLock_
     std::atomic<int32_t> httpStatus_{kNoHttpStatus.code};
     uint64_t uploadSize_ = 0;
     uint64_t uploadPosition_ = 0;
     bool resumeRequested_ = false;
+    bool refusePages_ = false;
+    std::atomic<bool> refusedPage_{false};
     std::unique_ptr<OBaseStream> sink_;    // guarded by streamLock_
     std::unique_ptr<IBaseStream> source_;  // guarded by streamLock_
     kv::UniqueCurlSlist connectTo_;        // read by libcurl while it connects

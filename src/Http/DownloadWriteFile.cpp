@@ -28,6 +28,7 @@ void DownloadWriteFile::LogFileError(int32_t line, int32_t code) {
 
 bool DownloadWriteFile::Open(const std::wstring& path) {
     Close();
+    lastError = 0;
     path_ = path;
     openedSize_ = 0;
     CFileExException error;
@@ -37,7 +38,11 @@ bool DownloadWriteFile::Open(const std::wstring& path) {
         file_.Abort();
     }
     LogFileError(__LINE__, error.code);
-    SetLastError(kSinkOpenFailed.code, kSinkOpenFailed.type);
+    // Another program (a virus scanner, a second installer) holds the file:
+    // that passes, unlike a folder that cannot take it.
+    const bool locked = error.code == ERROR_SHARING_VIOLATION || error.code == ERROR_LOCK_VIOLATION;
+    const HttpResult failure = locked ? kFileLocked : kSinkOpenFailed;
+    SetLastError(failure.code, failure.type);
     return false;
 }
 
@@ -65,7 +70,6 @@ void DownloadWriteFile::Close() {
             LogFileError(__LINE__, e.code);
         }
     }
-    lastError = 0;
 }
 
 void DownloadWriteFile::Reset() {

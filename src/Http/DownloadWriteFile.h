@@ -1,8 +1,10 @@
 #pragma once
 // DownloadWriteFile: the file sink of a download. Open() appends to the file
 // (creating it when missing, never truncating it); Reset() empties it. Errors
-// are kept in lastError: kSinkOpenFailed, kSinkNotOpen, or (1, the system
-// code or kSinkShortWrite's) for a failed write (Http/HttpResultCodes.h). Used
+// are kept in lastError until the next Open, past Close (the task reads them
+// after the transfer has let go of the file): kFileLocked or kSinkOpenFailed,
+// kSinkNotOpen, or (1, the system code or kSinkShortWrite's) for a failed
+// write or reset (Http/HttpResultCodes.h). Used
 // by one thread at a time (the transfer serialises its calls under its
 // stream lock).
 #include <cstdint>
@@ -21,7 +23,8 @@ public:
     DownloadWriteFile() = default;
     ~DownloadWriteFile() override;
 
-    // Closes any open file, then opens `path` with the next write at its end.
+    // Closes any open file, forgets the last error, then opens `path` with
+    // the next write at its end.
     bool Open(const std::wstring& path);
     int32_t Write(const void* data, uint32_t count) override;
     void Close() override;

@@ -21,8 +21,9 @@ bool CHttpBase::Start() {
     ++attemptCount_;
     started_ = true;
     // A run cancelled by Stop() leaves its entries behind (a status that
-    // arrived before the cancel); they must not classify this attempt.
-    resultMap_.Clear();
+    // arrived before the cancel, its sink's failure); they must not classify
+    // this attempt.
+    attempt_.Clear();
     if (transfer_ && !SetupTransfer()) {
         // No easy handle: the worker would drop the transfer silently and the
         // task would never end. Report the failure through the usual path.
@@ -60,9 +61,13 @@ void CHttpBase::ReleaseTransfer() {
     if (!transfer_) return;
     transfer_->SetAlive(false);
     transfer_->CloseStreams();
+    attempt_.Record(transfer_->Refusal());
+    attempt_.Record(transfer_->SinkFailure());
     transfer_.reset();
 }
 
-void CHttpBase::RecordResult(const wchar_t* typeName, int64_t code) {
-    if (typeName) resultMap_[typeName][L"code"] = ProtoValue(code);
+HttpResult CHttpBase::TakeResult() {
+    const HttpResult result = attempt_.Result();
+    attempt_.Clear();
+    return result;
 }

@@ -1,16 +1,15 @@
 #pragma once
 // CHttpBase: what a scheduler knows of a piece of HTTP work: a URL, the
 // transfer of the current attempt (a new one for each attempt), the start/stop
-// protocol towards the worker, retry settings and the result map that gives
-// the final (error type, code). Derived tasks create the transfer in Start()
-// and classify in Done(). Owned by its caller. Main thread only.
+// protocol towards the worker, retry settings and the record of the attempt
+// that gives the final (error type, code). Derived tasks create the transfer
+// in Start() and classify in Done(). Owned by its caller. Main thread only.
 #include <cstdint>
 #include <string>
 
 #include "Http/CurlHttp.h"
 #include "Http/HttpResult.h"
 #include "Http/HttpTimeouts.h"
-#include "Runtime/ProtoValue.h"
 #include "Runtime/RefCounted.h"
 #include "Runtime/RetryPolicy.h"
 
@@ -31,9 +30,9 @@ public:
     virtual ~CHttpBase();
     // Configures the current transfer's easy handle from the task's settings.
     virtual bool SetupTransfer();
-    // Raises the attempt count, empties the result map (each attempt is
-    // classified from its own entries), configures the transfer and hands it
-    // to the worker. False when already started.
+    // Raises the attempt count, empties the attempt's record (each attempt
+    // is classified from its own entries), configures the transfer and hands
+    // it to the worker. False when already started.
     virtual bool Start();
     // Cancels: the transfer is removed from the worker and released, the task
     // leaves its scheduler; no completion follows. Always true.
@@ -64,7 +63,8 @@ public:
     int32_t AttemptCount() const { return attemptCount_; }
     void SetAttemptCount(int32_t count) { attemptCount_ = count; }
     bool IsStarted() const { return started_; }
-    ProtoValue& ResultMap() { return resultMap_; }
+    // What the current (or last) attempt has met so far.
+    const AttemptResult& Attempt() const { return attempt_; }
 
     // Scheduler bookkeeping (CHttpMgr).
     CHttpMgr* Scheduler() const { return scheduler_; }
@@ -91,9 +91,13 @@ protected:
     // Takes a new transfer for this attempt (after releasing the old one).
     void SetTransfer(CCurlHttp* transfer);
     // Cancels and drops the current transfer: alive cleared, streams closed.
+    // What the sink kept past its close (a failed write, open or reset) and
+    // what the transfer refused (a web page) go to the attempt's record,
+    // where they outrank the write error that they made libcurl end with.
     void ReleaseTransfer();
-    // Stores `code` under result[typeName]["code"].
-    void RecordResult(const wchar_t* typeName, int64_t code);
+    void RecordResult(const HttpResult& result) { attempt_.Record(result); }
+    // The attempt's pair (AttemptResult::Result), the record emptied.
+    HttpResult TakeResult();
 
 private:
     CRefPtr<CCurlHttp> transfer_;
@@ -107,7 +111,7 @@ private:
     uint64_t resumeOffset_ = 0;
     int32_t attemptCount_ = 0;
     bool running_ = false;
-    ProtoValue resultMap_;
+    AttemptResult attempt_;
     int32_t maxRetries_ = kDefaultMaxRetries;
     HttpTimeouts timeouts_;
     bool retryPending_ = false;

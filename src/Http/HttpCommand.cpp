@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "Http/FailureKind.h"
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
 #include "Http/HttpResultCodes.h"
@@ -67,7 +68,7 @@ bool CHttpCommand::Start() {
     return CHttpBase::Start();
 }
 
-void CHttpCommand::OnHttpStatus(int32_t status) { RecordResult(L"http", status); }
+void CHttpCommand::OnHttpStatus(int32_t status) { RecordResult(HttpResult{kHttpErrorHttp, status}); }
 
 void CHttpCommand::Done(int32_t curlResult) {
     if (!IsStarted()) return;
@@ -80,16 +81,16 @@ void CHttpCommand::Done(int32_t curlResult) {
         CScopedLock lock(transfer->StreamLock());
         if (auto* sink = static_cast<OBufferStream*>(transfer->Sink())) {
             if (sink->Data()) body.assign(sink->Data(), sink->Size());
-            if (sink->lastError != 0) RecordResult(HttpErrorTypeName(sink->LastErrorType()), sink->LastErrorCode());
             if (sink->lastError != 0 && sink->LastErrorType() == kHttpErrorUser) body.clear();  // over the limit
         }
     }
-    RecordResult(L"curl", curlResult);
-    Stop();
-    const HttpResult result = ClassifyResult(ResultMap());
-    ResultMap().Clear();
+    RecordResult(HttpResult{kHttpErrorCurl, curlResult});
+    Stop();  // the sink's failure joins the record here
+    const HttpResult result = TakeResult();
 
-    if (AttemptCount() <= MaxRetries() && result.type == kHttpErrorCurl && result.code != 0) {
+    // Only a failure of the network may pass by itself; an HTTP error answer,
+    // a body over its cap or one that could not grow is not retried.
+    if (AttemptCount() <= MaxRetries() && result.type == kHttpErrorCurl && Classify(result) == FailureKind::kNetwork) {
         KV_LOG(kToTrace | kToFile, Info, L"CHttpCommand::Done() 重试.... code:%d errtype:%d  url:%s ", kHttpErrorCurl,
                result.code, GetUrl().c_str());
         RequestRetryDelay();

@@ -1,8 +1,9 @@
 #pragma once
 // CHttpCommand: one GET, or POST with a body, whose whole response body is
 // collected in memory and handed to the completion callback exactly once per
-// submitted run, with the final (error type, code). libcurl errors are retried
-// (3 attempts, 500-1000 ms apart); HTTP errors are not. Main thread only.
+// submitted run, with the final (error type, code). libcurl's network errors
+// are retried (3 attempts, 500-1000 ms apart); HTTP errors and libcurl errors
+// of another kind (Http/FailureKind.h) are not. Main thread only.
 #include <cstdint>
 #include <string>
 

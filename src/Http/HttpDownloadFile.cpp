@@ -10,6 +10,7 @@
 
 #include "Http/CurlWorkshop.h"
 #include "Http/DownloadWriteFile.h"
+#include "Http/FailureKind.h"
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
 #include "Http/HttpResultCodes.h"
@@ -71,6 +72,26 @@ size_t HostStart(const std::wstring& url) {
     const size_t end = url.find_first_of(L"/?#", authority);
     const size_t at = url.rfind(L'@', end == std::wstring::npos ? std::wstring::npos : end);
     return (at != std::wstring::npos && at >= authority) ? at + 1 : authority;
+}
+
+// Where a failure of one address may be mended: the network at the same
+// address (it passes by itself); a server's wrong answer or a sign-in page at
+// another address (another server may serve). The disk and a file held by
+// another program are the same at every address: nowhere.
+bool RetryAtSameAddress(const HttpResult& result) {
+    return result.type == kHttpErrorCurl && Classify(result) == FailureKind::kNetwork;
+}
+bool TryAnotherAddress(const HttpResult& result) {
+    const FailureKind kind = Classify(result);
+    if (kind == FailureKind::kSignIn) return true;
+    return (result.type == kHttpErrorHttp || result.type == kHttpErrorCurl) &&
+           (kind == FailureKind::kNetwork || kind == FailureKind::kSource);
+}
+// The own resolver's addresses are the same servers behind the same network:
+// a sign-in page that took over every address of the system's resolver
+// would answer there too.
+bool ResolveAgain(const HttpResult& result) {
+    return TryAnotherAddress(result) && Classify(result) != FailureKind::kSignIn;
 }
 
 }  // namespace
@@ -163,8 +184,9 @@ bool CHttpDownloadFile::Start() {
     SetTransfer(transfer);
     transfer->SetListener(Scheduler());
     transfer->SetReportProgress(true);
+    transfer->SetRefusePages(true);
 
-    auto* sink = new DownloadWriteFile();
+    DownloadWriteFile* sink = NewFileSink();
     if (!sink->Open(localPath_)) {
         const int32_t type = sink->LastErrorType();
         const int32_t code = sink->LastErrorCode();
@@ -206,6 +228,13 @@ bool CHttpDownloadFile::Start() {
         KV_LOG(kToTrace | kToFile, Info, L"开始断点下载 %s pos:%lld", path, static_cast<long long>(fileSize));
         transfer->SetResumeRequested(true);
         SetResumeOffset(static_cast<uint64_t>(fileSize));
+    }
+    if (sink->lastError != 0) {
+        // The file could not be emptied: the answer would land after its old bytes.
+        const HttpResult failure{sink->LastErrorType(), sink->LastErrorCode()};
+        ReleaseTransfer();
+        Finish(failure.type, failure.code);
+        return false;
     }
     return CHttpBase::Start();
 }
@@ -251,7 +280,7 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
     }
     // An interim 1xx answer: the final status (and its headers) follows.
     if (status >= 100 && status <= 199) return;
-    RecordResult(L"http", status);
+    RecordResult(HttpResult{kHttpErrorHttp, status});
     CCurlHttp* transfer = Transfer();
     // An error answer has no body for the file; its length (if any header
     // map holds one) must not be checked against the expected size.
@@ -321,20 +350,18 @@ void CHttpDownloadFile::OnTick() {
 
 void CHttpDownloadFile::Done(int32_t curlResult) {
     if (!IsStarted()) return;
-    Stop();
-    RecordResult(L"curl", curlResult);
-    const HttpResult result = ClassifyResult(ResultMap());
-    ResultMap().Clear();
-    const bool failed = result.code != 0 && (result.type == kHttpErrorHttp || result.type == kHttpErrorCurl);
+    RecordResult(HttpResult{kHttpErrorCurl, curlResult});
+    Stop();  // the sink's failure, or the transfer's refusal of a web page, joins the record here
+    const HttpResult result = TakeResult();
 
-    if (AttemptCount() <= MaxRetries() && result.type == kHttpErrorCurl && result.code != 0) {
+    if (AttemptCount() <= MaxRetries() && RetryAtSameAddress(result)) {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
                L"CHttpDownloadFile::Done() 重试.... code:%d errtype:%d  url:%s ", kHttpErrorCurl, result.code,
                GetUrl().c_str());
         RequestRetryDelay();
         if (SubmitDownload(this)) return;
         SetRetryPending(false);  // the engine is gone: report instead of waiting forever
-    } else if (failed && (result.type == kHttpErrorHttp || AttemptCount() > MaxRetries()) && urlList_.size() >= 2) {
+    } else if (TryAnotherAddress(result) && urlList_.size() >= 2) {
         SetAttemptCount(0);
         const std::wstring failedUrl = urlList_.front();
         urlList_.pop_front();
@@ -345,7 +372,7 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
         RequestRetryDelay();
         if (SubmitDownload(this)) return;
         SetRetryPending(false);
-    } else if (failed && !mainUrl_.empty()) {
+    } else if (ResolveAgain(result) && !mainUrl_.empty()) {
         if (StartAddressFallback(result)) return;
     }
     if (result.type != kHttpErrorOk) {
@@ -413,7 +440,7 @@ void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, cons
         KV_LOG(kToTrace | kToFile, Error, L"DNS线程应答后未在时限内结束 %s", hostName.c_str());
     }
     Tokens().Drop(dnsToken_);
-    const HttpResult logged = ClassifyResult(ResultMap());
+    const HttpResult logged = Attempt().Result();
     if (mainUrl_.empty()) {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
                L"CHttpDownloadFile::OnDNSResult() 状态不对，忽略 type:%d code:%d  url:%s ", logged.type, code,
@@ -471,6 +498,8 @@ void CHttpDownloadFile::Finish(int32_t errorType, int32_t code) {
     SetRetryPending(false);
     if (completion_) completion_(owner_, HttpResult{errorType, code});
 }
+
+DownloadWriteFile* CHttpDownloadFile::NewFileSink() { return new DownloadWriteFile(); }
 
 bool CHttpDownloadFile::CanSegment() const {
     return maxConnections_ > 1 && expectedSize_ >= kMinSegmentedSize && !singleStreamOnly_;
@@ -556,10 +585,10 @@ void CHttpDownloadFile::OnSegmentedEnd(CSegmentedDownload::End end, const HttpRe
         RequestRetryDelay();
         if (SubmitDownload(this)) return;
         SetRetryPending(false);
-    } else if (!mainUrl_.empty() && result.code != 0 &&
-               (result.type == kHttpErrorHttp || result.type == kHttpErrorCurl)) {
+    } else if (!mainUrl_.empty() && ResolveAgain(result)) {
         // Every source failed: the address fallback, as for a single stream.
-        // The control file stays, so the addresses resume every range.
+        // The control file stays, so the addresses resume every range. A
+        // range's write that met the disk or a locked file ends here.
         if (StartAddressFallback(result)) return;
     }
     KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ",

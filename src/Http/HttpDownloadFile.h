@@ -1,10 +1,13 @@
 #pragma once
 // CHttpDownloadFile: downloads one URL into one local file on the download
 // engine. Resumes a partial file with a byte range, checks the announced
-// length against the expected size, retries an address 3 times, moves on to
-// the mirrors, then resolves the main host with its own resolver and tries
-// the main URL at each address found (the host name stays in the request and
-// TLS). Every run started by Download() ends in exactly one
+// length against the expected size, retries an address 3 times on a network
+// failure, moves on to the mirrors, then resolves the main host with its own
+// resolver and tries the main URL at each address found (the host name stays
+// in the request and TLS). A failure of the disk or a file held by another
+// program ends the run at once; a web page answered instead of the file
+// (a sign-in page) is refused before a byte reaches the file, and only the
+// mirrors follow it. Every run started by Download() ends in exactly one
 // completion (unless the owner cancels with Stop()); progress comes once a
 // second. A package of 8 MiB or more whose server answers ranges is fetched
 // over several connections and sources at once (CSegmentedDownload); the
@@ -19,6 +22,8 @@
 #include "Http/HttpBase.h"
 #include "Http/HttpResult.h"
 #include "Http/SegmentedDownload.h"
+
+class DownloadWriteFile;
 
 class CHttpDownloadFile : public CHttpBase, private CSegmentedDownload::Listener {
 public:
@@ -92,6 +97,12 @@ public:
     const std::wstring& MainUrl() const { return mainUrl_; }
     const std::deque<uint32_t>& SpeedSamples() const { return speedSamples_; }
     bool ResolverRunning() const { return dnsToken_ != 0; }
+
+protected:
+    // The file sink of each single-stream attempt, not yet open (the
+    // connections of parallel ranges get theirs from NewRangeSink).
+    // Injection point for a sink that fails (tests).
+    virtual DownloadWriteFile* NewFileSink();
 
 private:
     bool CanSegment() const;

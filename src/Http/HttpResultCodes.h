@@ -7,17 +7,19 @@
 // Passed on unchanged:
 //   (0, 0)            success
 //   (1, system code)  a write of the download's file failed (GetLastError of
-//                     the write, DownloadWriteFile, RangeWriteFile); a command's body could
+//                     the write, DownloadWriteFile, RangeWriteFile), such as
+//                     ERROR_DISK_FULL or ERROR_HANDLE_DISK_FULL; a command's body could
 //                     not grow (ERROR_NOT_ENOUGH_MEMORY, OBufferStream)
-//   (4, status)       an HTTP status below 100 or from 400 on (ClassifyResult)
+//   (4, status)       an HTTP status below 100 or from 400 on (AttemptResult)
 //   (5, CURLcode)     libcurl's result of the last attempt
 #include <windows.h>
 
 #include "Http/HttpResult.h"
 #include "Runtime/FileEx.h"
 
-// (1, 2020) the download's file cannot be opened (DownloadWriteFile::Open,
-// reported by CHttpDownloadFile before any request).
+// (1, 2020) the download's file cannot be opened for another reason than
+// another program holding it (DownloadWriteFile::Open, reported by
+// CHttpDownloadFile before any request).
 constexpr HttpResult kSinkOpenFailed{kHttpErrorSys, 2020};
 // (1, -12) the download's file took fewer bytes than written (CFileEx's
 // short write, through DownloadWriteFile::Write).

@@ -47,7 +47,7 @@ bool CRangeConnection::Start() {
     SetTransfer(transfer);
     transfer->SetListener(Scheduler());
     transfer->SetReportProgress(true);
-    transfer->SetSink(new RangeWriteFile(file_, cursor_));
+    transfer->SetSink(owner_->NewSink(file_, cursor_));
     SetResumeOffset(requestedFrom_);
     return CHttpBase::Start();
 }
@@ -79,7 +79,7 @@ bool CRangeConnection::Stop() {
 
 void CRangeConnection::OnHttpStatus(int32_t status) {
     if ((status >= 300 && status <= 399) || (status >= 100 && status <= 199)) return;
-    RecordResult(L"http", status);
+    RecordResult(HttpResult{kHttpErrorHttp, status});
     auto* transfer = static_cast<CRangeTransfer*>(Transfer());
     if (!transfer) return;
     CRangeTransfer::Verdict verdict = transfer->GetVerdict();
@@ -94,9 +94,8 @@ void CRangeConnection::Done(int32_t curlResult) {
     if (!IsStarted()) return;
     auto* transfer = static_cast<CRangeTransfer*>(Transfer());
     const CRangeTransfer::Verdict verdict = transfer ? transfer->GetVerdict() : CRangeTransfer::Verdict::Pending;
-    RecordResult(L"curl", curlResult);
-    const HttpResult result = ClassifyResult(ResultMap());
-    ResultMap().Clear();
-    Stop();
+    RecordResult(HttpResult{kHttpErrorCurl, curlResult});
+    Stop();  // the sink writes what it gathered; its failure joins the record here
+    const HttpResult result = TakeResult();
     owner_->OnConnectionDone(this, result, verdict);  // last: the owner may start this task again
 }

@@ -37,6 +37,9 @@ public:
         // again from here.
         virtual void OnConnectionDone(CRangeConnection* connection, const HttpResult& result,
                                       CRangeTransfer::Verdict verdict) = 0;
+        // The sink of an attempt: the file from the cursor's position up to
+        // its end (a RangeWriteFile, or one made for the owner).
+        virtual RangeWriteFile* NewSink(RangeWriteFile::SharedFile file, std::shared_ptr<RangeCursor> cursor) = 0;
 
     protected:
         ~Owner() = default;

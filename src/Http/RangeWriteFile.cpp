@@ -105,5 +105,4 @@ void RangeWriteFile::Close() {
     Flush();
     file_.reset();
     gather_.reset();
-    lastError = 0;
 }

@@ -56,7 +56,8 @@ public:
     // position past it. After a failed write every later call fails.
     bool Flush();
     // Writes what is gathered and lets go of the shared file (it closes with
-    // its last sink).
+    // its last sink). A failure of that write, or of an earlier one, stays in
+    // lastError for the connection to report.
     void Close() override;
     // A range is never started over: the transfer refuses any answer that is
     // not its range before the first byte, so there is nothing to discard.

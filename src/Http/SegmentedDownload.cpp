@@ -4,6 +4,7 @@
 
 #include <numeric>
 
+#include "Http/FailureKind.h"
 #include "Http/HttpResultCodes.h"
 #include "Http/RangeControlFile.h"
 #include "Runtime/Log.h"
@@ -20,6 +21,11 @@ bool CutFile(HANDLE file, uint64_t length) {
 }
 
 }  // namespace
+
+RangeWriteFile* CSegmentedDownload::Listener::NewRangeSink(RangeWriteFile::SharedFile file,
+                                                           std::shared_ptr<RangeCursor> cursor) {
+    return new RangeWriteFile(std::move(file), std::move(cursor));
+}
 
 CSegmentedDownload::CSegmentedDownload(Listener* listener) : listener_(listener), slots_(kMaxConnections) {
     for (size_t i = 0; i < slots_.size(); ++i) slots_[i].connection.reset(new CRangeConnection(this, static_cast<int>(i)));
@@ -225,6 +231,20 @@ void CSegmentedDownload::OnConnectionDone(CRangeConnection* connection, const Ht
     const bool rangeDone = !range || range->Left() == 0;
     plan_.Release(slot);
     connection->Unassign();
+
+    // The sink met a full or read-only disk, or a file another program
+    // holds: every connection and every source would meet it too. The
+    // download ends now with that pair (no source is blamed); the bytes
+    // written and the control file stay for a later run. libcurl's own write
+    // error is no such failure: it is a refused answer, judged by its verdict.
+    const FailureKind kind = Classify(result);
+    if (result.type != kHttpErrorCurl && (kind == FailureKind::kDisk || kind == FailureKind::kLocked)) {
+        KV_LOG(kToTrace | kToFile, Error, L"CSegmentedDownload 写入失败，结束下载 slot:%d type:%d code:%d", slot, result.type,
+               result.code);
+        lastFailure_ = result;
+        Finish(End::Failed);
+        return;
+    }
 
     bool delay = false;
     if (!rangeDone && source < sources_.size()) {

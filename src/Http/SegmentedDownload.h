@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Http/HttpResult.h"
@@ -33,7 +34,8 @@ public:
     enum class End {
         Complete,      // every byte written; the control file is gone
         SingleStream,  // no source serves ranges: the file is cut to its complete prefix, the control file is gone
-        Failed,        // every source failed; the state is kept for a later resume
+        Failed,        // every source failed, or one range's write met the disk or a locked
+                       // file; the state is kept for a later resume
     };
     class Listener {
     public:
@@ -41,8 +43,11 @@ public:
         virtual void OnSegmentedAnswer() = 0;
         virtual void OnSegmentedBytes(uint32_t count) = 0;
         // Once per Begin (not after Stop); `result` is the last failure for
-        // Failed. The listener may Begin again or destroy this object.
+        // Failed (the sink's pair when a write failed). The listener may Begin again or destroy this object.
         virtual void OnSegmentedEnd(End end, const HttpResult& result) = 0;
+        // The sink of one connection's attempt; a RangeWriteFile unless the
+        // listener makes another.
+        virtual RangeWriteFile* NewRangeSink(RangeWriteFile::SharedFile file, std::shared_ptr<RangeCursor> cursor);
 
     protected:
         ~Listener() = default;
@@ -91,6 +96,9 @@ private:
     void OnConnectionDone(CRangeConnection* connection, const HttpResult& result,
                           CRangeTransfer::Verdict verdict) override;
     bool OnConnectionStarting(CRangeConnection* connection) override;
+    RangeWriteFile* NewSink(RangeWriteFile::SharedFile file, std::shared_ptr<RangeCursor> cursor) override {
+        return listener_->NewRangeSink(std::move(file), std::move(cursor));
+    }
 
     void Launch(int slot, bool afterRetryDelay);
     void LaunchIdle();

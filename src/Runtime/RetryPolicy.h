@@ -11,7 +11,7 @@ namespace kv::retry {
 // Network kind only (a libcurl error: no answer, a cut or stalled transfer).
 // An address gets this many retries after its first attempt; an HTTP error
 // answer (4xx, 5xx) is not retried at the same address, and disk, locked,
-// sign-in and other source failures end the task at once.
+// sign-in and other source failures end the attempts at that address at once.
 constexpr int32_t kTransferRetries = 2;
 // A retry starts one to two engine ticks after the failure.
 constexpr uint32_t kTransferRetryDelayMs = 500;
@@ -20,7 +20,9 @@ constexpr uint32_t kTransferRetryDelayMs = 500;
 // Network and source kinds: once the main Url has used its retries (or
 // answered with an HTTP error), each mirror (murl) in turn gets the same
 // retries; then, once per download, the main host is resolved by the
-// installer's own DNS client and each address found gets them too.
+// installer's own DNS client and each address found gets them too. A sign-in
+// page moves on to the next mirror, never to the own DNS client; a disk or
+// locked failure (also of one range of parallel ranges) ends the download.
 // Per resolver of that client: the wait for its answer, from the send.
 constexpr uint32_t kResolverWaitMs = 1500;
 

@@ -3,8 +3,10 @@
 #include "DownloadTestSupport.h"
 
 #include <deque>
+#include <tuple>
 
 #include "Http/CurlWorkshop.h"
+#include "Runtime/Handles.h"
 
 namespace {
 constexpr size_t kBodySize = 300 * 1024;
@@ -394,4 +396,37 @@ TEST_F(DownloadTest, LengthIsFoundWhateverItsCaseAndAHugeOneIsAMismatch) {
     ASSERT_TRUE(WaitDone());
     EXPECT_EQ(record.type, 3);
     EXPECT_EQ(record.code, 2007);
+}
+
+// Failures no retry here mends end the run with their own pair, the partial
+// file kept: a full disk, a file held by another program, a sign-in page
+// (refused before the file is emptied; the mirror is asked, never the resolver).
+TEST_F(DownloadTest, DiskLockOrSignInPageEndsWithItsOwnPair) {
+    const std::string body = TestBytes(kBodySize, 14), partial = body.substr(0, 1000);
+    TestHttpResponse file = TestHttpResponse::Ok(body), page = TestHttpResponse::Ok("<html>Sign in</html>");
+    file.honourRange = true;
+    page.headers.push_back({"Content-Type", "text/html; charset=utf-8"});
+    const struct { uint64_t fullAt; bool locked; TestHttpResponse answer; int32_t type, code; size_t mainAsked, mirrorAsked; } cases[] = {
+        {50000, false, file, 1, ERROR_DISK_FULL, 1, 0},
+        {UINT64_MAX, true, file, 1, ERROR_SHARING_VIOLATION, 0, 0},
+        {UINT64_MAX, false, page, 3, 2010, 1, 1}};
+    for (const auto& c : cases) {
+        task.Stop();
+        record = DownloadRecord();
+        WriteBytes(target, partial);
+        task.fullAt = c.fullAt;
+        server.Route("/main.exe", c.answer);
+        server.Route("/mirror.exe", c.answer);
+        const size_t before[] = {server.RequestCount("/main.exe"), server.RequestCount("/mirror.exe")};
+        kv::UniqueKernelHandle holder(c.locked ? ::CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) : nullptr);
+        ASSERT_TRUE(StartDownload(server.WideUrl("/main.exe"), static_cast<int64_t>(body.size()), server.WideUrl("/mirror.exe")));
+        ASSERT_TRUE(WaitDone() && Settle());
+        holder.reset();
+        EXPECT_EQ(std::make_tuple(record.completions, record.type, record.code), std::make_tuple(1, c.type, c.code));
+        EXPECT_EQ(server.RequestCount("/main.exe") - before[0], c.mainAsked) << c.code;
+        EXPECT_EQ(server.RequestCount("/mirror.exe") - before[1], c.mirrorAsked) << c.code;
+        EXPECT_EQ(dns.QueryCount(), 0u);
+        const std::string kept = Target();
+        EXPECT_TRUE(c.locked || c.answer.body == page.body ? kept == partial : body.compare(0, kept.size(), kept) == 0 && kept.size() >= partial.size()) << c.code;
+    }
 }

@@ -69,6 +69,32 @@ void DownloadRecord::OnProgress(void* owner, int64_t total, int64_t downloaded, 
     static_cast<DownloadRecord*>(owner)->progress.push_back({total, downloaded, speed, ::GetTickCount()});
 }
 
+namespace {
+
+template <typename Sink>
+struct FullAt : Sink {
+    template <typename... Args>
+    FullAt(uint64_t from, uint64_t full, Args... args) : Sink(args...), next(from), fullAt(full) {}
+    int32_t Write(const void* data, uint32_t count) override {
+        if (next <= fullAt && fullAt - next < count) {
+            this->SetLastError(ERROR_DISK_FULL, kHttpErrorSys);
+            return -1;
+        }
+        const int32_t written = Sink::Write(data, count);
+        next += written > 0 ? static_cast<uint32_t>(written) : 0;
+        return written;
+    }
+    uint64_t next, fullAt;
+};
+
+}  // namespace
+
+DownloadWriteFile* DiskFullDownload::NewFileSink() { return new FullAt<DownloadWriteFile>(0, fullAt); }
+
+RangeWriteFile* DiskFullDownload::NewRangeSink(RangeWriteFile::SharedFile file, std::shared_ptr<RangeCursor> cursor) {
+    return new FullAt<RangeWriteFile>(cursor->position.load(), fullAt, file, cursor);
+}
+
 void DownloadTest::SetUp() {
     HttpEngineTest::SetUp();
     ASSERT_TRUE(dns.Start());

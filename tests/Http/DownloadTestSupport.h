@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Http/DownloadWriteFile.h"
 #include "Http/HttpDownloadFile.h"
 #include "support/HttpTestSupport.h"
 #include "support/FakeDnsServer.h"
@@ -52,6 +53,14 @@ private:
     size_t tlsLogStart_ = 0;
 };
 
+// A download whose sink fails with ERROR_DISK_FULL the write covering byte `fullAt`
+// (a range's counted from its file offset, one stream's from its first byte).
+struct DiskFullDownload : CHttpDownloadFile {
+    uint64_t fullAt = UINT64_MAX;
+    DownloadWriteFile* NewFileSink() override;
+    RangeWriteFile* NewRangeSink(RangeWriteFile::SharedFile file, std::shared_ptr<RangeCursor> cursor) override;
+};
+
 class DownloadTest : public HttpEngineTest {
 protected:
     static constexpr DWORD kShortDnsWaitMs = 150;
@@ -73,5 +82,5 @@ protected:
     std::wstring target;
     CFakeDnsServer dns;
     DownloadRecord record;
-    CHttpDownloadFile task;
+    DiskFullDownload task;
 };

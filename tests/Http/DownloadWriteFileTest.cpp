@@ -34,9 +34,9 @@ TEST(DownloadWriteFile, ErrorsCarryTheirPairs) {
     EXPECT_FALSE(sink.Open(dir.File(L"missing\\a.bin")));
     EXPECT_EQ(sink.LastErrorCode(), 2020);
     EXPECT_EQ(sink.LastErrorType(), 1);
-    ASSERT_TRUE(sink.Open(dir.File(L"b.bin")));  // open closes first and...
+    ASSERT_TRUE(sink.Open(dir.File(L"b.bin")));  // open closes first, forgets the error and...
     sink.Close();
-    EXPECT_EQ(sink.lastError, 0u);  // ...closing clears the error
+    EXPECT_EQ(sink.lastError, 0u);  // ...closing keeps what it has
 }
 
 TEST(DownloadWriteFile, ResetWithoutAnOpenFileDeletesIt) {

@@ -1,5 +1,5 @@
 // The scheduler: the cap of ten running tasks, duplicate submissions,
-// classification of result maps and the engine timer's retry step.
+// the precedence of an attempt's record and the engine timer's retry step.
 #include "support/HttpTestSupport.h"
 
 #include <memory>
@@ -118,28 +118,24 @@ TEST_F(HttpEngineTest, ProgressStepRunsOnEveryOtherTimerTickForStartedTasks) {
 TEST(HttpResultClassification, FirstMatchingEntryWins) {
     struct Case {
         const char* what;
-        ProtoValue map;
+        std::vector<HttpResult> recorded;
         int32_t type, code;
     };
-    auto make = [](std::initializer_list<std::pair<const wchar_t*, int64_t>> entries) {
-        ProtoValue v;
-        for (const auto& e : entries) v[e.first][L"code"] = ProtoValue(e.second);
-        return v;
-    };
     const Case cases[] = {
-        {"empty", ProtoValue(), 0, 0},
-        {"ok status, ok curl", make({{L"http", 200}, {L"curl", 0}}), 0, 0},
-        {"http error outranks the curl error it causes", make({{L"http", 404}, {L"curl", 23}}), 4, 404},
-        {"status below 100", make({{L"http", 99}}), 4, 99},
-        {"no status read", make({{L"http", 700}, {L"curl", 23}}), 4, 700},
-        {"redirect status is not an error", make({{L"http", 302}, {L"curl", 47}}), 5, 47},
-        {"sys outranks all", make({{L"sys", 5}, {L"user", 2007}, {L"http", 500}, {L"curl", 7}}), 1, 5},
-        {"user outranks http", make({{L"user", 2007}, {L"http", 500}}), 3, 2007},
-        {"zero codes do not count", make({{L"sys", 0}, {L"user", 0}, {L"curl", 7}}), 5, 7},
-        {"curl alone", make({{L"curl", 28}}), 5, 28},
+        {"empty", {}, 0, 0},
+        {"ok status, ok curl", {{4, 200}, {5, 0}}, 0, 0},
+        {"http error outranks the curl error it causes", {{4, 404}, {5, 23}}, 4, 404},
+        {"status below 100", {{4, 99}}, 4, 99},
+        {"no status read", {{4, 700}, {5, 23}}, 4, 700},
+        {"redirect status is not an error", {{4, 302}, {5, 47}}, 5, 47},
+        {"sys outranks all", {{5, 7}, {4, 500}, {3, 2007}, {1, 5}}, 1, 5},
+        {"user outranks http", {{4, 500}, {3, 2007}}, 3, 2007},
+        {"zero codes do not count", {{1, 0}, {3, 0}, {5, 7}}, 5, 7},
     };
     for (const auto& c : cases) {
-        const HttpResult r = ClassifyResult(c.map);
+        AttemptResult attempt;
+        for (const HttpResult& r : c.recorded) attempt.Record(r);
+        const HttpResult r = attempt.Result();
         EXPECT_EQ(r.type, c.type) << c.what;
         EXPECT_EQ(r.code, c.code) << c.what;
     }

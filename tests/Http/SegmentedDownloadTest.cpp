@@ -5,6 +5,7 @@
 #include "DownloadTestSupport.h"
 
 #include <functional>
+#include <tuple>
 
 #include "Http/HttpMgr.h"
 #include "Http/RangeControlFile.h"
@@ -374,4 +375,24 @@ TEST_F(SegmentedDownloadTest, BeginTrustsOnlyTheControlFileItWrote) {
     EXPECT_EQ(listener.ends, 0);
     EXPECT_NE(ReadFileBytes(target).size(), kPackage) << "the file was given its full length";
     ::RemoveDirectoryW(fresh.c_str());
+}
+
+// One range's write meets a full disk: the download ends once with the
+// sink's pair, asks nothing more and keeps its control file.
+TEST_F(SegmentedDownloadTest, DiskFullInOneRangeEndsTheDownloadWithItsPair) {
+    task.fullAt = 9 * MiB + 12345;
+    server.Route("/main.bin", Ranged(body, 15));
+    server.Route("/mirror.bin", Ranged(body, 15));
+    ASSERT_TRUE(StartParallel());
+    ASSERT_TRUE(WaitDone(30000));
+    const size_t asked = server.RequestCount();
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(std::make_tuple(record.completions, record.type, record.code), std::make_tuple(1, 1, ERROR_DISK_FULL));
+    EXPECT_GT(asked, 1u) << "never in ranges";
+    EXPECT_EQ(server.RequestCount(), asked);
+    EXPECT_EQ(dns.QueryCount(), 0u);
+    CRangeControlFile::State state;
+    ASSERT_EQ(CRangeControlFile::Load(Control(), &state), CRangeControlFile::Parse::Valid);
+    EXPECT_TRUE(Inside({task.fullAt, task.fullAt + 1}, state.missing));
+    EXPECT_TRUE(state.prefix > 0 && Target().compare(0, state.prefix, body, 0, state.prefix) == 0);
 }
