@@ -284,8 +284,8 @@ TEST_F(UpdateModuleTest, TwoModulesNeverGetEachOthersEvents) {
     ASSERT_TRUE(first.Start());  // a fresh owner; the fetch fails again with 404
     EXPECT_NE(first.CallbackOwner(), stale);
     ASSERT_TRUE(PumpMessagesUntil([&] { return events.descriptors.size() == 2; }, 20000));
-    CUpdateModule::OnDescriptorFetched(stale, CommandResponse{"", {4, 401}});
-    CUpdateModule::OnDescriptorFetched(second.CallbackOwner(), CommandResponse{"", {4, 402}});
+    CUpdateModule::OnDescriptorFetched(stale, CommandResponse{"", {4, 401}, "", -1});
+    CUpdateModule::OnDescriptorFetched(second.CallbackOwner(), CommandResponse{"", {4, 402}, "", -1});
     ASSERT_TRUE(RunQueuedMainThreadTasks());
     EXPECT_EQ(events.descriptors.size(), 2u);
     ASSERT_EQ(other.descriptors.size(), 2u);
