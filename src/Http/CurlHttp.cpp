@@ -24,27 +24,34 @@ bool IsHttpsUrl(const std::wstring& url) { return ToLower(url.substr(0, 8)) == L
 
 bool IsStatusLine(const char* data, size_t length) { return length >= 5 && std::memcmp(data, "HTTP/", 5) == 0; }
 
-// Header names are case-insensitive in HTTP ("content-length" from a proxy is
-// the same field as "Content-Length"). The map keeps the spelling received.
-const ProtoValue* FindField(const ProtoValue& map, const std::wstring& name) {
-    const ProtoValue::MapType* fields = map.AsMap();
-    if (!fields) return nullptr;
-    const std::wstring wanted = ToLower(name);
-    for (const auto& field : *fields) {
-        if (ToLower(field.first) == wanted) return &field.second;
+// The header fields the program reads, in KeptField's order: the download's
+// length and range checks, the refusal of web pages, a command's type and
+// the server's clock. Header names are case-insensitive in HTTP
+// ("content-length" from a proxy is the same field as "Content-Length").
+const char* const kKeptNames[] = {"content-length", "content-range", "content-type", "date"};
+
+// Which kept field `name` is, or -1.
+int KeptFieldOf(const char* name, size_t length) {
+    for (int i = 0; i < static_cast<int>(sizeof(kKeptNames) / sizeof(kKeptNames[0])); ++i) {
+        if (std::strlen(kKeptNames[i]) == length && _strnicmp(name, kKeptNames[i], length) == 0) return i;
     }
-    return nullptr;
+    return -1;
+}
+int KeptFieldOf(const std::wstring& name) {
+    const std::string ansi = WideToAnsi(name);
+    return KeptFieldOf(ansi.data(), ansi.size());
 }
 
-// Removes a field, whatever its case (ProtoValue has no erase of its own).
-void DropField(ProtoValue& map, const std::wstring& name) {
-    if (!FindField(map, name)) return;
-    const std::wstring dropped = ToLower(name);
-    ProtoValue kept;
-    for (const auto& field : *map.AsMap()) {
-        if (ToLower(field.first) != dropped) kept[field.first] = field.second;
+// Decimal digits only, below 2^63.
+bool ParseLength(const std::wstring& text, uint64_t* value) {
+    if (text.empty() || text.size() > 18) return false;
+    uint64_t v = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') return false;
+        v = v * 10 + static_cast<uint64_t>(c - L'0');
     }
-    map = kept;
+    *value = v;
+    return true;
 }
 
 }  // namespace
@@ -57,7 +64,7 @@ CCurlHttp::~CCurlHttp() {
     if (source_) source_->Close();
     sink_.reset();
     source_.reset();
-    headers_.Clear();
+    for (Field& field : fields_) field = Field();
 }
 
 void CCurlHttp::SetSink(OBaseStream* sink) {
@@ -77,10 +84,12 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTim
     uploadPosition_ = 0;
     connectTo_.reset();  // the reset handle no longer refers to it
     httpStatus_.store(kNoHttpStatus.code);
-    refusedPage_.store(false);
+    refusal_.store(0);
+    resumeOffset_ = method == kMethodPost ? 0 : resumeOffset;
+    fieldCount_ = 0;
     {
         CScopedLock lock(streamLock_);
-        headers_.Clear();
+        for (Field& field : fields_) field = Field();
     }
     // The order is fixed: the second FOLLOWLOCATION/MAXREDIRS pair is the one
     // that counts (5 redirects).
@@ -149,6 +158,15 @@ bool CCurlHttp::PinHostAddress(const std::string& host, const std::string& addre
 }
 
 size_t CCurlHttp::OnRecieveHeader(const char* data, size_t length) {
+    const bool statusLine = IsStatusLine(data, length);
+    if (statusLine) {
+        fieldCount_ = 0;
+    } else if (++fieldCount_ > kMaxHeaderFields) {
+        KV_LOG(kToConsole | kToFile, Error, L"CCurlHttp::OnRecieveHeader more than %d header fields: answer refused",
+               static_cast<int>(kMaxHeaderFields));
+        Refuse(kBodyTooLarge);
+        return 0;
+    }
     int32_t status = httpStatus_.load();
     // Re-read the status at the first line of every response: while none is
     // known, after a redirect, and after an interim 1xx answer (so that the
@@ -173,26 +191,35 @@ size_t CCurlHttp::OnRecieveHeader(const char* data, size_t length) {
         PostHttpStatus(status);
         return length;
     }
-    if (IsStatusLine(data, length)) {
+    if (statusLine) {
         // A new response of the chain begins (after a redirect or an interim
         // answer): the earlier response's body length and type say nothing
         // about this one's, and a download checks both before its file.
         CScopedLock lock(streamLock_);
-        DropField(headers_, L"Content-Length");
-        DropField(headers_, L"Content-Type");
+        fields_[kContentLength] = Field();
+        fields_[kContentType] = Field();
         return length;
     }
     const char* colon = static_cast<const char*>(std::memchr(data, ':', length));
-    if (colon && colon > data) {
-        std::wstring name = AnsiToWide(std::string(data, colon));
-        std::wstring value = AnsiToWide(std::string(colon + 1, data + length));
-        Trim(name);
-        Trim(value);
-        CScopedLock lock(streamLock_);
-        DropField(headers_, name);
-        headers_[name] = ProtoValue(value);
-    }
+    if (!colon || colon == data) return length;
+    const char* nameEnd = colon;
+    while (nameEnd > data && (nameEnd[-1] == ' ' || nameEnd[-1] == '\t')) --nameEnd;
+    const int kept = KeptFieldOf(data, static_cast<size_t>(nameEnd - data));
+    if (kept < 0) return length;  // not read by the program
+    Field field;
+    field.present = true;
+    field.name = AnsiToWide(std::string(data, nameEnd));
+    field.value = AnsiToWide(std::string(colon + 1, data + length));
+    Trim(field.name);
+    Trim(field.value);
+    CScopedLock lock(streamLock_);
+    fields_[kept] = std::move(field);
     return length;
+}
+
+bool CCurlHttp::Refuse(const HttpResult& refusal) {
+    refusal_.store(refusal.code, std::memory_order_release);
+    return false;
 }
 
 bool CCurlHttp::EndOfFinalHeaders(int32_t status) {
@@ -202,16 +229,25 @@ bool CCurlHttp::EndOfFinalHeaders(int32_t status) {
     // that the next run would resume.
     if (!IsAlive()) return false;
     if (refusePages_) {
-        const ProtoValue* field = FindField(headers_, L"Content-Type");
-        const std::wstring type = field ? field->string() : std::wstring();
+        const std::wstring& type = fields_[kContentType].value;
         if (LooksLikeHtmlPage(WideToAnsi(type), nullptr, 0)) {
             KV_LOG(kToConsole | kToFile, Error, L"CCurlHttp::OnRecieveHeader 应答是网页而不是文件 httpcode:%d Content-Type:%s",
                    status, type.c_str());
-            refusedPage_.store(true, std::memory_order_release);
-            return false;
+            return Refuse(kSignInPage);
         }
     }
     if (status == 200 && resumeRequested_) {
+        // A whole answer replaces the partial file only when it is the whole
+        // package: a proxy's or portal's 200 (chunked, or of another length)
+        // would leave a few bytes where the partial file was.
+        uint64_t length = 0;
+        const Field& announced = fields_[kContentLength];
+        if (resumeOffset_ != 0 && !(ParseLength(announced.value, &length) && wholeSize_ != 0 && length == wholeSize_)) {
+            KV_LOG(kToConsole | kToFile, Error,
+                   L"CCurlHttp::OnRecieveHeader 200 to a resumed request, Content-Length:%s expected:%llu: the partial file is kept",
+                   announced.present ? announced.value.c_str() : L"(none)", static_cast<unsigned long long>(wholeSize_));
+            return Refuse(kLengthMismatch);
+        }
         KV_LOG(kToConsole | kToFile, Info, L"httpcode==200 不支持断点续传，清空文件");
         if (sink_) {
             sink_->Reset();
@@ -224,7 +260,8 @@ bool CCurlHttp::EndOfFinalHeaders(int32_t status) {
 }
 
 HttpResult CCurlHttp::Refusal() const {
-    return refusedPage_.load(std::memory_order_acquire) ? kSignInPage : HttpResult();
+    const int32_t code = refusal_.load(std::memory_order_acquire);
+    return code != 0 ? HttpResult{kHttpErrorUser, code} : HttpResult();
 }
 
 HttpResult CCurlHttp::SinkFailure() {
@@ -273,13 +310,17 @@ void CCurlHttp::CloseStreams() {
 
 ProtoValue CCurlHttp::HeaderSnapshot() {
     CScopedLock lock(streamLock_);
-    return headers_;
+    ProtoValue map;
+    for (const Field& field : fields_) {
+        if (field.present) map[field.name] = ProtoValue(field.value);
+    }
+    return map;
 }
 
 bool CCurlHttp::GetHeader(const std::wstring& name, std::wstring* value) {
+    const int kept = KeptFieldOf(name);
     CScopedLock lock(streamLock_);
-    const ProtoValue* field = FindField(headers_, name);
-    if (!field) return false;
-    if (value) *value = field->string();
+    if (kept < 0 || !fields_[kept].present) return false;
+    if (value) *value = fields_[kept].value;
     return true;
 }

@@ -40,25 +40,38 @@ public:
     // Takes ownership of the streams (main thread, before Configure).
     void SetSink(OBaseStream* sink);
     void SetSource(IBaseStream* source);
-    // The request asks for a byte range; a 200 answer then resets the sink.
-    void SetResumeRequested(bool requested) { resumeRequested_ = requested; }
+    // The request asks for a byte range. A 200 answer to a request from 0
+    // resets the sink; to a request from further on it replaces the sink's
+    // bytes only when its Content-Length is `wholeSize`: any other whole
+    // answer (no length, another length, or a size not known) is refused
+    // before the sink is touched (kLengthMismatch).
+    void SetResumeRequested(bool requested, uint64_t wholeSize = 0) {
+        resumeRequested_ = requested;
+        wholeSize_ = wholeSize;
+    }
     bool ResumeRequested() const { return resumeRequested_; }
     // The body is a file that is never a web page: a 2xx answer whose
     // Content-Type is HTML (a network's sign-in page) is refused when its
     // header block ends, before the sink is reset or written; its status is
     // not posted and the transfer ends with a write error.
     void SetRefusePages(bool refuse) { refusePages_ = refuse; }
-    // What the transfer itself refused (kSignInPage), else (0, 0). Any thread.
+    // What the transfer itself refused (kSignInPage, kLengthMismatch,
+    // kBodyTooLarge), else (0, 0). Any thread.
     HttpResult Refusal() const;
     // The sink's kept failure (its open, write, reset or close), else (0, 0).
     HttpResult SinkFailure();
 
     // Last status read from libcurl, kNoHttpStatus's code while none is known.
     int32_t HttpStatus() const { return httpStatus_.load(std::memory_order_acquire); }
-    // Response header fields of this run (all responses of a redirect chain,
-    // later values winning; "Content-Length" and "Content-Type" only of the
-    // latest response).
-    // Names are matched without regard to case. Safe from any thread.
+    // The response header fields that the program reads (Content-Length,
+    // Content-Range, Content-Type, Date) of this run:
+    // all responses of a redirect chain, later values winning,
+    // "Content-Length" and "Content-Type" only of the latest response. Every
+    // other field is dropped as it arrives; an answer of more than
+    // kMaxHeaderFields fields is refused (kBodyTooLarge), so a flood of
+    // fields costs a name comparison each. Names are matched without regard
+    // to case and kept as received. Safe from any thread.
+    static constexpr size_t kMaxHeaderFields = 256;
     ProtoValue HeaderSnapshot();
     bool GetHeader(const std::wstring& name, std::wstring* value);
 
@@ -78,14 +91,26 @@ private:
     // ends the transfer.
     bool EndOfFinalHeaders(int32_t status);
 
+    enum KeptField { kContentLength, kContentRange, kContentType, kDate, kKeptFieldCount };
+    struct Field {
+        bool present = false;
+        std::wstring name, value;
+    };
+    // Keeps `refusal` (a kHttpErrorUser pair) as the reason the transfer
+    // ends; false, for the callback to return.
+    bool Refuse(const HttpResult& refusal);
+
     CLock streamLock_;
-    ProtoValue headers_;  // guarded by streamLock_
+    Field fields_[kKeptFieldCount];  // guarded by streamLock_
+    size_t fieldCount_ = 0;          // fields of the current response (worker thread)
     std::atomic<int32_t> httpStatus_{kNoHttpStatus.code};
     uint64_t uploadSize_ = 0;
     uint64_t uploadPosition_ = 0;
+    uint64_t resumeOffset_ = 0;
+    uint64_t wholeSize_ = 0;
     bool resumeRequested_ = false;
     bool refusePages_ = false;
-    std::atomic<bool> refusedPage_{false};
+    std::atomic<int32_t> refusal_{0};  // the code of the kHttpErrorUser pair refused, 0 for none
     std::unique_ptr<OBaseStream> sink_;    // guarded by streamLock_
     std::unique_ptr<IBaseStream> source_;  // guarded by streamLock_
     kv::UniqueCurlSlist connectTo_;        // read by libcurl while it connects

@@ -84,7 +84,9 @@ bool RetryAtSameAddress(const HttpResult& result) {
 bool TryAnotherAddress(const HttpResult& result) {
     const FailureKind kind = Classify(result);
     if (kind == FailureKind::kSignIn) return true;
-    return (result.type == kHttpErrorHttp || result.type == kHttpErrorCurl) &&
+    // The program's own refusals of an answer (a whole answer that is not the
+    // package, a flood of header fields) blame that source like its statuses.
+    return (result.type == kHttpErrorHttp || result.type == kHttpErrorCurl || result.type == kHttpErrorUser) &&
            (kind == FailureKind::kNetwork || kind == FailureKind::kSource);
 }
 // The own resolver's addresses are the same servers behind the same network:
@@ -94,13 +96,29 @@ bool ResolveAgain(const HttpResult& result) {
     return TryAnotherAddress(result) && Classify(result) != FailureKind::kSignIn;
 }
 
+const wchar_t* PhaseName(CHttpDownloadFile::Phase phase) {
+    switch (phase) {
+        case CHttpDownloadFile::Phase::kIdle: return L"idle";
+        case CHttpDownloadFile::Phase::kSingleStream: return L"single stream";
+        case CHttpDownloadFile::Phase::kProbingRanges: return L"probing ranges";
+        case CHttpDownloadFile::Phase::kRanges: return L"ranges";
+        case CHttpDownloadFile::Phase::kWaitingToRetry: return L"waiting to retry";
+        case CHttpDownloadFile::Phase::kResolving: return L"resolving";
+        case CHttpDownloadFile::Phase::kEnding: return L"ending";
+    }
+    return L"?";
+}
+
 }  // namespace
 
 bool SubmitDownload(CHttpDownloadFile* task) { return AttachToManager(GetHttpMgr(HttpEngine::Download), task); }
 
 CHttpDownloadFile::CHttpDownloadFile() = default;
 
-CHttpDownloadFile::~CHttpDownloadFile() { Stop(); }
+CHttpDownloadFile::~CHttpDownloadFile() {
+    phase_ = Phase::kIdle;  // quietly: the logger may be gone at exit
+    EndAttempt();
+}
 
 std::wstring CHttpDownloadFile::HostNameOf(const std::wstring& url) {
     const size_t start = HostStart(url);
@@ -137,12 +155,34 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
         return false;  // nothing to download
     }
     mainUrl_ = url;
-    singleStreamOnly_ = false;
+    SetAttemptCount(0);  // every run gets its own retries
+    ownDnsFallbackUsed_ = false;
+    rangesServed_ = false;
+    rangesRefused_ = false;
     controlStuck_ = false;
+    sourcesUsed_.clear();
     localPath_ = localPath;
     expectedSize_ = expectedSize;
     owner_ = owner;
-    return SubmitDownload(this);
+    SetPhase(Phase::kWaitingToRetry);
+    if (SubmitDownload(this)) return true;
+    SetPhase(Phase::kIdle);
+    return false;
+}
+
+void CHttpDownloadFile::SetPhase(Phase next) {
+    if (next == phase_) return;
+    KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile phase %s -> %s url:%s", PhaseName(phase_), PhaseName(next),
+           GetUrl().c_str());
+    phase_ = next;
+}
+
+bool CHttpDownloadFile::QueueAttempt() {
+    SetPhase(Phase::kWaitingToRetry);
+    RequestRetryDelay();
+    if (SubmitDownload(this)) return true;
+    SetRetryPending(false);  // the engine is gone: report instead of waiting forever
+    return false;
 }
 
 bool CHttpDownloadFile::SetupTransfer() {
@@ -160,23 +200,37 @@ bool CHttpDownloadFile::SetupTransfer() {
 
 bool CHttpDownloadFile::Start() {
     if (IsStarted()) return false;
-    // A finished run (or one never begun) has no URL left: nothing to start,
-    // so a scheduler that offers the task again gets no second completion.
-    if (urlList_.empty()) return false;
+    // Only a queued attempt starts: a finished or stopped run (or one never
+    // begun) offered again by a scheduler gets no second completion.
+    if (phase_ != Phase::kWaitingToRetry) return false;
     std::vector<ByteRange> missing;
-    PrepareResume(&missing);
+    const HttpResult unusable = PrepareResume(&missing);
+    if (unusable.type != kHttpErrorOk) {
+        Finish(unusable.type, unusable.code);
+        return false;
+    }
     if (!missing.empty()) {
         ReleaseTransfer();
         // Started (so that the scheduler's nested passes leave this task
         // alone) with no transfer of its own: the connections do the work.
         CHttpBase::Start();
-        if (BeginSegmented(missing)) return true;
+        if (BeginSegmented(missing)) {
+            SetPhase(Phase::kRanges);
+            return true;
+        }
+        EndAttempt();
+        // Ranges that a source served in this run would be cut off by a
+        // single stream, and a file that another program holds is held only
+        // for now: both stay, with their control file, for the next run.
+        const HttpResult failure = segmented_.BeginFailure();
+        if (rangesServed_ || Classify(failure) == FailureKind::kLocked) {
+            Finish(failure.type, failure.code);
+            return false;
+        }
         // The ranges cannot be fetched now: a single stream from the prefix,
         // after the retry delay.
-        singleStreamOnly_ = true;
-        Stop();
-        RequestRetryDelay();
-        if (!SubmitDownload(this)) Finish(kSinkOpenFailed.type, kSinkOpenFailed.code);
+        rangesRefused_ = true;
+        if (!QueueAttempt()) Finish(kSinkOpenFailed.type, kSinkOpenFailed.code);
         return false;
     }
     ReleaseTransfer();
@@ -222,11 +276,11 @@ bool CHttpDownloadFile::Start() {
         return false;
     } else if (fileSize == 0) {
         KV_LOG(kToTrace | kToFile, Info, L"非断点 %s pos:%lld", path, static_cast<long long>(fileSize));
-        transfer->SetResumeRequested(CanSegment());
+        transfer->SetResumeRequested(CanSegment(), static_cast<uint64_t>(expectedSize_));
         SetResumeOffset(0);
     } else {
         KV_LOG(kToTrace | kToFile, Info, L"开始断点下载 %s pos:%lld", path, static_cast<long long>(fileSize));
-        transfer->SetResumeRequested(true);
+        transfer->SetResumeRequested(true, static_cast<uint64_t>(expectedSize_));
         SetResumeOffset(static_cast<uint64_t>(fileSize));
     }
     if (sink->lastError != 0) {
@@ -236,35 +290,59 @@ bool CHttpDownloadFile::Start() {
         Finish(failure.type, failure.code);
         return false;
     }
+    streamFrom_ = ResumeOffset();
+    SetPhase(Phase::kSingleStream);
     return CHttpBase::Start();
 }
 
 bool CHttpDownloadFile::Stop() {
+    EndAttempt();
+    SetPhase(Phase::kIdle);
+    return true;
+}
+
+void CHttpDownloadFile::EndAttempt() {
+    const bool streaming = Transfer() && (phase_ == Phase::kSingleStream || phase_ == Phase::kProbingRanges);
     segmented_.Stop();
-    probing_ = false;
-    received_ = 0;
-    bytesSinceTick_ = 0;
-    contentLength_ = 0;
     CancelResolver(kResolverCancelMs);
     Tokens().Drop(postedToken_);
     SetRetryPending(false);
-    return CHttpBase::Stop();
+    CHttpBase::Stop();
+    // The transfer has let go of the file: it holds all that was written.
+    if (streaming) NoteStreamSpan();
+    received_ = 0;
+    bytesSinceTick_ = 0;
+    contentLength_ = 0;
+}
+
+void CHttpDownloadFile::NoteStreamSpan() {
+    const int64_t end = LocalFileSize(localPath_);
+    if (end <= static_cast<int64_t>(streamFrom_)) return;
+    KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile single stream from %s wrote bytes [%llu, %llu) (%llu bytes)",
+           GetUrl().c_str(), static_cast<unsigned long long>(streamFrom_), static_cast<unsigned long long>(end),
+           static_cast<unsigned long long>(end) - streamFrom_);
+    NoteSource(GetUrl());
+    streamFrom_ = static_cast<uint64_t>(end);
+}
+
+void CHttpDownloadFile::NoteSource(const std::wstring& url) {
+    if (std::find(sourcesUsed_.begin(), sourcesUsed_.end(), url) == sourcesUsed_.end()) sourcesUsed_.push_back(url);
 }
 
 void CHttpDownloadFile::OnBytesReceived(uint32_t count) {
     bytesSinceTick_ += count;
-    if (!probing_) return;
+    if (phase_ != Phase::kProbingRanges) return;
     probeBytes_ += count;
     if (::GetTickCount() - probeTick_ >= kProbeMs) DecideOnRanges();
 }
 
 void CHttpDownloadFile::DecideOnRanges() {
-    probing_ = false;
     const DWORD elapsed = std::max<DWORD>(::GetTickCount() - probeTick_, 1);
     const uint64_t rate = probeBytes_ * 1000 / elapsed;
     // A stream this fast is held back by the machine, not by the route or a
     // cap of the server: more connections would only cost work.
     if (rate >= fastStreamRate_) {
+        SetPhase(Phase::kSingleStream);
         KV_LOG(kToTrace | kToFile, Info, L"单连接速度已足够(%llu B/s)，不分段下载 url:%s", static_cast<unsigned long long>(rate),
                GetUrl().c_str());
         return;
@@ -287,7 +365,11 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
     if (!transfer || status < 100 || status > 399) return;
     if (status == 200 && transfer->ResumeRequested()) {
         KV_LOG(kToConsole | kToFile, Info, L"不支持断点续传 url:%s", GetUrl().c_str());
+        // The transfer has started the file again: the bytes of earlier
+        // sources are gone.
+        if (ResumeOffset() != 0) sourcesUsed_.clear();
         SetResumeOffset(0);
+        streamFrom_ = 0;
     }
     std::wstring value;
     if (!transfer->GetHeader(L"Content-Length", &value)) return;
@@ -301,7 +383,7 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
     if (overflows || (expectedSize_ != 0 && offset + contentLength_ != expectedSize_)) {
         KV_LOG(kToTrace | kToFile, Error, L"长度不一致 预期值:%lld 实际值:%lld", static_cast<long long>(expectedSize_),
                static_cast<long long>(overflows ? contentLength_ : offset + contentLength_));
-        Stop();
+        EndAttempt();
         Finish(kLengthMismatch.type, kLengthMismatch.code);
         return;
     }
@@ -314,7 +396,7 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
             first == static_cast<uint64_t>(offset) && last + 1 == size && total == size &&
             size - first >= 2 * CRangePlan::kMinPiece) {
             // The stream goes on alone for a moment: its speed decides.
-            probing_ = true;
+            SetPhase(Phase::kProbingRanges);
             probeTick_ = ::GetTickCount();
             probeBytes_ = 0;
         }
@@ -323,7 +405,7 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
 
 void CHttpDownloadFile::OnTick() {
     // Also a stream that has brought nothing since its answer is judged.
-    if (probing_ && ::GetTickCount() - probeTick_ >= kProbeMs) DecideOnRanges();
+    if (phase_ == Phase::kProbingRanges && ::GetTickCount() - probeTick_ >= kProbeMs) DecideOnRanges();
     if (segmented_.Active()) {
         segmented_.OnTick();
         // The sum over the connections, in the same samples as one stream.
@@ -351,16 +433,22 @@ void CHttpDownloadFile::OnTick() {
 void CHttpDownloadFile::Done(int32_t curlResult) {
     if (!IsStarted()) return;
     RecordResult(HttpResult{kHttpErrorCurl, curlResult});
-    Stop();  // the sink's failure, or the transfer's refusal of a web page, joins the record here
-    const HttpResult result = TakeResult();
+    EndAttempt();  // the sink's failure, or what the transfer refused, joins the record here
+    HttpResult result = TakeResult();
+    // Ended well, yet the file is not the package: a body without a length
+    // that stopped early (resumed like a cut transfer), or one too long.
+    const int64_t size = LocalFileSize(localPath_);
+    if (result.type == kHttpErrorOk && expectedSize_ != 0 && size != expectedSize_) {
+        KV_LOG(kToTrace | kToFile, Error, L"CHttpDownloadFile::Done() the file ends at %lld bytes, not %lld url:%s",
+               static_cast<long long>(size), static_cast<long long>(expectedSize_), GetUrl().c_str());
+        result = size < expectedSize_ ? kCutShort : kLengthMismatch;
+    }
 
     if (AttemptCount() <= MaxRetries() && RetryAtSameAddress(result)) {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
                L"CHttpDownloadFile::Done() 重试.... code:%d errtype:%d  url:%s ", kHttpErrorCurl, result.code,
                GetUrl().c_str());
-        RequestRetryDelay();
-        if (SubmitDownload(this)) return;
-        SetRetryPending(false);  // the engine is gone: report instead of waiting forever
+        if (QueueAttempt()) return;
     } else if (TryAnotherAddress(result) && urlList_.size() >= 2) {
         SetAttemptCount(0);
         const std::wstring failedUrl = urlList_.front();
@@ -369,10 +457,8 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
                L"CHttpDownloadFile::Done() type:%d code:%d  url:%s 下载失败，尝试使用备用地址:%s", result.type, result.code,
                failedUrl.c_str(), GetUrl().c_str());
-        RequestRetryDelay();
-        if (SubmitDownload(this)) return;
-        SetRetryPending(false);
-    } else if (ResolveAgain(result) && !mainUrl_.empty()) {
+        if (QueueAttempt()) return;
+    } else if (ResolveAgain(result) && !mainUrl_.empty() && !ownDnsFallbackUsed_) {
         if (StartAddressFallback(result)) return;
     }
     if (result.type != kHttpErrorOk) {
@@ -388,7 +474,11 @@ bool CHttpDownloadFile::StartAddressFallback(const HttpResult& result) {
            result.code, mainUrl_.c_str());
     RequestRetryDelay();
     fallbackResult_ = result;
-    if (StartResolver(WideToUtf8(HostNameOf(mainUrl_)))) return true;
+    ownDnsFallbackUsed_ = true;  // once per run
+    if (StartResolver(WideToUtf8(HostNameOf(mainUrl_)))) {
+        SetPhase(Phase::kResolving);
+        return true;
+    }
     // No resolver run (host too short, or no thread): the run ends with the
     // failure that led to the fallback.
     SetRetryPending(false);
@@ -441,7 +531,7 @@ void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, cons
     }
     Tokens().Drop(dnsToken_);
     const HttpResult logged = Attempt().Result();
-    if (mainUrl_.empty()) {
+    if (phase_ != Phase::kResolving || mainUrl_.empty()) {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
                L"CHttpDownloadFile::OnDNSResult() 状态不对，忽略 type:%d code:%d  url:%s ", logged.type, code,
                GetUrl().c_str());
@@ -465,10 +555,7 @@ void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, cons
         SetAttemptCount(0);
         KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile::Done() 重试DNS解析到的ip列表.... type:%d code:%d  url:%s ",
                logged.type, code, GetUrl().c_str());
-        RequestRetryDelay();
-        mainUrl_.clear();  // the fallback runs once per Download
-        if (SubmitDownload(this)) return;
-        SetRetryPending(false);
+        if (QueueAttempt()) return;
     } else {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
                L"CHttpDownloadFile::OnDNSResult() 解析DNS失败 type:%d code:%d  url:%s ", logged.type, code,
@@ -493,6 +580,7 @@ void CHttpDownloadFile::DeliverPostedFailure(uintptr_t token, int32_t errorType,
 }
 
 void CHttpDownloadFile::Finish(int32_t errorType, int32_t code) {
+    SetPhase(Phase::kEnding);
     urlList_.clear();
     pinnedAddresses_.clear();
     SetRetryPending(false);
@@ -502,22 +590,22 @@ void CHttpDownloadFile::Finish(int32_t errorType, int32_t code) {
 DownloadWriteFile* CHttpDownloadFile::NewFileSink() { return new DownloadWriteFile(); }
 
 bool CHttpDownloadFile::CanSegment() const {
-    return maxConnections_ > 1 && expectedSize_ >= kMinSegmentedSize && !singleStreamOnly_;
+    return maxConnections_ > 1 && expectedSize_ >= kMinSegmentedSize && !rangesRefused_ && !controlStuck_;
 }
 
-void CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
-    if (controlStuck_) return;
+HttpResult CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
+    if (controlStuck_) return HttpResult();
     const std::wstring controlPath = CRangeControlFile::PathFor(localPath_);
     CRangeControlFile::State state;
     const CRangeControlFile::Parse parse = CRangeControlFile::Load(controlPath, &state);
-    if (parse == CRangeControlFile::Parse::Absent) return;
+    if (parse == CRangeControlFile::Parse::Absent) return HttpResult();
     const int64_t fileSize = std::max<int64_t>(LocalFileSize(localPath_), 0);
     const CRangeControlFile::Resume resume =
         CRangeControlFile::Decide(parse, state, static_cast<uint64_t>(std::max<int64_t>(expectedSize_, 0)),
                                   static_cast<uint64_t>(fileSize));
     if (resume.kind == CRangeControlFile::Resume::Ranges && CanSegment()) {
         *missing = resume.missing;
-        return;
+        return HttpResult();
     }
     uint64_t keep = static_cast<uint64_t>(fileSize);
     if (resume.kind == CRangeControlFile::Resume::Prefix) keep = resume.prefix;
@@ -525,13 +613,19 @@ void CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
     KV_LOG(kToTrace | kToFile, Info, L"控制文件不可用于分段续传 parse:%d 保留前缀:%lld 文件:%lld", static_cast<int>(parse),
            static_cast<long long>(keep), static_cast<long long>(fileSize));
     // The file first: once it is a plain prefix, losing the control file is harmless.
-    if (keep < static_cast<uint64_t>(fileSize) && !CutFile(localPath_, keep)) return;
-    if (CRangeControlFile::Remove(controlPath)) return;
+    if (keep < static_cast<uint64_t>(fileSize) && !CutFile(localPath_, keep)) {
+        // Not a plain prefix yet: a single stream would take the bytes past
+        // the prefix (gaps included) for a complete start.
+        const DWORD error = ::GetLastError();
+        const bool locked = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        return locked ? kFileLocked : HttpResult{kHttpErrorSys, static_cast<int32_t>(error)};
+    }
+    if (CRangeControlFile::Remove(controlPath)) return HttpResult();
     // Something that cannot be removed (a folder, a locked file) sits at the
     // name: this run keeps to one stream and does not cut its file again at
     // every retry.
     controlStuck_ = true;
-    singleStreamOnly_ = true;
+    return HttpResult();
 }
 
 bool CHttpDownloadFile::BeginSegmented(const std::vector<ByteRange>& missing) {
@@ -552,15 +646,16 @@ void CHttpDownloadFile::SwitchToSegmented() {
     // This transfer ends here, so what it wrote is a plain prefix of the file.
     if (Transfer() && Worker()) Worker()->RemoveTransfer(CRefPtr<CCurlBase>(Transfer()));
     ReleaseTransfer();
+    NoteStreamSpan();
     const int64_t written = std::max<int64_t>(LocalFileSize(localPath_), 0);
     if (written < expectedSize_ && BeginSegmented({ByteRange{static_cast<uint64_t>(written), static_cast<uint64_t>(expectedSize_)}})) {
+        SetPhase(Phase::kRanges);
         return;
     }
     // Not possible now: the single stream again, from where it stopped.
-    singleStreamOnly_ = true;
-    Stop();
-    RequestRetryDelay();
-    if (!SubmitDownload(this)) Finish(kSinkOpenFailed.type, kSinkOpenFailed.code);
+    rangesRefused_ = true;
+    EndAttempt();
+    if (!QueueAttempt()) Finish(kSinkOpenFailed.type, kSinkOpenFailed.code);
 }
 
 void CHttpDownloadFile::OnSegmentedAnswer() {
@@ -571,24 +666,28 @@ void CHttpDownloadFile::OnSegmentedAnswer() {
 
 void CHttpDownloadFile::OnSegmentedBytes(uint32_t count) { bytesSinceTick_ += count; }
 
+void CHttpDownloadFile::OnSegmentedSourceUsed(const std::wstring& url) {
+    rangesServed_ = true;
+    NoteSource(url);
+}
+
 void CHttpDownloadFile::OnSegmentedEnd(CSegmentedDownload::End end, const HttpResult& result) {
-    Stop();  // out of the scheduler; the connections have ended already
+    EndAttempt();  // out of the scheduler; the connections have ended already
     if (end == CSegmentedDownload::End::Complete) {
         Finish(kHttpErrorOk, 0);
         return;
     }
-    if (end == CSegmentedDownload::End::SingleStream) {
-        // No source serves ranges: on as one stream, with the usual answers
-        // (a 200 starts the file again, another size is a length mismatch).
-        singleStreamOnly_ = true;
+    if (end == CSegmentedDownload::End::SingleStream && !rangesServed_) {
+        // No source serves ranges: on as one stream from the complete prefix
+        // (PrepareResume cuts the file to it), with the usual answers.
+        rangesRefused_ = true;
         SetAttemptCount(0);
-        RequestRetryDelay();
-        if (SubmitDownload(this)) return;
-        SetRetryPending(false);
-    } else if (!mainUrl_.empty() && ResolveAgain(result)) {
-        // Every source failed: the address fallback, as for a single stream.
-        // The control file stays, so the addresses resume every range. A
-        // range's write that met the disk or a locked file ends here.
+        if (QueueAttempt()) return;
+    } else if (!mainUrl_.empty() && !ownDnsFallbackUsed_ && ResolveAgain(result)) {
+        // Every source failed, or none serves ranges after some did (their
+        // bytes stay): the address fallback, as for a single stream. The
+        // control file stays, so the addresses resume every range. A range's
+        // write that met the disk or a locked file ends here.
         if (StartAddressFallback(result)) return;
     }
     KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ",

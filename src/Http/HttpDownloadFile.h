@@ -7,7 +7,9 @@
 // in the request and TLS). A failure of the disk or a file held by another
 // program ends the run at once; a web page answered instead of the file
 // (a sign-in page) is refused before a byte reaches the file, and only the
-// mirrors follow it. Every run started by Download() ends in exactly one
+// mirrors follow it. A whole answer to a resumed request replaces the
+// partial file only when it announces the expected size, and a transfer
+// that leaves the file at another length fails. Every run started by Download() ends in exactly one
 // completion (unless the owner cancels with Stop()); progress comes once a
 // second. A package of 8 MiB or more whose server answers ranges is fetched
 // over several connections and sources at once (CSegmentedDownload); the
@@ -27,6 +29,17 @@ class DownloadWriteFile;
 
 class CHttpDownloadFile : public CHttpBase, private CSegmentedDownload::Listener {
 public:
+    // Where a run stands; changed only by SetPhase, which logs each change.
+    enum class Phase {
+        kIdle,            // no run, or it was stopped
+        kSingleStream,    // one transfer writes the file from its end
+        kProbingRanges,   // that transfer's answer carried a range: its speed decides on ranges
+        kRanges,          // parallel ranges (CSegmentedDownload)
+        kWaitingToRetry,  // queued in the engine: the first attempt, or the next after a delay
+        kResolving,       // the own resolver looks up the main host (or its failure is posted)
+        kEnding,          // the completion has been delivered
+    };
+
     // (owner, result); (0, 0) is success.
     using Completion = void (*)(void* owner, const HttpResult& result);
     // (owner, total bytes, downloaded bytes, bytes per second).
@@ -94,7 +107,13 @@ public:
     // Injection point for the resolver list and wait (tests, demos).
     CDNSThread& Resolver() { return resolver_; }
     const std::deque<std::wstring>& UrlList() const { return urlList_; }
-    const std::wstring& MainUrl() const { return mainUrl_; }
+    bool OwnDnsFallbackUsed() const { return ownDnsFallbackUsed_; }
+    Phase CurrentPhase() const { return phase_; }
+    // The URLs (as given to Download) that delivered at least one byte into
+    // the file during the current or last run, in the order of their first
+    // byte. A whole answer that starts the file again forgets the sources
+    // before it (their bytes are gone).
+    std::vector<std::wstring> SourcesUsed() const { return sourcesUsed_; }
     const std::deque<uint32_t>& SpeedSamples() const { return speedSamples_; }
     bool ResolverRunning() const { return dnsToken_ != 0; }
 
@@ -105,18 +124,29 @@ protected:
     virtual DownloadWriteFile* NewFileSink();
 
 private:
+    void SetPhase(Phase next);
+    // Stop() without leaving the phase: the transfer, the resolver and any
+    // posted failure are dropped, the task leaves its scheduler.
+    void EndAttempt();
+    // Waits for the engine to start the next attempt; false when it is gone.
+    bool QueueAttempt();
     bool CanSegment() const;
     // Reads the control file of an earlier segmented run: fills `missing`
     // when its ranges can be resumed; otherwise cuts the partial file to the
-    // prefix known to be complete and removes the control file.
-    void PrepareResume(std::vector<ByteRange>* missing);
+    // prefix known to be complete and removes the control file. The pair of
+    // a cut that failed (the file is no plain prefix), else (0, 0).
+    HttpResult PrepareResume(std::vector<ByteRange>* missing);
     bool BeginSegmented(const std::vector<ByteRange>& missing);
     // The single stream's answer carried the package's range and it has run
     // for kProbeMs: in parallel ranges unless it is fast already.
     void DecideOnRanges();
     void SwitchToSegmented();
+    // Logs the span the single stream's transfer wrote and notes its source.
+    void NoteStreamSpan();
+    void NoteSource(const std::wstring& url);
     void OnSegmentedAnswer() override;
     void OnSegmentedBytes(uint32_t count) override;
+    void OnSegmentedSourceUsed(const std::wstring& url) override;
     void OnSegmentedEnd(CSegmentedDownload::End end, const HttpResult& result) override;
     void Finish(int32_t errorType, int32_t code);
     // Resolves the main host with the own resolver after `result`; false
@@ -127,6 +157,7 @@ private:
     void PostFailure();
     static void DeliverPostedFailure(uintptr_t token, int32_t errorType, int32_t code);
 
+    Phase phase_ = Phase::kIdle;
     std::wstring mainUrl_;
     CDNSThread resolver_;
     std::wstring localPath_;
@@ -142,15 +173,24 @@ private:
     uint64_t received_ = 0;
     uint32_t bytesSinceTick_ = 0;
     int64_t contentLength_ = 0;
+    // Where the single stream's transfer began writing.
+    uint64_t streamFrom_ = 0;
     std::deque<uint32_t> speedSamples_;
+    std::vector<std::wstring> sourcesUsed_;
     size_t maxConnections_ = CSegmentedDownload::kMaxConnections;
-    // This run goes on as a single stream (the sources refused ranges).
-    bool singleStreamOnly_ = false;
-    bool probing_ = false;
     DWORD probeTick_ = 0;
     uint64_t probeBytes_ = 0;
     uint64_t fastStreamRate_ = kFastStreamBytesPerSec;
-    // The control file could not be removed: it is not looked at again.
+    // Facts of the current run:
+    // the own resolver has been used (once per run);
+    bool ownDnsFallbackUsed_ = false;
+    // a source wrote bytes into the file through a range: the control file
+    // and those bytes are never given up for a single stream in this run;
+    bool rangesServed_ = false;
+    // ranges are not tried again: the sources refused them, or the file or
+    // its control file could not be set up for them;
+    bool rangesRefused_ = false;
+    // the control file could not be removed: it is not looked at again.
     bool controlStuck_ = false;
     CSegmentedDownload segmented_{this};
 

@@ -6,7 +6,7 @@
 
 static_assert(kNoPackageAddress.code == CURLE_URL_MALFORMAT, "the code an empty URL gives");
 static_assert(kNoAddressResolved.code == CURLE_COULDNT_RESOLVE_HOST, "libcurl's code for a name not found");
-static_assert(kRangeCutShort.code == CURLE_PARTIAL_FILE, "libcurl's code for a transfer ended short");
+static_assert(kCutShort.code == CURLE_PARTIAL_FILE, "libcurl's code for a transfer ended short");
 static_assert(kRangeSourceStalled.code == CURLE_OPERATION_TIMEDOUT, "libcurl's code for a transfer timed out");
 
 void AttemptResult::Record(const HttpResult& result) {

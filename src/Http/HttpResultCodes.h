@@ -43,15 +43,20 @@ constexpr HttpResult kFileLocked{kHttpErrorSys, ERROR_SHARING_VIOLATION};
 // (DownloadWriteFile::Write; RangeWriteFile, whose file is not open).
 constexpr HttpResult kSinkNotOpen{kHttpErrorUser, 2001};
 // (3, 2007) the announced length plus the resume offset differs from the
-// expected size (CHttpDownloadFile::OnHttpStatus).
+// expected size (CHttpDownloadFile::OnHttpStatus); a whole (200) answer to a
+// resumed request that does not announce the expected size (CCurlHttp, before
+// the partial file is touched); a range answered with another range or the
+// whole file (CSegmentedDownload); the single stream's file longer than the
+// expected size at the end (CHttpDownloadFile).
 constexpr HttpResult kLengthMismatch{kHttpErrorUser, 2007};
 // (3, 2008) a descriptor refused by a signing installer: its signature does
 // not verify, or the signed text lacks a Sha256 of 64 hex digits or its
 // Expires is missing, malformed or past (CUpdateModule; a missing ".sig"
 // stays the (4, 404) it is).
 constexpr HttpResult kBadSignature{kHttpErrorUser, 2008};
-// (3, 2009) a command's body is longer than its cap (CHttpCommand, for the
-// descriptor and its signature).
+// (3, 2009) an answer larger than its cap: more header fields than
+// CCurlHttp::kMaxHeaderFields (any transfer), or a command's body longer than
+// its cap (CHttpCommand, for the descriptor and its signature).
 constexpr HttpResult kBodyTooLarge{kHttpErrorUser, 2009};
 // (3, 2010) an HTML page answered where a descriptor or the package belongs:
 // a hotel's or airport's sign-in page taking over every address
@@ -77,9 +82,11 @@ constexpr HttpResult kNoHttpStatus{kHttpErrorHttp, 700};
 // (5, CURLE_URL_MALFORMAT) the package has no address at all (CUpdateModule;
 // the transfer reports the same for an empty URL).
 constexpr HttpResult kNoPackageAddress{kHttpErrorCurl, 3};
-// (5, CURLE_PARTIAL_FILE) a range of a download in ranges ended without an
-// error short of its end: its source's failure (CSegmentedDownload).
-constexpr HttpResult kRangeCutShort{kHttpErrorCurl, 18};
+// (5, CURLE_PARTIAL_FILE) a transfer ended without an error short of its
+// end: a range of a download in ranges (its source's failure,
+// CSegmentedDownload), or the single stream's file short of the expected size
+// (a body without a length that stopped early, CHttpDownloadFile).
+constexpr HttpResult kCutShort{kHttpErrorCurl, 18};
 // (5, CURLE_OPERATION_TIMEDOUT) the ranges of one source stalled too often
 // and the source is given up (CSegmentedDownload).
 constexpr HttpResult kRangeSourceStalled{kHttpErrorCurl, 28};

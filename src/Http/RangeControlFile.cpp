@@ -117,13 +117,17 @@ bool CRangeControlFile::Save(const std::wstring& path, const State& state) {
     ::DeleteFileW(fresh.c_str());
     bool written = false;
     {
-        kv::UniqueKernelHandle file(
-            ::CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Written through to the disk, and moved into place only then: after
+        // a power cut the name holds this state or the one before, whole.
+        kv::UniqueKernelHandle file(::CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
         DWORD count = 0;
         written = file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr) &&
                   count == bytes.size();
     }
-    if (written && ::MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (written && ::MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
     ::DeleteFileW(fresh.c_str());
     return false;
 }

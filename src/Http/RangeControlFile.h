@@ -59,7 +59,8 @@ public:
     static Resume Decide(Parse parse, const State& state, uint64_t expectedSize, uint64_t fileLength);
 
     static std::wstring PathFor(const std::wstring& partialPath) { return partialPath + L".ranges"; }
-    // Writes `<path>.new` and moves it over `path`. False on any failure
+    // Writes `<path>.new` through to the disk and moves it over `path` (the
+    // move written through too). False on any failure
     // (the previous control file, if any, is then left as it was).
     static bool Save(const std::wstring& path, const State& state);
     static Parse Load(const std::wstring& path, State* state);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <numeric>
 
 #include "Http/FailureKind.h"
@@ -13,11 +14,19 @@ namespace {
 
 const wchar_t kLogFile[] = L".\\Http\\SegmentedDownload";
 
-// Cuts the file to `length` bytes through the handle that holds it.
-bool CutFile(HANDLE file, uint64_t length) {
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(length);
-    return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+// Adds `r` to `ranges`, joined to a range it touches.
+void AddRange(std::vector<ByteRange>* ranges, const ByteRange& r) {
+    for (ByteRange& x : *ranges) {
+        if (x.to == r.from) {
+            x.to = r.to;
+            return;
+        }
+        if (r.to == x.from) {
+            x.from = r.from;
+            return;
+        }
+    }
+    ranges->push_back(r);
 }
 
 }  // namespace
@@ -42,6 +51,8 @@ bool CSegmentedDownload::Begin(const std::wstring& path, uint64_t total, const s
     if (plan_.Complete()) return false;
     path_ = path;
     controlPath_ = CRangeControlFile::PathFor(path);
+    hasSaved_ = false;
+    beginFailure_ = kSinkOpenFailed;
     // The control file comes first: from the moment the file has bytes out
     // of order (or merely its full length) a killed run must find it.
     SaveState();
@@ -57,11 +68,19 @@ bool CSegmentedDownload::Begin(const std::wstring& path, uint64_t total, const s
     uint32_t error = 0;
     file_ = RangeWriteFile::OpenShared(path, total, &error);
     if (!file_) {
-        CRangeControlFile::Remove(controlPath_);  // the file is as it was: a plain prefix
+        // The control file stays: it describes the file as it is (a plain
+        // prefix, or the ranges of an earlier run that are not to be lost).
+        const bool locked = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        beginFailure_ = locked ? kFileLocked : HttpResult{kHttpErrorSys, static_cast<int32_t>(error)};
         return false;
     }
+    beginFailure_ = HttpResult();
     sources_.clear();
-    for (const Source& s : sources) sources_.push_back(SourceState{s});
+    for (const Source& s : sources) {
+        SourceState state;
+        state.source = s;
+        sources_.push_back(state);
+    }
     active_ = true;
     answered_ = false;
     refused_ = false;
@@ -81,13 +100,17 @@ void CSegmentedDownload::Stop() {
     for (size_t i = 0; i < slots_.size(); ++i) Cancel(static_cast<int>(i));
     SaveState();
     file_.reset();
+    LogSources();
 }
 
 void CSegmentedDownload::Cancel(int slot) {
     CRangeConnection* connection = slots_[slot].connection.get();
     const bool started = connection->IsStarted();
     connection->Stop();
-    if (started && connection->Cursor()) plan_.Advance(slot, connection->Cursor()->position.load());
+    if (started && connection->Cursor()) {
+        plan_.Advance(slot, connection->Cursor()->position.load());
+        Account(slot);
+    }
     plan_.Release(slot);
     connection->Unassign();
 }
@@ -99,7 +122,39 @@ void CSegmentedDownload::RefreshPositions() {
         // everything received, and the control file records it.
         connection->FlushReceived();
         const auto& cursor = connection->Cursor();
-        if (cursor) plan_.Advance(static_cast<int>(i), cursor->position.load());
+        if (!cursor) continue;
+        plan_.Advance(static_cast<int>(i), cursor->position.load());
+        Account(static_cast<int>(i));
+    }
+}
+
+void CSegmentedDownload::Account(int slot) {
+    const CRangeConnection* connection = slots_[slot].connection.get();
+    const auto& cursor = connection->Cursor();
+    if (!cursor || connection->SourceIndex() >= sources_.size()) return;
+    const uint64_t position = cursor->position.load();
+    uint64_t& accounted = slots_[slot].accounted;
+    if (position <= accounted) return;
+    SourceState& source = sources_[connection->SourceIndex()];
+    const bool first = source.written.empty();
+    AddRange(&source.written, ByteRange{accounted, position});
+    accounted = position;
+    if (first) listener_->OnSegmentedSourceUsed(source.source.url);
+}
+
+void CSegmentedDownload::LogSources() const {
+    for (const SourceState& s : sources_) {
+        if (s.written.empty()) continue;
+        std::vector<ByteRange> ranges = s.written;
+        std::sort(ranges.begin(), ranges.end(), [](const ByteRange& a, const ByteRange& b) { return a.from < b.from; });
+        std::wstring text;
+        uint64_t bytes = 0;
+        for (const ByteRange& r : ranges) {
+            text += L" [" + std::to_wstring(r.from) + L", " + std::to_wstring(r.to) + L")";
+            bytes += r.to - r.from;
+        }
+        KV_LOG(kToTrace | kToFile, Info, L"CSegmentedDownload source %s wrote%s (%llu bytes)", s.source.url.c_str(),
+               text.c_str(), static_cast<unsigned long long>(bytes));
     }
 }
 
@@ -109,10 +164,23 @@ void CSegmentedDownload::SaveState() {
     state.total = plan_.Total();
     state.prefix = plan_.Prefix();
     state.missing = plan_.Missing();
+    if (hasSaved_ && state.total == saved_.total && state.prefix == saved_.prefix && state.missing == saved_.missing) return;
+    // The bytes the new state calls written reach the disk before it does:
+    // after a power cut, a control file ahead of the data would call zeros
+    // written. When they cannot be flushed, the older state (which claims
+    // less) stays.
+    if (file_ && !::FlushFileBuffers(file_->handle.get())) {
+        KV_LOG(kToFile, Error, L"CSegmentedDownload flushing the file failed %s err:%d", path_.c_str(),
+               static_cast<int>(::GetLastError()));
+        return;
+    }
     if (!CRangeControlFile::Save(controlPath_, state)) {
         KV_LOG(kToFile, Error, L"CSegmentedDownload 控制文件写入失败 %s err:%d", controlPath_.c_str(),
                static_cast<int>(::GetLastError()));
+        return;
     }
+    saved_ = state;
+    hasSaved_ = true;
 }
 
 std::vector<double> CSegmentedDownload::Speeds() const {
@@ -176,6 +244,7 @@ bool CSegmentedDownload::OnConnectionStarting(CRangeConnection* connection) {
     Slot& s = slots_[slot];
     s.window.clear();
     s.bytesThisTick = 0;
+    s.accounted = work.from;
     return true;
 }
 
@@ -198,6 +267,7 @@ void CSegmentedDownload::TakeOver(int victim, uint64_t from) {
     KV_LOG(kToTrace | kToFile, Info, L"CSegmentedDownload 接管停滞的分段 slot:%d pos:%lld url:%s", victim,
            static_cast<long long>(from), connection->GetUrl().c_str());
     connection->Stop();
+    Account(victim);
     connection->Unassign();
     if (source < sources_.size() && ++sources_[source].strikes >= kMaxStrikes) {
         sources_[source].dropped = true;
@@ -227,6 +297,7 @@ void CSegmentedDownload::OnConnectionDone(CRangeConnection* connection, const Ht
     const int slot = connection->Slot();
     const size_t source = connection->SourceIndex();
     if (connection->Cursor()) plan_.Advance(slot, connection->Cursor()->position.load());
+    Account(slot);
     const CRangePlan::Range* range = plan_.RangeOf(slot);
     const bool rangeDone = !range || range->Left() == 0;
     plan_.Release(slot);
@@ -251,9 +322,11 @@ void CSegmentedDownload::OnConnectionDone(CRangeConnection* connection, const Ht
         SourceState& s = sources_[source];
         // The reason for the last failure, as the single stream would report it.
         HttpResult failure = result;
-        if (failure.type == kHttpErrorOk) failure = kRangeCutShort;
+        if (failure.type == kHttpErrorOk) failure = kCutShort;
         if (verdict == CRangeTransfer::Verdict::Whole || verdict == CRangeTransfer::Verdict::Mismatch) {
-            Drop(source, true, failure, slot);
+            // Not the range asked for; its refused body ended the transfer
+            // with a write error, which is no disk's fault.
+            Drop(source, true, kLengthMismatch, slot);
         } else if (verdict == CRangeTransfer::Verdict::Error) {
             // Turned away while other connections to it are being served: the
             // server limits connections; it keeps those it serves.
@@ -361,17 +434,12 @@ void CSegmentedDownload::Finish(End end) {
     if (end == End::Complete) {
         file_.reset();
         CRangeControlFile::Remove(controlPath_);
-    } else if (end == End::SingleStream) {
-        // The file first: cut to what is known, it is a plain prefix again
-        // even if the control file cannot be removed.
-        if (!file_ || !CutFile(file_->handle.get(), prefix)) end = End::Failed;
-        file_.reset();
-        if (end == End::SingleStream) CRangeControlFile::Remove(controlPath_);
-    }
-    if (end == End::Failed) {
+    } else {
+        // Every byte written stays recorded; the owner decides what to keep.
         SaveState();
         file_.reset();
     }
+    LogSources();
     KV_LOG(kToTrace | kToFile, Info, L"CSegmentedDownload::Finish() end:%d prefix:%lld type:%d code:%d",
            static_cast<int>(end), static_cast<long long>(prefix), lastFailure_.type, lastFailure_.code);
     listener_->OnSegmentedEnd(end, lastFailure_);  // last: the listener may begin again

@@ -6,8 +6,10 @@
 // stalled one); a source that refuses ranges or names another size is
 // dropped at once, one that fails three attempts in a row after it. The
 // state is kept in the control file beside the file (CRangeControlFile) from
-// before the first out-of-order byte until the end. Its owner hears one
-// answer, the bytes and one end. Main thread only.
+// before the first out-of-order byte until the end; the file's data is
+// flushed before each state that records it. Its owner hears one answer, the
+// bytes, each source's first written byte and one end; the log gets the
+// byte ranges each source wrote. Main thread only.
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -18,6 +20,7 @@
 #include "Http/HttpResult.h"
 #include "Http/HttpTimeouts.h"
 #include "Http/RangeConnection.h"
+#include "Http/RangeControlFile.h"
 #include "Http/RangePlan.h"
 #include "Http/RangeWriteFile.h"
 #include "Runtime/RetryPolicy.h"
@@ -33,7 +36,8 @@ public:
 
     enum class End {
         Complete,      // every byte written; the control file is gone
-        SingleStream,  // no source serves ranges: the file is cut to its complete prefix, the control file is gone
+        SingleStream,  // every source is dropped and one refused ranges; the state is kept (the
+                       // owner cuts the file to its complete prefix for a single stream)
         Failed,        // every source failed, or one range's write met the disk or a locked
                        // file; the state is kept for a later resume
     };
@@ -42,6 +46,8 @@ public:
         // The first answer of this run that carries its range.
         virtual void OnSegmentedAnswer() = 0;
         virtual void OnSegmentedBytes(uint32_t count) = 0;
+        // A source's first bytes are in the file (once per source and Begin).
+        virtual void OnSegmentedSourceUsed(const std::wstring& /*url*/) {}
         // Once per Begin (not after Stop); `result` is the last failure for
         // Failed (the sink's pair when a write failed). The listener may Begin again or destroy this object.
         virtual void OnSegmentedEnd(End end, const HttpResult& result) = 0;
@@ -62,7 +68,8 @@ public:
     // Fetches `missing` of the `total`-byte file at `path` over up to
     // `connections` connections spread over `sources`. The control file is
     // written first, then the file gets its full length. False, with
-    // nothing started, when either fails.
+    // nothing started, when either fails (BeginFailure() says why); the
+    // control file then stays, describing the file as it is.
     bool Begin(const std::wstring& path, uint64_t total, const std::vector<ByteRange>& missing,
                const std::vector<Source>& sources, size_t connections, const HttpTimeouts& timeouts);
     // Cancels every connection and records where each range stands; no end
@@ -72,6 +79,9 @@ public:
     void OnTick();
 
     bool Active() const { return active_; }
+    // Why the last Begin failed: kSinkOpenFailed for the control file, the
+    // system's pair (kFileLocked when another program holds it) for the file.
+    const HttpResult& BeginFailure() const { return beginFailure_; }
     uint64_t Total() const { return plan_.Total(); }
     // Bytes of the file written so far (as of the last tick or event).
     uint64_t Written() const { return plan_.Total() - plan_.MissingBytes(); }
@@ -84,11 +94,13 @@ private:
         bool dropped = false;
         int strikes = 0;
         size_t cap = kMaxConnections;  // lowered when the server turns extra connections away
+        std::vector<ByteRange> written;  // what its connections wrote in this run
     };
     struct Slot {
         std::unique_ptr<CRangeConnection> connection;
         std::deque<uint32_t> window;  // bytes per second, newest last
         uint32_t bytesThisTick = 0;
+        uint64_t accounted = 0;  // the connection's bytes below this are in its source's `written`
     };
 
     void OnConnectionStatus(CRangeConnection* connection, int32_t status, CRangeTransfer::Verdict verdict) override;
@@ -110,6 +122,9 @@ private:
     void Drop(size_t source, bool refused, const HttpResult& result, int except);
     void Cancel(int slot);
     void RefreshPositions();
+    // Credits the bytes the slot's connection wrote since the last call to its source.
+    void Account(int slot);
+    void LogSources() const;
     void SaveState();
     bool CheckEnd();
     void Finish(End end);
@@ -119,6 +134,10 @@ private:
     bool answered_ = false;
     bool refused_ = false;  // a source refused ranges or named another size
     HttpResult lastFailure_;
+    HttpResult beginFailure_;
+    // The state last saved, not saved again while unchanged.
+    CRangeControlFile::State saved_;
+    bool hasSaved_ = false;
     std::wstring path_;
     std::wstring controlPath_;
     RangeWriteFile::SharedFile file_;

@@ -27,13 +27,13 @@ private:
 
 }  // namespace
 
-TEST_F(HttpEngineTest, RedirectChainReportsBothStatusesAndKeepsBothHeaderBlocks) {
+TEST_F(HttpEngineTest, RedirectChainReportsBothStatusesAndKeepsTheFieldsTheProgramReads) {
     TestHttpResponse redirect = TestHttpResponse::Redirect(302, "/b");
-    redirect.headers.push_back({"X-First", "one"});
-    redirect.headers.push_back({"X-Shared", "from-302"});
+    redirect.headers.push_back({"content-range", "bytes 0-1/2"});
+    redirect.headers.push_back({"Date", "from-302"});
     TestHttpResponse final = TestHttpResponse::Ok("final body");
-    final.headers.push_back({"X-Second", "  two  "});
-    final.headers.push_back({"X-Shared", "from-200"});
+    final.headers.push_back({"Date", "  from-200  "});
+    final.headers.push_back({"X-Unread", "dropped"});
     server.Route("/a", redirect);
     server.Route("/b", final);
     ProbeTask task;
@@ -43,17 +43,13 @@ TEST_F(HttpEngineTest, RedirectChainReportsBothStatusesAndKeepsBothHeaderBlocks)
     EXPECT_EQ(task.doneResult, CURLE_OK);
     EXPECT_EQ(task.body, "final body");
     ASSERT_EQ(task.statuses, (std::vector<int32_t>{302, 200}));
-    const ProtoValue& atRedirect = task.headersAtStatus[0];
-    EXPECT_EQ(atRedirect.Get(L"Location").string(), L"/b");
-    // Regression: the test also required the 302's snapshot to lack the second
-    // response's fields, but the worker may already have read them by the time
-    // the 302 notification runs on the main thread (seen on a loaded machine).
+    // The 302's snapshot is not checked: the worker may already have read the
+    // second response's fields by the time its notification runs.
     const ProtoValue& atEnd = task.headersAtStatus[1];
-    EXPECT_EQ(atEnd.Get(L"X-First").string(), L"one");
-    EXPECT_EQ(atEnd.Get(L"X-Second").string(), L"two");  // trimmed
-    EXPECT_EQ(atEnd.Get(L"X-Shared").string(), L"from-200");  // the later response wins
+    EXPECT_EQ(atEnd.Get(L"content-range").string(), L"bytes 0-1/2");  // an earlier response's, named as received
+    EXPECT_EQ(atEnd.Get(L"Date").string(), L"from-200");  // trimmed; the later response wins
     EXPECT_EQ(atEnd.Get(L"Content-Length").string(), L"10");
-    EXPECT_FALSE(atEnd.Has(L"x-first"));  // names are kept exactly
+    EXPECT_FALSE(atEnd.Has(L"X-Unread") || atEnd.Has(L"Location"));  // never read, never kept
 }
 
 TEST_F(HttpEngineTest, ErrorStatusRefusesTheBodyWithAWriteError) {
@@ -94,6 +90,7 @@ TEST_F(HttpEngineTest, ServerIgnoringTheRangeRestartsTheSinkAtZero) {
     task.SetUrl(server.WideUrl("/file"));
     task.sinkStart = "stale";
     task.resumeRequested = true;
+    task.wholeSize = 16;
     task.SetResumeOffset(5);
     ASSERT_TRUE(task.Submit());
     ASSERT_TRUE(task.WaitDone());

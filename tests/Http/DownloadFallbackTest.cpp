@@ -127,7 +127,7 @@ TEST_F(DownloadTest, AddressFallbackRetriesOnTheResolvedAddress) {
     EXPECT_EQ(requests[0].Header("Host"), "localhost:" + std::to_string(server.Port()));
     EXPECT_EQ(requests[1].Header("Host"), "localhost:" + std::to_string(server.Port()));
     EXPECT_EQ(requests[1].target, "/pkg.exe?v=2");  // path and query kept
-    EXPECT_TRUE(task.MainUrl().empty());             // the fallback runs once per Download
+    EXPECT_TRUE(task.OwnDnsFallbackUsed());          // the fallback runs once per Download
     EXPECT_EQ(log.Count(L"OnSpareDNSResult 解析成功 code:0, domain:localhost, ip_list:127.0.0.1"), 1u);
 }
 

@@ -43,7 +43,7 @@ TEST(FailureKind, EveryMadeUpPairAndNotableAnswerHasItsKind) {
         {{kHttpErrorHttp, 500}, FailureKind::kNetwork},
         {{kHttpErrorHttp, 503}, FailureKind::kNetwork},
         {kNoPackageAddress, FailureKind::kSource},
-        {kRangeCutShort, FailureKind::kNetwork},
+        {kCutShort, FailureKind::kNetwork},
         {kRangeSourceStalled, FailureKind::kNetwork},
         {kNoAddressResolved, FailureKind::kNetwork},
         {{kHttpErrorCurl, CURLE_COULDNT_CONNECT}, FailureKind::kNetwork},

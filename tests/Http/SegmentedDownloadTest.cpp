@@ -117,6 +117,7 @@ TEST_F(SegmentedDownloadTest, RangesComeFromEverySourceAndTheListenerSeesOneDown
     ExpectDoneAndWhole();
     ExpectEveryTransferAsked();
     EXPECT_EQ(mostRunning, 5) << "the download and its four connections";
+    EXPECT_EQ(task.SourcesUsed(), (std::vector<std::wstring>{server.WideUrl("/main.bin"), server.WideUrl("/mirror.bin")}));
 
     const auto main = RequestsTo("/main.bin");
     const auto mirror = RequestsTo("/mirror.bin");
@@ -287,6 +288,7 @@ TEST_F(SegmentedDownloadTest, ControlFileResumesItsRangesOrOnlyAKnownPrefix) {
             firstSeen = firstSeen || asked.from == c.firstFrom;
         }
         EXPECT_TRUE(firstSeen);
+        EXPECT_EQ(task.SourcesUsed(), std::vector<std::wstring>{server.WideUrl("/main.bin")});
     }
 }
 
@@ -395,4 +397,33 @@ TEST_F(SegmentedDownloadTest, DiskFullInOneRangeEndsTheDownloadWithItsPair) {
     ASSERT_EQ(CRangeControlFile::Load(Control(), &state), CRangeControlFile::Parse::Valid);
     EXPECT_TRUE(Inside({task.fullAt, task.fullAt + 1}, state.missing));
     EXPECT_TRUE(state.prefix > 0 && Target().compare(0, state.prefix, body, 0, state.prefix) == 0);
+}
+
+// A mirror refuses ranges, then the main address fails too: what the main
+// address wrote in ranges and the control file stay for the next run.
+// Regression: the refusal made the end a fall-back to one stream, which cut
+// the file to its complete prefix.
+TEST_F(SegmentedDownloadTest, RefusedRangesThenEverySourceFailingKeepTheWrittenBytes) {
+    TestHttpResponse cut = Ranged(body, 5);
+    cut.closeAfterBodyBytes = MiB;
+    TestHttpResponse gone;
+    gone.closeWithoutResponse = true;
+    server.RouteSequence("/main.bin", {Ranged(body, 20), cut, cut, gone});
+    server.Route("/mirror.bin", TestHttpResponse::Ok(body));
+    ASSERT_TRUE(StartParallel());
+    ASSERT_TRUE(WaitDone(45000) && Settle());
+    EXPECT_EQ(std::make_tuple(record.completions, record.type), std::make_tuple(1, 5)) << "a network failure";
+    CRangeControlFile::State state;
+    ASSERT_EQ(CRangeControlFile::Load(Control(), &state), CRangeControlFile::Parse::Valid);
+    const std::string kept = Target();
+    ASSERT_EQ(kept.size(), kPackage);
+    std::vector<ByteRange> gaps = state.missing;
+    gaps.push_back({kPackage, kPackage});
+    uint64_t from = 0, pastPrefix = 0;
+    for (const ByteRange& gap : gaps) {
+        EXPECT_EQ(kept.compare(from, gap.from - from, body, from, gap.from - from), 0) << "bytes from " << from;
+        if (from >= state.prefix) pastPrefix += gap.from - from;
+        from = gap.to;
+    }
+    EXPECT_GT(pastPrefix, 0u) << "nothing was written past the prefix";
 }

@@ -62,6 +62,7 @@ public:
     std::vector<ProtoValue> headersAtStatus;
     std::string sinkStart;  // written to the sink before the transfer (a "partial file")
     bool resumeRequested = false;
+    uint64_t wholeSize = 0;  // the length a whole answer to the resumed request must announce
     bool reportProgress = false;
     int progressCalls = 0;
     uint64_t progressBytes = 0;
@@ -77,7 +78,7 @@ public:
         auto* sink = new OBufferStream();
         if (!sinkStart.empty()) sink->Write(sinkStart.data(), static_cast<uint32_t>(sinkStart.size()));
         transfer->SetSink(sink);
-        transfer->SetResumeRequested(resumeRequested);
+        transfer->SetResumeRequested(resumeRequested, wholeSize);
         transfer->SetReportProgress(reportProgress);
         return CHttpBase::Start();
     }
