@@ -43,15 +43,7 @@ int GiveUpExitCode(FailureKind kind) {
 }  // namespace
 
 CInstallController::CInstallController(IInstallView& view, UpdateModuleFactory makeModule)
-    : view_(view), makeModule_(std::move(makeModule)) {
-    if (!makeModule_) {
-        makeModule_ = [](const std::wstring& packageDir, IGameEventListener* listener) {
-            auto module = std::make_unique<CUpdateModule>(packageDir, listener);
-            ApplyDescriptorUrlOverride(*module);
-            return std::unique_ptr<IUpdateModule>(std::move(module));
-        };
-    }
-}
+    : view_(view), makeModule_(std::move(makeModule)) {}
 
 CInstallController::~CInstallController() {
     if (install_) install_->Abandon(kInstallThreadWaitMs);
@@ -193,7 +185,16 @@ void CInstallController::BeginPackagePhase() {
 }
 
 bool CInstallController::StartUpdateModule() {
-    updater_ = makeModule_(packageDir_, this);
+    if (makeModule_) {
+        updater_ = makeModule_(packageDir_, this);
+    } else {
+        // The real module, with the descriptor endpoints of the environment
+        // (test and demo builds).
+        auto module = std::make_unique<CUpdateModule>(packageDir_, this);
+        ApplyDescriptorUrlOverride(*module);
+        updater_ = std::move(module);
+    }
+    if (updater_) updater_->SetOnlySource(onlySource_);
     return updater_ && updater_->Start();
 }
 
@@ -414,16 +415,53 @@ void CInstallController::OnInstallAnimTimer() {
     view_.ShowInstallAnimation(counter);
 }
 
+// After a digest mismatch: which address the next download takes alone.
+// Bytes from several addresses blame none of them, so the main Url alone is
+// tried without a question; an address whose own bytes failed is dropped for
+// the run. False ends the run.
+bool CInstallController::ChooseNextSource() {
+    const std::vector<std::wstring> sources = updater_ ? updater_->PackageSources() : std::vector<std::wstring>();
+    const std::vector<std::wstring> used = updater_ ? updater_->SourcesUsed() : std::vector<std::wstring>();
+    auto isDropped = [this](const std::wstring& url) {
+        return std::find(droppedSources_.begin(), droppedSources_.end(), url) != droppedSources_.end();
+    };
+    auto firstLeft = [&]() {
+        const auto left = std::find_if(sources.begin(), sources.end(), [&](const std::wstring& s) { return !isDropped(s); });
+        return left == sources.end() ? std::wstring() : *left;
+    };
+    if (onlySource_.empty() && used.size() > 1) {
+        KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::ChooseNextSource the bytes came from %u addresses",
+               static_cast<unsigned>(used.size()));
+        onlySource_ = firstLeft();
+        if (!onlySource_.empty()) return true;
+    }
+    const std::wstring culprit = !onlySource_.empty() ? onlySource_ : used.empty() ? std::wstring() : used.front();
+    if (!culprit.empty() && !isDropped(culprit)) {
+        droppedSources_.push_back(culprit);
+        KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::ChooseNextSource %s dropped: its own bytes fail the digests",
+               culprit.c_str());
+    }
+    const std::wstring next = firstLeft();
+    // A package that never came from the network (the one beside the
+    // installer) leaves every address to try.
+    if (!view_.AskDownloadAgain(!next.empty() || !updater_)) return false;
+    onlySource_ = next;
+    // Asked again with no address left: the user starts over with all of them.
+    if (next.empty()) droppedSources_.clear();
+    return true;
+}
+
 void CInstallController::OnPackageCorrupt() {
     ::KillTimer(window_.get(), kTimerInstallAnim);
     KV_LOG(kToConsole | kToFile, Warn,
            L"CInstallController::OnPackageCorrupt (%d,%d) %s: the package does not match its digests",
            kDigestMismatch.type, kDigestMismatch.code, FailureKindName(Classify(kDigestMismatch)));
-    if (!view_.AskDownloadAgain()) {
+    if (!ChooseNextSource()) {
         Finish(kExitDigestMismatch);
         return;
     }
-    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnPackageCorrupt downloading the package again");
+    KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnPackageCorrupt downloading the package again%s%s",
+           onlySource_.empty() ? L"" : L" from ", onlySource_.c_str());
     view_.ShowDownloadRestarted();
     // A signed package beside the installer that changed since its check is
     // downloaded like any other.

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "App/InstallJob.h"
 #include "App/InstallView.h"
@@ -116,6 +117,7 @@ private:
     void StartInstall();
     void OnInstallAnimTimer();
     void OnPackageCorrupt();
+    bool ChooseNextSource();
     void OnPackageLocked();
     void OnInstallFinished();
 
@@ -142,6 +144,10 @@ private:
     bool existingInstall_ = false;
     bool keepPackage_ = false;
     bool packageReady_ = false;
+    // After digest mismatches: the address the next download takes alone
+    // ("" every address) and the addresses whose own bytes failed.
+    std::wstring onlySource_;
+    std::vector<std::wstring> droppedSources_;
     bool finished_ = false;
     std::wstring expectedMd5_;
     std::wstring expectedSha256_;  // the descriptor's optional Sha256, or the signed local package's

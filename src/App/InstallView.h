@@ -36,8 +36,11 @@ public:
     // back on the folder page, where installing again starts a new package
     // phase; false ends the run.
     virtual bool OfferAnotherFolder(const std::wstring& text) = 0;
-    // The package failed its digest check: true downloads it again.
-    virtual bool AskDownloadAgain() = 0;
+    // A package downloaded from one address alone failed its digest check;
+    // `sourcesLeft` says whether another address may still give a good one.
+    // True downloads it again (from that address, or from every address
+    // once none is left).
+    virtual bool AskDownloadAgain(bool sourcesLeft) = 0;
     virtual void ShowDownloadRestarted() = 0;
 
     // The run is over with this outcome (an InstallerExitCode); the

@@ -300,7 +300,7 @@ bool CMainDlg::OfferAnotherFolder(const std::wstring& text) {
     return true;
 }
 
-bool CMainDlg::AskDownloadAgain() {
+bool CMainDlg::AskDownloadAgain(bool) {
     return ShowMessageBox(hwnd_, kTipTitle, L"文件已损坏，请重新下载！", L"重新下载", L"退出安装", true, true) ==
            CMsgBoxDlg::kResultOk;
 }

@@ -46,7 +46,7 @@ protected:
     void ShowFailureNotice(const std::wstring& text) override;
     bool RetriesForEver() const override { return true; }
     bool OfferAnotherFolder(const std::wstring& text) override;
-    bool AskDownloadAgain() override;
+    bool AskDownloadAgain(bool sourcesLeft) override;
     void ShowDownloadRestarted() override;
     void End(int exitCode) override;
 

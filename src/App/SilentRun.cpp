@@ -4,11 +4,9 @@
 #include "App/InstallFolder.h"
 #include "Runtime/Log.h"
 #include "CommonUtils.h"
-#include "Runtime/RetryPolicy.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\SilentRun";
-constexpr int kMaxDownloads = kv::retry::kMaxPackageDownloads;
 }  // namespace
 
 CSilentRun::CSilentRun(const InstallerOptions& options) : options_(options) {}
@@ -76,12 +74,6 @@ void CSilentRun::BeginInstall() {
 void CSilentRun::ShowFailureNotice(const std::wstring& text) {
     KV_LOG(kToConsole | kToFile, Warn, L"CSilentRun::ShowFailureNotice %s (retrying for up to %u s without progress)",
            text.c_str(), options_.timeoutSeconds);
-}
-
-bool CSilentRun::AskDownloadAgain() {
-    if (downloads_ >= kMaxDownloads) return false;
-    ++downloads_;
-    return true;
 }
 
 void CSilentRun::End(int exitCode) { ::PostQuitMessage(exitCode); }

@@ -3,9 +3,10 @@
 // window and no message box at all. It answers the controller's questions
 // from the command line (the agreement counts as accepted; an earlier
 // installation is installed over, or with /KEEP its launcher is started; a
-// package failing its digest is downloaded once more), gives up retrying
-// after /TIMEOUT= (at once on a disk failure, after a minute on a locked
-// file), and ends the message loop with the run's exit code. Main thread only.
+// package failing its digest is downloaded again from each address alone),
+// gives up retrying after /TIMEOUT= (at once on a disk failure, after a
+// minute on a locked file), and ends the message loop with the run's exit
+// code. Main thread only.
 #include "App/CommandLine.h"
 #include "App/InstallController.h"
 #include "App/InstallView.h"
@@ -27,7 +28,8 @@ public:
     // Nobody is there to free a file or a disk: such a failure ends the run.
     bool RetriesForEver() const override { return false; }
     bool OfferAnotherFolder(const std::wstring&) override { return false; }
-    bool AskDownloadAgain() override;
+    // Yes while an address is left that has not failed alone.
+    bool AskDownloadAgain(bool sourcesLeft) override { return sourcesLeft; }
     void ShowDownloadRestarted() override {}
     // Ends the message loop with the exit code.
     void End(int exitCode) override;
@@ -37,6 +39,5 @@ private:
     void BeginInstall();
 
     const InstallerOptions options_;
-    int downloads_ = 1;  // of the package, counting the first
     CInstallController controller_{*this};
 };

@@ -57,9 +57,11 @@ constexpr uint32_t kLockedGiveUpMs = 60000;
 // Never retried by itself: hammering a full or read-only disk mends nothing.
 // A window run goes back to the folder page; an unattended run ends (exit 5).
 
-// ---- A package failing its digests (CSilentRun) -------------------------------
-// Source kind: a window run asks the user; an unattended run downloads the
-// package this many times in all before it ends (exit 4).
-constexpr int kMaxPackageDownloads = 2;
+// ---- A package failing its digests (CInstallController) -----------------------
+// Source kind. Bytes that came from several addresses are fetched again from
+// the main Url alone at once; an address whose own bytes fail is dropped for
+// the run and the next one is tried alone. A window run asks the user before
+// each download from one address; an unattended run ends (exit 4) once the
+// main Url and every mirror have each failed alone.
 
 }  // namespace kv::retry

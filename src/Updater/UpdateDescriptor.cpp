@@ -104,6 +104,16 @@ std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring
     return {};
 }
 
+std::vector<std::wstring> PackageSources(const DescriptorValues& values) {
+    std::vector<std::wstring> mirrors;
+    if (!values.murl.empty()) Split(values.murl, mirrors);
+    std::vector<std::wstring> sources{values.url};
+    for (const std::wstring& mirror : mirrors) {
+        if (mirror != values.url && mirror.size() >= 3) sources.push_back(mirror);
+    }
+    return sources;
+}
+
 DescriptorValues ReadInstallSection(const wchar_t* text, size_t length) {
     DescriptorValues values;
     values.url = ReadIniValue(text, length, kSection, L"Url");

@@ -119,6 +119,14 @@ void CUpdateModule::Restart() {
     if (!urls_.empty()) FetchDescriptor();
 }
 
+std::vector<std::wstring> CUpdateModule::PackageSources() const {
+    if (url_.empty() && murl_.empty()) return {};
+    DescriptorValues values;
+    values.url = url_;
+    values.murl = murl_;
+    return ::PackageSources(values);
+}
+
 uint64_t CUpdateModule::BytesStillNeeded() const {
     const int64_t size = ParseDescriptorSize(size_);
     if (size <= 0) return 0;
@@ -372,7 +380,17 @@ void CUpdateModule::StartPackageDownload() {
         return;
     }
     download_.SetCallbacks(&CUpdateModule::OnDownloadFinished, &CUpdateModule::OnDownloadProgress);
-    if (folderReady && download_.Download(murl_, url_, tempPath_, expectedSize, CallbackOwner())) return;
+    // One address alone, as one stream: its bytes are its own, so a digest
+    // that fails names it.
+    const std::vector<std::wstring> sources = PackageSources();
+    const bool alone = !onlySource_.empty() && std::find(sources.begin(), sources.end(), onlySource_) != sources.end();
+    if (alone) {
+        KV_LOG(kToConsole | kToFile, Info, L"[UM] package from %s alone", onlySource_.c_str());
+        download_.SetMaxConnections(1);
+    }
+    const std::wstring& mirrors = alone ? std::wstring() : murl_;
+    const std::wstring& main = alone ? onlySource_ : url_;
+    if (folderReady && download_.Download(mirrors, main, tempPath_, expectedSize, CallbackOwner())) return;
     // A download that cannot start (no package folder, no address, a run
     // still going) still ends in one result, so the owner retries instead of
     // waiting for ever.

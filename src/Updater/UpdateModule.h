@@ -7,7 +7,6 @@
 // main-thread dispatcher; all work runs when that task runs. Main thread only.
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,10 +61,14 @@ public:
     void SetDescriptorKey(const kv::EcdsaP256PublicKey* key) { descriptorKey_ = key; }
     // Test injection of the free-space query (bytes free on the drive of a
     // folder); GetDiskFreeSpaceExW by default.
-    void SetFreeSpaceQuery(std::function<uint64_t(const std::wstring&)> query) { freeSpaceQuery_ = std::move(query); }
+    using FreeSpaceQuery = uint64_t (*)(const std::wstring& dir);
+    void SetFreeSpaceQuery(FreeSpaceQuery query) { freeSpaceQuery_ = query; }
     // The descriptor's optional "Sha256" value ("" when absent).
     const std::wstring& ExpectedSha256() const override { return sha256_; }
     uint64_t BytesStillNeeded() const override;
+    void SetOnlySource(const std::wstring& url) override { onlySource_ = url; }
+    std::vector<std::wstring> PackageSources() const override;
+    std::vector<std::wstring> SourcesUsed() const override { return download_.SourcesUsed(); }
     int64_t ServerTime() const override { return serverTime_; }
 
     const std::wstring& PackagePath() const { return packagePath_; }  // <packageDir>\kvinstaller.exe
@@ -135,5 +138,6 @@ private:
     std::wstring url_, murl_, md5_, size_, version_, sha256_;
     std::wstring packagePath_;
     std::wstring tempPath_;
-    std::function<uint64_t(const std::wstring&)> freeSpaceQuery_;
+    FreeSpaceQuery freeSpaceQuery_ = nullptr;
+    std::wstring onlySource_;
 };

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class IGameEventListener;
 
@@ -20,6 +21,16 @@ public:
     virtual void Restart() = 0;
     // Ends all activity; nothing more reaches the listener.
     virtual void Stop() = 0;
+
+    // Download the package from this one address alone, as one stream (a
+    // source of the descriptor's list); "" (the default) takes every source
+    // at once. An address the descriptor no longer names counts as "".
+    virtual void SetOnlySource(const std::wstring& url) = 0;
+    // The descriptor's package addresses in the order a download tries them
+    // (empty before a descriptor was read).
+    virtual std::vector<std::wstring> PackageSources() const = 0;
+    // The addresses that delivered bytes of the last download, in order.
+    virtual std::vector<std::wstring> SourcesUsed() const = 0;
 
     // The descriptor's optional Sha256 ("" when absent).
     virtual const std::wstring& ExpectedSha256() const = 0;

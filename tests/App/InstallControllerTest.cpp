@@ -20,7 +20,8 @@ struct FakeView : IInstallView {
     void ShowFailureNotice(const std::wstring& text) override { told.push_back(text); }
     bool RetriesForEver() const override { return attended; }
     bool OfferAnotherFolder(const std::wstring& text) override { return told.push_back(text), offered = attended; }
-    bool AskDownloadAgain() override { return false; }
+    int asked = 0;
+    bool AskDownloadAgain(bool sourcesLeft) override { return ++asked, sourcesLeft && !attended; }
     void End(int code) override { exitCode = code; }
 };
 struct FakeModule : IUpdateModule {
@@ -32,6 +33,11 @@ struct FakeModule : IUpdateModule {
     const std::wstring& ExpectedSha256() const override { static const std::wstring none; return none; }
     uint64_t BytesStillNeeded() const override { return needed; }
     int64_t ServerTime() const override { return 1796685300; }
+    // The addresses, and the ones the download took bytes from.
+    std::vector<std::wstring> sources, used, *chosen = nullptr;
+    void SetOnlySource(const std::wstring& url) override { if (chosen) chosen->push_back(url); }
+    std::vector<std::wstring> PackageSources() const override { return sources; }
+    std::vector<std::wstring> SourcesUsed() const override { return used; }
 };
 }  // namespace
 TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
@@ -92,5 +98,51 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
         EXPECT_TRUE(kind == FailureKind::kDisk ? retries() == 0 : (retries() >= 12) == (c.exitCode == -1)) << retries();
         if (view.offered) controller.BeginPackagePhase();  // installing again from the folder page
         EXPECT_EQ(modules, view.offered ? 2 : 1);
+    }
+}
+
+// After digest mismatches an unattended run fetches bytes that came from
+// several addresses again from the main Url alone, then drops each address
+// whose own bytes fail and tries the next alone, and ends with 4 only when
+// every one has failed alone. A window run asks before each download.
+TEST(InstallController, DigestMismatchesTryEachAddressAloneUntilNoneIsLeft) {
+    const std::wstring m = L"http://127.0.0.1:1/p.exe", a = L"http://localhost:1/a.exe", b = L"http://localhost:1/b.exe";
+    const struct { std::vector<std::vector<std::wstring>> used; bool attended; std::vector<std::wstring> chosen; int asked; } cases[] = {
+        {{{m, a, b}, {m}, {a}, {b}}, false, {L"", m, a, b}, 3},  // ranges from all, then each alone
+        {{{m}, {a}, {b}}, false, {L"", a, b}, 3},               // one stream from the main Url at first
+        {{{m, b}, {m}}, true, {L"", m}, 1},                     // the window asks, and the user quits
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        TempDir dir;
+        FakeView view;
+        view.attended = c.attended;
+        int restarts = 0;
+        std::vector<std::wstring> chosen;
+        size_t downloads = 0;
+        auto makeModule = [&](const std::wstring&, IGameEventListener*) {
+            auto module = std::make_unique<FakeModule>(&restarts, 0);
+            module->sources = {m, a, b};
+            module->used = c.used[std::min(downloads, c.used.size() - 1)];
+            module->chosen = &chosen;
+            return module;
+        };
+        CInstallController controller(view, makeModule);
+        ASSERT_TRUE(controller.Initialise(0));
+        controller.SetInstallDir(dir.Path());
+        controller.BeginPackagePhase();
+        // Each download ends with a package whose digest is not the descriptor's.
+        PumpMessagesUntil([&] {
+            if (downloads < chosen.size() && view.exitCode == -1) {
+                WriteBytes(dir.File(L"kvinstaller.exe"), "not the package");
+                controller.OnDescriptor(HttpResult{}, L"1", L"00000000000000000000000000000000");
+                controller.OnDone(HttpResult{}, L"");
+                ++downloads;
+            }
+            return view.exitCode != -1;
+        }, 10000);
+        EXPECT_EQ(chosen, c.chosen);
+        EXPECT_EQ(view.asked, c.asked);
+        EXPECT_EQ(view.exitCode, kExitDigestMismatch);
     }
 }

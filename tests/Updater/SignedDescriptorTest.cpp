@@ -131,24 +131,6 @@ TEST_F(SignedDescriptorTest, AValidSignatureOverTextWithoutItsDigestOrPastItsExp
     }
 }
 
-// An HTTP Date `seconds` from now ("Sun, 06 Nov 1994 08:49:37 GMT").
-std::string HttpDateFromNow(int64_t seconds) {
-    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    FILETIME now = {};
-    ::GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
-    t.QuadPart += static_cast<uint64_t>(seconds * 10000000LL);
-    const FILETIME shifted = {t.LowPart, t.HighPart};
-    SYSTEMTIME utc = {};
-    ::FileTimeToSystemTime(&shifted, &utc);
-    char text[40];
-    std::snprintf(text, sizeof text, "%s, %02u %s %04u %02u:%02u:%02u GMT", kDays[utc.wDayOfWeek], utc.wDay,
-                  kMonths[utc.wMonth - 1], utc.wYear, utc.wHour, utc.wMinute, utc.wSecond);
-    return text;
-}
-
 // What the user must do differs: an expired descriptor from a server whose
 // Date is far from this PC's clock means the clock is wrong; with a sane
 // clock (or no Date) it is refused; a sign-in page is named before any

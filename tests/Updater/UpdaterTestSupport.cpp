@@ -27,19 +27,35 @@ std::string Sha256Text(const std::string& bytes) {
     return std::string(hex.begin(), hex.end());
 }
 
-std::string UtcTimestampFromNow(int64_t seconds) {
+namespace {
+SYSTEMTIME UtcFromNow(int64_t seconds) {
     FILETIME now = {};
     ::GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER t;
-    t.LowPart = now.dwLowDateTime;
-    t.HighPart = now.dwHighDateTime;
+    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
     t.QuadPart += static_cast<uint64_t>(seconds * 10000000LL);
-    FILETIME shifted = {t.LowPart, t.HighPart};
+    const FILETIME shifted = {t.LowPart, t.HighPart};
     SYSTEMTIME utc = {};
     ::FileTimeToSystemTime(&shifted, &utc);
+    return utc;
+}
+}  // namespace
+
+std::string UtcTimestampFromNow(int64_t seconds) {
+    const SYSTEMTIME utc = UtcFromNow(seconds);
     char text[32];
     std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", utc.wYear, utc.wMonth, utc.wDay, utc.wHour,
                   utc.wMinute, utc.wSecond);
+    return text;
+}
+
+std::string HttpDateFromNow(int64_t seconds) {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const SYSTEMTIME utc = UtcFromNow(seconds);
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02u %s %04u %02u:%02u:%02u GMT", kDays[utc.wDayOfWeek], utc.wDay,
+                  kMonths[utc.wMonth - 1], utc.wYear, utc.wHour, utc.wMinute, utc.wSecond);
     return text;
 }
 

@@ -53,6 +53,8 @@ std::string Md5Text(const std::string& bytes);
 std::string Sha256Text(const std::string& bytes);
 // "YYYY-MM-DDTHH:MM:SSZ" of now (UTC) plus `seconds` (negative: past).
 std::string UtcTimestampFromNow(int64_t seconds);
+// An HTTP Date `seconds` from now ("Sun, 06 Nov 1994 08:49:37 GMT").
+std::string HttpDateFromNow(int64_t seconds);
 
 class UpdateModuleTest : public HttpEngineTest {
 protected:

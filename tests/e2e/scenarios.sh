@@ -575,14 +575,17 @@ scenario_silent_timeout() {
   expect_no_file "$(default_dir)/KorvelLauncher.exe"
 }
 
-# A descriptor whose Md5 never matches: downloaded twice, nothing run, exit 4.
+# A descriptor whose Md5 never matches: downloaded from each address alone,
+# nothing run, exit 4.
 scenario_silent_md5() {
   server_start
   sed -i 's/^Md5=.*/Md5=0123456789abcdef0123456789abcdef\r/I' "$SERVER_ROOT/kvinstall.txt"
   unattended_log_setup "$E2E_DIR"
   run_unattended 90 7 /S "$LOG_ARG"
   expect_eq "$EXIT_CODE" 4 "exit code"
-  expect_eq "$(server_requests | grep -c 'GET /kvinstaller.exe HTTP/1.1" 200 ')" 2 "package downloads"
+  # The main Url alone, then the mirror alone: each address failed on its own.
+  expect_eq "$(server_requests | grep -c 'GET /kvinstaller.exe HTTP/1.1" 200 ')" 1 "package downloads from the main Url"
+  expect_eq "$(server_requests | grep -c 'GET /mirror/kvinstaller.exe HTTP/1.1" 200 ')" 1 "package downloads from the mirror"
   expect_eq "$(unattended_count '文件校验失败')" 2 "digest mismatches"
   expect_eq "$(unattended_count 'CInstallJob::RunPackage')" 0 "package runs"
   expect_no_file "$(default_dir)/KorvelLauncher.exe"
