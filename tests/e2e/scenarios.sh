@@ -592,6 +592,29 @@ scenario_silent_md5() {
   expect_eq "$(launcher_calls "$(default_dir)")" "" "launcher starts"
 }
 
+# A mirror that serves other bytes of the package's length beside a good
+# main Url: the download in parallel ranges fails its digest, the main Url
+# alone installs (one extra download), and the log names the addresses that
+# served each part.
+scenario_silent_mirror() {
+  local big="$E2E_DIR/big.exe"
+  cp "$KV_STANDIN_PACKAGE" "$big"
+  head -c $(( 9 * 1024 * 1024 )) /dev/zero >>"$big"   # past the size fetched in ranges
+  server_start --rate 1m --package "$big"
+  local at   # a changed byte in every 256 KiB, so that whatever part the mirror serves is wrong
+  for (( at = 512 * 1024; at < $(stat -c %s "$big"); at += 256 * 1024 )); do
+    printf 'X' | dd of="$SERVER_ROOT/mirror/kvinstaller.exe" bs=1 seek=$at conv=notrunc status=none
+  done
+  unattended_log_setup "$E2E_DIR"
+  run_unattended 120 7 /S "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 0 "exit code"
+  expect_installed "$(default_dir)"
+  expect_eq "$(unattended_count 'the bytes came from 2 addresses')" 1 "downloads from several addresses"
+  expect_eq "$(unattended_count "[UM] package from http://127.0.0.1:$SERVER_PORT/kvinstaller.exe alone")" 1 "downloads from the main Url alone"
+  unattended_log | grep -F "/mirror/kvinstaller.exe" | grep -qi 'bytes' ||
+    fail "the log does not say which bytes the mirror served"
+}
+
 # Refused before anything starts: an unknown switch (exit 1, the log says
 # which), and a /D= folder without its drive (exit 6).
 scenario_silent_badswitch() {
