@@ -115,10 +115,7 @@ bool SubmitDownload(CHttpDownloadFile* task) { return AttachToManager(GetHttpMgr
 
 CHttpDownloadFile::CHttpDownloadFile() = default;
 
-CHttpDownloadFile::~CHttpDownloadFile() {
-    phase_ = Phase::kIdle;  // quietly: the logger may be gone at exit
-    EndAttempt();
-}
+CHttpDownloadFile::~CHttpDownloadFile() { Stop(); }
 
 std::wstring CHttpDownloadFile::HostNameOf(const std::wstring& url) {
     const size_t start = HostStart(url);

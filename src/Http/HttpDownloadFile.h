@@ -9,12 +9,12 @@
 // (a sign-in page) is refused before a byte reaches the file, and only the
 // mirrors follow it. A whole answer to a resumed request replaces the
 // partial file only when it announces the expected size, and a transfer
-// that leaves the file at another length fails. Every run started by Download() ends in exactly one
-// completion (unless the owner cancels with Stop()); progress comes once a
-// second. A package of 8 MiB or more whose server answers ranges is fetched
-// over several connections and sources at once (CSegmentedDownload); the
-// owner still sees one download. Main thread only (the resolver reports
-// through the dispatcher).
+// that leaves the file at another length fails. Every run started by
+// Download() ends in exactly one completion (unless the owner cancels with
+// Stop()); progress comes once a second. A package of 8 MiB or more whose
+// server answers ranges is fetched over several connections and sources at
+// once (CSegmentedDownload); the owner still sees one download. Main thread
+// only (the resolver reports through the dispatcher).
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -108,7 +108,6 @@ public:
     CDNSThread& Resolver() { return resolver_; }
     const std::deque<std::wstring>& UrlList() const { return urlList_; }
     bool OwnDnsFallbackUsed() const { return ownDnsFallbackUsed_; }
-    Phase CurrentPhase() const { return phase_; }
     // The URLs (as given to Download) that delivered at least one byte into
     // the file during the current or last run, in the order of their first
     // byte. A whole answer that starts the file again forgets the sources

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <numeric>
 
@@ -149,8 +151,9 @@ void CSegmentedDownload::LogSources() const {
         std::sort(ranges.begin(), ranges.end(), [](const ByteRange& a, const ByteRange& b) { return a.from < b.from; });
         std::wstring text;
         uint64_t bytes = 0;
+        wchar_t from[24], to[24];  // msvcrt's conversion: std::to_wstring would link a printf of its own
         for (const ByteRange& r : ranges) {
-            text += L" [" + std::to_wstring(r.from) + L", " + std::to_wstring(r.to) + L")";
+            text = text + L" [" + ::_ui64tow(r.from, from, 10) + L", " + ::_ui64tow(r.to, to, 10) + L")";
             bytes += r.to - r.from;
         }
         KV_LOG(kToTrace | kToFile, Info, L"CSegmentedDownload source %s wrote%s (%llu bytes)", s.source.url.c_str(),
