@@ -42,9 +42,10 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
     const std::wstring locked = L"安装包正被其他程序使用（可能是杀毒软件），请稍后重试";
     const HttpResult kNet{5, 7}, k404{4, 404};
     // script: a failure a cycle, the last again (none: the install thread's open); %s: the folder; exit -1: goes on
-    const struct { std::vector<HttpResult> script; bool descriptor, attended; std::vector<std::wstring> told; int exitCode; uint64_t needed = 0; } cases[] = {
+    const struct { std::vector<HttpResult> script; bool descriptor, attended; std::vector<std::wstring> told; int exitCode; uint64_t needed = 0; int64_t headersAt = -1; } cases[] = {
         {{kNet, kNet, k404}, true, true, {L"安装失败，请检查网络后重试(5,7)", L"下载服务器暂时无法提供安装包，正在重试…"}, -1},
         {{kNet}, false, false, {L"安装失败，请检查网络后重试！(5,7)"}, kExitNetworkUnreachable},
+        {{kNet}, false, true, {L"安装失败，请检查网络后重试！(5,7)"}, -1, 0, 500},  // each cycle's answer brings no byte
         {{kDescriptorWithoutUrl}, true, false, {L"下载服务器暂时无法提供安装包，正在重试…"}, kExitSourceFailed},
         {{kSignInPage}, false, false, {L"当前网络需要登录（如酒店、机场的无线网络），请在浏览器中登录后重试"}, kExitSourceFailed},
         {{kClockWrong}, true, false, {clock}, kExitClockWrong},
@@ -77,6 +78,7 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
         PumpMessagesUntil([&] {
             if (reported <= restarts && view.exitCode == -1 && !view.offered && (!c.script.empty() || !reported)) {
                 const HttpResult r = c.script.empty() ? HttpResult{} : c.script[std::min(reported, int(c.script.size()) - 1)];
+                if (c.headersAt >= 0) controller.OnProgress(1000, c.headersAt, 0);
                 c.descriptor ? controller.OnDescriptor(r, L"1", L"") : controller.OnDone(r, L"");
                 ++reported;
             }
