@@ -42,6 +42,7 @@ TEST(FailureKind, EveryMadeUpPairAndNotableAnswerHasItsKind) {
         {{kHttpErrorHttp, 429}, FailureKind::kNetwork},
         {{kHttpErrorHttp, 500}, FailureKind::kNetwork},
         {{kHttpErrorHttp, 503}, FailureKind::kNetwork},
+        {{kHttpErrorHttp, 511}, FailureKind::kSignIn},
         {kNoPackageAddress, FailureKind::kSource},
         {kRangeCutShort, FailureKind::kNetwork},
         {kRangeSourceStalled, FailureKind::kNetwork},
