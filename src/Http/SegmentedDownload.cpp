@@ -253,7 +253,10 @@ void CSegmentedDownload::OnConnectionDone(CRangeConnection* connection, const Ht
         HttpResult failure = result;
         if (failure.type == kHttpErrorOk) failure = kRangeCutShort;
         if (verdict == CRangeTransfer::Verdict::Whole || verdict == CRangeTransfer::Verdict::Mismatch) {
-            Drop(source, true, failure, slot);
+            // A sign-in page says nothing about ranges: its source is dropped
+            // without making the download one stream, which would cut the
+            // file to its prefix and lose every range beyond it.
+            Drop(source, Classify(failure) != FailureKind::kSignIn, failure, slot);
         } else if (verdict == CRangeTransfer::Verdict::Error) {
             // Turned away while other connections to it are being served: the
             // server limits connections; it keeps those it serves.
