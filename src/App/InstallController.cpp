@@ -214,9 +214,10 @@ void CInstallController::OnDescriptor(const HttpResult& result, const std::wstri
 }
 
 void CInstallController::OnProgress(int64_t total, int64_t complete, uint64_t speed) {
-    // Progress again: the next failure may be told once more, and starts a
-    // new run of failures.
-    EndFailureRun();
+    // Bytes arrived since the last report: the next failure may be told once
+    // more, and starts a new run of failures. An answer's headers alone (the
+    // bytes already on disk reported again) are no progress.
+    if (complete > complete_) EndFailureRun();
     total_ = total;
     complete_ = complete;
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnProgress %lld/%lld", static_cast<long long>(complete),
@@ -290,8 +291,9 @@ bool CInstallController::RetryLocked(const HttpResult& result, RetryStep step) {
         return true;
     }
     if (view_.RetriesForEver()) return false;
-    KV_LOG(kToConsole | kToFile, Error, L"CInstallController::OnFailure (%d,%d) locked for %u s: giving up",
-           result.type, result.code, static_cast<unsigned>(held / 1000));
+    KV_LOG(kToConsole | kToFile, Error, L"CInstallController::OnFailure (%d,%d) locked for %u s: giving up: %s",
+           result.type, result.code, static_cast<unsigned>(held / 1000),
+           NoticeText(FailureKind::kLocked, L"").c_str());
     Finish(kExitFileLocked);
     return true;
 }

@@ -41,6 +41,8 @@ FailureKind ClassifyUser(int32_t code) {
 FailureKind ClassifyHttpStatus(int32_t status) {
     // A time-out or a rate limit at the server passes as a 5xx does.
     if (status == 408 || status == 429) return FailureKind::kNetwork;
+    // "Network Authentication Required": the sign-in page's own status.
+    if (status == 511) return FailureKind::kSignIn;
     if (status >= 400 && status <= 499) return FailureKind::kSource;
     return FailureKind::kNetwork;  // 5xx, and no status at all
 }

@@ -8,7 +8,7 @@ enum class FailureKind {
     kNone,     // (0, 0)
     kNetwork,  // unreachable, DNS, time-outs, stalls, cut transfers, 5xx: waiting mends it
     kSource,   // a server answers, but wrongly: 4xx, wrong length, a range it was not asked for, bad digests
-    kSignIn,   // a source failure whose answer is an HTML page: a network that wants a sign-in first
+    kSignIn,   // an HTML page (or a 511) answered instead: a network that wants a sign-in first
     kDisk,     // this computer's disk: cannot create, write or rename, or no room for the package
     kClock,    // this computer's clock is far from the server's, so a signed descriptor looks expired
     kRefused,  // the descriptor's signature, digest lines or Expires fail with a sane clock

@@ -47,6 +47,7 @@ bool CRangeConnection::Start() {
     SetTransfer(transfer);
     transfer->SetListener(Scheduler());
     transfer->SetReportProgress(true);
+    transfer->SetRefusePages(true);  // a sign-in page is no answer about ranges
     transfer->SetSink(owner_->NewSink(file_, cursor_));
     SetResumeOffset(requestedFrom_);
     return CHttpBase::Start();

@@ -327,9 +327,13 @@ void CSegmentedDownload::OnConnectionDone(CRangeConnection* connection, const Ht
         HttpResult failure = result;
         if (failure.type == kHttpErrorOk) failure = kCutShort;
         if (verdict == CRangeTransfer::Verdict::Whole || verdict == CRangeTransfer::Verdict::Mismatch) {
-            // Not the range asked for; its refused body ended the transfer
-            // with a write error, which is no disk's fault.
-            Drop(source, true, kLengthMismatch, slot);
+            // A sign-in page says nothing about ranges: its source is dropped
+            // without making the download one stream, which would cut the
+            // file to its prefix and lose every range beyond it. Any other
+            // answer is not the range asked for; its refused body ended the
+            // transfer with a write error, which is no disk's fault.
+            const bool signIn = Classify(failure) == FailureKind::kSignIn;
+            Drop(source, !signIn, signIn ? failure : kLengthMismatch, slot);
         } else if (verdict == CRangeTransfer::Verdict::Error) {
             // Turned away while other connections to it are being served: the
             // server limits connections; it keeps those it serves.

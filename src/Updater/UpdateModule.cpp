@@ -139,6 +139,7 @@ void CUpdateModule::Stop() {
     signatureCommand_.Stop();
     download_.Stop();
     descriptorText_.clear();
+    cycleFailure_ = HttpResult();
     downloading_ = false;
     Modules().Drop(owner_);
     DestroyMarkerWindow();
@@ -253,11 +254,17 @@ void CUpdateModule::EndpointFailed(const HttpResult& result) {
     KV_LOG(kToConsole | kToFile, Warn, L"[UM] endpoint %s failed (%d,%d) %s", fetchedUrl_.c_str(), result.type,
            result.code, FailureKindName(Classify(result)));
     descriptorText_.clear();
+    // An endpoint that answered (a sign-in page, a wrong clock, a refusal)
+    // tells more than one that could not be reached: a later endpoint's
+    // network failure does not hide it.
+    if (cycleFailure_.type == kHttpErrorOk || Classify(result) != FailureKind::kNetwork) cycleFailure_ = result;
     if (urlIndex_ < static_cast<int>(urls_.size())) {
         FetchDescriptor();  // on to the fallback endpoint
         return;
     }
-    if (listener_) listener_->OnDescriptor(result, version_, md5_);
+    const HttpResult failure = cycleFailure_;
+    cycleFailure_ = HttpResult();  // the next cycle starts afresh
+    if (listener_) listener_->OnDescriptor(failure, version_, md5_);
 }
 
 // The signature lies beside the descriptor, at the endpoint that answered.
@@ -311,6 +318,7 @@ void CUpdateModule::AcceptDescriptor() {
         EndpointFailed(kDescriptorWithoutUrl);
         return;
     }
+    cycleFailure_ = HttpResult();
     StoreDescriptor();
     ReadDescriptorValues();
     StartPackageDownload();

@@ -117,6 +117,7 @@ private:
     void DestroyMarkerWindow();
 
     std::wstring descriptorText_;
+    HttpResult cycleFailure_;  // the endpoints' most telling failure in this cycle so far
     std::string descriptorContentType_;
     int64_t serverTime_ = -1;  // the descriptor answer's Date
     std::string descriptorBody_;  // the bytes as received: a signature is checked over them

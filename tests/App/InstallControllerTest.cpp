@@ -48,9 +48,10 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
     const std::wstring locked = L"安装包正被其他程序使用（可能是杀毒软件），请稍后重试";
     const HttpResult kNet{5, 7}, k404{4, 404};
     // script: a failure a cycle, the last again (none: the install thread's open); %s: the folder; exit -1: goes on
-    const struct { std::vector<HttpResult> script; bool descriptor, attended; std::vector<std::wstring> told; int exitCode; uint64_t needed = 0; } cases[] = {
+    const struct { std::vector<HttpResult> script; bool descriptor, attended; std::vector<std::wstring> told; int exitCode; uint64_t needed = 0; int64_t headersAt = -1; } cases[] = {
         {{kNet, kNet, k404}, true, true, {L"安装失败，请检查网络后重试(5,7)", L"下载服务器暂时无法提供安装包，正在重试…"}, -1},
         {{kNet}, false, false, {L"安装失败，请检查网络后重试！(5,7)"}, kExitNetworkUnreachable},
+        {{kNet}, false, true, {L"安装失败，请检查网络后重试！(5,7)"}, -1, 0, 500},  // each cycle's answer brings no byte
         {{kDescriptorWithoutUrl}, true, false, {L"下载服务器暂时无法提供安装包，正在重试…"}, kExitSourceFailed},
         {{kSignInPage}, false, false, {L"当前网络需要登录（如酒店、机场的无线网络），请在浏览器中登录后重试"}, kExitSourceFailed},
         {{kClockWrong}, true, false, {clock}, kExitClockWrong},
@@ -83,6 +84,7 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
         PumpMessagesUntil([&] {
             if (reported <= restarts && view.exitCode == -1 && !view.offered && (!c.script.empty() || !reported)) {
                 const HttpResult r = c.script.empty() ? HttpResult{} : c.script[std::min(reported, int(c.script.size()) - 1)];
+                if (c.headersAt >= 0) controller.OnProgress(1000, c.headersAt, 0);
                 c.descriptor ? controller.OnDescriptor(r, L"1", L"") : controller.OnDone(r, L"");
                 ++reported;
             }
@@ -131,10 +133,15 @@ TEST(InstallController, DigestMismatchesTryEachAddressAloneUntilNoneIsLeft) {
         ASSERT_TRUE(controller.Initialise(0));
         controller.SetInstallDir(dir.Path());
         controller.BeginPackagePhase();
-        // Each download ends with a package whose digest is not the descriptor's.
+        // Each download ends with a package whose digest is not the
+        // descriptor's, once the last install thread has let go of the file.
+        auto writePackage = [&] {
+            kv::UniqueKernelHandle file(::CreateFileW(dir.File(L"kvinstaller.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            DWORD written = 0;
+            return file && ::WriteFile(file.get(), "not the package", 15, &written, nullptr);
+        };
         PumpMessagesUntil([&] {
-            if (downloads < chosen.size() && view.exitCode == -1) {
-                WriteBytes(dir.File(L"kvinstaller.exe"), "not the package");
+            if (downloads < chosen.size() && view.exitCode == -1 && writePackage()) {
                 controller.OnDescriptor(HttpResult{}, L"1", L"00000000000000000000000000000000");
                 controller.OnDone(HttpResult{}, L"");
                 ++downloads;

@@ -38,6 +38,7 @@ TEST(FailureKind, EveryMadeUpPairAndNotableAnswerHasItsKind) {
         {{kHttpErrorHttp, 408}, FailureKind::kNetwork},
         {{kHttpErrorHttp, 429}, FailureKind::kNetwork},
         {{kHttpErrorHttp, 500}, FailureKind::kNetwork},
+        {{kHttpErrorHttp, 511}, FailureKind::kSignIn},
         {kNoPackageAddress, FailureKind::kSource},
         {kCutShort, FailureKind::kNetwork},
         {kRangeSourceStalled, FailureKind::kNetwork},

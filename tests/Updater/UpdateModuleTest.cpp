@@ -108,7 +108,8 @@ TEST_F(UpdateModuleTest, AnswersThatAreNotADescriptorFailWithTheirKind) {
         events = ModuleEvents();
         WriteBytes(packageDir + L"\\kvinstall.ini", "kept");
         server.Route("/kvinstall.txt", c.answer);
-        CUpdateModule& m = NewModule({server.WideUrl("/kvinstall.txt")});
+        server.Route("/down/kvinstall.txt", TestHttpResponse::Status(503));  // a fallback that hides nothing
+        CUpdateModule& m = NewModule({server.WideUrl("/kvinstall.txt"), server.WideUrl("/down/kvinstall.txt")});
         ASSERT_TRUE(m.Start());
         ASSERT_TRUE(WaitDescriptor());
         ASSERT_EQ(events.descriptors.size(), 1u);
