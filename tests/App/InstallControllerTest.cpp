@@ -107,10 +107,12 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
 // every one has failed alone. A window run asks before each download.
 TEST(InstallController, DigestMismatchesTryEachAddressAloneUntilNoneIsLeft) {
     const std::wstring m = L"http://127.0.0.1:1/p.exe", a = L"http://localhost:1/a.exe", b = L"http://localhost:1/b.exe";
-    const struct { std::vector<std::vector<std::wstring>> used; bool attended; std::vector<std::wstring> chosen; int asked; } cases[] = {
+    // gone: an address that answers 404 alone.
+    const struct { std::vector<std::vector<std::wstring>> used; bool attended; std::vector<std::wstring> chosen; int asked; std::wstring gone; } cases[] = {
         {{{m, a, b}, {m}, {a}, {b}}, false, {L"", m, a, b}, 3},  // ranges from all, then each alone
         {{{m}, {a}, {b}}, false, {L"", a, b}, 3},               // one stream from the main Url at first
         {{{m, b}, {m}}, true, {L"", m}, 1},                     // the window asks, and the user quits
+        {{{m, a, b}, {m}, {b}}, false, {L"", m, a, b}, 2, m},   // the main Url gone: dropped without its bytes
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
@@ -134,9 +136,10 @@ TEST(InstallController, DigestMismatchesTryEachAddressAloneUntilNoneIsLeft) {
         // Each download ends with a package whose digest is not the descriptor's.
         PumpMessagesUntil([&] {
             if (downloads < chosen.size() && view.exitCode == -1) {
-                WriteBytes(dir.File(L"kvinstaller.exe"), "not the package");
+                const bool gone = !c.gone.empty() && chosen.back() == c.gone;
+                if (!gone) WriteBytes(dir.File(L"kvinstaller.exe"), "not the package");
                 controller.OnDescriptor(HttpResult{}, L"1", L"00000000000000000000000000000000");
-                controller.OnDone(HttpResult{}, L"");
+                controller.OnDone(gone ? HttpResult{4, 404} : HttpResult{}, L"");
                 ++downloads;
             }
             return view.exitCode != -1;
