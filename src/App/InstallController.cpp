@@ -233,6 +233,19 @@ void CInstallController::OnDone(const HttpResult& result, const std::wstring&) {
         StartInstall();
         return;
     }
+    // An address taken alone that fails there (a 4xx, an answer that is not
+    // the package) would be retried for ever with the others idle: it is
+    // dropped like one whose bytes fail, and the next one is taken alone.
+    if (!onlySource_.empty() && Classify(result) == FailureKind::kSource) {
+        DropSource(onlySource_, L"its own download fails");
+        onlySource_ = FirstSourceLeft();
+        if (onlySource_.empty() && !view_.RetriesForEver()) {
+            Finish(kExitDigestMismatch);  // every address has failed alone
+            return;
+        }
+        if (onlySource_.empty()) droppedSources_.clear();  // a window run starts over with all of them
+        if (updater_) updater_->SetOnlySource(onlySource_);
+    }
     OnFailure(result, FormatString(L"安装失败，请检查网络后重试！(%d,%d)", result.type, result.code), RetryStep::kCycle);
 }
 
@@ -421,29 +434,33 @@ void CInstallController::OnInstallAnimTimer() {
 // Bytes from several addresses blame none of them, so the main Url alone is
 // tried without a question; an address whose own bytes failed is dropped for
 // the run. False ends the run.
-bool CInstallController::ChooseNextSource() {
+bool CInstallController::IsDropped(const std::wstring& url) const {
+    return std::find(droppedSources_.begin(), droppedSources_.end(), url) != droppedSources_.end();
+}
+
+std::wstring CInstallController::FirstSourceLeft() const {
     const std::vector<std::wstring> sources = updater_ ? updater_->PackageSources() : std::vector<std::wstring>();
+    const auto left = std::find_if(sources.begin(), sources.end(), [&](const std::wstring& s) { return !IsDropped(s); });
+    return left == sources.end() ? std::wstring() : *left;
+}
+
+void CInstallController::DropSource(const std::wstring& url, const wchar_t* why) {
+    if (url.empty() || IsDropped(url)) return;
+    droppedSources_.push_back(url);
+    KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::DropSource %s dropped: %s", url.c_str(), why);
+}
+
+bool CInstallController::ChooseNextSource() {
     const std::vector<std::wstring> used = updater_ ? updater_->SourcesUsed() : std::vector<std::wstring>();
-    auto isDropped = [this](const std::wstring& url) {
-        return std::find(droppedSources_.begin(), droppedSources_.end(), url) != droppedSources_.end();
-    };
-    auto firstLeft = [&]() {
-        const auto left = std::find_if(sources.begin(), sources.end(), [&](const std::wstring& s) { return !isDropped(s); });
-        return left == sources.end() ? std::wstring() : *left;
-    };
     if (onlySource_.empty() && used.size() > 1) {
         KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::ChooseNextSource the bytes came from %u addresses",
                static_cast<unsigned>(used.size()));
-        onlySource_ = firstLeft();
+        onlySource_ = FirstSourceLeft();
         if (!onlySource_.empty()) return true;
     }
-    const std::wstring culprit = !onlySource_.empty() ? onlySource_ : used.empty() ? std::wstring() : used.front();
-    if (!culprit.empty() && !isDropped(culprit)) {
-        droppedSources_.push_back(culprit);
-        KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::ChooseNextSource %s dropped: its own bytes fail the digests",
-               culprit.c_str());
-    }
-    const std::wstring next = firstLeft();
+    DropSource(!onlySource_.empty() ? onlySource_ : used.empty() ? std::wstring() : used.front(),
+               L"its own bytes fail the digests");
+    const std::wstring next = FirstSourceLeft();
     // A package that never came from the network (the one beside the
     // installer) leaves every address to try.
     if (!view_.AskDownloadAgain(!next.empty() || !updater_)) return false;

@@ -118,6 +118,11 @@ private:
     void OnInstallAnimTimer();
     void OnPackageCorrupt();
     bool ChooseNextSource();
+    bool IsDropped(const std::wstring& url) const;
+    // The first package address not dropped, "" when none is left.
+    std::wstring FirstSourceLeft() const;
+    // Drops `url` for the run (once), naming it and `why` in the log.
+    void DropSource(const std::wstring& url, const wchar_t* why);
     void OnPackageLocked();
     void OnInstallFinished();
 

@@ -158,6 +158,9 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
     rangesRefused_ = false;
     controlStuck_ = false;
     sourcesUsed_.clear();
+    // Bytes an earlier run left in the file came from addresses not known
+    // here: "" stands for them until the file is emptied.
+    if (LocalFileSize(localPath) > 0) sourcesUsed_.push_back(std::wstring());
     localPath_ = localPath;
     expectedSize_ = expectedSize;
     owner_ = owner;
@@ -259,12 +262,14 @@ bool CHttpDownloadFile::Start() {
         transfer->SetResumeRequested(false);
         sink->Reset();
         SetResumeOffset(0);
+        sourcesUsed_.clear();
     } else if (fileSize > expectedSize_) {
         KV_LOG(kToTrace | kToFile, Error, L"%s文件大小(%lld)大于预期(%lld)大小  ", path, static_cast<long long>(fileSize),
                static_cast<long long>(expectedSize_));
         transfer->SetResumeRequested(false);
         sink->Reset();
         SetResumeOffset(0);
+        sourcesUsed_.clear();
     } else if (fileSize == expectedSize_) {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"文件大小等于预计大小，下载已完成 %s pos:%lld", path,
                static_cast<long long>(fileSize));
@@ -617,6 +622,7 @@ HttpResult CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
         const bool locked = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
         return locked ? kFileLocked : HttpResult{kHttpErrorSys, static_cast<int32_t>(error)};
     }
+    if (keep == 0) sourcesUsed_.clear();  // no byte of any source is left
     if (CRangeControlFile::Remove(controlPath)) return HttpResult();
     // Something that cannot be removed (a folder, a locked file) sits at the
     // name: this run keeps to one stream and does not cut its file again at

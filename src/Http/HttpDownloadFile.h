@@ -110,7 +110,8 @@ public:
     bool OwnDnsFallbackUsed() const { return ownDnsFallbackUsed_; }
     // The URLs (as given to Download) that delivered at least one byte into
     // the file during the current or last run, in the order of their first
-    // byte. A whole answer that starts the file again forgets the sources
+    // byte; "" first when bytes of an earlier run (of unknown sources) are in
+    // it. A whole answer that starts the file again forgets the sources
     // before it (their bytes are gone).
     std::vector<std::wstring> SourcesUsed() const { return sourcesUsed_; }
     const std::deque<uint32_t>& SpeedSamples() const { return speedSamples_; }

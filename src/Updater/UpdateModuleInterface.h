@@ -29,7 +29,8 @@ public:
     // The descriptor's package addresses in the order a download tries them
     // (empty before a descriptor was read).
     virtual std::vector<std::wstring> PackageSources() const = 0;
-    // The addresses that delivered bytes of the last download, in order.
+    // The addresses that delivered bytes of the last download, in order; ""
+    // first when bytes of an earlier download (of unknown addresses) are in it.
     virtual std::vector<std::wstring> SourcesUsed() const = 0;
 
     // The descriptor's optional Sha256 ("" when absent).

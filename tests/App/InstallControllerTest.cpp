@@ -109,10 +109,12 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
 // every one has failed alone. A window run asks before each download.
 TEST(InstallController, DigestMismatchesTryEachAddressAloneUntilNoneIsLeft) {
     const std::wstring m = L"http://127.0.0.1:1/p.exe", a = L"http://localhost:1/a.exe", b = L"http://localhost:1/b.exe";
-    const struct { std::vector<std::vector<std::wstring>> used; bool attended; std::vector<std::wstring> chosen; int asked; } cases[] = {
+    // gone: an address that answers 404 alone.
+    const struct { std::vector<std::vector<std::wstring>> used; bool attended; std::vector<std::wstring> chosen; int asked; std::wstring gone; } cases[] = {
         {{{m, a, b}, {m}, {a}, {b}}, false, {L"", m, a, b}, 3},  // ranges from all, then each alone
         {{{m}, {a}, {b}}, false, {L"", a, b}, 3},               // one stream from the main Url at first
         {{{m, b}, {m}}, true, {L"", m}, 1},                     // the window asks, and the user quits
+        {{{m, a, b}, {m}, {b}}, false, {L"", m, a, b}, 2, m},   // the main Url gone: dropped without its bytes
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
@@ -141,9 +143,10 @@ TEST(InstallController, DigestMismatchesTryEachAddressAloneUntilNoneIsLeft) {
             return file && ::WriteFile(file.get(), "not the package", 15, &written, nullptr);
         };
         PumpMessagesUntil([&] {
-            if (downloads < chosen.size() && view.exitCode == -1 && writePackage()) {
+            const bool gone = !c.gone.empty() && !chosen.empty() && chosen.back() == c.gone;
+            if (downloads < chosen.size() && view.exitCode == -1 && (gone || writePackage())) {
                 controller.OnDescriptor(HttpResult{}, L"1", L"00000000000000000000000000000000");
-                controller.OnDone(HttpResult{}, L"");
+                controller.OnDone(gone ? HttpResult{4, 404} : HttpResult{}, L"");
                 ++downloads;
             }
             return view.exitCode != -1;
