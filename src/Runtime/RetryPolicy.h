@@ -62,6 +62,8 @@ constexpr uint32_t kLockedGiveUpMs = 60000;
 // the main Url alone at once; an address whose own bytes fail is dropped for
 // the run and the next one is tried alone. A window run asks the user before
 // each download from one address; an unattended run ends (exit 4) once the
-// main Url and every mirror have each failed alone.
+// main Url and every mirror have each failed alone. An address taken alone
+// that answers wrongly (4xx, not the package) is dropped the same way and the
+// next one is taken alone.
 
 }  // namespace kv::retry
