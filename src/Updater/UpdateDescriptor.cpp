@@ -104,12 +104,12 @@ std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring
     return {};
 }
 
-std::vector<std::wstring> PackageSources(const DescriptorValues& values) {
+std::vector<std::wstring> PackageSources(const std::wstring& url, const std::wstring& murl) {
     std::vector<std::wstring> mirrors;
-    if (!values.murl.empty()) Split(values.murl, mirrors);
-    std::vector<std::wstring> sources{values.url};
+    if (!murl.empty()) Split(murl, mirrors);
+    std::vector<std::wstring> sources{url};
     for (const std::wstring& mirror : mirrors) {
-        if (mirror != values.url && mirror.size() >= 3) sources.push_back(mirror);
+        if (mirror != url && mirror.size() >= 3) sources.push_back(mirror);
     }
     return sources;
 }

@@ -29,7 +29,7 @@ inline DescriptorValues ReadInstallSection(const std::wstring& text) {
 // The package's addresses in the order a download tries them: Url, then each
 // mirror of murl (';'-separated) that is not a copy of Url and is at least 3
 // characters long. An empty Url stays first (it fails like any address).
-std::vector<std::wstring> PackageSources(const DescriptorValues& values);
+std::vector<std::wstring> PackageSources(const std::wstring& url, const std::wstring& murl);
 // The stored copy's bytes back to text: FF FE gives UTF-16LE, EF BB BF UTF-8,
 // anything else the ANSI code page.
 std::wstring DecodeStoredDescriptor(const std::string& bytes);

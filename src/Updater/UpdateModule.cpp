@@ -121,10 +121,7 @@ void CUpdateModule::Restart() {
 
 std::vector<std::wstring> CUpdateModule::PackageSources() const {
     if (url_.empty() && murl_.empty()) return {};
-    DescriptorValues values;
-    values.url = url_;
-    values.murl = murl_;
-    return ::PackageSources(values);
+    return ::PackageSources(url_, murl_);
 }
 
 uint64_t CUpdateModule::BytesStillNeeded() const {
@@ -313,8 +310,9 @@ bool CUpdateModule::ClockDisagreesWithServer() const {
 void CUpdateModule::AcceptDescriptor() {
     // An answer without a package address is not a descriptor (an error page
     // served with 200, a wrong file at the address): nothing of it is kept.
-    const DescriptorValues offered = ReadInstallSection(descriptorText_);
-    if (offered.url.empty() && offered.murl.empty()) {
+    const wchar_t* text = descriptorText_.c_str();
+    const size_t length = descriptorText_.size();
+    if (ReadIniValue(text, length, L"Install", L"Url").empty() && ReadIniValue(text, length, L"Install", L"murl").empty()) {
         EndpointFailed(kDescriptorWithoutUrl);
         return;
     }

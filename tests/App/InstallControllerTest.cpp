@@ -111,9 +111,9 @@ TEST(InstallController, DigestMismatchesTryEachAddressAloneUntilNoneIsLeft) {
     const std::wstring m = L"http://127.0.0.1:1/p.exe", a = L"http://localhost:1/a.exe", b = L"http://localhost:1/b.exe";
     // gone: an address that answers 404 alone.
     const struct { std::vector<std::vector<std::wstring>> used; bool attended; std::vector<std::wstring> chosen; int asked; std::wstring gone; } cases[] = {
-        {{{m, a, b}, {m}, {a}, {b}}, false, {L"", m, a, b}, 3},  // ranges from all, then each alone
-        {{{m}, {a}, {b}}, false, {L"", a, b}, 3},               // one stream from the main Url at first
-        {{{m, b}, {m}}, true, {L"", m}, 1},                     // the window asks, and the user quits
+        {{{m, a, b}, {m}, {a}, {b}}, false, {L"", m, a, b}, 3, L""},  // ranges from all, then each alone
+        {{{m}, {a}, {b}}, false, {L"", a, b}, 3, L""},               // one stream from the main Url at first
+        {{{m, b}, {m}}, true, {L"", m}, 1, L""},                     // the window asks, and the user quits
         {{{m, a, b}, {m}, {b}}, false, {L"", m, a, b}, 2, m},   // the main Url gone: dropped without its bytes
     };
     for (const auto& c : cases) {
