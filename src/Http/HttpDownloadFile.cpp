@@ -129,6 +129,18 @@ const std::wstring& CHttpDownloadFile::GetUrl() const {
     return urlList_.empty() ? kEmpty : urlList_.front();
 }
 
+std::vector<std::wstring> CHttpDownloadFile::AddressList(const std::wstring& mirrors, const std::wstring& url) {
+    std::vector<std::wstring> pieces;
+    if (!mirrors.empty()) Split(mirrors, pieces);
+    // An empty main URL stays first: it fails as a malformed address, and the
+    // mirrors are tried after it as after any failing address.
+    std::vector<std::wstring> addresses{url};
+    for (const std::wstring& mirror : pieces) {
+        if (mirror != url && mirror.size() >= kMinHostLength) addresses.push_back(mirror);
+    }
+    return addresses;
+}
+
 bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring& url, const std::wstring& localPath,
                                  int64_t expectedSize, void* owner) {
     // A run is going (transfer, retry or resolver): the owner stops it first,
@@ -136,17 +148,10 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
     if (IsStarted() || IsRetryPending() || dnsToken_ != 0 || postedToken_ != 0) return false;
     // Every run starts from its own arguments only: a cancelled run leaves
     // its list (and its main URL) behind, and they must not be tried again.
-    std::vector<std::wstring> pieces;
-    if (!mirrors.empty()) Split(mirrors, pieces);
-    urlList_.clear();
+    const std::vector<std::wstring> addresses = AddressList(mirrors, url);
+    urlList_.assign(addresses.begin(), addresses.end());
     pinnedAddresses_.clear();
     pinnedHost_.clear();
-    // An empty main URL stays first: it fails as a malformed address, and the
-    // mirrors are tried after it as after any failing address.
-    urlList_.push_back(url);
-    for (const std::wstring& mirror : pieces) {
-        if (mirror != url && mirror.size() >= kMinHostLength) urlList_.push_back(mirror);
-    }
     if (url.empty() && urlList_.size() < 2) {
         urlList_.clear();
         return false;  // nothing to download

@@ -92,6 +92,10 @@ public:
     static void OnSpareDNSResult(int code, void* task, const std::string& hostName, const std::string& ipList);
     void OnDNSResult(int code, const std::wstring& hostName, const std::wstring& ipList);
 
+    // The addresses a run tries, in order: `url`, then each mirror of the
+    // ';'-separated list that is not a copy of it and has at least 3 characters.
+    static std::vector<std::wstring> AddressList(const std::wstring& mirrors, const std::wstring& url);
+
     // The host part of a URL: after "://" and any user part, letters,
     // digits, '.' and '-' up to the port, path or query.
     static std::wstring HostNameOf(const std::wstring& url);

@@ -104,16 +104,6 @@ std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring
     return {};
 }
 
-std::vector<std::wstring> PackageSources(const std::wstring& url, const std::wstring& murl) {
-    std::vector<std::wstring> mirrors;
-    if (!murl.empty()) Split(murl, mirrors);
-    std::vector<std::wstring> sources{url};
-    for (const std::wstring& mirror : mirrors) {
-        if (mirror != url && mirror.size() >= 3) sources.push_back(mirror);
-    }
-    return sources;
-}
-
 DescriptorValues ReadInstallSection(const wchar_t* text, size_t length) {
     DescriptorValues values;
     values.url = ReadIniValue(text, length, kSection, L"Url");

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 struct DescriptorValues {
     std::wstring url, murl, size, md5, version;
@@ -26,10 +25,6 @@ DescriptorValues ReadInstallSection(const wchar_t* text, size_t length);
 inline DescriptorValues ReadInstallSection(const std::wstring& text) {
     return ReadInstallSection(text.data(), text.size());
 }
-// The package's addresses in the order a download tries them: Url, then each
-// mirror of murl (';'-separated) that is not a copy of Url and is at least 3
-// characters long. An empty Url stays first (it fails like any address).
-std::vector<std::wstring> PackageSources(const std::wstring& url, const std::wstring& murl);
 // The stored copy's bytes back to text: FF FE gives UTF-16LE, EF BB BF UTF-8,
 // anything else the ANSI code page.
 std::wstring DecodeStoredDescriptor(const std::string& bytes);

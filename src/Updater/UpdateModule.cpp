@@ -121,7 +121,7 @@ void CUpdateModule::Restart() {
 
 std::vector<std::wstring> CUpdateModule::PackageSources() const {
     if (url_.empty() && murl_.empty()) return {};
-    return ::PackageSources(url_, murl_);
+    return CHttpDownloadFile::AddressList(murl_, url_);
 }
 
 uint64_t CUpdateModule::BytesStillNeeded() const {
