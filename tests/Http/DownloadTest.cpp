@@ -404,9 +404,9 @@ TEST_F(DownloadTest, LengthIsFoundWhateverItsCaseAndAHugeOneIsAMismatch) {
 // (refused before the file is emptied; the mirror is asked, never the resolver).
 TEST_F(DownloadTest, DiskLockOrSignInPageEndsWithItsOwnPair) {
     const std::string body = TestBytes(kBodySize, 14), partial = body.substr(0, 1000);
-    TestHttpResponse file = TestHttpResponse::Ok(body), page = TestHttpResponse::Ok("<html>Sign in</html>");
+    TestHttpResponse file = TestHttpResponse::Ok(body);
     file.honourRange = true;
-    page.headers.push_back({"Content-Type", "text/html; charset=utf-8"});
+    const TestHttpResponse page = TestHttpResponse::Ok("<html>Sign in</html>").With("Content-Type", "text/html; charset=utf-8");
     const struct { uint64_t fullAt; bool locked; TestHttpResponse answer; int32_t type, code; size_t mainAsked, mirrorAsked; } cases[] = {
         {50000, false, file, 1, ERROR_DISK_FULL, 1, 0},
         {UINT64_MAX, true, file, 1, ERROR_SHARING_VIOLATION, 0, 0},
@@ -439,9 +439,9 @@ TEST_F(DownloadTest, DiskLockOrSignInPageEndsWithItsOwnPair) {
 // emptied the partial file at once, and a short chunked body was success.
 TEST_F(DownloadTest, WholeAnswerThatIsNotThePackageLeavesThePartialFile) {
     const std::string body = TestBytes(kBodySize, 15), head = body.substr(0, 1000);
-    TestHttpResponse page = TestHttpResponse::Ok("<html>Sign in</html>"), chunked = TestHttpResponse::Ok(body),
-                     longer = TestHttpResponse::Ok(body + "tail"), cutChunked = TestHttpResponse::Ok(head);
-    page.headers.push_back({"Content-Type", "text/html"});
+    const TestHttpResponse page = TestHttpResponse::Ok("<html>Sign in</html>").With("Content-Type", "text/html");
+    TestHttpResponse chunked = TestHttpResponse::Ok(body), longer = TestHttpResponse::Ok(body + "tail"),
+                     cutChunked = TestHttpResponse::Ok(head);
     chunked.chunked = cutChunked.chunked = true;
     const struct { TestHttpResponse answer; std::string partial; int32_t code; } cases[] = {
         {page, head, 2010}, {chunked, head, 2007}, {longer, head, 2007}, {cutChunked, "", 2007}};

@@ -293,43 +293,6 @@ TEST_F(SegmentedDownloadTest, ControlFileResumesItsRangesOrOnlyAKnownPrefix) {
     }
 }
 
-// Every source fails mid-run: one completion with the failure, the control
-// file keeps the state, and the next run asks only for what is missing.
-TEST_F(SegmentedDownloadTest, EverySourceFailingEndsOnceAndTheNextRunResumesTheRanges) {
-    TestHttpResponse cut = Ranged(body, 5);
-    cut.closeAfterBodyBytes = MiB;
-    TestHttpResponse gone;
-    gone.closeWithoutResponse = true;
-    server.RouteSequence("/main.bin", {Ranged(body, 20), cut, cut, gone});
-    server.RouteSequence("/mirror.bin", {cut, cut, gone});
-    ASSERT_TRUE(StartParallel());
-    ASSERT_TRUE(WaitDone(45000));
-    PumpMessagesFor(600);
-    EXPECT_EQ(record.completions, 1);
-    EXPECT_EQ(record.type, 5) << "a network failure, as a single stream reports it";
-    CRangeControlFile::State state;
-    ASSERT_EQ(CRangeControlFile::Load(Control(), &state), CRangeControlFile::Parse::Valid);
-    ASSERT_FALSE(state.missing.empty());
-    uint64_t missingBytes = 0;
-    for (const ByteRange& m : state.missing) missingBytes += m.to - m.from;
-    EXPECT_LE(missingBytes, kPackage - 4 * MiB) << "the four cut ranges' bytes were lost";
-
-    task.Stop();
-    record = DownloadRecord();
-    server.Route("/main.bin", Ranged(body));
-    server.Route("/mirror.bin", Ranged(body));
-    const size_t before = server.Requests().size();
-    ASSERT_TRUE(StartParallel());
-    ASSERT_TRUE(WaitDone(30000));
-    ExpectDoneAndWhole();
-    const auto all = server.Requests();
-    for (size_t i = before; i < all.size(); ++i) {
-        ByteRange asked;
-        ASSERT_TRUE(AskedFor(all[i], kPackage, &asked));
-        EXPECT_TRUE(Inside(asked, state.missing)) << "asked " << asked.from << "-" << asked.to << " again";
-    }
-}
-
 // Something that cannot be removed in the control file's place (here a
 // folder) is looked at once: the download goes on as one stream and resumes
 // after a cut. Regression: every retry cut the partial file to 0 again.
@@ -400,31 +363,59 @@ TEST_F(SegmentedDownloadTest, DiskFullInOneRangeEndsTheDownloadWithItsPair) {
     EXPECT_TRUE(state.prefix > 0 && Target().compare(0, state.prefix, body, 0, state.prefix) == 0);
 }
 
-// A mirror refuses ranges, then the main address fails too: what the main
-// address wrote in ranges and the control file stay for the next run.
-// Regression: the refusal made the end a fall-back to one stream, which cut
-// the file to its complete prefix.
-TEST_F(SegmentedDownloadTest, RefusedRangesThenEverySourceFailingKeepTheWrittenBytes) {
+// Every source fails mid-run, also after a mirror refused ranges: one
+// completion with the failure; the control file and every byte written in
+// ranges stay (none of the four cut ranges is lost), and the next run asks
+// only for what is missing. Regression: a refusal made the end a fall-back
+// to one stream, which cut the file to its complete prefix.
+TEST_F(SegmentedDownloadTest, EverySourceFailingKeepsTheWrittenRangesForTheNextRun) {
     TestHttpResponse cut = Ranged(body, 5);
     cut.closeAfterBodyBytes = MiB;
     TestHttpResponse gone;
     gone.closeWithoutResponse = true;
-    server.RouteSequence("/main.bin", {Ranged(body, 20), cut, cut, gone});
-    server.Route("/mirror.bin", TestHttpResponse::Ok(body));
-    ASSERT_TRUE(StartParallel());
-    ASSERT_TRUE(WaitDone(45000) && Settle());
-    EXPECT_EQ(std::make_tuple(record.completions, record.type), std::make_tuple(1, 5)) << "a network failure";
-    CRangeControlFile::State state;
-    ASSERT_EQ(CRangeControlFile::Load(Control(), &state), CRangeControlFile::Parse::Valid);
-    const std::string kept = Target();
-    ASSERT_EQ(kept.size(), kPackage);
-    std::vector<ByteRange> gaps = state.missing;
-    gaps.push_back({kPackage, kPackage});
-    uint64_t from = 0, pastPrefix = 0;
-    for (const ByteRange& gap : gaps) {
-        EXPECT_EQ(kept.compare(from, gap.from - from, body, from, gap.from - from), 0) << "bytes from " << from;
-        if (from >= state.prefix) pastPrefix += gap.from - from;
-        from = gap.to;
+    const std::vector<TestHttpResponse> mirrors[] = {{cut, cut, gone}, {TestHttpResponse::Ok(body)}};
+    for (const auto& mirror : mirrors) {
+        SCOPED_TRACE(mirror.size() == 1 ? "the mirror refuses ranges" : "every source is cut");
+        task.Stop();
+        record = DownloadRecord();
+        ::DeleteFileW(target.c_str());
+        ::DeleteFileW(Control().c_str());
+        server.RouteSequence("/main.bin", {Ranged(body, 20), cut, cut, gone});
+        server.RouteSequence("/mirror.bin", mirror);
+        ASSERT_TRUE(StartParallel());
+        ASSERT_TRUE(WaitDone(45000) && Settle());
+        EXPECT_EQ(std::make_tuple(record.completions, record.type), std::make_tuple(1, 5)) << "a network failure";
+        CRangeControlFile::State state;
+        ASSERT_EQ(CRangeControlFile::Load(Control(), &state), CRangeControlFile::Parse::Valid);
+        const std::string kept = Target();
+        ASSERT_EQ(kept.size(), kPackage);
+        std::vector<ByteRange> gaps = state.missing;
+        gaps.push_back({kPackage, kPackage});
+        uint64_t from = 0, pastPrefix = 0, missingBytes = 0;
+        for (const ByteRange& gap : gaps) {
+            EXPECT_EQ(kept.compare(from, gap.from - from, body, from, gap.from - from), 0) << "bytes from " << from;
+            if (from >= state.prefix) pastPrefix += gap.from - from;
+            missingBytes += gap.to - gap.from;
+            from = gap.to;
+        }
+        EXPECT_GT(pastPrefix, 0u) << "nothing was written past the prefix";
+        if (mirror.size() == 1) continue;
+        EXPECT_LE(missingBytes, kPackage - 4 * MiB) << "the four cut ranges' bytes were lost";
+
+        task.Stop();
+        record = DownloadRecord();
+        server.Route("/main.bin", Ranged(body));
+        server.Route("/mirror.bin", Ranged(body));
+        const size_t before = server.Requests().size();
+        ASSERT_TRUE(StartParallel());
+        ASSERT_TRUE(WaitDone(30000));
+        ExpectDoneAndWhole();
+        const auto all = server.Requests();
+        for (size_t n = before; n < all.size(); ++n) {
+            ByteRange asked;
+            ASSERT_TRUE(AskedFor(all[n], kPackage, &asked));
+            EXPECT_TRUE(Inside(asked, state.missing)) << "asked " << asked.from << "-" << asked.to << " again";
+        }
     }
-    EXPECT_GT(pastPrefix, 0u) << "nothing was written past the prefix";
 }
+

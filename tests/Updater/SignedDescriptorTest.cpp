@@ -138,22 +138,18 @@ TEST_F(SignedDescriptorTest, AValidSignatureOverTextWithoutItsDigestOrPastItsExp
 TEST_F(SignedDescriptorTest, ExpiredDescriptorNamesTheClockOnlyWhenTheServerDisagreesAndSignInPagesComeFirst) {
     constexpr int64_t kDay = 24 * 3600;
     const std::string expired = WithSignedValues(unsignedText, Sha256Text(package), UtcTimestampFromNow(-30 * kDay));
-    auto dated = [](const std::string& body, const std::string& date) {
-        TestHttpResponse answer = TestHttpResponse::Ok(body);
-        answer.headers.push_back({"Date", date});
-        return answer;
-    };
-    TestHttpResponse page = TestHttpResponse::Ok("<html><body>Sign in to the hotel's network</body></html>");
-    page.headers.push_back({"Content-Type", "text/html"});
+    auto dated = [&expired](const std::string& date) { return TestHttpResponse::Ok(expired).With("Date", date); };
+    const TestHttpResponse page =
+        TestHttpResponse::Ok("<html><body>Sign in to the hotel's network</body></html>").With("Content-Type", "text/html");
     const struct {
         const char* what;
         TestHttpResponse descriptor;
         HttpResult expected;
     } cases[] = {
-        {"server 60 days behind", dated(expired, HttpDateFromNow(-60 * kDay)), kClockWrong},
-        {"server a day and a minute ahead", dated(expired, HttpDateFromNow(kDay + 60)), kClockWrong},
-        {"server agrees within an hour", dated(expired, HttpDateFromNow(-3600)), kBadSignature},
-        {"unreadable Date", dated(expired, "yesterday"), kBadSignature},
+        {"server 60 days behind", dated(HttpDateFromNow(-60 * kDay)), kClockWrong},
+        {"server a day and a minute ahead", dated(HttpDateFromNow(kDay + 60)), kClockWrong},
+        {"server agrees within an hour", dated(HttpDateFromNow(-3600)), kBadSignature},
+        {"unreadable Date", dated("yesterday"), kBadSignature},
         {"sign-in page", page, kSignInPage},
     };
     for (const auto& c : cases) {

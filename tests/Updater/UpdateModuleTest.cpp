@@ -90,8 +90,8 @@ TEST_F(UpdateModuleTest, BothEndpointsFailThenRestartAsksThePrimaryAgain) {
 // and leave the stored copy as it was: a sign-in page (by its type or by its
 // markup) and text without a package address.
 TEST_F(UpdateModuleTest, AnswersThatAreNotADescriptorFailWithTheirKind) {
-    TestHttpResponse typed = TestHttpResponse::Ok("[Install]\r\nUrl=http://127.0.0.1:1/x.exe\r\n");
-    typed.headers.push_back({"Content-Type", "text/html; charset=utf-8"});
+    const TestHttpResponse typed = TestHttpResponse::Ok("[Install]\r\nUrl=http://127.0.0.1:1/x.exe\r\n")
+                                       .With("Content-Type", "text/html; charset=utf-8");
     const struct {
         const char* what;
         TestHttpResponse answer;

@@ -70,6 +70,12 @@ struct TestHttpResponse {
     static TestHttpResponse Ok(std::string body);
     static TestHttpResponse Status(int status, std::string body = std::string());
     static TestHttpResponse Redirect(int status, const std::string& location);
+    // This answer with one more header field.
+    TestHttpResponse With(const std::string& name, const std::string& value) const {
+        TestHttpResponse r = *this;
+        r.headers.push_back({name, value});
+        return r;
+    }
 };
 
 class TestHttpServer {
