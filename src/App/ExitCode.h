@@ -24,7 +24,7 @@ inline const wchar_t* ExitCodeMeaning(int code) {
         case kExitBadCommandLine: return L"bad command line";
         case kExitAlreadyRunning: return L"another installer is running";
         case kExitNetworkUnreachable: return L"network unreachable until the time-out";
-        case kExitDigestMismatch: return L"package digest mismatch after two downloads";
+        case kExitDigestMismatch: return L"package digest mismatch from every address alone";
         case kExitNoDiskSpace: return L"not enough disk space";
         case kExitInvalidFolder: return L"invalid folder";
         case kExitPackageFailed: return L"the package failed";
