@@ -50,7 +50,6 @@ void CMainDlg::InitWindow() {
     m_btnAgreement = FindControlAs<CButtonUI>(L"btn_agreement");
     m_optAgree = FindControlAs<COptionUI>(L"opt_agree");
     m_tabMain = FindControlAs<CTabLayoutUI>(L"tb_main");
-    if (m_progress) m_PaintManager.SetTimer(m_progress, kProgressTimer, kProgressPeriodMs);
 
     m_controller.SetNoLaunch(m_options.noLaunch);
     // Without a window for its timers the installer could not work: it ends.
@@ -88,6 +87,13 @@ void CMainDlg::SetProductIcon() {
 void CMainDlg::SelectPage(int page) {
     KV_LOG(kToConsole | kToFile, Info, L"CMainDlg::SelectPage %d", page);
     if (m_tabMain) m_tabMain->SelectItem(page);
+    // The bar's animation runs only while the bar can be seen.
+    if (m_progress == nullptr) return;
+    if (page == kPageProgress) {
+        m_PaintManager.SetTimer(m_progress, kProgressTimer, kProgressPeriodMs);
+    } else {
+        m_PaintManager.KillTimer(m_progress, kProgressTimer);
+    }
 }
 
 // ---------------------------------------------------------------- messages
@@ -309,6 +315,7 @@ void CMainDlg::ShowDownloadRestarted() {
     if (m_lbDownload) m_lbDownload->SetText(L"下载中");
     if (m_lbSpeed) m_lbSpeed->SetText(L"");
     if (m_progress) m_progress->SetBkImage(L"file='progress_bk.png' corner='3,3,3,3'");
+    m_drawnFill = -1;
 }
 
 void CMainDlg::End(int) {
@@ -327,8 +334,11 @@ void CMainDlg::DrawProgress(bool advance) {
     const int width = m_PaintManager.Unscale(rc.right - rc.left);
     const int fill = ProgressFill(width, m_controller.PackageReady(), m_controller.AnimCounter(), m_controller.Total(),
                                   m_controller.Complete());
-    if (advance) m_flashPos = AdvanceFlash(m_flashPos, width);
-    m_progress->SetBkImage(ProgressBarDescription(width, fill, m_flashPos));
+    const int flashPos = advance ? AdvanceFlash(m_flashPos, width) : m_flashPos;
+    const BarSpan changed = ProgressBarChange(width, m_drawnFill, m_flashPos, fill, flashPos);
+    m_progress->SetBkImageChangingColumns(ProgressBarDescription(width, fill, flashPos), changed.left, changed.right);
+    m_flashPos = flashPos;
+    m_drawnFill = fill;
     // The value is a percentage (what a screen reader reads), not pixels.
     m_progress->SetValue(ProgressPercent(width, fill));
 }

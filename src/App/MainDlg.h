@@ -82,6 +82,7 @@ private:
 
     const InstallerOptions m_options;
     int m_flashPos = 0;
+    int m_drawnFill = -1;  // the fill of the bar's current description; -1: not drawn by DrawProgress
     CMsgBoxDlg* m_exitBox = nullptr;
     CInstallController m_controller{*this};
 };

@@ -31,6 +31,31 @@ int AdvanceFlash(int flashPos, int width) {
     return flashPos >= width + kFlashWidth ? 0 : flashPos;
 }
 
+namespace {
+// The columns that the two highlights cover with the highlight at `flashPos`.
+BarSpan FlashColumns(int fill, int flashPos) {
+    const int start = std::max(flashPos - kFlashWidth, 0);
+    const int start2 = std::max(std::min(fill, flashPos - kForeFlashOffset), 0);
+    const int end2 = std::min(fill, flashPos);
+    if (end2 > start2) return {std::min(start, start2), std::max(flashPos, end2)};
+    return {start, flashPos};
+}
+}  // namespace
+
+BarSpan ProgressBarChange(int width, int oldFill, int oldFlash, int newFill, int newFlash) {
+    if (oldFill < 0) return {0, width};
+    if (oldFill == newFill && oldFlash == newFlash) return {0, 0};
+    const BarSpan before = FlashColumns(oldFill, oldFlash);
+    const BarSpan after = FlashColumns(newFill, newFlash);
+    int left = std::min(before.left, after.left);
+    int right = std::max(before.right, after.right);
+    if (oldFill != newFill) {
+        left = 0;
+        right = std::max({right, oldFill, newFill});
+    }
+    return {std::clamp(left, 0, width), std::clamp(right, 0, width)};
+}
+
 std::wstring ProgressBarDescription(int width, int fill, int flashPos) {
     const int f = flashPos;
     const int start = std::max(f - kFlashWidth, 0);

@@ -1,5 +1,7 @@
 #include "Ui/ProgressUI.h"
 
+#include <algorithm>
+
 #include "Runtime/TextUtils.h"
 #include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
@@ -19,6 +21,17 @@ void CProgressUI::SetValue(int v) {
     value_ = v;
     Invalidate();
     if (manager_) manager_->GetAccessibleEvents().ValueChanged(this);
+}
+
+void CProgressUI::SetBkImageChangingColumns(const std::wstring& description, int left, int right) {
+    if (bkImage_ == description) return;
+    bkImage_ = description;
+    if (manager_ == nullptr || !visible_ || right <= left) return;
+    // One column more on each side for the rounding of the scaled edges.
+    RECT part = rcItem_;
+    part.left = std::max(rcItem_.left, rcItem_.left + Scaled(left) - 1);
+    part.right = std::min(rcItem_.right, rcItem_.left + Scaled(right) + 1);
+    manager_->Invalidate(part);
 }
 
 void CProgressUI::SetAttribute(const std::wstring& name, const std::wstring& value) {

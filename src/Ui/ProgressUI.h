@@ -16,6 +16,10 @@ public:
     // told to screen readers (at most once a second).
     void SetValue(int v);
 
+    // Replaces the background description when only the columns [left,
+    // right) of the bar (at 100%) look different: only they are repainted.
+    void SetBkImageChangingColumns(const std::wstring& description, int left, int right);
+
     void SetAttribute(const std::wstring& name, const std::wstring& value) override;
 
 protected:

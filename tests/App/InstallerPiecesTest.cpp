@@ -66,6 +66,25 @@ TEST(ProgressBar, DescriptionFillAndHighlight) {
     EXPECT_EQ(AdvanceFlash(577, 500), 0);
 }
 
+// Each animation step repaints only the columns whose look changed: both
+// highlights before and after, and the fill from 0 when it moved.
+TEST(ProgressBar, StepRepaintsOnlyWhatChanged) {
+    const struct { int oldFill, oldFlash, newFill, newFlash, left, right; } cases[] = {
+        {225, 300, 225, 303, 70, 303},  // highlight moves over a half-filled bar
+        {0, 30, 0, 33, 0, 33},          // near the start of an empty bar
+        {225, 300, 226, 303, 0, 303},   // the fill grows: from the start
+        {225, 300, 225, 300, 0, 0},     // nothing moved
+        {225, 578, 225, 0, 0, 500},     // the highlight wraps: from its new place to its old
+        {-1, 0, 0, 3, 0, 500},          // not drawn by the animation yet: all
+        {500, 560, 500, 563, 330, 500}, // past the bar's end: clipped
+    };
+    for (const auto& c : cases) {
+        const BarSpan span = ProgressBarChange(500, c.oldFill, c.oldFlash, c.newFill, c.newFlash);
+        EXPECT_EQ(span.left, c.left) << c.oldFill << "/" << c.oldFlash << " -> " << c.newFill << "/" << c.newFlash;
+        EXPECT_EQ(span.right, c.right) << c.oldFill << "/" << c.oldFlash << " -> " << c.newFill << "/" << c.newFlash;
+    }
+}
+
 TEST(InstallCommandLines, ProgramPathQuotedOnlyWithABlank) {
     EXPECT_EQ(PackageCommandLine(L"D:\\Korvel网络\\KorvelQixar\\kvinstaller.exe", L"D:\\Korvel网络\\KorvelQixar"),
               L"D:\\Korvel网络\\KorvelQixar\\kvinstaller.exe /S \"/unpack=D:\\Korvel网络\\KorvelQixar\" /launch=off");
