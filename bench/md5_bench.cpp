@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "CommonUtils.h"
+#include "Runtime/FileSystem.h"
 #include "Updater/Md5.h"
 
 int wmain(int argc, wchar_t** argv) {

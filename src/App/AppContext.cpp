@@ -3,7 +3,8 @@
 #include <cstdlib>
 
 #include "App/InstallFolder.h"
-#include "CommonUtils.h"
+#include "Runtime/Paths.h"
+#include "Runtime/FileSystem.h"
 #include "Http/HttpEngines.h"
 #include "Runtime/AppendLogFile.h"
 #include "Runtime/LogSinks.h"

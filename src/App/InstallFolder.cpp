@@ -5,7 +5,8 @@
 
 #include <ctime>
 
-#include "CommonUtils.h"
+#include "Runtime/Paths.h"
+#include "Runtime/FileSystem.h"
 #include "Runtime/Handles.h"
 #include "Runtime/Log.h"
 #include "Runtime/TextUtils.h"

@@ -4,7 +4,9 @@
 
 #include "App/InstallFolder.h"
 #include "App/UnelevatedStart.h"
-#include "CommonUtils.h"
+#include "Runtime/Paths.h"
+#include "Runtime/FileSystem.h"
+#include "App/Processes.h"
 #include "Runtime/Handles.h"
 #include "Runtime/Log.h"
 #include "Runtime/TextUtils.h"

@@ -7,7 +7,7 @@
 #include "App/ProgressBarImage.h"
 #include "App/UnelevatedStart.h"
 #include "Runtime/Log.h"
-#include "CommonUtils.h"
+#include "App/FolderPicker.h"
 #include "Runtime/TextUtils.h"
 #include "Ui/ButtonUI.h"
 #include "Ui/EditUI.h"

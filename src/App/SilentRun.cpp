@@ -3,7 +3,7 @@
 #include "App/ExitCode.h"
 #include "App/InstallFolder.h"
 #include "Runtime/Log.h"
-#include "CommonUtils.h"
+#include "Runtime/TextUtils.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\SilentRun";

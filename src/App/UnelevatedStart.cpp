@@ -10,7 +10,8 @@
 #include <initializer_list>
 
 #include "App/InstallFolder.h"
-#include "CommonUtils.h"
+#include "Runtime/Paths.h"
+#include "App/Processes.h"
 #include "Runtime/Handles.h"
 #include "Runtime/Log.h"
 

@@ -84,3 +84,17 @@ void Split(const std::wstring& text, std::vector<std::wstring>& list) {
         list.push_back(text.substr(from, at - from));
     list.push_back(text.substr(from));
 }
+
+std::wstring FormatSize(uint64_t bytes) {
+    static const wchar_t* const kFormats[] = {L"%.0fB", L"%.2fKB", L"%.2fMB", L"%.2fGB", L"%.2fTB"};
+    constexpr size_t kUnits = sizeof(kFormats) / sizeof(kFormats[0]);
+    double divisor = 1;
+    size_t unit = 0;
+    while (unit + 1 < kUnits && static_cast<double>(bytes) >= 1000.0 * divisor) {
+        divisor *= 1024;
+        ++unit;
+    }
+    wchar_t text[64];
+    const int n = _snwprintf(text, 63, kFormats[unit], static_cast<double>(bytes) / divisor);
+    return std::wstring(text, n > 0 ? static_cast<size_t>(n) : 0);
+}

@@ -1,6 +1,7 @@
 #pragma once
 // Conversions between UTF-16 and 8-bit text, wide printf into a string, and
 // small string utilities. Stateless; any thread.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,3 +22,7 @@ std::wstring& Trim(std::wstring& text);
 std::wstring ReplaceAll(const std::wstring& source, const std::wstring& with, const std::wstring& what);
 // Pieces between ';' separators; empty pieces are kept.
 void Split(const std::wstring& text, std::vector<std::wstring>& list);
+
+// "%.0fB", "%.2fKB", "%.2fMB", "%.2fGB", "%.2fTB"; a unit is used from 1000
+// times the previous one on (1000 -> "0.98KB"), TB for everything above.
+std::wstring FormatSize(uint64_t bytes);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "CommonUtils.h"
+#include "Runtime/FileSystem.h"
 #include "Http/FailureKind.h"
 #include "Http/HtmlAnswer.h"
 #include "Http/HttpResultCodes.h"

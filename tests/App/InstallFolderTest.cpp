@@ -12,7 +12,7 @@
 
 #include "support/TestSigner.h"
 #include "App/InstallFolder.h"
-#include "CommonUtils.h"
+#include "Runtime/FileSystem.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/Sha256.h"
 #include "support/Files.h"

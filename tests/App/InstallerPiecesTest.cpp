@@ -11,7 +11,9 @@
 
 #include "App/InstallJob.h"
 #include "App/ProgressBarImage.h"
-#include "CommonUtils.h"
+#include "Runtime/Paths.h"
+#include "Runtime/FileSystem.h"
+#include "App/Processes.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/FileDigest.h"
 #include "support/Files.h"

@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "App/UnelevatedStart.h"
-#include "CommonUtils.h"
+#include "Runtime/FileSystem.h"
+#include "App/Processes.h"
 #include "Runtime/TextUtils.h"
 #include "support/Files.h"
 #include "support/MessagePump.h"

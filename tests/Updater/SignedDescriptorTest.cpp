@@ -5,7 +5,7 @@
 // Bodies larger than a descriptor or a signature can be fail the endpoint.
 #include "UpdaterTestSupport.h"
 
-#include "CommonUtils.h"
+#include "Runtime/FileSystem.h"
 #include "support/TestSigner.h"
 
 namespace {

@@ -3,7 +3,8 @@
 // progress merging and which module a callback or posted event reaches.
 #include "UpdaterTestSupport.h"
 
-#include "CommonUtils.h"
+#include "Runtime/Paths.h"
+#include "Runtime/FileSystem.h"
 
 namespace {
 constexpr size_t kPackageSize = 200 * 1024;

@@ -6,7 +6,8 @@
 
 #include <cstdlib>
 
-#include "CommonUtils.h"
+#include "Runtime/FileSystem.h"
+#include "App/Processes.h"
 #include "Updater/FileDigest.h"
 #include "Updater/Md5.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "CommonUtils.h"
+#include "Runtime/FileSystem.h"
 #include "Updater/Md5.h"
 #include "Updater/Sha256.h"
 

@@ -6,7 +6,10 @@
 
 #include <cstdlib>
 
-#include "CommonUtils.h"
+#include "Runtime/Paths.h"
+#include "Runtime/FileSystem.h"
+#include "App/Processes.h"
+#include "Runtime/TextUtils.h"
 #include "support/Files.h"
 #include "support/MessagePump.h"
 
@@ -19,7 +22,7 @@ std::wstring Env(const wchar_t* name) {
 
 }  // namespace
 
-TEST(CommonUtils, FormatSizeSwitchesUnitsAtThousandTimesTheUnit) {
+TEST(FilesAndProcesses, FormatSizeSwitchesUnitsAtThousandTimesTheUnit) {
     const struct {
         uint64_t bytes;
         const wchar_t* text;
@@ -36,7 +39,7 @@ TEST(CommonUtils, FormatSizeSwitchesUnitsAtThousandTimesTheUnit) {
     for (const auto& c : cases) EXPECT_EQ(FormatSize(c.bytes), c.text) << c.bytes;
 }
 
-TEST(CommonUtils, PathCutting) {
+TEST(FilesAndProcesses, PathCutting) {
     EXPECT_EQ(NormalizePath(L"D:/a//b\\\\c/"), L"D:\\a\\b\\c");
     EXPECT_EQ(NormalizePath(L""), L"");
     EXPECT_EQ(ParentDir(L"D:/games//korvel/"), L"D:\\games");
@@ -53,7 +56,7 @@ TEST(CommonUtils, PathCutting) {
     EXPECT_FALSE(IsDriveRoot(L"Games"));
 }
 
-TEST(CommonUtils, FilesThatCannotBeRemovedOrMoved) {
+TEST(FilesAndProcesses, FilesThatCannotBeRemovedOrMoved) {
     TempDir dir;
     EXPECT_TRUE(RemoveFile(dir.File(L"missing")));
     EXPECT_EQ(GetFileSize64(dir.File(L"missing")), -1);
@@ -74,7 +77,7 @@ TEST(CommonUtils, FilesThatCannotBeRemovedOrMoved) {
     EXPECT_TRUE(RemoveFile(dir.File(L"to")));
 }
 
-TEST(CommonUtils, DeleteDirectoryTreeRemovesNestedFolders) {
+TEST(FilesAndProcesses, DeleteDirectoryTreeRemovesNestedFolders) {
     TempDir dir;
     const std::wstring root = dir.File(L"tree");
     ASSERT_TRUE(EnsureDirExists(root + L"\\a\\b"));
@@ -90,7 +93,7 @@ TEST(CommonUtils, DeleteDirectoryTreeRemovesNestedFolders) {
 // opened to add to it; deleting inside it still works.
 // Regression: the deletion looked at a folder's attributes and then went on
 // by name, so a folder swapped for a junction in between was followed.
-TEST(CommonUtils, HeldFolderCannotBeSwappedWhileItsContentsGo) {
+TEST(FilesAndProcesses, HeldFolderCannotBeSwappedWhileItsContentsGo) {
     TempDir dir;
     const std::wstring bin = dir.File(L"bin");
     ASSERT_TRUE(EnsureDirExists(bin + L"\\sub"));
@@ -119,10 +122,9 @@ TEST(CommonUtils, HeldFolderCannotBeSwappedWhileItsContentsGo) {
     EXPECT_TRUE(DeleteDirectoryTree(dir.File(L"moved\\")));
 }
 
-// The stand-in launcher, copied into a folder "Korvel2", kept running: the
-// folder form never matches its sibling-by-prefix "Korvel", the plain prefix
-// form does.
-TEST(CommonUtils, FindProcessInFolderDoesNotMatchASiblingFolder) {
+// The stand-in launcher, copied into a folder "Korvel2", kept running: it is
+// never found in its sibling-by-prefix "Korvel".
+TEST(FilesAndProcesses, FindProcessInFolderDoesNotMatchASiblingFolder) {
     TempDir dir;
     const std::wstring folder = dir.File(L"Korvel2");
     ASSERT_TRUE(EnsureDirExists(folder));
@@ -137,7 +139,6 @@ TEST(CommonUtils, FindProcessInFolderDoesNotMatchASiblingFolder) {
 
     ASSERT_TRUE(PumpMessagesUntil([&] { return FindProcessInFolder(folder) != 0; }, 10000));
     EXPECT_EQ(FindProcessInFolder(dir.File(L"Korvel")), 0u);
-    EXPECT_NE(FindProcessByPathPrefix(dir.File(L"Korvel")), 0u);
     EXPECT_NE(FindProcessInFolder(folder + L"\\"), 0u);
     EXPECT_EQ(FindProcessInFolder(L""), 0u);
     EXPECT_EQ(RunAndWait(exe, L"\"" + exe + L"\" bounded", 300), static_cast<DWORD>(WAIT_TIMEOUT));
@@ -161,7 +162,7 @@ TEST(CommonUtils, FindProcessInFolderDoesNotMatchASiblingFolder) {
     ::RemoveDirectoryW(folder.c_str());
 }
 
-TEST(CommonUtils, RunAndWaitReportsAFailedStart) {
+TEST(FilesAndProcesses, RunAndWaitReportsAFailedStart) {
     EXPECT_NE(RunAndWait(L"C:\\no\\such\\program.exe", L"program.exe"), 0u);
     EXPECT_NE(StartProcess(L"C:\\no\\such\\program.exe", L"program.exe"), 0u);
 }
