@@ -13,7 +13,7 @@ map="$bld/KorvelQixarInstaller.map"
 baseline_bytes=1937920
 baseline_skin_zip=299802
 # Recorded at commit 1cc1810 (the same), before the room-making work (C++
-# runtime replacements, C library formatting, zlib built for size).
+# runtime replacements, zlib built for size, icon recompressed).
 before_room_bytes=991232
 before_room_skin_zip=224155
 target_bytes=1000000

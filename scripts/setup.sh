@@ -134,14 +134,12 @@ LTO_FAT="-flto -ffat-lto-objects"
 
 # The markup reader only parses a buffer and walks nodes and attributes: no
 # XPath, no std::string or iostream interfaces (their stream overloads pull the
-# C++ runtime's whole locale machinery into the installer). Its number
-# conversions use the C library's own (Windows') functions, as the
-# installer's code does, not the mingw-w64 C99 versions (about 40 KB).
+# C++ runtime's whole locale machinery into the installer).
 build_pugixml() {
   local ver; ver="$(source_version pugixml)"
   build_cmake_dep pugixml "$ver" "$KV_DEPS/src/pugixml-$ver" -DPUGIXML_WCHAR_MODE=ON -DBUILD_TESTING=OFF \
     -DPUGIXML_NO_XPATH=ON -DPUGIXML_NO_STL=ON -DPUGIXML_NO_EXCEPTIONS=ON \
-    "${SIZE_FLAGS[@]}" -DCMAKE_CXX_FLAGS="$SECTIONS $LTO_FAT -D__USE_MINGW_ANSI_STDIO=0"
+    "${SIZE_FLAGS[@]}" -DCMAKE_CXX_FLAGS="$SECTIONS $LTO_FAT"
 }
 
 # The installer takes raw inflate (the skin package) and CRC-32 from zlib:
