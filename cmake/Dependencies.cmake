@@ -1,13 +1,14 @@
 # Dependencies cross-built by scripts/setup.sh: ${KV_DEPS}/<name> leads to each
 # build (a link into the shared cache). The real paths go into the build, so a
 # dependency rebuilt under a new cache key relinks every program.
-foreach(dep curl pugixml googletest)
+foreach(dep curl pugixml zlib googletest)
   if(NOT KV_DEPS OR NOT EXISTS "${KV_DEPS}/${dep}/.done")
     message(FATAL_ERROR "Dependency ${dep} not found in '${KV_DEPS}': run scripts/setup.sh first")
   endif()
 endforeach()
 file(REAL_PATH "${KV_DEPS}/curl" KV_CURL_DIR)
 file(REAL_PATH "${KV_DEPS}/pugixml" KV_PUGIXML_DIR)
+file(REAL_PATH "${KV_DEPS}/zlib" KV_ZLIB_DIR)
 file(REAL_PATH "${KV_DEPS}/googletest" KV_GTEST_DIR)
 
 add_library(kv::curl STATIC IMPORTED GLOBAL)
@@ -23,6 +24,11 @@ set_target_properties(kv::pugixml PROPERTIES
   IMPORTED_LOCATION "${KV_PUGIXML_DIR}/lib/libpugixml.a"
   INTERFACE_INCLUDE_DIRECTORIES "${KV_PUGIXML_DIR}/include"
   INTERFACE_COMPILE_DEFINITIONS "PUGIXML_WCHAR_MODE;PUGIXML_NO_XPATH;PUGIXML_NO_STL;PUGIXML_NO_EXCEPTIONS")
+
+add_library(kv::zlib STATIC IMPORTED GLOBAL)
+set_target_properties(kv::zlib PROPERTIES
+  IMPORTED_LOCATION "${KV_ZLIB_DIR}/lib/libz.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${KV_ZLIB_DIR}/include")
 
 add_library(kv::gtest STATIC IMPORTED GLOBAL)
 set_target_properties(kv::gtest PROPERTIES

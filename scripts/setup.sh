@@ -12,9 +12,8 @@ log() { printf '[setup] %s\n' "$*"; }
 
 # ---------------------------------------------------------------- packages
 PACKAGES=(
-  cmake ninja-build make dpkg-dev pkg-config
+  cmake ninja-build ccache make dpkg-dev pkg-config
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  libz-mingw-w64-dev
   wine64 wine xvfb xdotool x11-utils imagemagick librsvg2-bin zopfli xcompmgr
   fonts-wqy-zenhei fonts-wqy-microhei
   googletest nginx-light openssl tinyproxy python3 curl
@@ -51,13 +50,13 @@ ensure_deb_src() {
 # ---------------------------------------------------------------- toolchain
 TOOLCHAIN="$KV_ROOT/cmake/mingw-w64-x86_64.cmake"
 
-# Fetch the Debian source of $1 into $2 (once).
+# Fetch the Debian source of $1, version $3, into $2 (once).
 fetch_source() {
-  local pkg=$1 dest=$2
+  local pkg=$1 dest=$2 ver=$3
   [[ -d $dest ]] && return 0
   ensure_deb_src
   local tmp; tmp="$(mktemp -d)"
-  (cd "$tmp" && apt-get source -qq "$pkg" >/dev/null 2>&1)
+  (cd "$tmp" && apt-get source -qq "$pkg=$ver" >/dev/null 2>&1)
   local dir; dir="$(find "$tmp" -maxdepth 1 -mindepth 1 -type d | head -1)"
   mv "$dir" "$dest"
   rm -rf "$tmp"
@@ -75,7 +74,7 @@ build_cmake_dep() {
   mkdir -p "$KV_DEP_LINKS"
   ln -sfn "$prefix" "$KV_DEP_LINKS/$name"
   if [[ -f $prefix/.done ]]; then log "$name $key cached"; return 0; fi
-  [[ -d $src ]] || fetch_source "$name" "$src"
+  [[ -d $src ]] || fetch_source "$name" "$src" "$ver"
   log "building $name $key for mingw"
   rm -rf "$bld"
   cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
@@ -143,10 +142,32 @@ build_pugixml() {
     "${SIZE_FLAGS[@]}" -DCMAKE_CXX_FLAGS="$SECTIONS $LTO_FAT"
 }
 
+# The installer takes raw inflate (the skin package) and CRC-32 from zlib:
+# built here for size, link-time-optimisable, with the CRC tables computed on
+# first use instead of stored (about 12 KB of the file; zlib computes them
+# once, guarded by C11 atomics). Debian's source leaves out the resource file
+# that zlib's CMake project needs for its DLL, so the static library is made
+# with zlib's own configure script, cached like the CMake builds above.
+build_zlib() {
+  local ver; ver="$(source_version zlib)"
+  local flags="-Os -DNDEBUG $SECTIONS $LTO_FAT -DDYNAMIC_CRC_TABLE"
+  local key; key="${ver#*:}-$(printf '%s\n' "$flags" | sha256sum | cut -c1-8)"
+  local prefix="$KV_DEPS/zlib-$key" bld="$KV_DEPS/build/zlib-$key" src="$KV_DEPS/src/zlib-${ver#*:}"
+  ln -sfn "$prefix" "$KV_DEP_LINKS/zlib"
+  if [[ -f $prefix/.done ]]; then log "zlib $key cached"; return 0; fi
+  [[ -d $src ]] || fetch_source zlib "$src" "$ver"
+  log "building zlib $key for mingw"
+  rm -rf "$bld"; mkdir -p "$bld"
+  (cd "$bld" && CHOST=x86_64-w64-mingw32 CFLAGS="$flags" "$src/configure" --static --prefix="$prefix" &&
+    make ${KV_JOBS:+-j "$KV_JOBS"} libz.a && make install) >"$bld.log" 2>&1 || { tail -30 "$bld.log"; exit 1; }
+  touch "$prefix/.done"
+}
+
 mkdir -p "$KV_DEPS/build" "$KV_DEPS/src"
 ensure_deb_src
 build_curl
 build_gtest
 build_pugixml
+build_zlib
 "$HERE/wine-prefix.sh"
 log "ready (cache: $KV_DEPS)"

@@ -8,6 +8,8 @@
 #include "Ui/ProgressUI.h"
 #include "Ui/TabLayoutUI.h"
 
+CDemoMainWindow::~CDemoMainWindow() = default;
+
 void CDemoMainWindow::InitWindow() {
     progress_ = FindControlAs<CProgressUI>(L"pro_InstallProgress");
     if (auto* edit = FindControlAs<CEditUI>(L"edit_input")) edit->SetText(L"D:\\Korvel网络\\KorvelQixar");

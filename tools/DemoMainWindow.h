@@ -10,6 +10,9 @@ class CDemoMainWindow : public WindowImplBase {
 public:
     // page: the tab shown first; percent: a fixed bar position (-1 animates).
     CDemoMainWindow(int page, int percent) : startPage_(page), fixedPercent_(percent) {}
+    // Out of line: GCC's link-time optimisation for this target otherwise
+    // defines the implicit destructor twice (in both of the demo's objects).
+    ~CDemoMainWindow() override;
 
 protected:
     const wchar_t* GetWindowClassName() const override { return L"InstallPackages"; }
