@@ -15,8 +15,7 @@ class CCurlHttp;
 
 class CAddressFallback {
 public:
-    // Bound on waiting for a resolver run that has answered and is ending: it
-    // is waited for, never terminated (it may hold a lock on its way out).
+    // Bound on waiting for a resolver run that has answered and is ending.
     static constexpr DWORD kJoinMs = 1000;
 
     // A new run: unused, no addresses.

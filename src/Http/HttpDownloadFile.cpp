@@ -426,7 +426,7 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
 
     if (AttemptCount() <= MaxRetries() && RetryAtSameAddress(result)) {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
-               L"CHttpDownloadFile::Done() 重试.... code:%d errtype:%d  url:%s ", kHttpErrorCurl, result.code,
+               L"CHttpDownloadFile::Done() 重试.... code:%d errtype:%d  url:%s ", result.code, result.type,
                GetUrl().c_str());
         if (QueueAttempt()) return;
     } else if (TryAnotherAddress(result) && urlList_.size() >= 2) {
@@ -443,7 +443,7 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
     }
     if (result.type != kHttpErrorOk) {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ",
-               result.type, result.code, GetUrl().c_str());
+               result.code, result.type, GetUrl().c_str());
     }
     Finish(result.type, result.code);
 }
@@ -646,6 +646,6 @@ void CHttpDownloadFile::OnSegmentedEnd(CSegmentedDownload::End end, const HttpRe
         if (StartAddressFallback(result)) return;
     }
     KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ",
-           result.type, result.code, GetUrl().c_str());
+           result.code, result.type, GetUrl().c_str());
     Finish(result.type, result.code);
 }

@@ -187,7 +187,7 @@ TEST_F(DownloadTest, ResolverThatAnsweredIsWaitedForNotTerminated) {
     EXPECT_EQ(record.type, 0);
     EXPECT_TRUE(Target() == body);
     EXPECT_FALSE(task.Resolver().IsRunning());
-    EXPECT_EQ(log.Count(L"线程结束超时"), 0u) << "the resolver thread was terminated";
+    EXPECT_EQ(log.Count(L"线程结束超时"), 0u) << "the stop gave up on the resolver thread";
 }
 
 // Resolvers that do not answer: the completion carries the failure that
