@@ -53,6 +53,8 @@ long CCurlBase::LiveCount() { return ::InterlockedCompareExchange(&g_liveTransfe
 long CCurlBase::CreatedCount() { return ::InterlockedCompareExchange(&g_createdTransfers, 0, 0); }
 
 CURL* CCurlBase::PrepareEasyHandle() {
+    bytesSinceReport_ = 0;
+    bytesSentSinceReport_ = 0;
     if (easy_) {
         ::curl_easy_reset(easy_.get());
     } else {
@@ -89,17 +91,27 @@ size_t CCurlBase::ReadCallback(char* buffer, size_t size, size_t count, void* us
     if (!raw || !raw->IsAlive()) return 0;
     CRefPtr<CCurlBase> self(raw);
     const size_t sent = self->OnSendBody(buffer, size * count);
+    self->bytesSentSinceReport_ += sent;
     if (self->reportProgress_) {
         const DWORD now = ::GetTickCount();
-        if (now - self->lastReportTick_ > kReportIntervalMs) {
-            self->lastReportTick_ = now;
-            self->PostBytesSent(static_cast<uint32_t>(sent));
+        if (now - self->lastSentReportTick_ > kReportIntervalMs) {
+            self->lastSentReportTick_ = now;
+            self->PostBytesSent(static_cast<uint32_t>(self->bytesSentSinceReport_));
+            self->bytesSentSinceReport_ = 0;
         }
     }
     return sent;
 }
 
-void CCurlBase::PostTransferDone(CURLcode result) { PostToMainThread(RunTransferDone, CRefPtr<CCurlBase>(this), result); }
+void CCurlBase::PostTransferDone(CURLcode result) {
+    // libcurl reads no more once the announced body is sent: the bytes since
+    // the last report go out here, so that the sent reports add up.
+    if (reportProgress_ && bytesSentSinceReport_ != 0) {
+        PostBytesSent(static_cast<uint32_t>(bytesSentSinceReport_));
+        bytesSentSinceReport_ = 0;
+    }
+    PostToMainThread(RunTransferDone, CRefPtr<CCurlBase>(this), result);
+}
 void CCurlBase::PostBytesReceived(uint32_t count) { PostToMainThread(RunBytesReceived, CRefPtr<CCurlBase>(this), count); }
 void CCurlBase::PostBytesSent(uint32_t count) { PostToMainThread(RunBytesSent, CRefPtr<CCurlBase>(this), count); }
 void CCurlBase::PostHttpStatus(int32_t status) { PostToMainThread(RunHttpStatus, CRefPtr<CCurlBase>(this), status); }

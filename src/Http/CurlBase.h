@@ -19,7 +19,8 @@ public:
     virtual ~CCurlBase();
 
     CURL* EasyHandle() const { return easy_.get(); }
-    // Creates the easy handle if there is none, else resets it; null on failure.
+    // Creates the easy handle if there is none, else resets it (and the byte
+    // counts of the reports); null on failure.
     CURL* PrepareEasyHandle();
     // Cleans up the easy handle (worker, after curl_multi_remove_handle).
     void CleanupEasyHandle() { easy_.reset(); }
@@ -31,7 +32,8 @@ public:
     bool IsAlive() const { return alive_.load(std::memory_order_acquire); }
     void SetAlive(bool alive) { alive_.store(alive, std::memory_order_release); }
 
-    // When set, received and sent byte counts are reported (at most every 100 ms).
+    // When set, received and sent byte counts are reported (each at most
+    // every 100 ms); the sent reports of a finished transfer add up to its body.
     bool ReportsProgress() const { return reportProgress_; }
     void SetReportProgress(bool report) { reportProgress_ = report; }
 
@@ -67,7 +69,9 @@ private:
     CurlListener* listener_ = nullptr;
     std::atomic<bool> alive_{true};
     bool reportProgress_ = false;
-    // Touched by the worker thread only.
+    // Touched by the worker thread only (and reset while it does not hold the transfer).
     uint64_t bytesSinceReport_ = 0;
     uint32_t lastReportTick_ = 0;
+    uint64_t bytesSentSinceReport_ = 0;
+    uint32_t lastSentReportTick_ = 0;
 };

@@ -1,7 +1,6 @@
 #include "Http/CurlHttp.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -91,11 +90,7 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTim
         CScopedLock lock(streamLock_);
         for (Field& field : fields_) field = Field();
     }
-    // The order is fixed: the second FOLLOWLOCATION/MAXREDIRS pair is the one
-    // that counts (5 redirects).
     const std::string ansiUrl = WideToAnsi(url);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(easy, CURLOPT_URL, ansiUrl.c_str());
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CCurlBase::HeaderCallback);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<CCurlBase*>(this));
@@ -103,6 +98,7 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTim
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<CCurlBase*>(this));
     curl_easy_setopt(easy, CURLOPT_READFUNCTION, &CCurlBase::ReadCallback);
     curl_easy_setopt(easy, CURLOPT_READDATA, static_cast<CCurlBase*>(this));
+    // Redirects are followed, at most 5 of them.
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
     // Only web addresses, and a redirect never leaves https for plain http:
@@ -295,7 +291,9 @@ size_t CCurlHttp::OnSendBody(char* buffer, size_t length) {
     const uint64_t want = std::min<uint64_t>(length, uploadSize_ - uploadPosition_);
     const int32_t read = source_->Read(buffer, static_cast<uint32_t>(want));
     if (read < 0) {
-        KV_LOG(kToConsole | kToFile, Error, L"CCurlHttp::OnSendBody  Read file error %d", errno);
+        KV_LOG(kToConsole | kToFile, Error, L"CCurlHttp::OnSendBody the request body could not be read: %u bytes at %llu of %llu",
+               static_cast<unsigned>(want), static_cast<unsigned long long>(uploadPosition_),
+               static_cast<unsigned long long>(uploadSize_));
         return 0;
     }
     uploadPosition_ += static_cast<uint64_t>(read);

@@ -1,21 +1,15 @@
 #include "Http/CurlWorkshop.h"
 #include "Runtime/Log.h"
 
-#include <winsock2.h>
-#include <windows.h>
-
 #include <algorithm>
 
 namespace {
 
 const wchar_t kLogFile[] = L".\\Http\\CurlWorkshop";
-constexpr long kSocketWaitUs = 5000;
-constexpr DWORD kIdleSleepMs = 1;
-// With no transfer at all the worker sleeps until work or a stop request
-// wakes it (both signal wakeEvent_). The bound only limits what a missed
-// signal could cost; polling every millisecond costs a few per cent of a core
-// under Wine for an engine that is idle most of the installer's life.
-constexpr DWORD kIdleWaitMs = 250;
+// The worker sleeps in curl_multi_poll until a socket is ready, libcurl's
+// next timer is due or the main thread wakes it (new work, a stop). This
+// bound only limits what a wake that never came could cost.
+constexpr int kMaxWaitMs = 1000;
 
 }  // namespace
 
@@ -39,7 +33,7 @@ bool CCurlWorkshop::AddTransfer(const CRefPtr<CCurlBase>& transfer) {
     // Re-adding cancels a removal that is still queued.
     auto it = std::find(pendingRemove_.begin(), pendingRemove_.end(), transfer);
     if (it != pendingRemove_.end()) pendingRemove_.erase(it);
-    ::SetEvent(wakeEvent_.get());
+    Wake();
     return true;
 }
 
@@ -47,7 +41,7 @@ bool CCurlWorkshop::RemoveTransfer(const CRefPtr<CCurlBase>& transfer) {
     CScopedLock lock(lock_);
     if (!multi_ || !transfer) return false;
     pendingRemove_.push_back(transfer);
-    ::SetEvent(wakeEvent_.get());
+    Wake();
     return true;
 }
 
@@ -66,28 +60,33 @@ void CCurlWorkshop::Uninit() {
 }
 
 void CCurlWorkshop::Run() {
+    // Without a multi handle nothing can ever be added: nothing to wait for.
+    if (!multi_) return;
     while (!IsStopRequested()) {
-        const bool busy = PumpOnce();
-        const int finished = CollectFinished();
-        if (busy || finished > 0) continue;
+        PumpOnce();
+        CollectFinished();
         if (IsStopRequested()) break;
-        ::WaitForSingleObject(wakeEvent_.get(), kIdleWaitMs);
+        WaitForWork();
     }
 }
 
 bool CCurlWorkshop::StopThread(DWORD timeoutMs) {
     if (IsRunning()) {
         stopRequested.store(true, std::memory_order_release);
-        ::SetEvent(wakeEvent_.get());
+        Wake();
     }
     return CSimpleThread::StopThread(timeoutMs);
+}
+
+void CCurlWorkshop::Wake() {
+    // Thread-safe in libcurl; multi_ is only replaced by Init and Uninit,
+    // which run while the thread is not there.
+    if (multi_) curl_multi_wakeup(multi_.get());
 }
 
 bool CCurlWorkshop::PumpOnce() {
     if (IsStopRequested() || !multi_) return false;
     ApplyPending();
-    WaitOnSockets();
-    // multi_ is only replaced by Uninit, which runs after this thread ended.
     int runningHandles = 0;
     CURLMcode rc;
     do {
@@ -96,28 +95,14 @@ bool CCurlWorkshop::PumpOnce() {
     return runningHandles > 0;
 }
 
-void CCurlWorkshop::WaitOnSockets() {
-    for (;;) {
-        fd_set readSet, writeSet, exceptSet;
-        FD_ZERO(&readSet);
-        FD_ZERO(&writeSet);
-        FD_ZERO(&exceptSet);
-        int maxFd = -1;
-        curl_multi_fdset(multi_.get(), &readSet, &writeSet, &exceptSet, &maxFd);
-        if (maxFd < 0) {
-            // No socket to wait on, but libcurl may be waiting for a timer
-            // (a connect retry, a name lookup): yield instead of spinning.
-            long timeoutMs = -1;
-            curl_multi_timeout(multi_.get(), &timeoutMs);
-            if (timeoutMs > 0) ::WaitForSingleObject(wakeEvent_.get(), kIdleSleepMs);
-            return;
-        }
-        timeval timeout = {0, kSocketWaitUs};
-        if (::select(maxFd + 1, &readSet, &writeSet, &exceptSet, &timeout) == SOCKET_ERROR &&
-            ::WSAGetLastError() == WSAEINTR) {
-            continue;
-        }
-        return;
+void CCurlWorkshop::WaitForWork() {
+    if (!multi_) return;
+    // A wake that comes while the worker is not waiting is kept by libcurl
+    // and ends the next wait at once; the main thread queues its request
+    // before it wakes, so the pass after the wait always sees it.
+    const CURLMcode rc = curl_multi_poll(multi_.get(), nullptr, 0, kMaxWaitMs, nullptr);
+    if (rc != CURLM_OK) {
+        KV_LOG(kToFile, Error, L"CCurlWorkshop curl_multi_poll failed rc:%d", static_cast<int>(rc));
     }
 }
 

@@ -2,7 +2,8 @@
 // CCurlWorkshop: the worker thread of one HTTP engine. It owns a libcurl multi
 // handle and drives every transfer of the engine; the main thread only queues
 // transfers for adding and removal, which the worker applies at the start of
-// each pass. Init/AddTransfer/RemoveTransfer/Uninit: main thread; Run and the
+// each pass. Between passes the worker sleeps in curl_multi_poll until a
+// socket is ready, libcurl's next timer is due, or the main thread wakes it. Init/AddTransfer/RemoveTransfer/Uninit: main thread; Run and the
 // steps it calls: worker thread. One lock guards the lists; the worker never
 // holds it across a libcurl call, so the main thread never waits on libcurl.
 #include <curl/curl.h>
@@ -29,13 +30,16 @@ public:
     void Uninit();
 
     void Run() override;
-    // Wakes an idle worker at once, so that the stop is seen without waiting
-    // out its idle pause.
+    // Wakes the worker at once, so that the stop is seen without waiting out
+    // its sleep.
     bool StopThread(DWORD timeoutMs) override;
 
-    // Worker steps (public for tests; normally only Run calls them).
+    // Worker steps (public for tests; normally only Run calls them): apply
+    // the queued requests and drive the transfers, without waiting; report
+    // the finished ones; sleep until there is something to do (bounded).
     bool PumpOnce();
     int CollectFinished();
+    void WaitForWork();
 
     // For tests: the list sizes, and the lock (held, it keeps the worker from
     // applying queued requests).
@@ -56,12 +60,10 @@ private:
 
     void ApplyPending();
     bool Detach(const CRefPtr<CCurlBase>& transfer);
-    void WaitOnSockets();
+    // Ends the worker's current or next wait (any thread).
+    void Wake();
 
     kv::UniqueCurlMulti multi_;
-    // Signalled when the main thread queues work or asks the thread to stop:
-    // an idle worker sleeps on it instead of polling.
-    kv::UniqueKernelHandle wakeEvent_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     TransferList pendingAdd_;
     TransferList running_;
     TransferList pendingRemove_;

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <bcrypt.h>
 
-#include <algorithm>
 #include <cstring>
 
 #include "Http/DnsMessage.h"
@@ -15,7 +14,8 @@
 namespace {
 
 const wchar_t kLogFile[] = L".\\Http\\DNSThread";
-constexpr DWORD kWaitSliceMs = 100;       // how often the wait looks at stopRequested
+// Bound on the destructor's stop: the run sees a stop at once in any wait.
+constexpr DWORD kStopMs = 1000;
 constexpr int kMaxDatagramsPerWake = 64;  // bounds one drain of the socket
 
 // A fresh identifier for every query from the system's random source, so that
@@ -43,7 +43,8 @@ std::wstring Wide(const std::string& utf8) { return Utf8ToWide(utf8); }
 
 }  // namespace
 
-// Winsock, one UDP socket and its read event for the whole run.
+// Winsock, one UDP socket and its read event for the whole run. The event
+// selection also makes the socket non-blocking: a read never waits.
 struct CDNSThread::QueryContext {
     bool winsockStarted = false;
     kv::UniqueSocket socket;
@@ -71,15 +72,16 @@ struct CDNSThread::QueryContext {
 
 CDNSThread::CDNSThread() : resolvers_(CDnsResolverList::BuiltIn()) {}
 
-// The run looks at stopRequested at least every wait slice, so it ends well
-// within this bound; the owner should still stop it before tearing down.
+// The owner should stop the run before tearing down. A run never blocks and
+// sees a stop in any wait, so it ends within kStopMs; should it not, it is
+// still waited for: its fields must outlive it.
 CDNSThread::~CDNSThread() {
-    if (!StopThread(2 * kWaitSliceMs + 1000)) CSimpleThread::StopThread(0);
+    if (!StopThread(kStopMs)) JoinThread(INFINITE);
 }
 
 bool CDNSThread::StartThread() {
     if (IsRunning()) return false;
-    answered_.store(false, std::memory_order_release);
+    ::ResetEvent(stopEvent_.get());
     return CSimpleThread::StartThread();
 }
 
@@ -99,12 +101,8 @@ CDNSThread::SendResult CDNSThread::SendQuery(SOCKET socket, const DnsResolver& r
 bool CDNSThread::StopThread(DWORD timeoutMs) {
     if (!IsRunning()) return true;
     stopRequested.store(true, std::memory_order_release);
-    if (JoinThread(timeoutMs)) return true;
-    if (HasAnswered()) {
-        KV_LOG(kToTrace | kToFile, Error, L"CDNSThread 线程已应答但未在时限内结束 %s %s", Wide(hostName_).c_str(), L"");
-        return false;
-    }
-    return CSimpleThread::StopThread(0);
+    ::SetEvent(stopEvent_.get());
+    return CSimpleThread::StopThread(timeoutMs);
 }
 
 void CDNSThread::Run() {
@@ -119,7 +117,6 @@ void CDNSThread::Run() {
     }  // the context is released before the result goes out
     if (IsStopRequested()) return;
     if (!answered) addresses.clear();
-    answered_.store(true, std::memory_order_release);
     if (callback_) PostToMainThread(callback_, answered ? kResolved : kFailed, owner_, hostName_, addresses);
 }
 
@@ -135,11 +132,12 @@ bool CDNSThread::Query(QueryContext& context, const DnsResolver& resolver, std::
         if (IsStopRequested()) return false;
         const ULONGLONG elapsed = ::GetTickCount64() - start;
         if (elapsed >= waitMs_) break;
-        const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(kWaitSliceMs, waitMs_ - elapsed));
-        WSAEVENT event = context.event.get();
-        if (::WSAWaitForMultipleEvents(1, &event, FALSE, slice, FALSE) != WSA_WAIT_EVENT_0) continue;
+        // A datagram, a stop, or the end of the remaining time.
+        WSAEVENT events[] = {context.event.get(), stopEvent_.get()};
+        const DWORD woke = ::WSAWaitForMultipleEvents(2, events, FALSE, static_cast<DWORD>(waitMs_ - elapsed), FALSE);
+        if (woke != WSA_WAIT_EVENT_0) continue;
         WSANETWORKEVENTS happened;
-        ::WSAEnumNetworkEvents(context.socket.get(), event, &happened);  // also resets the event
+        ::WSAEnumNetworkEvents(context.socket.get(), events[0], &happened);  // also resets the event
 
         for (int i = 0; i < kMaxDatagramsPerWake; ++i) {
             sockaddr_in from{};

@@ -6,7 +6,6 @@
 // Setters and Start/StopThread: owner (main) thread, never while running.
 #include <winsock2.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -26,8 +25,8 @@ public:
     enum class SendResult { Sent, Refused, Failed };
 
     CDNSThread();
-    // Stops a run that is still going, so the thread never outlives its
-    // fields: past the wait even one that has answered is terminated.
+    // Stops a run that is still going and waits for it to end, so the thread
+    // never outlives its fields.
     ~CDNSThread() override;
 
     void SetResultCallback(DnsResultCallback callback) { callback_ = callback; }
@@ -43,13 +42,11 @@ public:
     // result would never come from it for the new host).
     bool StartThread() override;
     void Run() override;
-    // Asks a running run to stop and waits at most timeoutMs for it. A run
-    // that has posted its result is only waited for, never terminated: it is
-    // on its way out and may hold a lock of the runtime or the loader. One
-    // that has not answered by then is terminated as a last resort.
+    // Asks a running run to stop, which ends any wait of it at once, and
+    // waits at most timeoutMs for it; false when it has not ended by then.
+    // Every wait of a run is bounded (the resolver's wait, no blocking socket
+    // call), so it always ends by itself.
     bool StopThread(DWORD timeoutMs) override;
-    // Whether the current (or last) run has posted its result.
-    bool HasAnswered() const { return answered_.load(std::memory_order_acquire); }
 
     // The only place a query leaves the process: refuses targets that this
     // build does not allow (KV_LOOPBACK_ONLY) before anything is sent.
@@ -64,5 +61,6 @@ private:
     void* owner_ = nullptr;
     std::vector<DnsResolver> resolvers_;
     DWORD waitMs_ = kDefaultWaitMs;
-    std::atomic<bool> answered_{false};
+    // Set by StopThread: ends the run's wait for an answer.
+    kv::UniqueKernelHandle stopEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };

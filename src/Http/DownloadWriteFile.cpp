@@ -21,9 +21,9 @@ DownloadWriteFile::~DownloadWriteFile() { Close(); }
 
 // The console and the file get different texts for the same failure; both
 // carry the line of the call that met it.
-void DownloadWriteFile::LogFileError(int32_t line, int32_t code) {
-    LogEvent(kToConsole, Error, line, kLogFile, L"[DownloadWriteFile]打开错误:%d", code);
-    LogEvent(kToFile, Error, line, kLogFile, L"[DownloadWriteFile]打开错误 %d:%d", 1, code);
+void DownloadWriteFile::LogFileError(int32_t line, const wchar_t* what, int32_t code) {
+    LogEvent(kToConsole, Error, line, kLogFile, L"[DownloadWriteFile]%s:%d", what, code);
+    LogEvent(kToFile, Error, line, kLogFile, L"[DownloadWriteFile]%s %d:%d", what, 1, code);
 }
 
 bool DownloadWriteFile::Open(const std::wstring& path) {
@@ -32,12 +32,14 @@ bool DownloadWriteFile::Open(const std::wstring& path) {
     path_ = path;
     openedSize_ = 0;
     CFileExException error;
+    const wchar_t* failed = L"打开错误";
     if (file_.Open(path, kOpenFlags, &error)) {
         if (file_.SeekToEnd(&openedSize_)) return true;
         error.code = static_cast<int32_t>(::GetLastError());
+        failed = L"定位到文件末尾错误";
         file_.Abort();
     }
-    LogFileError(__LINE__, error.code);
+    LogFileError(__LINE__, failed, error.code);
     // Another program (a virus scanner, a second installer) holds the file:
     // that passes, unlike a folder that cannot take it.
     const bool locked = error.code == ERROR_SHARING_VIOLATION || error.code == ERROR_LOCK_VIOLATION;
@@ -54,7 +56,7 @@ int32_t DownloadWriteFile::Write(const void* data, uint32_t count) {
     try {
         file_.Write(data, count);
     } catch (const CFileExException& e) {
-        LogFileError(__LINE__, e.code);
+        LogFileError(__LINE__, L"写入错误", e.code);
         SetLastError(e.code, kHttpErrorSys);
         return -1;
     }
@@ -67,7 +69,7 @@ void DownloadWriteFile::Close() {
             file_.Close();
         } catch (const CFileExException& e) {
             // The handle is gone either way; nothing more can be done with it.
-            LogFileError(__LINE__, e.code);
+            LogFileError(__LINE__, L"关闭错误", e.code);
         }
     }
 }
@@ -80,7 +82,7 @@ void DownloadWriteFile::Reset() {
     try {
         file_.SetLength(0);  // also moves the position to 0
     } catch (const CFileExException& e) {
-        LogFileError(__LINE__, e.code);
+        LogFileError(__LINE__, L"设置文件结尾错误", e.code);
         SetLastError(e.code, kHttpErrorSys);
     }
 }

@@ -43,7 +43,8 @@ private:
         bool SeekToEnd(uint64_t* size);
     };
 
-    void LogFileError(int32_t line, int32_t code);
+    // `what` names the operation that failed (open, write...).
+    void LogFileError(int32_t line, const wchar_t* what, int32_t code);
 
     std::wstring path_;
     AppendFile file_;

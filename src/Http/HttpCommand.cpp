@@ -91,15 +91,15 @@ void CHttpCommand::Done(int32_t curlResult) {
     // Only a failure of the network may pass by itself; an HTTP error answer,
     // a body over its cap or one that could not grow is not retried.
     if (AttemptCount() <= MaxRetries() && result.type == kHttpErrorCurl && Classify(result) == FailureKind::kNetwork) {
-        KV_LOG(kToTrace | kToFile, Info, L"CHttpCommand::Done() 重试.... code:%d errtype:%d  url:%s ", kHttpErrorCurl,
-               result.code, GetUrl().c_str());
+        KV_LOG(kToTrace | kToFile, Info, L"CHttpCommand::Done() 重试.... code:%d errtype:%d  url:%s ", result.code,
+               result.type, GetUrl().c_str());
         RequestRetryDelay();
         if (SubmitCommand(this)) return;
         // The engine is gone: report the failure instead of waiting forever.
         SetRetryPending(false);
     }
     if (result.type != kHttpErrorOk) {
-        KV_LOG(kToTrace | kToFile, Info, L"CHttpCommand::Done()  code:%d errtype:%d  url:%s ", result.type, result.code,
+        KV_LOG(kToTrace | kToFile, Info, L"CHttpCommand::Done()  code:%d errtype:%d  url:%s ", result.code, result.type,
                GetUrl().c_str());
     }
     SetAttemptCount(0);

@@ -26,11 +26,7 @@ namespace {
 
 const wchar_t kLogFile[] = L".\\Http\\HttpDownloadFile";
 constexpr DWORD kResolverRestartMs = 500;
-// The resolver has posted its result and is ending: it is waited for, never
-// terminated (it may hold a lock on its way out).
-constexpr DWORD kResolverJoinMs = 1000;
 constexpr size_t kMinHostLength = 3;
-constexpr size_t kMinAddressLength = 7;  // "1.2.3.4"
 constexpr long kReceiveBufferBytes = 512L * 1024;  // libcurl's largest
 
 // Results that reach a task later through the dispatcher (resolver answers,
@@ -59,19 +55,6 @@ bool CutFile(const std::wstring& path, uint64_t length) {
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(length);
     return ::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get());
-}
-
-bool IsHostChar(wchar_t c) {
-    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' || c == L'-';
-}
-
-// Where the host of `url` begins: after "://" and after a user part.
-size_t HostStart(const std::wstring& url) {
-    const size_t scheme = url.find(L"://");
-    const size_t authority = scheme == std::wstring::npos ? 0 : scheme + 3;
-    const size_t end = url.find_first_of(L"/?#", authority);
-    const size_t at = url.rfind(L'@', end == std::wstring::npos ? std::wstring::npos : end);
-    return (at != std::wstring::npos && at >= authority) ? at + 1 : authority;
 }
 
 // Where a failure of one address may be mended: the network at the same
@@ -117,13 +100,6 @@ CHttpDownloadFile::CHttpDownloadFile() = default;
 
 CHttpDownloadFile::~CHttpDownloadFile() { Stop(); }
 
-std::wstring CHttpDownloadFile::HostNameOf(const std::wstring& url) {
-    const size_t start = HostStart(url);
-    size_t end = start;
-    while (end < url.size() && IsHostChar(url[end])) ++end;
-    return url.substr(start, end - start);
-}
-
 const std::wstring& CHttpDownloadFile::GetUrl() const {
     static const std::wstring kEmpty;
     return urlList_.empty() ? kEmpty : urlList_.front();
@@ -150,15 +126,13 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
     // its list (and its main URL) behind, and they must not be tried again.
     const std::vector<std::wstring> addresses = AddressList(mirrors, url);
     urlList_.assign(addresses.begin(), addresses.end());
-    pinnedAddresses_.clear();
-    pinnedHost_.clear();
+    fallback_.Reset();
     if (url.empty() && urlList_.size() < 2) {
         urlList_.clear();
         return false;  // nothing to download
     }
     mainUrl_ = url;
     SetAttemptCount(0);  // every run gets its own retries
-    ownDnsFallbackUsed_ = false;
     rangesServed_ = false;
     rangesRefused_ = false;
     controlStuck_ = false;
@@ -199,8 +173,7 @@ bool CHttpDownloadFile::SetupTransfer() {
     // A package that may be fetched in parallel asks for a range even from 0:
     // only a 206 with its Content-Range shows that the server serves ranges.
     if (ResumeOffset() == 0 && Transfer()->ResumeRequested()) curl_easy_setopt(Transfer()->EasyHandle(), CURLOPT_RANGE, "0-");
-    if (pinnedAddresses_.empty()) return true;
-    return Transfer()->PinHostAddress(WideToUtf8(pinnedHost_), WideToUtf8(pinnedAddresses_.front()));
+    return fallback_.PinCurrent(*Transfer());
 }
 
 bool CHttpDownloadFile::Start() {
@@ -453,24 +426,24 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
 
     if (AttemptCount() <= MaxRetries() && RetryAtSameAddress(result)) {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
-               L"CHttpDownloadFile::Done() 重试.... code:%d errtype:%d  url:%s ", kHttpErrorCurl, result.code,
+               L"CHttpDownloadFile::Done() 重试.... code:%d errtype:%d  url:%s ", result.code, result.type,
                GetUrl().c_str());
         if (QueueAttempt()) return;
     } else if (TryAnotherAddress(result) && urlList_.size() >= 2) {
         SetAttemptCount(0);
         const std::wstring failedUrl = urlList_.front();
         urlList_.pop_front();
-        if (!pinnedAddresses_.empty()) pinnedAddresses_.pop_front();
+        fallback_.DropFront();
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
                L"CHttpDownloadFile::Done() type:%d code:%d  url:%s 下载失败，尝试使用备用地址:%s", result.type, result.code,
                failedUrl.c_str(), GetUrl().c_str());
         if (QueueAttempt()) return;
-    } else if (ResolveAgain(result) && !mainUrl_.empty() && !ownDnsFallbackUsed_) {
+    } else if (ResolveAgain(result) && !mainUrl_.empty() && !fallback_.Used()) {
         if (StartAddressFallback(result)) return;
     }
     if (result.type != kHttpErrorOk) {
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ",
-               result.type, result.code, GetUrl().c_str());
+               result.code, result.type, GetUrl().c_str());
     }
     Finish(result.type, result.code);
 }
@@ -480,36 +453,22 @@ bool CHttpDownloadFile::StartAddressFallback(const HttpResult& result) {
     KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile::Done() 开始重试DNS解析.... type:%d code:%d  url:%s ", result.type,
            result.code, mainUrl_.c_str());
     RequestRetryDelay();
-    fallbackResult_ = result;
-    ownDnsFallbackUsed_ = true;  // once per run
-    if (StartResolver(WideToUtf8(HostNameOf(mainUrl_)))) {
+    CancelResolver(kResolverRestartMs);
+    dnsToken_ = Tokens().Issue(this);
+    if (fallback_.Start(mainUrl_, result, &CHttpDownloadFile::OnSpareDNSResult, reinterpret_cast<void*>(dnsToken_))) {
         SetPhase(Phase::kResolving);
         return true;
     }
     // No resolver run (host too short, or no thread): the run ends with the
     // failure that led to the fallback.
-    SetRetryPending(false);
-    return false;
-}
-
-bool CHttpDownloadFile::StartResolver(const std::string& host) {
-    if (host.size() < kMinHostLength) return false;
-    CancelResolver(kResolverRestartMs);
-    // An earlier run that answered but was slow to end: its fields are not
-    // touched while it is still there.
-    if (!resolver_.JoinThread(kResolverJoinMs)) return false;
-    dnsToken_ = Tokens().Issue(this);
-    resolver_.SetResultCallback(&CHttpDownloadFile::OnSpareDNSResult);
-    resolver_.SetOwner(reinterpret_cast<void*>(dnsToken_));
-    resolver_.SetHostName(host);
-    if (resolver_.StartThread()) return true;
     Tokens().Drop(dnsToken_);
+    SetRetryPending(false);
     return false;
 }
 
 void CHttpDownloadFile::CancelResolver(DWORD waitMs) {
     if (dnsToken_ == 0) return;
-    resolver_.StopThread(waitMs);
+    fallback_.Cancel(waitMs);
     Tokens().Drop(dnsToken_);
 }
 
@@ -533,7 +492,7 @@ void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string
 }
 
 void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, const std::wstring& ipList) {
-    if (!resolver_.JoinThread(kResolverJoinMs)) {
+    if (!fallback_.Join()) {
         KV_LOG(kToTrace | kToFile, Error, L"DNS线程应答后未在时限内结束 %s", hostName.c_str());
     }
     Tokens().Drop(dnsToken_);
@@ -545,20 +504,9 @@ void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, cons
         PostFailure();
         return;
     }
-    urlList_.clear();
-    pinnedAddresses_.clear();
-    std::vector<std::wstring> pieces;
-    Split(ipList, pieces);
-    const bool sameHost = !hostName.empty() && HostNameOf(mainUrl_) == hostName;
-    for (const std::wstring& address : pieces) {
-        if (address.size() < kMinAddressLength || !sameHost) continue;
-        // The URL keeps its host name, for the request, the TLS server name
-        // and the certificate; only the connection goes to the address.
-        urlList_.push_back(mainUrl_);
-        pinnedAddresses_.push_back(address);
-    }
-    pinnedHost_ = hostName;
-    if (!hostName.empty() && !urlList_.empty()) {
+    // The main URL once per address found; only the connection goes there.
+    urlList_.assign(fallback_.Accept(mainUrl_, hostName, ipList), mainUrl_);
+    if (!urlList_.empty()) {
         SetAttemptCount(0);
         KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile::Done() 重试DNS解析到的ip列表.... type:%d code:%d  url:%s ",
                logged.type, code, GetUrl().c_str());
@@ -572,8 +520,7 @@ void CHttpDownloadFile::OnDNSResult(int code, const std::wstring& hostName, cons
 }
 
 void CHttpDownloadFile::PostFailure() {
-    HttpResult failure = fallbackResult_;
-    if (failure.type == kHttpErrorOk) failure = kNoAddressResolved;
+    const HttpResult failure = fallback_.Failure();
     Tokens().Drop(postedToken_);
     postedToken_ = Tokens().Issue(this);
     PostToMainThread(&CHttpDownloadFile::DeliverPostedFailure, postedToken_, failure.type, failure.code);
@@ -589,7 +536,7 @@ void CHttpDownloadFile::DeliverPostedFailure(uintptr_t token, int32_t errorType,
 void CHttpDownloadFile::Finish(int32_t errorType, int32_t code) {
     SetPhase(Phase::kEnding);
     urlList_.clear();
-    pinnedAddresses_.clear();
+    fallback_.ClearAddresses();
     SetRetryPending(false);
     if (completion_) completion_(owner_, HttpResult{errorType, code});
 }
@@ -641,9 +588,9 @@ bool CHttpDownloadFile::BeginSegmented(const std::vector<ByteRange>& missing) {
     for (size_t i = 0; i < urlList_.size(); ++i) {
         CSegmentedDownload::Source source;
         source.url = urlList_[i];
-        if (i < pinnedAddresses_.size()) {
-            source.pinnedHost = pinnedHost_;
-            source.pinnedAddress = pinnedAddresses_[i];
+        if (const std::wstring* address = fallback_.Address(i)) {
+            source.pinnedHost = fallback_.Host();
+            source.pinnedAddress = *address;
         }
         sources.push_back(source);
     }
@@ -691,7 +638,7 @@ void CHttpDownloadFile::OnSegmentedEnd(CSegmentedDownload::End end, const HttpRe
         rangesRefused_ = true;
         SetAttemptCount(0);
         if (QueueAttempt()) return;
-    } else if (!mainUrl_.empty() && !ownDnsFallbackUsed_ && ResolveAgain(result)) {
+    } else if (!mainUrl_.empty() && !fallback_.Used() && ResolveAgain(result)) {
         // Every source failed, or none serves ranges after some did (their
         // bytes stay): the address fallback, as for a single stream. The
         // control file stays, so the addresses resume every range. A range's
@@ -699,6 +646,6 @@ void CHttpDownloadFile::OnSegmentedEnd(CSegmentedDownload::End end, const HttpRe
         if (StartAddressFallback(result)) return;
     }
     KV_LOG(kToTrace | kToFile, LogLevels(Error, Info), L"CHttpDownloadFile::Done()  code:%d errtype:%d  url:%s ",
-           result.type, result.code, GetUrl().c_str());
+           result.code, result.type, GetUrl().c_str());
     Finish(result.type, result.code);
 }

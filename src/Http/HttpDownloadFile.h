@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "Http/DNSThread.h"
+#include "Http/AddressFallback.h"
 #include "Http/HttpBase.h"
 #include "Http/HttpResult.h"
 #include "Http/SegmentedDownload.h"
@@ -96,10 +96,6 @@ public:
     // ';'-separated list that is not a copy of it and has at least 3 characters.
     static std::vector<std::wstring> AddressList(const std::wstring& mirrors, const std::wstring& url);
 
-    // The host part of a URL: after "://" and any user part, letters,
-    // digits, '.' and '-' up to the port, path or query.
-    static std::wstring HostNameOf(const std::wstring& url);
-
     // Connections at once for a package fetched in ranges (1 to 4; 1 keeps
     // every download a single stream).
     void SetMaxConnections(size_t connections) { maxConnections_ = connections; }
@@ -109,9 +105,9 @@ public:
     void SetFastStreamRate(uint64_t bytesPerSec) { fastStreamRate_ = bytesPerSec; }
 
     // Injection point for the resolver list and wait (tests, demos).
-    CDNSThread& Resolver() { return resolver_; }
+    CDNSThread& Resolver() { return fallback_.Resolver(); }
     const std::deque<std::wstring>& UrlList() const { return urlList_; }
-    bool OwnDnsFallbackUsed() const { return ownDnsFallbackUsed_; }
+    bool OwnDnsFallbackUsed() const { return fallback_.Used(); }
     // The URLs (as given to Download) that delivered at least one byte into
     // the file during the current or last run, in the order of their first
     // byte; "" first when bytes of an earlier run (of unknown sources) are in
@@ -156,24 +152,19 @@ private:
     // Resolves the main host with the own resolver after `result`; false
     // (no retry pending) when no resolver run could start.
     bool StartAddressFallback(const HttpResult& result);
-    bool StartResolver(const std::string& host);
     void CancelResolver(DWORD waitMs);
     void PostFailure();
     static void DeliverPostedFailure(uintptr_t token, int32_t errorType, int32_t code);
 
     Phase phase_ = Phase::kIdle;
     std::wstring mainUrl_;
-    CDNSThread resolver_;
+    CAddressFallback fallback_;
     std::wstring localPath_;
     int64_t expectedSize_ = 0;
     Completion completion_ = nullptr;
     Progress progress_ = nullptr;
     void* owner_ = nullptr;
     std::deque<std::wstring> urlList_;
-    // After the address fallback: one address per entry of urlList_ (all the
-    // main URL), to which pinnedHost_ is pinned; empty before.
-    std::deque<std::wstring> pinnedAddresses_;
-    std::wstring pinnedHost_;
     uint64_t received_ = 0;
     uint32_t bytesSinceTick_ = 0;
     int64_t contentLength_ = 0;
@@ -186,8 +177,6 @@ private:
     uint64_t probeBytes_ = 0;
     uint64_t fastStreamRate_ = kFastStreamBytesPerSec;
     // Facts of the current run:
-    // the own resolver has been used (once per run);
-    bool ownDnsFallbackUsed_ = false;
     // a source wrote bytes into the file through a range: the control file
     // and those bytes are never given up for a single stream in this run;
     bool rangesServed_ = false;
@@ -198,9 +187,6 @@ private:
     bool controlStuck_ = false;
     CSegmentedDownload segmented_{this};
 
-    // The failure that started the address fallback; what the owner gets when
-    // the fallback cannot go on.
-    HttpResult fallbackResult_;
     // Live tokens (see the .cpp): a resolver run and a posted failure.
     uintptr_t dnsToken_ = 0;
     uintptr_t postedToken_ = 0;

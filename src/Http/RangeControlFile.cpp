@@ -4,7 +4,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 
+#include "Runtime/ByteReader.h"
 #include "Runtime/Handles.h"
 
 namespace {
@@ -19,13 +21,6 @@ void PutU32(std::string& out, uint32_t v) {
 }
 void PutU64(std::string& out, uint64_t v) {
     for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-// Little-endian reads at a position the caller has checked against the size.
-uint64_t GetLe(const std::string& in, size_t at, int bytes) {
-    uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(in[at + static_cast<size_t>(i)]);
-    return v;
 }
 
 uint32_t Crc(const std::string& bytes, size_t length) {
@@ -53,24 +48,29 @@ std::string CRangeControlFile::Encode(const State& state) {
 CRangeControlFile::Parse CRangeControlFile::Decode(const std::string& bytes, State* state) {
     *state = State();
     if (bytes.size() < kHeaderBytes || bytes.size() > kMaxBytes) return Parse::Unreadable;
-    if (bytes.compare(0, sizeof(kMagic), kMagic, sizeof(kMagic)) != 0) return Parse::Unreadable;
-    if (GetLe(bytes, 4, 2) != kVersion) return Parse::Unreadable;
-    if (GetLe(bytes, 24, 4) != Crc(bytes, 24)) return Parse::Unreadable;
-    const uint64_t total = GetLe(bytes, 8, 8);
-    const uint64_t prefix = GetLe(bytes, 16, 8);
+    kv::LittleEndianReader in(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    const uint8_t* magic = nullptr;
+    uint16_t version = 0, count = 0;
+    uint64_t total = 0, prefix = 0;
+    uint32_t headerCrc = 0;
+    if (!in.Take(sizeof(kMagic), magic) || std::memcmp(magic, kMagic, sizeof(kMagic)) != 0) return Parse::Unreadable;
+    if (!in.ReadU16(version) || version != kVersion) return Parse::Unreadable;
+    if (!in.ReadU16(count) || !in.ReadU64(total) || !in.ReadU64(prefix) || !in.ReadU32(headerCrc)) return Parse::Unreadable;
+    if (headerCrc != Crc(bytes, in.Position() - 4)) return Parse::Unreadable;
     if (total == 0 || prefix > total) return Parse::Unreadable;
     state->total = total;
     state->prefix = prefix;
 
-    const size_t count = static_cast<size_t>(GetLe(bytes, 6, 2));
-    if (count > CRangePlan::kMaxRanges || bytes.size() != kHeaderBytes + count * kRangeBytes + 4) return Parse::PrefixOnly;
+    if (count > CRangePlan::kMaxRanges || in.Remaining() != count * kRangeBytes + 4) return Parse::PrefixOnly;
+    uint32_t crc = 0;
     const size_t crcAt = bytes.size() - 4;
-    if (GetLe(bytes, crcAt, 4) != Crc(bytes, crcAt)) return Parse::PrefixOnly;
+    if (!in.Seek(crcAt) || !in.ReadU32(crc) || crc != Crc(bytes, crcAt)) return Parse::PrefixOnly;
+    in.Seek(kHeaderBytes);
     std::vector<ByteRange> missing;
     uint64_t floor = prefix;
     for (size_t i = 0; i < count; ++i) {
-        const size_t at = kHeaderBytes + i * kRangeBytes;
-        const ByteRange r{GetLe(bytes, at, 8), GetLe(bytes, at + 8, 8)};
+        ByteRange r;
+        if (!in.ReadU64(r.from) || !in.ReadU64(r.to)) return Parse::PrefixOnly;
         // Ascending, disjoint, not empty, inside the package, not below the prefix.
         if (r.from < floor || r.from >= r.to || r.to > total) return Parse::PrefixOnly;
         floor = r.to;

@@ -18,14 +18,18 @@ RangeWriteFile::SharedFile RangeWriteFile::OpenShared(const std::wstring& path, 
     auto file = std::make_shared<RangeFileHandle>();
     file->handle.reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size;
-    size.QuadPart = static_cast<LONGLONG>(length);
-    if (file->handle && ::SetFilePointerEx(file->handle.get(), size, nullptr, FILE_BEGIN) &&
-        ::SetEndOfFile(file->handle.get())) {
-        return file;
+    const wchar_t* failed = L"打开错误";
+    if (file->handle) {
+        LARGE_INTEGER size;
+        size.QuadPart = static_cast<LONGLONG>(length);
+        if (::SetFilePointerEx(file->handle.get(), size, nullptr, FILE_BEGIN) && ::SetEndOfFile(file->handle.get())) {
+            return file;
+        }
+        failed = L"设置文件结尾错误";
     }
-    if (error) *error = ::GetLastError();
-    KV_LOG(kToFile, Error, L"[RangeWriteFile]打开错误 %d:%d", 1, static_cast<int>(::GetLastError()));
+    const DWORD code = ::GetLastError();
+    if (error) *error = code;
+    KV_LOG(kToFile, Error, L"[RangeWriteFile]%s %d:%d", failed, 1, static_cast<int>(code));
     return nullptr;
 }
 

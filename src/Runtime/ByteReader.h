@@ -43,7 +43,12 @@ public:
     }
     bool ReadU32(uint32_t& value) {
         if (Remaining() < 4) return false;
-        value = Field(4);
+        value = static_cast<uint32_t>(Field(4));
+        return true;
+    }
+    bool ReadU64(uint64_t& value) {
+        if (Remaining() < 8) return false;
+        value = Field(8);
         return true;
     }
     // Points `out` at the next `count` bytes and moves past them.
@@ -56,10 +61,10 @@ public:
 
 private:
     // The next `width` bytes (checked by the caller) as a number.
-    uint32_t Field(size_t width) {
-        uint32_t value = 0;
+    uint64_t Field(size_t width) {
+        uint64_t value = 0;
         for (size_t i = 0; i < width; ++i) {
-            const uint32_t byte = data_[pos_ + i];
+            const uint64_t byte = data_[pos_ + i];
             value |= Order == ByteOrder::BigEndian ? byte << (8 * (width - 1 - i)) : byte << (8 * i);
         }
         pos_ += width;

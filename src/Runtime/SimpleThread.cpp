@@ -51,10 +51,9 @@ bool CSimpleThread::IsRunning() {
 bool CSimpleThread::StopThread(DWORD timeoutMs) {
     if (!IsRunning()) return true;
     stopRequested.store(true, std::memory_order_release);
-    // DestroyThread finds no handle only when the thread ended on its own
-    // after the check above: that is a successful stop too.
-    DestroyThread(timeoutMs);
-    return true;
+    if (JoinThread(timeoutMs)) return true;
+    KV_LOG(kToConsole | kToFile, Error, L"CSimpleThread::StopThread线程结束超时 tid:%d ", static_cast<int>(threadId_.load()));
+    return false;
 }
 
 kv::UniqueKernelHandle CSimpleThread::DuplicateThreadHandle() const {
@@ -78,28 +77,4 @@ bool CSimpleThread::JoinThread(DWORD timeoutMs) {
     }
     const bool ended = ::WaitForSingleObject(waitHandle.get(), timeoutMs) == WAIT_OBJECT_0;
     return ended || !IsRunning();
-}
-
-bool CSimpleThread::DestroyThread(DWORD timeoutMs) {
-    // Take a private duplicate to wait on: the worker may close the shared
-    // handle at its end while we wait.
-    kv::UniqueKernelHandle waitHandle;
-    DWORD id;
-    {
-        CScopedLock guard(handleLock_);
-        if (!threadHandle_) return false;
-        id = threadId_;
-        waitHandle = DuplicateThreadHandle();
-    }
-    if (waitHandle && ::GetCurrentThreadId() != id) {
-        if (::WaitForSingleObject(waitHandle.get(), timeoutMs) == WAIT_TIMEOUT) {
-            KV_LOG(kToConsole | kToFile, Error, L"CSimpleThread::DestroyThread线程结束超时 tid:%d ", static_cast<int>(id));
-            ::TerminateThread(waitHandle.get(), 0);
-            ::WaitForSingleObject(waitHandle.get(), 1000);  // termination is asynchronous
-        }
-    }
-    CScopedLock guard(handleLock_);
-    threadHandle_.reset();
-    threadId_ = 0;
-    return true;
 }

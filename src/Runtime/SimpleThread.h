@@ -1,7 +1,8 @@
 #pragma once
 // Base of the worker threads. The owner starts it and stops it cooperatively:
-// StopThread() raises stopRequested, which Run() polls, then waits a bounded
-// time and terminates a thread that did not end. Start/Stop: owner thread.
+// StopThread() raises stopRequested, which Run() watches, then waits a bounded
+// time for the thread to end. A thread is never terminated: every Run() ends
+// by itself. Start/Stop: owner thread.
 #include <windows.h>
 
 #include <atomic>
@@ -17,12 +18,13 @@ public:
     CSimpleThread(const CSimpleThread&) = delete;
     CSimpleThread& operator=(const CSimpleThread&) = delete;
 
+    // True when no thread runs any more; false (logged) when it has not
+    // ended within timeoutMs, and it is left to end by itself.
     virtual bool StopThread(DWORD timeoutMs);
     virtual bool StartThread();
     virtual void Run() = 0;
 
     bool IsRunning();
-    bool DestroyThread(DWORD timeoutMs);
     // Waits at most timeoutMs for the thread to end by itself and never
     // terminates it; true when no thread runs any more.
     bool JoinThread(DWORD timeoutMs);

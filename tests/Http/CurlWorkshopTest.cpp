@@ -3,19 +3,21 @@
 #include "support/HttpTestSupport.h"
 
 #include "Http/CurlWorkshop.h"
+#include "Runtime/IBufferStream.h"
 
 namespace {
 
 class RecordingListener : public CurlListener {
 public:
     int done = 0, removed = 0, added = 0, status = 0;
+    uint64_t sent = 0;
     CURLcode lastResult = CURLE_OK;
     void OnTransferDone(const CRefPtr<CCurlBase>&, CURLcode result) override {
         ++done;
         lastResult = result;
     }
     void OnBytesReceived(const CRefPtr<CCurlBase>&, uint32_t) override {}
-    void OnBytesSent(const CRefPtr<CCurlBase>&, uint32_t) override {}
+    void OnBytesSent(const CRefPtr<CCurlBase>&, uint32_t count) override { sent += count; }
     void OnHttpStatus(const CRefPtr<CCurlBase>&, int32_t) override { ++status; }
     void OnTransferRemoved(const CRefPtr<CCurlBase>&, int32_t) override { ++removed; }
     void OnTransferAdded(const CRefPtr<CCurlBase>&, int32_t) override { ++added; }
@@ -38,6 +40,7 @@ protected:
     // Passes of the loop on this thread until `done` or the time runs out.
     bool PassUntil(const std::function<bool()>& done, DWORD timeoutMs) {
         return PollUntil(done, timeoutMs, [this] {
+            workshop.WaitForWork();
             workshop.PumpOnce();
             workshop.CollectFinished();
             DispatchPendingMessages();
@@ -93,6 +96,21 @@ TEST_F(CurlWorkshopTest, ReAddingCancelsAQueuedRemovalAndTheTransferRuns) {
     EXPECT_EQ(t->EasyHandle(), nullptr);  // detached after it finished
     EXPECT_EQ(t->HttpStatus(), 200);
     EXPECT_EQ(workshop.RunningCount(), 0u);
+}
+
+// A loopback upload takes less than one report interval: all but the first
+// piece is reported only when the transfer ends.
+TEST_F(CurlWorkshopTest, SentReportsAddUpToTheBody) {
+    const std::string body(512 * 1024, 'p');
+    CRefPtr<CCurlHttp> t = NewTransfer("/ok");
+    t->SetSource(new IBufferStream(body.data(), static_cast<uint32_t>(body.size())));
+    t->SetReportProgress(true);
+    ASSERT_TRUE(t->Configure(server.WideUrl("/ok"), CCurlHttp::kMethodPost, HttpTimeouts(), 0));
+    ASSERT_TRUE(workshop.AddTransfer(CRefPtr<CCurlBase>(t.get())));
+    ASSERT_TRUE(PassUntil([&] { return listener.done == 1; }, 10000));
+    EXPECT_EQ(listener.lastResult, CURLE_OK);
+    EXPECT_EQ(server.Requests().at(0).body.size(), body.size());
+    EXPECT_EQ(listener.sent, body.size());
 }
 
 TEST_F(CurlWorkshopTest, ACancelledTransferLeavesOnTheNextPass) {

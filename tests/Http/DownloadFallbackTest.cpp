@@ -57,15 +57,15 @@ std::atomic<bool> SlowResolverExit::held_{false};
 }  // namespace
 
 TEST(DownloadHostName, TakesTheHostOfAUrl) {
-    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://dl.korvel.test:8080/pkg/a.exe"), L"dl.korvel.test");
-    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://localhost/x?y=1"), L"localhost");
-    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://127.0.0.1:81"), L"127.0.0.1");
-    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"localhost:80/x"), L"localhost");
-    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://ab/x"), L"ab");
-    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://:8080/x"), L"");
+    EXPECT_EQ(CAddressFallback::HostNameOf(L"http://dl.korvel.test:8080/pkg/a.exe"), L"dl.korvel.test");
+    EXPECT_EQ(CAddressFallback::HostNameOf(L"http://localhost/x?y=1"), L"localhost");
+    EXPECT_EQ(CAddressFallback::HostNameOf(L"http://127.0.0.1:81"), L"127.0.0.1");
+    EXPECT_EQ(CAddressFallback::HostNameOf(L"localhost:80/x"), L"localhost");
+    EXPECT_EQ(CAddressFallback::HostNameOf(L"http://ab/x"), L"ab");
+    EXPECT_EQ(CAddressFallback::HostNameOf(L"http://:8080/x"), L"");
     // Regressions: a hyphen is part of a host name, and a user part is not.
-    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://dl-cdn.korvel.test/a"), L"dl-cdn.korvel.test");
-    EXPECT_EQ(CHttpDownloadFile::HostNameOf(L"http://user:pw@cdn.korvel.test/a@b"), L"cdn.korvel.test");
+    EXPECT_EQ(CAddressFallback::HostNameOf(L"http://dl-cdn.korvel.test/a"), L"dl-cdn.korvel.test");
+    EXPECT_EQ(CAddressFallback::HostNameOf(L"http://user:pw@cdn.korvel.test/a@b"), L"cdn.korvel.test");
 }
 
 // "main;B;" with main as the URL gives the list main, B; a 404 on main is not
@@ -187,7 +187,7 @@ TEST_F(DownloadTest, ResolverThatAnsweredIsWaitedForNotTerminated) {
     EXPECT_EQ(record.type, 0);
     EXPECT_TRUE(Target() == body);
     EXPECT_FALSE(task.Resolver().IsRunning());
-    EXPECT_EQ(log.Count(L"线程结束超时"), 0u) << "the resolver thread was terminated";
+    EXPECT_EQ(log.Count(L"线程结束超时"), 0u) << "the stop gave up on the resolver thread";
 }
 
 // Resolvers that do not answer: the completion carries the failure that

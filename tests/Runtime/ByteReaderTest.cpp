@@ -39,4 +39,13 @@ TEST(ByteReader, ReadsFieldsInEitherOrderAndNeverPastTheEnd) {
     EXPECT_EQ(little.Position(), 4u);
     // A start beyond the end is clamped to it.
     EXPECT_EQ(kv::BigEndianReader(bytes, 3, 10).Remaining(), 0u);
+
+    // 64-bit fields keep their high half.
+    const uint8_t wide[] = {0x81, 2, 3, 4, 5, 6, 7, 0x88, 9};
+    uint64_t u64 = 0;
+    ASSERT_TRUE(kv::BigEndianReader(wide, sizeof wide).ReadU64(u64));
+    EXPECT_EQ(u64, 0x8102030405060788ull);
+    ASSERT_TRUE(kv::LittleEndianReader(wide, sizeof wide).ReadU64(u64));
+    EXPECT_EQ(u64, 0x8807060504030281ull);
+    EXPECT_FALSE(kv::LittleEndianReader(wide, 7).ReadU64(u64));
 }

@@ -21,9 +21,10 @@ class StuckThread : public CSimpleThread {
 public:
     void Run() override {
         started = true;
-        ::Sleep(INFINITE);  // never polls stopRequested
+        ::WaitForSingleObject(release.get(), INFINITE);  // never looks at stopRequested
     }
     std::atomic<bool> started{false};
+    kv::UniqueKernelHandle release{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 class QuickThread : public CSimpleThread {
@@ -32,16 +33,17 @@ public:
     std::atomic<int> runs{0};
 };
 
-// Releases its own handle, then runs on until the test lets it finish.
-class SelfDestroyingThread : public CSimpleThread {
+// Waits for itself, which must fail at once instead of hanging.
+class SelfJoiningThread : public CSimpleThread {
 public:
     void Run() override {
-        destroyResult = DestroyThread(5000);
-        afterDestroy = true;
-        SpinUntil([this] { return mayFinish.load(); }, 5000);
+        const ULONGLONG start = ::GetTickCount64();
+        joinResult = JoinThread(5000);
+        joinMs = ::GetTickCount64() - start;
         finished = true;
     }
-    std::atomic<bool> destroyResult{false}, afterDestroy{false}, mayFinish{false}, finished{false};
+    std::atomic<bool> joinResult{true}, finished{false};
+    std::atomic<ULONGLONG> joinMs{0};
 };
 
 }  // namespace
@@ -55,7 +57,7 @@ TEST(SimpleThread, CooperativeStopJoinsWithoutLogging) {
     EXPECT_EQ(t.runs.load(), 1);
     EXPECT_TRUE(t.IsRunning());
     // A bound far above the worker's poll: a loaded machine may not schedule
-    // it within 100 ms, and only a stuck worker is logged and terminated.
+    // it within 100 ms, and only a stuck worker is logged.
     EXPECT_TRUE(t.StopThread(5000));
     EXPECT_FALSE(t.IsRunning());
     EXPECT_EQ(t.GetThreadId(), 0u);
@@ -68,44 +70,44 @@ TEST(SimpleThread, StopOfEndedThreadReturnsAtOnceAndRestartWorks) {
     ASSERT_TRUE(t.StartThread());
     ASSERT_TRUE(PumpMessagesUntil([&] { return !t.IsRunning(); }, 2000));
     EXPECT_TRUE(t.StopThread(10));
-    EXPECT_FALSE(t.DestroyThread(10)) << "no handle left to destroy";
     ASSERT_TRUE(t.StartThread());
     ASSERT_TRUE(PumpMessagesUntil([&] { return t.runs == 2 && !t.IsRunning(); }, 2000));
     EXPECT_EQ(log.Text(), L"");
 }
 
-TEST(SimpleThread, StuckThreadIsLoggedTerminatedAndCanRestart) {
+TEST(SimpleThread, StuckThreadIsLoggedLeftRunningAndCanRestart) {
     LogCapture log;
     StuckThread t;
     ASSERT_TRUE(t.StartThread());
     ASSERT_TRUE(PumpMessagesUntil([&] { return t.started.load(); }, 2000));
     const DWORD id = t.GetThreadId();
     ASSERT_NE(id, 0u);
-    EXPECT_TRUE(t.StopThread(100));
-    EXPECT_FALSE(t.IsRunning());
+    EXPECT_FALSE(t.StopThread(100));
+    EXPECT_TRUE(t.IsRunning()) << "the thread was terminated";
     const std::wstring expected =
         L"[ERRO][.\\Runtime\\SimpleThread:" ;
     const std::wstring text = log.Text();
     EXPECT_EQ(text.find(expected), 0u) << std::string(text.begin(), text.end());
-    EXPECT_NE(text.find(L"]CSimpleThread::DestroyThread线程结束超时 tid:" + std::to_wstring(id) + L" "),
+    EXPECT_NE(text.find(L"]CSimpleThread::StopThread线程结束超时 tid:" + std::to_wstring(id) + L" "),
               std::wstring::npos);
+    ::SetEvent(t.release.get());
+    EXPECT_TRUE(t.StopThread(5000));
 
     t.started = false;
+    ::ResetEvent(t.release.get());
     ASSERT_TRUE(t.StartThread());
     ASSERT_TRUE(PumpMessagesUntil([&] { return t.started.load(); }, 2000));
-    EXPECT_TRUE(t.StopThread(50));
+    ::SetEvent(t.release.get());
+    EXPECT_TRUE(t.StopThread(5000));
 }
 
-TEST(SimpleThread, DestroyFromItselfDoesNotWaitAndThreadRunsOn) {
-    SelfDestroyingThread t;
+TEST(SimpleThread, JoinFromItselfFailsAtOnce) {
+    SelfJoiningThread t;
     ASSERT_TRUE(t.StartThread());
     const DWORD id = t.GetThreadId();
-    ASSERT_TRUE(PumpMessagesUntil([&] { return t.afterDestroy.load(); }, 2000));
-    EXPECT_TRUE(t.destroyResult.load());
-    EXPECT_FALSE(t.finished.load()) << "still running after releasing its handle";
-    EXPECT_FALSE(t.IsRunning()) << "no handle is held any more";
-    t.mayFinish = true;
-    ASSERT_TRUE(PumpMessagesUntil([&] { return t.finished.load(); }, 2000));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return t.finished.load(); }, 10000));
+    EXPECT_FALSE(t.joinResult.load());
+    EXPECT_LT(t.joinMs.load(), 1000u) << "the thread waited for itself";
     EXPECT_TRUE(ThreadEnded(id, 2000));
 }
 
@@ -114,7 +116,7 @@ TEST(SimpleThread, RacingEndAndStopReleaseTheHandleOnce) {
     // StopThread; repeated many times, a double CloseHandle would show up
     // as a failed wait or a crash.
     // Regression: a thread that ended between StopThread's running check and
-    // its DestroyThread made StopThread report a failed stop.
+    // its wait made StopThread report a failed stop.
     for (int i = 0; i < 200; ++i) {
         QuickThread t;
         ASSERT_TRUE(t.StartThread());
