@@ -13,6 +13,10 @@ export WINEPREFIX="$KV_WINEPREFIX"
 # No window manager runs on the test display: in this prefix the installer's
 # windows are unmanaged (scripts/wine-prefix.sh), so Wine does not wait for one.
 export KV_WINE_UNMANAGED=KorvelQixarInstaller.exe
+# The scenarios wait for what the installer does, not for its pauses: a
+# one-second retry cycle (5 s in the product) and a 10 ms tick of the
+# install animation (100 ms), which test builds take from here.
+export KV_RETRY_CYCLE_MS=1000 KV_INSTALL_ANIM_MS=10
 # ------------------------------------------------------------------ set-up
 e2e_setup() {
   local name=$1
