@@ -12,6 +12,25 @@ default_dir() { echo "$E2E_DIR/d/Korvel网络/KorvelQixar"; }
 # Bytes per second for the package download: a few seconds for the stand-in.
 slow_rate() { echo $(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 4 )); }
 
+# A value of the served descriptor.
+descriptor_value() { grep -i "^$1=" "$SERVER_ROOT/kvinstall.txt" | tr -d '\r' | cut -d= -f2; }
+# partial_download DIR: the package's first half where an interrupted run
+# leaves it, named after the served Version; its path in PARTIAL.
+partial_download() {
+  mkdir -p "$1"
+  PARTIAL="$1/kvinstaller_$(descriptor_value Version).tmp"
+  head -c $(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 2 )) "$KV_STANDIN_PACKAGE" >"$PARTIAL"
+}
+# An earlier installation in D:\Old\KorvelQixar ($OLD), as the launcher's ini records it.
+earlier_install() {
+  OLD="$E2E_DIR/d/Old/KorvelQixar"
+  mkdir -p "$OLD/bin" "$WINEPREFIX/drive_c/ProgramData"
+  cp "$KV_STANDIN_LAUNCHER" "$OLD/KorvelLauncher.exe"
+  echo x >"$OLD/bin/core.dll"
+  printf '[KorvelSite-Launcher]\r\nInstallPath=D:\\Old\\KorvelQixar\\KorvelLauncher.exe\r\n' \
+    >"$WINEPREFIX/drive_c/ProgramData/KorvelLaucher.ini"
+}
+
 # The launcher writes its record when it starts, which may be just after the
 # installer has gone.
 launcher_started() { (( $(launcher_calls "$1" | wc -l) >= $2 )); }
@@ -124,7 +143,7 @@ scenario_agreement() {
 # after the server is corrected succeeds; in a second run "退出安装" quits.
 scenario_md5() {
   server_start
-  local good; good="$(grep -i '^Md5=' "$SERVER_ROOT/kvinstall.txt" | tr -d '\r' | cut -d= -f2)"
+  local good; good="$(descriptor_value Md5)"
   [[ ${#good} == 32 ]] || fail "no Md5 in the served descriptor"
   sed -i 's/^Md5=.*/Md5=0123456789abcdef0123456789abcdef\r/I' "$SERVER_ROOT/kvinstall.txt"
   start_installer 7
@@ -153,15 +172,10 @@ scenario_md5() {
 # success once it is up, resuming the partial download. (One notice for a
 # run of failures: InstallControllerTest's first row.)
 scenario_retry() {
-  local port dir version; port="$(free_port)"; dir="$(default_dir)"
-  # Learn the descriptor's Version, then leave a partial download behind as
-  # an interrupted earlier run would.
-  server_start --port "$port"
-  version="$(grep -i '^Version=' "$SERVER_ROOT/kvinstall.txt" | tr -d '\r' | cut -d= -f2)"
+  local port dir; port="$(free_port)"; dir="$(default_dir)"
+  server_start --port "$port"   # for the descriptor's Version
+  partial_download "$dir"
   server_stop
-  mkdir -p "$dir"
-  head -c $(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 2 )) "$KV_STANDIN_PACKAGE" >"$dir/kvinstaller_$version.tmp"
-  use_port "$port"
   start_installer 7
   click_main "$XY_INSTALL"
   wait_log "安装失败，请检查网络后重试" 30
@@ -201,7 +215,7 @@ scenario_signin() {
 scenario_diskfull() {
   server_start --rate "$(slow_rate)"
   local size free
-  size="$(grep -i '^Size=' "$SERVER_ROOT/kvinstall.txt" | tr -d '\r' | cut -d= -f2)"
+  size="$(descriptor_value Size)"
   free="$(df -B1 --output=avail "$E2E_DIR/d" | tail -1 | tr -d ' ')"
   sed -i "s/^Size=.*/Size=$(( free + 300 * 1024 * 1024 ))\r/" "$SERVER_ROOT/kvinstall.txt"
   start_installer 7
@@ -225,14 +239,10 @@ scenario_diskfull() {
 # resumes once the file is free.
 scenario_locked() {
   server_start --rate "$(slow_rate)"
-  local dir version tmp holder_out="$E2E_DIR/holder.txt"
-  dir="$(default_dir)"
-  version="$(grep -i '^Version=' "$SERVER_ROOT/kvinstall.txt" | tr -d '\r' | cut -d= -f2)"
-  mkdir -p "$dir"
-  tmp="$dir/kvinstaller_$version.tmp"
-  head -c $(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 2 )) "$KV_STANDIN_PACKAGE" >"$tmp"
+  local dir holder_out="$E2E_DIR/holder.txt"; dir="$(default_dir)"
+  partial_download "$dir"
   start_installer 7
-  (exec wine "$KV_BUILD/tests/e2e/FileHolder.exe" "$(winpath "$tmp")" 3000 >"$holder_out" 2>&1) &
+  (exec wine "$KV_BUILD/tests/e2e/FileHolder.exe" "$(winpath "$PARTIAL")" 3000 >"$holder_out" 2>&1) &
   holder_opened() { grep -q held "$holder_out"; }
   wait_until 30 holder_opened || fail "the holder did not open the partial file: $(cat "$holder_out")"
   click_main "$XY_INSTALL"
@@ -248,13 +258,11 @@ scenario_locked() {
 # it; "覆盖安装" goes to the folder page, and the install stops the running
 # launcher in that folder, not one in a sibling folder with the same prefix.
 scenario_earlier() {
-  local old="$E2E_DIR/d/Old/KorvelQixar" sib="$E2E_DIR/d/Old/KorvelQixar2"
-  mkdir -p "$old/bin" "$sib" "$WINEPREFIX/drive_c/ProgramData"
-  cp "$KV_STANDIN_LAUNCHER" "$old/KorvelLauncher.exe"
+  earlier_install
+  local old=$OLD sib="$E2E_DIR/d/Old/KorvelQixar2"
+  mkdir -p "$sib"
   cp "$KV_STANDIN_LAUNCHER" "$sib/KorvelLauncher.exe"
-  echo x >"$old/bin/core.dll"; echo x >"$old/uninst.exe"
-  printf '[KorvelSite-Launcher]\r\nInstallPath=D:\\Old\\KorvelQixar\\KorvelLauncher.exe\r\n' \
-    >"$WINEPREFIX/drive_c/ProgramData/KorvelLaucher.ini"
+  echo x >"$old/uninst.exe"
   use_port "$(free_port)"
 
   start_installer
@@ -520,12 +528,8 @@ scenario_silent_install() {
 # An earlier installation: /S /KEEP starts its launcher and installs
 # nothing; /S alone installs over it (覆盖安装: its launcher folder cleaned).
 scenario_silent_keep() {
-  local old="$E2E_DIR/d/Old/KorvelQixar"
-  mkdir -p "$old/bin" "$WINEPREFIX/drive_c/ProgramData"
-  cp "$KV_STANDIN_LAUNCHER" "$old/KorvelLauncher.exe"
-  echo x >"$old/bin/core.dll"
-  printf '[KorvelSite-Launcher]\r\nInstallPath=D:\\Old\\KorvelQixar\\KorvelLauncher.exe\r\n' \
-    >"$WINEPREFIX/drive_c/ProgramData/KorvelLaucher.ini"
+  earlier_install
+  local old=$OLD
   unattended_log_setup "$E2E_DIR"
   use_port "$(free_port)"   # nothing to download from
   run_unattended 30 5 /S /KEEP "$LOG_ARG"
@@ -544,10 +548,16 @@ scenario_silent_keep() {
   expect_eq "$(launcher_starts "$old" | tail -1)" 'D:\Old\KorvelQixar\KorvelLauncher.exe -i "5" -d' "new launcher's command line"
 }
 
-# /NOLAUNCH: installed, the launcher not started.
-scenario_silent_nolaunch() {
+# An unknown switch is refused before anything starts (exit 1, the log says
+# which; a /D= folder without its drive: SilentRunTest); /NOLAUNCH:
+# installed, the launcher not started.
+scenario_silent_switches() {
   server_start
   unattended_log_setup "$E2E_DIR"
+  run_unattended 20 12 /S /FAST "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 1 "exit code of an unknown switch"
+  expect_eq "$(unattended_count 'bad command line: 未知的开关：/FAST')" 1 "log of the unknown switch"
+  expect_eq "$(unattended_count '[UM] descriptor from')" 0 "descriptor fetches after the unknown switch"
   run_unattended 90 /S /NOLAUNCH "$LOG_ARG"
   expect_eq "$EXIT_CODE" 0 "exit code"
   expect_installed "$(default_dir)"
@@ -614,20 +624,6 @@ scenario_silent_mirror() {
   expect_eq "$(unattended_count "[UM] package from http://127.0.0.1:$SERVER_PORT/kvinstaller.exe alone")" 1 "downloads from the main Url alone"
   unattended_log | grep -F "/mirror/kvinstaller.exe" | grep -qi 'bytes' ||
     fail "the log does not say which bytes the mirror served"
-}
-
-# Refused before anything starts: an unknown switch (exit 1, the log says
-# which), and a /D= folder without its drive (exit 6).
-scenario_silent_badswitch() {
-  use_port "$(free_port)"
-  unattended_log_setup "$E2E_DIR"
-  run_unattended 20 12 /S /FAST "$LOG_ARG"
-  expect_eq "$EXIT_CODE" 1 "exit code of an unknown switch"
-  expect_eq "$(unattended_count 'bad command line: 未知的开关：/FAST')" 1 "log of the unknown switch"
-  run_unattended 20 /S "$LOG_ARG" '/D=Games\KorvelQixar'
-  expect_eq "$EXIT_CODE" 6 "exit code of a folder without its drive"
-  expect_eq "$(unattended_count 'CInstallController::Finish 6 (invalid folder)')" 1 "log of the invalid folder"
-  expect_eq "$(unattended_count '[UM] descriptor from')" 0 "descriptor fetches"
 }
 
 # While an installer with its window downloads: an unattended one ends with
