@@ -201,7 +201,7 @@ scenario_retry() {
 # the window says so (not "check the network"), keeps trying, and installs
 # by itself once the user has signed in.
 scenario_signin() {
-  server_start --rate "$(slow_rate)" --portal
+  server_start --portal
   start_installer 7
   click_main "$XY_INSTALL"
   wait_log "CMsgBoxDlg::InitWindow [提示信息] 当前网络需要登录" 30
@@ -372,7 +372,7 @@ scenario_exit() {
 # of the download; the focus (also back after a box), state, alert, page
 # and value events arrive in order, the value at most once a second.
 scenario_a11y() {
-  server_start --rate "$(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 8 ))"
+  server_start --rate "$(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 6 ))"
   xdotool mousemove 0 0   # no hover state under a resting pointer
   events_start
   start_installer 7
