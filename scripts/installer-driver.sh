@@ -158,7 +158,11 @@ click_at() {
   local win=$1 x y
   read -r x y <<<"$2"
   eval "$(xdotool getwindowgeometry --shell "$win")"
-  xdotool mousemove --sync $((X + $(scaled "$x"))) $((Y + $(scaled "$y"))) click 1
+  x=$((X + $(scaled "$x"))) y=$((Y + $(scaled "$y")))
+  # --sync waits for a pointer motion, which never comes (15 s) when the
+  # pointer is there already, as for a second run's click at the same place.
+  if [[ "$(xdotool getmouselocation)" == "x:$x y:$y "* ]]; then xdotool click 1
+  else xdotool mousemove --sync "$x" "$y" click 1; fi
 }
 click_main() { click_at "$MAIN_WIN" "$1"; }
 

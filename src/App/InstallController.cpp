@@ -5,6 +5,7 @@
 #include "App/DescriptorOverride.h"
 #include "App/ExitCode.h"
 #include "App/InstallFolder.h"
+#include "App/TestTimingOverride.h"
 #include "App/UnelevatedStart.h"
 #include "Runtime/Log.h"
 #include "Runtime/Paths.h"
@@ -44,7 +45,9 @@ int GiveUpExitCode(FailureKind kind) {
 }  // namespace
 
 CInstallController::CInstallController(IInstallView& view, UpdateModuleFactory makeModule)
-    : view_(view), makeModule_(std::move(makeModule)) {}
+    : view_(view), makeModule_(std::move(makeModule)) {
+    retryTimes_.cycleMs = TestTimingOverride(L"KV_RETRY_CYCLE_MS", retryTimes_.cycleMs);
+}
 
 CInstallController::~CInstallController() {
     if (install_) install_->Abandon(kInstallThreadWaitMs);
@@ -410,7 +413,7 @@ void CInstallController::StartInstall() {
     // A job of an earlier, corrupt package has ended already; the new one
     // starts its animation from 0.
     install_ = std::make_shared<CInstallJob>(std::move(settings));
-    if (view_.AnimatesInstall()) ::SetTimer(window_.get(), kTimerInstallAnim, kAnimPeriodMs, nullptr);
+    if (view_.AnimatesInstall()) ::SetTimer(window_.get(), kTimerInstallAnim, animPeriodMs_, nullptr);
     else install_->animCounter = CInstallJob::kAnimEnd;  // nothing to wait for
     if (!CInstallJob::Start(install_)) Finish(kExitPackageFailed);
 }

@@ -16,6 +16,7 @@
 
 #include "App/InstallJob.h"
 #include "App/InstallView.h"
+#include "App/TestTimingOverride.h"
 #include "Http/FailureKind.h"
 #include "Runtime/Handles.h"
 #include "Runtime/RetryPolicy.h"
@@ -144,6 +145,7 @@ private:
     HttpResult lastFailure_;
     RetryStep retryStep_ = RetryStep::kCycle;
     RetryTimes retryTimes_;
+    const UINT animPeriodMs_ = TestTimingOverride(L"KV_INSTALL_ANIM_MS", kAnimPeriodMs);
     DWORD networkTimeoutMs_ = INFINITE;
     bool noLaunch_ = false;
     bool existingInstall_ = false;

@@ -1,6 +1,6 @@
 // An unattended run settles its folder as the folder page does and ends
-// with the matching exit code before anything is downloaded; a refused
-// folder is not created.
+// with the matching exit code, logged, before any descriptor is fetched; a
+// refused folder is not created.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include "App/InstallFolder.h"
 #include "App/SilentRun.h"
 #include "support/Files.h"
+#include "support/LogCapture.h"
 #include "support/MessagePump.h"
 
 namespace {
@@ -57,9 +58,12 @@ TEST(SilentRun, FolderAndFreeSpaceAreCheckedBeforeAnyDownload) {
         InstallerOptions options;
         options.silent = true;
         options.installDir = c.typed;
+        LogCapture log;
         CSilentRun run(options);
         run.Start(0);
         EXPECT_EQ(QuitCode(5000), c.exitCode);
+        EXPECT_EQ(log.Count(L"Finish " + std::to_wstring(c.exitCode) + L" (" + ExitCodeMeaning(c.exitCode) + L")"), 1u);
+        EXPECT_EQ(log.Count(L"[UM] descriptor from"), 0u);
         EXPECT_EQ(::GetFileAttributesW(dir.File(L"new").c_str()), INVALID_FILE_ATTRIBUTES);
     }
     SetFreeSpaceSource(nullptr);

@@ -13,6 +13,9 @@ export WINEPREFIX="$KV_WINEPREFIX"
 # No window manager runs on the test display: in this prefix the installer's
 # windows are unmanaged (scripts/wine-prefix.sh), so Wine does not wait for one.
 export KV_WINE_UNMANAGED=KorvelQixarInstaller.exe
+# Waits that only slow the scenarios, shortened (test builds): a 1 s retry
+# cycle (the product's 5 s) and a 10 ms install-animation tick (100 ms).
+export KV_RETRY_CYCLE_MS=1000 KV_INSTALL_ANIM_MS=10
 # ------------------------------------------------------------------ set-up
 e2e_setup() {
   local name=$1
