@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Runtime/MainThreadDispatcher.h"
+#include "Runtime/RefCounted.h"
 #include "support/MessagePump.h"
 
 namespace {
@@ -136,7 +137,7 @@ TEST_F(DispatcherTest, FailedWakeupLosesNoTaskAndKeepsOrder) {
     ASSERT_TRUE(PumpMessagesUntil([] { return g_order.size() == 2; }, 2000));
     EXPECT_EQ(g_order, (std::vector<int>{2000, 2001}));
 
-    // A lost wake-up with nobody posting after it still runs (recovery timer).
+    // A lost wake-up with nobody posting after it still runs (the one-shot retry).
     g_order.clear();
     g_failNextPosts = 1;
     PostToMainThread(Record, 3, 0);
@@ -218,4 +219,39 @@ TEST_F(DispatcherTest, TasksPostedDuringANestedLoopRunInIt) {
     ASSERT_TRUE(PumpMessagesUntil([] { return g_nestedDone; }, 10000));
     EXPECT_EQ(g_order, (std::vector<int>{7001, 7002, 7000}));
     EXPECT_LE(g_wakeups.load(), 3);  // one per burst, not one per task
+}
+
+// Delayed tasks run in the order they fall due (equal delays in posting
+// order), never before their delay; a cancelled one never runs, and only a
+// pending task can be cancelled.
+TEST_F(DispatcherTest, DelayedTasksRunWhenDueAndCancelledOnesNever) {
+    const struct {
+        uint32_t delayMs;
+        bool cancel;
+    } cases[] = {{120, false}, {40, false}, {40, true}, {0, false}, {40, false}, {200, true}};
+    constexpr size_t kCases = sizeof(cases) / sizeof(cases[0]);
+    const ULONGLONG start = ::GetTickCount64();
+    std::vector<ULONGLONG> ranAfter(kCases, 0);
+    std::vector<TaskId> ids;
+    for (size_t i = 0; i < kCases; ++i) {
+        ids.push_back(PostDelayedTask(cases[i].delayMs, [i, start, &ranAfter] {
+            g_order.push_back(static_cast<int>(i));
+            ranAfter[i] = ::GetTickCount64() - start;
+        }));
+    }
+    for (size_t i = 0; i < kCases; ++i) {
+        if (cases[i].cancel) {
+            EXPECT_TRUE(CancelTask(ids[i]));
+        }
+    }
+    EXPECT_FALSE(CancelTask(ids[2]));  // already cancelled
+    ASSERT_TRUE(PumpMessagesUntil([] { return g_order.size() == 4; }, 3000));
+    PumpMessagesFor(250);  // past the longest delay
+    EXPECT_EQ(g_order, (std::vector<int>{3, 1, 4, 0}));
+    for (size_t i = 0; i < kCases; ++i) {
+        if (!cases[i].cancel) {
+            EXPECT_GE(ranAfter[i], cases[i].delayMs) << "task " << i;
+        }
+    }
+    EXPECT_FALSE(CancelTask(ids[0]));  // it has run
 }
