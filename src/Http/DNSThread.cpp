@@ -120,7 +120,7 @@ void CDNSThread::Run() {
     if (IsStopRequested()) return;
     if (!answered) addresses.clear();
     answered_.store(true, std::memory_order_release);
-    if (callback_) PostToMainThread(callback_, answered ? kResolved : kFailed, owner_, hostName_, addresses);
+    if (callback_) PostToMainThread(callback_, answered ? kResolved : kFailed, hostName_, addresses);
 }
 
 bool CDNSThread::Query(QueryContext& context, const DnsResolver& resolver, std::string& addresses) {

@@ -1,12 +1,13 @@
 #pragma once
 // CDNSThread: one run resolves one host name to IPv4 addresses by asking its
-// resolvers in turn over UDP and posts (code, owner, host, addresses) to the
+// resolvers in turn over UDP and posts (code, host, addresses) to the
 // main thread: code 0 with the first answering resolver's A records joined by
 // ";", or -1 with "" when none answered. A stopped run posts nothing.
 // Setters and Start/StopThread: owner (main) thread, never while running.
 #include <winsock2.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,8 @@
 #include "Runtime/RetryPolicy.h"
 #include "Runtime/SimpleThread.h"
 
-// Runs on the main thread. `owner` is the pointer given to SetOwner.
-using DnsResultCallback = void (*)(int code, void* owner, const std::string& hostName, const std::string& addresses);
+// Runs on the main thread.
+using DnsResultCallback = std::function<void(int code, const std::string& hostName, const std::string& addresses)>;
 
 class CDNSThread : public CSimpleThread {
 public:
@@ -30,8 +31,7 @@ public:
     // fields: past the wait even one that has answered is terminated.
     ~CDNSThread() override;
 
-    void SetResultCallback(DnsResultCallback callback) { callback_ = callback; }
-    void SetOwner(void* owner) { owner_ = owner; }
+    void SetResultCallback(DnsResultCallback callback) { callback_ = std::move(callback); }
     void SetHostName(const std::string& hostName) { hostName_ = hostName; }  // UTF-8
     // Replaces the built-in resolver list (tests and demos: loopback servers).
     void SetResolvers(const std::vector<DnsResolver>& resolvers) { resolvers_ = resolvers; }
@@ -59,9 +59,8 @@ private:
     struct QueryContext;
     bool Query(QueryContext& context, const DnsResolver& resolver, std::string& addresses);
 
-    DnsResultCallback callback_ = nullptr;
+    DnsResultCallback callback_;
     std::string hostName_;
-    void* owner_ = nullptr;
     std::vector<DnsResolver> resolvers_;
     DWORD waitMs_ = kDefaultWaitMs;
     std::atomic<bool> answered_{false};

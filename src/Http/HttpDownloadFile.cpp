@@ -142,7 +142,7 @@ std::vector<std::wstring> CHttpDownloadFile::AddressList(const std::wstring& mir
 }
 
 bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring& url, const std::wstring& localPath,
-                                 int64_t expectedSize, void* owner) {
+                                 int64_t expectedSize) {
     // A run is going (transfer, retry or resolver): the owner stops it first,
     // and its addresses stay as they are.
     if (IsStarted() || IsRetryPending() || dnsToken_ != 0 || postedToken_ != 0) return false;
@@ -168,7 +168,6 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
     if (LocalFileSize(localPath) > 0) sourcesUsed_.push_back(std::wstring());
     localPath_ = localPath;
     expectedSize_ = expectedSize;
-    owner_ = owner;
     SetPhase(Phase::kWaitingToRetry);
     if (SubmitDownload(this)) return true;
     SetPhase(Phase::kIdle);
@@ -394,7 +393,7 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
         Finish(kLengthMismatch.type, kLengthMismatch.code);
         return;
     }
-    if (progress_) progress_(owner_, offset + contentLength_, offset, 0);
+    if (progress_) progress_(offset + contentLength_, offset, 0);
     if (status == 206 && CanSegment()) {
         std::wstring range;
         uint64_t first = 0, last = 0, total = 0;
@@ -421,7 +420,7 @@ void CHttpDownloadFile::OnTick() {
         bytesSinceTick_ = 0;
         if (speedSamples_.size() > kSpeedSamples) speedSamples_.pop_front();
         const uint64_t sum = std::accumulate(speedSamples_.begin(), speedSamples_.end(), uint64_t{0});
-        progress_(owner_, static_cast<int64_t>(segmented_.Total()), static_cast<int64_t>(segmented_.Written()),
+        progress_(static_cast<int64_t>(segmented_.Total()), static_cast<int64_t>(segmented_.Written()),
                   static_cast<uint32_t>(sum / kSpeedSamples));
         return;
     }
@@ -434,7 +433,7 @@ void CHttpDownloadFile::OnTick() {
     const uint64_t sum = std::accumulate(speedSamples_.begin(), speedSamples_.end(), uint64_t{0});
     const uint32_t speed = static_cast<uint32_t>(sum / kSpeedSamples);
     const int64_t offset = static_cast<int64_t>(ResumeOffset());
-    progress_(owner_, offset + contentLength_, offset + static_cast<int64_t>(received_), speed);
+    progress_(offset + contentLength_, offset + static_cast<int64_t>(received_), speed);
 }
 
 void CHttpDownloadFile::Done(int32_t curlResult) {
@@ -499,8 +498,9 @@ bool CHttpDownloadFile::StartResolver(const std::string& host) {
     // touched while it is still there.
     if (!resolver_.JoinThread(kResolverJoinMs)) return false;
     dnsToken_ = Tokens().Issue(this);
-    resolver_.SetResultCallback(&CHttpDownloadFile::OnSpareDNSResult);
-    resolver_.SetOwner(reinterpret_cast<void*>(dnsToken_));
+    resolver_.SetResultCallback([token = dnsToken_](int code, const std::string& host, const std::string& ipList) {
+        OnSpareDNSResult(code, token, host, ipList);
+    });
     resolver_.SetHostName(host);
     if (resolver_.StartThread()) return true;
     Tokens().Drop(dnsToken_);
@@ -513,7 +513,8 @@ void CHttpDownloadFile::CancelResolver(DWORD waitMs) {
     Tokens().Drop(dnsToken_);
 }
 
-void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string& hostName, const std::string& ipList) {
+void CHttpDownloadFile::OnSpareDNSResult(int code, uintptr_t token, const std::string& hostName,
+                                         const std::string& ipList) {
     const std::wstring host = Utf8ToWide(hostName);
     const std::wstring addresses = Utf8ToWide(ipList);
     if (code != 0 || ipList.empty()) {
@@ -523,7 +524,6 @@ void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string
         KV_LOG(kToTrace | kToFile, Info, L"OnSpareDNSResult 解析成功 code:%d, domain:%s, ip_list:%s", code, host.c_str(),
                addresses.c_str());
     }
-    const uintptr_t token = reinterpret_cast<uintptr_t>(task);
     CHttpDownloadFile* self = Tokens().Find(token);
     if (!self || self->dnsToken_ != token) {
         KV_LOG(kToTrace | kToFile, Error, L"DNS回调失效 找不到相关任务 id:0x%x %s", static_cast<unsigned>(token), host.c_str());
@@ -591,7 +591,7 @@ void CHttpDownloadFile::Finish(int32_t errorType, int32_t code) {
     urlList_.clear();
     pinnedAddresses_.clear();
     SetRetryPending(false);
-    if (completion_) completion_(owner_, HttpResult{errorType, code});
+    if (completion_) completion_(HttpResult{errorType, code});
 }
 
 DownloadWriteFile* CHttpDownloadFile::NewFileSink() { return new DownloadWriteFile(); }
@@ -668,7 +668,7 @@ void CHttpDownloadFile::SwitchToSegmented() {
 
 void CHttpDownloadFile::OnSegmentedAnswer() {
     if (progress_) {
-        progress_(owner_, static_cast<int64_t>(segmented_.Total()), static_cast<int64_t>(segmented_.Written()), 0);
+        progress_(static_cast<int64_t>(segmented_.Total()), static_cast<int64_t>(segmented_.Written()), 0);
     }
 }
 

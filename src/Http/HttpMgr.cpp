@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "Http/HttpBase.h"
+#include "Http/HttpEngines.h"
 #include "Runtime/Log.h"
 
 namespace {
@@ -48,10 +49,6 @@ void CHttpMgr::OnHttpStatus(const CRefPtr<CCurlBase>& transfer, int32_t status) 
     if (CHttpBase* task = FindTask(transfer.get())) task->OnHttpStatus(status);
 }
 
-void CHttpMgr::OnTransferRemoved(const CRefPtr<CCurlBase>& transfer, int32_t) { FindTask(transfer.get()); }
-
-void CHttpMgr::OnTransferAdded(const CRefPtr<CCurlBase>& transfer, int32_t) { FindTask(transfer.get()); }
-
 uint64_t CHttpMgr::AddTask(CHttpBase* task) {
     auto pairOf = [](const CHttpBase* t) {
         return (static_cast<uint64_t>(static_cast<uint32_t>(t->Id())) << 32) | t->SubmitTick();
@@ -63,6 +60,7 @@ uint64_t CHttpMgr::AddTask(CHttpBase* task) {
     task->SetSubmission(++g_taskCounter, ::GetTickCount());
     tasks_.push_back(task);
     if (!task->IsRetryPending()) Schedule();
+    WakeEngineTick();
     return pairOf(task);
 }
 
@@ -106,6 +104,10 @@ void CHttpMgr::Schedule() {
         }
         if (running_ >= maxRunning_) break;
     }
+}
+
+bool CHttpMgr::HasRetryPending() const {
+    return std::any_of(tasks_.begin(), tasks_.end(), [](const CHttpBase* t) { return t->IsRetryPending(); });
 }
 
 void CHttpMgr::RetryTick() {

@@ -30,13 +30,12 @@ struct Completion {
     int32_t code = -1;
     DWORD tick = 0;
 
-    static void Record(void* owner, const CommandResponse& response) {
-        auto* self = static_cast<Completion*>(owner);
-        ++self->calls;
-        self->body = response.body;
-        self->type = response.result.type;
-        self->code = response.result.code;
-        self->tick = ::GetTickCount();
+    void Record(const CommandResponse& response) {
+        ++calls;
+        body = response.body;
+        type = response.result.type;
+        code = response.result.code;
+        tick = ::GetTickCount();
     }
 };
 
@@ -47,7 +46,7 @@ struct RecordedCommand {
 
     explicit RecordedCommand(const std::wstring& url) {
         command.SetUrl(url);
-        command.SetCompletion(&Completion::Record, &done);
+        command.SetCompletion([this](const CommandResponse& response) { done.Record(response); });
     }
     bool WaitDone(DWORD timeoutMs = 15000) {
         return PumpMessagesUntil([this] { return done.calls > 0; }, timeoutMs);
@@ -119,6 +118,7 @@ protected:
         liveAtStart_ = CCurlBase::LiveCount();
         StartHttpEngines();
         SetEngineTickMs(kQuickTickMs);
+        tickMs_ = kQuickTickMs;
         ASSERT_TRUE(server.Start());
     }
     void TearDown() override {
@@ -129,23 +129,22 @@ protected:
         EXPECT_TRUE(PumpMessagesUntil([this] { return CCurlBase::LiveCount() == liveAtStart_; }, 5000))
             << "a transfer outlived its test";
     }
-    void UseProductEngineTick() { SetEngineTickMs(0); }
-    // Pumps messages until `ticks` more engine ticks have passed: every
-    // scheduling pass and retry step due by then has run.
-    bool PumpTicks(uint32_t ticks, DWORD timeoutMs = 15000) {
-        const uint32_t until = EngineTickCount() + ticks;
-        return PumpMessagesUntil([until] { return EngineTickCount() >= until; }, timeoutMs);
+    void UseProductEngineTick() {
+        SetEngineTickMs(0);
+        tickMs_ = kEngineTickMs;
     }
-    // Pumps messages until `ticks` engine ticks have passed with no transfer
-    // object of the test alive: a retry the engines were to start has
-    // started and ended, and what was posted before those ticks has run (a
-    // timer fires only when no posted message is waiting).
+    // Pumps messages for `ticks` engine periods: every scheduling pass and
+    // retry step due by then has run.
+    void PumpTicks(uint32_t ticks) { PumpMessagesFor(ticks * tickMs_); }
+    // Pumps messages until `ticks` engine periods have passed with no
+    // transfer object of the test alive: a retry the engines were to start
+    // has started and ended, and what was posted before has run.
     bool Settle(uint32_t ticks = 3, DWORD timeoutMs = 15000) {
-        uint32_t quietSince = EngineTickCount();
+        ULONGLONG quietSince = ::GetTickCount64();
         return PumpMessagesUntil(
             [&] {
-                if (CCurlBase::LiveCount() != liveAtStart_) quietSince = EngineTickCount();
-                return EngineTickCount() >= quietSince + ticks;
+                if (CCurlBase::LiveCount() != liveAtStart_) quietSince = ::GetTickCount64();
+                return ::GetTickCount64() >= quietSince + ticks * tickMs_;
             },
             timeoutMs);
     }
@@ -155,6 +154,7 @@ protected:
 
 private:
     long liveAtStart_ = 0;
+    UINT tickMs_ = kQuickTickMs;
 };
 
 // A port on 127.0.0.1 where nothing listens (bound, read and closed again).
