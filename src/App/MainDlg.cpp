@@ -53,11 +53,7 @@ void CMainDlg::InitWindow() {
     if (m_progress) m_PaintManager.SetTimer(m_progress, kProgressTimer, kProgressPeriodMs);
 
     m_controller.SetNoLaunch(m_options.noLaunch);
-    // Without a window for its timers the installer could not work: it ends.
-    if (!m_controller.Initialise(AppContext::Instance().sourceId)) {
-        Close(1);
-        return;
-    }
+    m_controller.Initialise(AppContext::Instance().sourceId);
     ProposeFolder();
 }
 
