@@ -108,6 +108,8 @@ void SetEngineTickMs(UINT periodMs) {
     }
 }
 
+UINT EngineTickMs() { return g_tickMs; }
+
 void WakeEngineTick() {
     if (g_tickTask == 0 && g_enginesRunning && TickHasWork()) g_tickTask = PostDelayedTask(g_tickMs, RunEngineTick);
 }

@@ -43,3 +43,4 @@ void WakeEngineTick();
 // them down shorten it while the engines run; 0 restores the product's.
 constexpr UINT kEngineTickMs = 500;
 void SetEngineTickMs(UINT periodMs);
+UINT EngineTickMs();

@@ -55,6 +55,7 @@ uint64_t CHttpMgr::AddTask(CHttpBase* task) {
     };
     if (std::find(tasks_.begin(), tasks_.end(), task) != tasks_.end()) {
         KV_LOG(kToConsole | kToFile, Info, L"http请求重复添加 url:%s", task->GetUrl().c_str());
+        WakeEngineTick();  // it may wait out a retry delay now
         return pairOf(task);
     }
     task->SetSubmission(++g_taskCounter, ::GetTickCount());

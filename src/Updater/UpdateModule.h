@@ -77,11 +77,11 @@ public:
     // The token that the engine's callbacks below are bound to: it stands
     // for this module from Start() to Stop() and is never issued again (0
     // outside that span).
-    uintptr_t CallbackToken() const { return owner_; }
+    uintptr_t CallbackOwner() const { return owner_; }
     // The package download task (tests inject its resolver list).
     CHttpDownloadFile& PackageDownload() { return download_; }
 
-    // The engine's callbacks, bound to CallbackToken(). They only store and
+    // The engine's callbacks, bound to CallbackOwner(). They only store and
     // post (public so that tests can feed them).
     static void OnDescriptorFetched(uintptr_t token, const CommandResponse& response);
     static void OnDownloadProgress(uintptr_t token, int64_t total, int64_t downloaded, uint32_t speed);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 
@@ -8,7 +9,6 @@
 #include "Http/HttpEngines.h"
 #include "Http/CurlWorkshop.h"
 #include "Runtime/LogSinks.h"
-#include "Runtime/Handles.h"
 #include "Runtime/MainThreadDispatcher.h"
 #include "support/Files.h"
 #include "support/HttpTestSupport.h"
@@ -153,17 +153,16 @@ TEST(AppLifecycle, ShutdownJoinsTheWorkersBeforeDroppingTheQueue) {
     ShutdownMainThreadDispatcher();
     AppStartup();
     CCurlWorkshop* worker = GetCurlWorkshop(HttpEngine::Command);
-    const kv::UniqueKernelHandle entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    static bool lateRan = false;
-    worker->SetTeardownHookForTesting([worker, event = entered.get()] {
-        ::SetEvent(event);
+    static std::atomic<bool> entered{false}, lateRan{false};
+    worker->SetTeardownHookForTesting([worker] {
+        entered = true;
         SpinUntil([worker] { return worker->IsStopRequested(); }, 5000);
         PostToMainThread([] { lateRan = true; });
     });
     CHttpCommand command;
     command.SetUrl(L"http://127.0.0.1:" + std::to_wstring(UnusedLoopbackPort()) + L"/");
     ASSERT_TRUE(SubmitCommand(&command));
-    ASSERT_EQ(::WaitForSingleObject(entered.get(), 10000), WAIT_OBJECT_0);
+    ASSERT_TRUE(SpinUntil([] { return entered.load(); }, 10000));
     AppShutdown();
     InitMainThreadDispatcher();
     ASSERT_TRUE(RunQueuedMainThreadTasks());

@@ -7,7 +7,6 @@
 #include <shellapi.h>
 
 #include <cstdio>
-#include <functional>
 #include <vector>
 
 #include "App/InstallJob.h"
@@ -180,7 +179,7 @@ TEST(InstallJob, Sha256IsCheckedBesideMd5) {
         s.expectedMd5 = c.md5;
         s.expectedSha256 = c.sha256;
         auto job = std::make_shared<CInstallJob>(s);
-        job->animCounter = CInstallJob::kAnimEnd;  // no animation here
+        job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
         ASSERT_TRUE(CInstallJob::Start(job));
         EXPECT_TRUE(PumpMessagesUntil([&] { return reports.corrupt + reports.finished == 1; }, 10000));
         job->RequestStop(5000);
@@ -212,7 +211,7 @@ TEST(InstallJob, EarlierInstallAtADriveRootStopsAndDeletesNothing) {
         s.existingInstall = true;
         s.earlierLauncher = installDir + L"\\KorvelLauncher.exe";
         auto job = std::make_shared<CInstallJob>(s);
-        job->animCounter = CInstallJob::kAnimEnd;  // no animation here
+        job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
         const int before = reports.finished;
         ASSERT_TRUE(CInstallJob::Start(job));
         EXPECT_TRUE(PumpMessagesUntil([&] { return reports.finished == before + 1; }, 10000)) << installDir;
@@ -255,7 +254,7 @@ bool RunJobToItsEnd(const InstallSettings& settings, PostedReports& reports, DWO
     InstallSettings s = settings;
     s.report = reports.Report();
     auto job = std::make_shared<CInstallJob>(s);
-    job->animCounter = CInstallJob::kAnimEnd;  // no animation here
+    job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
     const int before = reports.finished + reports.corrupt;
     if (!CInstallJob::Start(job)) return false;
     const bool ended = PumpMessagesUntil([&] { return reports.finished + reports.corrupt > before; }, timeoutMs);
@@ -392,7 +391,7 @@ TEST(InstallJob, RecordsThePackagesExitCodeAndStartsNoLauncherWhenToldNot) {
         s.keepPackage = true;
         s.noLaunch = true;
         auto job = std::make_shared<CInstallJob>(s);
-        job->animCounter = CInstallJob::kAnimEnd;  // no animation here
+        job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
         const int before = reports.finished;
         ASSERT_TRUE(CInstallJob::Start(job));
         ASSERT_TRUE(PumpMessagesUntil([&] { return reports.finished > before; }, 20000));

@@ -65,9 +65,7 @@ void DownloadRecord::Attach(CHttpDownloadFile& task) {
             code = result.code;
             doneTick = ::GetTickCount();
         },
-        [this](int64_t total, int64_t downloaded, uint32_t speed) {
-            progress.push_back({total, downloaded, speed, ::GetTickCount()});
-        });
+        [this](int64_t total, int64_t downloaded, uint32_t speed) { progress.push_back({total, downloaded, speed, ::GetTickCount()}); });
 }
 
 namespace {

@@ -236,7 +236,7 @@ TEST_F(UpdateModuleTest, ProgressMergesAndNothingFollowsTheResult) {
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDescriptor());
     events.progress.clear();
-    const uintptr_t owner = m.CallbackToken();
+    const uintptr_t owner = m.CallbackOwner();
     CUpdateModule::OnDownloadProgress(owner, 1000, 10, 5);
     CUpdateModule::OnDownloadProgress(owner, 1000, 20, 6);
     CUpdateModule::OnDownloadProgress(owner, 1000, 30, 7);
@@ -267,9 +267,9 @@ TEST_F(UpdateModuleTest, TwoModulesNeverGetEachOthersEvents) {
     second.SetDescriptorUrls({server.WideUrl("/b/kvinstall.txt")});
     ASSERT_TRUE(first.Start());
     ASSERT_TRUE(second.Start());
-    EXPECT_NE(first.CallbackToken(), 0u);
-    EXPECT_NE(second.CallbackToken(), 0u);
-    EXPECT_NE(first.CallbackToken(), second.CallbackToken());
+    EXPECT_NE(first.CallbackOwner(), 0u);
+    EXPECT_NE(second.CallbackOwner(), 0u);
+    EXPECT_NE(first.CallbackOwner(), second.CallbackOwner());
     const std::vector<std::wstring> markers = MarkerClasses();
     ASSERT_EQ(markers.size(), 2u);
     EXPECT_NE(markers[0], markers[1]);
@@ -278,15 +278,15 @@ TEST_F(UpdateModuleTest, TwoModulesNeverGetEachOthersEvents) {
     EXPECT_EQ(events.descriptors[0].code, 404);
     EXPECT_EQ(other.descriptors[0].code, 500);
 
-    const uintptr_t stale = first.CallbackToken();
+    const uintptr_t stale = first.CallbackOwner();
     first.Stop();
-    EXPECT_EQ(first.CallbackToken(), 0u);
+    EXPECT_EQ(first.CallbackOwner(), 0u);
     first.SetUrlIndex(0);
     ASSERT_TRUE(first.Start());  // a fresh owner; the fetch fails again with 404
-    EXPECT_NE(first.CallbackToken(), stale);
+    EXPECT_NE(first.CallbackOwner(), stale);
     ASSERT_TRUE(PumpMessagesUntil([&] { return events.descriptors.size() == 2; }, 20000));
     CUpdateModule::OnDescriptorFetched(stale, CommandResponse{"", {4, 401}, "", -1});
-    CUpdateModule::OnDescriptorFetched(second.CallbackToken(), CommandResponse{"", {4, 402}, "", -1});
+    CUpdateModule::OnDescriptorFetched(second.CallbackOwner(), CommandResponse{"", {4, 402}, "", -1});
     ASSERT_TRUE(RunQueuedMainThreadTasks());
     EXPECT_EQ(events.descriptors.size(), 2u);
     ASSERT_EQ(other.descriptors.size(), 2u);
@@ -309,7 +309,7 @@ TEST_F(UpdateModuleTest, DeletingAModuleWithoutStopLeavesNoEventForIt) {
     m->PackageDownload().Resolver().SetResolvers({dns.Endpoint()});
     ASSERT_TRUE(m->Start());
     ASSERT_TRUE(WaitDescriptor());  // the package download is running: a result would be handled
-    const uintptr_t owner = m->CallbackToken();
+    const uintptr_t owner = m->CallbackOwner();
     CUpdateModule::OnDownloadFinished(owner, HttpResult{4, 404});
     ASSERT_EQ(MarkerClasses().size(), 1u);
     delete m;

@@ -30,12 +30,12 @@ struct Completion {
     int32_t code = -1;
     DWORD tick = 0;
 
-    void Record(const CommandResponse& response) {
-        ++calls;
-        body = response.body;
-        type = response.result.type;
-        code = response.result.code;
-        tick = ::GetTickCount();
+    static void Record(Completion* self, const CommandResponse& response) {
+        ++self->calls;
+        self->body = response.body;
+        self->type = response.result.type;
+        self->code = response.result.code;
+        self->tick = ::GetTickCount();
     }
 };
 
@@ -46,7 +46,7 @@ struct RecordedCommand {
 
     explicit RecordedCommand(const std::wstring& url) {
         command.SetUrl(url);
-        command.SetCompletion([this](const CommandResponse& response) { done.Record(response); });
+        command.SetCompletion([this](const CommandResponse& response) { Completion::Record(&done, response); });
     }
     bool WaitDone(DWORD timeoutMs = 15000) {
         return PumpMessagesUntil([this] { return done.calls > 0; }, timeoutMs);
@@ -118,7 +118,6 @@ protected:
         liveAtStart_ = CCurlBase::LiveCount();
         StartHttpEngines();
         SetEngineTickMs(kQuickTickMs);
-        tickMs_ = kQuickTickMs;
         ASSERT_TRUE(server.Start());
     }
     void TearDown() override {
@@ -129,22 +128,20 @@ protected:
         EXPECT_TRUE(PumpMessagesUntil([this] { return CCurlBase::LiveCount() == liveAtStart_; }, 5000))
             << "a transfer outlived its test";
     }
-    void UseProductEngineTick() {
-        SetEngineTickMs(0);
-        tickMs_ = kEngineTickMs;
-    }
-    // Pumps messages for `ticks` engine periods: every scheduling pass and
-    // retry step due by then has run.
-    void PumpTicks(uint32_t ticks) { PumpMessagesFor(ticks * tickMs_); }
-    // Pumps messages until `ticks` engine periods have passed with no
-    // transfer object of the test alive: a retry the engines were to start
-    // has started and ended, and what was posted before has run.
+    void UseProductEngineTick() { SetEngineTickMs(0); }
+    // Pumps messages for `ticks` engine periods: every
+    // scheduling pass and retry step due by then has run.
+    void PumpTicks(uint32_t ticks) { PumpMessagesFor(ticks * EngineTickMs()); }
+    // Pumps messages until `ticks` engine ticks have passed with no transfer
+    // object of the test alive: a retry the engines were to start has
+    // started and ended, and what was posted before those ticks has run (a
+    // timer fires only when no posted message is waiting).
     bool Settle(uint32_t ticks = 3, DWORD timeoutMs = 15000) {
         ULONGLONG quietSince = ::GetTickCount64();
         return PumpMessagesUntil(
             [&] {
                 if (CCurlBase::LiveCount() != liveAtStart_) quietSince = ::GetTickCount64();
-                return ::GetTickCount64() >= quietSince + ticks * tickMs_;
+                return ::GetTickCount64() >= quietSince + ticks * EngineTickMs();
             },
             timeoutMs);
     }
@@ -154,7 +151,6 @@ protected:
 
 private:
     long liveAtStart_ = 0;
-    UINT tickMs_ = kQuickTickMs;
 };
 
 // A port on 127.0.0.1 where nothing listens (bound, read and closed again).
