@@ -29,15 +29,13 @@ struct Outcome {
     uint32_t maxSpeed = 0;
 };
 
-void OnDone(void* owner, const HttpResult& result) {
-    auto* outcome = static_cast<Outcome*>(owner);
+void OnDone(Outcome* outcome, const HttpResult& result) {
     outcome->type = result.type;
     outcome->code = result.code;
     ::PostQuitMessage(0);
 }
 
-void OnProgress(void* owner, int64_t, int64_t, uint32_t speed) {
-    auto* outcome = static_cast<Outcome*>(owner);
+void OnProgress(Outcome* outcome, uint32_t speed) {
     ++outcome->progressCalls;
     if (speed > outcome->maxSpeed) outcome->maxSpeed = speed;
 }
@@ -81,9 +79,10 @@ int wmain(int argc, wchar_t** argv) {
         CHttpDownloadFile download;
         download.Resolver().SetResolvers({});
         if (connections > 0) download.SetMaxConnections(static_cast<size_t>(connections));
-        download.SetCallbacks(&OnDone, &OnProgress);
+        download.SetCallbacks([&outcome](const HttpResult& result) { OnDone(&outcome, result); },
+                              [&outcome](int64_t, int64_t, uint32_t speed) { OnProgress(&outcome, speed); });
         const double start = Now();
-        if (download.Download(mirrors, url, target, size, &outcome)) {
+        if (download.Download(mirrors, url, target, size)) {
             MSG msg;
             while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
                 ::TranslateMessage(&msg);

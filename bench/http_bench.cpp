@@ -41,8 +41,7 @@ struct Tally {
     size_t bytes = 0;
 };
 
-void OnCommandDone(void* owner, const CommandResponse& response) {
-    auto* tally = static_cast<Tally*>(owner);
+void OnCommandDone(Tally* tally, const CommandResponse& response) {
     ++tally->done;
     if (response.result.type != 0 || response.body.empty()) ++tally->failed;
     tally->bytes += response.body.size();
@@ -54,7 +53,7 @@ double RunEngine(const std::wstring& url, int requests, Tally& tally) {
     for (int i = 0; i < requests; ++i) {
         commands.push_back(std::make_unique<CHttpCommand>());
         commands.back()->SetUrl(url);
-        commands.back()->SetCompletion(OnCommandDone, &tally);
+        commands.back()->SetCompletion([&tally](const CommandResponse& response) { OnCommandDone(&tally, response); });
     }
     const double start = Now();
     for (auto& c : commands) SubmitCommand(c.get());
@@ -68,7 +67,7 @@ double RunEngineSerial(const std::wstring& url, int requests, Tally& tally) {
     const double start = Now();
     CHttpCommand command;
     command.SetUrl(url);
-    command.SetCompletion(OnCommandDone, &tally);
+    command.SetCompletion([&tally](const CommandResponse& response) { OnCommandDone(&tally, response); });
     MSG msg;
     for (int i = 0; i < requests; ++i) {
         const int target = tally.done + 1;

@@ -10,17 +10,6 @@
 #include "Runtime/LogSinks.h"
 #include "Runtime/MainThreadDispatcher.h"
 
-namespace {
-
-constexpr UINT_PTR kKeepAliveTimerId = 508;
-constexpr UINT kKeepAlivePeriodMs = 1000;
-
-// Keeps the thread's message loop ticking once a second; the work is done by
-// whoever reacts to the wake-up, not here.
-void CALLBACK KeepAliveTick(HWND, UINT, UINT_PTR, DWORD) {}
-
-}  // namespace
-
 AppContext& AppContext::Instance() {
     static AppContext context;
     return context;
@@ -63,22 +52,16 @@ bool UseLogFileAt(const std::wstring& path, std::wstring& why) {
     return true;
 }
 
-void AppStartup(AppContext& context) {
-    // Without a window Windows assigns the timer id itself.
-    context.keepAliveTimer = ::SetTimer(nullptr, kKeepAliveTimerId, kKeepAlivePeriodMs, KeepAliveTick);
+void AppStartup() {
     InitMainThreadDispatcher();
-    // The 500 ms engine timer, then the command and the download engine; a
-    // second call finds them running and does nothing.
+    // The command and the download engine; a second call finds them running
+    // and does nothing.
     StartHttpEngines();
 }
 
-void AppShutdown(AppContext& context) {
-    if (context.keepAliveTimer) {
-        ::KillTimer(nullptr, context.keepAliveTimer);
-        context.keepAliveTimer = 0;
-    }
-    ShutdownMainThreadDispatcher();
+void AppShutdown() {
     // Command engine, then download engine (workers joined, transfers
-    // dropped), then the engine timer.
+    // dropped): what a worker posted on its way out is queued by now.
     StopHttpEngines();
+    ShutdownMainThreadDispatcher();
 }

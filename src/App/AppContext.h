@@ -9,9 +9,8 @@
 #include "App/CommandLine.h"
 
 struct AppContext {
-    UINT_PTR keepAliveTimer = 0;  // thread timer id assigned by Windows; 0 when none
-    uint16_t sourceId = 0;        // command-line source number; 0 means none given
-    InstallerOptions options;     // the whole command line
+    uint16_t sourceId = 0;     // command-line source number; 0 means none given
+    InstallerOptions options;  // the whole command line
 
     static AppContext& Instance();
 };
@@ -32,7 +31,8 @@ void ConfigureDiagnostics(bool fromEnvironment);
 // one name (CAppendLogFile). False, with the reason in `why`, otherwise.
 bool UseLogFileAt(const std::wstring& path, std::wstring& why);
 
-// Keep-alive timer, main-thread dispatcher and (once) the HTTP engines.
-void AppStartup(AppContext& context);
-// Reverse of AppStartup: timer, dispatcher (queued tasks dropped unrun), engines.
-void AppShutdown(AppContext& context);
+// The main-thread dispatcher and (once) the HTTP engines.
+void AppStartup();
+// The engines (their workers joined, so none posts any more), then the
+// dispatcher (queued tasks dropped unrun).
+void AppShutdown();

@@ -11,18 +11,21 @@
 #include "Runtime/Paths.h"
 #include "Runtime/FileSystem.h"
 #include "Http/HttpResultCodes.h"
+#include "Runtime/LiveTokens.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/UpdateModule.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\InstallController";
-constexpr wchar_t kWindowClass[] = L"KvInstallController";
 // How long the controller's end waits for an install thread that is only polling.
 constexpr DWORD kInstallThreadWaitMs = 2000;
-// Posted to the controller's own window: a disk failure is acted on once the
-// update module's report has returned, since acting deletes the module.
-constexpr UINT kMsgDiskFailure = WM_APP + 1;
 constexpr uint64_t kBytesPerMb = 1024 * 1024;
+
+// The controllers that the install thread's reports may still reach.
+kv::LiveTokens<CInstallController>& Controllers() {
+    static auto* controllers = new kv::LiveTokens<CInstallController>();
+    return *controllers;
+}
 
 // "2026-12-07 23:15", in this computer's time zone.
 std::wstring LocalDateTime(const SYSTEMTIME& utc) {
@@ -50,70 +53,53 @@ CInstallController::CInstallController(IInstallView& view, UpdateModuleFactory m
 }
 
 CInstallController::~CInstallController() {
-    if (install_) install_->Abandon(kInstallThreadWaitMs);
+    CancelTasks();
+    Controllers().Drop(reportToken_);
+    if (install_) install_->RequestStop(kInstallThreadWaitMs);
     DeleteUpdateModule();
-    window_.reset();  // while every member its procedure may reach is still there
 }
 
-bool CInstallController::Initialise(int sourceId) {
-    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = &CInstallController::WindowProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = kWindowClass;
-    if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
-    window_.reset(::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this));
-    if (!window_) return false;
-
+void CInstallController::Initialise(int sourceId) {
     sourceId_ = sourceId;
     existingInstall_ = DetectExistingInstall(launcherExe_, installDir_);
     if (existingInstall_) {
         KV_LOG(kToConsole | kToFile, Info, L"CInstallController::Initialise earlier installation %s",
                launcherExe_.c_str());
-        ::SetTimer(window_.get(), kTimerAskExisting, kAskPeriodMs, nullptr);
+        Schedule(askTask_, kAskDelayMs, &CInstallController::OnAskExistingTimer);
     } else {
         ApplyLocalPackage();
     }
-    return true;
 }
 
-LRESULT CALLBACK CInstallController::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    } else if (message == WM_NCDESTROY) {
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    }
-    auto* self = reinterpret_cast<CInstallController*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self) return ::DefWindowProcW(hwnd, message, wParam, lParam);
-    switch (message) {
-        case WM_TIMER:
-            if (wParam == kTimerInstallAnim) self->OnInstallAnimTimer();
-            else if (wParam == kTimerRetry) self->OnRetryTimer();
-            else if (wParam == kTimerAskExisting) self->OnAskExistingTimer();
-            return 0;
-        case WM_PACKAGE_CORRUPT:
-            self->OnPackageCorrupt();
-            return 0;
-        case WM_PACKAGE_LOCKED:
-            self->OnPackageLocked();
-            return 0;
-        case kMsgDiskFailure:
-            self->OnDiskFailure();
-            return 0;
-        case WM_CLOSE:  // the install thread's end, never a request to destroy this window
-            self->OnInstallFinished();
-            return 0;
-        default:
-            return ::DefWindowProcW(hwnd, message, wParam, lParam);
+void CInstallController::Cancel(TaskId& slot) {
+    CancelTask(slot);
+    slot = 0;
+}
+
+void CInstallController::Schedule(TaskId& slot, UINT delayMs, void (CInstallController::*task)()) {
+    CancelTask(slot);
+    // Every pending task is cancelled before the controller goes.
+    slot = PostDelayedTask(delayMs, [this, &slot, task] {
+        slot = 0;
+        (this->*task)();
+    });
+}
+
+void CInstallController::CancelTasks() {
+    for (TaskId* task : {&askTask_, &retryTask_, &animTask_, &diskFailureTask_}) Cancel(*task);
+}
+
+void CInstallController::OnInstallReport(InstallReport report) {
+    switch (report) {
+        case InstallReport::kPackageCorrupt: OnPackageCorrupt(); break;
+        case InstallReport::kPackageLocked: OnPackageLocked(); break;
+        case InstallReport::kFinished: OnInstallFinished(); break;
     }
 }
 
 // ------------------------------------------------- earlier installation
 
 void CInstallController::OnAskExistingTimer() {
-    ::KillTimer(window_.get(), kTimerAskExisting);
     if (view_.AskAboutEarlierInstall() == EarlierChoice::kStartIt) {
         if (noLaunch_) {
             KV_LOG(kToConsole | kToFile, Info,
@@ -272,8 +258,10 @@ void CInstallController::OnFailure(const HttpResult& result, const std::wstring&
         // Never retried: waiting mends no full or read-only disk.
         KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::OnFailure (%d,%d) %s: not retried", result.type,
                result.code, kindName);
-        ::KillTimer(window_.get(), kTimerRetry);
-        ::PostMessageW(window_.get(), kMsgDiskFailure, 0, 0);
+        // Acted on once the update module's report has returned, since
+        // acting deletes the module.
+        Cancel(retryTask_);
+        Schedule(diskFailureTask_, 0, &CInstallController::OnDiskFailure);
         return;
     }
     if (kind == FailureKind::kLocked && RetryLocked(result, step)) return;
@@ -317,7 +305,7 @@ bool CInstallController::RetryLocked(const HttpResult& result, RetryStep step) {
 
 void CInstallController::Retry(RetryStep step, UINT delayMs) {
     retryStep_ = step;
-    ::SetTimer(window_.get(), kTimerRetry, delayMs, nullptr);
+    Schedule(retryTask_, delayMs, &CInstallController::OnRetryTimer);
 }
 
 std::wstring CInstallController::NoticeText(FailureKind kind, const std::wstring& networkNotice) const {
@@ -355,7 +343,7 @@ void CInstallController::OnDiskFailure() {
     const auto neededMb = static_cast<unsigned long long>((needed + kBytesPerMb - 1) / kBytesPerMb);
     if (needed != 0) text += FormatString(L"（还需要约 %llu MB）", neededMb);
     // The partial file stays for the next package phase to resume.
-    ::KillTimer(window_.get(), kTimerRetry);
+    Cancel(retryTask_);
     DeleteUpdateModule();
     EndFailureRun();
     if (view_.OfferAnotherFolder(text)) {
@@ -372,7 +360,6 @@ bool CInstallController::NetworkGivenUp() const {
 }
 
 void CInstallController::OnRetryTimer() {
-    ::KillTimer(window_.get(), kTimerRetry);
     // A held file has its own give-up.
     const FailureKind kind = Classify(lastFailure_);
     if (kind != FailureKind::kLocked && NetworkGivenUp()) {
@@ -397,7 +384,11 @@ void CInstallController::OnRetryTimer() {
 
 void CInstallController::StartInstall() {
     InstallSettings settings;
-    settings.window = window_.get();
+    Controllers().Drop(reportToken_);
+    reportToken_ = Controllers().Issue(this);
+    settings.report = [token = reportToken_](InstallReport report) {
+        if (CInstallController* self = Controllers().Find(token)) self->OnInstallReport(report);
+    };
     settings.packagePath = packageDir_ + L"\\kvinstaller.exe";
     settings.packageDir = packageDir_;
     settings.installDir = installDir_;
@@ -413,7 +404,7 @@ void CInstallController::StartInstall() {
     // A job of an earlier, corrupt package has ended already; the new one
     // starts its animation from 0.
     install_ = std::make_shared<CInstallJob>(std::move(settings));
-    if (view_.AnimatesInstall()) ::SetTimer(window_.get(), kTimerInstallAnim, animPeriodMs_, nullptr);
+    if (view_.AnimatesInstall()) Schedule(animTask_, animPeriodMs_, &CInstallController::OnInstallAnimTimer);
     else install_->animCounter = CInstallJob::kAnimEnd;  // nothing to wait for
     if (!CInstallJob::Start(install_)) Finish(kExitPackageFailed);
 }
@@ -427,10 +418,8 @@ void CInstallController::OnInstallAnimTimer() {
     else if (counter > 675) counter -= 2;
     else if (counter > 450) counter -= 1;
     install_->animCounter = counter;
-    if (counter > CInstallJob::kAnimEnd) {
-        ::KillTimer(window_.get(), kTimerInstallAnim);
-        return;
-    }
+    if (counter > CInstallJob::kAnimEnd) return;
+    Schedule(animTask_, animPeriodMs_, &CInstallController::OnInstallAnimTimer);
     view_.ShowInstallAnimation(counter);
 }
 
@@ -475,7 +464,7 @@ bool CInstallController::ChooseNextSource() {
 }
 
 void CInstallController::OnPackageCorrupt() {
-    ::KillTimer(window_.get(), kTimerInstallAnim);
+    Cancel(animTask_);
     KV_LOG(kToConsole | kToFile, Warn,
            L"CInstallController::OnPackageCorrupt (%d,%d) %s: the package does not match its digests",
            kDigestMismatch.type, kDigestMismatch.code, FailureKindName(Classify(kDigestMismatch)));
@@ -494,7 +483,7 @@ void CInstallController::OnPackageCorrupt() {
 }
 
 void CInstallController::OnPackageLocked() {
-    ::KillTimer(window_.get(), kTimerInstallAnim);
+    Cancel(animTask_);
     // The locked kind has its own notice.
     OnFailure(kFileLocked, L"", RetryStep::kInstall);
 }
@@ -516,12 +505,11 @@ void CInstallController::OnInstallFinished() {
 }
 
 void CInstallController::Stop() {
-    if (window_) {
-        for (UINT_PTR timer : {kTimerInstallAnim, kTimerRetry, kTimerAskExisting}) ::KillTimer(window_.get(), timer);
-    }
+    CancelTasks();
     DeleteUpdateModule();
-    // From here on the install thread posts nothing and starts nothing.
-    if (install_) install_->Abandon(0);
+    // From here on the install thread starts nothing, and what it reports finds nobody.
+    Controllers().Drop(reportToken_);
+    if (install_) install_->RequestStop(0);
 }
 
 void CInstallController::Finish(int exitCode) {

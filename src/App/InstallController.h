@@ -4,9 +4,9 @@
 // phase (update module reports, what each kind of failure leads to: a notice,
 // a retry, the folder page or the run's end; the digest check and download
 // again, the hand-off to the install thread) and the run's outcome. Its
-// timers and the install thread's messages arrive at a hidden message-only
-// window of its own, so it runs the same with the installer window as its
-// view or with none. Main thread only.
+// timers are delayed dispatcher tasks and the install thread reports through
+// the dispatcher, so it runs the same with the installer window as its view
+// or with none. Main thread only.
 #include <windows.h>
 
 #include <cstdint>
@@ -18,19 +18,15 @@
 #include "App/InstallView.h"
 #include "App/TestTimingOverride.h"
 #include "Http/FailureKind.h"
-#include "Runtime/Handles.h"
+#include "Runtime/MainThreadTask.h"
 #include "Runtime/RetryPolicy.h"
 #include "Updater/GameEventListener.h"
 #include "Updater/UpdateModuleInterface.h"
 
 class CInstallController : public IGameEventListener {
 public:
-    static constexpr UINT_PTR kTimerInstallAnim = 11;
-    static constexpr UINT_PTR kTimerRetry = 12;
-    static constexpr UINT_PTR kTimerAskExisting = 13;
     static constexpr UINT kAnimPeriodMs = 100;
-    static constexpr UINT kRetryPeriodMs = kv::retry::kCycleDelayMs;
-    static constexpr UINT kAskPeriodMs = 100;
+    static constexpr UINT kAskDelayMs = 100;
 
     // How long the retries wait (Runtime/RetryPolicy.h); tests shorten them.
     struct RetryTimes {
@@ -47,10 +43,9 @@ public:
     CInstallController(const CInstallController&) = delete;
     CInstallController& operator=(const CInstallController&) = delete;
 
-    // Creates the hidden window, then looks for an earlier installation (and
-    // asks the view about it 100 ms later) or else a package beside the
-    // installer. False when the window cannot be made.
-    bool Initialise(int sourceId);
+    // Looks for an earlier installation (and asks the view about it 100 ms
+    // later) or else a package beside the installer.
+    void Initialise(int sourceId);
     // /NOLAUNCH: the launcher is not started at the end.
     void SetNoLaunch(bool noLaunch) { noLaunch_ = noLaunch; }
     // Unattended runs: the longest run of failures without progress before
@@ -81,7 +76,8 @@ public:
     // The run is over: stops everything, logs the outcome and tells the view.
     void Finish(int exitCode);
     // The view is going: the module is stopped and deleted, the timers
-    // stopped, the install thread abandoned. Finish does this too.
+    // stopped, the install thread stopped and its reports dropped. Finish
+    // does this too.
     void Stop();
 
     // What the view draws.
@@ -96,7 +92,6 @@ public:
     void OnDescriptor(const HttpResult& result, const std::wstring& version, const std::wstring& md5) override;
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void OnAskExistingTimer();
     void ApplyLocalPackage();
     bool StartUpdateModule();
@@ -126,9 +121,21 @@ private:
     void DropSource(const std::wstring& url, const wchar_t* why);
     void OnPackageLocked();
     void OnInstallFinished();
+    void OnInstallReport(InstallReport report);
+    // Replaces the pending task in `slot` (if any) with `task` in `delayMs`.
+    void Schedule(TaskId& slot, UINT delayMs, void (CInstallController::*task)());
+    void Cancel(TaskId& slot);
+    void CancelTasks();
 
     IInstallView& view_;
-    kv::UniqueWindow window_;
+    // The pending delayed tasks (0: none).
+    TaskId askTask_ = 0;
+    TaskId retryTask_ = 0;
+    TaskId animTask_ = 0;
+    TaskId diskFailureTask_ = 0;
+    // Stands for this controller in the install thread's reports until it
+    // stops; a report that comes later finds nothing.
+    uintptr_t reportToken_ = 0;
     std::wstring installDir_;
     std::wstring launcherExe_;
     std::wstring packageDir_;

@@ -9,6 +9,7 @@
 #include "App/Processes.h"
 #include "Runtime/Handles.h"
 #include "Runtime/Log.h"
+#include "Runtime/MainThreadTask.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/FileDigest.h"
 
@@ -71,15 +72,15 @@ unsigned __stdcall CInstallJob::ThreadEntry(void* param) {
     return 0;
 }
 
-void CInstallJob::Abandon(DWORD waitMs) {
-    abandoned_ = true;
+void CInstallJob::RequestStop(DWORD waitMs) {
+    stopRequested_ = true;
     // The thread may sit in the package's run, which has no time limit; the
     // process end takes it then.
     if (thread_ && ::GetCurrentThreadId() != ::GetThreadId(thread_.get())) ::WaitForSingleObject(thread_.get(), waitMs);
 }
 
-void CInstallJob::PostToWindow(UINT msg, WPARAM wParam) {
-    if (!abandoned_) ::PostMessageW(settings_.window, msg, wParam, 0);
+void CInstallJob::Report(InstallReport report) {
+    if (settings_.report) PostToMainThread(settings_.report, report);
 }
 
 void CInstallJob::InstallThreadProc() {
@@ -91,12 +92,12 @@ void CInstallJob::InstallThreadProc() {
     if (openError == ERROR_SHARING_VIOLATION || openError == ERROR_LOCK_VIOLATION) {
         KV_LOG(kToConsole | kToFile, Warn, L"CInstallJob::InstallThreadProc %s is held by another program (%u)",
                settings_.packagePath.c_str(), static_cast<unsigned>(openError));
-        PostToWindow(WM_PACKAGE_LOCKED, 0);
+        Report(InstallReport::kPackageLocked);
         return;
     }
     if (!settings_.expectedMd5.empty() || !settings_.expectedSha256.empty()) {
         if (!package || !PackageMatches(package.get())) {
-            PostToWindow(WM_PACKAGE_CORRUPT, 0);
+            Report(InstallReport::kPackageCorrupt);
             return;
         }
     }
@@ -138,7 +139,7 @@ bool CInstallJob::PackageMatches(HANDLE package) const {
 void CInstallJob::RunPackage(kv::UniqueKernelHandle package) {
     const std::wstring commandLine = PackageCommandLine(settings_.packagePath, settings_.installDir);
     if (settings_.existingInstall) CleanEarlierInstall();
-    if (abandoned_) return;
+    if (stopRequested_) return;
     KV_LOG(kToConsole | kToFile, Info, L"CInstallJob::RunPackage %s", commandLine.c_str());
     DWORD exitCode = 0;
     const DWORD error = RunAndWait(settings_.packagePath, commandLine, INFINITE, &exitCode);
@@ -152,8 +153,7 @@ void CInstallJob::RunPackage(kv::UniqueKernelHandle package) {
                L"CInstallJob::RunPackage the package ended with exit code %u", static_cast<unsigned>(exitCode));
     }
     package.reset();  // the package has ended: it may be deleted now
-    LaunchAndFinish();
-    PostToWindow(WM_CLOSE, 1);
+    if (LaunchAndFinish()) Report(InstallReport::kFinished);
 }
 
 void CInstallJob::CleanEarlierInstall() {
@@ -178,7 +178,7 @@ void CInstallJob::CleanEarlierInstall() {
                settings_.installDir.c_str(), launcher.c_str(), refusal);
         return;
     }
-    for (int round = 0; round < kMaxStopRounds && !abandoned_; ++round) {
+    for (int round = 0; round < kMaxStopRounds && !stopRequested_; ++round) {
         // Only processes inside the folder, never a sibling such as "<dir>2".
         const DWORD pid = FindProcessInFolder(folder);
         if (pid == 0 || pid == ::GetCurrentProcessId()) break;
@@ -197,13 +197,13 @@ void CInstallJob::CleanEarlierInstall() {
     }
 }
 
-void CInstallJob::LaunchAndFinish() {
+bool CInstallJob::LaunchAndFinish() {
     installDone = true;
     while (animCounter < kAnimEnd) {
-        if (abandoned_) return;  // the window is gone: its timer no longer runs
+        if (stopRequested_) return false;  // the owner is gone: its animation no longer runs
         ::Sleep(kAnimPollMs);
     }
-    if (abandoned_) return;
+    if (stopRequested_) return false;
     const std::wstring launcher = ChildPath(settings_.installDir, kLauncherExeName);
     const std::wstring arguments = settings_.sourceId > 0 ? LauncherArguments(settings_.sourceId) : L"";
     if (settings_.noLaunch) {
@@ -219,4 +219,5 @@ void CInstallJob::LaunchAndFinish() {
     }
     if (!settings_.keepPackage) RemoveFile(settings_.packagePath);
     RemoveFile(settings_.packageDir + L"\\kvinstall.ini");
+    return true;
 }

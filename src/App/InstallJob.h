@@ -3,25 +3,27 @@
 // stopping an earlier launcher, the silent package run, the launcher start
 // and the clean-up. The package is held open, unwritable to others, from the
 // digest check to the end of its process. The job is shared (shared_ptr) by
-// the window and the thread, so it outlives whichever ends first; the thread
-// reaches the window only by posting messages, and not at all once the window
-// has abandoned it.
+// its owner and the thread, so it outlives whichever ends first; the thread
+// reaches the owner only through reports posted to the main thread.
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "Runtime/Handles.h"
 
-// Posted by the install thread when the package is unreadable or its digest differs.
-constexpr UINT WM_PACKAGE_CORRUPT = WM_USER + 100;
-// Posted by the install thread when another program holds the package so
-// that it cannot be opened (a scanner, say): the step may be tried again.
-constexpr UINT WM_PACKAGE_LOCKED = WM_USER + 101;
+// What the install thread reports, once, at its end.
+enum class InstallReport {
+    kPackageCorrupt,  // the package is unreadable or its digest differs
+    kPackageLocked,   // another program holds it (a scanner, say): the step may be tried again
+    kFinished,        // the package ran; the outcome is in the job
+};
 
 struct InstallSettings {
-    HWND window = nullptr;        // receives WM_PACKAGE_CORRUPT, WM_PACKAGE_LOCKED and WM_CLOSE
+    // Runs on the main thread (a dispatcher task) with the thread's report.
+    std::function<void(InstallReport)> report;
     std::wstring packagePath;     // <packageDir>\kvinstaller.exe
     std::wstring packageDir;
     std::wstring installDir;
@@ -48,14 +50,14 @@ public:
     // Starts the thread, which holds its own reference to the job.
     static bool Start(const std::shared_ptr<CInstallJob>& job);
 
-    // Main thread: the window is going. The thread stops waiting, starts
-    // nothing more and posts nothing more; waits up to `waitMs` for it.
-    void Abandon(DWORD waitMs);
+    // Main thread: the owner is going. The thread stops waiting, starts
+    // nothing more and reports nothing; waits up to `waitMs` for it.
+    void RequestStop(DWORD waitMs);
 
     std::atomic<int> animCounter{0};
     std::atomic<bool> installDone{false};
 
-    // The hand-off's outcome, complete when WM_CLOSE is posted.
+    // The hand-off's outcome, complete when kFinished is reported.
     std::atomic<DWORD> packageRunError{0};    // 0, or the system error of a failed start
     std::atomic<DWORD> packageExitCode{0};    // the package process's exit code
     std::atomic<DWORD> launcherError{0};      // 0, or why the launcher did not start
@@ -68,12 +70,13 @@ private:
     bool PackageMatches(HANDLE package) const;
     void RunPackage(kv::UniqueKernelHandle package);
     void CleanEarlierInstall();
-    void LaunchAndFinish();
-    void PostToWindow(UINT msg, WPARAM wParam);
+    // False when a stop request cut it short.
+    bool LaunchAndFinish();
+    void Report(InstallReport report);
 
     const InstallSettings settings_;
-    std::atomic<bool> abandoned_{false};
-    kv::UniqueKernelHandle thread_;  // kept only so Abandon can wait for the end
+    std::atomic<bool> stopRequested_{false};
+    kv::UniqueKernelHandle thread_;  // kept only so RequestStop can wait for the end
 };
 
 // `<package> /S "/unpack=<installDir>" /launch=off`; the folder without a

@@ -41,31 +41,43 @@ int RunMessageLoop() {
     return static_cast<int>(msg.wParam);
 }
 
+// OLE, and with it COM, on this thread while the object lives.
+class OleScope {
+public:
+    OleScope() : initialised_(SUCCEEDED(::OleInitialize(nullptr))) {}
+    ~OleScope() {
+        if (initialised_) ::OleUninitialize();
+    }
+    OleScope(const OleScope&) = delete;
+    OleScope& operator=(const OleScope&) = delete;
+    bool Initialised() const { return initialised_; }
+
+private:
+    bool initialised_;
+};
+
 int RunWindow(HINSTANCE instance, AppContext& context) {
+    // Before the first window, and released after the last one on every way out.
+    const OleScope ole;
+    if (!ole.Initialised()) return 0;
     CWindowWnd::SetResourceInstance(instance);
     CWndShadow::Initialize(instance);
     CMainDlg window(context.options);
 
-    AppStartup(context);
+    AppStartup();
 
     // Position and size 0: the skin's 540 x 355 applies.
     if (!window.Create(nullptr, kTitle, WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0)) {
-        AppShutdown(context);
+        AppShutdown();
         return 0;
     }
     window.CenterWindow();
     window.ShowWindow(true);
 
-    ::CoInitialize(nullptr);
-    ::OleInitialize(nullptr);
-    // Only the last call's result counts; on a normal start it is S_FALSE.
-    if (FAILED(::CoInitialize(nullptr))) return 0;
-
     const int result = RunMessageLoop();
 
     CSkinPackage::Instance().Close();
-    AppShutdown(context);
-    ::OleUninitialize();
+    AppShutdown();
     return result;
 }
 
@@ -74,10 +86,10 @@ int RunWindow(HINSTANCE instance, AppContext& context) {
 // run's exit code.
 int RunSilent(AppContext& context) {
     CSilentRun run(context.options);
-    AppStartup(context);
+    AppStartup();
     run.Start(context.sourceId);
     const int result = RunMessageLoop();
-    AppShutdown(context);
+    AppShutdown();
     return result;
 }
 

@@ -52,11 +52,7 @@ void CMainDlg::InitWindow() {
     m_tabMain = FindControlAs<CTabLayoutUI>(L"tb_main");
 
     m_controller.SetNoLaunch(m_options.noLaunch);
-    // Without a window for its timers the installer could not work: it ends.
-    if (!m_controller.Initialise(AppContext::Instance().sourceId)) {
-        Close(1);
-        return;
-    }
+    m_controller.Initialise(AppContext::Instance().sourceId);
     ProposeFolder();
 }
 

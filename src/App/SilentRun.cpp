@@ -14,13 +14,7 @@ CSilentRun::CSilentRun(const InstallerOptions& options) : options_(options) {}
 void CSilentRun::Start(int sourceId) {
     controller_.SetNoLaunch(options_.noLaunch);
     controller_.SetNetworkTimeout(options_.timeoutSeconds * 1000);
-    if (!controller_.Initialise(sourceId)) {
-        // No code fits a system this short of resources; the package is
-        // what could not be run.
-        KV_LOG(kToConsole | kToFile, Error, L"CSilentRun::Start the controller's window could not be made");
-        End(kExitPackageFailed);
-        return;
-    }
+    controller_.Initialise(sourceId);
     // With an earlier installation the controller asks first (100 ms later).
     if (!controller_.FoundEarlierInstall()) BeginInstall();
 }

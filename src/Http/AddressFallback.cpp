@@ -32,8 +32,7 @@ void CAddressFallback::Reset() {
     addresses_.clear();
 }
 
-bool CAddressFallback::Start(const std::wstring& mainUrl, const HttpResult& failure, DnsResultCallback callback,
-                             void* owner) {
+bool CAddressFallback::Start(const std::wstring& mainUrl, const HttpResult& failure, DnsResultCallback callback) {
     failure_ = failure;
     used_ = true;
     const std::string host = WideToUtf8(HostNameOf(mainUrl));
@@ -41,8 +40,7 @@ bool CAddressFallback::Start(const std::wstring& mainUrl, const HttpResult& fail
     // An earlier run that answered but was slow to end: its fields are not
     // touched while it is still there.
     if (!resolver_.JoinThread(kJoinMs)) return false;
-    resolver_.SetResultCallback(callback);
-    resolver_.SetOwner(owner);
+    resolver_.SetResultCallback(std::move(callback));
     resolver_.SetHostName(host);
     return resolver_.StartThread();
 }

@@ -25,7 +25,7 @@ public:
     // Starts the resolver for the host of `mainUrl` after `failure`; marks
     // the fallback used either way. False when the host is too short to look
     // up, an earlier resolver run is still ending, or no thread starts.
-    bool Start(const std::wstring& mainUrl, const HttpResult& failure, DnsResultCallback callback, void* owner);
+    bool Start(const std::wstring& mainUrl, const HttpResult& failure, DnsResultCallback callback);
     // Stops a running resolver, waiting at most waitMs.
     void Cancel(DWORD waitMs) { resolver_.StopThread(waitMs); }
     // Waits (at most kJoinMs) for the resolver that has answered to end.

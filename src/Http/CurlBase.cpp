@@ -11,30 +11,15 @@ constexpr DWORD kReportIntervalMs = 100;
 volatile LONG g_liveTransfers = 0;
 volatile LONG g_createdTransfers = 0;
 
-// The main-thread ends of the posted notifications: each holds its own
-// reference to the transfer, and reaches the listener only if it still exists.
-CurlListener* LiveListenerOf(const CRefPtr<CCurlBase>& transfer) {
-    CurlListener* listener = transfer ? transfer->Listener() : nullptr;
-    return CurlListener::IsLive(listener) ? listener : nullptr;
-}
-
-void RunTransferDone(const CRefPtr<CCurlBase>& t, CURLcode result) {
-    if (CurlListener* l = LiveListenerOf(t)) l->OnTransferDone(t, result);
-}
-void RunBytesReceived(const CRefPtr<CCurlBase>& t, uint32_t count) {
-    if (CurlListener* l = LiveListenerOf(t)) l->OnBytesReceived(t, count);
-}
-void RunBytesSent(const CRefPtr<CCurlBase>& t, uint32_t count) {
-    if (CurlListener* l = LiveListenerOf(t)) l->OnBytesSent(t, count);
-}
-void RunHttpStatus(const CRefPtr<CCurlBase>& t, int32_t status) {
-    if (CurlListener* l = LiveListenerOf(t)) l->OnHttpStatus(t, status);
-}
-void RunTransferRemoved(const CRefPtr<CCurlBase>& t, int32_t value) {
-    if (CurlListener* l = LiveListenerOf(t)) l->OnTransferRemoved(t, value);
-}
-void RunTransferAdded(const CRefPtr<CCurlBase>& t, int32_t value) {
-    if (CurlListener* l = LiveListenerOf(t)) l->OnTransferAdded(t, value);
+// Posts `notify` (a listener's member function) for the transfer; the task
+// holds its own reference to the transfer and reaches the listener only if
+// it still exists.
+template <typename Value>
+void PostNotification(CCurlBase* transfer, uintptr_t listenerToken,
+                      void (CurlListener::*notify)(const CRefPtr<CCurlBase>&, Value), Value value) {
+    PostMainThreadTask([t = CRefPtr<CCurlBase>(transfer), listenerToken, notify, value] {
+        if (CurlListener* listener = CurlListener::Find(listenerToken)) (listener->*notify)(t, value);
+    });
 }
 
 }  // namespace
@@ -110,12 +95,14 @@ void CCurlBase::PostTransferDone(CURLcode result) {
         PostBytesSent(static_cast<uint32_t>(bytesSentSinceReport_));
         bytesSentSinceReport_ = 0;
     }
-    PostToMainThread(RunTransferDone, CRefPtr<CCurlBase>(this), result);
+    PostNotification(this, listenerToken_, &CurlListener::OnTransferDone, result);
 }
-void CCurlBase::PostBytesReceived(uint32_t count) { PostToMainThread(RunBytesReceived, CRefPtr<CCurlBase>(this), count); }
-void CCurlBase::PostBytesSent(uint32_t count) { PostToMainThread(RunBytesSent, CRefPtr<CCurlBase>(this), count); }
-void CCurlBase::PostHttpStatus(int32_t status) { PostToMainThread(RunHttpStatus, CRefPtr<CCurlBase>(this), status); }
-void CCurlBase::PostTransferRemoved(int32_t value) {
-    PostToMainThread(RunTransferRemoved, CRefPtr<CCurlBase>(this), value);
+void CCurlBase::PostBytesReceived(uint32_t count) {
+    PostNotification(this, listenerToken_, &CurlListener::OnBytesReceived, count);
 }
-void CCurlBase::PostTransferAdded(int32_t value) { PostToMainThread(RunTransferAdded, CRefPtr<CCurlBase>(this), value); }
+void CCurlBase::PostBytesSent(uint32_t count) {
+    PostNotification(this, listenerToken_, &CurlListener::OnBytesSent, count);
+}
+void CCurlBase::PostHttpStatus(int32_t status) {
+    PostNotification(this, listenerToken_, &CurlListener::OnHttpStatus, status);
+}

@@ -25,8 +25,8 @@ public:
     // Cleans up the easy handle (worker, after curl_multi_remove_handle).
     void CleanupEasyHandle() { easy_.reset(); }
 
-    CurlListener* Listener() const { return listener_; }
-    void SetListener(CurlListener* listener) { listener_ = listener; }
+    // Notifications go to this listener while it exists (null: nowhere).
+    void SetListener(const CurlListener* listener) { listenerToken_ = listener ? listener->Token() : 0; }
 
     // Cancellation: once cleared, every callback refuses to go on.
     bool IsAlive() const { return alive_.load(std::memory_order_acquire); }
@@ -49,13 +49,11 @@ public:
     static size_t WriteCallback(char* data, size_t size, size_t count, void* user) noexcept;
     static size_t ReadCallback(char* buffer, size_t size, size_t count, void* user) noexcept;
 
-    // Posting of the six notifications to the listener on the main thread (any thread).
+    // Posting of the notifications to the listener on the main thread (any thread).
     void PostTransferDone(CURLcode result);
     void PostBytesReceived(uint32_t count);
     void PostBytesSent(uint32_t count);
     void PostHttpStatus(int32_t status);
-    void PostTransferRemoved(int32_t value);
-    void PostTransferAdded(int32_t value);
 
     // Live and ever-created transfer counts, for leak checks in tests.
     static long LiveCount();
@@ -66,7 +64,7 @@ protected:
 
 private:
     kv::UniqueCurl easy_;
-    CurlListener* listener_ = nullptr;
+    uintptr_t listenerToken_ = 0;
     std::atomic<bool> alive_{true};
     bool reportProgress_ = false;
     // Touched by the worker thread only (and reset while it does not hold the transfer).

@@ -1,29 +1,20 @@
 #include "Http/CurlListener.h"
 
-#include <algorithm>
-#include <vector>
+#include "Runtime/LiveTokens.h"
 
 namespace {
 
-// Listeners that exist now. A notification may still be queued when its
-// listener (an engine's scheduler) is destroyed; the registry lets the
-// notification see that and drop itself. Main thread only, like listeners.
-std::vector<const CurlListener*>& LiveListeners() {
-    static std::vector<const CurlListener*> listeners;
-    return listeners;
+// Never destroyed: a listener with static storage may still give up its
+// token at exit.
+kv::LiveTokens<CurlListener>& Listeners() {
+    static auto* listeners = new kv::LiveTokens<CurlListener>();
+    return *listeners;
 }
 
 }  // namespace
 
-CurlListener::CurlListener() { LiveListeners().push_back(this); }
+CurlListener::CurlListener() : token_(Listeners().Issue(this)) {}
 
-CurlListener::~CurlListener() {
-    auto& listeners = LiveListeners();
-    listeners.erase(std::remove(listeners.begin(), listeners.end(), this), listeners.end());
-}
+CurlListener::~CurlListener() { Listeners().Drop(token_); }
 
-bool CurlListener::IsLive(const CurlListener* listener) {
-    if (!listener) return false;
-    const auto& listeners = LiveListeners();
-    return std::find(listeners.begin(), listeners.end(), listener) != listeners.end();
-}
+CurlListener* CurlListener::Find(uintptr_t token) { return Listeners().Find(token); }

@@ -1,7 +1,8 @@
 #pragma once
-// The six notifications of a transfer, delivered on the main thread through
-// posted tasks. A listener that is destroyed stops receiving them: a
-// notification still queued for it is dropped. Main thread only.
+// The notifications of a transfer, delivered on the main thread through
+// posted tasks that carry the listener's token: a notification still queued
+// when its listener is destroyed finds no listener and is dropped. Main
+// thread only.
 #include <curl/curl.h>
 
 #include <cstdint>
@@ -16,15 +17,18 @@ public:
     virtual void OnBytesReceived(const CRefPtr<CCurlBase>& transfer, uint32_t count) = 0;
     virtual void OnBytesSent(const CRefPtr<CCurlBase>& transfer, uint32_t count) = 0;
     virtual void OnHttpStatus(const CRefPtr<CCurlBase>& transfer, int32_t status) = 0;
-    virtual void OnTransferRemoved(const CRefPtr<CCurlBase>& transfer, int32_t value) = 0;
-    virtual void OnTransferAdded(const CRefPtr<CCurlBase>& transfer, int32_t value) = 0;
 
-    // Whether `listener` is a listener that still exists.
-    static bool IsLive(const CurlListener* listener);
+    // Stands for this listener until it is destroyed; never issued again.
+    uintptr_t Token() const { return token_; }
+    // The listener of `token`; null once it is destroyed.
+    static CurlListener* Find(uintptr_t token);
 
 protected:
     CurlListener();
     virtual ~CurlListener();
     CurlListener(const CurlListener&) = delete;
     CurlListener& operator=(const CurlListener&) = delete;
+
+private:
+    uintptr_t token_;
 };

@@ -133,11 +133,9 @@ void CCurlWorkshop::ApplyPending() {
         } else {
             Detach(transfer);
         }
-        transfer->PostTransferRemoved(0);
     }
     for (const CRefPtr<CCurlBase>& transfer : additions) {
         if (transfer->EasyHandle() && curl_multi_add_handle(multi_.get(), transfer->EasyHandle()) == CURLM_OK) {
-            transfer->PostTransferAdded(0);
             CScopedLock lock(lock_);
             running_.push_back(transfer);
         }

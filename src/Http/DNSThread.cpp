@@ -117,7 +117,7 @@ void CDNSThread::Run() {
     }  // the context is released before the result goes out
     if (IsStopRequested()) return;
     if (!answered) addresses.clear();
-    if (callback_) PostToMainThread(callback_, answered ? kResolved : kFailed, owner_, hostName_, addresses);
+    if (callback_) PostToMainThread(callback_, answered ? kResolved : kFailed, hostName_, addresses);
 }
 
 bool CDNSThread::Query(QueryContext& context, const DnsResolver& resolver, std::string& addresses) {

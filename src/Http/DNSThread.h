@@ -1,11 +1,12 @@
 #pragma once
 // CDNSThread: one run resolves one host name to IPv4 addresses by asking its
-// resolvers in turn over UDP and posts (code, owner, host, addresses) to the
+// resolvers in turn over UDP and posts (code, host, addresses) to the
 // main thread: code 0 with the first answering resolver's A records joined by
 // ";", or -1 with "" when none answered. A stopped run posts nothing.
 // Setters and Start/StopThread: owner (main) thread, never while running.
 #include <winsock2.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,8 @@
 #include "Runtime/RetryPolicy.h"
 #include "Runtime/SimpleThread.h"
 
-// Runs on the main thread. `owner` is the pointer given to SetOwner.
-using DnsResultCallback = void (*)(int code, void* owner, const std::string& hostName, const std::string& addresses);
+// Runs on the main thread.
+using DnsResultCallback = std::function<void(int code, const std::string& hostName, const std::string& addresses)>;
 
 class CDNSThread : public CSimpleThread {
 public:
@@ -29,8 +30,7 @@ public:
     // never outlives its fields.
     ~CDNSThread() override;
 
-    void SetResultCallback(DnsResultCallback callback) { callback_ = callback; }
-    void SetOwner(void* owner) { owner_ = owner; }
+    void SetResultCallback(DnsResultCallback callback) { callback_ = std::move(callback); }
     void SetHostName(const std::string& hostName) { hostName_ = hostName; }  // UTF-8
     // Replaces the built-in resolver list (tests and demos: loopback servers).
     void SetResolvers(const std::vector<DnsResolver>& resolvers) { resolvers_ = resolvers; }
@@ -56,9 +56,8 @@ private:
     struct QueryContext;
     bool Query(QueryContext& context, const DnsResolver& resolver, std::string& addresses);
 
-    DnsResultCallback callback_ = nullptr;
+    DnsResultCallback callback_;
     std::string hostName_;
-    void* owner_ = nullptr;
     std::vector<DnsResolver> resolvers_;
     DWORD waitMs_ = kDefaultWaitMs;
     // Set by StopThread: ends the run's wait for an answer.

@@ -104,5 +104,5 @@ void CHttpCommand::Done(int32_t curlResult) {
     }
     SetAttemptCount(0);
     response.result = result;
-    if (completion_) completion_(owner_, response);
+    if (completion_) completion_(response);
 }

@@ -5,6 +5,7 @@
 // are retried (3 attempts, 500-1000 ms apart); HTTP errors and libcurl errors
 // of another kind (Http/FailureKind.h) are not. Main thread only.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "Http/HttpBase.h"
@@ -21,7 +22,7 @@ struct CommandResponse {
 
 class CHttpCommand : public CHttpBase {
 public:
-    using Completion = void (*)(void* owner, const CommandResponse& response);
+    using Completion = std::function<void(const CommandResponse& response)>;
 
     CHttpCommand() = default;
     ~CHttpCommand() override;
@@ -30,10 +31,7 @@ public:
     // kBodyTooLarge and an empty body, not retried; 0: no cap of its own.
     void SetMaxBodyBytes(uint32_t maxBytes) { maxBodyBytes_ = maxBytes; }
 
-    void SetCompletion(Completion completion, void* owner) {
-        completion_ = completion;
-        owner_ = owner;
-    }
+    void SetCompletion(Completion completion) { completion_ = std::move(completion); }
     // The request body of a POST (SetMethod(CCurlHttp::kMethodPost)).
     void SetRequestBody(const std::string& body) { requestBody_ = body; }
     const std::string& RequestBody() const { return requestBody_; }
@@ -45,8 +43,7 @@ public:
 private:
     std::string requestBody_;
     uint32_t maxBodyBytes_ = 0;
-    Completion completion_ = nullptr;
-    void* owner_ = nullptr;
+    Completion completion_;
 };
 
 // Hands the command to the command engine's scheduler; false when that

@@ -118,7 +118,7 @@ std::vector<std::wstring> CHttpDownloadFile::AddressList(const std::wstring& mir
 }
 
 bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring& url, const std::wstring& localPath,
-                                 int64_t expectedSize, void* owner) {
+                                 int64_t expectedSize) {
     // A run is going (transfer, retry or resolver): the owner stops it first,
     // and its addresses stay as they are.
     if (IsStarted() || IsRetryPending() || dnsToken_ != 0 || postedToken_ != 0) return false;
@@ -142,7 +142,6 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
     if (LocalFileSize(localPath) > 0) sourcesUsed_.push_back(std::wstring());
     localPath_ = localPath;
     expectedSize_ = expectedSize;
-    owner_ = owner;
     SetPhase(Phase::kWaitingToRetry);
     if (SubmitDownload(this)) return true;
     SetPhase(Phase::kIdle);
@@ -367,7 +366,7 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
         Finish(kLengthMismatch.type, kLengthMismatch.code);
         return;
     }
-    if (progress_) progress_(owner_, offset + contentLength_, offset, 0);
+    if (progress_) progress_(offset + contentLength_, offset, 0);
     if (status == 206 && CanSegment()) {
         std::wstring range;
         uint64_t first = 0, last = 0, total = 0;
@@ -394,7 +393,7 @@ void CHttpDownloadFile::OnTick() {
         bytesSinceTick_ = 0;
         if (speedSamples_.size() > kSpeedSamples) speedSamples_.pop_front();
         const uint64_t sum = std::accumulate(speedSamples_.begin(), speedSamples_.end(), uint64_t{0});
-        progress_(owner_, static_cast<int64_t>(segmented_.Total()), static_cast<int64_t>(segmented_.Written()),
+        progress_(static_cast<int64_t>(segmented_.Total()), static_cast<int64_t>(segmented_.Written()),
                   static_cast<uint32_t>(sum / kSpeedSamples));
         return;
     }
@@ -407,7 +406,7 @@ void CHttpDownloadFile::OnTick() {
     const uint64_t sum = std::accumulate(speedSamples_.begin(), speedSamples_.end(), uint64_t{0});
     const uint32_t speed = static_cast<uint32_t>(sum / kSpeedSamples);
     const int64_t offset = static_cast<int64_t>(ResumeOffset());
-    progress_(owner_, offset + contentLength_, offset + static_cast<int64_t>(received_), speed);
+    progress_(offset + contentLength_, offset + static_cast<int64_t>(received_), speed);
 }
 
 void CHttpDownloadFile::Done(int32_t curlResult) {
@@ -455,7 +454,10 @@ bool CHttpDownloadFile::StartAddressFallback(const HttpResult& result) {
     RequestRetryDelay();
     CancelResolver(kResolverRestartMs);
     dnsToken_ = Tokens().Issue(this);
-    if (fallback_.Start(mainUrl_, result, &CHttpDownloadFile::OnSpareDNSResult, reinterpret_cast<void*>(dnsToken_))) {
+    const auto deliver = [token = dnsToken_](int code, const std::string& host, const std::string& ipList) {
+        OnSpareDNSResult(code, token, host, ipList);
+    };
+    if (fallback_.Start(mainUrl_, result, deliver)) {
         SetPhase(Phase::kResolving);
         return true;
     }
@@ -472,7 +474,8 @@ void CHttpDownloadFile::CancelResolver(DWORD waitMs) {
     Tokens().Drop(dnsToken_);
 }
 
-void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string& hostName, const std::string& ipList) {
+void CHttpDownloadFile::OnSpareDNSResult(int code, uintptr_t token, const std::string& hostName,
+                                         const std::string& ipList) {
     const std::wstring host = Utf8ToWide(hostName);
     const std::wstring addresses = Utf8ToWide(ipList);
     if (code != 0 || ipList.empty()) {
@@ -482,7 +485,6 @@ void CHttpDownloadFile::OnSpareDNSResult(int code, void* task, const std::string
         KV_LOG(kToTrace | kToFile, Info, L"OnSpareDNSResult 解析成功 code:%d, domain:%s, ip_list:%s", code, host.c_str(),
                addresses.c_str());
     }
-    const uintptr_t token = reinterpret_cast<uintptr_t>(task);
     CHttpDownloadFile* self = Tokens().Find(token);
     if (!self || self->dnsToken_ != token) {
         KV_LOG(kToTrace | kToFile, Error, L"DNS回调失效 找不到相关任务 id:0x%x %s", static_cast<unsigned>(token), host.c_str());
@@ -538,7 +540,7 @@ void CHttpDownloadFile::Finish(int32_t errorType, int32_t code) {
     urlList_.clear();
     fallback_.ClearAddresses();
     SetRetryPending(false);
-    if (completion_) completion_(owner_, HttpResult{errorType, code});
+    if (completion_) completion_(HttpResult{errorType, code});
 }
 
 DownloadWriteFile* CHttpDownloadFile::NewFileSink() { return new DownloadWriteFile(); }
@@ -615,7 +617,7 @@ void CHttpDownloadFile::SwitchToSegmented() {
 
 void CHttpDownloadFile::OnSegmentedAnswer() {
     if (progress_) {
-        progress_(owner_, static_cast<int64_t>(segmented_.Total()), static_cast<int64_t>(segmented_.Written()), 0);
+        progress_(static_cast<int64_t>(segmented_.Total()), static_cast<int64_t>(segmented_.Written()), 0);
     }
 }
 

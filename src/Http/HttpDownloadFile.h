@@ -17,6 +17,7 @@
 // only (the resolver reports through the dispatcher).
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,10 +41,10 @@ public:
         kEnding,          // the completion has been delivered
     };
 
-    // (owner, result); (0, 0) is success.
-    using Completion = void (*)(void* owner, const HttpResult& result);
-    // (owner, total bytes, downloaded bytes, bytes per second).
-    using Progress = void (*)(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
+    // (0, 0) is success.
+    using Completion = std::function<void(const HttpResult& result)>;
+    // (total bytes, downloaded bytes, bytes per second).
+    using Progress = std::function<void(int64_t total, int64_t downloaded, uint32_t speed)>;
 
     static constexpr size_t kSpeedSamples = 10;
     static constexpr DWORD kResolverCancelMs = 1000;   // bound on stopping the resolver at teardown
@@ -60,16 +61,15 @@ public:
 
     // The owner's callbacks, used by every later run.
     void SetCallbacks(Completion completion, Progress progress) {
-        completion_ = completion;
-        progress_ = progress;
+        completion_ = std::move(completion);
+        progress_ = std::move(progress);
     }
-    // mirrors: alternate URLs separated by ';'. expectedSize 0 = unknown. The
-    // owner pointer is passed back to both callbacks. An empty url with
+    // mirrors: alternate URLs separated by ';'. expectedSize 0 = unknown. An empty url with
     // mirrors fails like a malformed address and the mirrors follow. False
     // when there is no address at all, a run is still going (the owner must
     // Stop() first) or the engine is missing.
     bool Download(const std::wstring& mirrors, const std::wstring& url, const std::wstring& localPath,
-                  int64_t expectedSize, void* owner);
+                  int64_t expectedSize);
 
     // The current URL (front of the URL list), "" when there is none.
     const std::wstring& GetUrl() const override;
@@ -86,10 +86,10 @@ public:
     void OnTick() override;
     void OnBytesReceived(uint32_t count) override;
 
-    // The resolver's result callback (posted to the main thread). `task` is
-    // the token the run was started with; a token whose task has gone or
+    // The resolver's result callback (posted to the main thread). `token` is
+    // the one the run was started with; a token whose task has gone or
     // moved on is logged and ignored.
-    static void OnSpareDNSResult(int code, void* task, const std::string& hostName, const std::string& ipList);
+    static void OnSpareDNSResult(int code, uintptr_t token, const std::string& hostName, const std::string& ipList);
     void OnDNSResult(int code, const std::wstring& hostName, const std::wstring& ipList);
 
     // The addresses a run tries, in order: `url`, then each mirror of the
@@ -161,9 +161,8 @@ private:
     CAddressFallback fallback_;
     std::wstring localPath_;
     int64_t expectedSize_ = 0;
-    Completion completion_ = nullptr;
-    Progress progress_ = nullptr;
-    void* owner_ = nullptr;
+    Completion completion_;
+    Progress progress_;
     std::deque<std::wstring> urlList_;
     uint64_t received_ = 0;
     uint32_t bytesSinceTick_ = 0;

@@ -4,10 +4,9 @@
 
 #include "Http/CurlWorkshop.h"
 #include "Http/HttpMgr.h"
+#include "Runtime/MainThreadTask.h"
 
 namespace {
-
-constexpr UINT_PTR kEngineTimerId = 100;
 
 struct Engine {
     CCurlWorkshop* worker = nullptr;
@@ -16,13 +15,30 @@ struct Engine {
 
 Engine g_engines[2];
 bool g_enginesRunning = false;
-UINT_PTR g_engineTimer = 0;
+TaskId g_tickTask = 0;  // the next tick, 0 while the tick rests
 uint32_t g_timerTicks = 0;
 UINT g_tickMs = kEngineTickMs;
 
 Engine& EngineOf(HttpEngine engine) { return g_engines[engine == HttpEngine::Command ? 0 : 1]; }
 
-void CALLBACK EngineTimerProc(HWND, UINT, UINT_PTR, DWORD) { EngineTimerTick(); }
+// A download task listed has its progress step (or a retry delay) ahead; a
+// command only its retry delay.
+bool TickHasWork() {
+    const CHttpMgr* download = EngineOf(HttpEngine::Download).manager;
+    const CHttpMgr* command = EngineOf(HttpEngine::Command).manager;
+    return (download && download->TaskCount() > 0) || (command && command->HasRetryPending());
+}
+
+void RunEngineTick() {
+    g_tickTask = 0;
+    EngineTimerTick();
+    WakeEngineTick();
+}
+
+void StopEngineTick() {
+    CancelTask(g_tickTask);
+    g_tickTask = 0;
+}
 
 }  // namespace
 
@@ -62,7 +78,6 @@ void StartHttpEngines(bool withCommandEngine) {
     static const CURLcode globalInit = curl_global_init(CURL_GLOBAL_DEFAULT);
     (void)globalInit;
     g_timerTicks = 0;
-    g_engineTimer = ::SetTimer(nullptr, kEngineTimerId, g_tickMs, EngineTimerProc);
     if (withCommandEngine) CreateEngines(HttpEngine::Command);
     CreateEngines(HttpEngine::Download);
     g_enginesRunning = true;
@@ -72,8 +87,7 @@ void StopHttpEngines() {
     if (!g_enginesRunning) return;
     DestroyEngines(HttpEngine::Command);
     DestroyEngines(HttpEngine::Download);
-    if (g_engineTimer) ::KillTimer(nullptr, g_engineTimer);
-    g_engineTimer = 0;
+    StopEngineTick();
     g_enginesRunning = false;
 }
 
@@ -84,14 +98,21 @@ CCurlWorkshop* GetCurlWorkshop(HttpEngine engine) { return EngineOf(engine).work
 
 void SetEngineTickMs(UINT periodMs) {
     g_tickMs = periodMs ? periodMs : kEngineTickMs;
-    // A thread timer of the same id is replaced with the new period.
-    if (g_engineTimer) g_engineTimer = ::SetTimer(nullptr, g_engineTimer, g_tickMs, EngineTimerProc);
     for (Engine& engine : g_engines) {
         if (engine.manager) engine.manager->SetRetryDelayMs(g_tickMs);
     }
+    // A pending tick comes at the new period.
+    if (g_tickTask) {
+        StopEngineTick();
+        WakeEngineTick();
+    }
 }
 
-uint32_t EngineTickCount() { return g_timerTicks; }
+UINT EngineTickMs() { return g_tickMs; }
+
+void WakeEngineTick() {
+    if (g_tickTask == 0 && g_enginesRunning && TickHasWork()) g_tickTask = PostDelayedTask(g_tickMs, RunEngineTick);
+}
 
 void EngineTimerTick() {
     CHttpMgr* download = GetHttpMgr(HttpEngine::Download);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "Http/HttpBase.h"
+#include "Http/HttpEngines.h"
 #include "Runtime/Log.h"
 
 namespace {
@@ -48,21 +49,19 @@ void CHttpMgr::OnHttpStatus(const CRefPtr<CCurlBase>& transfer, int32_t status) 
     if (CHttpBase* task = FindTask(transfer.get())) task->OnHttpStatus(status);
 }
 
-void CHttpMgr::OnTransferRemoved(const CRefPtr<CCurlBase>& transfer, int32_t) { FindTask(transfer.get()); }
-
-void CHttpMgr::OnTransferAdded(const CRefPtr<CCurlBase>& transfer, int32_t) { FindTask(transfer.get()); }
-
 uint64_t CHttpMgr::AddTask(CHttpBase* task) {
     auto pairOf = [](const CHttpBase* t) {
         return (static_cast<uint64_t>(static_cast<uint32_t>(t->Id())) << 32) | t->SubmitTick();
     };
     if (std::find(tasks_.begin(), tasks_.end(), task) != tasks_.end()) {
         KV_LOG(kToConsole | kToFile, Info, L"http请求重复添加 url:%s", task->GetUrl().c_str());
+        WakeEngineTick();  // it may wait out a retry delay now
         return pairOf(task);
     }
     task->SetSubmission(++g_taskCounter, ::GetTickCount());
     tasks_.push_back(task);
     if (!task->IsRetryPending()) Schedule();
+    WakeEngineTick();
     return pairOf(task);
 }
 
@@ -106,6 +105,10 @@ void CHttpMgr::Schedule() {
         }
         if (running_ >= maxRunning_) break;
     }
+}
+
+bool CHttpMgr::HasRetryPending() const {
+    return std::any_of(tasks_.begin(), tasks_.end(), [](const CHttpBase* t) { return t->IsRetryPending(); });
 }
 
 void CHttpMgr::RetryTick() {

@@ -24,8 +24,6 @@ public:
     void OnBytesReceived(const CRefPtr<CCurlBase>& transfer, uint32_t count) override;
     void OnBytesSent(const CRefPtr<CCurlBase>& transfer, uint32_t count) override;
     void OnHttpStatus(const CRefPtr<CCurlBase>& transfer, int32_t status) override;
-    void OnTransferRemoved(const CRefPtr<CCurlBase>& transfer, int32_t value) override;
-    void OnTransferAdded(const CRefPtr<CCurlBase>& transfer, int32_t value) override;
 
     // Lists the task (once) and schedules; returns (identifier << 32 | submission tick).
     virtual uint64_t AddTask(CHttpBase* task);
@@ -46,6 +44,7 @@ public:
     int32_t RunningCount() const { return running_; }
     int32_t MaxRunning() const { return maxRunning_; }
     size_t TaskCount() const { return tasks_.size(); }
+    bool HasRetryPending() const;
     CHttpBase* FindTask(const CCurlBase* transfer) const;
 
 private:

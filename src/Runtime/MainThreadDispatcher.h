@@ -1,8 +1,9 @@
 #pragma once
 // The main-thread task dispatcher: a queue drained by a hidden message-only
 // window ("ThreadingWindowClass") when it receives the registered message
-// "com.korvel.MainThreadFired". Init/Run/Shutdown: main thread only;
-// posting (MainThreadTask.h): any thread.
+// "com.korvel.MainThreadFired", and delayed tasks run by one timer of that
+// window, armed for the earliest due task only while there is one.
+// Init/Run/Shutdown: main thread only; posting (MainThreadTask.h): any thread.
 #include <windows.h>
 
 #include "Runtime/MainThreadTask.h"
@@ -15,7 +16,8 @@ void InitMainThreadDispatcher();
 // wake-up and returns so that other window messages get their turn.
 void RunMainThreadTasks();
 
-// Releases every queued task without running it and destroys the window.
+// Releases every queued and delayed task without running it and destroys
+// the window.
 void ShutdownMainThreadDispatcher();
 
 bool IsMainThread();

@@ -1,107 +1,29 @@
 #pragma once
-// Tasks that carry a plain function and copies of its arguments to the main
-// thread. PostToMainThread() may be called from any thread; the bound
-// function runs later on the main thread, in posting order.
-#include <type_traits>
+// Tasks for the main thread: any callable, or a function with copies of its
+// arguments. PostToMainThread() may be called from any thread; the task runs
+// later on the main thread, in posting order. Delayed tasks (main thread
+// only) run once their delay has passed, unless cancelled first.
+#include <cstdint>
+#include <functional>
 #include <utility>
 
-#include "Runtime/RefCounted.h"
+using MainThreadTask = std::function<void()>;
 
-class MainThreadTaskBase : public CRefThreadSafeBase<MainThreadTaskBase> {
-public:
-    virtual void Run() = 0;
-    virtual ~MainThreadTaskBase() = default;
-};
+// Queues the task for the main thread. Any thread.
+void PostMainThreadTask(MainThreadTask task);
 
-// Template parameters come in pairs: the stored type of an argument and the
-// parameter type that the function receives it as.
-template <typename S1, typename P1, typename S2, typename P2>
-class MainThreadTask2 : public MainThreadTaskBase {
-public:
-    using Function = void (*)(P1, P2);
-    template <typename A1, typename A2>
-    MainThreadTask2(Function fn, A1&& a1, A2&& a2)
-        : fn_(fn), a1_(std::forward<A1>(a1)), a2_(std::forward<A2>(a2)) {}
-    void Run() override { fn_(a1_, a2_); }
-
-private:
-    Function fn_;
-    S1 a1_;
-    S2 a2_;
-};
-
-template <typename S1, typename P1, typename S2, typename P2, typename S3, typename P3>
-class MainThreadTask3 : public MainThreadTaskBase {
-public:
-    using Function = void (*)(P1, P2, P3);
-    template <typename A1, typename A2, typename A3>
-    MainThreadTask3(Function fn, A1&& a1, A2&& a2, A3&& a3)
-        : fn_(fn), a1_(std::forward<A1>(a1)), a2_(std::forward<A2>(a2)), a3_(std::forward<A3>(a3)) {}
-    void Run() override { fn_(a1_, a2_, a3_); }
-
-private:
-    Function fn_;
-    S1 a1_;
-    S2 a2_;
-    S3 a3_;
-};
-
-template <typename S1, typename P1, typename S2, typename P2, typename S3, typename P3, typename S4,
-          typename P4>
-class MainThreadTask4 : public MainThreadTaskBase {
-public:
-    using Function = void (*)(P1, P2, P3, P4);
-    template <typename A1, typename A2, typename A3, typename A4>
-    MainThreadTask4(Function fn, A1&& a1, A2&& a2, A3&& a3, A4&& a4)
-        : fn_(fn),
-          a1_(std::forward<A1>(a1)),
-          a2_(std::forward<A2>(a2)),
-          a3_(std::forward<A3>(a3)),
-          a4_(std::forward<A4>(a4)) {}
-    void Run() override { fn_(a1_, a2_, a3_, a4_); }
-
-private:
-    Function fn_;
-    S1 a1_;
-    S2 a2_;
-    S3 a3_;
-    S4 a4_;
-};
-
-using MainThreadCallback = void (*)(CRefPtr<MainThreadTaskBase>* task);
-
-// Calls Run() on the task it is given; the callback of every queued entry.
-void RunTaskCallback(CRefPtr<MainThreadTaskBase>* task);
-
-// Queues (callback, task) for the main thread. Any thread.
-void PostMainThreadTask(MainThreadCallback callback, const CRefPtr<MainThreadTaskBase>& task);
-
-namespace detail {
-template <typename P>
-using Stored = std::decay_t<P>;
+// fn(args...) on the main thread, with copies of the arguments made now.
+template <typename Fn, typename... Args>
+void PostToMainThread(Fn&& fn, Args&&... args) {
+    PostMainThreadTask(std::bind(std::forward<Fn>(fn), std::forward<Args>(args)...));
 }
 
-template <typename P1, typename P2, typename A1, typename A2>
-void PostToMainThread(void (*fn)(P1, P2), A1&& a1, A2&& a2) {
-    using Task = MainThreadTask2<detail::Stored<P1>, P1, detail::Stored<P2>, P2>;
-    CRefPtr<MainThreadTaskBase> task(new Task(fn, std::forward<A1>(a1), std::forward<A2>(a2)));
-    PostMainThreadTask(RunTaskCallback, task);
-}
+// Identifies a delayed task; 0 is none.
+using TaskId = uint64_t;
 
-template <typename P1, typename P2, typename P3, typename A1, typename A2, typename A3>
-void PostToMainThread(void (*fn)(P1, P2, P3), A1&& a1, A2&& a2, A3&& a3) {
-    using Task = MainThreadTask3<detail::Stored<P1>, P1, detail::Stored<P2>, P2, detail::Stored<P3>, P3>;
-    CRefPtr<MainThreadTaskBase> task(
-        new Task(fn, std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3)));
-    PostMainThreadTask(RunTaskCallback, task);
-}
-
-template <typename P1, typename P2, typename P3, typename P4, typename A1, typename A2, typename A3,
-          typename A4>
-void PostToMainThread(void (*fn)(P1, P2, P3, P4), A1&& a1, A2&& a2, A3&& a3, A4&& a4) {
-    using Task = MainThreadTask4<detail::Stored<P1>, P1, detail::Stored<P2>, P2, detail::Stored<P3>, P3,
-                                 detail::Stored<P4>, P4>;
-    CRefPtr<MainThreadTaskBase> task(new Task(fn, std::forward<A1>(a1), std::forward<A2>(a2),
-                                              std::forward<A3>(a3), std::forward<A4>(a4)));
-    PostMainThreadTask(RunTaskCallback, task);
-}
+// Runs the task on the main thread once `delayMs` have passed (tasks due at
+// the same time in posting order). Main thread only.
+TaskId PostDelayedTask(uint32_t delayMs, MainThreadTask task);
+// Drops a delayed task that has not run yet; false when it is not pending
+// (0, already run or cancelled). Main thread only.
+bool CancelTask(TaskId id);

@@ -110,7 +110,8 @@ void CUpdateModule::FetchDescriptor() {
     fetchedUrl_ = url;
     KV_LOG(kToConsole | kToFile, Info, L"[UM] descriptor from %s", url.c_str());
     command_.SetUrl(url);
-    command_.SetCompletion(&CUpdateModule::OnDescriptorFetched, CallbackOwner());
+    command_.SetCompletion(
+        [token = owner_](const CommandResponse& response) { OnDescriptorFetched(token, response); });
     SubmitCommand(&command_);
 }
 
@@ -174,7 +175,7 @@ void CUpdateModule::DestroyMarkerWindow() {
     markerClass_.clear();
 }
 
-CUpdateModule* CUpdateModule::FromOwner(void* owner) { return Modules().Find(reinterpret_cast<uintptr_t>(owner)); }
+CUpdateModule* CUpdateModule::FromToken(uintptr_t token) { return Modules().Find(token); }
 
 void CUpdateModule::Post(Event event, const HttpResult& result) {
     PostToMainThread(&CUpdateModule::Deliver, owner_, static_cast<int32_t>(event), result.type, result.code);
@@ -199,8 +200,8 @@ void CUpdateModule::Deliver(uintptr_t owner, int32_t event, int32_t errtype, int
     }
 }
 
-void CUpdateModule::OnDescriptorFetched(void* owner, const CommandResponse& response) {
-    CUpdateModule* self = FromOwner(owner);
+void CUpdateModule::OnDescriptorFetched(uintptr_t token, const CommandResponse& response) {
+    CUpdateModule* self = FromToken(token);
     if (!self) return;
     self->descriptorText_ = Utf8ToWide(response.body);
     self->descriptorBody_ = response.body;
@@ -209,8 +210,8 @@ void CUpdateModule::OnDescriptorFetched(void* owner, const CommandResponse& resp
     self->Post(Event::DescriptorDone, response.result);
 }
 
-void CUpdateModule::OnDownloadProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed) {
-    CUpdateModule* self = FromOwner(owner);
+void CUpdateModule::OnDownloadProgress(uintptr_t token, int64_t total, int64_t downloaded, uint32_t speed) {
+    CUpdateModule* self = FromToken(token);
     if (!self) return;
     ProtoValue& process = self->progress_[L"process"];
     process[L"total"] = total;
@@ -219,8 +220,8 @@ void CUpdateModule::OnDownloadProgress(void* owner, int64_t total, int64_t downl
     self->Post(Event::DownloadProgress, HttpResult{});
 }
 
-void CUpdateModule::OnDownloadFinished(void* owner, const HttpResult& result) {
-    CUpdateModule* self = FromOwner(owner);
+void CUpdateModule::OnDownloadFinished(uintptr_t token, const HttpResult& result) {
+    CUpdateModule* self = FromToken(token);
     if (!self) return;
     self->Post(Event::DownloadDone, result);
 }
@@ -267,12 +268,13 @@ void CUpdateModule::EndpointFailed(const HttpResult& result) {
 // The signature lies beside the descriptor, at the endpoint that answered.
 void CUpdateModule::FetchSignature() {
     signatureCommand_.SetUrl(fetchedUrl_ + L".sig");
-    signatureCommand_.SetCompletion(&CUpdateModule::OnSignatureFetched, CallbackOwner());
+    signatureCommand_.SetCompletion(
+        [token = owner_](const CommandResponse& response) { OnSignatureFetched(token, response); });
     SubmitCommand(&signatureCommand_);
 }
 
-void CUpdateModule::OnSignatureFetched(void* owner, const CommandResponse& response) {
-    CUpdateModule* self = FromOwner(owner);
+void CUpdateModule::OnSignatureFetched(uintptr_t token, const CommandResponse& response) {
+    CUpdateModule* self = FromToken(token);
     if (!self) return;
     self->signature_ = response.body;
     self->Post(Event::SignatureDone, response.result);
@@ -385,7 +387,10 @@ void CUpdateModule::StartPackageDownload() {
         Post(Event::DownloadDone, kNoRoomForPackage);
         return;
     }
-    download_.SetCallbacks(&CUpdateModule::OnDownloadFinished, &CUpdateModule::OnDownloadProgress);
+    download_.SetCallbacks([token = owner_](const HttpResult& result) { OnDownloadFinished(token, result); },
+                           [token = owner_](int64_t total, int64_t downloaded, uint32_t speed) {
+                               OnDownloadProgress(token, total, downloaded, speed);
+                           });
     // One address alone, as one stream: its bytes are its own, so a digest
     // that fails names it.
     const std::vector<std::wstring> sources = PackageSources();
@@ -396,7 +401,7 @@ void CUpdateModule::StartPackageDownload() {
     }
     const std::wstring& mirrors = alone ? std::wstring() : murl_;
     const std::wstring& main = alone ? onlySource_ : url_;
-    if (folderReady && download_.Download(mirrors, main, tempPath_, expectedSize, CallbackOwner())) return;
+    if (folderReady && download_.Download(mirrors, main, tempPath_, expectedSize)) return;
     // A download that cannot start (no package folder, no address, a run
     // still going) still ends in one result, so the owner retries instead of
     // waiting for ever.

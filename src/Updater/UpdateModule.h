@@ -74,25 +74,25 @@ public:
     const std::wstring& PackagePath() const { return packagePath_; }  // <packageDir>\kvinstaller.exe
     const std::wstring& TempPath() const { return tempPath_; }        // <packageDir>\kvinstaller_<safe Version>.tmp
     const std::wstring& PackageDir() const { return packageDir_; }
-    // The opaque owner the engine hands back to the callbacks below: a token
-    // that stands for this module from Start() to Stop() and is never issued
-    // again (null outside that span).
-    void* CallbackOwner() const { return reinterpret_cast<void*>(owner_); }
+    // The token that the engine's callbacks below are bound to: it stands
+    // for this module from Start() to Stop() and is never issued again (0
+    // outside that span).
+    uintptr_t CallbackOwner() const { return owner_; }
     // The package download task (tests inject its resolver list).
     CHttpDownloadFile& PackageDownload() { return download_; }
 
-    // The engine's callbacks, with CallbackOwner() as the owner. They only
-    // store and post (public so that tests can feed them).
-    static void OnDescriptorFetched(void* owner, const CommandResponse& response);
-    static void OnDownloadProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
-    static void OnDownloadFinished(void* owner, const HttpResult& result);
-    static void OnSignatureFetched(void* owner, const CommandResponse& response);
+    // The engine's callbacks, bound to CallbackOwner(). They only store and
+    // post (public so that tests can feed them).
+    static void OnDescriptorFetched(uintptr_t token, const CommandResponse& response);
+    static void OnDownloadProgress(uintptr_t token, int64_t total, int64_t downloaded, uint32_t speed);
+    static void OnDownloadFinished(uintptr_t token, const HttpResult& result);
+    static void OnSignatureFetched(uintptr_t token, const CommandResponse& response);
 
 private:
     // What a posted task hands to the module, in posting order.
     enum class Event : int32_t { DescriptorDone, DownloadProgress, DownloadDone, SignatureDone };
 
-    static CUpdateModule* FromOwner(void* owner);
+    static CUpdateModule* FromToken(uintptr_t token);
     // Queues `event` for the main thread; it reaches the module only while
     // the owner token it was posted with is still the module's.
     void Post(Event event, const HttpResult& result);

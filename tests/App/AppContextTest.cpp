@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "Runtime/LogSinks.h"
 #include "Runtime/MainThreadDispatcher.h"
 #include "support/Files.h"
+#include "support/HttpTestSupport.h"
 #include "support/MessagePump.h"
 
 TEST(SourceId, ParsedLikeWtoiAndTruncatedTo16Bits) {
@@ -114,9 +116,7 @@ TEST(AppLifecycle, StartupRunsTheDispatcherAndShutdownDropsQueuedWork) {
     // The test entry already initialised a dispatcher; take it down so that
     // start-up does the work itself.
     ShutdownMainThreadDispatcher();
-    AppContext context;
-    AppStartup(context);
-    EXPECT_NE(context.keepAliveTimer, 0u);
+    AppStartup();
     ASSERT_NE(GetMainThreadDispatcherWindow(), nullptr);
     wchar_t cls[64] = {};
     ::GetClassNameW(GetMainThreadDispatcherWindow(), cls, 64);
@@ -136,8 +136,7 @@ TEST(AppLifecycle, StartupRunsTheDispatcherAndShutdownDropsQueuedWork) {
     ASSERT_TRUE(PumpMessagesUntil([] { return g_ran == 1; }, 2000));
 
     PostToMainThread(Bump, 1, 1);  // still queued at shutdown: never runs
-    AppShutdown(context);
-    EXPECT_EQ(context.keepAliveTimer, 0u);
+    AppShutdown();
     EXPECT_EQ(GetMainThreadDispatcherWindow(), nullptr);
     EXPECT_FALSE(HttpEnginesRunning());
     EXPECT_EQ(GetCurlWorkshop(HttpEngine::Command), nullptr);
@@ -146,4 +145,26 @@ TEST(AppLifecycle, StartupRunsTheDispatcherAndShutdownDropsQueuedWork) {
     EXPECT_EQ(g_ran, 1);
     InitMainThreadDispatcher();  // for the test entry's own shutdown
     ShutdownMainThreadDispatcher();
+}
+
+// A worker that posts while the engines stop: its task goes with the queue,
+// never left behind for a dispatcher started later.
+TEST(AppLifecycle, ShutdownJoinsTheWorkersBeforeDroppingTheQueue) {
+    ShutdownMainThreadDispatcher();
+    AppStartup();
+    CCurlWorkshop* worker = GetCurlWorkshop(HttpEngine::Command);
+    static std::atomic<bool> entered{false}, lateRan{false};
+    worker->SetTeardownHookForTesting([worker] {
+        entered = true;
+        SpinUntil([worker] { return worker->IsStopRequested(); }, 5000);
+        PostToMainThread([] { lateRan = true; });
+    });
+    CHttpCommand command;
+    command.SetUrl(L"http://127.0.0.1:" + std::to_wstring(UnusedLoopbackPort()) + L"/");
+    ASSERT_TRUE(SubmitCommand(&command));
+    ASSERT_TRUE(SpinUntil([] { return entered.load(); }, 10000));
+    AppShutdown();
+    InitMainThreadDispatcher();
+    ASSERT_TRUE(RunQueuedMainThreadTasks());
+    EXPECT_FALSE(lateRan);
 }

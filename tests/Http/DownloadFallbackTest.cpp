@@ -270,10 +270,10 @@ TEST_F(DownloadTest, StopDuringTheResolverRunCancelsIt) {
 TEST_F(DownloadTest, DestroyingTheTaskStopsItsResolver) {
     server.Route("/pkg.exe", TestHttpResponse::Status(404));
     auto owned = std::make_unique<CHttpDownloadFile>();
-    owned->SetCallbacks(&DownloadRecord::OnCompletion, &DownloadRecord::OnProgress);
+    record.Attach(*owned);
     owned->Resolver().SetResolvers({dns.Endpoint(), dns.Endpoint(), dns.Endpoint()});
     owned->Resolver().SetWaitMs(400);
-    ASSERT_TRUE(owned->Download(L"", server.WideUrl("/pkg.exe"), target, 1, &record));
+    ASSERT_TRUE(owned->Download(L"", server.WideUrl("/pkg.exe"), target, 1));
     ASSERT_TRUE(PumpMessagesUntil([this] { return dns.QueryCount() == 1; }, 10000));
     const DWORD resolverThread = owned->Resolver().GetThreadId();
     owned.reset();
@@ -289,10 +289,10 @@ TEST_F(DownloadTest, StaleResolverResultIsIgnored) {
     server.SetHandler(NotFoundForLocalhost("x"));
     dns.SetReply(FakeDns::Addresses({"127.0.0.1"}));
     auto owned = std::make_unique<CHttpDownloadFile>();
-    owned->SetCallbacks(&DownloadRecord::OnCompletion, &DownloadRecord::OnProgress);
+    record.Attach(*owned);
     owned->Resolver().SetResolvers({dns.Endpoint()});
     LogCapture log;
-    ASSERT_TRUE(owned->Download(L"", LocalhostUrl("/pkg.exe"), target, 1, &record));
+    ASSERT_TRUE(owned->Download(L"", LocalhostUrl("/pkg.exe"), target, 1));
     ASSERT_TRUE(PumpMessagesUntil([&] { return owned->ResolverRunning(); }, 10000));
     // Let the resolver answer, post and end, without running the posted result.
     ASSERT_TRUE(SpinUntil([&] { return !owned->Resolver().IsRunning(); }, 10000));

@@ -20,8 +20,7 @@ struct Outcome {
     int32_t code = -1;
 };
 
-void OnDone(void* owner, const HttpResult& result) {
-    auto* outcome = static_cast<Outcome*>(owner);
+void OnDone(Outcome* outcome, const HttpResult& result) {
     outcome->type = result.type;
     outcome->code = result.code;
     ::PostQuitMessage(0);
@@ -49,8 +48,8 @@ int main() {
     {
         CHttpDownloadFile download;
         download.Resolver().SetResolvers({});  // no address fallback here
-        download.SetCallbacks(&OnDone, nullptr);
-        if (download.Download(mirrors, url, target, expected, &outcome)) {
+        download.SetCallbacks([&outcome](const HttpResult& result) { OnDone(&outcome, result); }, nullptr);
+        if (download.Download(mirrors, url, target, expected)) {
             MSG msg;
             while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
                 ::TranslateMessage(&msg);

@@ -274,7 +274,7 @@ TEST_F(DownloadTest, SpeedIsTheSumOfTheLastTenSamplesOverTen) {
 // The target cannot be opened: (1, 2020), no request, one completion.
 TEST_F(DownloadTest, UnopenableTargetFailsWithTheSinkError) {
     server.Route("/pkg.exe", TestHttpResponse::Ok("abc"));
-    ASSERT_TRUE(task.Download(L"", server.WideUrl("/pkg.exe"), dir.File(L"no such folder\\pkg.tmp"), 3, &record));
+    ASSERT_TRUE(task.Download(L"", server.WideUrl("/pkg.exe"), dir.File(L"no such folder\\pkg.tmp"), 3));
     ASSERT_TRUE(WaitDone(2000));
     EXPECT_EQ(record.type, 1);
     EXPECT_EQ(record.code, 2020);

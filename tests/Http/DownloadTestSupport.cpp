@@ -57,16 +57,15 @@ std::vector<std::string> ScriptServers::TlsLog(size_t count) const {
 
 std::string ScriptServers::ProxyLog() const { return ReadFileBytes(Utf8ToWide(proxyLog)); }
 
-void DownloadRecord::OnCompletion(void* owner, const HttpResult& result) {
-    auto* self = static_cast<DownloadRecord*>(owner);
-    ++self->completions;
-    self->type = result.type;
-    self->code = result.code;
-    self->doneTick = ::GetTickCount();
-}
-
-void DownloadRecord::OnProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed) {
-    static_cast<DownloadRecord*>(owner)->progress.push_back({total, downloaded, speed, ::GetTickCount()});
+void DownloadRecord::Attach(CHttpDownloadFile& task) {
+    task.SetCallbacks(
+        [this](const HttpResult& result) {
+            ++completions;
+            type = result.type;
+            code = result.code;
+            doneTick = ::GetTickCount();
+        },
+        [this](int64_t total, int64_t downloaded, uint32_t speed) { progress.push_back({total, downloaded, speed, ::GetTickCount()}); });
 }
 
 namespace {
@@ -100,7 +99,7 @@ void DownloadTest::SetUp() {
     ASSERT_TRUE(dns.Start());
     task.Resolver().SetResolvers({dns.Endpoint()});
     task.Resolver().SetWaitMs(kShortDnsWaitMs);
-    task.SetCallbacks(&DownloadRecord::OnCompletion, &DownloadRecord::OnProgress);
+    record.Attach(task);
     target = dir.File(L"package.tmp");
 }
 
@@ -111,5 +110,5 @@ void DownloadTest::TearDown() {
 }
 
 bool DownloadTest::StartDownload(const std::wstring& url, int64_t expectedSize, const std::wstring& mirrors) {
-    return task.Download(mirrors, url, target, expectedSize, &record);
+    return task.Download(mirrors, url, target, expectedSize);
 }

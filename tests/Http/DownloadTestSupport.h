@@ -25,8 +25,8 @@ struct DownloadRecord {
     DWORD doneTick = 0;
     std::vector<ProgressCall> progress;
 
-    static void OnCompletion(void* owner, const HttpResult& result);
-    static void OnProgress(void* owner, int64_t total, int64_t downloaded, uint32_t speed);
+    // Makes this the recorder of the task's completions and progress.
+    void Attach(CHttpDownloadFile& task);
 };
 
 // The servers that with-proxy.sh starts around the program, found through
@@ -68,7 +68,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Download(mirrors, url, target) with the recorder as owner.
+    // Download(mirrors, url, target), recorded in `record`.
     bool StartDownload(const std::wstring& url, int64_t expectedSize, const std::wstring& mirrors = L"");
     bool WaitDone(DWORD timeoutMs = 20000) {
         return PumpMessagesUntil([this] { return record.completions > 0; }, timeoutMs);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Runtime/MainThreadDispatcher.h"
+#include "Runtime/RefCounted.h"
 #include "support/MessagePump.h"
 
 namespace {
@@ -136,7 +137,7 @@ TEST_F(DispatcherTest, FailedWakeupLosesNoTaskAndKeepsOrder) {
     ASSERT_TRUE(PumpMessagesUntil([] { return g_order.size() == 2; }, 2000));
     EXPECT_EQ(g_order, (std::vector<int>{2000, 2001}));
 
-    // A lost wake-up with nobody posting after it still runs (recovery timer).
+    // A lost wake-up with nobody posting after it still runs (the one-shot retry).
     g_order.clear();
     g_failNextPosts = 1;
     PostToMainThread(Record, 3, 0);
@@ -218,4 +219,28 @@ TEST_F(DispatcherTest, TasksPostedDuringANestedLoopRunInIt) {
     ASSERT_TRUE(PumpMessagesUntil([] { return g_nestedDone; }, 10000));
     EXPECT_EQ(g_order, (std::vector<int>{7001, 7002, 7000}));
     EXPECT_LE(g_wakeups.load(), 3);  // one per burst, not one per task
+}
+
+// Delayed tasks run in the order they fall due (equal delays in posting
+// order), never before their delay; a cancelled one never runs, and only a
+// pending task can be cancelled.
+TEST_F(DispatcherTest, DelayedTasksRunWhenDueAndCancelledOnesNever) {
+    const uint32_t delays[] = {120, 40, 40, 0, 40, 200};
+    const ULONGLONG start = ::GetTickCount64();
+    std::vector<ULONGLONG> ranAfter(6, 0);
+    std::vector<TaskId> ids;
+    for (int i = 0; i < 6; ++i) {
+        ids.push_back(PostDelayedTask(delays[i], [i, start, &ranAfter] {
+            g_order.push_back(i);
+            ranAfter[i] = ::GetTickCount64() - start;
+        }));
+    }
+    EXPECT_TRUE(CancelTask(ids[2]));
+    EXPECT_TRUE(CancelTask(ids[5]));
+    EXPECT_FALSE(CancelTask(ids[2]));  // already cancelled
+    ASSERT_TRUE(PumpMessagesUntil([] { return g_order.size() == 4; }, 3000));
+    PumpMessagesFor(250);  // past the longest delay
+    EXPECT_EQ(g_order, (std::vector<int>{3, 1, 4, 0}));
+    for (int i : g_order) EXPECT_GE(ranAfter[i], delays[i]) << "task " << i;
+    EXPECT_FALSE(CancelTask(ids[0]));  // it has run
 }

@@ -237,7 +237,7 @@ TEST_F(UpdateModuleTest, ProgressMergesAndNothingFollowsTheResult) {
     ASSERT_TRUE(m.Start());
     ASSERT_TRUE(WaitDescriptor());
     events.progress.clear();
-    void* owner = m.CallbackOwner();
+    const uintptr_t owner = m.CallbackOwner();
     CUpdateModule::OnDownloadProgress(owner, 1000, 10, 5);
     CUpdateModule::OnDownloadProgress(owner, 1000, 20, 6);
     CUpdateModule::OnDownloadProgress(owner, 1000, 30, 7);
@@ -268,8 +268,8 @@ TEST_F(UpdateModuleTest, TwoModulesNeverGetEachOthersEvents) {
     second.SetDescriptorUrls({server.WideUrl("/b/kvinstall.txt")});
     ASSERT_TRUE(first.Start());
     ASSERT_TRUE(second.Start());
-    EXPECT_NE(first.CallbackOwner(), nullptr);
-    EXPECT_NE(second.CallbackOwner(), nullptr);
+    EXPECT_NE(first.CallbackOwner(), 0u);
+    EXPECT_NE(second.CallbackOwner(), 0u);
     EXPECT_NE(first.CallbackOwner(), second.CallbackOwner());
     const std::vector<std::wstring> markers = MarkerClasses();
     ASSERT_EQ(markers.size(), 2u);
@@ -279,9 +279,9 @@ TEST_F(UpdateModuleTest, TwoModulesNeverGetEachOthersEvents) {
     EXPECT_EQ(events.descriptors[0].code, 404);
     EXPECT_EQ(other.descriptors[0].code, 500);
 
-    void* stale = first.CallbackOwner();
+    const uintptr_t stale = first.CallbackOwner();
     first.Stop();
-    EXPECT_EQ(first.CallbackOwner(), nullptr);
+    EXPECT_EQ(first.CallbackOwner(), 0u);
     first.SetUrlIndex(0);
     ASSERT_TRUE(first.Start());  // a fresh owner; the fetch fails again with 404
     EXPECT_NE(first.CallbackOwner(), stale);
@@ -310,7 +310,7 @@ TEST_F(UpdateModuleTest, DeletingAModuleWithoutStopLeavesNoEventForIt) {
     m->PackageDownload().Resolver().SetResolvers({dns.Endpoint()});
     ASSERT_TRUE(m->Start());
     ASSERT_TRUE(WaitDescriptor());  // the package download is running: a result would be handled
-    void* owner = m->CallbackOwner();
+    const uintptr_t owner = m->CallbackOwner();
     CUpdateModule::OnDownloadFinished(owner, HttpResult{4, 404});
     ASSERT_EQ(MarkerClasses().size(), 1u);
     delete m;

@@ -30,8 +30,7 @@ struct Completion {
     int32_t code = -1;
     DWORD tick = 0;
 
-    static void Record(void* owner, const CommandResponse& response) {
-        auto* self = static_cast<Completion*>(owner);
+    static void Record(Completion* self, const CommandResponse& response) {
         ++self->calls;
         self->body = response.body;
         self->type = response.result.type;
@@ -47,7 +46,7 @@ struct RecordedCommand {
 
     explicit RecordedCommand(const std::wstring& url) {
         command.SetUrl(url);
-        command.SetCompletion(&Completion::Record, &done);
+        command.SetCompletion([this](const CommandResponse& response) { Completion::Record(&done, response); });
     }
     bool WaitDone(DWORD timeoutMs = 15000) {
         return PumpMessagesUntil([this] { return done.calls > 0; }, timeoutMs);
@@ -130,22 +129,19 @@ protected:
             << "a transfer outlived its test";
     }
     void UseProductEngineTick() { SetEngineTickMs(0); }
-    // Pumps messages until `ticks` more engine ticks have passed: every
+    // Pumps messages for `ticks` engine periods: every
     // scheduling pass and retry step due by then has run.
-    bool PumpTicks(uint32_t ticks, DWORD timeoutMs = 15000) {
-        const uint32_t until = EngineTickCount() + ticks;
-        return PumpMessagesUntil([until] { return EngineTickCount() >= until; }, timeoutMs);
-    }
+    void PumpTicks(uint32_t ticks) { PumpMessagesFor(ticks * EngineTickMs()); }
     // Pumps messages until `ticks` engine ticks have passed with no transfer
     // object of the test alive: a retry the engines were to start has
     // started and ended, and what was posted before those ticks has run (a
     // timer fires only when no posted message is waiting).
     bool Settle(uint32_t ticks = 3, DWORD timeoutMs = 15000) {
-        uint32_t quietSince = EngineTickCount();
+        ULONGLONG quietSince = ::GetTickCount64();
         return PumpMessagesUntil(
             [&] {
-                if (CCurlBase::LiveCount() != liveAtStart_) quietSince = EngineTickCount();
-                return EngineTickCount() >= quietSince + ticks;
+                if (CCurlBase::LiveCount() != liveAtStart_) quietSince = ::GetTickCount64();
+                return ::GetTickCount64() >= quietSince + ticks * EngineTickMs();
             },
             timeoutMs);
     }
