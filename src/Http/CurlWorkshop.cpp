@@ -10,8 +10,13 @@ const wchar_t kLogFile[] = L".\\Http\\CurlWorkshop";
 // next timer is due or the main thread wakes it (new work, a stop). This
 // bound only limits what a wake that never came could cost.
 constexpr int kMaxWaitMs = 1000;
+// After a failed wait (libcurl could not poll its sockets) the worker pauses
+// this long instead of spinning through passes.
+constexpr DWORD kPollFailurePauseMs = 50;
 
 }  // namespace
+
+CCurlWorkshop::CCurlWorkshop() : maxWaitMs_(kMaxWaitMs) {}
 
 CCurlWorkshop::~CCurlWorkshop() {
     // The owner stops the thread and calls Uninit first; this is the safety net.
@@ -100,10 +105,14 @@ void CCurlWorkshop::WaitForWork() {
     // A wake that comes while the worker is not waiting is kept by libcurl
     // and ends the next wait at once; the main thread queues its request
     // before it wakes, so the pass after the wait always sees it.
-    const CURLMcode rc = curl_multi_poll(multi_.get(), nullptr, 0, kMaxWaitMs, nullptr);
-    if (rc != CURLM_OK) {
-        KV_LOG(kToFile, Error, L"CCurlWorkshop curl_multi_poll failed rc:%d", static_cast<int>(rc));
+    const CURLMcode rc = curl_multi_poll(multi_.get(), nullptr, 0, maxWaitMs_, nullptr);
+    if (rc == CURLM_OK) {
+        pollFailing_ = false;
+        return;
     }
+    if (!pollFailing_) KV_LOG(kToFile, Error, L"CCurlWorkshop curl_multi_poll failed rc:%d", static_cast<int>(rc));
+    pollFailing_ = true;
+    ::Sleep(kPollFailurePauseMs);
 }
 
 void CCurlWorkshop::ApplyPending() {

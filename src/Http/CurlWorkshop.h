@@ -3,8 +3,9 @@
 // handle and drives every transfer of the engine; the main thread only queues
 // transfers for adding and removal, which the worker applies at the start of
 // each pass. Between passes the worker sleeps in curl_multi_poll until a
-// socket is ready, libcurl's next timer is due, or the main thread wakes it. Init/AddTransfer/RemoveTransfer/Uninit: main thread; Run and the
-// steps it calls: worker thread. One lock guards the lists; the worker never
+// socket is ready, libcurl's next timer is due, or the main thread wakes it.
+// Init/AddTransfer/RemoveTransfer/Uninit: main thread; Run and the steps it
+// calls: worker thread; Wake: any thread. One lock guards the lists; the worker never
 // holds it across a libcurl call, so the main thread never waits on libcurl.
 #include <curl/curl.h>
 
@@ -20,7 +21,7 @@
 
 class CCurlWorkshop : public CSimpleThread {
 public:
-    CCurlWorkshop() = default;
+    CCurlWorkshop();
     ~CCurlWorkshop() override;
 
     void Init();
@@ -33,6 +34,9 @@ public:
     // Wakes the worker at once, so that the stop is seen without waiting out
     // its sleep.
     bool StopThread(DWORD timeoutMs) override;
+    // Ends the worker's current or next wait, so that a transfer that was
+    // cancelled (no longer alive) leaves on the pass that follows at once.
+    void Wake();
 
     // Worker steps (public for tests; normally only Run calls them): apply
     // the queued requests and drive the transfers, without waiting; report
@@ -47,6 +51,9 @@ public:
     size_t RunningCount();
     size_t PendingRemoveCount();
     CLock& LockForTesting() { return lock_; }
+    // For tests: the longest sleep between passes (a lost wake-up then shows
+    // as a transfer that never ends instead of one that is late).
+    void SetMaxWaitForTesting(int ms) { maxWaitMs_ = ms; }
     // For tests: runs on the worker just before a running transfer's easy
     // handle is removed, where libcurl may block (it waits for a name lookup
     // in progress).
@@ -60,8 +67,6 @@ private:
 
     void ApplyPending();
     bool Detach(const CRefPtr<CCurlBase>& transfer);
-    // Ends the worker's current or next wait (any thread).
-    void Wake();
 
     kv::UniqueCurlMulti multi_;
     TransferList pendingAdd_;
@@ -69,4 +74,6 @@ private:
     TransferList pendingRemove_;
     CLock lock_;
     std::function<void()> teardownHook_;  // guarded by lock_
+    int maxWaitMs_;
+    bool pollFailing_ = false;  // worker thread
 };

@@ -80,7 +80,8 @@ CDNSThread::~CDNSThread() {
 }
 
 bool CDNSThread::StartThread() {
-    if (IsRunning()) return false;
+    // Without its stop event a run could not be ended early: none starts.
+    if (IsRunning() || !stopEvent_) return false;
     ::ResetEvent(stopEvent_.get());
     return CSimpleThread::StartThread();
 }

@@ -60,6 +60,7 @@ void CHttpBase::SetTransfer(CCurlHttp* transfer) {
 void CHttpBase::ReleaseTransfer() {
     if (!transfer_) return;
     transfer_->SetAlive(false);
+    if (worker_) worker_->Wake();  // the worker drops it on its next pass
     transfer_->CloseStreams();
     attempt_.Record(transfer_->Refusal());
     attempt_.Record(transfer_->SinkFailure());

@@ -161,3 +161,25 @@ TEST_F(CurlWorkshopTest, NotificationsForADestroyedListenerAreDropped) {
     ASSERT_TRUE(RunQueuedMainThreadTasks());
     EXPECT_EQ(calls, 0);
 }
+
+// The real worker sleeps for as long as nothing wakes it (a minute here): a
+// transfer added while it sleeps, a cancelled one and the stop must each end
+// the sleep, or the waits below run out.
+TEST_F(CurlWorkshopTest, AddCancelAndStopWakeTheSleepingWorker) {
+    TestHttpResponse stalled = TestHttpResponse::Ok("late");
+    stalled.delayAfterHeadersMs = 60000;
+    server.Route("/stalled", stalled);
+    workshop.SetMaxWaitForTesting(60000);
+    ASSERT_TRUE(workshop.StartThread());
+    ::Sleep(200);  // asleep with nothing to do
+    ASSERT_TRUE(workshop.AddTransfer(CRefPtr<CCurlBase>(NewTransfer("/ok").get())));
+    EXPECT_TRUE(PumpMessagesUntil([&] { return listener.done == 1; }, 10000));
+
+    CRefPtr<CCurlHttp> slow = NewTransfer("/stalled");
+    ASSERT_TRUE(workshop.AddTransfer(CRefPtr<CCurlBase>(slow.get())));
+    EXPECT_TRUE(PumpMessagesUntil([&] { return listener.status == 2; }, 10000));
+    slow->SetAlive(false);
+    workshop.Wake();
+    EXPECT_TRUE(PumpMessagesUntil([&] { return workshop.RunningCount() == 0; }, 10000));
+    EXPECT_TRUE(workshop.StopThread(10000));
+}

@@ -230,6 +230,7 @@ scenario_diskfull() {
   wait_log "CMsgBoxDlg::InitWindow [提示信息] 磁盘空间不足或无法写入：$DEFAULT_DIR_WIN（还需要约 " 30
   sleep 2   # two retry cycles: nothing may be fetched meanwhile
   server_requests | grep -q 'kvinstaller.exe' && fail "the package was requested: $(server_requests)"
+  expect_eq "$(log_count "CInstallController::OnRetryTimer")" 0 "retries while the disk is full"
   answer_box "^$BOX_TITLE\$" "$XY_BOX_OK_ALONE" 01-disk-box
   wait_log "CMainDlg::SelectPage 1" 10
   grab_main 02-back-on-folder-page
