@@ -5,10 +5,8 @@
 #    KV_BENCH_DPIS (default "96 192": 100% and 200%): the installer, and as
 #    its peers in the same run the skin demo (same skin, no HTTP engines), a
 #    bare Wine process start and, when KV_BENCH_BASELINE names one, an
-#    earlier build of the installer (the one before a change, to compare);
-#  - CPU use of the installer process on the progress page while it waits to
-#    retry (update server down), in % of one core, against the same process
-#    idle on its welcome page (the ratio says what the progress page adds).
+#    earlier build of the installer (the one before a change, to compare).
+# What the installer costs while it waits is bench_idle_cpu.sh's.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
 source "$KV_ROOT/scripts/installer-driver.sh"
@@ -82,24 +80,3 @@ for dpi in $dpis; do
 done
 display_scale_restore
 DISPLAY_DPI=96
-
-# CPU seconds (user + system) of a Linux process so far.
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-measure_cpu() {
-  local pid=$1 secs=$2 a b
-  a=$(cpu_ticks "$pid"); sleep "$secs"; b=$(cpu_ticks "$pid")
-  awk -v d=$((b - a)) -v s="$secs" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.2f", 100 * d / hz / s}'
-}
-
-echo "== CPU of the installer process (% of one core, 20 s each)"
-start_installer
-sleep 2
-welcome=$(measure_cpu "$INSTALLER_PID" 20)
-click_main "$XY_INSTALL"
-wait_log "安装失败，请检查网络后重试" 20
-wait_log "CInstallController::OnRetryTimer" 15
-waiting=$(measure_cpu "$INSTALLER_PID" 20)
-retries=$(log_count "CInstallController::OnRetryTimer")
-echo "welcome page, idle:                   ${welcome}%"
-echo "progress page, waiting to retry:      ${waiting}%   ($retries retries so far, one notice on screen)"
-awk -v a="$waiting" -v b="$welcome" 'BEGIN {if (b > 0) printf "waiting to retry / welcome: %.2f\n", a / b}'
