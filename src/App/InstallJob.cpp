@@ -80,7 +80,7 @@ void CInstallJob::RequestStop(DWORD waitMs) {
 }
 
 void CInstallJob::Report(InstallReport report) {
-    if (settings_.report) PostToMainThread(settings_.report, report);
+    if (settings_.report && !stopRequested_) PostToMainThread(settings_.report, report);
 }
 
 void CInstallJob::InstallThreadProc() {

@@ -35,7 +35,8 @@ public:
     void RetryTick();
     // The engines keep it equal to their tick (kRetryDelayMs by default).
     void SetRetryDelayMs(uint32_t delayMs) { retryDelayMs_ = delayMs; }
-    // Every 1000 ms (download engine): OnTick of every started task.
+    // Every 1000 ms while the engine tick runs (download engine): OnTick of
+    // every started task.
     void ProgressTick();
     // Engine shutdown: forgets every task and unbinds it from this engine.
     void ClearTasks();

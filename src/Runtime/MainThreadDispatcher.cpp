@@ -153,6 +153,7 @@ void InitMainThreadDispatcher() {
         wake = ClaimWakeup(s);
     }
     if (wake) PostWakeup();
+    ArmDelayTimer();  // delayed tasks posted while there was no window
 }
 
 void PostMainThreadTask(MainThreadTask task) {

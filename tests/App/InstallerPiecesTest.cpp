@@ -200,7 +200,7 @@ TEST(InstallJob, Sha256IsCheckedBesideMd5) {
         s.expectedMd5 = c.md5;
         s.expectedSha256 = c.sha256;
         auto job = std::make_shared<CInstallJob>(s);
-        job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
+        job->animCounter = CInstallJob::kAnimEnd;  // no controller animates it here
         ASSERT_TRUE(CInstallJob::Start(job));
         EXPECT_TRUE(PumpMessagesUntil([&] { return reports.corrupt + reports.finished == 1; }, 10000));
         job->RequestStop(5000);
@@ -232,7 +232,7 @@ TEST(InstallJob, EarlierInstallAtADriveRootStopsAndDeletesNothing) {
         s.existingInstall = true;
         s.earlierLauncher = installDir + L"\\KorvelLauncher.exe";
         auto job = std::make_shared<CInstallJob>(s);
-        job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
+        job->animCounter = CInstallJob::kAnimEnd;  // no controller animates it here
         const int before = reports.finished;
         ASSERT_TRUE(CInstallJob::Start(job));
         EXPECT_TRUE(PumpMessagesUntil([&] { return reports.finished == before + 1; }, 10000)) << installDir;
@@ -275,7 +275,7 @@ bool RunJobToItsEnd(const InstallSettings& settings, PostedReports& reports, DWO
     InstallSettings s = settings;
     s.report = reports.Report();
     auto job = std::make_shared<CInstallJob>(s);
-    job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
+    job->animCounter = CInstallJob::kAnimEnd;  // no controller animates it here
     const int before = reports.finished + reports.corrupt;
     if (!CInstallJob::Start(job)) return false;
     const bool ended = PumpMessagesUntil([&] { return reports.finished + reports.corrupt > before; }, timeoutMs);
@@ -412,7 +412,7 @@ TEST(InstallJob, RecordsThePackagesExitCodeAndStartsNoLauncherWhenToldNot) {
         s.keepPackage = true;
         s.noLaunch = true;
         auto job = std::make_shared<CInstallJob>(s);
-        job->animCounter = CInstallJob::kAnimEnd;  // no window timer here
+        job->animCounter = CInstallJob::kAnimEnd;  // no controller animates it here
         const int before = reports.finished;
         ASSERT_TRUE(CInstallJob::Start(job));
         ASSERT_TRUE(PumpMessagesUntil([&] { return reports.finished > before; }, 20000));

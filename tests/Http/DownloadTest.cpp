@@ -246,7 +246,7 @@ TEST_F(DownloadTest, SpeedIsTheSumOfTheLastTenSamplesOverTen) {
     std::deque<uint32_t> model = task.SpeedSamples();
     const size_t callsBefore = record.progress.size();
 
-    // No message pumping from here on: the engine timer cannot add samples.
+    // No message pumping from here on: the engine tick cannot add samples.
     int64_t received = 0;
     for (uint32_t second = 1; second <= 13; ++second) {
         const uint32_t bytes = second * 1000;

@@ -1,5 +1,5 @@
 // The scheduler: the cap of ten running tasks, duplicate submissions,
-// the precedence of an attempt's record and the engine timer's retry step.
+// the precedence of an attempt's record and the engine tick's retry step.
 #include "support/HttpTestSupport.h"
 
 #include <memory>
