@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "Runtime/Handles.h"
+#include "Runtime/Paths.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ std::wstring BrowseForFolder(HWND owner, const std::wstring& initial) {
     std::wstring result;
     if (::SHGetPathFromIDListW(static_cast<LPCITEMIDLIST>(chosen.get()), path) && path[0]) {
         result = path;
-        if (result.back() != L'\\') result += L'\\';
+        if (!EndsWithSeparator(result)) result += L'\\';
     }
     return result;
 }

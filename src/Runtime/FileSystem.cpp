@@ -3,14 +3,13 @@
 #include <shlobj.h>
 
 #include "Runtime/Log.h"
+#include "Runtime/Paths.h"
 
 namespace {
 
 const wchar_t kLogFile[] = L".\\Runtime\\FileSystem";
 
 bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool EndsWithSeparator(const std::wstring& p) { return !p.empty() && (p.back() == L'\\' || p.back() == L'/'); }
 
 // SHCreateDirectoryExW, which also creates the missing parents; 0 on success.
 int CreateDirWithParents(const std::wstring& path) {

@@ -2,9 +2,7 @@
 
 #include <windows.h>
 
-namespace {
 bool EndsWithSeparator(const std::wstring& p) { return !p.empty() && (p.back() == L'\\' || p.back() == L'/'); }
-}  // namespace
 
 std::wstring GetAppDir() {
     static std::wstring cached;

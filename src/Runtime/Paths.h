@@ -22,5 +22,7 @@ bool IsDriveRoot(const std::wstring& path);
 std::wstring CanonicalPath(const std::wstring& path);
 // The same text but for letter case (ordinal, as the file system compares).
 bool SamePath(const std::wstring& a, const std::wstring& b);
+// Whether the path ends in "\" or "/".
+bool EndsWithSeparator(const std::wstring& p);
 // `dir` and `name` joined by exactly one "\" ("D:\" + "a" -> "D:\a").
 std::wstring ChildPath(const std::wstring& dir, const std::wstring& name);
