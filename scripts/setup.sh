@@ -93,12 +93,14 @@ source_version() { apt-cache showsrc "$1" | awk '/^Version:/{print $2; exit}'; }
 SECTIONS="-ffunction-sections -fdata-sections"
 SIZE_FLAGS=(-DCMAKE_C_FLAGS_RELEASE="-Os -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-Os -DNDEBUG")
 
-# Features of libcurl the installer never uses: no cookie, authentication,
-# MIME form, netrc, alt-svc, HSTS, DNS-over-HTTPS, date-parsing, header-API,
-# option-lookup or progress-meter code, and no verbose texts. Proxy support
-# (and with it SOCKS) stays. Some switches have no CMake option in this
-# version and are passed as definitions.
-CURL_OFF=(COOKIES CRYPTO_AUTH HTTP_AUTH MIME NETRC ALTSVC HSTS DOH PARSEDATE HEADERS_API
+# Features of libcurl the installer never uses: no cookie, MIME form, netrc,
+# alt-svc, HSTS, DNS-over-HTTPS, date-parsing, header-API, option-lookup or
+# progress-meter code, and no verbose texts. Proxy support (and with it SOCKS)
+# stays, and so does HTTP authentication for proxies that ask who the user is:
+# Basic, Digest, NTLM and Negotiate through Windows' SSPI (HTTP_AUTH,
+# CRYPTO_AUTH and NTLM on). Some switches have no CMake option in this version
+# and are passed as definitions.
+CURL_OFF=(COOKIES MIME NETRC ALTSVC HSTS DOH PARSEDATE HEADERS_API
   GETOPTIONS SHUFFLE_DNS PROGRESS_METER VERBOSE_STRINGS LIBCURL_OPTION)
 
 # libcurl is C and never unwinds: without unwind tables (.pdata/.xdata) the
@@ -118,7 +120,7 @@ build_curl() {
     -DCURL_USE_OPENSSL=OFF -DCURL_USE_SCHANNEL=ON -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
     -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF -DUSE_NGHTTP2=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
     -DENABLE_UNIX_SOCKETS=OFF -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
-    -DHTTP_ONLY=ON -DCURL_DISABLE_NTLM=ON -DENABLE_MANUAL=OFF -DCMAKE_EXE_LINKER_FLAGS="-static" \
+    -DHTTP_ONLY=ON -DENABLE_MANUAL=OFF -DCMAKE_EXE_LINKER_FLAGS="-static" \
     "${SIZE_FLAGS[@]}" -DCMAKE_C_FLAGS="$SECTIONS$defs $CURL_LEAN"
 }
 

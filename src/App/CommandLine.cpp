@@ -3,6 +3,7 @@
 #include <cwctype>
 
 #include "App/AppContext.h"
+#include "Http/SystemProxy.h"
 #include "Runtime/TextUtils.h"
 
 namespace {
@@ -42,6 +43,7 @@ struct KnownSwitch {
 constexpr KnownSwitch kSwitches[] = {
     {L"S", false}, {L"KEEP", false}, {L"NOLAUNCH", false}, {L"?", false},
     {L"D", true},  {L"LOG", true},   {L"TIMEOUT", true},
+    {L"PROXY", true}, {L"PROXYUSER", true}, {L"PROXYPASS", true},
 };
 
 class SwitchParser {
@@ -134,6 +136,18 @@ private:
         else if (canonical == L"/D") o_.installDir = value;
         else if (canonical == L"/LOG") o_.logPath = value;
         else if (canonical == L"/TIMEOUT") ApplyTimeout(value);
+        else if (canonical == L"/PROXYUSER") o_.proxyUser = value;
+        else if (canonical == L"/PROXYPASS") o_.proxyPassword = value;
+        else if (canonical == L"/PROXY") ApplyProxy(value);
+    }
+
+    void ApplyProxy(const std::wstring& value) {
+        ProxyConfig config;
+        if (!ParseProxySwitch(value, &config)) {
+            Fail(L"/PROXY= 须为 主机:端口、direct 或自动配置脚本的 http:// 地址：" + value);
+            return;
+        }
+        o_.proxy = value;
     }
 
     void ApplyTimeout(const std::wstring& value) {
@@ -170,6 +184,24 @@ InstallerOptions ParseCommandLine(const wchar_t* commandLine) {
     return options;
 }
 
+std::wstring MaskedCommandLine(const wchar_t* commandLine) {
+    std::wstring text = commandLine ? commandLine : L"";
+    const wchar_t kName[] = L"/PROXYPASS=";
+    for (size_t pos = 0; pos < text.size(); ++pos) {
+        if (!StartsWithName(text, pos, kName)) continue;
+        size_t start = pos + ARRAYSIZE(kName) - 1;
+        // Quoted as "/PROXYPASS=a b" or /PROXYPASS="a b": up to the closing
+        // quote; otherwise up to the next blank.
+        const bool quoted = (pos > 0 && text[pos - 1] == L'"') || (start < text.size() && text[start] == L'"');
+        if (start < text.size() && text[start] == L'"') ++start;
+        size_t end = start;
+        while (end < text.size() && (quoted ? text[end] != L'"' : !IsBlank(text[end]))) ++end;
+        text.replace(start, end - start, L"***");
+        pos = start + 3;
+    }
+    return text;
+}
+
 std::wstring UsageText() {
     return L"KorvelQixarInstaller.exe [来源编号] [开关]\n"
            L"\n"
@@ -179,6 +211,8 @@ std::wstring UsageText() {
            L"/LOG=文件\t把每一步追加写入 UTF-8 日志文件（完整路径）\n"
            L"/NOLAUNCH\t安装后不启动启动器\n"
            L"/TIMEOUT=秒\t（与 /S 同用）网络不通时最多重试多久，默认 600\n"
+           L"/PROXY=代理\t本次运行使用的代理：主机:端口、direct（直接连接）或自动配置脚本地址\n"
+           L"/PROXYUSER=用户名 /PROXYPASS=密码\t代理服务器要求登录时使用\n"
            L"/?\t显示本说明\n"
            L"\n"
            L"退出代码（/S）：\n"
@@ -194,5 +228,6 @@ std::wstring UsageText() {
            L"9 电脑时间不正确，直到超时\n"
            L"10 安装信息校验失败（可能被篡改），直到超时\n"
            L"11 安装包一直被其他程序占用\n"
-           L"12 下载服务器一直无法提供安装包，直到超时\n";
+           L"12 下载服务器一直无法提供安装包，直到超时\n"
+           L"13 代理服务器需要登录，而本次运行无法登录\n";
 }

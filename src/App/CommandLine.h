@@ -1,7 +1,8 @@
 #pragma once
 // The installer's command line: the source number, read exactly as it always
 // was, then the administrators' switches (/S, /KEEP, /D=, /LOG=, /NOLAUNCH,
-// /TIMEOUT=, /?), case-insensitive. Pure text; any thread.
+// /TIMEOUT=, /PROXY=, /PROXYUSER=, /PROXYPASS=, /?), case-insensitive. Pure
+// text; any thread.
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,9 @@ struct InstallerOptions {
     std::wstring installDir;   // /D=, as given; empty when not given
     std::wstring logPath;      // /LOG=, as given; empty when not given
     uint32_t timeoutSeconds = kDefaultNetworkTimeoutSeconds;  // /TIMEOUT= (with /S)
+    std::wstring proxy;          // /PROXY=: host:port, direct or a script's URL; empty when not given
+    std::wstring proxyUser;      // /PROXYUSER=
+    std::wstring proxyPassword;  // /PROXYPASS= (never logged)
     std::wstring error;        // the first problem found; empty for a good line
 };
 
@@ -30,6 +34,9 @@ struct InstallerOptions {
 // all, and must therefore come last. Values are not checked against the
 // file system here. Even with an error, `silent` tells whether /S was given.
 InstallerOptions ParseCommandLine(const wchar_t* commandLine);
+
+// The command line as the log may show it: the value of /PROXYPASS= replaced by "***".
+std::wstring MaskedCommandLine(const wchar_t* commandLine);
 
 // The switch and exit-code list shown for /? and with a bad command line.
 std::wstring UsageText();

@@ -16,6 +16,7 @@ enum InstallerExitCode : int {
     kExitDescriptorRefused = 10,
     kExitFileLocked = 11,
     kExitSourceFailed = 12,
+    kExitProxyLogin = 13,
 };
 
 inline const wchar_t* ExitCodeMeaning(int code) {
@@ -33,6 +34,7 @@ inline const wchar_t* ExitCodeMeaning(int code) {
         case kExitDescriptorRefused: return L"the descriptor was refused until the time-out";
         case kExitFileLocked: return L"a file stayed locked by another program";
         case kExitSourceFailed: return L"every source answered wrongly until the time-out";
+        case kExitProxyLogin: return L"the proxy wants a login the run cannot give";
         default: return L"?";
     }
 }

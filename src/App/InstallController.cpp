@@ -86,7 +86,7 @@ void CInstallController::Schedule(TaskId& slot, UINT delayMs, void (CInstallCont
 }
 
 void CInstallController::CancelTasks() {
-    for (TaskId* task : {&askTask_, &retryTask_, &animTask_, &diskFailureTask_}) Cancel(*task);
+    for (TaskId* task : {&askTask_, &retryTask_, &animTask_, &diskFailureTask_, &proxyLoginTask_}) Cancel(*task);
 }
 
 void CInstallController::OnInstallReport(InstallReport report) {
@@ -265,6 +265,14 @@ void CInstallController::OnFailure(const HttpResult& result, const std::wstring&
         return;
     }
     if (kind == FailureKind::kLocked && RetryLocked(result, step)) return;
+    if (kind == FailureKind::kProxyAuth && (!view_.RetriesForEver() || !proxyLoginAsked_)) {
+        // Acted on once the update module's report has returned: asking
+        // runs a modal loop, and an unattended run ends here.
+        proxyLoginNotice_ = NoticeText(kind, networkNotice);
+        Cancel(retryTask_);
+        Schedule(proxyLoginTask_, 0, &CInstallController::OnProxyLoginWanted);
+        return;
+    }
     Retry(step, retryTimes_.cycleMs);
     KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::OnFailure (%d,%d) %s: %s in %u s", result.type, result.code,
            kindName, step == RetryStep::kCycle ? L"retrying from the first endpoint" : L"opening the package again",
@@ -301,6 +309,34 @@ bool CInstallController::RetryLocked(const HttpResult& result, RetryStep step) {
            NoticeText(FailureKind::kLocked, L"").c_str());
     Finish(kExitFileLocked);
     return true;
+}
+
+// The proxy was not satisfied by the logged-on user's credentials (nor by a
+// user name and password already given). An unattended run has nobody to ask
+// and ends; the window asks once per run and tries again at once with what
+// was typed, or, cancelled, tells the failure and retries as for a network
+// failure.
+void CInstallController::OnProxyLoginWanted() {
+    if (finished_) return;
+    if (!view_.RetriesForEver()) {
+        KV_LOG(kToConsole | kToFile, Error,
+               L"CInstallController::OnProxyLoginWanted (%d,%d): the proxy wants a login this run cannot give "
+               L"(/PROXYUSER= and /PROXYPASS= give one)",
+               lastFailure_.type, lastFailure_.code);
+        Finish(kExitProxyLogin);
+        return;
+    }
+    proxyLoginAsked_ = true;
+    if (view_.AskProxyLogin()) {
+        KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnProxyLoginWanted login given: trying again");
+        Retry(RetryStep::kCycle, 0);
+        return;
+    }
+    KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::OnProxyLoginWanted no login given: retrying in %u s",
+           retryTimes_.cycleMs / 1000);
+    Retry(RetryStep::kCycle, retryTimes_.cycleMs);
+    toldKind_ = FailureKind::kProxyAuth;
+    view_.ShowFailureNotice(proxyLoginNotice_);
 }
 
 void CInstallController::Retry(RetryStep step, UINT delayMs) {

@@ -107,6 +107,7 @@ private:
     std::wstring NoticeText(FailureKind kind, const std::wstring& networkNotice) const;
     std::wstring ClockText() const;
     void OnDiskFailure();
+    void OnProxyLoginWanted();
     void OnRetryTimer();
     bool NetworkGivenUp() const;
     void EndFailureRun();
@@ -133,6 +134,9 @@ private:
     TaskId retryTask_ = 0;
     TaskId animTask_ = 0;
     TaskId diskFailureTask_ = 0;
+    TaskId proxyLoginTask_ = 0;
+    bool proxyLoginAsked_ = false;  // the window asks once per run
+    std::wstring proxyLoginNotice_;
     // Stands for this controller in the install thread's reports until it
     // stops; a report that comes later finds nothing.
     uintptr_t reportToken_ = 0;

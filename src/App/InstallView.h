@@ -42,6 +42,11 @@ public:
     // once none is left).
     virtual bool AskDownloadAgain(bool sourcesLeft) = 0;
     virtual void ShowDownloadRestarted() = 0;
+    // A proxy wants a user name and password that the run does not have (or
+    // refused the ones it has): true when the user gave them (CProxyLogin
+    // holds them now) and the transfer is to be tried again at once. Asked
+    // at most once per run; a view that cannot ask answers false.
+    virtual bool AskProxyLogin() { return false; }
 
     // The run is over with this outcome (an InstallerExitCode); the
     // controller has stopped everything. Called once.

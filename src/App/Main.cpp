@@ -14,6 +14,8 @@
 #include "App/MainDlg.h"
 #include "App/SilentRun.h"
 #include "App/SingleInstance.h"
+#include "Http/ProxyLogin.h"
+#include "Http/ProxyResolver.h"
 #include "Runtime/Log.h"
 #include "Ui/DpiScale.h"
 #include "Ui/SkinPackage.h"
@@ -93,6 +95,20 @@ int RunSilent(AppContext& context) {
     return result;
 }
 
+// The run's proxy: /PROXY= over the user's settings (the machine's when
+// running as SYSTEM); /PROXYUSER= and /PROXYPASS= for a proxy that asks for a
+// login.
+void ConfigureProxy(const InstallerOptions& options) {
+    ProxyConfig config;
+    if (options.proxy.empty() || !ParseProxySwitch(options.proxy, &config)) config = ReadProxyConfig();
+    CProxyResolver::Instance().Configure(&config);
+    if (!options.proxyUser.empty() || !options.proxyPassword.empty())
+        CProxyLogin::Instance().Set(options.proxyUser, options.proxyPassword);
+    KV_LOG(kToConsole | kToFile, Info, L"wWinMain proxy: %s%s%s%s%s", ProxySourceName(config.source),
+           config.manual.Empty() ? L"" : L", manual proxy", config.autoDetect ? L", automatic detection" : L"",
+           config.scriptUrl.empty() ? L"" : L", script ", config.scriptUrl.c_str());
+}
+
 int Ended(int exitCode) {
     KV_LOG(kToConsole | kToFile, Info, L"wWinMain exit code %d", exitCode);
     return exitCode;
@@ -123,7 +139,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     ConfigureDiagnostics(KV_APP_LOOPBACK_ONLY_BUILD != 0 && options.logPath.empty());
     KV_LOG(kToConsole | kToFile, Info, L"wWinMain pid %u, %s, command line [%s]",
            static_cast<unsigned>(::GetCurrentProcessId()), options.silent ? L"unattended" : L"with its window",
-           commandLine ? commandLine : L"");
+           MaskedCommandLine(commandLine).c_str());
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);
@@ -153,5 +169,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
         return Ended(options.silent ? kExitAlreadyRunning : kExitInstalled);
     }
 
+    ConfigureProxy(options);
     return Ended(options.silent ? RunSilent(context) : RunWindow(instance, context));
 }

@@ -4,6 +4,8 @@
 #include "App/AppContext.h"
 #include "App/InstallFolder.h"
 #include "App/MsgBoxDlg.h"
+#include "App/ProxyLoginDlg.h"
+#include "Http/ProxyLogin.h"
 #include "App/ProgressBarImage.h"
 #include "App/UnelevatedStart.h"
 #include "Runtime/Log.h"
@@ -305,6 +307,14 @@ bool CMainDlg::OfferAnotherFolder(const std::wstring& text) {
 bool CMainDlg::AskDownloadAgain(bool) {
     return ShowMessageBox(hwnd_, kTipTitle, L"文件已损坏，请重新下载！", L"重新下载", L"退出安装", true, true) ==
            CMsgBoxDlg::kResultOk;
+}
+
+bool CMainDlg::AskProxyLogin() {
+    std::wstring user, password;
+    if (!CProxyLoginDlg::Ask(hwnd_, &user, &password)) return false;
+    CProxyLogin::Instance().Set(user, password);
+    if (!password.empty()) ::SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
+    return true;
 }
 
 void CMainDlg::ShowDownloadRestarted() {

@@ -47,6 +47,7 @@ protected:
     bool RetriesForEver() const override { return true; }
     bool OfferAnotherFolder(const std::wstring& text) override;
     bool AskDownloadAgain(bool sourcesLeft) override;
+    bool AskProxyLogin() override;
     void ShowDownloadRestarted() override;
     void End(int exitCode) override;
 

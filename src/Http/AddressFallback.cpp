@@ -4,10 +4,13 @@
 
 #include "Http/CurlHttp.h"
 #include "Http/HttpResultCodes.h"
+#include "Http/ProxyResolver.h"
+#include "Runtime/Log.h"
 #include "Runtime/TextUtils.h"
 
 namespace {
 
+const wchar_t kLogFile[] = L".\\Http\\AddressFallback";
 constexpr size_t kMinHostLength = 3;
 constexpr size_t kMinAddressLength = 7;  // "1.2.3.4"
 
@@ -35,6 +38,12 @@ void CAddressFallback::Reset() {
 bool CAddressFallback::Start(const std::wstring& mainUrl, const HttpResult& failure, DnsResultCallback callback) {
     failure_ = failure;
     used_ = true;
+    // A proxied transfer's name is resolved by the proxy: addresses of our
+    // own would either go round the proxy or fail where only it gets out.
+    if (CProxyResolver::Instance().Proxied(mainUrl)) {
+        KV_LOG(kToConsole | kToFile, Info, L"CAddressFallback not used: %s goes through a proxy", mainUrl.c_str());
+        return false;
+    }
     const std::string host = WideToUtf8(HostNameOf(mainUrl));
     if (host.size() < kMinHostLength) return false;
     // An earlier run that answered but was slow to end: its fields are not

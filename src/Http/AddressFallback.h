@@ -23,8 +23,9 @@ public:
     bool Used() const { return used_; }
 
     // Starts the resolver for the host of `mainUrl` after `failure`; marks
-    // the fallback used either way. False when the host is too short to look
-    // up, an earlier resolver run is still ending, or no thread starts.
+    // the fallback used either way. False when `mainUrl` goes through a
+    // proxy, the host is too short to look up, an earlier resolver run is
+    // still ending, or no thread starts.
     bool Start(const std::wstring& mainUrl, const HttpResult& failure, DnsResultCallback callback);
     // Stops a running resolver, waiting at most waitMs.
     void Cancel(DWORD waitMs) { resolver_.StopThread(waitMs); }

@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
+#include "Runtime/Log.h"
 #include "Runtime/MainThreadTask.h"
+#include "Runtime/TextUtils.h"
 
 namespace {
+
+const wchar_t kLogFile[] = L".\\Http\\CurlBase";
 
 constexpr DWORD kReportIntervalMs = 100;
 
@@ -38,6 +42,10 @@ long CCurlBase::LiveCount() { return ::InterlockedCompareExchange(&g_liveTransfe
 long CCurlBase::CreatedCount() { return ::InterlockedCompareExchange(&g_createdTransfers, 0, 0); }
 
 CURL* CCurlBase::PrepareEasyHandle() {
+    routeUrl_.clear();
+    routed_ = false;
+    routeIndex_ = 0;
+    throughProxy_.store(false, std::memory_order_release);
     bytesSinceReport_ = 0;
     bytesSentSinceReport_ = 0;
     if (easy_) {
@@ -105,4 +113,43 @@ void CCurlBase::PostBytesSent(uint32_t count) {
 }
 void CCurlBase::PostHttpStatus(int32_t status) {
     PostNotification(this, listenerToken_, &CurlListener::OnHttpStatus, status);
+}
+
+bool CCurlBase::ApplyRoute() {
+    if (!easy_) return true;
+    if (!routed_) {
+        if (routeUrl_.empty()) {
+            route_ = ProxyRoute();
+        } else if (!CProxyResolver::Instance().Route(routeUrl_, &route_)) {
+            return false;
+        }
+        if (route_.proxies.empty()) route_.proxies.push_back(L"");
+        routed_ = true;
+        routeIndex_ = 0;
+    }
+    // The empty string also keeps libcurl away from the environment's proxy variables.
+    const std::wstring& proxy = route_.proxies[routeIndex_];
+    throughProxy_.store(!proxy.empty(), std::memory_order_release);
+    curl_easy_setopt(easy_.get(), CURLOPT_PROXY, WideToAnsi(proxy).c_str());
+    if (!routeUrl_.empty()) LogRoute();
+    return true;
+}
+
+bool CCurlBase::HasNextProxy(CURLcode result) const {
+    if (!easy_ || !routed_ || !ThroughProxy() || routeIndex_ + 1 >= route_.proxies.size()) return false;
+    return result == CURLE_COULDNT_CONNECT || result == CURLE_COULDNT_RESOLVE_PROXY;
+}
+
+void CCurlBase::UseNextProxy() {
+    KV_LOG(kToConsole | kToFile, Warn, L"CCurlBase proxy %s unreachable: trying the next one",
+           route_.proxies[routeIndex_].c_str());
+    ++routeIndex_;
+    ApplyRoute();
+}
+
+void CCurlBase::LogRoute() const {
+    const std::wstring& proxy = route_.proxies[routeIndex_];
+    KV_LOG(kToFile, Info, L"CCurlBase %s via %s (%s, %s)", routeUrl_.c_str(), proxy.empty() ? L"DIRECT" : proxy.c_str(),
+           proxy.empty() && route_.source != ProxySource::kDirect ? L"direct" : ProxySourceName(route_.source),
+           route_.why.c_str());
 }

@@ -9,9 +9,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "Http/CurlHandles.h"
 #include "Http/CurlListener.h"
+#include "Http/ProxyResolver.h"
 #include "Runtime/RefCounted.h"
 
 class CCurlBase : public CRefThreadSafeBase<CCurlBase> {
@@ -27,6 +29,22 @@ public:
 
     // Notifications go to this listener while it exists (null: nowhere).
     void SetListener(const CurlListener* listener) { listenerToken_ = listener ? listener->Token() : 0; }
+
+    // The proxy: the transfer goes through the proxies CProxyResolver has for
+    // `url`, in order. Set on the main thread with the other options (and by
+    // PrepareEasyHandle to none); the worker applies it before the transfer
+    // starts and moves on after a failure to connect.
+    void SetRouteUrl(const std::wstring& url) { routeUrl_ = url; }
+    // Worker: sets the route's current proxy on the easy handle; false while
+    // the route is not known yet (a configuration script still runs).
+    bool ApplyRoute();
+    // Worker, after the transfer ended with `result`: whether that is a
+    // failure to reach a proxy and the route has another entry; and the
+    // step to that entry (only while the handle is out of the multi handle).
+    bool HasNextProxy(CURLcode result) const;
+    void UseNextProxy();
+    // Whether the transfer's current route entry is a proxy. Any thread.
+    bool ThroughProxy() const { return throughProxy_.load(std::memory_order_acquire); }
 
     // Cancellation: once cleared, every callback refuses to go on.
     bool IsAlive() const { return alive_.load(std::memory_order_acquire); }
@@ -63,7 +81,15 @@ protected:
     CCurlBase();
 
 private:
+    void LogRoute() const;
+
     kv::UniqueCurl easy_;
+    // Main thread until the transfer is queued, then the worker's.
+    std::wstring routeUrl_;
+    bool routed_ = false;
+    ProxyRoute route_;
+    size_t routeIndex_ = 0;
+    std::atomic<bool> throughProxy_{false};
     uintptr_t listenerToken_ = 0;
     std::atomic<bool> alive_{true};
     bool reportProgress_ = false;

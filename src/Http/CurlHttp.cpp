@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "Http/HtmlAnswer.h"
-#include "Http/SystemProxy.h"
+#include "Http/ProxyLogin.h"
 #include "Runtime/Log.h"
 #include "Runtime/TextUtils.h"
 
@@ -15,6 +15,7 @@ namespace {
 
 const wchar_t kLogFile[] = L".\\Http\\CurlHttp";
 constexpr size_t kLoggedBodyBytes = 1000;
+constexpr int32_t kProxyLoginWanted = 407;
 
 bool IsErrorStatus(int32_t status) { return status > 399 || status < 100; }
 
@@ -114,10 +115,19 @@ bool CCurlHttp::Configure(const std::wstring& url, int32_t method, const HttpTim
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPIDLE, static_cast<long>(timeouts.keepAliveIdleSec));
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPINTVL, static_cast<long>(timeouts.keepAliveIntervalSec));
-    // Through the proxy Windows has for this address, if any; the empty
-    // string also keeps libcurl away from proxy variables of the environment.
-    const std::string proxy = WideToAnsi(ProxyForUrl(SystemProxySettings(), url));
-    curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
+    // Through the proxies the run's configuration has for this address, if
+    // any (set by the worker once known: CCurlBase::ApplyRoute).
+    SetRouteUrl(url);
+    // A proxy that asks who the user is gets the logged-on user's own
+    // credentials through Windows' security packages (Negotiate, then NTLM;
+    // an empty name tells libcurl to use them), and, once the run has them,
+    // the user name and password given for it (Basic and Digest as well).
+    std::string user, password;
+    const bool given = CProxyLogin::Instance().Get(&user, &password);
+    curl_easy_setopt(easy, CURLOPT_PROXYAUTH, given ? CURLAUTH_ANY : (CURLAUTH_NEGOTIATE | CURLAUTH_NTLM));
+    curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, password.c_str());
+    if (!password.empty()) ::SecureZeroMemory(&password[0], password.size());
     // The proxy's answer to CONNECT (an https tunnel) is not the server's:
     // its status line and fields must not reach the header callback, where
     // they would be taken for the answer's status.
@@ -165,9 +175,11 @@ size_t CCurlHttp::OnRecieveHeader(const char* data, size_t length) {
     }
     int32_t status = httpStatus_.load();
     // Re-read the status at the first line of every response: while none is
-    // known, after a redirect, and after an interim 1xx answer (so that the
-    // final status of "100 Continue" exchanges is seen).
-    if (status == kNoHttpStatus.code || (status >= 300 && status <= 399) || (status >= 100 && status <= 199)) {
+    // known, after a redirect, after an interim 1xx answer (so that the
+    // final status of "100 Continue" exchanges is seen), and after a proxy's
+    // 407, which libcurl answers itself with the next request when it can.
+    if (status == kNoHttpStatus.code || (status >= 300 && status <= 399) || (status >= 100 && status <= 199) ||
+        status == kProxyLoginWanted) {
         status = kNoHttpStatus.code;
         long code = 0;
         const CURLcode rc = curl_easy_getinfo(EasyHandle(), CURLINFO_RESPONSE_CODE, &code);
@@ -178,6 +190,8 @@ size_t CCurlHttp::OnRecieveHeader(const char* data, size_t length) {
                    static_cast<int>(rc), status);
         }
     }
+    // A 407 is told only once it is the transfer's last answer (CCurlWorkshop).
+    if (status == kProxyLoginWanted) return length;
     if (IsErrorStatus(status)) {
         PostHttpStatus(status);
         return length;

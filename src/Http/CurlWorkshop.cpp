@@ -13,6 +13,9 @@ constexpr int kMaxWaitMs = 1000;
 // After a failed wait (libcurl could not poll its sockets) the worker pauses
 // this long instead of spinning through passes.
 constexpr DWORD kPollFailurePauseMs = 50;
+// While a transfer waits for its proxy (a configuration script runs on a
+// thread of its own) the worker looks again this often.
+constexpr int kRouteWaitMs = 50;
 
 }  // namespace
 
@@ -105,7 +108,8 @@ void CCurlWorkshop::WaitForWork() {
     // A wake that comes while the worker is not waiting is kept by libcurl
     // and ends the next wait at once; the main thread queues its request
     // before it wakes, so the pass after the wait always sees it.
-    const CURLMcode rc = curl_multi_poll(multi_.get(), nullptr, 0, maxWaitMs_, nullptr);
+    const int waitMs = routeWaiting_ ? std::min(maxWaitMs_, kRouteWaitMs) : maxWaitMs_;
+    const CURLMcode rc = curl_multi_poll(multi_.get(), nullptr, 0, waitMs, nullptr);
     if (rc == CURLM_OK) {
         pollFailing_ = false;
         return;
@@ -143,11 +147,21 @@ void CCurlWorkshop::ApplyPending() {
             Detach(transfer);
         }
     }
+    // A transfer whose proxy is not known yet waits at the front of the
+    // queue, in its order.
+    TransferList unrouted;
     for (const CRefPtr<CCurlBase>& transfer : additions) {
-        if (transfer->EasyHandle() && curl_multi_add_handle(multi_.get(), transfer->EasyHandle()) == CURLM_OK) {
+        if (!transfer->ApplyRoute()) {
+            unrouted.push_back(transfer);
+        } else if (transfer->EasyHandle() && curl_multi_add_handle(multi_.get(), transfer->EasyHandle()) == CURLM_OK) {
             CScopedLock lock(lock_);
             running_.push_back(transfer);
         }
+    }
+    routeWaiting_ = !unrouted.empty();
+    if (routeWaiting_) {
+        CScopedLock lock(lock_);
+        pendingAdd_.insert(pendingAdd_.begin(), unrouted.begin(), unrouted.end());
     }
 }
 
@@ -168,13 +182,30 @@ int CCurlWorkshop::CollectFinished() {
                                    [easy](const CRefPtr<CCurlBase>& t) { return t->EasyHandle() == easy; });
             if (it != running_.end()) transfer = *it;
         }
+        if (transfer && Reroute(transfer, result)) continue;
         if (transfer) {
+            // A proxy that asked who the user is and was not satisfied (an
+            // https tunnel's as well, which libcurl reports as a broken
+            // reply): the transfer's status is the proxy's 407. Told here,
+            // once libcurl has given up answering it.
+            long code = 0, connectCode = 0;
+            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+            curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+            if (code == 407 || connectCode == 407) transfer->PostHttpStatus(407);
             transfer->PostTransferDone(result);
             Detach(transfer);
         }
         ++handled;
     }
     return handled;
+}
+
+bool CCurlWorkshop::Reroute(const CRefPtr<CCurlBase>& transfer, CURLcode result) {
+    if (!transfer->IsAlive() || !transfer->HasNextProxy(result)) return false;
+    CURL* easy = transfer->EasyHandle();
+    curl_multi_remove_handle(multi_.get(), easy);
+    transfer->UseNextProxy();
+    return curl_multi_add_handle(multi_.get(), easy) == CURLM_OK;
 }
 
 bool CCurlWorkshop::Detach(const CRefPtr<CCurlBase>& transfer) {

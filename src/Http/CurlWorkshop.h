@@ -67,6 +67,9 @@ private:
 
     void ApplyPending();
     bool Detach(const CRefPtr<CCurlBase>& transfer);
+    // A transfer that could not reach its proxy starts again with the
+    // route's next one; false when it has none.
+    bool Reroute(const CRefPtr<CCurlBase>& transfer, CURLcode result);
 
     kv::UniqueCurlMulti multi_;
     TransferList pendingAdd_;
@@ -76,4 +79,5 @@ private:
     std::function<void()> teardownHook_;  // guarded by lock_
     int maxWaitMs_;
     bool pollFailing_ = false;  // worker thread
+    bool routeWaiting_ = false;  // worker thread: a queued transfer waits for its proxy
 };

@@ -43,6 +43,8 @@ FailureKind ClassifyHttpStatus(int32_t status) {
     if (status == 408 || status == 429) return FailureKind::kNetwork;
     // "Network Authentication Required": the sign-in page's own status.
     if (status == 511) return FailureKind::kSignIn;
+    // "Proxy Authentication Required", after every credential at hand was tried.
+    if (status == 407) return FailureKind::kProxyAuth;
     if (status >= 400 && status <= 499) return FailureKind::kSource;
     return FailureKind::kNetwork;  // 5xx, and no status at all
 }
@@ -97,6 +99,7 @@ const wchar_t* FailureKindName(FailureKind kind) {
         case FailureKind::kClock: return L"clock";
         case FailureKind::kRefused: return L"refused";
         case FailureKind::kLocked: return L"locked";
+        case FailureKind::kProxyAuth: return L"proxy login";
     }
     return L"?";
 }

@@ -13,6 +13,7 @@ enum class FailureKind {
     kClock,    // this computer's clock is far from the server's, so a signed descriptor looks expired
     kRefused,  // the descriptor's signature, digest lines or Expires fail with a sane clock
     kLocked,   // another program holds a file the step needs
+    kProxyAuth,  // a 407: the proxy wants to know who the user is, and what it was given did not do
 };
 
 FailureKind Classify(const HttpResult& result);

@@ -4,6 +4,7 @@
 #include <winhttp.h>
 
 #include <atomic>
+#include <cwctype>
 
 #include "Runtime/Handles.h"
 #include "Runtime/TextUtils.h"
@@ -121,6 +122,110 @@ std::wstring ProxyForUrl(const ProxySettings& settings, const std::wstring& url)
     const std::wstring& proxy = perScheme.empty() ? settings.forAll : perScheme;
     if (proxy.empty() || Bypassed(settings, parts)) return L"";
     return proxy;
+}
+
+const wchar_t* ProxySourceName(ProxySource source) {
+    switch (source) {
+        case ProxySource::kManual: return L"manual";
+        case ProxySource::kMachine: return L"machine";
+        case ProxySource::kScript: return L"script";
+        case ProxySource::kWpad: return L"WPAD";
+        case ProxySource::kSwitch: return L"switch";
+        default: return L"direct";
+    }
+}
+
+bool ParseProxySwitch(const std::wstring& value, ProxyConfig* config) {
+    ProxyConfig parsed;
+    parsed.source = ProxySource::kSwitch;
+    const std::wstring lower = ToLower(value);
+    if (lower == L"direct") {
+        *config = parsed;
+        return true;
+    }
+    if (lower.rfind(L"http://", 0) == 0 || lower.rfind(L"https://", 0) == 0) {
+        if (SplitUrl(value).host.empty()) return false;
+        parsed.scriptUrl = value;
+        *config = parsed;
+        return true;
+    }
+    // host:port, the port in 1..65535 and the host of name characters only.
+    const size_t colon = value.rfind(L':');
+    if (colon == std::wstring::npos || colon == 0 || colon + 1 == value.size() || colon + 6 < value.size())
+        return false;
+    unsigned port = 0;
+    for (size_t i = colon + 1; i < value.size(); ++i) {
+        if (value[i] < L'0' || value[i] > L'9') return false;
+        port = port * 10 + static_cast<unsigned>(value[i] - L'0');
+    }
+    if (port == 0 || port > 65535) return false;
+    for (size_t i = 0; i < colon; ++i) {
+        const wchar_t c = value[i];
+        if (!iswalnum(c) && c != L'.' && c != L'-' && c != L'[' && c != L']' && c != L':') return false;
+    }
+    parsed.manual.forAll = value;
+    *config = parsed;
+    return true;
+}
+
+std::vector<std::wstring> ParseProxyList(const std::wstring& answer) {
+    std::vector<std::wstring> out;
+    std::wstring kind;
+    for (const std::wstring& token : Tokens(answer)) {
+        const std::wstring lower = ToLower(token);
+        if (lower == L"direct") {
+            out.push_back(L"");
+            kind.clear();
+        } else if (lower == L"proxy" || lower == L"http" || lower == L"https" || lower.rfind(L"socks", 0) == 0) {
+            kind = lower;  // the entry's kind; its server follows
+        } else {
+            if (kind.empty() || kind == L"proxy" || kind == L"http") {
+                const std::wstring server = WithoutScheme(token);
+                if (!server.empty()) out.push_back(server);
+            }
+            kind.clear();
+        }
+    }
+    return out;
+}
+
+namespace {
+
+bool RunsAsSystem() {
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    const kv::UniqueKernelHandle token(raw);
+    BYTE buffer[256];
+    DWORD size = 0;
+    if (!::GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size)) return false;
+    BYTE system[SECURITY_MAX_SID_SIZE];
+    DWORD systemSize = sizeof(system);
+    if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize)) return false;
+    return ::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, system) != FALSE;
+}
+
+}  // namespace
+
+ProxyConfig ReadProxyConfig() {
+    ProxyConfig config;
+    if (RunsAsSystem()) {
+        WINHTTP_PROXY_INFO info{};
+        if (!::WinHttpGetDefaultProxyConfiguration(&info)) return config;
+        const kv::UniqueGlobalMem proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
+        if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy) {
+            config.source = ProxySource::kMachine;
+            config.manual = ParseProxySettings(info.lpszProxy, info.lpszProxyBypass ? info.lpszProxyBypass : L"");
+        }
+        return config;
+    }
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
+    if (!::WinHttpGetIEProxyConfigForCurrentUser(&ie)) return config;
+    const kv::UniqueGlobalMem autoConfig(ie.lpszAutoConfigUrl), proxy(ie.lpszProxy), bypass(ie.lpszProxyBypass);
+    config.manual = ParseProxySettings(ie.lpszProxy ? ie.lpszProxy : L"", ie.lpszProxyBypass ? ie.lpszProxyBypass : L"");
+    if (!config.manual.Empty()) config.source = ProxySource::kManual;
+    config.autoDetect = ie.fAutoDetect != FALSE;
+    if (ie.lpszAutoConfigUrl) config.scriptUrl = ie.lpszAutoConfigUrl;
+    return config;
 }
 
 ProxySettings ReadSystemProxySettings() {

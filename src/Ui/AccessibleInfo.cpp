@@ -114,6 +114,7 @@ LONG CAccessibleInfo::State(const CControlUI& c, const CPaintManagerUI& manager)
     }
     if (auto* edit = dynamic_cast<const CEditUI*>(&c)) {
         if (edit->IsReadOnly()) state |= STATE_SYSTEM_READONLY;
+        if (edit->IsPassword()) state |= STATE_SYSTEM_PROTECTED;
     }
     const LONG role = Role(c);
     if (role == ROLE_SYSTEM_LINK) state |= STATE_SYSTEM_LINKED;
@@ -133,7 +134,7 @@ std::wstring CAccessibleInfo::Value(const CControlUI& c) {
         const int percent = span > 0 ? static_cast<int>(done * 100 / span) : 0;
         return FormatString(L"%d%%", percent);
     }
-    if (dynamic_cast<const CEditUI*>(&c)) return c.GetText();
+    if (auto* edit = dynamic_cast<const CEditUI*>(&c)) return edit->IsPassword() ? L"" : c.GetText();
     return L"";
 }
 

@@ -2,6 +2,7 @@
 
 #include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
+#include "Ui/RenderEngine.h"
 
 namespace {
 constexpr wchar_t kOwnerProp[] = L"KvEditUI";
@@ -50,6 +51,7 @@ void CEditUI::SetReadOnly(bool readOnly) {
 void CEditUI::SetAttribute(const std::wstring& name, const std::wstring& value) {
     int n = 0;
     if (name == L"readonly") readOnly_ = markup::ParseBool(value);
+    else if (name == L"password") password_ = markup::ParseBool(value);
     else if (name == L"maxchar") { if (markup::ParseInt(value, n) && n > 0) maxChars_ = n; }
     else CLabelUI::SetAttribute(name, value);
 }
@@ -113,7 +115,7 @@ void CEditUI::OpenEditor(const POINT* click, bool selectAll) {
     HWND parent = manager_->GetPaintWindow();
     const RECT r = NativeRect();
     if (native_ == nullptr) {
-        native_ = ::CreateWindowExW(0, L"EDIT", text_.c_str(), WS_CHILD | ES_AUTOHSCROLL | (readOnly_ ? ES_READONLY : 0),
+        native_ = ::CreateWindowExW(0, L"EDIT", text_.c_str(), WS_CHILD | ES_AUTOHSCROLL | (readOnly_ ? ES_READONLY : 0) | (password_ ? ES_PASSWORD : 0),
                                     r.left, r.top, r.right - r.left, r.bottom - r.top, parent, nullptr,
                                     reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
         if (native_ == nullptr) return;
@@ -187,7 +189,17 @@ HBRUSH CEditUI::OnNativeColor(HDC hdc) {
 // While the native window is shown the painted text would show through
 // its anti-aliased edges; the window draws the text instead.
 void CEditUI::PaintText(HDC hdc) {
-    if (!editing_) CLabelUI::PaintText(hdc);
+    if (editing_) return;
+    if (!password_) {
+        CLabelUI::PaintText(hdc);
+        return;
+    }
+    const std::wstring text = GetText();
+    if (text.empty() || manager_ == nullptr) return;
+    uint32_t color = enabled_ ? textColor_ : disabledTextColor_;
+    if (color == 0) color = enabled_ ? manager_->defaultTextColor : manager_->defaultDisabledColor;
+    CRenderEngine::DrawText(hdc, TextRect(), std::wstring(text.size(), L'\x25CF'), color, manager_->GetFont(font_),
+                            textStyle_);
 }
 
 LRESULT CALLBACK CEditUI::NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {

@@ -17,6 +17,9 @@ public:
     void SetText(const std::wstring& text) override;
     bool IsReadOnly() const { return readOnly_; }
     void SetReadOnly(bool readOnly);
+    // password="true": the text is shown as dots, typed into a password box
+    // (no copying out), and never told to accessibility clients.
+    bool IsPassword() const { return password_; }
     // True while the native edit window is shown for typing.
     bool IsEditing() const { return editing_; }
     HWND GetNativeWindow() const { return native_; }
@@ -47,6 +50,7 @@ private:
     RECT NativeRect() const;
 
     bool readOnly_ = false;
+    bool password_ = false;
     int maxChars_ = 255;
     bool editing_ = false;
     bool closing_ = false;

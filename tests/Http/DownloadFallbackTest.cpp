@@ -2,6 +2,7 @@
 // resolver run on the main URL's host and the resolved addresses; the
 // resolver's life against the task's.
 #include "DownloadTestSupport.h"
+#include "Http/ProxyResolver.h"
 
 #include <curl/curl.h>
 
@@ -129,6 +130,22 @@ TEST_F(DownloadTest, AddressFallbackRetriesOnTheResolvedAddress) {
     EXPECT_EQ(requests[1].target, "/pkg.exe?v=2");  // path and query kept
     EXPECT_TRUE(task.OwnDnsFallbackUsed());          // the fallback runs once per Download
     EXPECT_EQ(log.Count(L"OnSpareDNSResult 解析成功 code:0, domain:localhost, ip_list:127.0.0.1"), 1u);
+}
+
+// Through a proxy (the server itself: 404 for a path it has no route for)
+// the own resolver is not asked: the proxy resolves the name, and addresses
+// of ours would go round it.
+TEST_F(DownloadTest, ProxiedTransferNeverTakesTheAddressFallback) {
+    ProxyConfig config;
+    config.manual.forAll = L"127.0.0.1:" + std::to_wstring(server.Port());
+    CProxyResolver::Instance().Configure(&config);
+    LogCapture log;
+    ASSERT_TRUE(StartDownload(LocalhostUrl("/pkg.exe"), 100));
+    ASSERT_TRUE(WaitDone());
+    CProxyResolver::Instance().Configure(nullptr);
+    EXPECT_EQ(record.code, 404);
+    EXPECT_EQ(dns.QueryCount(), 0u);
+    EXPECT_EQ(log.Count(L"CAddressFallback not used: "), 1u);
 }
 
 // Each resolved address gets its own 3 attempts, in answer order; the

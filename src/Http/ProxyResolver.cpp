@@ -1,0 +1,260 @@
+#include "Http/ProxyResolver.h"
+
+#include <winhttp.h>
+
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "DnsBuildConfig.h"
+#include "Runtime/Handles.h"
+#include "Runtime/Lock.h"
+#include "Runtime/Log.h"
+#include "Runtime/TextUtils.h"
+
+namespace {
+
+const wchar_t kLogFile[] = L".\\Http\\ProxyResolver";
+
+// What a script answers depends on the scheme, host and port: the answer is
+// kept per "scheme://host:port", lower case.
+std::wstring HostKey(const std::wstring& url) {
+    const size_t scheme = url.find(L"://");
+    const size_t start = scheme == std::wstring::npos ? 0 : scheme + 3;
+    const size_t end = url.find_first_of(L"/?#", start);
+    return ToLower(url.substr(0, end));
+}
+
+ProxyRoute ManualRoute(const ProxyConfig& config, const std::wstring& url) {
+    ProxyRoute route;
+    const std::wstring proxy = ProxyForUrl(config.manual, url);
+    if (proxy.empty()) {
+        route.why = config.manual.Empty() ? L"no proxy configured" : L"not for this address (bypass list or scheme)";
+        return route;
+    }
+    route.proxies.push_back(proxy);
+    route.source = config.source == ProxySource::kDirect ? ProxySource::kManual : config.source;
+    route.why = L"configured proxy";
+    return route;
+}
+
+// Where a script that gave no answer leaves the transfer: the manual proxy
+// when one is configured as well, else a direct connection.
+ProxyRoute WithoutScript(const ProxyConfig& config, const std::wstring& url, const std::wstring& reason) {
+    ProxyRoute route = ManualRoute(config, url);
+    route.why = reason + (route.Direct() ? L": direct" : L": configured proxy");
+    return route;
+}
+
+// WinHTTP's detection: DHCP, then "wpad.<domain>" through the system's
+// resolver. A test or demo build must never send that query: it takes the
+// script's address from KV_WPAD_URL instead, and has none without it.
+std::wstring DetectWithWinHttp() {
+#if KV_LOOPBACK_ONLY_BUILD
+    wchar_t buffer[1024];
+    const DWORD n = ::GetEnvironmentVariableW(L"KV_WPAD_URL", buffer, ARRAYSIZE(buffer));
+    return n > 0 && n < ARRAYSIZE(buffer) ? std::wstring(buffer, n) : std::wstring();
+#else
+    LPWSTR found = nullptr;
+    if (!::WinHttpDetectAutoProxyConfigUrl(WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A, &found))
+        return L"";
+    const kv::UniqueGlobalMem owned(found);
+    return found ? std::wstring(found) : std::wstring();
+#endif
+}
+
+// Asks WinHTTP to run the script for `url` (blocking; its download is bounded
+// by the session's time-outs, its evaluation is not).
+bool EvaluateWithWinHttp(const std::wstring& script, const std::wstring& url, DWORD boundMs, std::wstring* answer,
+                         DWORD* error) {
+    HINTERNET session = ::WinHttpOpen(L"KorvelQixar", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session) {
+        *error = ::GetLastError();
+        return false;
+    }
+    const int bound = static_cast<int>(boundMs);
+    ::WinHttpSetTimeouts(session, bound, bound, bound, bound);
+    WINHTTP_AUTOPROXY_OPTIONS options{};
+    options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+    options.lpszAutoConfigUrl = script.c_str();
+    options.fAutoLogonIfChallenged = TRUE;
+    WINHTTP_PROXY_INFO info{};
+    const BOOL answered = ::WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
+    *error = answered ? 0 : ::GetLastError();
+    ::WinHttpCloseHandle(session);
+    if (!answered) return false;
+    const kv::UniqueGlobalMem proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
+    answer->clear();
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy) *answer = info.lpszProxy;
+    return true;
+}
+
+ProxyRoute RunScript(const ProxyConfig& config, const std::wstring& script, ProxySource source,
+                     const std::wstring& url, DWORD boundMs, const CProxyResolver::Evaluator& evaluator) {
+    std::wstring answer;
+    DWORD error = 0;
+    const bool answered = evaluator ? evaluator(script, url, boundMs, &answer, &error)
+                                    : EvaluateWithWinHttp(script, url, boundMs, &answer, &error);
+    const std::wstring name = std::wstring(ProxySourceName(source)) + L" " + script;
+    if (!answered) return WithoutScript(config, url, FormatString(L"%s failed (%lu)", name.c_str(), error));
+    ProxyRoute route;
+    route.source = source;
+    route.why = name;
+    route.proxies = ParseProxyList(answer);
+    return route;
+}
+
+std::wstring Describe(const ProxyRoute& route) {
+    std::wstring text;
+    for (const std::wstring& proxy : route.proxies) text += (text.empty() ? L"" : L"; ") + (proxy.empty() ? L"DIRECT" : proxy);
+    return text.empty() ? L"DIRECT" : text;
+}
+
+}  // namespace
+
+struct CProxyResolver::State {
+    struct Entry {
+        bool ready = false;
+        ULONGLONG startedAt = 0;
+        ProxyRoute route;
+    };
+
+    CLock lock;
+    bool configured = false;
+    ProxyConfig config;
+    unsigned generation = 0;  // a new configuration drops the answers of the old one
+    DWORD boundMs = kScriptBoundMs;
+    Detector detector;
+    Evaluator evaluator;
+    std::map<std::wstring, Entry> entries;
+    // Automatic detection runs once per configuration, whichever host asks first.
+    std::mutex detectLock;
+    unsigned detectedGeneration = ~0u;
+    std::wstring detectedUrl;
+
+    std::wstring Detect(unsigned forGeneration, const Detector& detect) {
+        std::lock_guard<std::mutex> hold(detectLock);
+        if (detectedGeneration != forGeneration) {
+            detectedUrl = detect ? detect() : DetectWithWinHttp();
+            detectedGeneration = forGeneration;
+            KV_LOG(kToConsole | kToFile, Info, L"CProxyResolver WPAD: %s",
+                   detectedUrl.empty() ? L"no configuration script found" : detectedUrl.c_str());
+        }
+        return detectedUrl;
+    }
+
+    void Answer(unsigned forGeneration, const std::wstring& key, const ProxyRoute& route) {
+        CScopedLock hold(lock);
+        auto it = entries.find(key);
+        if (forGeneration != generation || it == entries.end() || it->second.ready) return;  // too late
+        it->second.ready = true;
+        it->second.route = route;
+        KV_LOG(kToConsole | kToFile, Info, L"CProxyResolver %s: %s (%s, %s)", key.c_str(), Describe(route).c_str(),
+               ProxySourceName(route.source), route.why.c_str());
+    }
+};
+
+namespace {
+
+// The evaluation thread: owns its copy of everything it reads, and shares
+// only the state, which outlives the resolver's answer to Route.
+void Evaluate(std::shared_ptr<CProxyResolver::State> state, unsigned generation, std::wstring key, std::wstring url,
+              ProxyConfig config, CProxyResolver::Detector detector, CProxyResolver::Evaluator evaluator,
+              DWORD boundMs) {
+    std::wstring script = config.scriptUrl;
+    ProxySource source = config.source == ProxySource::kSwitch ? ProxySource::kSwitch : ProxySource::kScript;
+    if (script.empty()) {
+        script = state->Detect(generation, detector);
+        source = ProxySource::kWpad;
+    }
+    const ProxyRoute route = script.empty() ? WithoutScript(config, url, L"WPAD found no configuration script")
+                                            : RunScript(config, script, source, url, boundMs, evaluator);
+    state->Answer(generation, key, route);
+}
+
+}  // namespace
+
+CProxyResolver::CProxyResolver() : state_(std::make_shared<State>()) {}
+
+CProxyResolver& CProxyResolver::Instance() {
+    // Never destroyed: an evaluation may still be running when the process ends.
+    static auto* resolver = new CProxyResolver();
+    return *resolver;
+}
+
+void CProxyResolver::Configure(const ProxyConfig* config) {
+    CScopedLock hold(state_->lock);
+    state_->configured = config != nullptr;
+    state_->config = config ? *config : ProxyConfig();
+    ++state_->generation;
+    state_->entries.clear();
+}
+
+void CProxyResolver::SetDetector(Detector detector) {
+    CScopedLock hold(state_->lock);
+    state_->detector = std::move(detector);
+}
+
+void CProxyResolver::SetEvaluator(Evaluator evaluator) {
+    CScopedLock hold(state_->lock);
+    state_->evaluator = std::move(evaluator);
+}
+
+void CProxyResolver::SetScriptBoundMs(DWORD ms) {
+    CScopedLock hold(state_->lock);
+    state_->boundMs = ms;
+}
+
+bool CProxyResolver::Route(const std::wstring& url, ProxyRoute* route) {
+    State& s = *state_;
+    CScopedLock hold(s.lock);
+    if (!s.configured) {
+        ProxyConfig system;
+        system.manual = SystemProxySettings();
+        *route = ManualRoute(system, url);
+        return true;
+    }
+    if (!s.config.Automatic()) {
+        *route = ManualRoute(s.config, url);
+        return true;
+    }
+    const std::wstring key = HostKey(url);
+    const ULONGLONG now = ::GetTickCount64();
+    auto it = s.entries.find(key);
+    if (it == s.entries.end()) {
+        s.entries[key].startedAt = now;
+        try {
+            std::thread(Evaluate, state_, s.generation, key, url, s.config, s.detector, s.evaluator, s.boundMs)
+                .detach();
+        } catch (...) {
+            s.entries[key].ready = true;
+            s.entries[key].route = WithoutScript(s.config, url, L"no thread for the script");
+        }
+        it = s.entries.find(key);
+    }
+    State::Entry& entry = it->second;
+    if (!entry.ready && now - entry.startedAt >= s.boundMs) {
+        entry.ready = true;
+        entry.route = WithoutScript(s.config, url, FormatString(L"no answer from the script within %lu ms", s.boundMs));
+        KV_LOG(kToConsole | kToFile, Warn, L"CProxyResolver %s: %s (%s)", key.c_str(), Describe(entry.route).c_str(),
+               entry.route.why.c_str());
+    }
+    if (!entry.ready) return false;
+    *route = entry.route;
+    return true;
+}
+
+bool CProxyResolver::Proxied(const std::wstring& url) {
+    ProxyRoute route;
+    {
+        CScopedLock hold(state_->lock);
+        if (state_->configured && state_->config.Automatic()) {
+            auto it = state_->entries.find(HostKey(url));
+            if (it == state_->entries.end() || !it->second.ready) return false;
+            route = it->second.route;
+            return !route.Direct();
+        }
+    }
+    return Route(url, &route) && !route.Direct();
+}
