@@ -149,7 +149,6 @@ void CCurlBase::UseNextProxy() {
 
 void CCurlBase::LogRoute() const {
     const std::wstring& proxy = route_.proxies[routeIndex_];
-    KV_LOG(kToFile, Info, L"CCurlBase %s via %s (%s, %s)", routeUrl_.c_str(), proxy.empty() ? L"DIRECT" : proxy.c_str(),
-           proxy.empty() && route_.source != ProxySource::kDirect ? L"direct" : ProxySourceName(route_.source),
-           route_.why.c_str());
+    KV_LOG(kToFile, Info, L"CCurlBase %s via %s (%s: %s)", routeUrl_.c_str(), proxy.empty() ? L"DIRECT" : proxy.c_str(),
+           ProxySourceName(route_.source), route_.why.c_str());
 }

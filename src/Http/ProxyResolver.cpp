@@ -27,13 +27,16 @@ std::wstring HostKey(const std::wstring& url) {
 
 ProxyRoute ManualRoute(const ProxyConfig& config, const std::wstring& url) {
     ProxyRoute route;
+    route.source = config.source;
     const std::wstring proxy = ProxyForUrl(config.manual, url);
     if (proxy.empty()) {
-        route.why = config.manual.Empty() ? L"no proxy configured" : L"not for this address (bypass list or scheme)";
+        route.why = config.source == ProxySource::kSwitch ? L"/PROXY=direct"
+                    : config.manual.Empty()               ? L"no proxy configured"
+                                                          : L"not for this address (bypass list or scheme)";
         return route;
     }
     route.proxies.push_back(proxy);
-    route.source = config.source == ProxySource::kDirect ? ProxySource::kManual : config.source;
+    if (route.source == ProxySource::kDirect) route.source = ProxySource::kManual;
     route.why = L"configured proxy";
     return route;
 }

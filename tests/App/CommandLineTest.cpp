@@ -105,6 +105,7 @@ TEST(CommandLine, RefusedLines) {
         {L"/KEEP", L"/KEEP", false},  // only unattended
         {L"/TIMEOUT=20", L"/TIMEOUT", false},
         {L"/ S", L"/", false},
+        {L"/S /PROXY=proxy.corp", L"proxy.corp", true},  // no port
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "[" << c.line << "]");
@@ -113,4 +114,25 @@ TEST(CommandLine, RefusedLines) {
         EXPECT_NE(o.error.find(c.mentions), std::wstring::npos) << o.error;
         EXPECT_EQ(o.silent, c.silent);
     }
+}
+
+// The proxy switches, and the password never shown: quoted or not, one or
+// several times, wherever it stands.
+TEST(CommandLine, ProxySwitchesAndTheMaskedPassword) {
+    const InstallerOptions o = ParseCommandLine(L"/S /proxy=http://127.0.0.1:8/p.pac /PROXYUSER=kv \"/PROXYPASS=a b\"");
+    EXPECT_EQ(o.error, L"");
+    EXPECT_EQ(o.proxy, L"http://127.0.0.1:8/p.pac");
+    EXPECT_EQ(o.proxyUser, L"kv");
+    EXPECT_EQ(o.proxyPassword, L"a b");
+    const struct {
+        const wchar_t* line;
+        const wchar_t* shown;
+    } cases[] = {
+        {L"/S /PROXYPASS=s3cret /NOLAUNCH", L"/S /PROXYPASS=*** /NOLAUNCH"},
+        {L"/S \"/proxypass=a b\" /X", L"/S \"/proxypass=***\" /X"},
+        {L"/S /PROXYPASS=\"a b\"", L"/S /PROXYPASS=\"***\""},
+        {L"/PROXYPASS=x /PROXYPASS=y", L"/PROXYPASS=*** /PROXYPASS=***"},
+        {L"12 /S", L"12 /S"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MaskedCommandLine(c.line), c.shown);
 }

@@ -28,9 +28,12 @@ e2e_setup() {
   note "scenario $name in $E2E_DIR (D: mapped)"
 }
 
+E2E_PIDS=()  # helper servers a scenario started
 e2e_teardown() {
   local status=$?
   end_run
+  ((${#E2E_PIDS[@]} == 0)) || kill "${E2E_PIDS[@]}" 2>/dev/null || true
+  user_proxy_clear
   # Launchers a scenario left running, and anything else in this prefix.
   wineserver -k 2>/dev/null || true
   if ((status != 0)); then

@@ -6,6 +6,7 @@
 # screenshots of the pages it passes go to $KV_BUILD/e2e-screens/NAME/.
 source "$(dirname "${BASH_SOURCE[0]}")/e2e-lib.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/a11y-lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/proxy-lib.sh"
 
 DEFAULT_DIR_WIN='D:\Korvel网络\KorvelQixar'
 default_dir() { echo "$E2E_DIR/d/Korvel网络/KorvelQixar"; }
@@ -676,6 +677,79 @@ scenario_silent_resume() {
   wait_launcher_calls "$(default_dir)"
   server_requests | grep -q 'GET /kvinstaller.exe HTTP/1.1" 206 ' ||
     fail "no ranged request resumed the partial file: $(server_requests)"
+}
+
+# The administrator's /PROXY= in its three forms, over user settings naming
+# a dead proxy: tinyproxy, a script naming it, direct; a script that never
+# answers (direct after 5 s); a proxy asking for a login: exit 13 without
+# one, installed with /PROXYUSER= and /PROXYPASS=, the password in no log.
+scenario_silent_proxy() {
+  server_start
+  proxy_start plain; proxy_start auth 'BasicAuth kv s3cret'; silent_start
+  printf 'function FindProxyForURL(url, host) { return "PROXY 127.0.0.1:%s"; }\n' "$PROXY_PORT_plain" >"$SERVER_ROOT/proxy.pac"
+  user_proxy_settings 3 "127.0.0.1:$(free_port)" ""
+  unattended_log_setup "$E2E_DIR"
+  local pkg="GET http://127.0.0.1:$SERVER_PORT/kvinstaller.exe" form
+  for form in "127.0.0.1:$PROXY_PORT_plain" "http://127.0.0.1:$SERVER_PORT/proxy.pac" direct; do
+    run_unattended 90 /S /NOLAUNCH "/PROXY=$form" "$LOG_ARG"
+    expect_eq "$EXIT_CODE" 0 "exit code with /PROXY=$form"
+  done
+  expect_eq "$(proxy_requests plain "$pkg")" 2 "package downloads through tinyproxy"
+  expect_eq "$(unattended_count "kvinstaller.exe via 127.0.0.1:$PROXY_PORT_plain (switch: configured proxy)")" 1 "host:port in the log"
+  expect_eq "$(unattended_count "kvinstaller.exe via 127.0.0.1:$PROXY_PORT_plain (switch: switch http://127.0.0.1:$SERVER_PORT/proxy.pac)")" 1 "script in the log"
+  expect_eq "$(unattended_count 'kvinstaller.exe via DIRECT (switch: /PROXY=direct)')" 1 "direct in the log"
+
+  local start=$SECONDS
+  run_unattended 90 /S /NOLAUNCH "/PROXY=http://127.0.0.1:$SILENT_PORT/never.pac" "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 0 "exit code with a script that never answers"
+  (( SECONDS - start < 45 )) || fail "the run with a silent script took $((SECONDS - start)) s"
+  expect_eq "$(unattended_count 'kvinstaller.exe via DIRECT (switch: no answer from the script within 5000 ms: direct)')" 1 "silent script in the log"
+
+  run_unattended 60 /S /NOLAUNCH "/PROXY=127.0.0.1:$PROXY_PORT_auth" "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 13 "exit code against a proxy asking for a login"
+  run_unattended 90 /S /NOLAUNCH "/PROXY=127.0.0.1:$PROXY_PORT_auth" /PROXYUSER=kv /PROXYPASS=s3cret "$LOG_ARG"
+  expect_eq "$EXIT_CODE" 0 "exit code with /PROXYUSER= and /PROXYPASS="
+  expect_eq "$(proxy_requests auth "$pkg")" 2 "package requests at the login proxy (refused, then carried)"
+  expect_eq "$(unattended_count '/PROXYUSER=kv /PROXYPASS=*** /LOG=')" 1 "masked command line"
+  expect_eq "$(unattended_count s3cret)" 0 "log lines with the password"
+}
+
+# The user's settings ask for automatic detection; WPAD (the injected step:
+# KV_WPAD_URL) finds a script naming a proxy that asks for a login. The
+# login box, read by a screen reader and filled in from the keyboard, gets
+# the download through.
+scenario_proxy_login() {
+  server_start
+  proxy_start auth 'BasicAuth kv s3cret'
+  printf 'function FindProxyForURL(url, host) { return "PROXY 127.0.0.1:%s"; }\n' "$PROXY_PORT_auth" >"$SERVER_ROOT/wpad.dat"
+  user_proxy_settings 9 "" ""
+  export KV_WPAD_URL="http://127.0.0.1:$SERVER_PORT/wpad.dat"
+  start_installer 7
+  click_main "$XY_INSTALL"
+  local L=(korvelproxylogin 代理服务器需要登录) btn='push button \| focusable(,hot tracked)?'
+  acc wait "${L[@]}" 30 >/dev/null || fail "no login box"
+  grab_screen 01-login
+  acc_expect_tree "${L[@]}" 01-login <<EOF_TREE
+window: 代理服务器需要登录 \| dialog \| focus(ed,focusable|able) \|  \| 0,0 280x150
+  代理服务器需要登录 \| static text \| read only \|  \| 5,5 243x22
+  关闭 \| $btn \|  \| 250,0 30x30 \| 按下
+  用户名 \| static text \| read only \|  \| 20,42 50x24
+  用户名 \| (editable )?text \| focus(ed,focusable|able) \|  \| 70,42 190x24 \| 编辑
+  密码 \| static text \| read only \|  \| 20,74 50x24
+  密码 \| (editable )?text \| (focused,)?focusable,protected \|  \| 70,74 190x24 \| 编辑
+  确定 \| $btn \|  \| 130,108 60x25 \| 按下
+  取消 \| $btn \|  \| 200,108 60x25 \| 按下
+EOF_TREE
+  wait_until 10 acc_focus_is "${L[@]}" 用户名 || fail "typing does not start in the user name"
+  xdotool type --delay 40 kv; xdotool key Tab; xdotool type --delay 40 s3cret; xdotool key Tab Return
+  acc gone "${L[@]}" 10 >/dev/null || fail "the login box stayed open"
+  wait_installer_exit 90
+  expect_eq "$EXIT_CODE" 0 "exit code"
+  expect_installed "$(default_dir)"
+  expect_eq "$(log_count "CProxyResolver WPAD: http://127.0.0.1:$SERVER_PORT/wpad.dat")" 1 "WPAD in the log"
+  expect_eq "$(log_count 'CProxyLoginDlg login given for user [kv]')" 1 "the login given"
+  (( $(proxy_requests auth "GET http://127.0.0.1:$SERVER_PORT/kvinstaller.exe") >= 1 )) || fail "the package did not come through the proxy"
+  expect_eq "$(log_count s3cret)" 0 "log lines with the password"
 }
 
 name=${1:?usage: scenarios.sh NAME}
