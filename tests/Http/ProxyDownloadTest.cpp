@@ -1,15 +1,13 @@
 // Downloads through a real forward proxy (tinyproxy on loopback, started by
 // with-proxy.sh): a resumed download passes the proxy with its range, an
 // address on the bypass list goes direct, an https download goes through
-// the proxy's tunnel, a script's dead first proxy is passed over, and a
-// proxy that asks for a login gets the run's. Skipped when no proxy was
-// started.
+// the proxy's tunnel, and a script's dead first proxy is passed over.
+// Skipped when no proxy was started.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "DownloadTestSupport.h"
-#include "Http/ProxyLogin.h"
 #include "Http/ProxyResolver.h"
 #include "Http/SystemProxy.h"
 #include "support/TestHttpServer.h"
@@ -103,33 +101,6 @@ TEST_F(ProxyDownloadTest, ScriptsDeadFirstProxyIsPassedOver) {
     EXPECT_EQ(record.type, 0) << record.code;
     ASSERT_EQ(server.Requests().size(), 1u);
     EXPECT_NE(server.Requests()[0].Header("Via").find("tinyproxy"), std::string::npos) << "not through the second proxy";
-}
-
-// tinyproxy's BasicAuth: no login gives the proxy's 407 as the failure; the
-// run's login passes.
-TEST_F(ProxyDownloadTest, ProxyAskingForALoginGetsTheRunsLogin) {
-    const char* port = std::getenv("KV_AUTH_PROXY_PORT");
-    ASSERT_TRUE(port && *port);
-    ProxyConfig config;
-    config.source = ProxySource::kSwitch;
-    config.manual.forAll = L"127.0.0.1:" + std::wstring(port, port + std::strlen(port));
-    CProxyResolver::Instance().Configure(&config);
-    const std::string body = TestBytes(64 * 1024, 6);
-    server.Route("/pkg.exe", TestHttpResponse::Ok(body));
-    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
-    ASSERT_TRUE(WaitDone());
-    EXPECT_EQ(record.type, 4);
-    EXPECT_EQ(record.code, 407);
-    EXPECT_EQ(server.Requests().size(), 0u);
-
-    task.Stop();
-    record = DownloadRecord();
-    CProxyLogin::Instance().Set(L"kv", L"s3cret");
-    ASSERT_TRUE(StartDownload(server.WideUrl("/pkg.exe"), static_cast<int64_t>(body.size())));
-    ASSERT_TRUE(WaitDone());
-    CProxyLogin::Instance().Clear();
-    EXPECT_EQ(record.type, 0) << record.code;
-    EXPECT_TRUE(Target() == body);
 }
 
 // The logged-on user's own credentials (the in-process server as the

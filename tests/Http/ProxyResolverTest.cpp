@@ -1,10 +1,8 @@
 // The run's proxy routes from configuration scripts that WinHTTP evaluates,
-// served on loopback: per host and once, the bound on a script that never
-// answers, the manual proxy behind a failing script, and automatic detection
-// through the injected step (never a real WPAD lookup).
+// served on loopback: per host and once, without waiting, and the manual
+// proxy behind a failing script. (The bound on a silent script and WPAD:
+// scenarios silent_proxy and proxy_login.)
 #include <gtest/gtest.h>
-
-#include <atomic>
 
 #include "Http/ProxyResolver.h"
 #include "support/TestHttpServer.h"
@@ -22,16 +20,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(server.Start());
         server.Route("/proxy.pac", TestHttpResponse::Ok(kScript).With("Content-Type", "application/x-ns-proxy-autoconfig"));
-        TestHttpResponse silent = TestHttpResponse::Ok(kScript);
-        silent.delayBeforeHeadersMs = 60000;
-        server.Route("/silent.pac", silent);
     }
-    void TearDown() override {
-        resolver.Configure(nullptr);
-        resolver.SetDetector(nullptr);
-        resolver.SetEvaluator(nullptr);
-        resolver.SetScriptBoundMs(CProxyResolver::kScriptBoundMs);
-    }
+    void TearDown() override { resolver.Configure(nullptr); }
     // Polls as the transfers' worker does; false when no route came in 10 s.
     bool WaitRoute(const std::wstring& url, ProxyRoute* route) {
         for (int i = 0; i < 500; ++i) {
@@ -49,6 +39,7 @@ TEST_F(ProxyResolverTest, ScriptAnswersPerHostAndIsAskedOncePerHost) {
     ProxyConfig config;
     config.scriptUrl = server.WideUrl("/proxy.pac");
     resolver.Configure(&config);
+    EXPECT_FALSE(resolver.Route(L"http://localhost:8080/a", &route)) << "the caller never waits for a script";
     ASSERT_TRUE(WaitRoute(L"http://localhost:8080/a", &route));
     // Wine's WinHTTP answers the first proxy only (Windows' all of them).
     EXPECT_EQ(L"127.0.0.1:3128", route.proxies.at(0));
@@ -61,40 +52,13 @@ TEST_F(ProxyResolverTest, ScriptAnswersPerHostAndIsAskedOncePerHost) {
     EXPECT_EQ(fetched, server.RequestCount("/proxy.pac"));
 }
 
-TEST_F(ProxyResolverTest, ScriptWithoutAnAnswerLeavesTheManualProxyOrDirect) {
+TEST_F(ProxyResolverTest, ScriptThatFailsLeavesTheManualProxy) {
     ProxyConfig config;
-    config.scriptUrl = server.WideUrl("/silent.pac");
-    resolver.SetScriptBoundMs(500);
-    resolver.Configure(&config);
-    const ULONGLONG start = ::GetTickCount64();
-    ASSERT_FALSE(resolver.Route(L"http://localhost/a", &route)) << "the window's thread never waits for a script";
-    ASSERT_TRUE(WaitRoute(L"http://localhost/a", &route));
-    EXPECT_LT(::GetTickCount64() - start, 3000u);
-    EXPECT_TRUE(route.Direct());
-    EXPECT_NE(std::wstring::npos, route.why.find(L"no answer")) << route.why;
-
     config.scriptUrl = server.WideUrl("/missing.pac");
     config.manual.forAll = L"127.0.0.1:3128";
     resolver.Configure(&config);
     ASSERT_TRUE(WaitRoute(L"http://localhost/a", &route));
     EXPECT_EQ((std::vector<std::wstring>{L"127.0.0.1:3128"}), route.proxies) << route.why;
-}
-
-TEST_F(ProxyResolverTest, AutomaticDetectionRunsTheInjectedStepOnce) {
-    std::atomic<int> detections{0};
-    const std::wstring script = server.WideUrl("/proxy.pac");
-    resolver.SetDetector([&] {
-        ++detections;
-        return script;
-    });
-    ProxyConfig config;
-    config.autoDetect = true;
-    resolver.Configure(&config);
-    ASSERT_TRUE(WaitRoute(L"http://localhost/a", &route));
-    EXPECT_EQ(ProxySource::kWpad, route.source);
-    EXPECT_EQ(L"127.0.0.1:3128", route.proxies.at(0));
-    ASSERT_TRUE(WaitRoute(L"https://localhost/a", &route));
-    EXPECT_EQ(1, detections.load());
 }
 
 }  // namespace

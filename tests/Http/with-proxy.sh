@@ -3,10 +3,8 @@
 # on a free 127.0.0.1 port and an https server (nginx, self-signed) on
 # 127.0.0.2, at a port where nothing listens on 127.0.0.1, so that "localhost"
 # at that port leads nowhere and only the address 127.0.0.2 reaches it. Both
-# are stopped whatever the outcome. A second proxy asks for a login (Basic,
-# user "kv", password "s3cret"). The program finds them in its environment:
+# are stopped whatever the outcome. The program finds them in its environment:
 #   KV_PROXY_PORT, KV_PROXY_LOG   the proxy's port and its log (a Windows path)
-#   KV_AUTH_PROXY_PORT            the proxy that asks for a login
 #   KV_TLS_ADDRESS, KV_TLS_PORT   the https server
 #   KV_TLS_ROOT, KV_TLS_LOG       its document folder and access log (Windows
 #                                 paths); a log line is
@@ -29,17 +27,10 @@ MaxClients 20
 CONF
 tinyproxy -d -c "$work/tinyproxy.conf" >"$work/stdout.log" 2>&1 &
 proxy_pid=$!
-auth_port="$(nginx_free_port)"
-sed -e "s/^Port .*/Port $auth_port/" -e "s|tinyproxy.log|auth.log|" "$work/tinyproxy.conf" >"$work/auth.conf"
-echo 'BasicAuth kv s3cret' >>"$work/auth.conf"
-tinyproxy -d -c "$work/auth.conf" >"$work/auth-stdout.log" 2>&1 &
-auth_pid=$!
-trap 'kill $proxy_pid $auth_pid 2>/dev/null || true; wait $proxy_pid $auth_pid 2>/dev/null || true; nginx_stop; rm -rf "$work"' EXIT
-for p in "$port" "$auth_port"; do
-  for _ in $(seq 50); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null && break
-    sleep 0.1
-  done
+trap 'kill $proxy_pid 2>/dev/null || true; wait $proxy_pid 2>/dev/null || true; nginx_stop; rm -rf "$work"' EXIT
+for _ in $(seq 50); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  sleep 0.1
 done
 
 mkdir -p "$work/tls-root"
@@ -50,7 +41,7 @@ nginx_server_extra='location = /to-http { return 302 http://127.0.0.1:$arg_port/
 nginx_start "$work/tls-root"
 
 windows() { local p=$1; echo "Z:${p//\//\\}"; }
-export KV_PROXY_PORT=$port KV_AUTH_PROXY_PORT=$auth_port KV_PROXY_LOG="$(windows "$work/tinyproxy.log")"
+export KV_PROXY_PORT=$port KV_PROXY_LOG="$(windows "$work/tinyproxy.log")"
 export KV_TLS_ADDRESS=127.0.0.2 KV_TLS_PORT=$nginx_port
 export KV_TLS_ROOT="$(windows "$work/tls-root")" KV_TLS_LOG="$(windows "$work/nginx/logs/access.log")"
 echo "proxy: tinyproxy on 127.0.0.1:$port; https: nginx on 127.0.0.2:$nginx_port"
