@@ -22,6 +22,8 @@ struct FakeView : IInstallView {
     bool OfferAnotherFolder(const std::wstring& text) override { return told.push_back(text), offered = attended; }
     int asked = 0;
     bool AskDownloadAgain(bool sourcesLeft) override { return ++asked, sourcesLeft && !attended; }
+    int loginAsked = 0;  // and cancelled
+    bool AskProxyLogin() override { return ++loginAsked, false; }
     void End(int code) override { exitCode = code; }
 };
 struct FakeModule : IUpdateModule {
@@ -46,7 +48,7 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
     wcsftime(server, 32, L"%Y-%m-%d %H:%M", _localtime64(&serverTime));
     const std::wstring clock = L"您的电脑时间不正确（电脑：****************，服务器：" + std::wstring(server) + L"），请校准时间后重试";
     const std::wstring locked = L"安装包正被其他程序使用（可能是杀毒软件），请稍后重试";
-    const HttpResult kNet{5, 7}, k404{4, 404};
+    const HttpResult kNet{5, 7}, k404{4, 404}, k407{4, 407};
     // script: a failure a cycle, the last again (none: the install thread's open); %s: the folder; exit -1: goes on
     const struct { std::vector<HttpResult> script; bool descriptor, attended; std::vector<std::wstring> told; int exitCode; uint64_t needed = 0; int64_t headersAt = -1; } cases[] = {
         {{kNet, kNet, k404}, true, true, {L"安装失败，请检查网络后重试(5,7)", L"下载服务器暂时无法提供安装包，正在重试…"}, -1},
@@ -62,6 +64,8 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
         {{kNoRoomForPackage}, false, true, {L"磁盘空间不足或无法写入：%s（还需要约 48 MB）"}, -1, 50331000},
         {{kSinkOpenFailed}, false, true, {L"磁盘空间不足或无法写入：%s"}, -1},
         {{kNoRoomForPackage}, false, false, {L"磁盘空间不足或无法写入：%s（还需要约 1 MB）"}, kExitNoDiskSpace, 1},
+        {{k407}, true, true, {L"安装失败，请检查网络后重试(4,407)"}, -1},  // the login box once, cancelled
+        {{k407}, true, false, {}, kExitProxyLogin},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
@@ -100,6 +104,7 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
         EXPECT_TRUE(kind == FailureKind::kDisk ? retries() == 0 : (retries() >= 12) == (c.exitCode == -1)) << retries();
         if (view.offered) controller.BeginPackagePhase();  // installing again from the folder page
         EXPECT_EQ(modules, view.offered ? 2 : 1);
+        EXPECT_EQ(view.loginAsked, c.attended && !c.script.empty() && c.script[0].code == 407 ? 1 : 0);
     }
 }
 
