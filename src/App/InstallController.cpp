@@ -319,9 +319,7 @@ bool CInstallController::RetryLocked(const HttpResult& result, RetryStep step) {
 void CInstallController::OnProxyLoginWanted() {
     if (finished_) return;
     if (!view_.RetriesForEver()) {
-        KV_LOG(kToConsole | kToFile, Error,
-               L"CInstallController::OnProxyLoginWanted (%d,%d): the proxy wants a login this run cannot give "
-               L"(/PROXYUSER= and /PROXYPASS= give one)",
+        KV_LOG(kToConsole | kToFile, Error, L"CInstallController::OnProxyLoginWanted (%d,%d): no login for the proxy",
                lastFailure_.type, lastFailure_.code);
         Finish(kExitProxyLogin);
         return;

@@ -104,9 +104,8 @@ void ConfigureProxy(const InstallerOptions& options) {
     CProxyResolver::Instance().Configure(&config);
     if (!options.proxyUser.empty() || !options.proxyPassword.empty())
         CProxyLogin::Instance().Set(options.proxyUser, options.proxyPassword);
-    KV_LOG(kToConsole | kToFile, Info, L"wWinMain proxy: %s%s%s%s%s", ProxySourceName(config.source),
-           config.manual.Empty() ? L"" : L", manual proxy", config.autoDetect ? L", automatic detection" : L"",
-           config.scriptUrl.empty() ? L"" : L", script ", config.scriptUrl.c_str());
+    KV_LOG(kToConsole | kToFile, Info, L"wWinMain proxy: %s%s, script [%s]", ProxySourceName(config.source),
+           config.autoDetect ? L", WPAD" : L"", config.scriptUrl.c_str());
 }
 
 int Ended(int exitCode) {

@@ -28,7 +28,6 @@ void CProxyLoginDlg::InitWindow() {
     btnOk_ = FindControl(L"btn_ok");
     btnCancel_ = FindControl(L"btn_cancel");
     btnClose_ = FindControl(L"btn_close");
-    KV_LOG(kToConsole | kToFile, Info, L"CProxyLoginDlg::InitWindow");
 }
 
 void CProxyLoginDlg::Notify(TNotifyUI& msg) {

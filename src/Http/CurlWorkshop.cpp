@@ -159,10 +159,8 @@ void CCurlWorkshop::ApplyPending() {
         }
     }
     routeWaiting_ = !unrouted.empty();
-    if (routeWaiting_) {
-        CScopedLock lock(lock_);
-        pendingAdd_.insert(pendingAdd_.begin(), unrouted.begin(), unrouted.end());
-    }
+    CScopedLock lock(lock_);
+    for (auto it = unrouted.rbegin(); it != unrouted.rend(); ++it) pendingAdd_.push_front(*it);
 }
 
 int CCurlWorkshop::CollectFinished() {

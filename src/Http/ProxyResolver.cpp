@@ -1,10 +1,10 @@
 #include "Http/ProxyResolver.h"
 
+#include <process.h>
 #include <winhttp.h>
 
-#include <map>
-#include <mutex>
-#include <thread>
+#include <algorithm>
+#include <vector>
 
 #include "DnsBuildConfig.h"
 #include "Runtime/Handles.h"
@@ -118,6 +118,7 @@ std::wstring Describe(const ProxyRoute& route) {
 
 struct CProxyResolver::State {
     struct Entry {
+        std::wstring key;
         bool ready = false;
         ULONGLONG startedAt = 0;
         ProxyRoute route;
@@ -130,14 +131,19 @@ struct CProxyResolver::State {
     DWORD boundMs = kScriptBoundMs;
     Detector detector;
     Evaluator evaluator;
-    std::map<std::wstring, Entry> entries;
+    std::vector<Entry> entries;  // a few servers a run
     // Automatic detection runs once per configuration, whichever host asks first.
-    std::mutex detectLock;
+    CLock detectLock;
     unsigned detectedGeneration = ~0u;
     std::wstring detectedUrl;
 
+    Entry* Find(const std::wstring& key) {
+        auto it = std::find_if(entries.begin(), entries.end(), [&key](const Entry& e) { return e.key == key; });
+        return it == entries.end() ? nullptr : &*it;
+    }
+
     std::wstring Detect(unsigned forGeneration, const Detector& detect) {
-        std::lock_guard<std::mutex> hold(detectLock);
+        CScopedLock hold(detectLock);
         if (detectedGeneration != forGeneration) {
             detectedUrl = detect ? detect() : DetectWithWinHttp();
             detectedGeneration = forGeneration;
@@ -149,10 +155,10 @@ struct CProxyResolver::State {
 
     void Answer(unsigned forGeneration, const std::wstring& key, const ProxyRoute& route) {
         CScopedLock hold(lock);
-        auto it = entries.find(key);
-        if (forGeneration != generation || it == entries.end() || it->second.ready) return;  // too late
-        it->second.ready = true;
-        it->second.route = route;
+        Entry* entry = Find(key);
+        if (forGeneration != generation || !entry || entry->ready) return;  // too late
+        entry->ready = true;
+        entry->route = route;
         KV_LOG(kToConsole | kToFile, Info, L"CProxyResolver %s: %s (%s, %s)", key.c_str(), Describe(route).c_str(),
                ProxySourceName(route.source), route.why.c_str());
     }
@@ -160,20 +166,40 @@ struct CProxyResolver::State {
 
 namespace {
 
-// The evaluation thread: owns its copy of everything it reads, and shares
-// only the state, which outlives the resolver's answer to Route.
-void Evaluate(std::shared_ptr<CProxyResolver::State> state, unsigned generation, std::wstring key, std::wstring url,
-              ProxyConfig config, CProxyResolver::Detector detector, CProxyResolver::Evaluator evaluator,
-              DWORD boundMs) {
+// What an evaluation thread works on: the state, shared, which outlives the
+// resolver's answer to Route, and the server it evaluates for.
+struct Evaluation {
+    std::shared_ptr<CProxyResolver::State> state;
+    unsigned generation;
+    std::wstring key;
+    std::wstring url;
+};
+
+unsigned __stdcall EvaluationThread(void* argument) {
+    const std::unique_ptr<Evaluation> job(static_cast<Evaluation*>(argument));
+    CProxyResolver::State& state = *job->state;
+    ProxyConfig config;
+    CProxyResolver::Detector detector;
+    CProxyResolver::Evaluator evaluator;
+    DWORD boundMs;
+    {
+        CScopedLock hold(state.lock);
+        if (job->generation != state.generation) return 0;  // configured anew meanwhile
+        config = state.config;
+        detector = state.detector;
+        evaluator = state.evaluator;
+        boundMs = state.boundMs;
+    }
     std::wstring script = config.scriptUrl;
     ProxySource source = config.source == ProxySource::kSwitch ? ProxySource::kSwitch : ProxySource::kScript;
     if (script.empty()) {
-        script = state->Detect(generation, detector);
+        script = state.Detect(job->generation, detector);
         source = ProxySource::kWpad;
     }
-    const ProxyRoute route = script.empty() ? WithoutScript(config, url, L"WPAD found no configuration script")
-                                            : RunScript(config, script, source, url, boundMs, evaluator);
-    state->Answer(generation, key, route);
+    const ProxyRoute route = script.empty() ? WithoutScript(config, job->url, L"WPAD found no configuration script")
+                                            : RunScript(config, script, source, job->url, boundMs, evaluator);
+    state.Answer(job->generation, job->key, route);
+    return 0;
 }
 
 }  // namespace
@@ -224,19 +250,23 @@ bool CProxyResolver::Route(const std::wstring& url, ProxyRoute* route) {
     }
     const std::wstring key = HostKey(url);
     const ULONGLONG now = ::GetTickCount64();
-    auto it = s.entries.find(key);
-    if (it == s.entries.end()) {
-        s.entries[key].startedAt = now;
-        try {
-            std::thread(Evaluate, state_, s.generation, key, url, s.config, s.detector, s.evaluator, s.boundMs)
-                .detach();
-        } catch (...) {
-            s.entries[key].ready = true;
-            s.entries[key].route = WithoutScript(s.config, url, L"no thread for the script");
+    State::Entry* found = s.Find(key);
+    if (!found) {
+        s.entries.push_back(State::Entry{key, false, now, ProxyRoute()});
+        found = &s.entries.back();
+        auto* job = new Evaluation{state_, s.generation, key, url};
+        // Never joined: WinHTTP cannot stop a script, and the process may
+        // end while one still runs.
+        const uintptr_t thread = ::_beginthreadex(nullptr, 0, &EvaluationThread, job, 0, nullptr);
+        if (thread) {
+            ::CloseHandle(reinterpret_cast<HANDLE>(thread));
+        } else {
+            delete job;
+            found->ready = true;
+            found->route = WithoutScript(s.config, url, L"no thread for the script");
         }
-        it = s.entries.find(key);
     }
-    State::Entry& entry = it->second;
+    State::Entry& entry = *found;
     if (!entry.ready && now - entry.startedAt >= s.boundMs) {
         entry.ready = true;
         entry.route = WithoutScript(s.config, url, FormatString(L"no answer from the script within %lu ms", s.boundMs));
@@ -253,10 +283,8 @@ bool CProxyResolver::Proxied(const std::wstring& url) {
     {
         CScopedLock hold(state_->lock);
         if (state_->configured && state_->config.Automatic()) {
-            auto it = state_->entries.find(HostKey(url));
-            if (it == state_->entries.end() || !it->second.ready) return false;
-            route = it->second.route;
-            return !route.Direct();
+            const State::Entry* entry = state_->Find(HostKey(url));
+            return entry && entry->ready && !entry->route.Direct();
         }
     }
     return Route(url, &route) && !route.Direct();

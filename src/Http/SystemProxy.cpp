@@ -198,10 +198,7 @@ bool RunsAsSystem() {
     BYTE buffer[256];
     DWORD size = 0;
     if (!::GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size)) return false;
-    BYTE system[SECURITY_MAX_SID_SIZE];
-    DWORD systemSize = sizeof(system);
-    if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize)) return false;
-    return ::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, system) != FALSE;
+    return ::IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid) != FALSE;
 }
 
 }  // namespace

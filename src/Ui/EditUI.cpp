@@ -2,7 +2,6 @@
 
 #include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
-#include "Ui/RenderEngine.h"
 
 namespace {
 constexpr wchar_t kOwnerProp[] = L"KvEditUI";
@@ -189,17 +188,11 @@ HBRUSH CEditUI::OnNativeColor(HDC hdc) {
 // While the native window is shown the painted text would show through
 // its anti-aliased edges; the window draws the text instead.
 void CEditUI::PaintText(HDC hdc) {
-    if (editing_) return;
-    if (!password_) {
-        CLabelUI::PaintText(hdc);
-        return;
-    }
-    const std::wstring text = GetText();
-    if (text.empty() || manager_ == nullptr) return;
-    uint32_t color = enabled_ ? textColor_ : disabledTextColor_;
-    if (color == 0) color = enabled_ ? manager_->defaultTextColor : manager_->defaultDisabledColor;
-    CRenderEngine::DrawText(hdc, TextRect(), std::wstring(text.size(), L'\x25CF'), color, manager_->GetFont(font_),
-                            textStyle_);
+    if (!editing_) CLabelUI::PaintText(hdc);
+}
+
+std::wstring CEditUI::PaintedText() const {
+    return password_ ? std::wstring(GetText().size(), L'\x25CF') : GetText();
 }
 
 LRESULT CALLBACK CEditUI::NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {

@@ -39,6 +39,7 @@ public:
 protected:
     int EstimateExtra() const override { return 6; }
     void PaintText(HDC hdc) override;
+    std::wstring PaintedText() const override;
 
 private:
     static LRESULT CALLBACK NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

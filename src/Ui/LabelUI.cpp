@@ -88,7 +88,7 @@ RECT CLabelUI::TextRect() const {
 }
 
 void CLabelUI::PaintText(HDC hdc) {
-    const std::wstring text = GetText();
+    const std::wstring text = PaintedText();
     if (text.empty() || manager_ == nullptr) return;
     uint32_t color = enabled_ ? textColor_ : disabledTextColor_;
     if (color == 0) color = enabled_ ? manager_->defaultTextColor : manager_->defaultDisabledColor;

@@ -24,6 +24,8 @@ protected:
     void PaintText(HDC hdc) override;
     // Added to the font height for the height estimate (at 96 DPI).
     virtual int EstimateExtra() const { return 4; }
+    // The text as painted (a password box paints dots).
+    virtual std::wstring PaintedText() const { return GetText(); }
     RECT TextRect() const;
 
     int font_ = -1;
