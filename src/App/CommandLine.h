@@ -1,9 +1,11 @@
 #pragma once
 // The installer's command line: the source number, read exactly as it always
 // was, then the administrators' switches (/S, /KEEP, /D=, /LOG=, /NOLAUNCH,
-// /TIMEOUT=, /?), case-insensitive. Pure text; any thread.
+// /TIMEOUT=, /LANG=, /?), case-insensitive. Main thread (the refusal texts
+// come from the language tables).
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Runtime/RetryPolicy.h"
 
@@ -19,7 +21,10 @@ struct InstallerOptions {
     std::wstring installDir;   // /D=, as given; empty when not given
     std::wstring logPath;      // /LOG=, as given; empty when not given
     uint32_t timeoutSeconds = kDefaultNetworkTimeoutSeconds;  // /TIMEOUT= (with /S)
-    std::wstring error;        // the first problem found; empty for a good line
+    std::wstring language;     // /LANG=, as given; empty: the user's UI language
+    std::wstring error;        // the first problem found, as the log says it; empty for a good line
+    std::wstring errorKey;     // ... as a text key and its values, for the user's language
+    std::vector<std::wstring> errorArgs;
 };
 
 // The source number comes first, read by ParseSourceId as before ("12 /S"
@@ -31,5 +36,8 @@ struct InstallerOptions {
 // file system here. Even with an error, `silent` tells whether /S was given.
 InstallerOptions ParseCommandLine(const wchar_t* commandLine);
 
-// The switch and exit-code list shown for /? and with a bad command line.
+// The switch and exit-code list shown for /? and with a bad command line,
+// in the chosen language.
 std::wstring UsageText();
+// The refusal of a bad command line in the chosen language.
+std::wstring RefusalText(const InstallerOptions& options);
