@@ -10,6 +10,7 @@
 #include "App/FolderPicker.h"
 #include "Runtime/TextUtils.h"
 #include "Ui/ButtonUI.h"
+#include "Ui/DpiScale.h"
 #include "Ui/EditUI.h"
 #include "Ui/LabelUI.h"
 #include "Ui/OptionUI.h"
@@ -50,6 +51,7 @@ void CMainDlg::InitWindow() {
     m_btnAgreement = FindControlAs<CButtonUI>(L"btn_agreement");
     m_optAgree = FindControlAs<COptionUI>(L"opt_agree");
     m_tabMain = FindControlAs<CTabLayoutUI>(L"tb_main");
+    FitTextRuns();
 
     m_controller.SetNoLaunch(m_options.noLaunch);
     m_controller.Initialise(AppContext::Instance().sourceId);
@@ -65,6 +67,36 @@ void CMainDlg::ProposeFolder() {
         return;
     }
     m_controller.SetInstallDir(folder);
+}
+
+namespace {
+// A label's text width at 100% (the markup's unit), rounded up.
+int MarkupTextWidth(const CLabelUI& label, UINT dpi) {
+    return (label.TextWidth() * static_cast<int>(CDpiScale::kBaseDpi) + static_cast<int>(dpi) - 1) /
+           static_cast<int>(dpi);
+}
+
+void MoveFloating(CControlUI& control, int x, int width) {
+    RECT pos = control.GetFloatPos();
+    pos.left = x;
+    control.SetFloatPos(pos);
+    control.SetFixedWidth(width);
+}
+}  // namespace
+
+void CMainDlg::FitTextRuns() {
+    const UINT dpi = m_PaintManager.GetDpi();
+    if (m_optAgree && m_btnAgreement) {
+        const int optionEnd = m_optAgree->GetFloatPos().left + m_optAgree->GetTextPadding().left +
+                              MarkupTextWidth(*m_optAgree, dpi);
+        MoveFloating(*m_optAgree, m_optAgree->GetFloatPos().left, optionEnd - m_optAgree->GetFloatPos().left);
+        MoveFloating(*m_btnAgreement, optionEnd + 5, MarkupTextWidth(*m_btnAgreement, dpi) + 1);
+    }
+    const auto* free = FindControlAs<CLabelUI>(L"lb_free");
+    if (free && m_lbLeftSpace) {
+        MoveFloating(*m_lbLeftSpace, free->GetFloatPos().left + MarkupTextWidth(*free, dpi),
+                     m_lbLeftSpace->GetMarkupWidth());
+    }
 }
 
 void CMainDlg::SetProductIcon() {

@@ -66,6 +66,8 @@ std::vector<CControlUI*> CAccessibleInfo::ShownChildren(CControlUI* root) {
 }
 
 bool CAccessibleInfo::IsListed(const CControlUI& c) {
+    // Decoration drawn as text (the backgrounds' slogans) is not read out.
+    if (c.GetAccRole() == L"none") return false;
     if (!c.GetAccRole().empty() || !c.GetAccName().empty()) return true;
     if (dynamic_cast<const CContainerUI*>(&c) != nullptr) return false;
     if (c.CanFocus() || dynamic_cast<const CProgressUI*>(&c) != nullptr) return true;
