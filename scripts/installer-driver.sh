@@ -23,11 +23,14 @@ wait_until() {
 
 # The language the run is shown in (/LANG='s value; Simplified Chinese by
 # default) and the window titles it gives, from the skin's text table.
-KV_LANG=${KV_LANG:-zh-CN}
 text_of() { sed -n "s|.*<T k=\"$1\">\(.*\)</T>.*|\1|p" "$KV_ROOT/Skin/Texts.$KV_LANG.xml"; }
-MAIN_TITLE="$(text_of window.title)"
-BOX_TITLE="$(text_of box.caption)"
-EXIT_TITLE="$(text_of box.exit.title)"
+use_language() {
+  KV_LANG=$1
+  MAIN_TITLE="$(text_of window.title)"
+  BOX_TITLE="$(text_of box.caption)"
+  EXIT_TITLE="$(text_of box.exit.title)"
+}
+use_language "${KV_LANG:-zh-CN}"
 
 # Client co-ordinates of the controls, from "InstallPackages.xml": page 0's
 # lower strip starts at 355 - 42 = 313, page 1's at 355 - 110 = 245.
