@@ -61,7 +61,7 @@ for dpi in $dpis; do
   for _ in $(seq "$rounds"); do
     t0=$(ms_now); wine cmd /c exit >/dev/null 2>&1; bare+=($(( $(ms_now) - t0 )))
     # The install button's orange, 269,259 in the window at 100%.
-    inst+=("$(time_to_paint "$MAIN_TITLE" "$(scaled 269)" "$(scaled 259)" "$INSTALLER_EXE")")
+    inst+=("$(time_to_paint "$MAIN_TITLE" "$(scaled 269)" "$(scaled 259)" "$INSTALLER_EXE" "/LANG=$KV_LANG")")
     demo+=("$(time_to_paint "$MAIN_TITLE" "$(scaled 269)" "$(scaled 259)" "$KV_BUILD/tools/skin_demo.exe" main 0)")
     # An installer built before display scaling stays at 100% (Wine never
     # stretches a window).

@@ -21,9 +21,16 @@ wait_until() {
   done
 }
 
-MAIN_TITLE="安装KorvelQixar"
-BOX_TITLE="Qixar提示"
-EXIT_TITLE="退出安装"
+# The language the run is shown in (/LANG='s value; Simplified Chinese by
+# default) and the window titles it gives, from the skin's text table.
+text_of() { sed -n "s|.*<T k=\"$1\">\(.*\)</T>.*|\1|p" "$KV_ROOT/Skin/Texts.$KV_LANG.xml"; }
+use_language() {
+  KV_LANG=$1
+  MAIN_TITLE="$(text_of window.title)"
+  BOX_TITLE="$(text_of box.caption)"
+  EXIT_TITLE="$(text_of box.exit.title)"
+}
+use_language "${KV_LANG:-zh-CN}"
 
 # Client co-ordinates of the controls, from "InstallPackages.xml": page 0's
 # lower strip starts at 355 - 42 = 313, page 1's at 355 - 110 = 245.
@@ -102,10 +109,14 @@ use_port() {
 
 # ------------------------------------------------------------ the installer
 # start_installer [args]: runs $INSTALLER_EXE from its folder and
-# waits for its window to be drawn; sets INSTALLER_PID and WIN_X/WIN_Y.
+# waits for its window to be drawn; sets INSTALLER_PID and WIN_X/WIN_Y. The
+# window speaks KV_LANG (/LANG= is added: Wine's own UI language here is
+# English) unless KV_SYSTEM_LANG=1 leaves the choice to the system.
 start_installer() {
   : > "$E2E_LOG"
-  (cd "$(dirname "$INSTALLER_EXE")" && exec wine "$INSTALLER_EXE" "$@" >/dev/null 2>&1) &
+  local lang=("/LANG=$KV_LANG")
+  [[ ${KV_SYSTEM_LANG:-0} == 1 ]] && lang=()
+  (cd "$(dirname "$INSTALLER_EXE")" && exec wine "$INSTALLER_EXE" "$@" "${lang[@]}" >/dev/null 2>&1) &
   INSTALLER_PID=$!
   MAIN_WIN="$(wait_window "^$MAIN_TITLE\$" 60)" || fail "the installer window did not appear"
   eval "$(xdotool getwindowgeometry --shell "$MAIN_WIN")"

@@ -3,13 +3,17 @@
 # update server, under Xvfb with a light desktop, saving the welcome page,
 # the folder page, the exit confirmation over it, and the progress page
 # mid-download and while installing into docs/screens/ (small PNGs).
-# Usage: readme-screenshots.sh [DPI]: at another display scale (144 = 150%)
-# the pictures go to docs/screens/<percent>/.
+# Usage: readme-screenshots.sh [DPI] [LANGUAGE]: at another display scale
+# (144 = 150%) the pictures go to docs/screens/<percent>/; in another
+# language (zh-TW, en: the run is given /LANG=) to docs/screens/<language>/.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 dpi=${1:-96}
+export KV_LANG=${2:-zh-CN}
 "$KV_ROOT/scripts/build.sh"
-if (( dpi == 96 )); then out_default="$KV_ROOT/docs/screens"; else out_default="$KV_ROOT/docs/screens/$((dpi * 100 / 96))"; fi
+out_default="$KV_ROOT/docs/screens"
+[[ $KV_LANG == zh-CN ]] || out_default+="/$KV_LANG"
+(( dpi == 96 )) || out_default+="/$((dpi * 100 / 96))"
 export KV_SCREENS_DIR="${KV_SCREENS_DIR:-$out_default}"
 (( dpi > 144 )) && export KV_XVFB_SCREEN="${KV_XVFB_SCREEN:-1920x1200}"
 # Always a private display: nothing of the user's desktop in the pictures.

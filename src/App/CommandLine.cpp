@@ -4,7 +4,9 @@
 
 #include "App/AppContext.h"
 #include "Http/SystemProxy.h"
+#include "App/ExitCode.h"
 #include "Runtime/TextUtils.h"
+#include "Ui/UiTexts.h"
 
 namespace {
 
@@ -42,7 +44,7 @@ struct KnownSwitch {
 };
 constexpr KnownSwitch kSwitches[] = {
     {L"S", false}, {L"KEEP", false}, {L"NOLAUNCH", false}, {L"?", false},
-    {L"D", true},  {L"LOG", true},   {L"TIMEOUT", true},
+    {L"D", true},  {L"LOG", true},   {L"TIMEOUT", true}, {L"LANG", true},
     {L"PROXY", true}, {L"PROXYUSER", true}, {L"PROXYPASS", true},
 };
 
@@ -61,9 +63,9 @@ public:
                 while (!value.empty() && IsBlank(value.back())) value.pop_back();
                 pos = n;
                 if (value.find(L'"') != std::wstring::npos) {
-                    Fail(L"/D= 的文件夹中有引号：" + value);
+                    Fail(L"cmdline.quote.in.folder", {value});
                 } else if (HasSwitchAfterBlank(value)) {
-                    Fail(L"不加引号的 /D= 必须是最后一个开关（或给文件夹加引号）：/D=" + value);
+                    Fail(L"cmdline.folder.not.last", {value});
                 }
                 Apply(L"D", true, value);
                 continue;
@@ -75,10 +77,10 @@ public:
                 if (text[pos] == L'"') quoted = !quoted;
                 else piece += text[pos];
             }
-            if (quoted) Fail(L"引号不成对：" + piece);
+            if (quoted) Fail(L"cmdline.quote.unpaired", {piece});
             ApplyPiece(piece);
         }
-        if ((o_.keep || timeoutGiven_) && !o_.silent) Fail(L"/KEEP 和 /TIMEOUT= 只能与 /S 一起使用");
+        if ((o_.keep || timeoutGiven_) && !o_.silent) Fail(L"cmdline.silent.only");
     }
 
 private:
@@ -89,13 +91,16 @@ private:
         return false;
     }
 
-    void Fail(const std::wstring& message) {
-        if (o_.error.empty()) o_.error = message;
+    void Fail(const wchar_t* key, std::vector<std::wstring> args = {}) {
+        if (!o_.error.empty()) return;
+        o_.error = CUiTexts::Instance().LogText(key, args);
+        o_.errorKey = key;
+        o_.errorArgs = std::move(args);
     }
 
     void ApplyPiece(const std::wstring& piece) {
         if (piece.size() < 2 || piece[0] != L'/') {
-            Fail(L"无法识别的参数：" + piece);
+            Fail(L"cmdline.not.switch", {piece});
             return;
         }
         const size_t eq = piece.find(L'=');
@@ -111,21 +116,21 @@ private:
         }
         const std::wstring shown = piece.empty() ? L"/" + name + L"=" + value : piece;
         if (!known) {
-            Fail(L"未知的开关：" + shown);
+            Fail(L"cmdline.unknown", {shown});
             return;
         }
         const std::wstring canonical = std::wstring(L"/") + known->name;
         if (known->takesValue && (!hasValue || value.empty())) {
-            Fail(canonical + L"= 后面缺少值：" + shown);
+            Fail(L"cmdline.value.missing", {canonical, shown});
             return;
         }
         if (!known->takesValue && hasValue) {
-            Fail(canonical + L" 不带值：" + shown);
+            Fail(L"cmdline.value.unwanted", {canonical, shown});
             return;
         }
         const unsigned bit = 1u << (known - kSwitches);
         if (seen_ & bit) {
-            Fail(L"开关重复：" + canonical);
+            Fail(L"cmdline.repeated", {canonical});
             return;
         }
         seen_ |= bit;
@@ -139,12 +144,13 @@ private:
         else if (canonical == L"/PROXYUSER") o_.proxyUser = value;
         else if (canonical == L"/PROXYPASS") o_.proxyPassword = value;
         else if (canonical == L"/PROXY") ApplyProxy(value);
+        else if (canonical == L"/LANG") ApplyLanguage(value);
     }
 
     void ApplyProxy(const std::wstring& value) {
         ProxyConfig config;
         if (!ParseProxySwitch(value, &config)) {
-            Fail(L"/PROXY= 须为 主机:端口、direct 或自动配置脚本的 http:// 地址：" + value);
+            Fail(L"cmdline.proxy", {value});
             return;
         }
         o_.proxy = value;
@@ -161,10 +167,22 @@ private:
             seconds = seconds * 10 + static_cast<uint64_t>(c - L'0');
         }
         if (seconds > kMaxNetworkTimeoutSeconds) {
-            Fail(FormatString(L"/TIMEOUT= 须为 0 到 %u 之间的秒数：%s", kMaxNetworkTimeoutSeconds, value.c_str()));
+            Fail(L"cmdline.timeout.range", {std::to_wstring(kMaxNetworkTimeoutSeconds), value});
             return;
         }
         o_.timeoutSeconds = static_cast<uint32_t>(seconds);
+    }
+
+    // One of the language tables' names.
+    void ApplyLanguage(const std::wstring& value) {
+        CUiTexts& texts = CUiTexts::Instance();
+        for (const CTextTable& t : texts.Tables()) {
+            if (::CompareStringOrdinal(t.Language().c_str(), -1, value.c_str(), -1, TRUE) == CSTR_EQUAL) {
+                o_.language = t.Language();
+                return;
+            }
+        }
+        Fail(L"cmdline.language", {texts.LanguageNames(), value});
     }
 
     InstallerOptions& o_;
@@ -203,31 +221,19 @@ std::wstring MaskedCommandLine(const wchar_t* commandLine) {
 }
 
 std::wstring UsageText() {
-    return L"KorvelQixarInstaller.exe [来源编号] [开关]\n"
-           L"\n"
-           L"/S\t静默安装：不显示任何窗口，视为同意软件许可协议；已安装时覆盖安装\n"
-           L"/KEEP\t（与 /S 同用）已安装时直接启动已安装的启动器，不再安装\n"
-           L"/D=文件夹\t安装文件夹，带盘符的完整路径；含空格时放在最后，或加引号\n"
-           L"/LOG=文件\t把每一步追加写入 UTF-8 日志文件（完整路径）\n"
-           L"/NOLAUNCH\t安装后不启动启动器\n"
-           L"/TIMEOUT=秒\t（与 /S 同用）网络不通时最多重试多久，默认 600\n"
-           L"/PROXY=代理\t本次运行使用的代理：主机:端口、direct（直接连接）或自动配置脚本地址\n"
-           L"/PROXYUSER=用户名 /PROXYPASS=密码\t代理服务器要求登录时使用\n"
-           L"/?\t显示本说明\n"
-           L"\n"
-           L"退出代码（/S）：\n"
-           L"0 安装完成\n"
-           L"1 命令行有误\n"
-           L"2 另一个安装程序正在运行\n"
-           L"3 网络一直不通，直到超时\n"
-           L"4 安装包从每个下载地址单独下载后仍校验失败\n"
-           L"5 磁盘空间不足或无法写入\n"
-           L"6 安装文件夹无效\n"
-           L"7 安装包运行失败\n"
-           L"8 无法启动启动器\n"
-           L"9 电脑时间不正确，直到超时\n"
-           L"10 安装信息校验失败（可能被篡改），直到超时\n"
-           L"11 安装包一直被其他程序占用\n"
-           L"12 下载服务器一直无法提供安装包，直到超时\n"
-           L"13 代理服务器需要登录，而本次运行无法登录\n";
+    // A blank key is an empty line.
+    static const wchar_t* const kLines[] = {L"usage.syntax", L"",           L"usage.s",       L"usage.keep",
+                                            L"usage.d",      L"usage.log",  L"usage.nolaunch", L"usage.timeout",
+                                            L"usage.proxy",  L"usage.proxyuser", L"usage.proxypass",
+                                            L"usage.lang",   L"usage.help", L"",              L"usage.exits"};
+    std::wstring text;
+    for (const wchar_t* key : kLines) text += (key[0] ? UiText(key) : L"") + L"\n";
+    for (int code = kExitInstalled; code <= kExitProxyLogin; ++code) {
+        text += UiText(L"exit." + std::to_wstring(code)) + L"\n";
+    }
+    return text;
+}
+
+std::wstring RefusalText(const InstallerOptions& options) {
+    return options.errorKey.empty() ? options.error : UiText(options.errorKey, options.errorArgs);
 }

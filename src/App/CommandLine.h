@@ -1,10 +1,12 @@
 #pragma once
 // The installer's command line: the source number, read exactly as it always
 // was, then the administrators' switches (/S, /KEEP, /D=, /LOG=, /NOLAUNCH,
-// /TIMEOUT=, /PROXY=, /PROXYUSER=, /PROXYPASS=, /?), case-insensitive. Pure
-// text; any thread.
+// /TIMEOUT=, /PROXY=, /PROXYUSER=, /PROXYPASS=, /LANG=, /?),
+// case-insensitive. Main thread (the refusal texts come from the language
+// tables).
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Runtime/RetryPolicy.h"
 
@@ -23,7 +25,10 @@ struct InstallerOptions {
     std::wstring proxy;          // /PROXY=: host:port, direct or a script's URL; empty when not given
     std::wstring proxyUser;      // /PROXYUSER=
     std::wstring proxyPassword;  // /PROXYPASS= (never logged)
-    std::wstring error;        // the first problem found; empty for a good line
+    std::wstring language;     // /LANG=, as given; empty: the user's UI language
+    std::wstring error;        // the first problem found, as the log says it; empty for a good line
+    std::wstring errorKey;     // ... as a text key and its values, for the user's language
+    std::vector<std::wstring> errorArgs;
 };
 
 // The source number comes first, read by ParseSourceId as before ("12 /S"
@@ -38,5 +43,8 @@ InstallerOptions ParseCommandLine(const wchar_t* commandLine);
 // The command line as the log may show it: the value of /PROXYPASS= replaced by "***".
 std::wstring MaskedCommandLine(const wchar_t* commandLine);
 
-// The switch and exit-code list shown for /? and with a bad command line.
+// The switch and exit-code list shown for /? and with a bad command line,
+// in the chosen language.
 std::wstring UsageText();
+// The refusal of a bad command line in the chosen language.
+std::wstring RefusalText(const InstallerOptions& options);

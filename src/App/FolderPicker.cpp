@@ -4,6 +4,7 @@
 
 #include "Runtime/Handles.h"
 #include "Runtime/Paths.h"
+#include "Ui/UiTexts.h"
 
 namespace {
 
@@ -30,7 +31,8 @@ int CALLBACK BrowseCallback(HWND hwnd, UINT message, LPARAM param, LPARAM data) 
 std::wstring BrowseForFolder(HWND owner, const std::wstring& initial) {
     BROWSEINFOW info = {};
     info.hwndOwner = owner;
-    info.lpszTitle = L"选择文件夹";
+    const std::wstring title = UiText(L"picker.title");
+    info.lpszTitle = title.c_str();
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
     info.lpfn = &BrowseCallback;
     info.lParam = reinterpret_cast<LPARAM>(initial.c_str());

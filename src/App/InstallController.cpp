@@ -13,6 +13,7 @@
 #include "Http/HttpResultCodes.h"
 #include "Runtime/LiveTokens.h"
 #include "Runtime/TextUtils.h"
+#include "Ui/UiTexts.h"
 #include "Updater/UpdateModule.h"
 
 namespace {
@@ -200,7 +201,8 @@ void CInstallController::OnDescriptor(const HttpResult& result, const std::wstri
     expectedMd5_ = md5;
     expectedSha256_ = updater_ ? updater_->ExpectedSha256() : std::wstring();
     if (result.type == kHttpErrorOk) return;
-    OnFailure(result, FormatString(L"安装失败，请检查网络后重试(%d,%d)", result.type, result.code), RetryStep::kCycle);
+    OnFailure(result, UiText(L"failure.network", {std::to_wstring(result.type), std::to_wstring(result.code)}),
+              RetryStep::kCycle);
 }
 
 void CInstallController::OnProgress(int64_t total, int64_t complete, uint64_t speed) {
@@ -236,7 +238,8 @@ void CInstallController::OnDone(const HttpResult& result, const std::wstring&) {
         if (onlySource_.empty()) droppedSources_.clear();  // a window run starts over with all of them
         if (updater_) updater_->SetOnlySource(onlySource_);
     }
-    OnFailure(result, FormatString(L"安装失败，请检查网络后重试！(%d,%d)", result.type, result.code), RetryStep::kCycle);
+    OnFailure(result, UiText(L"failure.network.package", {std::to_wstring(result.type), std::to_wstring(result.code)}),
+              RetryStep::kCycle);
 }
 
 void CInstallController::EndFailureRun() {
@@ -344,11 +347,11 @@ void CInstallController::Retry(RetryStep step, UINT delayMs) {
 
 std::wstring CInstallController::NoticeText(FailureKind kind, const std::wstring& networkNotice) const {
     switch (kind) {
-        case FailureKind::kSource: return L"下载服务器暂时无法提供安装包，正在重试…";
-        case FailureKind::kSignIn: return L"当前网络需要登录（如酒店、机场的无线网络），请在浏览器中登录后重试";
+        case FailureKind::kSource: return UiText(L"failure.source");
+        case FailureKind::kSignIn: return UiText(L"failure.signin");
         case FailureKind::kClock: return ClockText();
-        case FailureKind::kRefused: return L"安装信息校验失败，当前网络可能被篡改，请更换网络后重试";
-        case FailureKind::kLocked: return L"安装包正被其他程序使用（可能是杀毒软件），请稍后重试";
+        case FailureKind::kRefused: return UiText(L"failure.refused");
+        case FailureKind::kLocked: return UiText(L"failure.locked");
         default: return networkNotice;
     }
 }
@@ -358,31 +361,31 @@ std::wstring CInstallController::ClockText() const {
     ::GetSystemTime(&pc);
     // The server's Date, seconds since 1970 UTC, as FILETIME's 100 ns since 1601.
     const int64_t serverSeconds = updater_ ? updater_->ServerTime() : -1;
-    std::wstring server = L"未知";
+    std::wstring server = UiText(L"failure.clock.unknown");
     if (serverSeconds >= 0) {
         const uint64_t units = (static_cast<uint64_t>(serverSeconds) + 11644473600ull) * 10000000ull;
         const FILETIME file = {static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
         SYSTEMTIME serverUtc = {};
         if (::FileTimeToSystemTime(&file, &serverUtc)) server = LocalDateTime(serverUtc);
     }
-    return FormatString(L"您的电脑时间不正确（电脑：%s，服务器：%s），请校准时间后重试", LocalDateTime(pc).c_str(),
-                        server.c_str());
+    return UiText(L"failure.clock", {LocalDateTime(pc), server});
 }
 
 void CInstallController::OnDiskFailure() {
     if (finished_) return;
     const uint64_t needed = updater_ ? updater_->BytesStillNeeded() : 0;
-    std::wstring text = FormatString(L"磁盘空间不足或无法写入：%s", packageDir_.c_str());
+    std::wstring text = UiText(L"failure.disk", {packageDir_});
     // Rounded up: freeing the amount shown is enough.
     const auto neededMb = static_cast<unsigned long long>((needed + kBytesPerMb - 1) / kBytesPerMb);
-    if (needed != 0) text += FormatString(L"（还需要约 %llu MB）", neededMb);
+    if (needed != 0) text += UiText(L"failure.disk.needed", {std::to_wstring(neededMb)});
     // The partial file stays for the next package phase to resume.
     Cancel(retryTask_);
     DeleteUpdateModule();
     EndFailureRun();
     if (view_.OfferAnotherFolder(text)) {
-        KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnDiskFailure %s: back to the folder page",
-               text.c_str());
+        KV_LOG(kToConsole | kToFile, Info,
+               L"CInstallController::OnDiskFailure %s (%llu MB more needed): back to the folder page",
+               packageDir_.c_str(), neededMb);
         return;
     }
     KV_LOG(kToConsole | kToFile, Error, L"CInstallController::OnDiskFailure %s", text.c_str());

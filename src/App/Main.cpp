@@ -19,17 +19,17 @@
 #include "Runtime/Log.h"
 #include "Ui/DpiScale.h"
 #include "Ui/SkinPackage.h"
+#include "Ui/UiTexts.h"
 #include "Ui/WindowWnd.h"
 #include "Ui/WndShadow.h"
 
 namespace {
 
 constexpr wchar_t kLogFile[] = L".\\App\\Main";
-constexpr wchar_t kTitle[] = L"安装KorvelQixar";
 
 // Before (or instead of) the installer window; never in an unattended run.
 void TellUser(const std::wstring& text, UINT icon) {
-    ::MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK | MB_SETFOREGROUND | icon);
+    ::MessageBoxW(nullptr, text.c_str(), UiText(L"window.title").c_str(), MB_OK | MB_SETFOREGROUND | icon);
 }
 
 int RunMessageLoop() {
@@ -69,7 +69,7 @@ int RunWindow(HINSTANCE instance, AppContext& context) {
     AppStartup();
 
     // Position and size 0: the skin's 540 x 355 applies.
-    if (!window.Create(nullptr, kTitle, WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0)) {
+    if (!window.Create(nullptr, UiText(L"window.title").c_str(), WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0)) {
         AppShutdown();
         return 0;
     }
@@ -139,6 +139,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     KV_LOG(kToConsole | kToFile, Info, L"wWinMain pid %u, %s, command line [%s]",
            static_cast<unsigned>(::GetCurrentProcessId()), options.silent ? L"unattended" : L"with its window",
            MaskedCommandLine(commandLine).c_str());
+    // The user's language, or /LANG='s; a run without a window shows nothing
+    // and keeps the log's.
+    if (options.silent) CUiTexts::Instance().ChooseDefault();
+    else CUiTexts::Instance().Choose(options.language);
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);
@@ -149,7 +153,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     if (refusal.empty() && !logReady) refusal = L"/LOG=" + options.logPath + L": " + logProblem;
     if (!refusal.empty()) {
         KV_LOG(kToConsole | kToFile, Error, L"wWinMain bad command line: %s", refusal.c_str());
-        if (!options.silent) TellUser(L"命令行有误：" + refusal + L"\n\n" + UsageText(), MB_ICONERROR);
+        const std::wstring shown = options.error.empty() ? refusal : RefusalText(options);
+        if (!options.silent) TellUser(UiText(L"box.cmdline") + shown + L"\n\n" + UsageText(), MB_ICONERROR);
         return Ended(failed);
     }
     if (options.help) {
@@ -163,7 +168,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     if (single.Acquire() == CSingleInstance::State::kAnotherRunning) {
         KV_LOG(kToConsole | kToFile, Warn, L"wWinMain another installer is running");
         if (!options.silent && !BringRunningInstallerToFront()) {
-            TellUser(L"KorvelQixar安装程序正在运行，请等待它完成。", MB_ICONINFORMATION);
+            TellUser(UiText(L"box.running"), MB_ICONINFORMATION);
         }
         return Ended(options.silent ? kExitAlreadyRunning : kExitInstalled);
     }

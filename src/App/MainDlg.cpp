@@ -12,16 +12,17 @@
 #include "App/FolderPicker.h"
 #include "Runtime/TextUtils.h"
 #include "Ui/ButtonUI.h"
+#include "Ui/DpiScale.h"
 #include "Ui/EditUI.h"
 #include "Ui/LabelUI.h"
 #include "Ui/OptionUI.h"
 #include "Ui/ProgressUI.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/TabLayoutUI.h"
+#include "Ui/UiTexts.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\MainDlg";
-constexpr wchar_t kTipTitle[] = L"提示信息";
 constexpr wchar_t kProductFolder[] = L"KorvelQixar";
 constexpr int kProductIconId = 1;  // Installer.rc
 constexpr int kPageWelcome = 0;
@@ -52,6 +53,7 @@ void CMainDlg::InitWindow() {
     m_btnAgreement = FindControlAs<CButtonUI>(L"btn_agreement");
     m_optAgree = FindControlAs<COptionUI>(L"opt_agree");
     m_tabMain = FindControlAs<CTabLayoutUI>(L"tb_main");
+    FitTextRuns();
 
     m_controller.SetNoLaunch(m_options.noLaunch);
     m_controller.Initialise(AppContext::Instance().sourceId);
@@ -67,6 +69,36 @@ void CMainDlg::ProposeFolder() {
         return;
     }
     m_controller.SetInstallDir(folder);
+}
+
+namespace {
+// A label's text width at 100% (the markup's unit), rounded up.
+int MarkupTextWidth(const CLabelUI& label, UINT dpi) {
+    return (label.TextWidth() * static_cast<int>(CDpiScale::kBaseDpi) + static_cast<int>(dpi) - 1) /
+           static_cast<int>(dpi);
+}
+
+void MoveFloating(CControlUI& control, int x, int width) {
+    RECT pos = control.GetFloatPos();
+    pos.left = x;
+    control.SetFloatPos(pos);
+    control.SetFixedWidth(width);
+}
+}  // namespace
+
+void CMainDlg::FitTextRuns() {
+    const UINT dpi = m_PaintManager.GetDpi();
+    if (m_optAgree && m_btnAgreement) {
+        const int optionEnd = m_optAgree->GetFloatPos().left + m_optAgree->GetTextPadding().left +
+                              MarkupTextWidth(*m_optAgree, dpi);
+        MoveFloating(*m_optAgree, m_optAgree->GetFloatPos().left, optionEnd - m_optAgree->GetFloatPos().left);
+        MoveFloating(*m_btnAgreement, optionEnd + 5, MarkupTextWidth(*m_btnAgreement, dpi) + 1);
+    }
+    const auto* free = FindControlAs<CLabelUI>(L"lb_free");
+    if (free && m_lbLeftSpace) {
+        MoveFloating(*m_lbLeftSpace, free->GetFloatPos().left + MarkupTextWidth(*free, dpi),
+                     m_lbLeftSpace->GetMarkupWidth());
+    }
 }
 
 void CMainDlg::SetProductIcon() {
@@ -193,7 +225,7 @@ void CMainDlg::OnClick(TNotifyUI& msg) {
 void CMainDlg::ConfirmExit() {
     if (m_exitBox) return;
     // An empty title keeps the markup's "退出安装".
-    m_exitBox = CMsgBoxDlg::CreateOwned(hwnd_, L"是否退出安装？", L"", L"退出安装");
+    m_exitBox = CMsgBoxDlg::CreateOwned(hwnd_, UiText(L"box.exit.question"), L"", UiText(L"box.exit.title").c_str());
     if (m_exitBox == nullptr) return;
     m_exitBox->ShowWindow(true);
     const UINT result = m_exitBox->ShowModal();
@@ -203,7 +235,7 @@ void CMainDlg::ConfirmExit() {
 
 bool CMainDlg::CheckAgreement() {
     if (m_optAgree == nullptr || m_optAgree->IsSelected()) return true;
-    ShowMessageBox(hwnd_, kTipTitle, L"未勾选“同意软件许可协议”。", L"", L"", true, false);
+    ShowMessageBox(hwnd_, UiText(L"box.tip"), UiText(L"box.agreement.unchecked"), L"", L"", true, false);
     return false;
 }
 
@@ -211,7 +243,7 @@ void CMainDlg::OnInstallFromFolderPage() {
     // No agreement and no write test on this path; a valid folder is created.
     const std::wstring typed = m_editInput ? m_editInput->GetText() : m_controller.InstallDir();
     if (!m_controller.AcceptTypedFolder(typed)) {
-        ShowMessageBox(hwnd_, kTipTitle, L"您选择的安装路径无效，请重新选择。", L"", L"", true, false);
+        ShowMessageBox(hwnd_, UiText(L"box.tip"), UiText(L"box.folder.invalid"), L"", L"", true, false);
         return;
     }
     SelectPage(kPageProgress);
@@ -230,7 +262,10 @@ void CMainDlg::OnSelectFolder() {
 }
 
 void CMainDlg::OpenAgreement() {
-    const std::wstring url = KV_AGREEMENT_URL;
+    // A maker with a page per language puts "{lang}" in the address.
+    std::wstring url = KV_AGREEMENT_URL;
+    const size_t lang = url.find(L"{lang}");
+    if (lang != std::wstring::npos) url.replace(lang, 6, CUiTexts::Instance().Language());
     if (url.empty()) {
         KV_LOG(kToConsole | kToFile, Info, L"CMainDlg::OpenAgreement no agreement page in this build");
         return;
@@ -254,8 +289,8 @@ void CMainDlg::UpdateFreeSpace() {
 // ------------------------------------------------- the controller's view
 
 EarlierChoice CMainDlg::AskAboutEarlierInstall() {
-    const UINT result = ShowMessageBox(hwnd_, kTipTitle, L"您已经安装了KorvelQixar，是否覆盖安装？", L"覆盖安装",
-                                       L"直接启动", false, true);
+    const UINT result = ShowMessageBox(hwnd_, UiText(L"box.tip"), UiText(L"box.earlier.question"),
+                                       UiText(L"box.earlier.over"), UiText(L"box.earlier.start"), false, true);
     return result == CMsgBoxDlg::kResultCancel ? EarlierChoice::kStartIt : EarlierChoice::kInstallOver;
 }
 
@@ -271,13 +306,13 @@ void CMainDlg::InstallOverEarlier() {
 void CMainDlg::ShowDownloadProgress(int64_t total, int64_t complete, uint64_t speed) {
     const uint64_t left = total > complete ? static_cast<uint64_t>(total - complete) : 0;
     if (m_lbSpeed) {
-        m_lbSpeed->SetText(FormatString(L"剩余%s @ %s/s", FormatSize(left).c_str(), FormatSize(speed).c_str()));
+        m_lbSpeed->SetText(UiText(L"progress.left", {FormatSize(left), FormatSize(speed)}));
     }
     DrawProgress(false);
 }
 
 void CMainDlg::ShowInstalling() {
-    if (m_lbDownload) m_lbDownload->SetText(L"安装中");
+    if (m_lbDownload) m_lbDownload->SetText(UiText(L"progress.installing"));
     if (m_lbSpeed) m_lbSpeed->SetText(L"90%");
     DrawProgress(false);
 }
@@ -291,11 +326,11 @@ void CMainDlg::ShowInstallAnimation(int counter) {
 
 void CMainDlg::ShowFailureNotice(const std::wstring& text) {
     // Not modal: the retries go on while the notice is on screen.
-    ShowNoticeBox(hwnd_, kTipTitle, text);
+    ShowNoticeBox(hwnd_, UiText(L"box.tip"), text);
 }
 
 bool CMainDlg::OfferAnotherFolder(const std::wstring& text) {
-    ShowMessageBox(hwnd_, kTipTitle, text, L"", L"", true, false);
+    ShowMessageBox(hwnd_, UiText(L"box.tip"), text, L"", L"", true, false);
     // The folder page as the folder link shows it; its install button starts
     // the package phase anew.
     SelectPage(kPageFolder);
@@ -305,8 +340,8 @@ bool CMainDlg::OfferAnotherFolder(const std::wstring& text) {
 }
 
 bool CMainDlg::AskDownloadAgain(bool) {
-    return ShowMessageBox(hwnd_, kTipTitle, L"文件已损坏，请重新下载！", L"重新下载", L"退出安装", true, true) ==
-           CMsgBoxDlg::kResultOk;
+    return ShowMessageBox(hwnd_, UiText(L"box.tip"), UiText(L"box.damaged.question"), UiText(L"box.damaged.again"),
+                          UiText(L"box.damaged.quit"), true, true) == CMsgBoxDlg::kResultOk;
 }
 
 bool CMainDlg::AskProxyLogin() {
@@ -318,7 +353,7 @@ bool CMainDlg::AskProxyLogin() {
 }
 
 void CMainDlg::ShowDownloadRestarted() {
-    if (m_lbDownload) m_lbDownload->SetText(L"下载中");
+    if (m_lbDownload) m_lbDownload->SetText(UiText(L"progress.downloading"));
     if (m_lbSpeed) m_lbSpeed->SetText(L"");
     if (m_progress) m_progress->SetBkImage(L"file='progress_bk.png' corner='3,3,3,3'");
     m_drawnFill = -1;

@@ -63,6 +63,9 @@ private:
     void SetProductIcon();
     void SelectPage(int page);
     void ProposeFolder();
+    // The texts' lengths differ by language: the agreement option hugs its
+    // text, the link follows it, the free space follows its label.
+    void FitTextRuns();
     LRESULT OnCloseRequest(WPARAM wParam, bool& handled);
 
     void DrawProgress(bool advance);

@@ -4,10 +4,10 @@
 #include "Runtime/Log.h"
 #include "Ui/ControlUI.h"
 #include "Ui/RenderEngine.h"
+#include "Ui/UiTexts.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\MsgBoxDlg";
-constexpr wchar_t kNoticeCaption[] = L"Qixar提示";
 }
 
 CMsgBoxDlg* CMsgBoxDlg::CreateOwned(HWND owner, const std::wstring& text, const std::wstring& title,
@@ -81,7 +81,7 @@ void CMsgBoxDlg::OnFinalMessage(HWND hwnd) {
 
 UINT ShowMessageBox(HWND owner, const std::wstring& title, const std::wstring& text, const std::wstring& okText,
                     const std::wstring& cancelText, bool showClose, bool showCancel) {
-    CMsgBoxDlg* box = CMsgBoxDlg::CreateOwned(owner, text, title, kNoticeCaption);
+    CMsgBoxDlg* box = CMsgBoxDlg::CreateOwned(owner, text, title, UiText(L"box.caption").c_str());
     if (box == nullptr) return CMsgBoxDlg::kResultCancel;
     box->ShowWindow(true);
     if (!okText.empty() && box->OkButton()) box->OkButton()->SetText(okText);
@@ -93,6 +93,6 @@ UINT ShowMessageBox(HWND owner, const std::wstring& title, const std::wstring& t
 }
 
 void ShowNoticeBox(HWND owner, const std::wstring& title, const std::wstring& text) {
-    CMsgBoxDlg* box = CMsgBoxDlg::CreateOwned(owner, text, title, kNoticeCaption);
+    CMsgBoxDlg* box = CMsgBoxDlg::CreateOwned(owner, text, title, UiText(L"box.caption").c_str());
     if (box) box->ShowWindow(true);
 }

@@ -2,15 +2,15 @@
 
 #include "Runtime/Log.h"
 #include "Ui/ControlUI.h"
+#include "Ui/UiTexts.h"
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\ProxyLoginDlg";
-constexpr wchar_t kCaption[] = L"代理服务器需要登录";
 }  // namespace
 
 bool CProxyLoginDlg::Ask(HWND owner, std::wstring* user, std::wstring* password) {
     auto* box = new CProxyLoginDlg(user, password);
-    if (box->Create(owner, kCaption, WS_POPUP, 0) == nullptr) {
+    if (box->Create(owner, UiText(L"proxy.title").c_str(), WS_POPUP, 0) == nullptr) {
         // Never reached InitWindow: the final message leaves it to us.
         delete box;
         return false;

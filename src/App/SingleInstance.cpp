@@ -3,9 +3,8 @@
 
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\SingleInstance";
-// The installer window's class and title (CMainDlg, Main.cpp).
+// The installer window's class (CMainDlg); its title is in the user's language.
 constexpr wchar_t kWindowClass[] = L"InstallPackages";
-constexpr wchar_t kWindowTitle[] = L"安装KorvelQixar";
 constexpr wchar_t kBoxClass[] = L"korvelim";  // CMsgBoxDlg
 }  // namespace
 
@@ -26,7 +25,7 @@ CSingleInstance::State CSingleInstance::Acquire(const wchar_t* name) {
 }
 
 bool BringRunningInstallerToFront() {
-    const HWND window = ::FindWindowW(kWindowClass, kWindowTitle);
+    const HWND window = ::FindWindowW(kWindowClass, nullptr);
     if (!window) return false;
     if (::IsIconic(window)) ::ShowWindow(window, SW_RESTORE);
     // A question it is asking (a message box it owns) is what the user must

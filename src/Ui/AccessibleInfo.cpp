@@ -10,14 +10,15 @@
 #include "Ui/OptionUI.h"
 #include "Ui/PaintManagerUI.h"
 #include "Ui/ProgressUI.h"
+#include "Ui/UiTexts.h"
 
 namespace {
-// The skins are Chinese; so are the default actions a reader speaks.
-constexpr wchar_t kActionPress[] = L"按下";
-constexpr wchar_t kActionCheck[] = L"选中";
-constexpr wchar_t kActionUncheck[] = L"取消选中";
-constexpr wchar_t kActionJump[] = L"跳转";
-constexpr wchar_t kActionEdit[] = L"编辑";
+// The default actions a reader speaks, in the language of the window's texts.
+constexpr wchar_t kActionPress[] = L"action.press";
+constexpr wchar_t kActionCheck[] = L"action.check";
+constexpr wchar_t kActionUncheck[] = L"action.uncheck";
+constexpr wchar_t kActionJump[] = L"action.jump";
+constexpr wchar_t kActionEdit[] = L"action.edit";
 
 void Collect(CControlUI* control, std::vector<CControlUI*>& out) {
     if (control == nullptr) return;
@@ -65,6 +66,8 @@ std::vector<CControlUI*> CAccessibleInfo::ShownChildren(CControlUI* root) {
 }
 
 bool CAccessibleInfo::IsListed(const CControlUI& c) {
+    // Decoration drawn as text (the backgrounds' slogans) is not read out.
+    if (c.GetAccRole() == L"none") return false;
     if (!c.GetAccRole().empty() || !c.GetAccName().empty()) return true;
     if (dynamic_cast<const CContainerUI*>(&c) != nullptr) return false;
     if (c.CanFocus() || dynamic_cast<const CProgressUI*>(&c) != nullptr) return true;
@@ -140,13 +143,13 @@ std::wstring CAccessibleInfo::Value(const CControlUI& c) {
 
 std::wstring CAccessibleInfo::DefaultAction(const CControlUI& c) {
     switch (Role(c)) {
-        case ROLE_SYSTEM_PUSHBUTTON: return kActionPress;
-        case ROLE_SYSTEM_LINK: return kActionJump;
-        case ROLE_SYSTEM_RADIOBUTTON: return kActionCheck;
-        case ROLE_SYSTEM_TEXT: return kActionEdit;
+        case ROLE_SYSTEM_PUSHBUTTON: return UiText(kActionPress);
+        case ROLE_SYSTEM_LINK: return UiText(kActionJump);
+        case ROLE_SYSTEM_RADIOBUTTON: return UiText(kActionCheck);
+        case ROLE_SYSTEM_TEXT: return UiText(kActionEdit);
         case ROLE_SYSTEM_CHECKBUTTON: {
             auto* option = dynamic_cast<const COptionUI*>(&c);
-            return option && option->IsSelected() ? kActionUncheck : kActionCheck;
+            return UiText(option && option->IsSelected() ? kActionUncheck : kActionCheck);
         }
         default: return L"";
     }

@@ -9,6 +9,7 @@ using std::min;
 #include <gdiplus.h>
 
 #include "Ui/ImageDescription.h"
+#include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
 
 // Buttons centre their text unless the markup aligns it otherwise.
@@ -87,6 +88,8 @@ void CButtonUI::SetAttribute(const std::wstring& name, const std::wstring& value
     else if (name == L"pushedimage") pushedImage_ = value;
     else if (name == L"focusedimage") focusedImage_ = value;
     else if (name == L"disabledimage") disabledImage_ = value;
+    else if (name == L"hottextcolor") markup::ParseColor(value, hotTextColor_);
+    else if (name == L"hotfont") markup::ParseInt(value, hotFont_);
     else CLabelUI::SetAttribute(name, value);
 }
 
@@ -112,6 +115,18 @@ void CButtonUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
     } else {
         DrawStateImage(hdc, normalImage_, rcPaint);
     }
+}
+
+void CButtonUI::PaintText(HDC hdc) {
+    const uint32_t color = textColor_;
+    const int font = font_;
+    if (hot_ || pushed_) {
+        if (hotTextColor_ != 0) textColor_ = hotTextColor_;
+        if (hotFont_ >= 0) font_ = hotFont_;
+    }
+    CLabelUI::PaintText(hdc);
+    textColor_ = color;
+    font_ = font;
 }
 
 int CButtonUI::GetCornerRadius() {

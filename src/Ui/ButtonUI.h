@@ -28,6 +28,9 @@ public:
 protected:
     int EstimateExtra() const override { return 8; }
     void PaintStatusImage(HDC hdc, const RECT& rcPaint) override;
+    // In the hot and pushed states, the hot colour and font where the
+    // markup gives them.
+    void PaintText(HDC hdc) override;
     // Draws one state image; one that cannot be drawn is dropped for good.
     bool DrawStateImage(HDC hdc, std::wstring& image, const RECT& rcPaint);
 
@@ -38,6 +41,8 @@ protected:
     std::wstring radiusOf_;  // the image the cached radius was read from
     UINT radiusDpi_ = 0;     // and the scale it was read at
     int radius_ = 3;
+    uint32_t hotTextColor_ = 0;
+    int hotFont_ = -1;
     std::wstring normalImage_;
     std::wstring hotImage_;
     std::wstring pushedImage_;

@@ -17,6 +17,7 @@
 #include "Ui/ProgressUI.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/TabLayoutUI.h"
+#include "Ui/UiTexts.h"
 #include "Ui/VerticalLayoutUI.h"
 
 namespace {
@@ -83,6 +84,13 @@ void AddFont(const pugi::xml_node& node, CPaintManagerUI* m) {
     if (markup::ParseBool(node.attribute(L"default").value())) m->SetDefaultFont(index);
 }
 
+// A value "@key" names a text of the language tables; any other value is
+// taken as written.
+std::wstring AttributeValue(const wchar_t* value) {
+    if (value[0] == L'@' && value[1] != 0) return UiText(value + 1);
+    return value;
+}
+
 class TreeReader {
 public:
     explicit TreeReader(IDialogBuilderCallback* callback) : callback_(callback) {}
@@ -99,7 +107,7 @@ public:
             KV_LOG(kToConsole | kToFile, Warn, L"CDialogBuilder unknown element <%s> skipped", node.name());
             return nullptr;
         }
-        for (const pugi::xml_attribute& a : node.attributes()) control->SetAttribute(a.name(), a.value());
+        for (const pugi::xml_attribute& a : node.attributes()) control->SetAttribute(a.name(), AttributeValue(a.value()));
         auto* container = dynamic_cast<CContainerUI*>(control);
         for (const pugi::xml_node& child : node.children()) {
             if (child.type() != pugi::node_element) continue;

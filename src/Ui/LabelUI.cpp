@@ -1,5 +1,6 @@
 #include "Ui/LabelUI.h"
 
+#include "Runtime/Handles.h"
 #include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
 #include "Ui/RenderEngine.h"
@@ -80,6 +81,18 @@ void CLabelUI::SetAttribute(const std::wstring& name, const std::wstring& value)
     } else {
         CControlUI::SetAttribute(name, value);
     }
+}
+
+int CLabelUI::TextWidth() const {
+    const std::wstring text = GetText();
+    if (text.empty() || manager_ == nullptr) return 0;
+    const kv::UniqueScreenDc dc(::GetDC(nullptr));
+    if (!dc) return 0;
+    const HGDIOBJ old = ::SelectObject(dc.get(), manager_->GetFont(font_));
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &size);
+    ::SelectObject(dc.get(), old);
+    return size.cx;
 }
 
 RECT CLabelUI::TextRect() const {

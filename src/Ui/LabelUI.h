@@ -17,6 +17,10 @@ public:
     // Applies an "align" value (see the .cpp for the word rules).
     void SetAlign(const std::wstring& value);
 
+    // The text's width on one line in the label's font at the window's
+    // scale (pixels), padding not included.
+    int TextWidth() const;
+
     SIZE EstimateSize() const override;
     void SetAttribute(const std::wstring& name, const std::wstring& value) override;
 

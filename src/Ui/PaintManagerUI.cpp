@@ -20,6 +20,7 @@ using std::min;
 #include "Ui/EditUI.h"
 #include "Ui/FocusMark.h"
 #include "Ui/FontFallback.h"
+#include "Ui/UiTexts.h"
 #include "Ui/OleaccLibrary.h"
 #include "Ui/RenderEngine.h"
 #include "Ui/SkinPackage.h"
@@ -117,7 +118,9 @@ bool CPaintManagerUI::AttachDialog(CControlUI* root) {
 
 int CPaintManagerUI::AddFont(const std::wstring& face, int size, bool bold, bool underline, bool italic) {
     FontInfo info;
-    info.face = face.substr(0, LF_FACESIZE - 1);  // at most 31 characters
+    // The language's own face (Traditional Chinese, the system's for
+    // English) in place of the skin's.
+    info.face = CUiTexts::Instance().FaceFor(face).substr(0, LF_FACESIZE - 1);  // at most 31 characters
     if (!info.face.empty() && !CFontFallback::IsInstalled(info.face)) {
         // Without the face GDI draws Chinese as empty boxes; the first
         // installed CJK face stands in, looked for once per window.

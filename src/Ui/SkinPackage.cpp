@@ -43,6 +43,11 @@ bool CSkinPackage::ReadFile(const std::wstring& name, std::vector<uint8_t>& out)
     return archive_.Read(name, out);
 }
 
+std::vector<std::wstring> CSkinPackage::Names() {
+    if (!EnsureOpen()) return {};
+    return archive_.Names();
+}
+
 void CSkinPackage::Close() {
     archive_.Close();
     buffer_.clear();

@@ -29,6 +29,8 @@ public:
     // Reads one file of the package; false when the package or the file is
     // unavailable or damaged.
     bool ReadFile(const std::wstring& name, std::vector<uint8_t>& out);
+    // The names of the package's files; empty when it cannot be opened.
+    std::vector<std::wstring> Names();
     // Drops the archive and its buffer; the next EnsureOpen loads them again.
     void Close();
 

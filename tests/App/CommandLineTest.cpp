@@ -12,6 +12,7 @@ struct Expected {
     const wchar_t* installDir = L"";
     const wchar_t* logPath = L"";
     uint32_t timeout = kDefaultNetworkTimeoutSeconds;
+    const wchar_t* language = L"";
 };
 Expected Silent(const wchar_t* dir = L"", uint16_t source = 0) {
     Expected e;
@@ -37,6 +38,9 @@ TEST(CommandLine, GoodLines) {
     number.sourceId = 12;
     Expected zero = Silent();
     zero.timeout = 0;
+    Expected english = Silent(), traditional;
+    english.language = L"en";
+    traditional.language = L"zh-TW";
     struct Case {
         const wchar_t* line;
         Expected want;
@@ -62,6 +66,9 @@ TEST(CommandLine, GoodLines) {
         {L"12 /S /KEEP /NOLAUNCH \"/LOG=C:\\logs\\kq.log\" /TIMEOUT=20 /D=C:\\Program Files\\KQ", all},
         {L"12 /TIMEOUT=20 /s /log=\"C:\\logs\\kq.log\" /keep /nolaunch \"/D=C:\\Program Files\\KQ\"", all},
         {L"/S /TIMEOUT=0", zero},
+        // A language table's name, in any case; in runs with and without window.
+        {L"/S /LANG=EN", english},
+        {L"/lang=zh-tw", traditional},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "[" << c.line << "]");
@@ -75,6 +82,7 @@ TEST(CommandLine, GoodLines) {
         EXPECT_EQ(o.installDir, c.want.installDir);
         EXPECT_EQ(o.logPath, c.want.logPath);
         EXPECT_EQ(o.timeoutSeconds, c.want.timeout);
+        EXPECT_EQ(o.language, c.want.language);
     }
 }
 
@@ -106,6 +114,9 @@ TEST(CommandLine, RefusedLines) {
         {L"/TIMEOUT=20", L"/TIMEOUT", false},
         {L"/ S", L"/", false},
         {L"/S /PROXY=proxy.corp", L"proxy.corp", true},  // no port
+        {L"/LANG=fr", L"fr", false},  // no such table
+        {L"/S /LANG=zh", L"zh", true},
+        {L"/LANG=", L"/LANG", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "[" << c.line << "]");

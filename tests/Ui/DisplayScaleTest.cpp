@@ -133,8 +133,8 @@ TEST_F(DisplayScale, InstallerSkinAtTheMonitorsScale) {
         int x, y, cx, cy;
     };
     const Place places[] = {
-        {L"btn_install", 0, 0, 177, 237, 184, 44},   {L"opt_agree", 0, 42, 13, 10, 56, 24},
-        {L"btn_free", 0, 42, 448, 16, 77, 13},       {L"edit_input", 1, 110, 36, 35, 387, 29},
+        {L"btn_install", 0, 0, 177, 237, 184, 44},   {L"opt_agree", 0, 42, 13, 10, 120, 24},
+        {L"btn_free", 0, 42, 385, 14, 140, 17},       {L"edit_input", 1, 110, 36, 35, 387, 29},
         {L"btn_install2", 1, 110, 407, 73, 100, 28}, {L"pro_InstallProgress", 2, 54, 18, 2, 500, 30},
         {L"lb_speed", 2, 54, 300, 28, 218, 20},      {L"btn_min", 2, 0, 480, 0, 30, 30},
         {L"btn_close", 0, 0, 510, 0, 30, 30},
@@ -312,6 +312,7 @@ TEST_F(DisplayScale, ArtForTwiceTheScaleKeepsItsOnePixelLines) {
     ASSERT_TRUE(art);
     TestWindow installer(L"InstallPackages.xml");
     Open(installer);
+    installer.FindControl(L"btn_install")->SetText(L"");  // the art alone, without the text drawn over it
     installer.GetPaintManager().LayoutIfNeeded();
     const std::vector<uint32_t> skin = PaintOffscreen(installer.GetPaintManager(), S(540), S(355));
     const RECT button = installer.FindControl(L"btn_install")->GetPos();

@@ -63,7 +63,7 @@ TEST_F(SkinLayout, InstallerWindowSettingsAndFonts) {
     EXPECT_TRUE(manager.shadow);
     EXPECT_FALSE(manager.bkTrans);
     EXPECT_EQ(manager.shadowImage, L"shadow.png");
-    EXPECT_EQ(manager.GetFontCount(), 2u);
+    EXPECT_EQ(manager.GetFontCount(), 9u);
     EXPECT_EQ(std::wstring(manager.GetRoot()->GetClass()), L"ContainerUI");
 }
 
@@ -77,9 +77,9 @@ TEST_F(SkinLayout, WelcomePageFillsWithTheHeroAndPlacesFloatingControls) {
     ExpectRect(Page(0)->GetItemAt(0), 0, 0, 540, 313);
     ExpectRect(Page(0)->GetItemAt(1), 0, 313, 540, 355);
     ExpectRect(Find(L"btn_install"), 177, 237, 361, 281);
-    ExpectRect(Find(L"opt_agree"), 13, 323, 69, 347);
-    ExpectRect(Find(L"btn_agreement"), 64, 330, 136, 341);
-    ExpectRect(Find(L"btn_free"), 448, 329, 525, 342);
+    ExpectRect(Find(L"opt_agree"), 13, 323, 133, 347);
+    ExpectRect(Find(L"btn_agreement"), 65, 328, 215, 343);
+    ExpectRect(Find(L"btn_free"), 385, 327, 525, 344);
     ExpectRect(Find(L"VerticalLayoutUI2"), 0, 0, 540, 33);
     ExpectRect(Find(L"btn_min"), 480, 0, 510, 30);
     ExpectRect(Find(L"btn_close"), 510, 0, 540, 30);
@@ -109,7 +109,7 @@ TEST_F(SkinLayout, SelectingPagesLaysThemOutAndNotifies) {
     ExpectRect(Page(2)->GetItemAt(0), 0, 0, 540, 301);
     ExpectRect(Page(2)->GetItemAt(1), 0, 301, 540, 355);
     ExpectRect(Find(L"pro_InstallProgress"), 18, 303, 518, 333);
-    ExpectRect(Find(L"lb_download"), 18, 329, 78, 349);
+    ExpectRect(Find(L"lb_download"), 18, 329, 168, 349);
     ExpectRect(Find(L"lb_speed"), 300, 329, 518, 349);
 
     recorder.events.clear();

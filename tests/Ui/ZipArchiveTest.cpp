@@ -32,10 +32,11 @@ TEST(ZipArchive, ProgramResourceHoldsBothSkinsAndTheirImages) {
     CSkinPackage& package = CSkinPackage::Instance();
     package.Close();
     ASSERT_TRUE(package.EnsureOpen());
-    // The art is stored once, drawn for 200%; the two backgrounds as JPEG.
+    // The art is stored once, drawn for 200%; the two backgrounds as JPEG; a
+    // text table per language.
     const wchar_t* names[] = {L"InstallPackages.xml", L"MessageBox.xml", L"bg@2x.jpg", L"bg_progress@2x.jpg",
                               L"install_0@2x.png", L"install_1@2x.png", L"opt_000@2x.png", L"opt_001@2x.png",
-                              L"btn_agreement_000@2x.png", L"btn_agreement_002@2x.png", L"btn_free_000@2x.png",
+                              L"Texts.zh-CN.xml", L"Texts.zh-TW.xml", L"Texts.en.xml", L"btn_free_000@2x.png",
                               L"btn_free_002@2x.png", L"input@2x.png", L"select_dir_0@2x.png", L"select_dir_1@2x.png",
                               L"install2_0@2x.png", L"install2_1@2x.png", L"btn_min000@2x.png", L"btn_min001@2x.png",
                               L"btn_min002@2x.png", L"btn_close000@2x.png", L"btn_close001@2x.png",

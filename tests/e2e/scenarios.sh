@@ -383,9 +383,9 @@ scenario_a11y() {
   acc_expect_tree "${M[@]}" 01-welcome <<EOF_TREE
 window: 安装KorvelQixar \| client \| focus(ed,focusable|able) \|  \| 0,0 540x355
   立即安装 \| $btn \|  \| 177,237 184x44 \| 按下
-  同意 \| check button \| checked,focusable \|  \| 13,323 56x24 \| 取消选中
-  用户许可协议 \| link \| focusable,linked \|  \| 64,330 72x11 \| 跳转
-  自定义安装 \| $btn \|  \| 448,329 77x13 \| 按下
+  同意 \| check button \| checked,focusable \|  \| 13,323 45x24 \| 取消选中
+  用户许可协议 \| link \| focusable,linked \|  \| 63,328 67x15 \| 跳转
+  自定义安装 \| $btn \|  \| 385,327 140x17 \| 按下
   最小化 \| $btn \|  \| 480,0 30x30 \| 按下
   关闭 \| $btn \|  \| 510,0 30x30 \| 按下
 EOF_TREE
@@ -408,12 +408,12 @@ EOF_TREE
   wait_log "CMainDlg::UpdateFreeSpace $DEFAULT_DIR_WIN: " 10
   acc_expect_tree "${M[@]}" 03-folder <<EOF_TREE
 window: 安装KorvelQixar \| client \| focus(ed,focusable|able) \|  \| 0,0 540x355
-  安装目录 \| static text \| read only \|  \| 36,254 75x18
+  安装目录 \| static text \| read only \|  \| 36,254 200x18
   安装目录 \| (editable )?text \| focusable \| D:\\\\Korvel网络\\\\KorvelQixar \| 36,280 387x29 \| 编辑
   浏览 \| $btn \|  \| 421,280 84x29 \| 按下
-  所需磁盘空间：120MB \| static text \| read only \|  \| 36,323 127x18
+  所需磁盘空间：120MB \| static text \| read only \|  \| 36,323 150x18
   可用磁盘空间： \| static text \| read only \|  \| 190,323 110x17
-  [0-9.]+(GB|TB) \| static text \| read only \|  \| 273,323 60x19
+  [0-9.]+(GB|TB) \| static text \| read only \|  \| 274,323 60x19
   立即安装 \| $btn \|  \| 407,318 100x28 \| 按下
   最小化 \| $btn \|  \| 480,0 30x30 \| 按下
   关闭 \| $btn \|  \| 510,0 30x30 \| 按下
@@ -423,7 +423,7 @@ EOF_TREE
   acc_expect_tree "${M[@]}" 04-progress <<EOF_TREE
 window: 安装KorvelQixar \| client \| focus(ed,focusable|able) \|  \| 0,0 540x355
   安装进度 \| progress bar \| read only \| [0-9]+% \| 18,303 500x30
-  下载中 \| static text \| read only \|  \| 18,329 60x20
+  下载中 \| static text \| read only \|  \| 18,329 150x20
   剩余.* @ .*/s \| static text \| read only \|  \| 300,329 218x20
   最小化 \| $btn \|  \| 480,0 30x30 \| 按下
   关闭 \| $btn \|  \| 510,0 30x30 \| 按下
@@ -750,6 +750,51 @@ EOF_TREE
   expect_eq "$(log_count 'CProxyLoginDlg login given for user [kv]')" 1 "the login given"
   (( $(proxy_requests auth "GET http://127.0.0.1:$SERVER_PORT/kvinstaller.exe") >= 1 )) || fail "the package did not come through the proxy"
   expect_eq "$(log_count s3cret)" 0 "log lines with the password"
+}
+
+# The window in the language asked for: English names and titles, a second
+# installer in another language finds the first by its window class, the
+# switch list in Traditional Chinese; with the host's zh_TW locale, the
+# system's UI language alone picks Traditional Chinese.
+scenario_languages() {
+  server_start --rate "$(slow_rate)"
+  unattended_log_setup "$E2E_DIR"
+  use_language en
+  start_installer 7
+  local tree; tree="$(acc tree "$MAIN_CLASS" "$MAIN_TITLE")"
+  local name
+  for name in "Install now" "I agree to the" "License Agreement" "Custom install" "Minimize" "Close"; do
+    grep -q "^  $name | " <<<"$tree" || fail "no \"$name\" in the English window: $tree"
+  done
+  local first_pid=$INSTALLER_PID
+  run_unattended 20 7 /LANG=zh-TW "$LOG_ARG"
+  INSTALLER_PID=$first_pid
+  expect_eq "$EXIT_CODE" 0 "exit code of the Traditional second"
+  expect_eq "$(unattended_count 'BringRunningInstallerToFront')" 1 "the second found the first"
+  expect_eq "$(unattended_count 'CUiTexts::Choose zh-TW')" 1 "language of the second"
+  click_main "$XY_CLOSE"
+  answer_box "^Quit Setup\$" "$XY_BOX_OK_WITH_CANCEL" 01-exit-box-en
+  wait_installer_exit 20
+  expect_eq "$EXIT_CODE" 0 "exit code"
+
+  use_language zh-TW
+  (cd "$(dirname "$INSTALLER_EXE")" && exec wine "$INSTALLER_EXE" "/?" /LANG=zh-TW "$LOG_ARG" >/dev/null 2>&1) &
+  INSTALLER_PID=$!
+  local help; help="$(wait_window "^$MAIN_TITLE\$" 30)" || fail "no switch list titled $MAIN_TITLE"
+  grab_window "$help" 02-help-zh-TW
+  xdotool windowactivate --sync "$help" key Return 2>/dev/null || xdotool key Return
+  wait_installer_exit 20
+  expect_eq "$EXIT_CODE" 0 "exit code of /?"
+
+  if locale -a 2>/dev/null | grep -qix 'zh_TW.utf8'; then
+    LC_ALL=zh_TW.UTF-8 LANG=zh_TW.UTF-8 KV_SYSTEM_LANG=1 start_installer 7
+    wait_log "CUiTexts::Choose zh-TW (asked: -, UI language: zh-TW)" 10
+    click_main "$XY_CLOSE"
+    answer_box "^$EXIT_TITLE\$" "$XY_BOX_OK_WITH_CANCEL" 03-exit-box-system-zh-TW
+    wait_installer_exit 20
+  else
+    note "the host has no zh_TW.UTF-8 locale: the system's UI language is not tried"
+  fi
 }
 
 name=${1:?usage: scenarios.sh NAME}
