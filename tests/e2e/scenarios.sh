@@ -733,10 +733,10 @@ scenario_proxy_login() {
 window: 代理服务器需要登录 \| dialog \| focus(ed,focusable|able) \|  \| 0,0 280x150
   代理服务器需要登录 \| static text \| read only \|  \| 5,5 243x22
   关闭 \| $btn \|  \| 250,0 30x30 \| 按下
-  用户名 \| static text \| read only \|  \| 20,42 50x24
-  用户名 \| (editable )?text \| focus(ed,focusable|able) \|  \| 70,42 190x24 \| 编辑
-  密码 \| static text \| read only \|  \| 20,74 50x24
-  密码 \| (editable )?text \| (focused,)?focusable,protected \|  \| 70,74 190x24 \| 编辑
+  用户名 \| static text \| read only \|  \| 20,42 64x24
+  用户名 \| (editable )?text \| focus(ed,focusable|able) \|  \| 84,42 176x24 \| 编辑
+  密码 \| static text \| read only \|  \| 20,74 64x24
+  密码 \| (editable )?text \| (focused,)?focusable,protected \|  \| 84,74 176x24 \| 编辑
   确定 \| $btn \|  \| 130,108 60x25 \| 按下
   取消 \| $btn \|  \| 200,108 60x25 \| 按下
 EOF_TREE
