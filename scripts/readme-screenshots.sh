@@ -2,14 +2,20 @@
 # The README's screenshots: one real run of the installer against the local
 # update server, under Xvfb with a light desktop, saving the welcome page,
 # the folder page, the exit confirmation over it, and the progress page
-# mid-download and while installing into docs/screens/ (small PNGs).
-# Usage: readme-screenshots.sh [DPI]: at another display scale (144 = 150%)
-# the pictures go to docs/screens/<percent>/.
+# mid-download and while installing into docs/screens/ (small PNGs), and
+# the notice of an unticked agreement (notice-box).
+# Usage: readme-screenshots.sh [DPI [dark|light]]: at another display scale
+# (144 = 150%) the pictures go to docs/screens/<percent>/; in high contrast
+# (the system colours white on black or black on white, set by
+# SetSysColors, and the installer's test switch KV_HIGH_CONTRAST, since Wine
+# cannot turn the mode on) to docs/screens/contrast-<dark|light>/.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 dpi=${1:-96}
+export KV_CONTRAST=${2:-}
 "$KV_ROOT/scripts/build.sh"
 if (( dpi == 96 )); then out_default="$KV_ROOT/docs/screens"; else out_default="$KV_ROOT/docs/screens/$((dpi * 100 / 96))"; fi
+[[ -n $KV_CONTRAST ]] && out_default="$out_default/contrast-$KV_CONTRAST"
 export KV_SCREENS_DIR="${KV_SCREENS_DIR:-$out_default}"
 (( dpi > 144 )) && export KV_XVFB_SCREEN="${KV_XVFB_SCREEN:-1920x1200}"
 # Always a private display: nothing of the user's desktop in the pictures.
@@ -26,8 +32,20 @@ env -u DISPLAY "$KV_ROOT/scripts/with-display-scale.sh" "$dpi" "$KV_ROOT/scripts
   desktop_start
   trap cleanup EXIT
   xdotool mousemove 5 5
+  if [[ -n $KV_CONTRAST ]]; then
+    wine "$KV_BUILD/tools/kv_system_colors.exe" "$KV_CONTRAST"
+    export KV_HIGH_CONTRAST=1
+    # What tells a drawn window from a black one: the white frame of the
+    # install button, or the white window.
+    [[ $KV_CONTRAST == dark ]] && KV_PAINT_PROBE="177 259" || KV_PAINT_PROBE="100 100"
+  fi
   start_installer 7
   grab_main welcome
+  click_main "$XY_AGREE"; click_main "$XY_INSTALL"
+  box="$(wait_window "^$BOX_TITLE\$" 20)"; xdotool mousemove 5 5; sleep 1
+  grab_main notice-box
+  click_at "$box" "$XY_BOX_OK_ALONE"; wait_until 10 no_window "^$BOX_TITLE\$"
+  click_main "$XY_AGREE"; xdotool mousemove 5 5; sleep 1
   click_main "$XY_FREE"; xdotool mousemove 5 5; sleep 1
   grab_main folder
   click_main "$XY_CLOSE"

@@ -8,8 +8,11 @@ using std::min;
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include "Ui/AccessibleInfo.h"
+#include "Ui/HighContrast.h"
 #include "Ui/ImageDescription.h"
 #include "Ui/PaintManagerUI.h"
+#include "Ui/RenderEngine.h"
 
 // Buttons centre their text unless the markup aligns it otherwise.
 CButtonUI::CButtonUI() { textStyle_ = DT_CENTER | DT_VCENTER; }
@@ -99,8 +102,21 @@ bool CButtonUI::DrawStateImage(HDC hdc, std::wstring& image, const RECT& rcPaint
     return true;
 }
 
+int CButtonUI::ContrastTextColor() const {
+    if (!enabled_) return COLOR_GRAYTEXT;
+    if (hot_ || pushed_) return COLOR_HIGHLIGHTTEXT;
+    return IsLink() ? COLOR_WINDOWTEXT : COLOR_BTNTEXT;
+}
+
 // The first state image that applies: disabled, pushed, hot, focused, normal.
+// In high contrast a face and frame instead (a link has neither until hot).
 void CButtonUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
+    if (CHighContrast::IsOn()) {
+        if (enabled_ && (hot_ || pushed_)) CRenderEngine::FillColor(hdc, rcItem_, CHighContrast::Color(COLOR_HIGHLIGHT));
+        else if (!IsLink()) CRenderEngine::FillColor(hdc, rcItem_, CHighContrast::Color(COLOR_BTNFACE));
+        if (!IsLink()) CRenderEngine::DrawBorder(hdc, rcItem_, CHighContrast::Color(ContrastTextColor()), Scaled(1));
+        return;
+    }
     if (!enabled_ && !disabledImage_.empty()) {
         DrawStateImage(hdc, disabledImage_, rcPaint);
     } else if (pushed_ && !pushedImage_.empty()) {
@@ -112,6 +128,28 @@ void CButtonUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
     } else {
         DrawStateImage(hdc, normalImage_, rcPaint);
     }
+}
+
+// Without its art a button without text of its own says what it is: its
+// accessible name, wrapped when wider than the button and not cut to the
+// art's tight box; a link's words are underlined.
+void CButtonUI::PaintText(HDC hdc) {
+    if (!CHighContrast::IsOn() || !GetText().empty() || manager_ == nullptr) {
+        CLabelUI::PaintText(hdc);
+        return;
+    }
+    const std::wstring name = CAccessibleInfo::Name(*this);
+    const uint32_t color = CHighContrast::Color(ContrastTextColor());
+    const HFONT font = manager_->GetFont(font_);
+    CRenderEngine::DrawText(hdc, rcItem_, name, color, font, DT_CENTER | DT_VCENTER | DT_WORDBREAK | DT_NOCLIP);
+    if (!IsLink()) return;
+    SIZE extent{};
+    HGDIOBJ old = ::SelectObject(hdc, font);
+    ::GetTextExtentPoint32W(hdc, name.c_str(), static_cast<int>(name.size()), &extent);
+    ::SelectObject(hdc, old);
+    const LONG left = (rcItem_.left + rcItem_.right - extent.cx) / 2;
+    const LONG bottom = (rcItem_.top + rcItem_.bottom + extent.cy) / 2;
+    CRenderEngine::FillColor(hdc, {left, bottom - Scaled(1), left + extent.cx, bottom}, color);
 }
 
 int CButtonUI::GetCornerRadius() {

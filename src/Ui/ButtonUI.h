@@ -2,7 +2,9 @@
 // A label that is clicked: state images (normal, hot, pushed, focused,
 // disabled) and a "click" notification when the mouse is released over it
 // after pressing it, or when Space is released after pressing it while the
-// button has the focus. Main thread only.
+// button has the focus. In high contrast: a framed face in the system's
+// button colours (highlight while hot or pressed) with its text, or its
+// accessible name where the words were in the art. Main thread only.
 #include "Ui/LabelUI.h"
 
 class CButtonUI : public CLabelUI {
@@ -27,7 +29,11 @@ public:
 
 protected:
     int EstimateExtra() const override { return 8; }
+    int ContrastTextColor() const override;
+    // A button whose markup role is "link" (drawn as words, not as a face).
+    bool IsLink() const { return accRole_ == L"link"; }
     void PaintStatusImage(HDC hdc, const RECT& rcPaint) override;
+    void PaintText(HDC hdc) override;
     // Draws one state image; one that cannot be drawn is dropped for good.
     bool DrawStateImage(HDC hdc, std::wstring& image, const RECT& rcPaint);
 

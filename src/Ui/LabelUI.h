@@ -24,6 +24,8 @@ protected:
     void PaintText(HDC hdc) override;
     // Added to the font height for the height estimate (at 96 DPI).
     virtual int EstimateExtra() const { return 4; }
+    // The system colour (COLOR_*) of the text in high contrast.
+    virtual int ContrastTextColor() const { return enabled_ ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT; }
     RECT TextRect() const;
 
     int font_ = -1;
