@@ -112,9 +112,10 @@ int CButtonUI::ContrastTextColor() const {
 // In high contrast a face and frame instead (a link has neither until hot).
 void CButtonUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
     if (CHighContrast::IsOn()) {
-        if (enabled_ && (hot_ || pushed_)) CRenderEngine::FillColor(hdc, rcItem_, CHighContrast::Color(COLOR_HIGHLIGHT));
-        else if (!IsLink()) CRenderEngine::FillColor(hdc, rcItem_, CHighContrast::Color(COLOR_BTNFACE));
-        if (!IsLink()) CRenderEngine::DrawBorder(hdc, rcItem_, CHighContrast::Color(ContrastTextColor()), Scaled(1));
+        const RECT face = ContrastFace();
+        if (enabled_ && (hot_ || pushed_)) CRenderEngine::FillColor(hdc, face, CHighContrast::Color(COLOR_HIGHLIGHT));
+        else if (!IsLink()) CRenderEngine::FillColor(hdc, face, CHighContrast::Color(COLOR_BTNFACE));
+        if (!IsLink()) CRenderEngine::DrawBorder(hdc, face, CHighContrast::Color(ContrastTextColor()), Scaled(1));
         return;
     }
     if (!enabled_ && !disabledImage_.empty()) {
@@ -141,16 +142,29 @@ void CButtonUI::PaintText(HDC hdc) {
     const std::wstring name = CAccessibleInfo::Name(*this);
     const uint32_t color = CHighContrast::Color(ContrastTextColor());
     const HFONT font = manager_->GetFont(font_);
-    CRenderEngine::DrawText(hdc, rcItem_, name, color, font, DT_CENTER | DT_VCENTER | DT_WORDBREAK | DT_NOCLIP);
+    const RECT face = ContrastFace();
+    CRenderEngine::DrawText(hdc, face, name, color, font, DT_CENTER | DT_VCENTER | DT_WORDBREAK | DT_NOCLIP);
     if (!IsLink()) return;
     SIZE extent{};
     HGDIOBJ old = ::SelectObject(hdc, font);
     ::GetTextExtentPoint32W(hdc, name.c_str(), static_cast<int>(name.size()), &extent);
     ::SelectObject(hdc, old);
-    const LONG left = (rcItem_.left + rcItem_.right - extent.cx) / 2;
-    const LONG bottom = (rcItem_.top + rcItem_.bottom + extent.cy) / 2;
+    const LONG left = (face.left + face.right - extent.cx) / 2;
+    const LONG bottom = (face.top + face.bottom + extent.cy) / 2;
     CRenderEngine::FillColor(hdc, {left, bottom - Scaled(1), left + extent.cx, bottom}, color);
 }
+
+RECT CButtonUI::ContrastFace() const {
+    RECT face = rcItem_;
+    const int grow = (manager_ ? manager_->GetFontHeight(font_) + Scaled(4) : 0) - (face.bottom - face.top);
+    if (grow > 0) {
+        face.top -= grow / 2;
+        face.bottom += grow - grow / 2;
+    }
+    return face;
+}
+
+RECT CButtonUI::GetFocusRect() { return CHighContrast::IsOn() ? ContrastFace() : CLabelUI::GetFocusRect(); }
 
 int CButtonUI::GetCornerRadius() {
     if (manager_ == nullptr || (radiusOf_ == normalImage_ && radiusDpi_ == manager_->GetDpi())) return radius_;

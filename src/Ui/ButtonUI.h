@@ -19,6 +19,8 @@ public:
     // Read from the normal image at the window's scale: where its top row
     // turns opaque (pixels).
     int GetCornerRadius() override;
+    // In high contrast the face (ContrastFace).
+    RECT GetFocusRect() override;
 
     bool IsHot() const { return hot_; }
     bool IsPushed() const { return pushed_; }
@@ -32,6 +34,9 @@ protected:
     int ContrastTextColor() const override;
     // A button whose markup role is "link" (drawn as words, not as a face).
     bool IsLink() const { return accRole_ == L"link"; }
+    // The box, grown around its middle to hold a line of text where the art
+    // is slimmer (a button drawn as words); input still goes by the box.
+    RECT ContrastFace() const;
     void PaintStatusImage(HDC hdc, const RECT& rcPaint) override;
     void PaintText(HDC hdc) override;
     // Draws one state image; one that cannot be drawn is dropped for good.

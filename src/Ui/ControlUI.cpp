@@ -193,7 +193,9 @@ bool CControlUI::DrawImage(HDC hdc, const std::wstring& description, const RECT&
 }
 
 void CControlUI::Invalidate() {
-    if (manager_ && visible_) manager_->Invalidate(rcItem_);
+    if (manager_ == nullptr || !visible_) return;
+    // In high contrast a button's words may run over its box (CButtonUI).
+    manager_->Invalidate(CHighContrast::IsOn() && parent_ ? parent_->GetPos() : rcItem_);
 }
 
 void CControlUI::NeedUpdate() {

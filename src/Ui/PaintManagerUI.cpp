@@ -407,11 +407,12 @@ void CPaintManagerUI::PaintFocusMark(HDC hdc, const RECT& rcPaint) {
     const RECT mark = FocusMarkRect(focus_);
     const RECT rc = focus_->GetFocusRect();
     // The ring follows the control's own corners where its image shows
-    // them; its centre line lies this far outside the control.
+    // them (high contrast draws square faces); its centre line lies this far
+    // outside the control.
+    const bool contrast = CHighContrast::IsOn();
     const float scale = static_cast<float>(dpi_) / CDpiScale::kBaseDpi;
     const float offset = (rc.left - mark.left) - (CFocusMark::kRimWidth + CFocusMark::kRingWidth / 2) * scale;
-    const float radius = static_cast<float>(focus_->GetCornerRadius()) + offset;
-    const bool contrast = CHighContrast::IsOn();
+    const float radius = (contrast ? 0.0f : static_cast<float>(focus_->GetCornerRadius())) + offset;
     CFocusMark::Paint(hdc, mark, radius < 2 * scale ? 2 * scale : radius, scale, rcPaint,
                       contrast ? CHighContrast::Color(COLOR_HIGHLIGHT) & 0xFFFFFF : CFocusMark::kRingColor,
                       contrast ? CHighContrast::Color(COLOR_WINDOW) & 0xFFFFFF : CFocusMark::kRimColor);
@@ -496,6 +497,12 @@ void CPaintManagerUI::Paint(HDC hdc, const RECT& rcPaint) {
     // In high contrast the photos and skin colours give way to the window's colour.
     if (CHighContrast::IsOn()) CRenderEngine::FillColor(hdc, rcPaint, CHighContrast::Color(COLOR_WINDOW));
     root_->DoPaint(hdc, rcPaint);
+    // ... and the window, without its shadow, gets a frame in the text colour.
+    if (CHighContrast::IsOn() && hwnd_) {
+        RECT client{};
+        ::GetClientRect(hwnd_, &client);
+        CRenderEngine::DrawBorder(hdc, client, CHighContrast::Color(COLOR_WINDOWTEXT), Scale(1));
+    }
     PaintFocusMark(hdc, rcPaint);
 }
 

@@ -48,9 +48,13 @@ void CProgressUI::SetAttribute(const std::wstring& name, const std::wstring& val
 
 void CProgressUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
     if (CHighContrast::IsOn()) {
-        // A frame in the text colour, filled in the highlight colour.
-        CRenderEngine::DrawBorder(hdc, rcItem_, CHighContrast::Color(COLOR_WINDOWTEXT), Scaled(1));
-        RECT fill = rcItem_;
+        // A frame in the text colour, filled in the highlight colour; like
+        // the art, a slim bar along the middle of the box.
+        RECT frame = rcItem_;
+        if (horizontal_) ::InflateRect(&frame, 0, -(frame.bottom - frame.top) / 4);
+        else ::InflateRect(&frame, -(frame.right - frame.left) / 4, 0);
+        CRenderEngine::DrawBorder(hdc, frame, CHighContrast::Color(COLOR_WINDOWTEXT), Scaled(1));
+        RECT fill = frame;
         ::InflateRect(&fill, -Scaled(3), -Scaled(3));
         const long long span = max_ - min_, done = value_ - min_, w = fill.right - fill.left, h = fill.bottom - fill.top;
         if (span <= 0) return;
