@@ -131,15 +131,15 @@ void CButtonUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
     }
 }
 
-// Without its art a button without text of its own says what it is: its
-// accessible name, wrapped when wider than the button and not cut to the
-// art's tight box; a link's words are underlined.
+// Without its art a button drawn by it says what it is on its face: its
+// text, else (the words were in the art) its accessible name, wrapped when
+// wider than the button; a link's words are underlined.
 void CButtonUI::PaintText(HDC hdc) {
-    if (!CHighContrast::IsOn() || !GetText().empty() || manager_ == nullptr) {
+    if (!CHighContrast::IsOn() || normalImage_.empty() || manager_ == nullptr) {
         CLabelUI::PaintText(hdc);
         return;
     }
-    const std::wstring name = CAccessibleInfo::Name(*this);
+    const std::wstring name = GetText().empty() ? CAccessibleInfo::Name(*this) : GetText();
     const uint32_t color = CHighContrast::Color(ContrastTextColor());
     const HFONT font = manager_->GetFont(font_);
     const RECT face = ContrastFace();
