@@ -13,6 +13,7 @@
 #include "DemoMainWindow.h"
 #include "App/MsgBoxDlg.h"
 #include "Ui/DpiScale.h"
+#include "Ui/HighContrast.h"
 #include "Ui/PaintManagerUI.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/WndShadow.h"
@@ -24,6 +25,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ::InitCommonControlsEx(&icc);
     CWindowWnd::SetResourceInstance(instance);
     CWndShadow::Initialize(instance);
+    // As the installer's test builds: high contrast on with KV_HIGH_CONTRAST set.
+    if (::GetEnvironmentVariableW(L"KV_HIGH_CONTRAST", nullptr, 0) != 0) CHighContrast::SetQuery([] { return true; });
 
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);

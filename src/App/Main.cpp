@@ -18,6 +18,7 @@
 #include "Http/ProxyResolver.h"
 #include "Runtime/Log.h"
 #include "Ui/DpiScale.h"
+#include "Ui/HighContrast.h"
 #include "Ui/SkinPackage.h"
 #include "Ui/UiTexts.h"
 #include "Ui/WindowWnd.h"
@@ -64,6 +65,11 @@ int RunWindow(HINSTANCE instance, AppContext& context) {
     if (!ole.Initialised()) return 0;
     CWindowWnd::SetResourceInstance(instance);
     CWndShadow::Initialize(instance);
+    // Test and demo builds: Wine always reports high contrast off, so its
+    // pictures are taken with KV_HIGH_CONTRAST set (and the colours set by
+    // SetSysColors).
+    if (KV_APP_LOOPBACK_ONLY_BUILD && ::GetEnvironmentVariableW(L"KV_HIGH_CONTRAST", nullptr, 0) != 0)
+        CHighContrast::SetQuery([] { return true; });
     CMainDlg window(context.options);
 
     AppStartup();

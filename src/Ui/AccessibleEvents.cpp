@@ -10,6 +10,8 @@ void CAccessibleEvents::Raise(DWORD event, CControlUI* control) {
     const HWND hwnd = manager_.GetPaintWindow();
     if (hwnd == nullptr && !sink_) return;
     const LONG child = CAccessibleInfo::ChildId(manager_.GetRoot(), control);
+    // A control a reader cannot see now (its page hidden) has no id to name.
+    if (control != nullptr && child == CHILDID_SELF) return;
     if (sink_) sink_(event, child);
     else ::NotifyWinEvent(event, hwnd, OBJID_CLIENT, child);
 }

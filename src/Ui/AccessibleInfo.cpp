@@ -42,19 +42,16 @@ std::vector<CControlUI*> CAccessibleInfo::Flatten(CControlUI* root) {
 
 LONG CAccessibleInfo::ChildId(CControlUI* root, const CControlUI* control) {
     if (control == nullptr) return CHILDID_SELF;
-    const std::vector<CControlUI*> all = Flatten(root);
-    for (size_t i = 0; i < all.size(); ++i) {
-        if (all[i] == control) return static_cast<LONG>(i + 1);
+    const std::vector<CControlUI*> shown = ShownChildren(root);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] == control) return static_cast<LONG>(i + 1);
     }
     return CHILDID_SELF;
 }
 
 CControlUI* CAccessibleInfo::FromChildId(CControlUI* root, LONG id) {
-    if (id <= 0) return nullptr;
-    const std::vector<CControlUI*> all = Flatten(root);
-    if (static_cast<size_t>(id) > all.size()) return nullptr;
-    CControlUI* c = all[static_cast<size_t>(id) - 1];
-    return IsListed(*c) ? c : nullptr;
+    const std::vector<CControlUI*> shown = ShownChildren(root);
+    return id > 0 && static_cast<size_t>(id) <= shown.size() ? shown[static_cast<size_t>(id) - 1] : nullptr;
 }
 
 std::vector<CControlUI*> CAccessibleInfo::ShownChildren(CControlUI* root) {

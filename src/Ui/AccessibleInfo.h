@@ -1,9 +1,10 @@
 #pragma once
 // What a screen reader learns about one skinned control: whether it is
 // listed at all, and its name, role, state, value and default action, read
-// from the control and its markup ("accname", "accrole"). Also the stable
-// child ids: a control's place in the whole tree (hidden pages included),
-// counted from 1. Main thread only.
+// from the control and its markup ("accname", "accrole"). Also the child
+// ids: a control's place among the children a reader sees, counted from 1,
+// so that a reader may ask for children 1 to n by index; they change when
+// another page is shown. Main thread only.
 #include <windows.h>
 
 #include <string>
@@ -14,13 +15,14 @@ class CPaintManagerUI;
 
 class CAccessibleInfo {
 public:
-    // Every control of the tree in markup order (which is the Tab order);
-    // a control's child id is its index here plus one.
+    // Every control of the tree in markup order (which is the Tab order).
     static std::vector<CControlUI*> Flatten(CControlUI* root);
+    // The children a reader sees: shown and listed, in Tab order; a
+    // control's child id is its index here plus one (CHILDID_SELF for a
+    // control not among them).
+    static std::vector<CControlUI*> ShownChildren(CControlUI* root);
     static LONG ChildId(CControlUI* root, const CControlUI* control);
     static CControlUI* FromChildId(CControlUI* root, LONG id);
-    // The children a reader sees: shown and listed, in Tab order.
-    static std::vector<CControlUI*> ShownChildren(CControlUI* root);
 
     // A control that can be a child: buttons, options, edits, progress bars,
     // labels with a name, and anything given an accname or accrole.

@@ -330,7 +330,8 @@ HRESULT CAccessibleWindow::accDoDefaultAction(VARIANT child) {
     if (control == nullptr || CAccessibleInfo::DefaultAction(*control).empty()) return DISP_E_MEMBERNOTFOUND;
     const HWND hwnd = Window();
     if (!control->IsShown() || !control->IsEnabled() || !::IsWindowEnabled(hwnd)) return E_FAIL;
-    return ::PostMessageW(hwnd, ActionMessage(), static_cast<WPARAM>(child.lVal), 0) ? S_OK : E_FAIL;
+    // The control itself, not its id: ids change with the page.
+    return ::PostMessageW(hwnd, ActionMessage(), 0, reinterpret_cast<LPARAM>(control)) ? S_OK : E_FAIL;
 }
 
 HRESULT CAccessibleWindow::put_accName(VARIANT, BSTR) { return manager_ ? E_NOTIMPL : CO_E_OBJNOTCONNECTED; }

@@ -1,8 +1,8 @@
 #pragma once
 // The IAccessible object of a skinned window's client area, handed out for
 // WM_GETOBJECT (OBJID_CLIENT). CHILDID_SELF is the window itself; its
-// children are the shown controls as simple elements, named by their
-// stable child ids (CAccessibleInfo), and enumerated in Tab order through
+// children are the shown controls as simple elements, numbered 1..n in
+// Tab order (CAccessibleInfo), asked for by index or enumerated through
 // IEnumVARIANT on the same object. A default action is posted to the window
 // and carried out there as a click, so the call returns at once even when
 // the click opens a modal box. Once the window is gone (Detach) every call
@@ -22,7 +22,8 @@ public:
     CAccessibleWindow(const CAccessibleWindow&) = delete;
     CAccessibleWindow& operator=(const CAccessibleWindow&) = delete;
 
-    // The window message that carries a posted default action (wParam: child id).
+    // The window message that carries a posted default action (lParam: the
+    // control, looked for in the tree when the message arrives).
     static UINT ActionMessage();
     void Detach() { manager_ = nullptr; }
 

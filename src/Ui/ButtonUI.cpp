@@ -8,9 +8,12 @@ using std::min;
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include "Ui/AccessibleInfo.h"
+#include "Ui/HighContrast.h"
 #include "Ui/ImageDescription.h"
 #include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
+#include "Ui/RenderEngine.h"
 
 // Buttons centre their text unless the markup aligns it otherwise.
 CButtonUI::CButtonUI() { textStyle_ = DT_CENTER | DT_VCENTER; }
@@ -102,8 +105,22 @@ bool CButtonUI::DrawStateImage(HDC hdc, std::wstring& image, const RECT& rcPaint
     return true;
 }
 
+int CButtonUI::ContrastTextColor() const {
+    if (!enabled_) return COLOR_GRAYTEXT;
+    if (hot_ || pushed_) return COLOR_HIGHLIGHTTEXT;
+    return IsLink() ? COLOR_WINDOWTEXT : COLOR_BTNTEXT;
+}
+
 // The first state image that applies: disabled, pushed, hot, focused, normal.
+// In high contrast a face and frame instead (a link has neither until hot).
 void CButtonUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
+    if (CHighContrast::IsOn()) {
+        const RECT face = ContrastFace();
+        if (enabled_ && (hot_ || pushed_)) CRenderEngine::FillColor(hdc, face, CHighContrast::Color(COLOR_HIGHLIGHT));
+        else if (!IsLink()) CRenderEngine::FillColor(hdc, face, CHighContrast::Color(COLOR_BTNFACE));
+        if (!IsLink()) CRenderEngine::DrawBorder(hdc, face, CHighContrast::Color(ContrastTextColor()), Scaled(1));
+        return;
+    }
     if (!enabled_ && !disabledImage_.empty()) {
         DrawStateImage(hdc, disabledImage_, rcPaint);
     } else if (pushed_ && !pushedImage_.empty()) {
@@ -117,7 +134,9 @@ void CButtonUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
     }
 }
 
-void CButtonUI::PaintText(HDC hdc) {
+// In the hot and pushed states, the hot colour and font where the markup
+// gives them.
+void CButtonUI::PaintSkinText(HDC hdc) {
     const uint32_t color = textColor_;
     const int font = font_;
     if (hot_ || pushed_) {
@@ -128,6 +147,41 @@ void CButtonUI::PaintText(HDC hdc) {
     textColor_ = color;
     font_ = font;
 }
+
+// Without its art a button drawn by it says what it is on its face: its
+// text, else (the words were in the art) its accessible name, wrapped when
+// wider than the button; a link's words are underlined.
+void CButtonUI::PaintText(HDC hdc) {
+    if (!CHighContrast::IsOn() || normalImage_.empty() || manager_ == nullptr) {
+        PaintSkinText(hdc);
+        return;
+    }
+    const std::wstring name = GetText().empty() ? CAccessibleInfo::Name(*this) : GetText();
+    const uint32_t color = CHighContrast::Color(ContrastTextColor());
+    const HFONT font = manager_->GetFont(font_);
+    const RECT face = ContrastFace();
+    CRenderEngine::DrawText(hdc, face, name, color, font, DT_CENTER | DT_VCENTER | DT_WORDBREAK | DT_NOCLIP);
+    if (!IsLink()) return;
+    SIZE extent{};
+    HGDIOBJ old = ::SelectObject(hdc, font);
+    ::GetTextExtentPoint32W(hdc, name.c_str(), static_cast<int>(name.size()), &extent);
+    ::SelectObject(hdc, old);
+    const LONG left = (face.left + face.right - extent.cx) / 2;
+    const LONG bottom = (face.top + face.bottom + extent.cy) / 2;
+    CRenderEngine::FillColor(hdc, {left, bottom - Scaled(1), left + extent.cx, bottom}, color);
+}
+
+RECT CButtonUI::ContrastFace() const {
+    RECT face = rcItem_;
+    const int grow = (manager_ ? manager_->GetFontHeight(font_) + Scaled(4) : 0) - (face.bottom - face.top);
+    if (grow > 0) {
+        face.top -= grow / 2;
+        face.bottom += grow - grow / 2;
+    }
+    return face;
+}
+
+RECT CButtonUI::GetFocusRect() { return CHighContrast::IsOn() ? ContrastFace() : CLabelUI::GetFocusRect(); }
 
 int CButtonUI::GetCornerRadius() {
     if (manager_ == nullptr || (radiusOf_ == normalImage_ && radiusDpi_ == manager_->GetDpi())) return radius_;

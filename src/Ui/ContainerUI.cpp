@@ -1,5 +1,6 @@
 #include "Ui/ContainerUI.h"
 
+#include "Ui/HighContrast.h"
 #include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
 
@@ -118,8 +119,11 @@ void CContainerUI::DoPaint(HDC hdc, const RECT& rcPaint) {
         RECT childClip{};
         const RECT& childRc = item->GetPos();
         if (!::IntersectRect(&childClip, &clip, &childRc)) continue;
+        // In high contrast a button's words may run over its tight art box
+        // (CButtonUI): children are kept inside their container only.
+        const RECT& limit = CHighContrast::IsOn() ? clip : childClip;
         const int saved = ::SaveDC(hdc);
-        ::IntersectClipRect(hdc, childClip.left, childClip.top, childClip.right, childClip.bottom);
+        ::IntersectClipRect(hdc, limit.left, limit.top, limit.right, limit.bottom);
         item->DoPaint(hdc, childClip);
         ::RestoreDC(hdc, saved);
     }

@@ -1,5 +1,6 @@
 #include "Ui/ControlUI.h"
 
+#include "Ui/HighContrast.h"
 #include "Ui/ImageDescription.h"
 #include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
@@ -151,17 +152,26 @@ void CControlUI::DoPaint(HDC hdc, const RECT& rcPaint) {
     PaintBorder(hdc);
 }
 
-void CControlUI::PaintBkColor(HDC hdc) { CRenderEngine::FillColor(hdc, rcItem_, bkColor_); }
+// In high contrast the window is filled with the system's window colour
+// before the controls paint (CPaintManagerUI::Paint); their own colours and
+// photos stay off.
+void CControlUI::PaintBkColor(HDC hdc) {
+    if (!CHighContrast::IsOn()) CRenderEngine::FillColor(hdc, rcItem_, bkColor_);
+}
 
 void CControlUI::PaintBkImage(HDC hdc, const RECT& rcPaint) {
-    if (bkImage_.empty()) return;
+    if (bkImage_.empty() || CHighContrast::IsOn()) return;
     DrawImage(hdc, bkImage_, rcPaint);
 }
 
 void CControlUI::PaintStatusImage(HDC, const RECT&) {}
 void CControlUI::PaintText(HDC) {}
 
-void CControlUI::PaintBorder(HDC hdc) { CRenderEngine::DrawBorder(hdc, rcItem_, borderColor_, Scaled(borderSize_)); }
+void CControlUI::PaintBorder(HDC hdc) {
+    const bool contrast = CHighContrast::IsOn() && (borderColor_ >> 24) != 0;
+    CRenderEngine::DrawBorder(hdc, rcItem_, contrast ? CHighContrast::Color(COLOR_WINDOWTEXT) : borderColor_,
+                              Scaled(borderSize_));
+}
 
 bool CControlUI::DrawImage(HDC hdc, const std::wstring& description, const RECT& rcPaint, const std::wstring& modify) {
     if (manager_ == nullptr || description.empty()) return false;
@@ -183,7 +193,9 @@ bool CControlUI::DrawImage(HDC hdc, const std::wstring& description, const RECT&
 }
 
 void CControlUI::Invalidate() {
-    if (manager_ && visible_) manager_->Invalidate(rcItem_);
+    if (manager_ == nullptr || !visible_) return;
+    // In high contrast a button's words may run over its box (CButtonUI).
+    manager_->Invalidate(CHighContrast::IsOn() && parent_ ? parent_->GetPos() : rcItem_);
 }
 
 void CControlUI::NeedUpdate() {

@@ -1,7 +1,13 @@
 #include "Ui/EditUI.h"
 
+#include "Ui/AccessibleIds.h"
+#include "Ui/AccessibleInfo.h"
+#include "Ui/HighContrast.h"
 #include "Ui/MarkupValues.h"
+#include "Ui/NamedAccessible.h"
+#include "Ui/OleaccLibrary.h"
 #include "Ui/PaintManagerUI.h"
+#include "Ui/RenderEngine.h"
 
 namespace {
 constexpr wchar_t kOwnerProp[] = L"KvEditUI";
@@ -170,10 +176,12 @@ void CEditUI::OnNativeChange() {
 }
 
 HBRUSH CEditUI::OnNativeColor(HDC hdc) {
+    const bool contrast = CHighContrast::IsOn();
     uint32_t color = enabled_ ? textColor_ : disabledTextColor_;
     if (color == 0 && manager_) color = manager_->defaultTextColor;
+    if (contrast) color = CHighContrast::Color(ContrastTextColor());
     ::SetTextColor(hdc, RGB((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF));
-    const uint32_t bk = (bkColor_ >> 24) ? bkColor_ : 0xFFFFFFFF;
+    const uint32_t bk = contrast ? CHighContrast::Color(COLOR_WINDOW) : (bkColor_ >> 24) ? bkColor_ : 0xFFFFFFFF;
     ::SetBkColor(hdc, RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF));
     // The brush follows later colour changes.
     const COLORREF want = RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF);
@@ -193,6 +201,11 @@ void CEditUI::PaintText(HDC hdc) {
 
 std::wstring CEditUI::PaintedText() const {
     return password_ ? std::wstring(GetText().size(), L'\x25CF') : GetText();
+}
+
+void CEditUI::PaintBorder(HDC hdc) {
+    if (CHighContrast::IsOn()) CRenderEngine::DrawBorder(hdc, rcItem_, CHighContrast::Color(ContrastTextColor()), Scaled(1));
+    else CLabelUI::PaintBorder(hdc);
 }
 
 LRESULT CALLBACK CEditUI::NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -219,6 +232,21 @@ LRESULT CALLBACK CEditUI::NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
         case WM_CHAR:
             if (wp == VK_RETURN || wp == VK_ESCAPE || wp == VK_TAB) return 0;  // no beep
             break;
+        case WM_GETOBJECT: {
+            // A reader that follows the keyboard into the box asks the box
+            // itself: the system's object answers, named as the control.
+            IAccessible* system = nullptr;
+            if (static_cast<LONG>(static_cast<DWORD>(lp)) != OBJID_CLIENT ||
+                FAILED(COleaccLibrary::CreateStdObject(hwnd, OBJID_CLIENT, kv::kIidAccessible, reinterpret_cast<void**>(&system))) ||
+                system == nullptr)
+                break;
+            auto* named = new CNamedAccessible(system, CAccessibleInfo::Name(*self));
+            system->Release();
+            const LRESULT r = COleaccLibrary::ResultFromObject(kv::kIidAccessible, wp, named);
+            named->Release();
+            if (r != 0) return r;
+            break;
+        }
         case WM_NCDESTROY: {
             // Destroyed with the parent window: forget the handle, so that a
             // later open or the destructor never touches a reused one.

@@ -3,7 +3,8 @@
 // Windows EDIT child lies over its text area (caret, selection, IME and
 // clipboard come with it). "textchanged" follows every change made by the
 // user, and every SetText made by code while the box is not open (also one
-// that repeats the text). Main thread only.
+// that repeats the text). The native window answers screen readers with the
+// control's accessible name. Main thread only.
 #include "Runtime/Handles.h"
 #include "Ui/LabelUI.h"
 
@@ -40,6 +41,8 @@ protected:
     int EstimateExtra() const override { return 6; }
     void PaintText(HDC hdc) override;
     std::wstring PaintedText() const override;
+    // In high contrast the box is framed in the text colour.
+    void PaintBorder(HDC hdc) override;
 
 private:
     static LRESULT CALLBACK NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

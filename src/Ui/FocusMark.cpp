@@ -24,7 +24,7 @@ float Band(float d, float from, float to) {
 }
 }  // namespace
 
-std::vector<uint32_t> CFocusMark::Render(int w, int h, float radius, float scale) {
+std::vector<uint32_t> CFocusMark::Render(int w, int h, float radius, float scale, uint32_t ring, uint32_t rim) {
     std::vector<uint32_t> px(static_cast<size_t>(w > 0 ? w : 0) * static_cast<size_t>(h > 0 ? h : 0), 0);
     if (w <= 0 || h <= 0) return px;
     // The ring's centre line runs inside the box, far enough in for the
@@ -34,17 +34,17 @@ std::vector<uint32_t> CFocusMark::Render(int w, int h, float radius, float scale
     const float hx = w / 2.0f - inset, hy = h / 2.0f - inset;
     if (hx <= 0 || hy <= 0) return px;
     const float r = std::clamp(radius, 0.0f, std::min(hx, hy));
-    const uint32_t rr = (kRingColor >> 16) & 0xFF, rg = (kRingColor >> 8) & 0xFF, rb = kRingColor & 0xFF;
+    const float rr = (ring >> 16) & 0xFF, rg = (ring >> 8) & 0xFF, rb = ring & 0xFF;
+    const float mr = (rim >> 16) & 0xFF, mg = (rim >> 8) & 0xFF, mb = rim & 0xFF;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const float d = RoundRectDistance(x + 0.5f - w / 2.0f, y + 0.5f - h / 2.0f, hx, hy, r);
-            const float ring = Band(d, -ringWidth / 2, ringWidth / 2);
-            const float rim = Band(d, ringWidth / 2, ringWidth / 2 + rimWidth) * 0.85f;
+            const float on = Band(d, -ringWidth / 2, ringWidth / 2);
+            const float out = Band(d, ringWidth / 2, ringWidth / 2 + rimWidth) * 0.85f * (1 - on);
             // Ring over rim, premultiplied.
-            const float a = ring + rim * (1 - ring);
+            const float a = on + out;
             if (a <= 0) continue;
-            const float cr = ring * rr + rim * (1 - ring) * 255, cg = ring * rg + rim * (1 - ring) * 255,
-                        cb = ring * rb + rim * (1 - ring) * 255;
+            const float cr = on * rr + out * mr, cg = on * rg + out * mg, cb = on * rb + out * mb;
             px[static_cast<size_t>(y) * w + x] = (static_cast<uint32_t>(a * 255 + 0.5f) << 24) |
                                                  (static_cast<uint32_t>(cr + 0.5f) << 16) |
                                                  (static_cast<uint32_t>(cg + 0.5f) << 8) | static_cast<uint32_t>(cb + 0.5f);
@@ -53,11 +53,12 @@ std::vector<uint32_t> CFocusMark::Render(int w, int h, float radius, float scale
     return px;
 }
 
-void CFocusMark::Paint(HDC hdc, const RECT& box, float radius, float scale, const RECT& clip) {
+void CFocusMark::Paint(HDC hdc, const RECT& box, float radius, float scale, const RECT& clip, uint32_t ring,
+                       uint32_t rim) {
     const int w = box.right - box.left, h = box.bottom - box.top;
     RECT visible{};
     if (w <= 0 || h <= 0 || !::IntersectRect(&visible, &box, &clip)) return;
-    const std::vector<uint32_t> pixels = Render(w, h, radius, scale);
+    const std::vector<uint32_t> pixels = Render(w, h, radius, scale, ring, rim);
     void* bits = nullptr;
     kv::UniqueMemoryDc dc(::CreateCompatibleDC(hdc));
     kv::UniqueGdiObject dib = CRenderEngine::CreateDib32(hdc, w, h, &bits);

@@ -1,6 +1,7 @@
 #include "Ui/LabelUI.h"
 
 #include "Runtime/Handles.h"
+#include "Ui/HighContrast.h"
 #include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
 #include "Ui/RenderEngine.h"
@@ -105,5 +106,6 @@ void CLabelUI::PaintText(HDC hdc) {
     if (text.empty() || manager_ == nullptr) return;
     uint32_t color = enabled_ ? textColor_ : disabledTextColor_;
     if (color == 0) color = enabled_ ? manager_->defaultTextColor : manager_->defaultDisabledColor;
+    if (CHighContrast::IsOn()) color = CHighContrast::Color(ContrastTextColor());
     CRenderEngine::DrawText(hdc, TextRect(), text, color, manager_->GetFont(font_), textStyle_);
 }

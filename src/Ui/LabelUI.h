@@ -30,6 +30,8 @@ protected:
     virtual int EstimateExtra() const { return 4; }
     // The text as painted (a password box paints dots).
     virtual std::wstring PaintedText() const { return GetText(); }
+    // The system colour (COLOR_*) of the text in high contrast.
+    virtual int ContrastTextColor() const { return enabled_ ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT; }
     RECT TextRect() const;
 
     int font_ = -1;

@@ -1,9 +1,11 @@
 #include "Ui/OptionUI.h"
 
 #include "Runtime/Handles.h"
+#include "Ui/HighContrast.h"
 #include "Ui/ImageDescription.h"
 #include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
+#include "Ui/RenderEngine.h"
 
 void COptionUI::SetManager(CPaintManagerUI* manager, CControlUI* parent) {
     CButtonUI::SetManager(manager, parent);
@@ -49,6 +51,18 @@ void COptionUI::SetAttribute(const std::wstring& name, const std::wstring& value
 }
 
 void COptionUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
+    if (CHighContrast::IsOn()) {
+        RECT box = BoxRect();
+        if (::IsRectEmpty(&box)) {
+            CButtonUI::PaintStatusImage(hdc, rcPaint);
+            return;
+        }
+        const uint32_t color = CHighContrast::Color(ContrastTextColor());
+        CRenderEngine::DrawBorder(hdc, box, color, Scaled(1));
+        ::InflateRect(&box, -Scaled(4), -Scaled(4));
+        if (selected_) CRenderEngine::FillColor(hdc, box, color);
+        return;
+    }
     if (selected_) {
         if (hot_ && !selectedHotImage_.empty() && DrawStateImage(hdc, selectedHotImage_, rcPaint)) return;
         if (DrawStateImage(hdc, selectedImage_, rcPaint)) return;
@@ -56,10 +70,8 @@ void COptionUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
     CButtonUI::PaintStatusImage(hdc, rcPaint);
 }
 
-RECT COptionUI::GetFocusRect() {
-    if (!normalImage_.empty() || manager_ == nullptr) return rcItem_;
+RECT COptionUI::BoxRect() const {
     RECT content{};
-    // The box: where the state image is placed.
     for (const std::wstring* d : {&bkImage_, &selectedImage_}) {
         for (const ImageDrawItem& item : CImageDescription::Parse(*d)) {
             if (!item.settings.hasDest) continue;
@@ -68,6 +80,12 @@ RECT COptionUI::GetFocusRect() {
             ::UnionRect(&content, &content, &box);
         }
     }
+    return content;
+}
+
+RECT COptionUI::GetFocusRect() {
+    if (!normalImage_.empty() || manager_ == nullptr) return rcItem_;
+    RECT content = BoxRect();
     // The text: measured and aligned as PaintText draws it.
     const std::wstring text = GetText();
     if (!text.empty()) {

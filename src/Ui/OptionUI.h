@@ -2,7 +2,7 @@
 // A button with a selected state. In a group, selecting one deselects the
 // others and a click always selects; without a group every click toggles.
 // "selectchanged" follows each change (in a group only on becoming selected).
-// Main thread only.
+// In high contrast its box is a frame, filled while selected. Main thread only.
 #include "Ui/ButtonUI.h"
 
 class COptionUI : public CButtonUI {
@@ -22,7 +22,11 @@ public:
     RECT GetFocusRect() override;
 
 protected:
+    int ContrastTextColor() const override { return CLabelUI::ContrastTextColor(); }
     void PaintStatusImage(HDC hdc, const RECT& rcPaint) override;
+    // Where the box (the state image placed by "dest") is; empty when the
+    // images place none.
+    RECT BoxRect() const;
 
 private:
     bool selected_ = false;

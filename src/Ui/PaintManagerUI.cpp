@@ -21,6 +21,7 @@ using std::min;
 #include "Ui/FocusMark.h"
 #include "Ui/FontFallback.h"
 #include "Ui/UiTexts.h"
+#include "Ui/HighContrast.h"
 #include "Ui/OleaccLibrary.h"
 #include "Ui/RenderEngine.h"
 #include "Ui/SkinPackage.h"
@@ -88,6 +89,7 @@ void CPaintManagerUI::Init(HWND hwnd) {
     const auto ownerDpi = owner ? static_cast<UINT>(reinterpret_cast<UINT_PTR>(::GetPropW(owner, kDpiProp))) : 0u;
     dpi_ = ownerDpi != 0 ? ownerDpi : CDpiScale::ForWindow(owner ? owner : hwnd_);
     ::SetPropW(hwnd_, kDpiProp, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(dpi_)));
+    CHighContrast::Refresh();
 }
 
 void CPaintManagerUI::SetDpi(UINT dpi) {
@@ -408,11 +410,15 @@ void CPaintManagerUI::PaintFocusMark(HDC hdc, const RECT& rcPaint) {
     const RECT mark = FocusMarkRect(focus_);
     const RECT rc = focus_->GetFocusRect();
     // The ring follows the control's own corners where its image shows
-    // them; its centre line lies this far outside the control.
+    // them (high contrast draws square faces); its centre line lies this far
+    // outside the control.
+    const bool contrast = CHighContrast::IsOn();
     const float scale = static_cast<float>(dpi_) / CDpiScale::kBaseDpi;
     const float offset = (rc.left - mark.left) - (CFocusMark::kRimWidth + CFocusMark::kRingWidth / 2) * scale;
-    const float radius = static_cast<float>(focus_->GetCornerRadius()) + offset;
-    CFocusMark::Paint(hdc, mark, radius < 2 * scale ? 2 * scale : radius, scale, rcPaint);
+    const float radius = (contrast ? 0.0f : static_cast<float>(focus_->GetCornerRadius())) + offset;
+    CFocusMark::Paint(hdc, mark, radius < 2 * scale ? 2 * scale : radius, scale, rcPaint,
+                      contrast ? CHighContrast::Color(COLOR_HIGHLIGHT) & 0xFFFFFF : CFocusMark::kRingColor,
+                      contrast ? CHighContrast::Color(COLOR_WINDOW) & 0xFFFFFF : CFocusMark::kRimColor);
 }
 
 bool CPaintManagerUI::SetTimer(CControlUI* control, UINT id, UINT elapseMs) {
@@ -491,7 +497,15 @@ void CPaintManagerUI::LayoutIfNeeded() {
 void CPaintManagerUI::Paint(HDC hdc, const RECT& rcPaint) {
     LayoutIfNeeded();
     if (!root_) return;
+    // In high contrast the photos and skin colours give way to the window's colour.
+    if (CHighContrast::IsOn()) CRenderEngine::FillColor(hdc, rcPaint, CHighContrast::Color(COLOR_WINDOW));
     root_->DoPaint(hdc, rcPaint);
+    // ... and the window, without its shadow, gets a frame in the text colour.
+    if (CHighContrast::IsOn() && hwnd_) {
+        RECT client{};
+        ::GetClientRect(hwnd_, &client);
+        CRenderEngine::DrawBorder(hdc, client, CHighContrast::Color(COLOR_WINDOWTEXT), Scale(1));
+    }
     PaintFocusMark(hdc, rcPaint);
 }
 
@@ -767,6 +781,14 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
         case WM_GETOBJECT:
             result = AnswerGetObject(wParam, lParam);
             return result != 0;
+        case WM_SETTINGCHANGE:  // SPI_SETHIGHCONTRAST among others
+        case WM_THEMECHANGED:
+        case WM_SYSCOLORCHANGE:
+            // High contrast turned on or off, or its colours changed: the
+            // whole window (with an open edit box) is drawn again.
+            CHighContrast::Refresh();
+            ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+            return false;
         case WM_DESTROY:
             ::RemovePropW(hwnd_, kDpiProp);
             DetachAccessible();
@@ -774,7 +796,9 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
             return false;
         default:
             if (msg == CAccessibleWindow::ActionMessage() && msg != 0) {
-                if (root_) Click(CAccessibleInfo::FromChildId(root_.get(), static_cast<LONG>(wParam)));
+                const auto target = reinterpret_cast<CControlUI*>(lParam);
+                const std::vector<CControlUI*> all = CAccessibleInfo::Flatten(root_.get());
+                if (std::find(all.begin(), all.end(), target) != all.end()) Click(target);
                 result = 0;
                 return true;
             }

@@ -3,8 +3,10 @@
 #include <algorithm>
 
 #include "Runtime/TextUtils.h"
+#include "Ui/HighContrast.h"
 #include "Ui/MarkupValues.h"
 #include "Ui/PaintManagerUI.h"
+#include "Ui/RenderEngine.h"
 
 void CProgressUI::SetMinValue(int v) {
     min_ = v;
@@ -45,6 +47,22 @@ void CProgressUI::SetAttribute(const std::wstring& name, const std::wstring& val
 }
 
 void CProgressUI::PaintStatusImage(HDC hdc, const RECT& rcPaint) {
+    if (CHighContrast::IsOn()) {
+        // A frame in the text colour, filled in the highlight colour; like
+        // the art, a slim bar along the middle of the box.
+        RECT frame = rcItem_;
+        if (horizontal_) ::InflateRect(&frame, 0, -(frame.bottom - frame.top) / 4);
+        else ::InflateRect(&frame, -(frame.right - frame.left) / 4, 0);
+        CRenderEngine::DrawBorder(hdc, frame, CHighContrast::Color(COLOR_WINDOWTEXT), Scaled(1));
+        RECT fill = frame;
+        ::InflateRect(&fill, -Scaled(3), -Scaled(3));
+        const long long span = max_ - min_, done = value_ - min_, w = fill.right - fill.left, h = fill.bottom - fill.top;
+        if (span <= 0) return;
+        if (horizontal_) fill.right = fill.left + static_cast<LONG>(w * done / span);
+        else fill.top = fill.bottom - static_cast<LONG>(h * done / span);
+        CRenderEngine::FillColor(hdc, fill, CHighContrast::Color(COLOR_HIGHLIGHT));
+        return;
+    }
     if (foreImage_.empty() || max_ <= min_) return;
     // The description is written at 96 DPI, as the markup's are.
     const int w = manager_ ? manager_->Unscale(rcItem_.right - rcItem_.left) : rcItem_.right - rcItem_.left;

@@ -386,16 +386,18 @@ void CRenderEngine::DrawText(HDC hdc, const RECT& rc, const std::wstring& text, 
         TEXTMETRICW tm{};
         ::GetTextMetricsW(hdc, &tm);
         const int lineHeight = tm.tmHeight > 0 ? tm.tmHeight : Height(rc);
-        const int blockHeight = lineHeight * static_cast<int>(lines.size());
+        const int spare = Height(rc) - lineHeight * static_cast<int>(lines.size());
         // A block taller than the rectangle shows its beginning; nothing is
-        // drawn outside the rectangle.
+        // drawn outside the rectangle, unless DT_NOCLIP says so: then the
+        // block stays centred and runs over.
+        const bool clip = (style & DT_NOCLIP) == 0;
         int top = rc.top;
-        if (blockHeight < Height(rc) && (style & DT_VCENTER)) top += (Height(rc) - blockHeight) / 2;
-        else if (blockHeight < Height(rc) && (style & DT_BOTTOM)) top += Height(rc) - blockHeight;
-        const UINT lineStyle = (style & (DT_LEFT | DT_CENTER | DT_RIGHT)) | DT_SINGLELINE | DT_NOPREFIX;
+        if ((spare > 0 || !clip) && (style & DT_VCENTER)) top += spare / 2;
+        else if (spare > 0 && (style & DT_BOTTOM)) top += spare;
+        const UINT lineStyle = (style & (DT_LEFT | DT_CENTER | DT_RIGHT | DT_NOCLIP)) | DT_SINGLELINE | DT_NOPREFIX;
         for (const std::wstring& line : lines) {
-            if (top >= rc.bottom) break;
-            RECT lineBox{rc.left, top, rc.right, std::min(top + lineHeight, static_cast<int>(rc.bottom))};
+            if (clip && top >= rc.bottom) break;
+            RECT lineBox{rc.left, top, rc.right, clip ? std::min(top + lineHeight, static_cast<int>(rc.bottom)) : top + lineHeight};
             ::DrawTextW(hdc, line.c_str(), static_cast<int>(line.size()), &lineBox, lineStyle);
             top += lineHeight;
         }

@@ -57,7 +57,8 @@ public:
     static void FillColor(HDC hdc, const RECT& rc, uint32_t argb);
     static void DrawBorder(HDC hdc, const RECT& rc, uint32_t argb, int size);
     // One line unless `style` has DT_WORDBREAK: then wrapped (WrapText) and
-    // the block of lines aligned as DT_VCENTER / DT_BOTTOM say.
+    // the block of lines aligned as DT_VCENTER / DT_BOTTOM say (with
+    // DT_NOCLIP a taller block stays centred and runs over the rectangle).
     static void DrawText(HDC hdc, const RECT& rc, const std::wstring& text, uint32_t argb, HFONT font, UINT style);
     // The lines of `text` no wider than `width` in the font selected into
     // `hdc`. Breaks go between Chinese characters, after spaces and after

@@ -7,6 +7,7 @@
 #include "Runtime/Handles.h"
 #include "Runtime/Log.h"
 #include "Ui/DpiScale.h"
+#include "Ui/HighContrast.h"
 #include "Ui/RenderEngine.h"
 
 namespace {
@@ -132,8 +133,9 @@ void CWndShadow::ApplyShowRule(HWND parent) {
     }
 }
 
+// High contrast has no soft shadows: the window stays hidden meanwhile.
 void CWndShadow::Show(bool show) {
-    if (hwnd_) ::ShowWindow(hwnd_.get(), show ? SW_SHOWNOACTIVATE : SW_HIDE);
+    if (hwnd_) ::ShowWindow(hwnd_.get(), show && !CHighContrast::IsOn() ? SW_SHOWNOACTIVATE : SW_HIDE);
 }
 
 void CWndShadow::Update(HWND parent) {
@@ -241,6 +243,14 @@ LRESULT CALLBACK CWndShadow::ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
             const LRESULT r = ::CallWindowProcW(next, hwnd, msg, wp, lp);
             s->SetDpi(HIWORD(wp));
             if (s->status_ & kShown) s->Update(hwnd);
+            return r;
+        }
+        case WM_SETTINGCHANGE:
+        case WM_THEMECHANGED:
+        case WM_SYSCOLORCHANGE: {
+            // The parent learns whether high contrast is on; the shadow follows.
+            const LRESULT r = ::CallWindowProcW(next, hwnd, msg, wp, lp);
+            s->ApplyShowRule(hwnd);
             return r;
         }
         case WM_EXITSIZEMOVE:

@@ -1,8 +1,9 @@
 #pragma once
 // Soft drop shadow of a borderless window: a layered, click-through window
 // "KvShadowWnd" owned by the parent, kept around it by a shared replacement
-// of the parent's window procedure. Lives until the parent's final destroy
-// message, which deletes it. Main thread only.
+// of the parent's window procedure, and hidden while high contrast is on.
+// Lives until the parent's final destroy message, which deletes it. Main
+// thread only.
 #include <windows.h>
 
 #include <cstdint>

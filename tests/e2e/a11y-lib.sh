@@ -29,14 +29,16 @@ acc_focus_is() { [[ $(acc focus "$1" "$2" || true) == "$3 |"* ]]; }
 
 # acc_expect_tree CLASS TITLE SHOT <<EXPECTED: the client's tree (its own
 # checks passing: names, hit tests, navigation, locations inside the
-# window) matched line by line against extended regular expressions, one a
-# line, the window's line first. The tree is kept in $E2E_SHOTS/SHOT.tree.
+# window, the same children asked for by index) matched line by line
+# against extended regular expressions, one a line, the window's line first.
+# The tree is kept in $E2E_SHOTS/SHOT.tree, the index walk in SHOT.index.
 acc_expect_tree() {
   local cls=$1 title=$2 shot=$3 tree status=0
   local -a want got
   mapfile -t want
   tree="$(acc tree "$cls" "$title")" || status=$?
   printf '%s\n' "$tree" >"$E2E_SHOTS/$shot.tree"
+  acc index "$cls" "$title" >"$E2E_SHOTS/$shot.index" || true
   note "tree of $title ($shot):"; printf '%s\n' "$tree" | sed 's/^/    /'
   ((status == 0)) || fail "the reader's checks of $title failed ($status)"
   mapfile -t got <<<"$tree"

@@ -4,6 +4,8 @@
 //                                             x,y wxh in the client area | action)
 //                                             and checks them as a reader relies on
 //                                             them (exit 3 when a check fails)
+//   kv_a11y_client index CLASS TITLE          the children asked for by index 1..n
+//                                             (id | name | role)
 //   kv_a11y_client do    CLASS TITLE NAME     the named child's default action
 //   kv_a11y_client find  CLASS TITLE NAME     prints the named child
 //   kv_a11y_client focus CLASS TITLE          prints the child with the focus
@@ -85,6 +87,11 @@ int Tree(CAccessibleWalker& walker) {
     }
     if (children.empty()) failures.push_back(L"no children");
     if (walker.NavigationOrder() != ids) failures.push_back(L"accNavigate's order differs from the children's");
+    const std::vector<AccessibleItem> byIndex = walker.ChildrenByIndex();
+    bool same = byIndex.size() == children.size();
+    for (size_t i = 0; same && i < byIndex.size(); ++i)
+        same = children[i].id == byIndex[i].id && Line(hwnd, children[i]) == Line(hwnd, byIndex[i]);
+    if (!same) failures.push_back(L"asked for by index 1..n, the children differ from the enumerated ones");
     const LONG focus = walker.Focus();
     if (focus > 0 && std::find(ids.begin(), ids.end(), focus) == ids.end()) failures.push_back(L"the focus is not a shown child");
     const POINT outside{client.right + 5, client.bottom + 5};
@@ -106,7 +113,7 @@ bool WaitFor(const std::wstring& cls, const std::wstring& title, int seconds, bo
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 4) {
-        Print(L"usage: kv_a11y_client tree|do|find|focus|front|wait|gone CLASS TITLE [NAME|SECONDS]");
+        Print(L"usage: kv_a11y_client tree|index|do|find|focus|front|wait|gone CLASS TITLE [NAME|SECONDS]");
         return 1;
     }
     const std::wstring command = argv[1], cls = argv[2], title = argv[3];
@@ -135,6 +142,9 @@ int wmain(int argc, wchar_t** argv) {
             Print(L"accDoDefaultAction " + arg + (hr == S_OK ? L": done" : L": refused"));
             result = hr == S_OK ? 0 : 5;
         }
+    } else if (command == L"index") {
+        for (const AccessibleItem& item : walker.ChildrenByIndex())
+            Print(std::to_wstring(item.id) + L" | " + item.name + L" | " + CAccessibleWalker::RoleText(item.role));
     } else if (command == L"focus") {
         const LONG id = walker.Focus();
         if (id < 0) Print(L"(no focus)");

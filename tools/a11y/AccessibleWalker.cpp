@@ -70,6 +70,14 @@ std::vector<AccessibleItem> CAccessibleWalker::Children() {
     return items;
 }
 
+std::vector<AccessibleItem> CAccessibleWalker::ChildrenByIndex() {
+    std::vector<AccessibleItem> items;
+    LONG count = 0;
+    if (acc_ == nullptr || FAILED(acc_->get_accChildCount(&count))) return items;
+    for (LONG id = 1; id <= count; ++id) items.push_back(Read(id));
+    return items;
+}
+
 std::vector<LONG> CAccessibleWalker::NavigationOrder() {
     std::vector<LONG> ids;
     if (acc_ == nullptr) return ids;

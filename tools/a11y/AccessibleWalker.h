@@ -37,6 +37,9 @@ public:
 
     AccessibleItem Self();
     std::vector<AccessibleItem> Children();
+    // The children asked for by index, 1 to accChildCount, as older readers
+    // walk them instead of enumerating.
+    std::vector<AccessibleItem> ChildrenByIndex();
     // The child ids reached by FIRSTCHILD and then NEXT until the end.
     std::vector<LONG> NavigationOrder();
     // The first shown child with this name; id CHILDID_SELF when none.
