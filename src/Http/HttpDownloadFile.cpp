@@ -14,6 +14,7 @@
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
 #include "Http/HttpResultCodes.h"
+#include "Http/PieceCheckedWriteFile.h"
 #include "Http/RangeControlFile.h"
 #include "Http/RangeTransfer.h"
 #include "Runtime/Handles.h"
@@ -217,7 +218,8 @@ bool CHttpDownloadFile::Start() {
     transfer->SetReportProgress(true);
     transfer->SetRefusePages(true);
 
-    DownloadWriteFile* sink = NewFileSink();
+    PieceCheckedWriteFile* checked = pieces_ ? new PieceCheckedWriteFile(pieces_) : nullptr;
+    DownloadWriteFile* sink = checked ? checked : NewFileSink();
     if (!sink->Open(localPath_)) {
         const int32_t type = sink->LastErrorType();
         const int32_t code = sink->LastErrorCode();
@@ -226,6 +228,7 @@ bool CHttpDownloadFile::Start() {
         Finish(type, code);
         return false;
     }
+    if (checked) checked->Prime();
     transfer->SetSink(sink);
     KV_LOG(kToFile, Info, L"CHttpDownloadFile::Start() localPath:%s", localPath_.c_str());
 
@@ -414,6 +417,15 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
     RecordResult(HttpResult{kHttpErrorCurl, curlResult});
     EndAttempt();  // the sink's failure, or what the transfer refused, joins the record here
     HttpResult result = TakeResult();
+    if (result.type == kPieceMismatch.type && result.code == kPieceMismatch.code && pieces_) {
+        // The stream's sink refused a piece's last bytes: the file ends inside
+        // that piece, whose bytes go; the next address writes it again.
+        const uint64_t start = pieces_->AlignDown(static_cast<uint64_t>(std::max<int64_t>(LocalFileSize(localPath_), 0)));
+        KV_LOG(kToTrace | kToFile, Error, L"CHttpDownloadFile 分块校验失败 piece:%d [%llu, %llu) url:%s",
+               static_cast<int>(pieces_->IndexOf(start)), static_cast<unsigned long long>(start),
+               static_cast<unsigned long long>(pieces_->PieceEnd(pieces_->IndexOf(start))), GetUrl().c_str());
+        if (!CutFile(localPath_, start)) result = HttpResult{kHttpErrorSys, static_cast<int32_t>(::GetLastError())};
+    }
     // Ended well, yet the file is not the package: a body without a length
     // that stopped early (resumed like a cut transfer), or one too long.
     const int64_t size = LocalFileSize(localPath_);
@@ -550,18 +562,23 @@ bool CHttpDownloadFile::CanSegment() const {
 }
 
 HttpResult CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
-    if (controlStuck_) return HttpResult();
+    if (controlStuck_) return CheckPieces(missing, false);
     const std::wstring controlPath = CRangeControlFile::PathFor(localPath_);
     CRangeControlFile::State state;
     const CRangeControlFile::Parse parse = CRangeControlFile::Load(controlPath, &state);
-    if (parse == CRangeControlFile::Parse::Absent) return HttpResult();
+    if (parse == CRangeControlFile::Parse::Absent) return CheckPieces(missing, false);
     const int64_t fileSize = std::max<int64_t>(LocalFileSize(localPath_), 0);
     const CRangeControlFile::Resume resume =
         CRangeControlFile::Decide(parse, state, static_cast<uint64_t>(std::max<int64_t>(expectedSize_, 0)),
                                   static_cast<uint64_t>(fileSize));
     if (resume.kind == CRangeControlFile::Resume::Ranges && CanSegment()) {
         *missing = resume.missing;
-        return HttpResult();
+        if (!pieces_) return HttpResult();
+        const HttpResult checked = CheckPieces(missing, resume.piecesVerified);
+        // Every piece is there after all (written before a power cut took
+        // the last save): the file is complete.
+        if (missing->empty() && !CRangeControlFile::Remove(controlPath)) controlStuck_ = true;
+        return checked;
     }
     uint64_t keep = static_cast<uint64_t>(fileSize);
     if (resume.kind == CRangeControlFile::Resume::Prefix) keep = resume.prefix;
@@ -577,12 +594,52 @@ HttpResult CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
         return locked ? kFileLocked : HttpResult{kHttpErrorSys, static_cast<int32_t>(error)};
     }
     if (keep == 0) sourcesUsed_.clear();  // no byte of any source is left
-    if (CRangeControlFile::Remove(controlPath)) return HttpResult();
     // Something that cannot be removed (a folder, a locked file) sits at the
     // name: this run keeps to one stream and does not cut its file again at
     // every retry.
-    controlStuck_ = true;
-    return HttpResult();
+    if (!CRangeControlFile::Remove(controlPath)) controlStuck_ = true;
+    return CheckPieces(missing, false);
+}
+
+HttpResult CHttpDownloadFile::CheckPieces(std::vector<ByteRange>* missing, bool trustWritten) {
+    if (!pieces_ || expectedSize_ <= 0 || static_cast<uint64_t>(expectedSize_) != pieces_->Total()) return HttpResult();
+    const int64_t length = LocalFileSize(localPath_);
+    if (length <= 0 || static_cast<uint64_t>(length) > pieces_->Total()) return HttpResult();  // nothing to keep
+    // A plain prefix is what is missing past its end.
+    if (missing->empty()) missing->push_back({std::min(static_cast<uint64_t>(length), pieces_->Total()), pieces_->Total()});
+    if (knownGoodPath_ != localPath_) knownGood_ = 0;
+    std::vector<ByteRange> needed;
+    {
+        const kv::UniqueKernelHandle file(::CreateFileW(localPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            missing->clear();
+            return HttpResult();  // the stream's own open reports what is wrong
+        }
+        needed = pieces_->Recheck(file.get(), *missing, trustWritten, knownGood_);
+    }
+    const uint64_t goodPrefix = needed.empty() ? pieces_->Total() : needed.front().from;
+    knownGoodPath_ = localPath_;
+    knownGood_ = std::max(knownGood_, goodPrefix);
+    KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile 分块检查 %s 缺少:%d段 完整前缀:%llu", localPath_.c_str(),
+           static_cast<int>(needed.size()), static_cast<unsigned long long>(goodPrefix));
+    const bool prefixOnly = needed.size() == 1 && needed.front().to == pieces_->Total() &&
+                            needed.front().from == pieces_->AlignDown(static_cast<uint64_t>(length));
+    if (needed.empty() || (prefixOnly && missing->size() == 1 && missing->front().from == static_cast<uint64_t>(length))) {
+        // Complete, or a plain prefix whose pieces all match: the stream goes on from its end.
+        missing->clear();
+        return HttpResult();
+    }
+    if (CanSegment()) {
+        *missing = needed;
+        return HttpResult();
+    }
+    // One stream: from the first piece that is not good.
+    missing->clear();
+    if (CutFile(localPath_, goodPrefix)) return HttpResult();
+    const DWORD error = ::GetLastError();
+    const bool locked = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    return locked ? kFileLocked : HttpResult{kHttpErrorSys, static_cast<int32_t>(error)};
 }
 
 bool CHttpDownloadFile::BeginSegmented(const std::vector<ByteRange>& missing) {
@@ -596,6 +653,7 @@ bool CHttpDownloadFile::BeginSegmented(const std::vector<ByteRange>& missing) {
         }
         sources.push_back(source);
     }
+    segmented_.SetPieces(pieces_ && pieces_->Total() == static_cast<uint64_t>(expectedSize_) ? pieces_ : nullptr);
     return segmented_.Begin(localPath_, static_cast<uint64_t>(expectedSize_), missing, sources, maxConnections_, Timeouts());
 }
 

@@ -13,8 +13,11 @@
 // Download() ends in exactly one completion (unless the owner cancels with
 // Stop()); progress comes once a second. A package of 8 MiB or more whose
 // server answers ranges is fetched over several connections and sources at
-// once (CSegmentedDownload); the owner still sees one download. Main thread
-// only (the resolver reports through the dispatcher).
+// once (CSegmentedDownload); the owner still sees one download. With piece
+// digests every piece is checked as it lands (by either path), a resumed
+// file's pieces before they are trusted, and a bad piece is fetched again
+// from another source. Main thread only (the resolver reports through the
+// dispatcher).
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -24,6 +27,7 @@
 #include "Http/AddressFallback.h"
 #include "Http/HttpBase.h"
 #include "Http/HttpResult.h"
+#include "Http/PieceDigests.h"
 #include "Http/SegmentedDownload.h"
 
 class DownloadWriteFile;
@@ -96,6 +100,9 @@ public:
     // ';'-separated list that is not a copy of it and has at least 3 characters.
     static std::vector<std::wstring> AddressList(const std::wstring& mirrors, const std::wstring& url);
 
+    // The package's piece digests for the next runs (null: none).
+    void SetPieceDigests(std::shared_ptr<const CPieceDigests> pieces) { pieces_ = std::move(pieces); }
+
     // Connections at once for a package fetched in ranges (1 to 4; 1 keeps
     // every download a single stream).
     void SetMaxConnections(size_t connections) { maxConnections_ = connections; }
@@ -136,6 +143,11 @@ private:
     // prefix known to be complete and removes the control file. The pair of
     // a cut that failed (the file is no plain prefix), else (0, 0).
     HttpResult PrepareResume(std::vector<ByteRange>* missing);
+    // With piece digests: checks the pieces of the partial file that are not
+    // known to be good (all but `missing` when the control file vouches for
+    // them) and gives what must still be fetched in `missing`; without
+    // ranges, bad pieces cut the file back to the first of them.
+    HttpResult CheckPieces(std::vector<ByteRange>* missing, bool trustWritten);
     bool BeginSegmented(const std::vector<ByteRange>& missing);
     // The single stream's answer carried the package's range and it has run
     // for kProbeMs: in parallel ranges unless it is fast already.
@@ -185,6 +197,11 @@ private:
     // the control file could not be removed: it is not looked at again.
     bool controlStuck_ = false;
     CSegmentedDownload segmented_{this};
+    std::shared_ptr<const CPieceDigests> pieces_;
+    // Bytes [0, knownGood_) of the file at knownGoodPath_ were checked by
+    // this process: a retry does not hash them again.
+    std::wstring knownGoodPath_;
+    uint64_t knownGood_ = 0;
 
     // Live tokens (see the .cpp): a resolver run and a posted failure.
     uintptr_t dnsToken_ = 0;

@@ -57,7 +57,8 @@ bool IsForbiddenInName(wchar_t c) {
 
 }  // namespace
 
-std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring& section, const std::wstring& key) {
+std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring& section, const std::wstring& key,
+                          size_t maxLength) {
     // A body saved with a UTF-8 signature decodes to U+FEFF before the first
     // section; it must not hide that section's header.
     if (length > 0 && text[0] == kByteOrderMark) {
@@ -98,7 +99,7 @@ std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring
             --valueEnd;
         }
         std::wstring value(valueBegin, valueEnd);
-        if (value.size() > kDescriptorValueMax) value.resize(kDescriptorValueMax);
+        if (value.size() > maxLength) value.resize(maxLength);
         return value;
     }
     return {};
@@ -113,6 +114,8 @@ DescriptorValues ReadInstallSection(const wchar_t* text, size_t length) {
     values.version = ReadIniValue(text, length, kSection, L"Version");
     values.sha256 = ReadIniValue(text, length, kSection, L"Sha256");
     values.expires = ReadIniValue(text, length, kSection, L"Expires");
+    values.pieceSize = ReadIniValue(text, length, kSection, L"PieceSize");
+    values.pieces = ReadIniValue(text, length, kSection, L"Pieces", kPiecesValueMax);
     return values;
 }
 

@@ -9,6 +9,7 @@
 #include "Http/FailureKind.h"
 #include "Http/HtmlAnswer.h"
 #include "Http/HttpResultCodes.h"
+#include "Http/PieceDigests.h"
 #include "Runtime/FileEx.h"
 #include "Runtime/Handles.h"
 #include "Runtime/LiveTokens.h"
@@ -318,6 +319,15 @@ void CUpdateModule::AcceptDescriptor() {
         EndpointFailed(kDescriptorWithoutUrl);
         return;
     }
+    // Piece digests that cannot be used make the descriptor unusable: a
+    // download without them would trust what a signed descriptor vouches for.
+    const DescriptorValues values = ReadInstallSection(descriptorText_);
+    std::shared_ptr<const CPieceDigests> pieces;
+    if (const wchar_t* problem = CPieceDigests::Parse(values.pieceSize, values.pieces, ParseDescriptorSize(values.size), &pieces)) {
+        KV_LOG(kToConsole | kToFile, Error, L"[UM] descriptor piece digests refused:%s %s", fetchedUrl_.c_str(), problem);
+        EndpointFailed(kBadPieceList);
+        return;
+    }
     cycleFailure_ = HttpResult();
     StoreDescriptor();
     ReadDescriptorValues();
@@ -363,6 +373,8 @@ void CUpdateModule::ReadDescriptorValues() {
     md5_ = values.md5;
     version_ = values.version;
     sha256_ = values.sha256;
+    pieceSize_ = values.pieceSize;
+    pieces_ = values.pieces;
 }
 
 void CUpdateModule::StartPackageDownload() {
@@ -391,6 +403,18 @@ void CUpdateModule::StartPackageDownload() {
                            [token = owner_](int64_t total, int64_t downloaded, uint32_t speed) {
                                OnDownloadProgress(token, total, downloaded, speed);
                            });
+    std::shared_ptr<const CPieceDigests> pieces;
+    if (const wchar_t* problem = CPieceDigests::Parse(pieceSize_, pieces_, expectedSize, &pieces)) {
+        // Only a stored copy read instead of the checked text can get here.
+        KV_LOG(kToConsole | kToFile, Error, L"[UM] piece digests refused: %s", problem);
+        Post(Event::DownloadDone, kBadPieceList);
+        return;
+    }
+    if (pieces) {
+        KV_LOG(kToConsole | kToFile, Info, L"[UM] %d pieces of %llu bytes", static_cast<int>(pieces->Count()),
+               static_cast<unsigned long long>(pieces->PieceSize()));
+    }
+    download_.SetPieceDigests(pieces);
     // One address alone, as one stream: its bytes are its own, so a digest
     // that fails names it.
     const std::vector<std::wstring> sources = PackageSources();
