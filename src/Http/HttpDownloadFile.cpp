@@ -49,13 +49,20 @@ int64_t LocalFileSize(const std::wstring& path) {
 }
 
 // Cuts the file at `path` to `length` bytes.
-bool CutFile(const std::wstring& path, uint64_t length) {
+__attribute__((noinline)) bool CutFile(const std::wstring& path, uint64_t length) {
     const kv::UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(length);
     return ::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get());
+}
+
+// The pair of a cut or open of the partial file that failed (GetLastError).
+HttpResult FileFailure() {
+    const DWORD error = ::GetLastError();
+    const bool locked = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    return locked ? kFileLocked : HttpResult{kHttpErrorSys, static_cast<int32_t>(error)};
 }
 
 // Where a failure of one address may be mended: the network at the same
@@ -141,6 +148,7 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
     // Bytes an earlier run left in the file came from addresses not known
     // here: "" stands for them until the file is emptied.
     if (LocalFileSize(localPath) > 0) sourcesUsed_.push_back(std::wstring());
+    if (localPath != localPath_) knownGood_ = 0;
     localPath_ = localPath;
     expectedSize_ = expectedSize;
     SetPhase(Phase::kWaitingToRetry);
@@ -421,10 +429,9 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
         // The stream's sink refused a piece's last bytes: the file ends inside
         // that piece, whose bytes go; the next address writes it again.
         const uint64_t start = pieces_->AlignDown(static_cast<uint64_t>(std::max<int64_t>(LocalFileSize(localPath_), 0)));
-        KV_LOG(kToTrace | kToFile, Error, L"CHttpDownloadFile 分块校验失败 piece:%d [%llu, %llu) url:%s",
-               static_cast<int>(pieces_->IndexOf(start)), static_cast<unsigned long long>(start),
-               static_cast<unsigned long long>(pieces_->PieceEnd(pieces_->IndexOf(start))), GetUrl().c_str());
-        if (!CutFile(localPath_, start)) result = HttpResult{kHttpErrorSys, static_cast<int32_t>(::GetLastError())};
+        KV_LOG(kToTrace | kToFile, Error, L"CHttpDownloadFile 分块校验失败 piece:%d url:%s", static_cast<int>(pieces_->IndexOf(start)),
+               GetUrl().c_str());
+        if (!CutFile(localPath_, start)) result = FileFailure();
     }
     // Ended well, yet the file is not the package: a body without a length
     // that stopped early (resumed like a cut transfer), or one too long.
@@ -589,9 +596,7 @@ HttpResult CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
     if (keep < static_cast<uint64_t>(fileSize) && !CutFile(localPath_, keep)) {
         // Not a plain prefix yet: a single stream would take the bytes past
         // the prefix (gaps included) for a complete start.
-        const DWORD error = ::GetLastError();
-        const bool locked = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-        return locked ? kFileLocked : HttpResult{kHttpErrorSys, static_cast<int32_t>(error)};
+        return FileFailure();
     }
     if (keep == 0) sourcesUsed_.clear();  // no byte of any source is left
     // Something that cannot be removed (a folder, a locked file) sits at the
@@ -602,44 +607,32 @@ HttpResult CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
 }
 
 HttpResult CHttpDownloadFile::CheckPieces(std::vector<ByteRange>* missing, bool trustWritten) {
-    if (!pieces_ || expectedSize_ <= 0 || static_cast<uint64_t>(expectedSize_) != pieces_->Total()) return HttpResult();
     const int64_t length = LocalFileSize(localPath_);
-    if (length <= 0 || static_cast<uint64_t>(length) > pieces_->Total()) return HttpResult();  // nothing to keep
+    if (!pieces_ || length <= 0 || static_cast<uint64_t>(length) > pieces_->Total()) return HttpResult();  // nothing to keep
     // A plain prefix is what is missing past its end.
-    if (missing->empty()) missing->push_back({std::min(static_cast<uint64_t>(length), pieces_->Total()), pieces_->Total()});
-    if (knownGoodPath_ != localPath_) knownGood_ = 0;
+    const bool plain = missing->empty();
+    if (plain) missing->push_back({static_cast<uint64_t>(length), pieces_->Total()});
+    const kv::UniqueKernelHandle file(::CreateFileW(localPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::vector<ByteRange> needed;
-    {
-        const kv::UniqueKernelHandle file(::CreateFileW(localPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            missing->clear();
-            return HttpResult();  // the stream's own open reports what is wrong
-        }
-        needed = pieces_->Recheck(file.get(), *missing, trustWritten, knownGood_);
-    }
+    if (file) needed = pieces_->Recheck(file.get(), *missing, trustWritten, knownGood_);
+    missing->clear();
+    // Without a handle the stream's own open reports what is wrong.
+    if (!file) return HttpResult();
     const uint64_t goodPrefix = needed.empty() ? pieces_->Total() : needed.front().from;
-    knownGoodPath_ = localPath_;
     knownGood_ = std::max(knownGood_, goodPrefix);
-    KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile 分块检查 %s 缺少:%d段 完整前缀:%llu", localPath_.c_str(),
-           static_cast<int>(needed.size()), static_cast<unsigned long long>(goodPrefix));
-    const bool prefixOnly = needed.size() == 1 && needed.front().to == pieces_->Total() &&
-                            needed.front().from == pieces_->AlignDown(static_cast<uint64_t>(length));
-    if (needed.empty() || (prefixOnly && missing->size() == 1 && missing->front().from == static_cast<uint64_t>(length))) {
-        // Complete, or a plain prefix whose pieces all match: the stream goes on from its end.
-        missing->clear();
+    KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile 分块检查 前缀:%llu 缺少:%d", static_cast<unsigned long long>(goodPrefix),
+           static_cast<int>(needed.size()));
+    // Complete, or a plain prefix whose pieces all match: the stream goes on from its end.
+    if (needed.empty() || (plain && needed.size() == 1 && needed.front().from == pieces_->AlignDown(static_cast<uint64_t>(length)))) {
         return HttpResult();
     }
     if (CanSegment()) {
-        *missing = needed;
+        *missing = std::move(needed);
         return HttpResult();
     }
     // One stream: from the first piece that is not good.
-    missing->clear();
-    if (CutFile(localPath_, goodPrefix)) return HttpResult();
-    const DWORD error = ::GetLastError();
-    const bool locked = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-    return locked ? kFileLocked : HttpResult{kHttpErrorSys, static_cast<int32_t>(error)};
+    return CutFile(localPath_, goodPrefix) ? HttpResult() : FileFailure();
 }
 
 bool CHttpDownloadFile::BeginSegmented(const std::vector<ByteRange>& missing) {
@@ -653,7 +646,7 @@ bool CHttpDownloadFile::BeginSegmented(const std::vector<ByteRange>& missing) {
         }
         sources.push_back(source);
     }
-    segmented_.SetPieces(pieces_ && pieces_->Total() == static_cast<uint64_t>(expectedSize_) ? pieces_ : nullptr);
+    segmented_.SetPieces(pieces_);
     return segmented_.Begin(localPath_, static_cast<uint64_t>(expectedSize_), missing, sources, maxConnections_, Timeouts());
 }
 

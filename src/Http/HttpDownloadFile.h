@@ -100,7 +100,8 @@ public:
     // ';'-separated list that is not a copy of it and has at least 3 characters.
     static std::vector<std::wstring> AddressList(const std::wstring& mirrors, const std::wstring& url);
 
-    // The package's piece digests for the next runs (null: none).
+    // The piece digests of the package (of the expected size) for the next
+    // runs (null: none).
     void SetPieceDigests(std::shared_ptr<const CPieceDigests> pieces) { pieces_ = std::move(pieces); }
 
     // Connections at once for a package fetched in ranges (1 to 4; 1 keeps
@@ -198,9 +199,8 @@ private:
     bool controlStuck_ = false;
     CSegmentedDownload segmented_{this};
     std::shared_ptr<const CPieceDigests> pieces_;
-    // Bytes [0, knownGood_) of the file at knownGoodPath_ were checked by
-    // this process: a retry does not hash them again.
-    std::wstring knownGoodPath_;
+    // Bytes [0, knownGood_) of the file were checked by this process: a
+    // retry does not hash them again.
     uint64_t knownGood_ = 0;
 
     // Live tokens (see the .cpp): a resolver run and a posted failure.

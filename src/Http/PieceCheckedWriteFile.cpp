@@ -12,26 +12,10 @@ void PieceCheckedWriteFile::Prime() {
     hashing_ = false;
     const uint64_t start = pieces_->AlignDown(offset_);
     hash_.Reset();
-    if (offset_ == start) {
-        hashing_ = true;
-        return;
-    }
     // A handle of its own for reading: the sink's handle keeps its position at the end.
     kv::UniqueKernelHandle file(::CreateFileW(Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return;
-    std::unique_ptr<char[]> buffer(new char[64 * 1024]);
-    for (uint64_t at = start; at < offset_;) {
-        OVERLAPPED where = {};
-        where.Offset = static_cast<DWORD>(at);
-        where.OffsetHigh = static_cast<DWORD>(at >> 32);
-        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(64 * 1024, offset_ - at));
-        DWORD got = 0;
-        if (!::ReadFile(file.get(), buffer.get(), want, &got, &where) || got != want) return;
-        hash_.Update(buffer.get(), got);
-        at += got;
-    }
-    hashing_ = true;
+    hashing_ = file && CPieceDigests::HashFile(file.get(), start, offset_, &hash_);
 }
 
 int32_t PieceCheckedWriteFile::Write(const void* data, uint32_t count) {
@@ -50,8 +34,7 @@ int32_t PieceCheckedWriteFile::Write(const void* data, uint32_t count) {
         if (hashing_) hash_.Update(bytes, take);
         if (hashing_ && offset_ + take == end) {
             // Checked before its last bytes land: a bad piece never completes in the file.
-            uint8_t digest[CSha256::kDigestSize];
-            if (!hash_.Final(digest) || !pieces_->Matches(index, digest)) {
+            if (!pieces_->Matches(index, &hash_)) {
                 SetLastError(kPieceMismatch.code, kPieceMismatch.type);
                 return -1;
             }

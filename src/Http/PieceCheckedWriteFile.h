@@ -11,7 +11,7 @@
 #include "Http/PieceDigests.h"
 #include "Runtime/Sha256.h"
 
-class PieceCheckedWriteFile : public DownloadWriteFile {
+class PieceCheckedWriteFile final : public DownloadWriteFile {
 public:
     explicit PieceCheckedWriteFile(std::shared_ptr<const CPieceDigests> pieces) : pieces_(std::move(pieces)) {}
 

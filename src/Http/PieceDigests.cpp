@@ -1,15 +1,9 @@
 #include "Http/PieceDigests.h"
 
 #include <algorithm>
+#include <cwchar>
 
 namespace {
-
-int HexValue(wchar_t c) {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
-}
 
 // Read buffer of the file checks: a piece is read in steps of this size.
 constexpr DWORD kReadBytes = 256 * 1024;
@@ -20,30 +14,22 @@ const wchar_t* CPieceDigests::Parse(const std::wstring& pieceSize, const std::ws
                                     std::shared_ptr<const CPieceDigests>* digests) {
     digests->reset();
     if (pieceSize.empty() && pieces.empty()) return nullptr;
-    if (pieceSize.empty() || pieces.empty()) return L"PieceSize and Pieces come together";
+    if (pieceSize.empty() || pieces.empty()) return L"PieceSize or Pieces alone";
     // Digits only, no sign or blanks inside: the value is the signed text.
-    uint64_t size = 0;
-    for (wchar_t c : pieceSize) {
-        if (c < L'0' || c > L'9' || size > kMaxPieceSize) return L"PieceSize is no number of bytes";
-        size = size * 10 + static_cast<uint64_t>(c - L'0');
-    }
-    if (size < kMinPieceSize || size > kMaxPieceSize || (size & (size - 1)) != 0) {
-        return L"PieceSize is no power of two from 256 KiB to 64 MiB";
-    }
-    if (total <= 0) return L"pieces of a package without a Size";
+    const uint64_t size = pieceSize.size() <= 8 && pieceSize.find_first_not_of(L"0123456789") == std::wstring::npos
+                              ? static_cast<uint64_t>(std::wcstoll(pieceSize.c_str(), nullptr, 10))
+                              : 0;
+    if (size < kMinPieceSize || size > kMaxPieceSize || (size & (size - 1)) != 0) return L"bad PieceSize";
+    if (total <= 0) return L"no Size";
     const uint64_t count = (static_cast<uint64_t>(total) + size - 1) / size;
-    if (pieces.size() % (2 * CSha256::kDigestSize) != 0 || pieces.size() / (2 * CSha256::kDigestSize) != count) {
-        return L"Pieces does not hold one SHA-256 for each piece of Size";
-    }
+    if (pieces.size() != count * kHexDigits) return L"wrong count in Pieces";
     std::shared_ptr<CPieceDigests> parsed(new CPieceDigests());
     parsed->pieceSize_ = size;
     parsed->total_ = static_cast<uint64_t>(total);
-    parsed->digests_.resize(static_cast<size_t>(count));
-    for (size_t i = 0; i < pieces.size(); i += 2) {
-        const int high = HexValue(pieces[i]), low = HexValue(pieces[i + 1]);
-        if (high < 0 || low < 0) return L"Pieces holds a character that is no hexadecimal digit";
-        parsed->digests_[i / (2 * CSha256::kDigestSize)][(i / 2) % CSha256::kDigestSize] =
-            static_cast<uint8_t>(high * 16 + low);
+    parsed->digests_ = pieces;
+    for (wchar_t& c : parsed->digests_) {
+        if (c >= L'A' && c <= L'F') c = static_cast<wchar_t>(c - L'A' + L'a');
+        if ((c < L'0' || c > L'9') && (c < L'a' || c > L'f')) return L"bad hex in Pieces";
     }
     *digests = std::move(parsed);
     return nullptr;
@@ -55,29 +41,30 @@ uint64_t CPieceDigests::AlignUp(uint64_t offset) const {
     return offset >= total_ ? total_ : std::min(total_, AlignDown(offset + pieceSize_ - 1));
 }
 
-bool CPieceDigests::Matches(size_t index, const uint8_t digest[CSha256::kDigestSize]) const {
-    return index < digests_.size() && std::equal(digests_[index].begin(), digests_[index].end(), digest);
+bool CPieceDigests::Matches(size_t index, CSha256* hash) const {
+    // HexDigest is "" when the provider failed: no match.
+    return index < Count() && digests_.compare(index * kHexDigits, kHexDigits, hash->HexDigest()) == 0;
+}
+
+bool CPieceDigests::HashFile(HANDLE file, uint64_t from, uint64_t to, CSha256* hash) {
+    std::unique_ptr<char[]> buffer(new char[kReadBytes]);
+    while (from < to) {
+        // An offset read: the handle's own file pointer is left alone.
+        OVERLAPPED where = {};
+        where.Offset = static_cast<DWORD>(from);
+        where.OffsetHigh = static_cast<DWORD>(from >> 32);
+        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(kReadBytes, to - from));
+        DWORD got = 0;
+        if (!::ReadFile(file, buffer.get(), want, &got, &where) || got != want) return false;
+        hash->Update(buffer.get(), got);
+        from += got;
+    }
+    return true;
 }
 
 bool CPieceDigests::CheckInFile(HANDLE file, size_t index) const {
-    if (index >= digests_.size()) return false;
-    std::unique_ptr<char[]> buffer(new char[kReadBytes]);
     CSha256 hash;
-    uint64_t at = PieceStart(index);
-    const uint64_t end = PieceEnd(index);
-    while (at < end) {
-        // An offset read: the handle's own file pointer is left alone.
-        OVERLAPPED where = {};
-        where.Offset = static_cast<DWORD>(at);
-        where.OffsetHigh = static_cast<DWORD>(at >> 32);
-        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(kReadBytes, end - at));
-        DWORD got = 0;
-        if (!::ReadFile(file, buffer.get(), want, &got, &where) || got != want) return false;
-        hash.Update(buffer.get(), got);
-        at += got;
-    }
-    uint8_t digest[CSha256::kDigestSize];
-    return hash.Final(digest) && Matches(index, digest);
+    return HashFile(file, PieceStart(index), PieceEnd(index), &hash) && Matches(index, &hash);
 }
 
 std::vector<ByteRange> CPieceDigests::WholePieces(const std::vector<ByteRange>& missing) const {

@@ -5,7 +5,6 @@
 // object is shared by every sink of a download; any thread.
 #include <windows.h>
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,18 +28,22 @@ public:
 
     uint64_t PieceSize() const { return pieceSize_; }
     uint64_t Total() const { return total_; }
-    size_t Count() const { return digests_.size(); }
+    size_t Count() const { return digests_.size() / kHexDigits; }
     size_t IndexOf(uint64_t offset) const { return static_cast<size_t>(offset / pieceSize_); }
     uint64_t PieceStart(size_t index) const { return index * pieceSize_; }
     uint64_t PieceEnd(size_t index) const;
     // The piece boundary at or below / at or above `offset` (the end of the file counts as one).
     uint64_t AlignDown(uint64_t offset) const { return offset - offset % pieceSize_; }
     uint64_t AlignUp(uint64_t offset) const;
-    bool Matches(size_t index, const uint8_t digest[CSha256::kDigestSize]) const;
+    // Finishes `hash` (a piece's bytes) and compares it with piece `index`'s digest.
+    bool Matches(size_t index, CSha256* hash) const;
 
     // Reads piece `index` through `file` (its own handle, any file pointer)
     // and compares it; false also when it cannot be read whole.
     bool CheckInFile(HANDLE file, size_t index) const;
+    // Adds bytes [from, to) of `file` to `hash` (offset reads); false when
+    // they cannot be read whole.
+    static bool HashFile(HANDLE file, uint64_t from, uint64_t to, CSha256* hash);
     // `missing` grown to whole pieces, joined where they touch.
     std::vector<ByteRange> WholePieces(const std::vector<ByteRange>& missing) const;
     // What `file` still needs when `missing` (any ranges) was not written:
@@ -56,5 +59,6 @@ private:
 
     uint64_t pieceSize_ = 0;
     uint64_t total_ = 0;
-    std::vector<std::array<uint8_t, CSha256::kDigestSize>> digests_;
+    static constexpr size_t kHexDigits = 2 * CSha256::kDigestSize;
+    std::wstring digests_;  // kHexDigits lowercase hexadecimal digits per piece
 };

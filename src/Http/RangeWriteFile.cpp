@@ -60,8 +60,7 @@ bool RangeWriteFile::HashWritten(uint64_t from, uint32_t length) {
             hash_->Update(bytes, take);
             hashedTo_ = from + take;
             if (hashedTo_ == pieceEnd) {
-                uint8_t digest[CSha256::kDigestSize];
-                if (!hash_->Final(digest) || !pieces_->Matches(index, digest)) {
+                if (!pieces_->Matches(index, hash_.get())) {
                     cursor_->badPiece.store(index + 1);
                     return false;
                 }

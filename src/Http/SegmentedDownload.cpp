@@ -408,9 +408,8 @@ void CSegmentedDownload::BadPiece(size_t source, size_t piece, int slot) {
     SourceState& s = sources_[source];
     ++s.badPieces;
     lastFailure_ = kPieceMismatch;
-    KV_LOG(kToTrace | kToFile, Error, L"CSegmentedDownload 分块校验失败 piece:%d [%llu, %llu) url:%s bad pieces:%d",
-           static_cast<int>(piece), static_cast<unsigned long long>(pieces_ ? pieces_->PieceStart(piece) : 0),
-           static_cast<unsigned long long>(pieces_ ? pieces_->PieceEnd(piece) : 0), s.source.url.c_str(), s.badPieces);
+    KV_LOG(kToTrace | kToFile, Error, L"CSegmentedDownload 分块校验失败 piece:%d url:%s bad pieces:%d", static_cast<int>(piece),
+           s.source.url.c_str(), s.badPieces);
     if (s.badPieces >= kMaxBadPieces) Drop(source, false, kPieceMismatch, slot);
 }
 

