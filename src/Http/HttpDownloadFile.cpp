@@ -614,11 +614,14 @@ HttpResult CHttpDownloadFile::CheckPieces(std::vector<ByteRange>* missing, bool 
     if (plain) missing->push_back({static_cast<uint64_t>(length), pieces_->Total()});
     const kv::UniqueKernelHandle file(::CreateFileW(localPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::vector<ByteRange> needed;
-    if (file) needed = pieces_->Recheck(file.get(), *missing, trustWritten, knownGood_);
+    // Without a handle nothing is trusted beyond what the control file says
+    // (a plain prefix: the stream's own open reports what is wrong).
+    if (!file) {
+        if (plain) missing->clear();
+        return HttpResult();
+    }
+    std::vector<ByteRange> needed = pieces_->Recheck(file.get(), *missing, trustWritten, knownGood_);
     missing->clear();
-    // Without a handle the stream's own open reports what is wrong.
-    if (!file) return HttpResult();
     const uint64_t goodPrefix = needed.empty() ? pieces_->Total() : needed.front().from;
     knownGood_ = std::max(knownGood_, goodPrefix);
     KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile 分块检查 前缀:%llu 缺少:%d", static_cast<unsigned long long>(goodPrefix),
