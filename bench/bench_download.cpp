@@ -110,8 +110,8 @@ int wmain(int argc, wchar_t** argv) {
     std::shared_ptr<const CPieceDigests> pieces;
     double shaMsPerGiB = 0;
     if (argc == 7) {
-        if (const wchar_t* problem = CPieceDigests::Parse(ValueIn(argv[6], "PieceSize"), ValueIn(argv[6], "Pieces"), size, &pieces)) {
-            std::fprintf(stderr, "bench_download: pieces file: %ls\n", problem);
+        if (!CPieceDigests::Parse(ValueIn(argv[6], "PieceSize"), ValueIn(argv[6], "Pieces"), size, &pieces) || !pieces) {
+            std::fprintf(stderr, "bench_download: pieces file: unusable PieceSize or Pieces\n");
             return 2;
         }
         shaMsPerGiB = Sha256MsPerGiB();

@@ -27,6 +27,8 @@ namespace {
 
 const wchar_t kLogFile[] = L".\\Http\\HttpDownloadFile";
 constexpr DWORD kResolverRestartMs = 500;
+// A stopped piece check ends within one 256 KiB read: the bound is generous.
+constexpr DWORD kCheckStopMs = 2000;
 constexpr size_t kMinHostLength = 3;
 constexpr long kReceiveBufferBytes = 512L * 1024;  // libcurl's largest
 
@@ -96,6 +98,7 @@ const wchar_t* PhaseName(CHttpDownloadFile::Phase phase) {
         case CHttpDownloadFile::Phase::kWaitingToRetry: return L"waiting to retry";
         case CHttpDownloadFile::Phase::kResolving: return L"resolving";
         case CHttpDownloadFile::Phase::kEnding: return L"ending";
+        case CHttpDownloadFile::Phase::kCheckingPieces: return L"checking pieces";
     }
     return L"?";
 }
@@ -144,6 +147,7 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
     rangesServed_ = false;
     rangesRefused_ = false;
     controlStuck_ = false;
+    CancelCheck();
     sourcesUsed_.clear();
     // Bytes an earlier run left in the file came from addresses not known
     // here: "" stands for them until the file is emptied.
@@ -195,6 +199,8 @@ bool CHttpDownloadFile::Start() {
         Finish(unusable.type, unusable.code);
         return false;
     }
+    // Started, with no transfer: the check's answer starts the attempt again.
+    if (phase_ == Phase::kCheckingPieces) return CHttpBase::Start();
     if (!missing.empty()) {
         ReleaseTransfer();
         // Started (so that the scheduler's nested passes leave this task
@@ -295,6 +301,7 @@ void CHttpDownloadFile::EndAttempt() {
     const bool streaming = Transfer() && (phase_ == Phase::kSingleStream || phase_ == Phase::kProbingRanges);
     segmented_.Stop();
     CancelResolver(kResolverCancelMs);
+    CancelCheck();
     Tokens().Drop(postedToken_);
     SetRetryPending(false);
     CHttpBase::Stop();
@@ -612,15 +619,27 @@ HttpResult CHttpDownloadFile::CheckPieces(std::vector<ByteRange>* missing, bool 
     // A plain prefix is what is missing past its end.
     const bool plain = missing->empty();
     if (plain) missing->push_back({static_cast<uint64_t>(length), pieces_->Total()});
-    const kv::UniqueKernelHandle file(::CreateFileW(localPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!check_ || check_->IsRunning() || !check_->Asks(*missing, trustWritten, knownGood_)) {
+        // Hashing up to the whole file takes seconds: a worker does it.
+        CancelCheck();
+        checkToken_ = Tokens().Issue(this);
+        check_.reset(new CPieceCheckThread(pieces_, localPath_, *missing, trustWritten, knownGood_,
+                                           &CHttpDownloadFile::OnPiecesChecked, checkToken_));
+        if (check_->StartThread()) {
+            SetPhase(Phase::kCheckingPieces);
+            return HttpResult();
+        }
+        CancelCheck();
+        return kSinkOpenFailed;  // no thread: the attempt fails and is retried
+    }
+    const std::unique_ptr<CPieceCheckThread> check = std::move(check_);
     // Without a handle nothing is trusted beyond what the control file says
     // (a plain prefix: the stream's own open reports what is wrong).
-    if (!file) {
+    if (!check->Opened()) {
         if (plain) missing->clear();
         return HttpResult();
     }
-    std::vector<ByteRange> needed = pieces_->Recheck(file.get(), *missing, trustWritten, knownGood_);
+    std::vector<ByteRange> needed = check->Needed();
     missing->clear();
     const uint64_t goodPrefix = needed.empty() ? pieces_->Total() : needed.front().from;
     knownGood_ = std::max(knownGood_, goodPrefix);
@@ -636,6 +655,28 @@ HttpResult CHttpDownloadFile::CheckPieces(std::vector<ByteRange>* missing, bool 
     }
     // One stream: from the first piece that is not good.
     return CutFile(localPath_, goodPrefix) ? HttpResult() : FileFailure();
+}
+
+void CHttpDownloadFile::CancelCheck() {
+    Tokens().Drop(checkToken_);
+    // A thread that does not end in time is left its object (leaked) to end with.
+    if (check_ && !check_->StopThread(kCheckStopMs)) check_.release();
+    check_.reset();
+}
+
+void CHttpDownloadFile::OnPiecesChecked(uintptr_t token) {
+    CHttpDownloadFile* self = Tokens().Find(token);
+    if (!self || self->checkToken_ != token) return;  // stopped or destroyed meanwhile
+    Tokens().Drop(self->checkToken_);
+    // The answer outlives the attempt's end; the attempt starts again at
+    // once and counts as the same one.
+    std::unique_ptr<CPieceCheckThread> check = std::move(self->check_);
+    if (!check->JoinThread(kCheckStopMs)) check.release();  // posted at its very end: it ends at once
+    self->EndAttempt();
+    self->check_ = std::move(check);
+    self->SetAttemptCount(self->AttemptCount() - 1);
+    self->SetPhase(Phase::kWaitingToRetry);
+    if (!SubmitDownload(self)) self->Finish(kSinkOpenFailed.type, kSinkOpenFailed.code);
 }
 
 bool CHttpDownloadFile::BeginSegmented(const std::vector<ByteRange>& missing) {

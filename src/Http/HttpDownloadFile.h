@@ -27,6 +27,7 @@
 #include "Http/AddressFallback.h"
 #include "Http/HttpBase.h"
 #include "Http/HttpResult.h"
+#include "Http/PieceCheckThread.h"
 #include "Http/PieceDigests.h"
 #include "Http/SegmentedDownload.h"
 
@@ -43,6 +44,7 @@ public:
         kWaitingToRetry,  // queued in the engine: the first attempt, or the next after a delay
         kResolving,       // the own resolver looks up the main host (or its failure is posted)
         kEnding,          // the completion has been delivered
+        kCheckingPieces,  // a worker checks the partial file's pieces; the attempt then starts again
     };
 
     // (0, 0) is success.
@@ -147,8 +149,13 @@ private:
     // With piece digests: checks the pieces of the partial file that are not
     // known to be good (all but `missing` when the control file vouches for
     // them) and gives what must still be fetched in `missing`; without
-    // ranges, bad pieces cut the file back to the first of them.
+    // ranges, bad pieces cut the file back to the first of them. The hashing
+    // runs on a worker (phase kCheckingPieces); its answer restarts the
+    // attempt, whose second pass asks the same and takes that answer.
     HttpResult CheckPieces(std::vector<ByteRange>* missing, bool trustWritten);
+    // Stops a piece check (bounded) and forgets its answer.
+    void CancelCheck();
+    static void OnPiecesChecked(uintptr_t token);
     bool BeginSegmented(const std::vector<ByteRange>& missing);
     // The single stream's answer carried the package's range and it has run
     // for kProbeMs: in parallel ranges unless it is fast already.
@@ -202,10 +209,13 @@ private:
     // Bytes [0, knownGood_) of the file were checked by this process: a
     // retry does not hash them again.
     uint64_t knownGood_ = 0;
+    // The piece check running, or ended with the answer for the next pass.
+    std::unique_ptr<CPieceCheckThread> check_;
 
-    // Live tokens (see the .cpp): a resolver run and a posted failure.
+    // Live tokens (see the .cpp): a resolver run, a posted failure, a piece check.
     uintptr_t dnsToken_ = 0;
     uintptr_t postedToken_ = 0;
+    uintptr_t checkToken_ = 0;
 };
 
 // Hands the download to the download engine's scheduler (first submission and

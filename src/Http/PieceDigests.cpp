@@ -10,29 +10,28 @@ constexpr DWORD kReadBytes = 256 * 1024;
 
 }  // namespace
 
-const wchar_t* CPieceDigests::Parse(const std::wstring& pieceSize, const std::wstring& pieces, int64_t total,
-                                    std::shared_ptr<const CPieceDigests>* digests) {
+bool CPieceDigests::Parse(const std::wstring& pieceSize, const std::wstring& pieces, int64_t total,
+                          std::shared_ptr<const CPieceDigests>* digests) {
     digests->reset();
-    if (pieceSize.empty() && pieces.empty()) return nullptr;
-    if (pieceSize.empty() || pieces.empty()) return L"PieceSize or Pieces alone";
+    if (pieceSize.empty() && pieces.empty()) return true;
+    if (pieceSize.empty() || pieces.empty()) return false;
     // Digits only, no sign or blanks inside: the value is the signed text.
     const uint64_t size = pieceSize.size() <= 8 && pieceSize.find_first_not_of(L"0123456789") == std::wstring::npos
                               ? static_cast<uint64_t>(std::wcstoll(pieceSize.c_str(), nullptr, 10))
                               : 0;
-    if (size < kMinPieceSize || size > kMaxPieceSize || (size & (size - 1)) != 0) return L"bad PieceSize";
-    if (total <= 0) return L"no Size";
+    if (size < kMinPieceSize || size > kMaxPieceSize || (size & (size - 1)) != 0 || total <= 0) return false;
     const uint64_t count = (static_cast<uint64_t>(total) + size - 1) / size;
-    if (pieces.size() != count * kHexDigits) return L"wrong count in Pieces";
+    if (pieces.size() != count * kHexDigits) return false;
     std::shared_ptr<CPieceDigests> parsed(new CPieceDigests());
     parsed->pieceSize_ = size;
     parsed->total_ = static_cast<uint64_t>(total);
     parsed->digests_ = pieces;
     for (wchar_t& c : parsed->digests_) {
         if (c >= L'A' && c <= L'F') c = static_cast<wchar_t>(c - L'A' + L'a');
-        if ((c < L'0' || c > L'9') && (c < L'a' || c > L'f')) return L"bad hex in Pieces";
+        if ((c < L'0' || c > L'9') && (c < L'a' || c > L'f')) return false;
     }
     *digests = std::move(parsed);
-    return nullptr;
+    return true;
 }
 
 uint64_t CPieceDigests::PieceEnd(size_t index) const { return std::min(total_, (index + 1) * pieceSize_); }
@@ -46,9 +45,10 @@ bool CPieceDigests::Matches(size_t index, CSha256* hash) const {
     return index < Count() && digests_.compare(index * kHexDigits, kHexDigits, hash->HexDigest()) == 0;
 }
 
-bool CPieceDigests::HashFile(HANDLE file, uint64_t from, uint64_t to, CSha256* hash) {
+bool CPieceDigests::HashFile(HANDLE file, uint64_t from, uint64_t to, CSha256* hash, const std::atomic<bool>* stop) {
     std::unique_ptr<char[]> buffer(new char[kReadBytes]);
     while (from < to) {
+        if (stop && stop->load()) return false;
         // An offset read: the handle's own file pointer is left alone.
         OVERLAPPED where = {};
         where.Offset = static_cast<DWORD>(from);
@@ -62,9 +62,9 @@ bool CPieceDigests::HashFile(HANDLE file, uint64_t from, uint64_t to, CSha256* h
     return true;
 }
 
-bool CPieceDigests::CheckInFile(HANDLE file, size_t index) const {
+bool CPieceDigests::CheckInFile(HANDLE file, size_t index, const std::atomic<bool>* stop) const {
     CSha256 hash;
-    return HashFile(file, PieceStart(index), PieceEnd(index), &hash) && Matches(index, &hash);
+    return HashFile(file, PieceStart(index), PieceEnd(index), &hash, stop) && Matches(index, &hash);
 }
 
 std::vector<ByteRange> CPieceDigests::WholePieces(const std::vector<ByteRange>& missing) const {
@@ -82,7 +82,7 @@ std::vector<ByteRange> CPieceDigests::WholePieces(const std::vector<ByteRange>& 
 }
 
 std::vector<ByteRange> CPieceDigests::Recheck(HANDLE file, const std::vector<ByteRange>& missing, bool trustWritten,
-                                              uint64_t trustedBelow) const {
+                                              uint64_t trustedBelow, const std::atomic<bool>* stop) const {
     std::vector<ByteRange> gaps = WholePieces(missing);
     std::vector<ByteRange> result;
     auto add = [&result](uint64_t from, uint64_t to) {
@@ -97,13 +97,13 @@ std::vector<ByteRange> CPieceDigests::Recheck(HANDLE file, const std::vector<Byt
         const ByteRange gap = g < gaps.size() ? gaps[g] : ByteRange{total_, total_};
         // The written pieces before this gap.
         for (; at < gap.from; at = PieceEnd(IndexOf(at))) {
-            if (!trustWritten && at >= trustedBelow && !CheckInFile(file, IndexOf(at))) add(at, PieceEnd(IndexOf(at)));
+            if (!trustWritten && at >= trustedBelow && !CheckInFile(file, IndexOf(at), stop)) add(at, PieceEnd(IndexOf(at)));
         }
         if (gap.from >= gap.to) break;
         // A connection writes its range from the start: what was written
         // after the last save is there, in order.
         uint64_t from = gap.from;
-        while (from < gap.to && CheckInFile(file, IndexOf(from))) from = PieceEnd(IndexOf(from));
+        while (from < gap.to && CheckInFile(file, IndexOf(from), stop)) from = PieceEnd(IndexOf(from));
         if (from < gap.to) add(from, gap.to);
         at = gap.to;
     }

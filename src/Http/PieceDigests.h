@@ -5,6 +5,7 @@
 // object is shared by every sink of a download; any thread.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,12 +20,11 @@ public:
     static constexpr uint64_t kMaxPieceSize = 64 * 1024 * 1024;
 
     // The two descriptor values for a package of `total` bytes. Both empty:
-    // no digests (*digests null, no problem). Otherwise the problem in
-    // words, null when *digests holds them: PieceSize a power of two within
-    // bounds, Pieces 64 hexadecimal digits per piece, as many pieces as
-    // `total` holds, `total` above 0.
-    static const wchar_t* Parse(const std::wstring& pieceSize, const std::wstring& pieces, int64_t total,
-                                std::shared_ptr<const CPieceDigests>* digests);
+    // no digests (*digests null, true). Otherwise true when *digests holds
+    // them: PieceSize a power of two within bounds, Pieces 64 hexadecimal
+    // digits per piece, as many pieces as `total` holds, `total` above 0.
+    static bool Parse(const std::wstring& pieceSize, const std::wstring& pieces, int64_t total,
+                      std::shared_ptr<const CPieceDigests>* digests);
 
     uint64_t PieceSize() const { return pieceSize_; }
     uint64_t Total() const { return total_; }
@@ -39,20 +39,22 @@ public:
     bool Matches(size_t index, CSha256* hash) const;
 
     // Reads piece `index` through `file` (its own handle, any file pointer)
-    // and compares it; false also when it cannot be read whole.
-    bool CheckInFile(HANDLE file, size_t index) const;
+    // and compares it; false also when it cannot be read whole, or `stop`
+    // (if given) is raised meanwhile.
+    bool CheckInFile(HANDLE file, size_t index, const std::atomic<bool>* stop = nullptr) const;
     // Adds bytes [from, to) of `file` to `hash` (offset reads); false when
-    // they cannot be read whole.
-    static bool HashFile(HANDLE file, uint64_t from, uint64_t to, CSha256* hash);
+    // they cannot be read whole or `stop` is raised (looked at every 256 KiB).
+    static bool HashFile(HANDLE file, uint64_t from, uint64_t to, CSha256* hash, const std::atomic<bool>* stop = nullptr);
     // `missing` grown to whole pieces, joined where they touch.
     std::vector<ByteRange> WholePieces(const std::vector<ByteRange>& missing) const;
     // What `file` still needs when `missing` (any ranges) was not written:
     // `missing` in whole pieces, plus every piece outside it that does not
     // match (unless `trustWritten`, or it lies below `trustedBelow`), less
     // the pieces at the start of each missing range that do match (written
-    // after the state that calls them missing was saved). Reads the file.
+    // after the state that calls them missing was saved). Reads the file;
+    // a raised `stop` ends it early with a result that must be dropped.
     std::vector<ByteRange> Recheck(HANDLE file, const std::vector<ByteRange>& missing, bool trustWritten,
-                                   uint64_t trustedBelow) const;
+                                   uint64_t trustedBelow, const std::atomic<bool>* stop = nullptr) const;
 
 private:
     CPieceDigests() = default;

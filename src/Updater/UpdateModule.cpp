@@ -397,7 +397,7 @@ void CUpdateModule::StartPackageDownload() {
     std::shared_ptr<const CPieceDigests> pieces;
     // Checks that do not hold are no checks: the package is not fetched on
     // such a descriptor's word (the failure is logged with its pair).
-    if (CPieceDigests::Parse(pieceSize_, pieces_, expectedSize, &pieces)) {
+    if (!CPieceDigests::Parse(pieceSize_, pieces_, expectedSize, &pieces)) {
         Post(Event::DownloadDone, kBadPieceList);
         return;
     }

@@ -440,7 +440,7 @@ protected:
             hex += hash.HexDigest();
         }
         std::shared_ptr<const CPieceDigests> pieces;
-        ASSERT_EQ(CPieceDigests::Parse(L"1048576", hex, kPackage, &pieces), nullptr);
+        ASSERT_TRUE(CPieceDigests::Parse(L"1048576", hex, kPackage, &pieces));
         task.SetPieceDigests(pieces);
     }
     // `body` with one byte changed in each of those pieces.
