@@ -546,3 +546,17 @@ TEST_F(PieceDownloadTest, ResumeChecksWhatItHasNotVerified) {
         ExpectAsked(before, c.mayAsk, c.first);
     }
 }
+
+// A stop while a worker checks the resumed file's pieces ends the run: the
+// check's late answer starts nothing, no request goes out, the file stays.
+TEST_F(PieceDownloadTest, StopWhileCheckingPiecesStartsNothing) {
+    server.Route("/main.bin", Ranged(body));
+    WriteBytes(target, body.substr(0, 8 * MiB));
+    ASSERT_TRUE(StartParallel(false));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return task.IsStarted(); }, 5000));
+    task.Stop();
+    PumpMessagesFor(1000);
+    EXPECT_EQ(record.completions, 0);
+    EXPECT_TRUE(server.Requests().empty());
+    EXPECT_TRUE(Target() == body.substr(0, 8 * MiB)) << "the partial file changed";
+}
