@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The maker's side of the signed update descriptor, with openssl:
 #   descriptor-sign.sh keygen <dir>                 private.pem + public.pem (ECDSA P-256)
-#   descriptor-sign.sh sign [--days N | --expires YYYY-MM-DDTHH:MM:SSZ] <private.pem> <file>
+#   descriptor-sign.sh sign [--days N | --expires YYYY-MM-DDTHH:MM:SSZ]
+#                           [--package FILE [--piece-size BYTES]] <private.pem> <file>
 #                                                   sets "Expires" in [Install] (default: 30 days
-#                                                   from now, UTC), then writes <file>.sig
+#                                                   from now, UTC) and, with --package, that
+#                                                   package's "PieceSize" and "Pieces"
+#                                                   (scripts/piece-digests.sh), then writes <file>.sig
 #   descriptor-sign.sh sign-file <private.pem> <file>
 #                                                   writes <file>.sig over the bytes as they are
 #                                                   (a package beside the installer: kvinstaller.exe)
@@ -12,15 +15,20 @@
 # it again before its Expires has passed: an expired descriptor is refused.
 set -euo pipefail
 
-usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 
-# set_expires FILE WHEN: replaces every "Expires" line of the first [Install]
-# section by one "Expires=WHEN" right below its header, keeping the file's
-# line ends (CRLF or LF) and everything else byte for byte.
-set_expires() {
-  local file=$1 when=$2 tmp
+# set_keys FILE KEY=VALUE...: replaces every line of those keys in the first
+# [Install] section by one "KEY=VALUE" each right below its header, keeping
+# the file's line ends (CRLF or LF) and everything else byte for byte.
+set_keys() {
+  local file=$1 tmp
+  shift
   tmp="$(mktemp "$file.XXXXXX")"
-  if ! awk -v when="$when" -v bom=$'\xef\xbb\xbf' '
+  if ! awk -v lines="$(printf '%s\n' "$@")" -v bom=$'\xef\xbb\xbf' '
+    BEGIN {
+      count = split(lines, assign, "\n")
+      for (i = 1; i <= count; i++) if (assign[i] != "") { k = assign[i]; sub(/=.*/, "", k); keys[tolower(k)] = 1 }
+    }
     {
       line = $0; cr = ""
       if (sub(/\r$/, "", line)) cr = "\r"
@@ -31,10 +39,11 @@ set_expires() {
         name = substr(probe, 2, length(probe) - 2)
         inside = !seen && tolower(name) == "install"
         print $0
-        if (inside) { print "Expires=" when cr; seen = 1 }
+        if (inside) { for (i = 1; i <= count; i++) if (assign[i] != "") print assign[i] cr; seen = 1 }
         next
       }
-      if (inside && tolower(probe) ~ /^expires[ \t]*=/) next
+      key = probe; sub(/[ \t]*=.*/, "", key)
+      if (inside && index(probe, "=") && (tolower(key) in keys)) next
       print $0
     }
     END { if (!seen) exit 3 }' "$file" >"$tmp"; then
@@ -56,7 +65,7 @@ case "${1:-}" in
     ;;
   sign)
     shift
-    days=30 expires=""
+    days=30 expires="" package="" piece=""
     while [[ ${1:-} == --* ]]; do
       case $1 in
         --days) [[ ${2:-} =~ ^[1-9][0-9]{0,3}$ ]] || { echo "descriptor-sign.sh: --days takes 1 to 9999" >&2; exit 2; }
@@ -64,12 +73,19 @@ case "${1:-}" in
         --expires) [[ ${2:-} =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$ ]] ||
                      { echo "descriptor-sign.sh: --expires takes YYYY-MM-DDTHH:MM:SSZ (UTC)" >&2; exit 2; }
                    expires=$2; shift 2 ;;
+        --package) package=${2:-}; shift 2 ;;
+        --piece-size) piece=${2:-}; shift 2 ;;
         *) usage ;;
       esac
     done
     [[ $# -eq 2 ]] || usage
     [[ -n $expires ]] || expires="$(date -u -d "+$days days" +%Y-%m-%dT%H:%M:%SZ)"
-    set_expires "$2" "$expires"
+    pieces=()
+    if [[ -n $package ]]; then
+      mapfile -t pieces < <("$(dirname "$0")/piece-digests.sh" ${piece:+--piece-size "$piece"} "$package")
+      [[ ${#pieces[@]} -eq 2 ]] || { echo "descriptor-sign.sh: no piece digests for $package" >&2; exit 1; }
+    fi
+    set_keys "$2" "Expires=$expires" "${pieces[@]}"
     openssl dgst -sha256 -sign "$1" -out "$2.sig" "$2"
     echo "$2.sig (Expires=$expires)"
     ;;

@@ -5,12 +5,14 @@
 #   scripts/update-server.sh start [--dir DIR] [--port N] [--rate RATE]
 #                                  [--package FILE] [--version TEXT]
 #                                  [--tls] [--sign KEY.pem] [--sha256] [--portal]
+#                                  [--piece-size BYTES]
 #   scripts/update-server.sh stop  --dir DIR
 #
 # start: serves DIR/html (DIR defaults to a new temp folder; config, pid,
 # logs and temp folders live in DIR too) on --port (default: a free port;
 # the demo build's descriptor URLs use 18380). Published files:
-#   /kvinstall.txt           [Install] Url, murl, Size, Md5, Version of the package
+#   /kvinstall.txt           [Install] Url, murl, Size, Md5, Version, PieceSize
+#                            and Pieces of the package
 #   /kvinstaller.exe         the package (default: the built kvinstaller-standin.exe)
 #   /mirror/kvinstaller.exe  the same bytes, named by "murl"
 # --rate limits every response to RATE bytes per second (nginx syntax: 200k,
@@ -19,6 +21,8 @@
 # /kvinstall.txt.sig made with that private key (scripts/descriptor-sign.sh,
 # which adds an Expires 30 days ahead) and the Sha256 that a signed
 # descriptor must carry; --sha256 adds the Sha256 to an unsigned one too.
+# --piece-size sets the pieces' size (scripts/piece-digests.sh chooses one
+# from the package's size by default); 0 leaves PieceSize and Pieces out.
 # --portal answers every address with an HTML sign-in page (200, text/html)
 # while DIR/html/portal-on exists, as a hotel's or airport's network does
 # until the user signs in; remove that file and the real files are served.
@@ -35,7 +39,7 @@ usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' 
 command=${1:-}
 [[ $command == --help || $command == -h || -z $command ]] && { usage; exit 0; }
 shift
-dir="" port="" rate="" package="$KV_BUILD/tools/kvinstaller-standin.exe" version="1.0.0" tls=0 sign="" sha=0 portal=0
+dir="" port="" rate="" package="$KV_BUILD/tools/kvinstaller-standin.exe" version="1.0.0" tls=0 sign="" sha=0 portal=0 piece=""
 while (($#)); do
   case $1 in
     --dir) dir=$2; shift 2 ;;
@@ -47,6 +51,7 @@ while (($#)); do
     --sign) sign=$2; shift 2 ;;
     --sha256) sha=1; shift ;;
     --portal) portal=1; shift ;;
+    --piece-size) piece=$2; shift 2 ;;
     --help|-h) usage; exit 0 ;;
     *) echo "update-server.sh: unknown option $1" >&2; exit 2 ;;
   esac
@@ -74,6 +79,9 @@ case $command in
         "$scheme" "$nginx_port" "$scheme" "$nginx_port"
       printf 'Size=%s\r\nMd5=%s\r\nVersion=%s\r\n' "$size" "$md5" "$version"
       if ((sha)) || [[ -n $sign ]]; then printf 'Sha256=%s\r\n' "$(sha256sum "$dir/html/kvinstaller.exe" | cut -d' ' -f1)"; fi
+      if [[ $piece != 0 ]]; then
+        "$KV_ROOT/scripts/piece-digests.sh" ${piece:+--piece-size "$piece"} "$dir/html/kvinstaller.exe" | sed 's/$/\r/'
+      fi
     } > "$dir/html/kvinstall.txt"
     rm -f "$dir/html/kvinstall.txt.sig"
     if [[ -n $sign ]]; then "$KV_ROOT/scripts/descriptor-sign.sh" sign "$sign" "$dir/html/kvinstall.txt" >/dev/null; fi

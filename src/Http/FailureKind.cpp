@@ -32,7 +32,7 @@ FailureKind ClassifyUser(int32_t code) {
     if (code == kBadSignature.code) return FailureKind::kRefused;
     if (code == kSinkNotOpen.code || code == kPackageNotPlaced.code) return FailureKind::kDisk;
     if (code == kLengthMismatch.code || code == kBodyTooLarge.code || code == kDigestMismatch.code ||
-        code == kDescriptorWithoutUrl.code) {
+        code == kDescriptorWithoutUrl.code || code == kPieceMismatch.code || code == kBadPieceList.code) {
         return FailureKind::kSource;
     }
     return FailureKind::kNetwork;

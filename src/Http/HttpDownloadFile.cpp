@@ -14,6 +14,7 @@
 #include "Http/HttpEngines.h"
 #include "Http/HttpMgr.h"
 #include "Http/HttpResultCodes.h"
+#include "Http/PieceCheckedWriteFile.h"
 #include "Http/RangeControlFile.h"
 #include "Http/RangeTransfer.h"
 #include "Runtime/Handles.h"
@@ -26,6 +27,8 @@ namespace {
 
 const wchar_t kLogFile[] = L".\\Http\\HttpDownloadFile";
 constexpr DWORD kResolverRestartMs = 500;
+// A stopped piece check ends within one 256 KiB read: the bound is generous.
+constexpr DWORD kCheckStopMs = 2000;
 constexpr size_t kMinHostLength = 3;
 constexpr long kReceiveBufferBytes = 512L * 1024;  // libcurl's largest
 
@@ -48,13 +51,20 @@ int64_t LocalFileSize(const std::wstring& path) {
 }
 
 // Cuts the file at `path` to `length` bytes.
-bool CutFile(const std::wstring& path, uint64_t length) {
+__attribute__((noinline)) bool CutFile(const std::wstring& path, uint64_t length) {
     const kv::UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(length);
     return ::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get());
+}
+
+// The pair of a cut or open of the partial file that failed (GetLastError).
+HttpResult FileFailure() {
+    const DWORD error = ::GetLastError();
+    const bool locked = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    return locked ? kFileLocked : HttpResult{kHttpErrorSys, static_cast<int32_t>(error)};
 }
 
 // Where a failure of one address may be mended: the network at the same
@@ -88,6 +98,7 @@ const wchar_t* PhaseName(CHttpDownloadFile::Phase phase) {
         case CHttpDownloadFile::Phase::kWaitingToRetry: return L"waiting to retry";
         case CHttpDownloadFile::Phase::kResolving: return L"resolving";
         case CHttpDownloadFile::Phase::kEnding: return L"ending";
+        case CHttpDownloadFile::Phase::kCheckingPieces: return L"checking pieces";
     }
     return L"?";
 }
@@ -136,10 +147,12 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
     rangesServed_ = false;
     rangesRefused_ = false;
     controlStuck_ = false;
+    CancelCheck();
     sourcesUsed_.clear();
     // Bytes an earlier run left in the file came from addresses not known
     // here: "" stands for them until the file is emptied.
     if (LocalFileSize(localPath) > 0) sourcesUsed_.push_back(std::wstring());
+    if (localPath != localPath_) knownGood_ = 0;
     localPath_ = localPath;
     expectedSize_ = expectedSize;
     SetPhase(Phase::kWaitingToRetry);
@@ -186,6 +199,8 @@ bool CHttpDownloadFile::Start() {
         Finish(unusable.type, unusable.code);
         return false;
     }
+    // Started, with no transfer: the check's answer starts the attempt again.
+    if (phase_ == Phase::kCheckingPieces) return CHttpBase::Start();
     if (!missing.empty()) {
         ReleaseTransfer();
         // Started (so that the scheduler's nested passes leave this task
@@ -217,7 +232,8 @@ bool CHttpDownloadFile::Start() {
     transfer->SetReportProgress(true);
     transfer->SetRefusePages(true);
 
-    DownloadWriteFile* sink = NewFileSink();
+    PieceCheckedWriteFile* checked = pieces_ ? new PieceCheckedWriteFile(pieces_) : nullptr;
+    DownloadWriteFile* sink = checked ? checked : NewFileSink();
     if (!sink->Open(localPath_)) {
         const int32_t type = sink->LastErrorType();
         const int32_t code = sink->LastErrorCode();
@@ -226,6 +242,7 @@ bool CHttpDownloadFile::Start() {
         Finish(type, code);
         return false;
     }
+    if (checked) checked->Prime();
     transfer->SetSink(sink);
     KV_LOG(kToFile, Info, L"CHttpDownloadFile::Start() localPath:%s", localPath_.c_str());
 
@@ -284,6 +301,7 @@ void CHttpDownloadFile::EndAttempt() {
     const bool streaming = Transfer() && (phase_ == Phase::kSingleStream || phase_ == Phase::kProbingRanges);
     segmented_.Stop();
     CancelResolver(kResolverCancelMs);
+    CancelCheck();
     Tokens().Drop(postedToken_);
     SetRetryPending(false);
     CHttpBase::Stop();
@@ -414,6 +432,14 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
     RecordResult(HttpResult{kHttpErrorCurl, curlResult});
     EndAttempt();  // the sink's failure, or what the transfer refused, joins the record here
     HttpResult result = TakeResult();
+    if (result.type == kPieceMismatch.type && result.code == kPieceMismatch.code && pieces_) {
+        // The stream's sink refused a piece's last bytes: the file ends inside
+        // that piece, whose bytes go; the next address writes it again.
+        const uint64_t start = pieces_->AlignDown(static_cast<uint64_t>(std::max<int64_t>(LocalFileSize(localPath_), 0)));
+        KV_LOG(kToTrace | kToFile, Error, L"CHttpDownloadFile 分块校验失败 piece:%d url:%s", static_cast<int>(pieces_->IndexOf(start)),
+               GetUrl().c_str());
+        if (!CutFile(localPath_, start)) result = FileFailure();
+    }
     // Ended well, yet the file is not the package: a body without a length
     // that stopped early (resumed like a cut transfer), or one too long.
     const int64_t size = LocalFileSize(localPath_);
@@ -550,18 +576,23 @@ bool CHttpDownloadFile::CanSegment() const {
 }
 
 HttpResult CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
-    if (controlStuck_) return HttpResult();
+    if (controlStuck_) return CheckPieces(missing, false);
     const std::wstring controlPath = CRangeControlFile::PathFor(localPath_);
     CRangeControlFile::State state;
     const CRangeControlFile::Parse parse = CRangeControlFile::Load(controlPath, &state);
-    if (parse == CRangeControlFile::Parse::Absent) return HttpResult();
+    if (parse == CRangeControlFile::Parse::Absent) return CheckPieces(missing, false);
     const int64_t fileSize = std::max<int64_t>(LocalFileSize(localPath_), 0);
     const CRangeControlFile::Resume resume =
         CRangeControlFile::Decide(parse, state, static_cast<uint64_t>(std::max<int64_t>(expectedSize_, 0)),
                                   static_cast<uint64_t>(fileSize));
     if (resume.kind == CRangeControlFile::Resume::Ranges && CanSegment()) {
         *missing = resume.missing;
-        return HttpResult();
+        if (!pieces_) return HttpResult();
+        const HttpResult checked = CheckPieces(missing, resume.piecesVerified);
+        // Every piece is there after all (written before a power cut took
+        // the last save): the file is complete.
+        if (missing->empty() && !CRangeControlFile::Remove(controlPath)) controlStuck_ = true;
+        return checked;
     }
     uint64_t keep = static_cast<uint64_t>(fileSize);
     if (resume.kind == CRangeControlFile::Resume::Prefix) keep = resume.prefix;
@@ -572,17 +603,80 @@ HttpResult CHttpDownloadFile::PrepareResume(std::vector<ByteRange>* missing) {
     if (keep < static_cast<uint64_t>(fileSize) && !CutFile(localPath_, keep)) {
         // Not a plain prefix yet: a single stream would take the bytes past
         // the prefix (gaps included) for a complete start.
-        const DWORD error = ::GetLastError();
-        const bool locked = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-        return locked ? kFileLocked : HttpResult{kHttpErrorSys, static_cast<int32_t>(error)};
+        return FileFailure();
     }
     if (keep == 0) sourcesUsed_.clear();  // no byte of any source is left
-    if (CRangeControlFile::Remove(controlPath)) return HttpResult();
     // Something that cannot be removed (a folder, a locked file) sits at the
     // name: this run keeps to one stream and does not cut its file again at
     // every retry.
-    controlStuck_ = true;
-    return HttpResult();
+    if (!CRangeControlFile::Remove(controlPath)) controlStuck_ = true;
+    return CheckPieces(missing, false);
+}
+
+HttpResult CHttpDownloadFile::CheckPieces(std::vector<ByteRange>* missing, bool trustWritten) {
+    const int64_t length = LocalFileSize(localPath_);
+    if (!pieces_ || length <= 0 || static_cast<uint64_t>(length) > pieces_->Total()) return HttpResult();  // nothing to keep
+    // A plain prefix is what is missing past its end.
+    const bool plain = missing->empty();
+    if (plain) missing->push_back({static_cast<uint64_t>(length), pieces_->Total()});
+    if (!check_ || check_->IsRunning() || !check_->Asks(*missing, trustWritten, knownGood_)) {
+        // Hashing up to the whole file takes seconds: a worker does it.
+        CancelCheck();
+        checkToken_ = Tokens().Issue(this);
+        check_.reset(new CPieceCheckThread(pieces_, localPath_, *missing, trustWritten, knownGood_,
+                                           &CHttpDownloadFile::OnPiecesChecked, checkToken_));
+        if (check_->StartThread()) {
+            SetPhase(Phase::kCheckingPieces);
+            return HttpResult();
+        }
+        CancelCheck();
+        return kSinkOpenFailed;  // no thread: the attempt fails and is retried
+    }
+    const std::unique_ptr<CPieceCheckThread> check = std::move(check_);
+    // Without a handle nothing is trusted beyond what the control file says
+    // (a plain prefix: the stream's own open reports what is wrong).
+    if (!check->Opened()) {
+        if (plain) missing->clear();
+        return HttpResult();
+    }
+    std::vector<ByteRange> needed = check->Needed();
+    missing->clear();
+    const uint64_t goodPrefix = needed.empty() ? pieces_->Total() : needed.front().from;
+    knownGood_ = std::max(knownGood_, goodPrefix);
+    KV_LOG(kToTrace | kToFile, Info, L"CHttpDownloadFile 分块检查 前缀:%llu 缺少:%d", static_cast<unsigned long long>(goodPrefix),
+           static_cast<int>(needed.size()));
+    // Complete, or a plain prefix whose pieces all match: the stream goes on from its end.
+    if (needed.empty() || (plain && needed.size() == 1 && needed.front().from == pieces_->AlignDown(static_cast<uint64_t>(length)))) {
+        return HttpResult();
+    }
+    if (CanSegment()) {
+        *missing = std::move(needed);
+        return HttpResult();
+    }
+    // One stream: from the first piece that is not good.
+    return CutFile(localPath_, goodPrefix) ? HttpResult() : FileFailure();
+}
+
+void CHttpDownloadFile::CancelCheck() {
+    Tokens().Drop(checkToken_);
+    // A thread that does not end in time is left its object (leaked) to end with.
+    if (check_ && !check_->StopThread(kCheckStopMs)) check_.release();
+    check_.reset();
+}
+
+void CHttpDownloadFile::OnPiecesChecked(uintptr_t token) {
+    CHttpDownloadFile* self = Tokens().Find(token);
+    if (!self || self->checkToken_ != token) return;  // stopped or destroyed meanwhile
+    Tokens().Drop(self->checkToken_);
+    // The answer outlives the attempt's end; the attempt starts again at
+    // once and counts as the same one.
+    std::unique_ptr<CPieceCheckThread> check = std::move(self->check_);
+    if (!check->JoinThread(kCheckStopMs)) check.release();  // posted at its very end: it ends at once
+    self->EndAttempt();
+    self->check_ = std::move(check);
+    self->SetAttemptCount(self->AttemptCount() - 1);
+    self->SetPhase(Phase::kWaitingToRetry);
+    if (!SubmitDownload(self)) self->Finish(kSinkOpenFailed.type, kSinkOpenFailed.code);
 }
 
 bool CHttpDownloadFile::BeginSegmented(const std::vector<ByteRange>& missing) {
@@ -596,6 +690,7 @@ bool CHttpDownloadFile::BeginSegmented(const std::vector<ByteRange>& missing) {
         }
         sources.push_back(source);
     }
+    segmented_.SetPieces(pieces_);
     return segmented_.Begin(localPath_, static_cast<uint64_t>(expectedSize_), missing, sources, maxConnections_, Timeouts());
 }
 

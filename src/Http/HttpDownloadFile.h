@@ -13,8 +13,11 @@
 // Download() ends in exactly one completion (unless the owner cancels with
 // Stop()); progress comes once a second. A package of 8 MiB or more whose
 // server answers ranges is fetched over several connections and sources at
-// once (CSegmentedDownload); the owner still sees one download. Main thread
-// only (the resolver reports through the dispatcher).
+// once (CSegmentedDownload); the owner still sees one download. With piece
+// digests every piece is checked as it lands (by either path), a resumed
+// file's pieces before they are trusted, and a bad piece is fetched again
+// from another source. Main thread only (the resolver reports through the
+// dispatcher).
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -24,6 +27,8 @@
 #include "Http/AddressFallback.h"
 #include "Http/HttpBase.h"
 #include "Http/HttpResult.h"
+#include "Http/PieceCheckThread.h"
+#include "Http/PieceDigests.h"
 #include "Http/SegmentedDownload.h"
 
 class DownloadWriteFile;
@@ -39,6 +44,7 @@ public:
         kWaitingToRetry,  // queued in the engine: the first attempt, or the next after a delay
         kResolving,       // the own resolver looks up the main host (or its failure is posted)
         kEnding,          // the completion has been delivered
+        kCheckingPieces,  // a worker checks the partial file's pieces; the attempt then starts again
     };
 
     // (0, 0) is success.
@@ -96,6 +102,10 @@ public:
     // ';'-separated list that is not a copy of it and has at least 3 characters.
     static std::vector<std::wstring> AddressList(const std::wstring& mirrors, const std::wstring& url);
 
+    // The piece digests of the package (of the expected size) for the next
+    // runs (null: none).
+    void SetPieceDigests(std::shared_ptr<const CPieceDigests> pieces) { pieces_ = std::move(pieces); }
+
     // Connections at once for a package fetched in ranges (1 to 4; 1 keeps
     // every download a single stream).
     void SetMaxConnections(size_t connections) { maxConnections_ = connections; }
@@ -136,6 +146,16 @@ private:
     // prefix known to be complete and removes the control file. The pair of
     // a cut that failed (the file is no plain prefix), else (0, 0).
     HttpResult PrepareResume(std::vector<ByteRange>* missing);
+    // With piece digests: checks the pieces of the partial file that are not
+    // known to be good (all but `missing` when the control file vouches for
+    // them) and gives what must still be fetched in `missing`; without
+    // ranges, bad pieces cut the file back to the first of them. The hashing
+    // runs on a worker (phase kCheckingPieces); its answer restarts the
+    // attempt, whose second pass asks the same and takes that answer.
+    HttpResult CheckPieces(std::vector<ByteRange>* missing, bool trustWritten);
+    // Stops a piece check (bounded) and forgets its answer.
+    void CancelCheck();
+    static void OnPiecesChecked(uintptr_t token);
     bool BeginSegmented(const std::vector<ByteRange>& missing);
     // The single stream's answer carried the package's range and it has run
     // for kProbeMs: in parallel ranges unless it is fast already.
@@ -185,10 +205,17 @@ private:
     // the control file could not be removed: it is not looked at again.
     bool controlStuck_ = false;
     CSegmentedDownload segmented_{this};
+    std::shared_ptr<const CPieceDigests> pieces_;
+    // Bytes [0, knownGood_) of the file were checked by this process: a
+    // retry does not hash them again.
+    uint64_t knownGood_ = 0;
+    // The piece check running, or ended with the answer for the next pass.
+    std::unique_ptr<CPieceCheckThread> check_;
 
-    // Live tokens (see the .cpp): a resolver run and a posted failure.
+    // Live tokens (see the .cpp): a resolver run, a posted failure, a piece check.
     uintptr_t dnsToken_ = 0;
     uintptr_t postedToken_ = 0;
+    uintptr_t checkToken_ = 0;
 };
 
 // Hands the download to the download engine's scheduler (first submission and

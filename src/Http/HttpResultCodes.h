@@ -72,6 +72,14 @@ constexpr HttpResult kDigestMismatch{kHttpErrorUser, 2012};
 // (3, 2013) the descriptor has no package address (CUpdateModule): the
 // server answered, but not with a descriptor.
 constexpr HttpResult kDescriptorWithoutUrl{kHttpErrorUser, 2013};
+// (3, 2014) a piece of the package does not match its digest in the
+// descriptor (RangeWriteFile, PieceCheckedWriteFile); its source is blamed,
+// and when every source has been dropped for it the download ends with it.
+constexpr HttpResult kPieceMismatch{kHttpErrorUser, 2014};
+// (3, 2015) the descriptor's PieceSize or Pieces cannot be used: not a power
+// of two within bounds, not one digest per piece of Size, not hexadecimal
+// (CUpdateModule): the server answered, but not with a usable descriptor.
+constexpr HttpResult kBadPieceList{kHttpErrorUser, 2015};
 // (3, -1) the downloaded package cannot be put in place as kvinstaller.exe
 // (CUpdateModule).
 constexpr HttpResult kPackageNotPlaced{kHttpErrorUser, -1};

@@ -32,7 +32,7 @@ uint32_t Crc(const std::string& bytes, size_t length) {
 
 std::string CRangeControlFile::Encode(const State& state) {
     std::string out(kMagic, sizeof(kMagic));
-    PutU16(out, kVersion);
+    PutU16(out, state.piecesVerified ? kVersionPiecesVerified : kVersion);
     PutU16(out, static_cast<uint16_t>(state.missing.size()));
     PutU64(out, state.total);
     PutU64(out, state.prefix);
@@ -54,12 +54,13 @@ CRangeControlFile::Parse CRangeControlFile::Decode(const std::string& bytes, Sta
     uint64_t total = 0, prefix = 0;
     uint32_t headerCrc = 0;
     if (!in.Take(sizeof(kMagic), magic) || std::memcmp(magic, kMagic, sizeof(kMagic)) != 0) return Parse::Unreadable;
-    if (!in.ReadU16(version) || version != kVersion) return Parse::Unreadable;
+    if (!in.ReadU16(version) || (version != kVersion && version != kVersionPiecesVerified)) return Parse::Unreadable;
     if (!in.ReadU16(count) || !in.ReadU64(total) || !in.ReadU64(prefix) || !in.ReadU32(headerCrc)) return Parse::Unreadable;
     if (headerCrc != Crc(bytes, in.Position() - 4)) return Parse::Unreadable;
     if (total == 0 || prefix > total) return Parse::Unreadable;
     state->total = total;
     state->prefix = prefix;
+    state->piecesVerified = version == kVersionPiecesVerified;
 
     if (count > CRangePlan::kMaxRanges || in.Remaining() != count * kRangeBytes + 4) return Parse::PrefixOnly;
     uint32_t crc = 0;
@@ -101,6 +102,7 @@ CRangeControlFile::Resume CRangeControlFile::Decide(Parse parse, const State& st
             if (state.total == expectedSize && fileLength == state.total) {
                 resume.kind = state.missing.empty() ? Resume::Plain : Resume::Ranges;
                 resume.missing = state.missing;
+                resume.piecesVerified = state.piecesVerified;
                 return resume;
             }
             break;

@@ -21,7 +21,12 @@ public:
     //   24 CRC-32 of bytes 0..23 (the header's own check)
     //   28 n x (from u64, to u64): missing byte ranges, ascending, disjoint
     //   28 + 16n  CRC-32 of everything before it
+    // Version 2 has the same layout and says more: every byte outside the
+    // missing ranges belongs to a piece that matched its digest. Version 1
+    // (no piece digests, or written before they existed) says only that the
+    // bytes were written.
     static constexpr uint16_t kVersion = 1;
+    static constexpr uint16_t kVersionPiecesVerified = 2;
     static constexpr size_t kHeaderBytes = 28;
     static constexpr size_t kRangeBytes = 16;
     static constexpr size_t kMaxBytes = kHeaderBytes + CRangePlan::kMaxRanges * kRangeBytes + 4;
@@ -30,6 +35,7 @@ public:
         uint64_t total = 0;
         uint64_t prefix = 0;
         std::vector<ByteRange> missing;
+        bool piecesVerified = false;  // written as version 2
     };
 
     enum class Parse {
@@ -48,6 +54,7 @@ public:
         } kind = Plain;
         uint64_t prefix = 0;
         std::vector<ByteRange> missing;
+        bool piecesVerified = false;  // Ranges: the bytes outside `missing` are verified pieces
     };
 
     static std::string Encode(const State& state);

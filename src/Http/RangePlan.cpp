@@ -3,23 +3,25 @@
 #include <algorithm>
 #include <limits>
 
-namespace {
+void CRangePlan::SetGrain(uint64_t align) {
+    pieceGrain_ = align != 0;
+    align_ = align ? align : kAlign;
+    minPart_ = std::max(kMinPiece, align_);
+}
 
-uint64_t AlignDown(uint64_t value) { return value - value % CRangePlan::kAlign; }
-
-}  // namespace
-
-std::vector<ByteRange> CRangePlan::SplitEvenly(uint64_t from, uint64_t to, size_t pieces) {
+std::vector<ByteRange> CRangePlan::SplitEvenly(uint64_t from, uint64_t to, size_t pieces, uint64_t align,
+                                               uint64_t minPart) {
     std::vector<ByteRange> parts;
     if (to <= from) return parts;
     const uint64_t length = to - from;
-    // Each ideal part is at least kMinPiece + kAlign long, so moving a cut down
-    // to its alignment still leaves every part kMinPiece or more.
-    const uint64_t most = std::max<uint64_t>(1, length / (kMinPiece + kAlign));
+    // Each ideal part is at least minPart + align long, so moving a cut down
+    // to its alignment still leaves every part minPart or more.
+    const uint64_t most = std::max<uint64_t>(1, length / (minPart + align));
     const uint64_t count = std::max<uint64_t>(1, std::min<uint64_t>(pieces, most));
     uint64_t start = from;
     for (uint64_t i = 1; i < count; ++i) {
-        const uint64_t cut = std::max(start, AlignDown(from + length / count * i));
+        const uint64_t ideal = from + length / count * i;
+        const uint64_t cut = std::max(start, ideal - ideal % align);
         if (cut > start) {
             parts.push_back({start, cut});
             start = cut;
@@ -46,7 +48,7 @@ void CRangePlan::Reset(uint64_t total, const std::vector<ByteRange>& missing, si
         size_t wanted = std::max<size_t>(1, static_cast<size_t>(share * static_cast<double>(pieces) + 0.5));
         const size_t room = ranges_.size() + later < kMaxRanges ? kMaxRanges - ranges_.size() - later : 1;
         wanted = std::min(wanted, room);
-        for (const ByteRange& part : SplitEvenly(r.from, r.to, wanted)) {
+        for (const ByteRange& part : SplitEvenly(r.from, r.to, wanted, align_, minPart_)) {
             if (ranges_.size() >= kMaxRanges) {
                 ranges_.back().end = part.to;  // the cap merges the tail into the last range
                 continue;
@@ -114,7 +116,7 @@ bool CRangePlan::Assign(int slot, const std::vector<double>& slotSpeeds, Work* w
         if (r.owner == kNoOwner || r.owner == slot || r.Left() == 0) continue;
         const double speed = effective(speedOf(r.owner));
         const bool stalled = speed == 0;
-        if (!stalled && (r.Left() < 2 * kMinPiece || ranges_.size() >= kMaxRanges)) continue;
+        if (!stalled && (r.Left() < 2 * minPart_ || ranges_.size() >= kMaxRanges)) continue;
         const double time = stalled ? std::numeric_limits<double>::infinity() : static_cast<double>(r.Left()) / speed;
         if (time > longest) {
             longest = time;
@@ -137,8 +139,11 @@ bool CRangePlan::Assign(int slot, const std::vector<double>& slotSpeeds, Work* w
     const uint64_t left = victim->Left();
     const uint64_t give = static_cast<uint64_t>(static_cast<double>(left) * share);
     uint64_t cut = AlignDown(victim->end - std::min(give, left));
-    cut = std::max(cut, victim->next + kMinPiece);
-    cut = std::min(cut, victim->end - kMinPiece);
+    // Both parts keep minPart; with pieces the range's next byte is a piece
+    // boundary, so these bounds stay on the grain too.
+    cut = std::max(cut, victim->next + minPart_);
+    const uint64_t top = victim->end - minPart_;
+    cut = std::min(cut, pieceGrain_ ? AlignDown(top) : top);
     Range taken;
     taken.next = cut;
     taken.end = victim->end;

@@ -19,7 +19,9 @@ class CRangePlan {
 public:
     static constexpr int kNoOwner = -1;
     // A split leaves both parts at least this long (a shorter piece costs a
-    // request for little gain); cut points fall on this alignment.
+    // request for little gain); cut points fall on this alignment. With
+    // piece digests the alignment is the piece size (SetGrain), so that
+    // every piece comes from one connection.
     static constexpr uint64_t kMinPiece = 1024 * 1024;
     static constexpr uint64_t kAlign = 64 * 1024;
     // A plan never holds more ranges than this (the control file's cap too).
@@ -43,12 +45,20 @@ public:
         int victim = kNoOwner;
     };
 
+    // Cut points on multiples of `align` (a power of two; kAlign unless
+    // set; 0 sets it back), parts at least max(kMinPiece, align) long.
+    // Before Reset.
+    void SetGrain(uint64_t align);
+    uint64_t MinPart() const { return minPart_; }
+
     // The missing ranges (ascending, disjoint, inside [0, total)), each cut
     // into about `pieces` equal parts in all, longer ranges getting more.
     void Reset(uint64_t total, const std::vector<ByteRange>& missing, size_t pieces);
-    // Cuts [from, to) into `pieces` ranges of nearly equal length at aligned
-    // points, never shorter than kMinPiece (so possibly fewer pieces).
-    static std::vector<ByteRange> SplitEvenly(uint64_t from, uint64_t to, size_t pieces);
+    // Cuts [from, to) into `pieces` ranges of nearly equal length at points
+    // on multiples of `align`, never shorter than `minPart` (so possibly
+    // fewer pieces).
+    static std::vector<ByteRange> SplitEvenly(uint64_t from, uint64_t to, size_t pieces, uint64_t align = kAlign,
+                                              uint64_t minPart = kMinPiece);
 
     // Gives `slot` (which owns nothing) work, see the class comment.
     // slotSpeeds[i] is slot i's recent speed, kUnknownSpeed, or 0 for a slot
@@ -75,6 +85,11 @@ private:
     Range* FindOwned(int slot);
     void Insert(const Range& range);
 
+    uint64_t AlignDown(uint64_t value) const { return value - value % align_; }
+
     uint64_t total_ = 0;
+    uint64_t align_ = kAlign;
+    uint64_t minPart_ = kMinPiece;
+    bool pieceGrain_ = false;
     std::vector<Range> ranges_;  // ascending by next
 };

@@ -16,11 +16,19 @@
 #include "Runtime/ByteStream.h"
 #include "Runtime/Handles.h"
 #include "Runtime/Lock.h"
+#include "Runtime/Sha256.h"
+
+class CPieceDigests;
 
 // Where one connection writes: the next offset and the offset it stops at.
+// With piece digests, `kept` is the end of the last piece that matched (the
+// range is counted only that far) and `badPiece` one past the index of a
+// piece that did not; without them `kept` follows `position`.
 struct RangeCursor {
     std::atomic<uint64_t> position{0};
     std::atomic<uint64_t> end{0};
+    std::atomic<uint64_t> kept{0};
+    std::atomic<uint64_t> badPiece{0};
     uint64_t Left() const {
         const uint64_t p = position.load(), e = end.load();
         return e > p ? e - p : 0;
@@ -45,6 +53,9 @@ public:
 
     RangeWriteFile(SharedFile file, std::shared_ptr<RangeCursor> cursor);
     ~RangeWriteFile() override;
+    // Checks the pieces this sink writes (before the first write). A range
+    // that begins inside a piece leaves that piece unchecked: it is not kept.
+    void CheckPieces(std::shared_ptr<const CPieceDigests> pieces);
 
     // Bytes gathered before one write to the file: libcurl hands the body
     // over as each socket read brings it, often a few KiB, and a write per
@@ -64,9 +75,15 @@ public:
     void Reset() override {}
 
 private:
+    // Hashes [from, from + length) of the gathered bytes; false at a piece that does not match.
+    bool HashWritten(uint64_t from, uint32_t length);
+
     SharedFile file_;
     std::shared_ptr<RangeCursor> cursor_;
     std::unique_ptr<char[]> gather_;
     uint32_t gathered_ = 0;
     bool failed_ = false;
+    std::shared_ptr<const CPieceDigests> pieces_;
+    std::unique_ptr<CSha256> hash_;
+    uint64_t hashedTo_ = UINT64_MAX;  // the hash holds its piece's bytes up to here
 };

@@ -38,6 +38,12 @@ RangeWriteFile* CSegmentedDownload::Listener::NewRangeSink(RangeWriteFile::Share
     return new RangeWriteFile(std::move(file), std::move(cursor));
 }
 
+RangeWriteFile* CSegmentedDownload::NewSink(RangeWriteFile::SharedFile file, std::shared_ptr<RangeCursor> cursor) {
+    RangeWriteFile* sink = listener_->NewRangeSink(std::move(file), std::move(cursor));
+    if (sink && pieces_) sink->CheckPieces(pieces_);
+    return sink;
+}
+
 CSegmentedDownload::CSegmentedDownload(Listener* listener) : listener_(listener), slots_(kMaxConnections) {
     for (size_t i = 0; i < slots_.size(); ++i) slots_[i].connection.reset(new CRangeConnection(this, static_cast<int>(i)));
 }
@@ -49,7 +55,11 @@ bool CSegmentedDownload::Begin(const std::wstring& path, uint64_t total, const s
     Stop();
     if (sources.empty() || connections == 0) return false;
     connections_ = std::min(connections, kMaxConnections);
-    plan_.Reset(total, missing, connections_);
+    plan_.SetGrain(pieces_ ? pieces_->PieceSize() : 0);
+    // With digests a range starts and ends on piece boundaries: a piece is
+    // written by one connection from its first byte, so it can be hashed
+    // as it is written and its source blamed alone.
+    plan_.Reset(total, pieces_ ? pieces_->WholePieces(missing) : missing, connections_);
     if (plan_.Complete()) return false;
     path_ = path;
     controlPath_ = CRangeControlFile::PathFor(path);
@@ -110,7 +120,7 @@ void CSegmentedDownload::Cancel(int slot) {
     const bool started = connection->IsStarted();
     connection->Stop();
     if (started && connection->Cursor()) {
-        plan_.Advance(slot, connection->Cursor()->position.load());
+        plan_.Advance(slot, connection->Cursor()->kept.load());
         Account(slot);
     }
     plan_.Release(slot);
@@ -125,7 +135,7 @@ void CSegmentedDownload::RefreshPositions() {
         connection->FlushReceived();
         const auto& cursor = connection->Cursor();
         if (!cursor) continue;
-        plan_.Advance(static_cast<int>(i), cursor->position.load());
+        plan_.Advance(static_cast<int>(i), cursor->kept.load());
         Account(static_cast<int>(i));
     }
 }
@@ -167,7 +177,11 @@ void CSegmentedDownload::SaveState() {
     state.total = plan_.Total();
     state.prefix = plan_.Prefix();
     state.missing = plan_.Missing();
-    if (hasSaved_ && state.total == saved_.total && state.prefix == saved_.prefix && state.missing == saved_.missing) return;
+    state.piecesVerified = pieces_ != nullptr;
+    if (hasSaved_ && state.total == saved_.total && state.prefix == saved_.prefix && state.missing == saved_.missing &&
+        state.piecesVerified == saved_.piecesVerified) {
+        return;
+    }
     // The bytes the new state calls written reach the disk before it does:
     // after a power cut, a control file ahead of the data would call zeros
     // written. When they cannot be flushed, the older state (which claims
@@ -223,8 +237,13 @@ int CSegmentedDownload::PickSource() const {
             best = static_cast<int>(i);
             continue;
         }
+        // A source that wrote a bad piece comes last: the piece is fetched again elsewhere.
         const SourceState& b = sources_[best];
         const size_t bestLoad = StartedOn(static_cast<size_t>(best), -1);
+        if (s.badPieces != b.badPieces) {
+            if (s.badPieces < b.badPieces) best = static_cast<int>(i);
+            continue;
+        }
         if (s.strikes < b.strikes || (s.strikes == b.strikes && load < bestLoad)) best = static_cast<int>(i);
     }
     return best;
@@ -242,6 +261,7 @@ bool CSegmentedDownload::OnConnectionStarting(CRangeConnection* connection) {
     if (work.victim != CRangePlan::kNoOwner) TakeOver(work.victim, work.from);
     auto cursor = std::make_shared<RangeCursor>();
     cursor->position.store(work.from);
+    cursor->kept.store(work.from);
     cursor->end.store(work.end);
     connection->Assign(sources_[source].source, static_cast<size_t>(source), file_, cursor, plan_.Total());
     Slot& s = slots_[slot];
@@ -299,7 +319,8 @@ void CSegmentedDownload::OnConnectionDone(CRangeConnection* connection, const Ht
     if (!active_) return;
     const int slot = connection->Slot();
     const size_t source = connection->SourceIndex();
-    if (connection->Cursor()) plan_.Advance(slot, connection->Cursor()->position.load());
+    const uint64_t badPiece = connection->Cursor() ? connection->Cursor()->badPiece.load() : 0;
+    if (connection->Cursor()) plan_.Advance(slot, connection->Cursor()->kept.load());
     Account(slot);
     const CRangePlan::Range* range = plan_.RangeOf(slot);
     const bool rangeDone = !range || range->Left() == 0;
@@ -321,7 +342,9 @@ void CSegmentedDownload::OnConnectionDone(CRangeConnection* connection, const Ht
     }
 
     bool delay = false;
-    if (!rangeDone && source < sources_.size()) {
+    if (badPiece != 0 && source < sources_.size()) {
+        BadPiece(source, static_cast<size_t>(badPiece - 1), slot);
+    } else if (!rangeDone && source < sources_.size()) {
         SourceState& s = sources_[source];
         // The reason for the last failure, as the single stream would report it.
         HttpResult failure = result;
@@ -381,6 +404,15 @@ void CSegmentedDownload::Drop(size_t source, bool refused, const HttpResult& res
     }
 }
 
+void CSegmentedDownload::BadPiece(size_t source, size_t piece, int slot) {
+    SourceState& s = sources_[source];
+    ++s.badPieces;
+    lastFailure_ = kPieceMismatch;
+    KV_LOG(kToTrace | kToFile, Error, L"CSegmentedDownload 分块校验失败 piece:%d url:%s bad pieces:%d", static_cast<int>(piece),
+           s.source.url.c_str(), s.badPieces);
+    if (s.badPieces >= kMaxBadPieces) Drop(source, false, kPieceMismatch, slot);
+}
+
 void CSegmentedDownload::Launch(int slot, bool afterRetryDelay) {
     if (!active_ || static_cast<size_t>(slot) >= connections_) return;
     CRangeConnection* connection = slots_[slot].connection.get();
@@ -394,7 +426,7 @@ bool CSegmentedDownload::WorthLaunching() const {
     const std::vector<double> speeds = Speeds();
     for (const CRangePlan::Range& r : plan_.Ranges()) {
         if (r.Left() == 0) continue;
-        if (r.owner == CRangePlan::kNoOwner || r.Left() >= 2 * CRangePlan::kMinPiece) return true;
+        if (r.owner == CRangePlan::kNoOwner || r.Left() >= 2 * plan_.MinPart()) return true;
         if (speeds[static_cast<size_t>(r.owner)] == 0) return true;  // stalled: take it over
     }
     return false;

@@ -9,7 +9,10 @@
 // before the first out-of-order byte until the end; the file's data is
 // flushed before each state that records it. Its owner hears one answer, the
 // bytes, each source's first written byte and one end; the log gets the
-// byte ranges each source wrote. Main thread only.
+// byte ranges each source wrote. With piece digests, ranges are cut on
+// piece boundaries, a range counts as written only up to its last matching
+// piece, a piece that does not match is fetched again from another source
+// and a source with kMaxBadPieces such pieces is dropped. Main thread only.
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -19,6 +22,7 @@
 
 #include "Http/HttpResult.h"
 #include "Http/HttpTimeouts.h"
+#include "Http/PieceDigests.h"
 #include "Http/RangeConnection.h"
 #include "Http/RangeControlFile.h"
 #include "Http/RangePlan.h"
@@ -30,6 +34,8 @@ public:
     static constexpr size_t kMaxConnections = 4;
     // Failed attempts in a row after which a source is dropped.
     static constexpr int kMaxStrikes = kv::retry::kRangeSourceStrikes;
+    // Pieces that did not match their digest after which a source is dropped.
+    static constexpr int kMaxBadPieces = 2;
     // Seconds of byte counts behind a connection's speed; a connection that
     // received nothing for that long has stalled.
     static constexpr size_t kSpeedWindow = 3;
@@ -72,6 +78,8 @@ public:
     // control file then stays, describing the file as it is.
     bool Begin(const std::wstring& path, uint64_t total, const std::vector<ByteRange>& missing,
                const std::vector<Source>& sources, size_t connections, const HttpTimeouts& timeouts);
+    // The piece digests of the next Begin (null: none).
+    void SetPieces(std::shared_ptr<const CPieceDigests> pieces) { pieces_ = std::move(pieces); }
     // Cancels every connection and records where each range stands; no end
     // is reported.
     void Stop();
@@ -93,6 +101,7 @@ private:
         Source source;
         bool dropped = false;
         int strikes = 0;
+        int badPieces = 0;
         size_t cap = kMaxConnections;  // lowered when the server turns extra connections away
         std::vector<ByteRange> written;  // what its connections wrote in this run
     };
@@ -108,9 +117,7 @@ private:
     void OnConnectionDone(CRangeConnection* connection, const HttpResult& result,
                           CRangeTransfer::Verdict verdict) override;
     bool OnConnectionStarting(CRangeConnection* connection) override;
-    RangeWriteFile* NewSink(RangeWriteFile::SharedFile file, std::shared_ptr<RangeCursor> cursor) override {
-        return listener_->NewRangeSink(std::move(file), std::move(cursor));
-    }
+    RangeWriteFile* NewSink(RangeWriteFile::SharedFile file, std::shared_ptr<RangeCursor> cursor) override;
 
     void Launch(int slot, bool afterRetryDelay);
     void LaunchIdle();
@@ -120,6 +127,8 @@ private:
     std::vector<double> Speeds() const;
     void TakeOver(int victim, uint64_t from);
     void Drop(size_t source, bool refused, const HttpResult& result, int except);
+    // A piece written by `source` did not match: a bad piece of its source.
+    void BadPiece(size_t source, size_t piece, int slot);
     void Cancel(int slot);
     void RefreshPositions();
     // Credits the bytes the slot's connection wrote since the last call to its source.
@@ -142,6 +151,7 @@ private:
     std::wstring controlPath_;
     RangeWriteFile::SharedFile file_;
     CRangePlan plan_;
+    std::shared_ptr<const CPieceDigests> pieces_;
     std::vector<SourceState> sources_;
     std::vector<Slot> slots_;
     size_t connections_ = 0;

@@ -7,7 +7,7 @@
 
 #include "Runtime/ByteReader.h"
 #include "Runtime/Handles.h"
-#include "Updater/Sha256.h"
+#include "Runtime/Sha256.h"
 #include "DescriptorKey.h"
 
 namespace kv {

@@ -7,7 +7,7 @@
 #include "Runtime/Handles.h"
 #include "Runtime/TextUtils.h"
 #include "Updater/Md5.h"
-#include "Updater/Sha256.h"
+#include "Runtime/Sha256.h"
 
 namespace {
 constexpr size_t kFileChunk = 1 << 20;  // read size; the digests do not depend on it

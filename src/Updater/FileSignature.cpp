@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "Runtime/Handles.h"
-#include "Updater/Sha256.h"
+#include "Runtime/Sha256.h"
 
 namespace kv {
 namespace {

@@ -57,7 +57,8 @@ bool IsForbiddenInName(wchar_t c) {
 
 }  // namespace
 
-std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring& section, const std::wstring& key) {
+std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring& section, const std::wstring& key,
+                          size_t maxLength) {
     // A body saved with a UTF-8 signature decodes to U+FEFF before the first
     // section; it must not hide that section's header.
     if (length > 0 && text[0] == kByteOrderMark) {
@@ -98,21 +99,31 @@ std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring
             --valueEnd;
         }
         std::wstring value(valueBegin, valueEnd);
-        if (value.size() > kDescriptorValueMax) value.resize(kDescriptorValueMax);
+        if (value.size() > maxLength) value.resize(maxLength);
         return value;
     }
     return {};
 }
 
 DescriptorValues ReadInstallSection(const wchar_t* text, size_t length) {
+    // One loop over a table: nine inlined calls, each building its own key
+    // and section strings, cost several times the code.
+    static const struct {
+        const wchar_t* key;
+        std::wstring DescriptorValues::*value;
+    } kKeys[] = {
+        {L"Url", &DescriptorValues::url},         {L"murl", &DescriptorValues::murl},
+        {L"Size", &DescriptorValues::size},       {L"Md5", &DescriptorValues::md5},
+        {L"Version", &DescriptorValues::version}, {L"Sha256", &DescriptorValues::sha256},
+        {L"Expires", &DescriptorValues::expires}, {L"PieceSize", &DescriptorValues::pieceSize},
+        {L"Pieces", &DescriptorValues::pieces},
+    };
     DescriptorValues values;
-    values.url = ReadIniValue(text, length, kSection, L"Url");
-    values.murl = ReadIniValue(text, length, kSection, L"murl");
-    values.size = ReadIniValue(text, length, kSection, L"Size");
-    values.md5 = ReadIniValue(text, length, kSection, L"Md5");
-    values.version = ReadIniValue(text, length, kSection, L"Version");
-    values.sha256 = ReadIniValue(text, length, kSection, L"Sha256");
-    values.expires = ReadIniValue(text, length, kSection, L"Expires");
+    const std::wstring section(kSection);
+    for (const auto& k : kKeys) {
+        const bool pieces = k.value == &DescriptorValues::pieces;
+        values.*k.value = ReadIniValue(text, length, section, k.key, pieces ? kPiecesValueMax : kDescriptorValueMax);
+    }
     return values;
 }
 

@@ -10,16 +10,23 @@ struct DescriptorValues {
     std::wstring url, murl, size, md5, version;
     std::wstring sha256;  // optional SHA-256 of the package, 64 hexadecimal digits
     std::wstring expires;  // end of a signed descriptor's validity, "YYYY-MM-DDTHH:MM:SSZ" (UTC)
+    // Optional piece digests: the piece size in bytes and the SHA-256 of
+    // every piece, hexadecimal, concatenated (Http/PieceDigests.h).
+    std::wstring pieceSize, pieces;
 };
 
 // Longest value kept, in UTF-16 code units (a 2048-unit buffer with its terminator).
 constexpr size_t kDescriptorValueMax = 2047;
+// Longest Pieces value kept: the descriptor's whole body cap (64 KiB); a
+// longer one is cut and then fails its count.
+constexpr size_t kPiecesValueMax = 64 * 1024;
 
 // The value of `key` in `section` of an INI text: section and key names
 // compare without case, blanks around key and value are dropped, one pair of
 // enclosing quotes (" or ') is removed, the first occurrence counts. "" when
-// absent.
-std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring& section, const std::wstring& key);
+// absent. Values are cut to `maxLength` code units.
+std::wstring ReadIniValue(const wchar_t* text, size_t length, const std::wstring& section, const std::wstring& key,
+                          size_t maxLength = kDescriptorValueMax);
 // The "Install" values of a descriptor text.
 DescriptorValues ReadInstallSection(const wchar_t* text, size_t length);
 inline DescriptorValues ReadInstallSection(const std::wstring& text) {

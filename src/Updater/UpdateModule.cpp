@@ -9,6 +9,7 @@
 #include "Http/FailureKind.h"
 #include "Http/HtmlAnswer.h"
 #include "Http/HttpResultCodes.h"
+#include "Http/PieceDigests.h"
 #include "Runtime/FileEx.h"
 #include "Runtime/Handles.h"
 #include "Runtime/LiveTokens.h"
@@ -363,6 +364,8 @@ void CUpdateModule::ReadDescriptorValues() {
     md5_ = values.md5;
     version_ = values.version;
     sha256_ = values.sha256;
+    pieceSize_ = values.pieceSize;
+    pieces_ = values.pieces;
 }
 
 void CUpdateModule::StartPackageDownload() {
@@ -391,6 +394,14 @@ void CUpdateModule::StartPackageDownload() {
                            [token = owner_](int64_t total, int64_t downloaded, uint32_t speed) {
                                OnDownloadProgress(token, total, downloaded, speed);
                            });
+    std::shared_ptr<const CPieceDigests> pieces;
+    // Checks that do not hold are no checks: the package is not fetched on
+    // such a descriptor's word (the failure is logged with its pair).
+    if (!CPieceDigests::Parse(pieceSize_, pieces_, expectedSize, &pieces)) {
+        Post(Event::DownloadDone, kBadPieceList);
+        return;
+    }
+    download_.SetPieceDigests(pieces);
     // One address alone, as one stream: its bytes are its own, so a digest
     // that fails names it.
     const std::vector<std::wstring> sources = PackageSources();

@@ -137,6 +137,7 @@ private:
     std::wstring packageDir_;
     IGameEventListener* listener_ = nullptr;
     std::wstring url_, murl_, md5_, size_, version_, sha256_;
+    std::wstring pieceSize_, pieces_;
     std::wstring packagePath_;
     std::wstring tempPath_;
     FreeSpaceQuery freeSpaceQuery_ = nullptr;

@@ -14,7 +14,7 @@
 #include "App/InstallFolder.h"
 #include "Runtime/FileSystem.h"
 #include "Runtime/TextUtils.h"
-#include "Updater/Sha256.h"
+#include "Runtime/Sha256.h"
 #include "support/Files.h"
 #include "support/MessagePump.h"
 

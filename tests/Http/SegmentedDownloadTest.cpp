@@ -1,14 +1,22 @@
 // Packages of 8 MiB and more in parallel ranges, end to end against the
 // in-process server: ranges from the main address and a mirror, a mirror
 // failing in each way, servers without ranges, the control file's fallbacks,
-// and a run in which every source fails and the next one resumes.
+// a run in which every source fails and the next one resumes, and piece
+// digests: a poisoned source, a bad piece in one stream, resumed files.
 #include "DownloadTestSupport.h"
 
 #include <functional>
+#include <iostream>
 #include <tuple>
 
+#include "Http/FailureKind.h"
 #include "Http/HttpMgr.h"
+#include "Http/HttpResultCodes.h"
+#include "Http/PieceDigests.h"
 #include "Http/RangeControlFile.h"
+#include "Runtime/Sha256.h"
+#include "Runtime/TextUtils.h"
+#include "support/LogCapture.h"
 
 namespace {
 
@@ -419,3 +427,136 @@ TEST_F(SegmentedDownloadTest, EverySourceFailingKeepsTheWrittenRangesForTheNextR
     }
 }
 
+
+// With piece digests (1 MiB pieces of the 12 MiB package).
+class PieceDownloadTest : public SegmentedDownloadTest {
+protected:
+    void SetUp() override {
+        SegmentedDownloadTest::SetUp();
+        std::wstring hex;
+        for (uint64_t at = 0; at < kPackage; at += MiB) {
+            CSha256 hash;
+            hash.Update(body.data() + at, MiB);
+            hex += hash.HexDigest();
+        }
+        std::shared_ptr<const CPieceDigests> pieces;
+        ASSERT_TRUE(CPieceDigests::Parse(L"1048576", hex, kPackage, &pieces));
+        task.SetPieceDigests(pieces);
+    }
+    // `body` with one byte changed in each of those pieces.
+    std::string Poisoned(std::initializer_list<uint64_t> pieces) const {
+        std::string bad = body;
+        for (uint64_t p : pieces) bad[p * MiB + 4321] ^= 0x5A;
+        return bad;
+    }
+    // Every request after the first `from` lies inside `mayAsk`, and one starts at `first`.
+    void ExpectAsked(size_t from, const std::vector<ByteRange>& mayAsk, uint64_t first) {
+        bool firstSeen = false;
+        const auto all = server.Requests();
+        for (size_t n = from; n < all.size(); ++n) {
+            ByteRange asked;
+            ASSERT_TRUE(AskedFor(all[n], kPackage, &asked));
+            EXPECT_TRUE(Inside(asked, mayAsk)) << "asked " << asked.from << "-" << asked.to;
+            firstSeen = firstSeen || asked.from == first;
+        }
+        EXPECT_TRUE(firstSeen) << "nothing asked from " << first;
+    }
+    LogCapture log;
+};
+
+// A mirror serving other bytes for some pieces costs at most two of them:
+// each is written again from the main address, the mirror is named in the
+// log and dropped at its second.
+TEST_F(PieceDownloadTest, PoisonedMirrorIsFoundAtItsFirstBadPieces) {
+    server.Route("/main.bin", Ranged(body, 30));
+    server.Route("/mirror.bin", Ranged(Poisoned({3, 5, 6, 7, 9, 10, 11}), 30));
+    ASSERT_TRUE(StartParallel());
+    ASSERT_TRUE(WaitDone(60000));
+    ExpectDoneAndWhole();
+    const size_t bad = log.Count(L"分块校验失败");
+    EXPECT_GE(bad, 1u) << "the mirror was never used for a poisoned piece";
+    EXPECT_LE(bad, 2u);
+    EXPECT_EQ(log.Count(L"url:" + server.WideUrl("/mirror.bin") + L" bad pieces"), bad) << log.Text();
+    EXPECT_EQ(log.Count(L"放弃源 url:" + server.WideUrl("/mirror.bin")), bad == 2 ? 1u : 0u);
+    if (::GetEnvironmentVariableW(L"KV_SHOW_LOG", nullptr, 0)) std::cout << WideToUtf8(log.Text());
+}
+
+// The single stream checks its pieces too: a bad one is cut off and the
+// next address goes on from its start; when every source serves bad pieces
+// the download fails as a source's fault.
+TEST_F(PieceDownloadTest, OneStreamGoesOnFromABadPieceElsewhere) {
+    task.SetMaxConnections(1);
+    server.Route("/main.bin", Ranged(Poisoned({5})));
+    server.Route("/mirror.bin", Ranged(body));
+    ASSERT_TRUE(StartParallel());
+    ASSERT_TRUE(WaitDone(30000));
+    ExpectDoneAndWhole();
+    EXPECT_EQ(RequestsTo("/mirror.bin").at(0).Header("Range"), "bytes=" + std::to_string(5 * MiB) + "-");
+
+    task.Stop();
+    record = DownloadRecord();
+    ::DeleteFileW(target.c_str());
+    server.Route("/mirror.bin", Ranged(Poisoned({8})));
+    ASSERT_TRUE(StartParallel());
+    ASSERT_TRUE(WaitDone(30000));
+    EXPECT_EQ(std::make_tuple(record.type, record.code), std::make_tuple(kPieceMismatch.type, kPieceMismatch.code));
+    EXPECT_EQ(Classify(HttpResult{record.type, record.code}), FailureKind::kSource);
+}
+
+// What a resumed run trusts: a plain prefix's pieces are checked first (a
+// foreign MiB in it is all that is fetched again); a version 1 control
+// file's written ranges likewise; a version 2 file vouches for its written
+// pieces, and pieces written after its last save (a power cut before the
+// save) are found by checking, not fetched again.
+TEST_F(PieceDownloadTest, ResumeChecksWhatItHasNotVerified) {
+    server.Route("/main.bin", Ranged(body));
+    std::string foreign = body;
+    foreign.replace(3 * MiB, MiB, MiB, 'x');
+    std::string zeros = body;
+    zeros.replace(6 * MiB + MiB / 2, kPackage - 6 * MiB - MiB / 2, kPackage - 6 * MiB - MiB / 2, '\0');
+    CRangeControlFile::State v1;
+    v1.total = kPackage;
+    v1.prefix = 8 * MiB;
+    v1.missing = {{8 * MiB, kPackage}};
+    CRangeControlFile::State v2 = v1;
+    v2.prefix = 4 * MiB;
+    v2.missing = {{4 * MiB, kPackage}};
+    v2.piecesVerified = true;
+    const struct {
+        const char* what;
+        std::string partial, control;
+        std::vector<ByteRange> mayAsk;
+        uint64_t first;
+    } cases[] = {
+        {"plain prefix with a foreign MiB", foreign.substr(0, 8 * MiB), "", {{3 * MiB, 4 * MiB}, {8 * MiB, kPackage}}, 3 * MiB},
+        {"version 1 with a foreign MiB", foreign, CRangeControlFile::Encode(v1), {{3 * MiB, 4 * MiB}, {8 * MiB, kPackage}}, 3 * MiB},
+        {"version 2, written after its save", zeros, CRangeControlFile::Encode(v2), {{6 * MiB, kPackage}}, 6 * MiB},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        task.Stop();
+        record = DownloadRecord();
+        WriteBytes(target, c.partial);
+        ::DeleteFileW(Control().c_str());
+        if (!c.control.empty()) WriteBytes(Control(), c.control);
+        const size_t before = server.Requests().size();
+        ASSERT_TRUE(StartParallel(false));
+        ASSERT_TRUE(WaitDone(30000));
+        ExpectDoneAndWhole();
+        ExpectAsked(before, c.mayAsk, c.first);
+    }
+}
+
+// A stop while a worker checks the resumed file's pieces ends the run: the
+// check's late answer starts nothing, no request goes out, the file stays.
+TEST_F(PieceDownloadTest, StopWhileCheckingPiecesStartsNothing) {
+    server.Route("/main.bin", Ranged(body));
+    WriteBytes(target, body.substr(0, 8 * MiB));
+    ASSERT_TRUE(StartParallel(false));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return task.IsStarted(); }, 5000));
+    task.Stop();
+    PumpMessagesFor(1000);
+    EXPECT_EQ(record.completions, 0);
+    EXPECT_TRUE(server.Requests().empty());
+    EXPECT_TRUE(Target() == body.substr(0, 8 * MiB)) << "the partial file changed";
+}

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "Updater/DescriptorSignature.h"
-#include "Updater/Sha256.h"
+#include "Runtime/Sha256.h"
 
 namespace {
 

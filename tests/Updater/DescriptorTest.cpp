@@ -8,7 +8,9 @@
 #include <random>
 #include <string>
 
+#include "Http/PieceDigests.h"
 #include "Updater/UpdateDescriptor.h"
+#include "Updater/UpdateModule.h"
 #include "support/GuardedBuffer.h"
 
 TEST(Descriptor, InstallSectionFollowsThePrivateProfileRules) {
@@ -157,4 +159,55 @@ TEST(Descriptor, SignedValuesNeedTheDigestAndAnExpiryAhead) {
     EXPECT_EQ(SignedValuesProblem(mixedCase, expires - 1), nullptr);
     mixedCase.sha256[10] = L'g';
     EXPECT_NE(SignedValuesProblem(mixedCase, expires - 1), nullptr);
+}
+
+// PieceSize and Pieces as the descriptor carries them: both or neither, a
+// power of two within bounds, one 64-digit hex SHA-256 per piece of Size.
+TEST(Descriptor, PieceDigestsAreUsedOnlyWhenTheyDescribeThePackage) {
+    const std::wstring d(64, L'a');  // one digest
+    const struct {
+        const wchar_t* note;
+        std::wstring pieceSize, pieces;
+        int64_t size;
+        bool accepted;
+        size_t count;  // with accepted digests (0: none given)
+    } cases[] = {
+        {L"neither key: no digests", L"", L"", 5, true, 0},
+        {L"PieceSize alone", L"262144", L"", 5, false, 0},
+        {L"Pieces alone", L"", d, 5, false, 0},
+        {L"smallest size, one piece", L"262144", d, 262144, true, 1},
+        {L"last piece of one byte", L"262144", d + d + d, 2 * 262144 + 1, true, 3},
+        {L"largest size", L"67108864", d + d, 67108864 + 7, true, 2},
+        {L"not a power of two", L"1000000", d, 5, false, 0},
+        {L"below 256 KiB", L"131072", d, 5, false, 0},
+        {L"above 64 MiB", L"134217728", d, 5, false, 0},
+        {L"sign or blank in the size", L" 262144", d, 5, false, 0},
+        {L"huge size text", L"99999999999999999999999", d, 5, false, 0},
+        {L"one digest short", L"262144", d, 262145, false, 0},
+        {L"one digest too many", L"262144", d + d, 262144, false, 0},
+        {L"half a digest", L"262144", d + d.substr(32), 262145, false, 0},
+        {L"no Size", L"262144", d, 0, false, 0},
+        {L"not hexadecimal", L"262144", d.substr(1) + L"g", 5, false, 0},
+        {L"upper case hexadecimal", L"262144", std::wstring(64, L'F'), 5, true, 1},
+    };
+    for (const auto& c : cases) {
+        std::shared_ptr<const CPieceDigests> pieces;
+        EXPECT_EQ(CPieceDigests::Parse(c.pieceSize, c.pieces, c.size, &pieces), c.accepted) << c.note;
+        EXPECT_EQ(pieces ? pieces->Count() : 0u, c.count) << c.note;
+        if (!pieces) continue;
+        const uint64_t last = pieces->PieceEnd(c.count - 1) - pieces->PieceStart(c.count - 1);
+        EXPECT_EQ(last, static_cast<uint64_t>(c.size) - (c.count - 1) * pieces->PieceSize()) << c.note;
+    }
+    // The body cap holds a 4 GiB package at the scripts' default (8 MiB
+    // pieces): its Pieces is read whole, not cut like other values.
+    const int64_t size = int64_t{4} << 30;
+    std::wstring all;
+    for (int i = 0; i < 512; ++i) all += d;
+    const std::wstring text = L"[Install]\r\nUrl=http://127.0.0.1/p.exe\r\nSize=" + std::to_wstring(size) +
+                              L"\r\nPieceSize=8388608\r\nPieces=" + all + L"\r\n";
+    EXPECT_LT(text.size() + 200, CUpdateModule::kMaxDescriptorBytes);
+    const DescriptorValues v = ReadInstallSection(text);
+    std::shared_ptr<const CPieceDigests> pieces;
+    EXPECT_TRUE(CPieceDigests::Parse(v.pieceSize, v.pieces, ParseDescriptorSize(v.size), &pieces));
+    EXPECT_EQ(pieces ? pieces->Count() : 0u, 512u);
 }

@@ -10,6 +10,7 @@
 #include "App/Processes.h"
 #include "Updater/FileDigest.h"
 #include "Updater/Md5.h"
+#include "support/LogCapture.h"
 
 namespace {
 
@@ -116,4 +117,31 @@ TEST_F(UpdateServer, AValidlySignedDescriptorThatHasExpiredIsRefused) {
     EXPECT_TRUE(events.done.empty());
     EXPECT_LT(GetFileSize64(packageDir + L"\\kvinstall.ini"), 0) << "an expired descriptor was stored";
     EXPECT_NE(AccessLog().find("\"GET /expired/kvinstall.txt.sig HTTP/1.1\" 200"), std::string::npos) << AccessLog();
+}
+
+// The scripts' piece digests against nginx: a main address serving other
+// bytes in the second piece costs that piece; the mirror writes it again from
+// its start, and the log names the main address.
+TEST_F(UpdateServer, PoisonedMainAddressCostsOnePiece) {
+    if (!Env(L"KV_UPDATE_SERVER_KEY").empty()) GTEST_SKIP() << "the changed descriptor is not signed";
+    std::string text = ReadFileBytes(serverDir + L"\\html\\kvinstall.txt");
+    ASSERT_NE(text.find("PieceSize=1048576"), std::string::npos) << text;
+    ASSERT_GT(served.size(), 1048576u);
+    text.replace(text.find("/kvinstaller.exe"), 16, "/poisoned/kvinstaller.exe");
+    std::string poisoned = served;
+    poisoned[1048576 + 99] ^= 0x11;
+    ASSERT_TRUE(EnsureDirExists(serverDir + L"\\html\\poisoned"));
+    WriteBytes(serverDir + L"\\html\\poisoned\\kvinstall.txt", text);
+    WriteBytes(serverDir + L"\\html\\poisoned\\kvinstaller.exe", poisoned);
+    LogCapture log;
+    CUpdateModule& m = ServerModule(L"/poisoned/kvinstall.txt");
+    ASSERT_TRUE(m.Start());
+    ASSERT_TRUE(WaitDone(60000));
+    ASSERT_EQ(events.done.size(), 1u);
+    EXPECT_EQ(events.done[0].errtype, 0);
+    EXPECT_TRUE(ReadFileBytes(m.PackagePath()) == served);
+    EXPECT_NE(AccessLog().find("GET /mirror/kvinstaller.exe HTTP/1.1\" 206 " + std::to_string(served.size() - 1048576) +
+                               " \"bytes=1048576-\""), std::string::npos) << AccessLog();
+    EXPECT_EQ(log.Count(L"分块校验失败 piece:1 url:" + baseUrl + L"/poisoned/kvinstaller.exe"), 1u)
+        << log.Text();
 }

@@ -4,7 +4,7 @@
 
 #include "Runtime/FileSystem.h"
 #include "Updater/Md5.h"
-#include "Updater/Sha256.h"
+#include "Runtime/Sha256.h"
 
 std::string DescriptorText(const std::string& url, size_t size, const std::string& md5, const std::string& version,
                            const std::string& murl) {

@@ -605,7 +605,9 @@ scenario_silent_mirror() {
   local big="$E2E_DIR/big.exe"
   cp "$KV_STANDIN_PACKAGE" "$big"
   head -c $(( 9 * 1024 * 1024 )) /dev/zero >>"$big"   # past the size fetched in ranges
-  server_start --rate 4m --package "$big"   # slower than a stream that stays alone
+  # Slower than a stream that stays alone; no piece digests, so that only
+  # the whole file's digest can find the mirror out.
+  server_start --rate 4m --package "$big" --piece-size 0
   local at   # a changed byte in every 256 KiB, so that whatever part the mirror serves is wrong
   for (( at = 512 * 1024; at < $(stat -c %s "$big"); at += 256 * 1024 )); do
     printf 'X' | dd of="$SERVER_ROOT/mirror/kvinstaller.exe" bs=1 seek=$at conv=notrunc status=none

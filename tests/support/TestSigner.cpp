@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "Updater/Sha256.h"
+#include "Runtime/Sha256.h"
 
 namespace {
 

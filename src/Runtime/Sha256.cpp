@@ -1,4 +1,4 @@
-#include "Updater/Sha256.h"
+#include "Runtime/Sha256.h"
 
 #include <windows.h>
 #include <bcrypt.h>
