@@ -46,6 +46,23 @@ constexpr KnownSwitch kSwitches[] = {
     {L"PROXY", true}, {L"PROXYUSER", true}, {L"PROXYPASS", true},
 };
 
+// The switches whose values the log and the error text may show; every
+// other value (/PROXYPASS=, a mistyped or unknown switch's) is shown as ***.
+bool ValueShown(const std::wstring& name) {
+    for (const wchar_t* shown : {L"D", L"LOG", L"TIMEOUT", L"PROXY", L"PROXYUSER"}) {
+        if (SameName(name, shown)) return true;
+    }
+    return false;
+}
+
+// A piece "/NAME=value" as an error may show it.
+std::wstring MaskedPiece(const std::wstring& piece) {
+    const size_t eq = piece.find(L'=');
+    if (piece.empty() || piece[0] != L'/' || eq == std::wstring::npos || ValueShown(piece.substr(1, eq - 1)))
+        return piece;
+    return piece.substr(0, eq + 1) + L"***";
+}
+
 class SwitchParser {
 public:
     explicit SwitchParser(InstallerOptions& options) : o_(options) {}
@@ -75,7 +92,7 @@ public:
                 if (text[pos] == L'"') quoted = !quoted;
                 else piece += text[pos];
             }
-            if (quoted) Fail(L"引号不成对：" + piece);
+            if (quoted) Fail(L"引号不成对：" + MaskedPiece(piece));
             ApplyPiece(piece);
         }
         if ((o_.keep || timeoutGiven_) && !o_.silent) Fail(L"/KEEP 和 /TIMEOUT= 只能与 /S 一起使用");
@@ -109,7 +126,7 @@ private:
         for (const KnownSwitch& s : kSwitches) {
             if (SameName(name, s.name)) known = &s;
         }
-        const std::wstring shown = piece.empty() ? L"/" + name + L"=" + value : piece;
+        const std::wstring shown = MaskedPiece(piece.empty() ? L"/" + name + L"=" + value : piece);
         if (!known) {
             Fail(L"未知的开关：" + shown);
             return;
@@ -186,10 +203,13 @@ InstallerOptions ParseCommandLine(const wchar_t* commandLine) {
 
 std::wstring MaskedCommandLine(const wchar_t* commandLine) {
     std::wstring text = commandLine ? commandLine : L"";
-    const wchar_t kName[] = L"/PROXYPASS=";
     for (size_t pos = 0; pos < text.size(); ++pos) {
-        if (!StartsWithName(text, pos, kName)) continue;
-        size_t start = pos + ARRAYSIZE(kName) - 1;
+        // A switch: "/" at the start, after a blank or after a quote.
+        if (text[pos] != L'/' || (pos > 0 && !IsBlank(text[pos - 1]) && text[pos - 1] != L'"')) continue;
+        size_t eq = pos + 1;
+        while (eq < text.size() && text[eq] != L'=' && text[eq] != L'"' && !IsBlank(text[eq])) ++eq;
+        if (eq >= text.size() || text[eq] != L'=' || ValueShown(text.substr(pos + 1, eq - pos - 1))) continue;
+        size_t start = eq + 1;
         // Quoted as "/PROXYPASS=a b" or /PROXYPASS="a b": up to the closing
         // quote; otherwise up to the next blank.
         const bool quoted = (pos > 0 && text[pos - 1] == L'"') || (start < text.size() && text[start] == L'"');
@@ -197,7 +217,7 @@ std::wstring MaskedCommandLine(const wchar_t* commandLine) {
         size_t end = start;
         while (end < text.size() && (quoted ? text[end] != L'"' : !IsBlank(text[end]))) ++end;
         text.replace(start, end - start, L"***");
-        pos = start + 3;
+        pos = start + 2;
     }
     return text;
 }

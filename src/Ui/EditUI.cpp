@@ -15,6 +15,8 @@ CEditUI::~CEditUI() {
         ::SetWindowLongPtrW(native_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(nativeDefault_));
         ::DestroyWindow(native_);
     }
+    // A password does not stay behind in freed memory.
+    if (password_ && !text_.empty()) ::SecureZeroMemory(&text_[0], text_.size() * sizeof(wchar_t));
 }
 
 std::wstring CEditUI::GetText() const {
@@ -206,8 +208,12 @@ LRESULT CALLBACK CEditUI::NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
             return r;
         }
         case WM_KEYDOWN:
+            // Enter and Escape close the box; the window hears of the key
+            // (a dialog may take Enter as its 确定), after the text is kept.
             if (wp == VK_RETURN || wp == VK_ESCAPE) {
+                CPaintManagerUI* manager = self->manager_;
                 self->CloseEditor();
+                if (manager) manager->SendNotify(self, notify::kEditKey, wp);
                 return 0;
             }
             // Tab leaves the box for the next control of the window.
