@@ -98,16 +98,12 @@ int RunSilent(AppContext& context) {
 // The run's proxy: /PROXY= over the user's settings (the machine's when
 // running as SYSTEM); /PROXYUSER= and /PROXYPASS= for a proxy that asks for a
 // login.
-void ConfigureProxy(InstallerOptions& options) {
+void ConfigureProxy(const InstallerOptions& options) {
     ProxyConfig config;
     if (options.proxy.empty() || !ParseProxySwitch(options.proxy, &config)) config = ReadProxyConfig();
     CProxyResolver::Instance().Configure(&config);
     if (!options.proxyUser.empty() || !options.proxyPassword.empty())
         CProxyLogin::Instance().Set(options.proxyUser, options.proxyPassword);
-    // CProxyLogin keeps the only copy.
-    if (!options.proxyPassword.empty())
-        ::SecureZeroMemory(&options.proxyPassword[0], options.proxyPassword.size() * sizeof(wchar_t));
-    options.proxyPassword.clear();
     KV_LOG(kToConsole | kToFile, Info, L"wWinMain proxy: %s%s, script [%s]", ProxySourceName(config.source),
            config.autoDetect ? L", WPAD" : L"", config.scriptUrl.c_str());
 }
@@ -175,6 +171,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
         return Ended(options.silent ? kExitAlreadyRunning : kExitInstalled);
     }
 
-    ConfigureProxy(context.options);
+    ConfigureProxy(options);
     return Ended(options.silent ? RunSilent(context) : RunWindow(instance, context));
 }

@@ -15,8 +15,6 @@ CEditUI::~CEditUI() {
         ::SetWindowLongPtrW(native_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(nativeDefault_));
         ::DestroyWindow(native_);
     }
-    // A password does not stay behind in freed memory.
-    if (password_ && !text_.empty()) ::SecureZeroMemory(&text_[0], text_.size() * sizeof(wchar_t));
 }
 
 std::wstring CEditUI::GetText() const {
