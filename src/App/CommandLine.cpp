@@ -13,12 +13,12 @@ namespace {
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 // Switch names are ASCII; compared without regard to case.
-bool SameName(const std::wstring& name, const wchar_t* known) {
+bool SameName(const wchar_t* name, size_t length, const wchar_t* known) {
     size_t i = 0;
-    for (; i < name.size() && known[i]; ++i) {
+    for (; i < length && known[i]; ++i) {
         if (std::towupper(name[i]) != std::towupper(known[i])) return false;
     }
-    return i == name.size() && known[i] == 0;
+    return i == length && known[i] == 0;
 }
 
 bool StartsWithName(const std::wstring& text, size_t pos, const wchar_t* prefix) {
@@ -41,12 +41,30 @@ size_t FirstSwitch(const std::wstring& text) {
 struct KnownSwitch {
     const wchar_t* name;
     bool takesValue;
+    bool secret;  // its value is never shown
 };
 constexpr KnownSwitch kSwitches[] = {
-    {L"S", false}, {L"KEEP", false}, {L"NOLAUNCH", false}, {L"?", false},
-    {L"D", true},  {L"LOG", true},   {L"TIMEOUT", true}, {L"LANG", true},
-    {L"PROXY", true}, {L"PROXYUSER", true}, {L"PROXYPASS", true},
+    {L"S", false, false}, {L"KEEP", false, false}, {L"NOLAUNCH", false, false}, {L"?", false, false},
+    {L"D", true, false},  {L"LOG", true, false},   {L"TIMEOUT", true, false}, {L"LANG", true, false},
+    {L"PROXY", true, false}, {L"PROXYUSER", true, false}, {L"PROXYPASS", true, true},
 };
+
+const KnownSwitch* FindSwitch(const wchar_t* name, size_t length) {
+    for (const KnownSwitch& s : kSwitches) {
+        if (SameName(name, length, s.name)) return &s;
+    }
+    return nullptr;
+}
+
+// A piece "/NAME=value" as the log and the error text may show it: only the
+// values of switches known to carry no secret; any other (/PROXYPASS=, a
+// mistyped or unknown switch's) as ***.
+std::wstring MaskedPiece(const std::wstring& piece) {
+    const size_t eq = piece.find(L'=');
+    if (piece.empty() || piece[0] != L'/' || eq == std::wstring::npos) return piece;
+    const KnownSwitch* known = FindSwitch(piece.data() + 1, eq - 1);
+    return known && !known->secret ? piece : piece.substr(0, eq + 1) + L"***";
+}
 
 class SwitchParser {
 public:
@@ -77,7 +95,7 @@ public:
                 if (text[pos] == L'"') quoted = !quoted;
                 else piece += text[pos];
             }
-            if (quoted) Fail(L"cmdline.quote.unpaired", {piece});
+            if (quoted) Fail(L"cmdline.quote.unpaired", {MaskedPiece(piece)});
             ApplyPiece(piece);
         }
         if ((o_.keep || timeoutGiven_) && !o_.silent) Fail(L"cmdline.silent.only");
@@ -110,11 +128,8 @@ private:
     }
 
     void Apply(const std::wstring& name, bool hasValue, const std::wstring& value, const std::wstring& piece = L"") {
-        const KnownSwitch* known = nullptr;
-        for (const KnownSwitch& s : kSwitches) {
-            if (SameName(name, s.name)) known = &s;
-        }
-        const std::wstring shown = piece.empty() ? L"/" + name + L"=" + value : piece;
+        const KnownSwitch* known = FindSwitch(name.data(), name.size());
+        const std::wstring shown = MaskedPiece(piece.empty() ? L"/" + name + L"=" + value : piece);
         if (!known) {
             Fail(L"cmdline.unknown", {shown});
             return;
@@ -204,10 +219,14 @@ InstallerOptions ParseCommandLine(const wchar_t* commandLine) {
 
 std::wstring MaskedCommandLine(const wchar_t* commandLine) {
     std::wstring text = commandLine ? commandLine : L"";
-    const wchar_t kName[] = L"/PROXYPASS=";
     for (size_t pos = 0; pos < text.size(); ++pos) {
-        if (!StartsWithName(text, pos, kName)) continue;
-        size_t start = pos + ARRAYSIZE(kName) - 1;
+        // A switch: "/" at the start, after a blank or after a quote.
+        if (text[pos] != L'/' || (pos > 0 && !IsBlank(text[pos - 1]) && text[pos - 1] != L'"')) continue;
+        size_t eq = pos + 1;
+        while (eq < text.size() && text[eq] != L'=' && text[eq] != L'"' && !IsBlank(text[eq])) ++eq;
+        const KnownSwitch* known = FindSwitch(text.data() + pos + 1, eq - pos - 1);
+        if (eq >= text.size() || text[eq] != L'=' || (known && !known->secret)) continue;
+        size_t start = eq + 1;
         // Quoted as "/PROXYPASS=a b" or /PROXYPASS="a b": up to the closing
         // quote; otherwise up to the next blank.
         const bool quoted = (pos > 0 && text[pos - 1] == L'"') || (start < text.size() && text[start] == L'"');
@@ -215,7 +234,7 @@ std::wstring MaskedCommandLine(const wchar_t* commandLine) {
         size_t end = start;
         while (end < text.size() && (quoted ? text[end] != L'"' : !IsBlank(text[end]))) ++end;
         text.replace(start, end - start, L"***");
-        pos = start + 3;
+        pos = start + 2;
     }
     return text;
 }

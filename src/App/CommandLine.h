@@ -40,7 +40,8 @@ struct InstallerOptions {
 // file system here. Even with an error, `silent` tells whether /S was given.
 InstallerOptions ParseCommandLine(const wchar_t* commandLine);
 
-// The command line as the log may show it: the value of /PROXYPASS= replaced by "***".
+// The command line as the log may show it: the values of /PROXYPASS= and of
+// any unknown switch (a mistyped /PROXYPAS=) replaced by "***".
 std::wstring MaskedCommandLine(const wchar_t* commandLine);
 
 // The switch and exit-code list shown for /? and with a bad command line,

@@ -115,6 +115,9 @@ void ConfigureProxy(const InstallerOptions& options) {
 }
 
 int Ended(int exitCode) {
+    // A configuration script's thread that still runs must not log while the
+    // process's static objects are destroyed.
+    CProxyResolver::Instance().Configure(nullptr);
     KV_LOG(kToConsole | kToFile, Info, L"wWinMain exit code %d", exitCode);
     return exitCode;
 }

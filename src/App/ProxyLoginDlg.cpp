@@ -37,13 +37,18 @@ void CProxyLoginDlg::Notify(TNotifyUI& msg) {
         m_PaintManager.GetAccessibleEvents().Alert();
         return;
     }
+    // Enter or Escape while typing in a box: as anywhere else in the box.
+    if (msg.sType == notify::kEditKey) {
+        ResponseDefaultKeyEvent(msg.wParam);
+        return;
+    }
     if (msg.sType != notify::kClick || msg.pSender == nullptr) return;
     if (msg.pSender == btnOk_) Accept();
     else if (msg.pSender == btnCancel_ || msg.pSender == btnClose_) Close(kResultCancel);
 }
 
-// Enter gives the login from anywhere in the box (a box's own Enter closes
-// its editor first); Escape gives none.
+// Enter gives the login from anywhere in the box, a text box included;
+// Escape gives none.
 LRESULT CProxyLoginDlg::ResponseDefaultKeyEvent(WPARAM key) {
     if (key == VK_RETURN) {
         Accept();

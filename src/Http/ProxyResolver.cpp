@@ -147,8 +147,12 @@ struct CProxyResolver::State {
         if (detectedGeneration != forGeneration) {
             detectedUrl = detect ? detect() : DetectWithWinHttp();
             detectedGeneration = forGeneration;
-            KV_LOG(kToConsole | kToFile, Info, L"CProxyResolver WPAD: %s",
-                   detectedUrl.empty() ? L"no configuration script found" : detectedUrl.c_str());
+            // Under the state's lock, and only for the current configuration:
+            // once the process ends (Configure(nullptr)) the logger may be gone.
+            CScopedLock current(lock);
+            if (forGeneration == generation)
+                KV_LOG(kToConsole | kToFile, Info, L"CProxyResolver WPAD: %s",
+                       detectedUrl.empty() ? L"no configuration script found" : detectedUrl.c_str());
         }
         return detectedUrl;
     }
@@ -156,7 +160,9 @@ struct CProxyResolver::State {
     void Answer(unsigned forGeneration, const std::wstring& key, const ProxyRoute& route) {
         CScopedLock hold(lock);
         Entry* entry = Find(key);
-        if (forGeneration != generation || !entry || entry->ready) return;  // too late
+        // Too late: answered by the bound, or configured anew (also at exit,
+        // when this thread may outlive the logger: nothing is logged then).
+        if (forGeneration != generation || !entry || entry->ready) return;
         entry->ready = true;
         entry->route = route;
         KV_LOG(kToConsole | kToFile, Info, L"CProxyResolver %s: %s (%s, %s)", key.c_str(), Describe(route).c_str(),

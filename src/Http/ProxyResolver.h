@@ -41,7 +41,8 @@ public:
 
     // The run's configuration; forgets every earlier answer. Until it is
     // called (and after Configure(nullptr)), the manual proxy of
-    // SystemProxySettings() applies.
+    // SystemProxySettings() applies. Configure(nullptr) before the process
+    // ends: a script's thread still running then does nothing more.
     void Configure(const ProxyConfig* config);
     // Replaces WinHTTP's detection (DHCP, then DNS: "wpad.<domain>"); null
     // restores it. Test and demo builds never use WinHTTP's: they have only

@@ -172,6 +172,7 @@ std::vector<std::wstring> ParseProxyList(const std::wstring& answer) {
     std::vector<std::wstring> out;
     std::wstring kind;
     for (const std::wstring& token : Tokens(answer)) {
+        if (out.size() == kMaxScriptProxies) break;
         const std::wstring lower = ToLower(token);
         if (lower == L"direct") {
             out.push_back(L"");

@@ -48,6 +48,9 @@ bool ParseProxySwitch(const std::wstring& value, ProxyConfig* config);
 // A script's answer ("PROXY a:1; PROXY b:2; DIRECT", or WinHTTP's
 // "a:1;b:2"): the proxies in order, "" for a direct connection; entries of
 // other kinds (SOCKS, HTTPS: a TLS connection to the proxy) are left out.
+// The script comes from the network: a transfer tries at most
+// kMaxScriptProxies of its entries, each up to its own connect time-out.
+constexpr size_t kMaxScriptProxies = 8;
 std::vector<std::wstring> ParseProxyList(const std::wstring& answer);
 
 // The current user's whole configuration (automatic detection, script,

@@ -219,8 +219,12 @@ LRESULT CALLBACK CEditUI::NativeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
             return r;
         }
         case WM_KEYDOWN:
+            // Enter and Escape close the box; the window hears of the key
+            // (a dialog may take Enter as its 确定), after the text is kept.
             if (wp == VK_RETURN || wp == VK_ESCAPE) {
+                CPaintManagerUI* manager = self->manager_;
                 self->CloseEditor();
+                if (manager) manager->SendNotify(self, notify::kEditKey, wp);
                 return 0;
             }
             // Tab leaves the box for the next control of the window.

@@ -14,6 +14,7 @@ constexpr wchar_t kWindowInit[] = L"windowinit";
 constexpr wchar_t kClick[] = L"click";
 constexpr wchar_t kSelectChanged[] = L"selectchanged";
 constexpr wchar_t kTextChanged[] = L"textchanged";
+constexpr wchar_t kEditKey[] = L"editkey";  // Enter or Escape closed an edit box (wParam: the key)
 constexpr wchar_t kSetFocus[] = L"setfocus";
 constexpr wchar_t kKillFocus[] = L"killfocus";
 constexpr wchar_t kTimer[] = L"timer";

@@ -144,6 +144,10 @@ TEST(CommandLine, ProxySwitchesAndTheMaskedPassword) {
         {L"/S /PROXYPASS=\"a b\"", L"/S /PROXYPASS=\"***\""},
         {L"/PROXYPASS=x /PROXYPASS=y", L"/PROXYPASS=*** /PROXYPASS=***"},
         {L"12 /S", L"12 /S"},
+        // A mistyped name hides its value too, in the log and in the error.
+        {L"/S /PROXYPAS=s3cret /D=C:\\a b", L"/S /PROXYPAS=*** /D=C:\\a b"},
     };
     for (const auto& c : cases) EXPECT_EQ(MaskedCommandLine(c.line), c.shown);
+    EXPECT_EQ(ParseCommandLine(L"/S /PROXYPAS=s3cret").error, L"未知的开关：/PROXYPAS=***");
+    EXPECT_EQ(ParseCommandLine(L"/S \"/PROXYPASS=s3cret").error, L"引号不成对：/PROXYPASS=***");
 }

@@ -118,6 +118,10 @@ TEST(SystemProxy, ReadsTheProxySwitchAndScriptAnswers) {
     EXPECT_EQ((List{L"a:1", L"b:2"}), ParseProxyList(L"a:1;b:2"));
     EXPECT_EQ((List{L"d:4"}), ParseProxyList(L"SOCKS s:1; HTTPS c:3; PROXY d:4;"));
     EXPECT_EQ((List{}), ParseProxyList(L""));
+    // A script's answer is hostile: a long list is cut, so that one transfer's failovers stay bounded.
+    std::wstring many;
+    for (int i = 0; i < 30; ++i) many += L"PROXY p:1; ";
+    EXPECT_EQ(kMaxScriptProxies, ParseProxyList(many).size());
 }
 
 }  // namespace

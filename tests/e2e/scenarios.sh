@@ -747,7 +747,7 @@ window: 代理服务器需要登录 \| dialog \| focus(ed,focusable|able) \|  \|
   取消 \| $btn \|  \| 200,108 60x25 \| 按下
 EOF_TREE
   wait_until 10 acc_focus_is "${L[@]}" 用户名 || fail "typing does not start in the user name"
-  xdotool type --delay 40 kv; xdotool key Tab; xdotool type --delay 40 s3cret; xdotool key Tab Return
+  xdotool type --delay 40 kv; xdotool key Tab; xdotool type --delay 40 s3cret; xdotool key Return  # Enter in 密码 gives the login
   acc gone "${L[@]}" 10 >/dev/null || fail "the login box stayed open"
   wait_installer_exit 90
   expect_eq "$EXIT_CODE" 0 "exit code"
