@@ -41,7 +41,7 @@ struct KnownSwitch {
 };
 constexpr KnownSwitch kSwitches[] = {
     {L"S", false}, {L"KEEP", false}, {L"NOLAUNCH", false}, {L"?", false},
-    {L"D", true},  {L"LOG", true},   {L"TIMEOUT", true},
+    {L"D", true},  {L"LOG", true},   {L"TIMEOUT", true}, {L"PACKAGETIMEOUT", true},
 };
 
 class SwitchParser {
@@ -77,6 +77,7 @@ public:
             ApplyPiece(piece);
         }
         if ((o_.keep || timeoutGiven_) && !o_.silent) Fail(L"/KEEP 和 /TIMEOUT= 只能与 /S 一起使用");
+        if (packageTimeoutGiven_ && !o_.silent) Fail(L"/PACKAGETIMEOUT= 只能与 /S 一起使用");
     }
 
 private:
@@ -133,11 +134,14 @@ private:
         else if (canonical == L"/?") o_.help = true;
         else if (canonical == L"/D") o_.installDir = value;
         else if (canonical == L"/LOG") o_.logPath = value;
-        else if (canonical == L"/TIMEOUT") ApplyTimeout(value);
+        else if (canonical == L"/TIMEOUT") ApplySeconds(canonical, value, timeoutGiven_, o_.timeoutSeconds);
+        else if (canonical == L"/PACKAGETIMEOUT") {
+            ApplySeconds(canonical, value, packageTimeoutGiven_, o_.packageTimeoutSeconds);
+        }
     }
 
-    void ApplyTimeout(const std::wstring& value) {
-        timeoutGiven_ = true;
+    void ApplySeconds(const std::wstring& name, const std::wstring& value, bool& given, uint32_t& out) {
+        given = true;
         uint64_t seconds = 0;
         for (wchar_t c : value) {
             if (c < L'0' || c > L'9' || seconds > kMaxNetworkTimeoutSeconds) {
@@ -147,15 +151,16 @@ private:
             seconds = seconds * 10 + static_cast<uint64_t>(c - L'0');
         }
         if (seconds > kMaxNetworkTimeoutSeconds) {
-            Fail(FormatString(L"/TIMEOUT= 须为 0 到 %u 之间的秒数：%s", kMaxNetworkTimeoutSeconds, value.c_str()));
+            Fail(FormatString(L"%s= 须为 0 到 %u 之间的秒数：%s", name.c_str(), kMaxNetworkTimeoutSeconds, value.c_str()));
             return;
         }
-        o_.timeoutSeconds = static_cast<uint32_t>(seconds);
+        out = static_cast<uint32_t>(seconds);
     }
 
     InstallerOptions& o_;
     unsigned seen_ = 0;  // one bit per entry of kSwitches
     bool timeoutGiven_ = false;
+    bool packageTimeoutGiven_ = false;
 };
 
 }  // namespace
@@ -178,7 +183,8 @@ std::wstring UsageText() {
            L"/D=文件夹\t安装文件夹，带盘符的完整路径；含空格时放在最后，或加引号\n"
            L"/LOG=文件\t把每一步追加写入 UTF-8 日志文件（完整路径）\n"
            L"/NOLAUNCH\t安装后不启动启动器\n"
-           L"/TIMEOUT=秒\t（与 /S 同用）网络不通时最多重试多久，默认 600\n"
+           L"/TIMEOUT=秒\t（与 /S 同用）网络不通或下载几乎停滞时最多等多久，默认 600\n"
+           L"/PACKAGETIMEOUT=秒\t（与 /S 同用）安装包最多运行多久，超时则结束它（退出代码 7），默认 1800\n"
            L"/?\t显示本说明\n"
            L"\n"
            L"退出代码（/S）：\n"

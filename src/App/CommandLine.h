@@ -1,7 +1,7 @@
 #pragma once
 // The installer's command line: the source number, read exactly as it always
 // was, then the administrators' switches (/S, /KEEP, /D=, /LOG=, /NOLAUNCH,
-// /TIMEOUT=, /?), case-insensitive. Pure text; any thread.
+// /TIMEOUT=, /PACKAGETIMEOUT=, /?), case-insensitive. Pure text; any thread.
 #include <cstdint>
 #include <string>
 
@@ -9,6 +9,7 @@
 
 constexpr uint32_t kDefaultNetworkTimeoutSeconds = kv::retry::kDefaultGiveUpSeconds;
 constexpr uint32_t kMaxNetworkTimeoutSeconds = kv::retry::kMaxGiveUpSeconds;
+constexpr uint32_t kDefaultPackageTimeoutSeconds = 1800;
 
 struct InstallerOptions {
     uint16_t sourceId = 0;     // 0: none given
@@ -19,6 +20,7 @@ struct InstallerOptions {
     std::wstring installDir;   // /D=, as given; empty when not given
     std::wstring logPath;      // /LOG=, as given; empty when not given
     uint32_t timeoutSeconds = kDefaultNetworkTimeoutSeconds;  // /TIMEOUT= (with /S)
+    uint32_t packageTimeoutSeconds = kDefaultPackageTimeoutSeconds;  // /PACKAGETIMEOUT= (with /S)
     std::wstring error;        // the first problem found; empty for a good line
 };
 

@@ -109,7 +109,8 @@ void CInstallController::OnAskExistingTimer() {
         }
         // The number is written even when it is 0.
         const DWORD error = StartLauncher(launcherExe_, LauncherArguments(sourceId_));
-        if (error == 0) {
+        if (error == 0 || error == kNoUserToStartFor) {
+            if (error != 0) TellStartFromMenu();
             Finish(kExitInstalled);
             return;
         }
@@ -175,6 +176,7 @@ void CInstallController::BeginPackagePhase() {
 }
 
 bool CInstallController::StartUpdateModule() {
+    slowWindowStart_ = 0;  // a new download is watched afresh
     if (makeModule_) {
         updater_ = makeModule_(packageDir_, this);
     } else {
@@ -213,7 +215,38 @@ void CInstallController::OnProgress(int64_t total, int64_t complete, uint64_t sp
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnProgress %lld/%lld", static_cast<long long>(complete),
            static_cast<long long>(total));
     view_.ShowDownloadProgress(total, complete, speed);
+    WatchSlowDownload(total, complete);
 }
+
+void CInstallController::WatchSlowDownload(int64_t total, int64_t complete) {
+    // A source that drips just fast enough never fails, and would keep an
+    // unattended run (and the one-instance name) alive for ever.
+    if (networkTimeoutMs_ == INFINITE || finished_) return;
+    const ULONGLONG now = ::GetTickCount64();
+    if (slowWindowStart_ == 0 || complete < slowWindowBytes_) {
+        slowWindowStart_ = movingSince_ = now;
+        slowWindowBytes_ = complete;
+        return;
+    }
+    const ULONGLONG elapsed = now - slowWindowStart_;
+    if (elapsed < retryTimes_.slowWindowMs) return;
+    // At least 1% of the size per window, pro rata.
+    const double gained = static_cast<double>(complete - slowWindowBytes_);
+    if (gained * 100.0 * retryTimes_.slowWindowMs >= static_cast<double>(total) * static_cast<double>(elapsed)) {
+        movingSince_ = now;
+    }
+    slowWindowStart_ = now;
+    slowWindowBytes_ = complete;
+    if (now - movingSince_ < networkTimeoutMs_) return;
+    KV_LOG(kToConsole | kToFile, Error,
+           L"CInstallController::WatchSlowDownload less than 1%% of %lld bytes a minute for %u s (%lld done): giving up",
+           static_cast<long long>(total), static_cast<unsigned>((now - movingSince_) / 1000),
+           static_cast<long long>(complete));
+    // Once the module's report has returned: finishing deletes the module.
+    Schedule(retryTask_, 0, &CInstallController::EndSlowDownload);
+}
+
+void CInstallController::EndSlowDownload() { Finish(kExitNetworkUnreachable); }
 
 void CInstallController::OnDone(const HttpResult& result, const std::wstring&) {
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnDone (%d,%d)", result.type, result.code);
@@ -399,6 +432,7 @@ void CInstallController::StartInstall() {
     settings.earlierLauncher = launcherExe_;
     settings.keepPackage = keepPackage_;
     settings.noLaunch = noLaunch_;
+    settings.packageTimeoutMs = packageTimeoutMs_;
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::StartInstall %s into %s", settings.packagePath.c_str(),
            installDir_.c_str());
     // A job of an earlier, corrupt package has ended already; the new one
@@ -497,11 +531,23 @@ void CInstallController::OnInstallFinished() {
                L"CInstallController::OnInstallFinished the package failed: start error %u, exit code %u",
                static_cast<unsigned>(runError), static_cast<unsigned>(exitCode));
         Finish(kExitPackageFailed);
+    } else if (launcherError == kNoUserToStartFor) {
+        TellStartFromMenu();
+        Finish(kExitInstalled);
     } else if (launcherError != 0) {
         Finish(kExitLauncherFailed);
     } else {
         Finish(kExitInstalled);
     }
+}
+
+void CInstallController::TellStartFromMenu() {
+    // Running as SYSTEM with nobody logged on, or elevated with no process of
+    // the user to start it under: the installer's own rights are not given away.
+    KV_LOG(kToConsole | kToFile, Warn,
+           L"CInstallController::TellStartFromMenu %s not started: nobody to start it for without the installer's rights",
+           launcherExe_.empty() ? kLauncherExeName : launcherExe_.c_str());
+    view_.ShowStartFromMenu();
 }
 
 void CInstallController::Stop() {

@@ -43,6 +43,10 @@ public:
     virtual bool AskDownloadAgain(bool sourcesLeft) = 0;
     virtual void ShowDownloadRestarted() = 0;
 
+    // Installed (or kept), but the launcher could not be started for anyone:
+    // the user is told to start it from the Start menu or the desktop.
+    virtual void ShowStartFromMenu() {}
+
     // The run is over with this outcome (an InstallerExitCode); the
     // controller has stopped everything. Called once.
     virtual void End(int exitCode) = 0;

@@ -314,6 +314,10 @@ void CMainDlg::ShowDownloadRestarted() {
     m_drawnFill = -1;
 }
 
+void CMainDlg::ShowStartFromMenu() {
+    ShowMessageBox(hwnd_, kTipTitle, L"安装完成，请从开始菜单或桌面启动 KorvelQixar", L"", L"", true, false);
+}
+
 void CMainDlg::End(int) {
     // The window's run always ends with 0; an open exit question is answered
     // by the close.

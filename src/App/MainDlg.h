@@ -48,6 +48,7 @@ protected:
     bool OfferAnotherFolder(const std::wstring& text) override;
     bool AskDownloadAgain(bool sourcesLeft) override;
     void ShowDownloadRestarted() override;
+    void ShowStartFromMenu() override;
     void End(int exitCode) override;
 
 private:

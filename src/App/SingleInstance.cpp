@@ -1,4 +1,8 @@
 #include "App/SingleInstance.h"
+
+#include <string>
+
+#include "Runtime/AdminOnlySecurity.h"
 #include "Runtime/Log.h"
 
 namespace {
@@ -7,21 +11,45 @@ constexpr wchar_t kLogFile[] = L".\\App\\SingleInstance";
 constexpr wchar_t kWindowClass[] = L"InstallPackages";
 constexpr wchar_t kWindowTitle[] = L"安装KorvelQixar";
 constexpr wchar_t kBoxClass[] = L"korvelim";  // CMsgBoxDlg
+
+// The series: the name itself, then "<name>.1", "<name>.2", ...
+std::wstring SeriesName(const wchar_t* name, int index) {
+    return index == 0 ? std::wstring(name) : std::wstring(name) + L"." + std::to_wstring(index);
+}
 }  // namespace
 
 CSingleInstance::State CSingleInstance::Acquire(const wchar_t* name) {
-    // Only the name's existence counts, not ownership: the object lives as
-    // long as a handle to it, and the system closes ours when the process
-    // ends however it ends.
-    mutex_.reset(::CreateMutexW(nullptr, FALSE, name));
-    const DWORD error = ::GetLastError();
-    if (mutex_ && error != ERROR_ALREADY_EXISTS) return State::kFirst;
-    if (mutex_ || error == ERROR_ACCESS_DENIED) {
-        mutex_.reset();
-        return State::kAnotherRunning;
+    // Only a name's existence counts, not ownership: the object lives as long
+    // as a handle to it, and the system closes ours when the process ends
+    // however it ends. Each installer takes the first name nobody but an
+    // administrator could have made, then looks at every other name of the
+    // series: of two installers at least the later one sees the other's.
+    mutex_.reset();
+    for (int i = 0; i < kSeriesLength; ++i) {
+        const std::wstring each = SeriesName(name, i);
+        kv::UniqueKernelHandle h(mutex_ ? ::OpenMutexW(READ_CONTROL | SYNCHRONIZE, FALSE, each.c_str())
+                                        : ::CreateMutexW(AdminOnlyAttributes(), FALSE, each.c_str()));
+        const DWORD error = ::GetLastError();
+        if (!mutex_ && h && error != ERROR_ALREADY_EXISTS) {
+            mutex_ = std::move(h);
+            continue;
+        }
+        // Every installer's mutex admits administrators: a refusal is someone else's.
+        if (h && OwnedByAdministrators(h.get(), SE_KERNEL_OBJECT)) {
+            mutex_.reset();
+            return State::kAnotherRunning;
+        }
+        if (h || error == ERROR_ACCESS_DENIED) {
+            KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire %s exists but is not an installer's: ignored",
+                   each.c_str());
+        } else if (!mutex_ && error != ERROR_FILE_NOT_FOUND) {
+            KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire %s could not be created (%u)", each.c_str(),
+                   static_cast<unsigned>(error));
+        }
     }
-    KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire %s could not be created (%u): running unguarded", name,
-           static_cast<unsigned>(error));
+    if (mutex_) return State::kFirst;
+    KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire no name of the series %s could be taken: running unguarded",
+           name);
     return State::kUnguarded;
 }
 
