@@ -157,9 +157,27 @@ bool CInstallController::AcceptTypedFolder(const std::wstring& text) {
     return true;
 }
 
+bool CInstallController::FolderCrossesLink(const std::wstring& text) const {
+    const std::wstring folder = text.empty() ? CanonicalPath(installDir_) : CanonicalTypedFolder(text);
+    if (folder.empty() || !PathCrossesLink(folder)) return false;
+    KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::FolderCrossesLink %s is a link or behind one: refused",
+           folder.c_str());
+    return true;
+}
+
 // --------------------------------------------------------- package phase
 
 void CInstallController::BeginPackagePhase() {
+    // Checked again once held: a folder on the way swapped for a link after
+    // it was chosen would send the package's files elsewhere.
+    heldInstallDir_.reset();
+    if (EnsureDirExists(installDir_)) heldInstallDir_ = HoldFolder(installDir_);
+    if (!heldInstallDir_ || FolderCrossesLink()) {
+        KV_LOG(kToConsole | kToFile, Error, L"CInstallController::BeginPackagePhase %s cannot be held as it was chosen",
+               installDir_.c_str());
+        Finish(kExitInvalidFolder);
+        return;
+    }
     // The folder may have changed since a disk failure; a package beside the
     // installer stays where it is.
     if (!keepPackage_ || packageDir_.empty()) packageDir_ = installDir_;
@@ -552,6 +570,7 @@ void CInstallController::TellStartFromMenu() {
 
 void CInstallController::Stop() {
     CancelTasks();
+    heldInstallDir_.reset();
     DeleteUpdateModule();
     // From here on the install thread starts nothing, and what it reports finds nobody.
     Controllers().Drop(reportToken_);

@@ -71,6 +71,10 @@ public:
     // Applies those rules and creates the folder; true when it is now the
     // installation folder.
     bool AcceptTypedFolder(const std::wstring& text);
+    // Whether the folder (a typed text, or the chosen folder when empty) is a
+    // junction, symbolic link or mount point, or lies behind one: refused
+    // wherever it was chosen (logged).
+    bool FolderCrossesLink(const std::wstring& text = L"") const;
 
     // Downloads the package (or takes the one beside the installer) and hands
     // it off; the package folder is the installation folder unless the package
@@ -145,6 +149,9 @@ private:
     // stops; a report that comes later finds nothing.
     uintptr_t reportToken_ = 0;
     std::wstring installDir_;
+    // Held from the package phase to the end, so that no folder on its way
+    // can be swapped for a link meanwhile.
+    kv::UniqueKernelHandle heldInstallDir_;
     std::wstring launcherExe_;
     std::wstring packageDir_;
     int sourceId_ = 0;

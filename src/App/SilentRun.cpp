@@ -46,6 +46,7 @@ void CSilentRun::BeginInstall() {
         controller_.SettleInstallDir();
         folder = controller_.InstallDir();
     }
+    if (!folder.empty() && controller_.FolderCrossesLink(folder)) folder.clear();
     if (folder.empty()) {
         KV_LOG(kToConsole | kToFile, Error, L"CSilentRun::BeginInstall no usable installation folder (/D=%s)",
                typed.c_str());
