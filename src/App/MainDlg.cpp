@@ -20,7 +20,6 @@
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\MainDlg";
 constexpr wchar_t kTipTitle[] = L"提示信息";
-constexpr wchar_t kLinkedFolderText[] = L"安装目录不能是链接或位于链接之下，请选择其他目录";
 constexpr wchar_t kProductFolder[] = L"KorvelQixar";
 constexpr int kProductIconId = 1;  // Installer.rc
 constexpr int kPageWelcome = 0;
@@ -161,8 +160,7 @@ void CMainDlg::OnClick(TNotifyUI& msg) {
     if (sender == m_btnInstall) {
         if (!CheckAgreement()) return;
         m_controller.SettleInstallDir();
-        if (m_controller.FolderCrossesLink()) {
-            ShowMessageBox(hwnd_, kTipTitle, kLinkedFolderText, L"", L"", true, false);
+        if (RefusedAsLink(L"")) {
             SelectPage(kPageFolder);
             if (m_editInput) m_editInput->SetText(m_controller.InstallDir());
             return;
@@ -215,16 +213,19 @@ bool CMainDlg::CheckAgreement() {
 void CMainDlg::OnInstallFromFolderPage() {
     // No agreement and no write test on this path; a valid folder is created.
     const std::wstring typed = m_editInput ? m_editInput->GetText() : m_controller.InstallDir();
-    if (m_controller.FolderCrossesLink(typed)) {
-        ShowMessageBox(hwnd_, kTipTitle, kLinkedFolderText, L"", L"", true, false);
-        return;
-    }
+    if (RefusedAsLink(typed)) return;
     if (!m_controller.AcceptTypedFolder(typed)) {
         ShowMessageBox(hwnd_, kTipTitle, L"您选择的安装路径无效，请重新选择。", L"", L"", true, false);
         return;
     }
     SelectPage(kPageProgress);
     m_controller.BeginPackagePhase();
+}
+
+bool CMainDlg::RefusedAsLink(const std::wstring& typed) {
+    if (!m_controller.FolderCrossesLink(typed)) return false;
+    ShowMessageBox(hwnd_, kTipTitle, L"安装目录不能是链接或位于链接之下，请选择其他目录", L"", L"", true, false);
+    return true;
 }
 
 void CMainDlg::OnSelectFolder() {

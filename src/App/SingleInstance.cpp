@@ -12,9 +12,11 @@ constexpr wchar_t kWindowClass[] = L"InstallPackages";
 constexpr wchar_t kWindowTitle[] = L"安装KorvelQixar";
 constexpr wchar_t kBoxClass[] = L"korvelim";  // CMsgBoxDlg
 
-// The series: the name itself, then "<name>.1", "<name>.2", ...
+// The series: the name itself, then "<name>.1", "<name>.2", ... (one digit).
 std::wstring SeriesName(const wchar_t* name, int index) {
-    return index == 0 ? std::wstring(name) : std::wstring(name) + L"." + std::to_wstring(index);
+    std::wstring each = name;
+    if (index > 0) each += {L'.', static_cast<wchar_t>(L'0' + index)};
+    return each;
 }
 }  // namespace
 
@@ -39,18 +41,14 @@ CSingleInstance::State CSingleInstance::Acquire(const wchar_t* name) {
             mutex_.reset();
             return State::kAnotherRunning;
         }
-        if (h || error == ERROR_ACCESS_DENIED) {
-            KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire %s exists but is not an installer's: ignored",
-                   each.c_str());
-        } else if (!mutex_ && error != ERROR_FILE_NOT_FOUND) {
-            KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire %s could not be created (%u)", each.c_str(),
-                   static_cast<unsigned>(error));
+        // Someone else's object (or none could be made): passed over.
+        if (h || (!mutex_ && error != ERROR_FILE_NOT_FOUND)) {
+            KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire %s is not an installer's (%u): ignored",
+                   each.c_str(), static_cast<unsigned>(error));
         }
     }
-    if (mutex_) return State::kFirst;
-    KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire no name of the series %s could be taken: running unguarded",
-           name);
-    return State::kUnguarded;
+    if (!mutex_) KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire %s: running unguarded", name);
+    return mutex_ ? State::kFirst : State::kUnguarded;
 }
 
 bool BringRunningInstallerToFront() {

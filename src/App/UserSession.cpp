@@ -109,8 +109,7 @@ HANDLE OpenUnelevatedProcessOfUser() {
 
 DWORD StartWithUserRights(HANDLE token, HANDLE parent, const std::wstring& program, const std::wstring& commandLine,
                           const std::wstring& directory) {
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-    line.push_back(L'\0');
+    std::wstring line = commandLine;  // CreateProcess may write into it
     const wchar_t* folder = directory.empty() ? nullptr : directory.c_str();
     PROCESS_INFORMATION info = {};
     BOOL started = FALSE;
@@ -125,7 +124,7 @@ DWORD StartWithUserRights(HANDLE token, HANDLE parent, const std::wstring& progr
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
         si.lpDesktop = const_cast<wchar_t*>(L"winsta0\\default");
-        started = ::CreateProcessAsUserW(token, program.c_str(), line.data(), nullptr, nullptr, FALSE,
+        started = ::CreateProcessAsUserW(token, program.c_str(), &line[0], nullptr, nullptr, FALSE,
                                          CREATE_UNICODE_ENVIRONMENT, environment, folder, &si, &info);
         const DWORD error = ::GetLastError();
         if (environment) free(environment);
@@ -141,7 +140,7 @@ DWORD StartWithUserRights(HANDLE token, HANDLE parent, const std::wstring& progr
         si.lpAttributeList = attributes;
         started = ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_PARENT_PROCESS, &parent,
                                               sizeof(parent), nullptr, nullptr) &&
-                  ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, EXTENDED_STARTUPINFO_PRESENT,
+                  ::CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, EXTENDED_STARTUPINFO_PRESENT,
                                    nullptr, folder, &si.StartupInfo, &info);
         const DWORD error = ::GetLastError();
         ::DeleteProcThreadAttributeList(attributes);
