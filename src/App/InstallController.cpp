@@ -160,7 +160,7 @@ bool CInstallController::AcceptTypedFolder(const std::wstring& text) {
 bool CInstallController::FolderCrossesLink(const std::wstring& text) const {
     const std::wstring folder = text.empty() ? CanonicalPath(installDir_) : CanonicalTypedFolder(text);
     if (folder.empty() || !PathCrossesLink(folder)) return false;
-    KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::FolderCrossesLink %s is a link or behind one: refused",
+    KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::FolderCrossesLink %s: refused",
            folder.c_str());
     return true;
 }
@@ -171,10 +171,10 @@ void CInstallController::BeginPackagePhase() {
     // Checked again once held: a folder on the way swapped for a link after
     // it was chosen would send the package's files elsewhere.
     heldInstallDir_.reset();
+    movingSince_ = 0;
     if (EnsureDirExists(installDir_)) heldInstallDir_ = HoldFolder(installDir_);
     if (!heldInstallDir_ || FolderCrossesLink()) {
-        KV_LOG(kToConsole | kToFile, Error, L"CInstallController::BeginPackagePhase %s cannot be held as it was chosen",
-               installDir_.c_str());
+        KV_LOG(kToConsole | kToFile, Error, L"CInstallController::BeginPackagePhase %s not held", installDir_.c_str());
         Finish(kExitInvalidFolder);
         return;
     }
@@ -241,8 +241,11 @@ void CInstallController::WatchSlowDownload(int64_t total, int64_t complete) {
     // unattended run (and the one-instance name) alive for ever.
     if (networkTimeoutMs_ == INFINITE || finished_) return;
     const ULONGLONG now = ::GetTickCount64();
+    // A restarted download opens a new window but keeps its time: a source
+    // that drips and drops the connection now and then is no better.
     if (slowWindowStart_ == 0 || complete < slowWindowBytes_) {
-        slowWindowStart_ = movingSince_ = now;
+        slowWindowStart_ = now;
+        if (movingSince_ == 0) movingSince_ = now;
         slowWindowBytes_ = complete;
         return;
     }
@@ -255,11 +258,10 @@ void CInstallController::WatchSlowDownload(int64_t total, int64_t complete) {
     }
     slowWindowStart_ = now;
     slowWindowBytes_ = complete;
-    if (now - movingSince_ < networkTimeoutMs_) return;
-    KV_LOG(kToConsole | kToFile, Error,
-           L"CInstallController::WatchSlowDownload less than 1%% of %lld bytes a minute for %u s (%lld done): giving up",
-           static_cast<long long>(total), static_cast<unsigned>((now - movingSince_) / 1000),
-           static_cast<long long>(complete));
+    if (now - movingSince_ <= networkTimeoutMs_) return;  // /TIMEOUT=0 too: a good window goes on
+    KV_LOG(kToConsole | kToFile, Error, L"CInstallController::WatchSlowDownload %lld/%lld: under 1%%/min for %u s",
+           static_cast<long long>(complete), static_cast<long long>(total),
+           static_cast<unsigned>((now - movingSince_) / 1000));
     // Once the module's report has returned: finishing deletes the module.
     Schedule(retryTask_, 0, &CInstallController::EndSlowDownload);
 }
@@ -561,10 +563,8 @@ void CInstallController::OnInstallFinished() {
 
 void CInstallController::TellStartFromMenu() {
     // Running as SYSTEM with nobody logged on, or elevated with no process of
-    // the user to start it under: the installer's own rights are not given away.
-    KV_LOG(kToConsole | kToFile, Warn,
-           L"CInstallController::TellStartFromMenu %s not started: nobody to start it for without the installer's rights",
-           launcherExe_.empty() ? kLauncherExeName : launcherExe_.c_str());
+    // the user to start it under: the installer's own rights are not given
+    // away (StartForUser has logged it).
     view_.ShowStartFromMenu();
 }
 

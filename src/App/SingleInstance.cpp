@@ -25,15 +25,18 @@ CSingleInstance::State CSingleInstance::Acquire(const wchar_t* name) {
     // as a handle to it, and the system closes ours when the process ends
     // however it ends. Each installer takes the first name nobody but an
     // administrator could have made, then looks at every other name of the
-    // series: of two installers at least the later one sees the other's.
+    // series, those passed over too (a squatter may have let one go): of two
+    // installers, the one that took its name later sees the other's.
     mutex_.reset();
-    for (int i = 0; i < kSeriesLength; ++i) {
-        const std::wstring each = SeriesName(name, i);
+    int taken = 0;
+    for (int i = 0; i < kSeriesLength + taken; ++i) {
+        const std::wstring each = SeriesName(name, i % kSeriesLength);
         kv::UniqueKernelHandle h(mutex_ ? ::OpenMutexW(READ_CONTROL | SYNCHRONIZE, FALSE, each.c_str())
                                         : ::CreateMutexW(AdminOnlyAttributes(), FALSE, each.c_str()));
         const DWORD error = ::GetLastError();
         if (!mutex_ && h && error != ERROR_ALREADY_EXISTS) {
             mutex_ = std::move(h);
+            taken = i;
             continue;
         }
         // Every installer's mutex admits administrators: a refusal is someone else's.
@@ -43,11 +46,11 @@ CSingleInstance::State CSingleInstance::Acquire(const wchar_t* name) {
         }
         // Someone else's object (or none could be made): passed over.
         if (h || (!mutex_ && error != ERROR_FILE_NOT_FOUND)) {
-            KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire %s is not an installer's (%u): ignored",
+            KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire %s ignored (%u)",
                    each.c_str(), static_cast<unsigned>(error));
         }
     }
-    if (!mutex_) KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire %s: running unguarded", name);
+    if (!mutex_) KV_LOG(kToConsole | kToFile, Warn, L"CSingleInstance::Acquire %s: unguarded", name);
     return mutex_ ? State::kFirst : State::kUnguarded;
 }
 

@@ -122,13 +122,11 @@ bool PathCrossesLink(const std::wstring& canonicalPath) {
 }
 
 std::wstring FinalPathOf(HANDLE object) {
-    std::wstring path(MAX_PATH, L'\0');
-    DWORD length = ::GetFinalPathNameByHandleW(object, &path[0], static_cast<DWORD>(path.size()), 0);
-    if (length >= path.size()) {
-        path.resize(length + 1);
-        length = ::GetFinalPathNameByHandleW(object, &path[0], static_cast<DWORD>(path.size()), 0);
-    }
-    if (length == 0 || length >= path.size()) return {};
+    // Room for the longest path there is.
+    constexpr DWORD kRoom = 32768;
+    std::wstring path(kRoom, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(object, &path[0], kRoom, 0);
+    if (length == 0 || length >= kRoom) return {};
     path.resize(length);
     // "\\?\UNC\server\share" is "\\server\share", "\\?\C:\x" is "C:\x".
     if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + path.substr(7);
@@ -136,7 +134,12 @@ std::wstring FinalPathOf(HANDLE object) {
     return path;
 }
 
-bool IsAtFinalPath(HANDLE object, const std::wstring& fullPath) {
+bool IsAtFinalPath(HANDLE object, const std::wstring& givenPath) {
+    // Short (8.3) names, as %TEMP% often has them, are compared in their long
+    // form, which is what the final path shows.
+    std::wstring fullPath(32768, L'\0');
+    const DWORD length = ::GetLongPathNameW(givenPath.c_str(), &fullPath[0], 32768);
+    fullPath.resize(length < 32768 ? length : 0);
     // The drive ("X:\") or the share ("\\server\share\") that the path begins with.
     size_t rootEnd = 3;
     if (fullPath.compare(0, 2, L"\\\\") == 0) {

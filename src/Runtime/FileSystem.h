@@ -42,5 +42,6 @@ std::wstring FinalPathOf(HANDLE object);
 // Whether the handle leads to `fullPath` ("X:\..." or "\\server\share\..."):
 // its final path, compared without regard to case with the final path of
 // the path's drive or share followed by the rest of the path, so that a
-// mapped or substituted drive is no difference but any link on the way is.
+// mapped or substituted drive, or a short (8.3) name, is no difference but
+// any link on the way is.
 bool IsAtFinalPath(HANDLE object, const std::wstring& fullPath);
