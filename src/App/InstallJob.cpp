@@ -147,7 +147,7 @@ void CInstallJob::RunPackage(kv::UniqueKernelHandle package) {
     packageExitCode = exitCode;
     if (error == WAIT_TIMEOUT) {
         // Half an installation: no launcher is started from it.
-        KV_LOG(kToConsole | kToFile, Error, L"CInstallJob::RunPackage the package still ran after %u s: ended",
+        KV_LOG(kToConsole | kToFile, Error, L"CInstallJob::RunPackage ended after %u s",
                static_cast<unsigned>(settings_.packageTimeoutMs / 1000));
         Report(InstallReport::kFinished);
         return;

@@ -20,6 +20,7 @@
 namespace {
 constexpr wchar_t kLogFile[] = L".\\App\\MainDlg";
 constexpr wchar_t kTipTitle[] = L"提示信息";
+constexpr wchar_t kLinkRefused[] = L"安装目录不能是链接或位于链接之下，请选择其他目录";
 constexpr wchar_t kProductFolder[] = L"KorvelQixar";
 constexpr int kProductIconId = 1;  // Installer.rc
 constexpr int kPageWelcome = 0;
@@ -160,9 +161,9 @@ void CMainDlg::OnClick(TNotifyUI& msg) {
     if (sender == m_btnInstall) {
         if (!CheckAgreement()) return;
         m_controller.SettleInstallDir();
-        if (RefusedAsLink(L"")) {
-            SelectPage(kPageFolder);
-            if (m_editInput) m_editInput->SetText(m_controller.InstallDir());
+        // The earlier or default folder refused: the folder page, as for a disk failure.
+        if (m_controller.FolderCrossesLink()) {
+            OfferAnotherFolder(kLinkRefused);
             return;
         }
         SelectPage(kPageProgress);
@@ -206,27 +207,26 @@ void CMainDlg::ConfirmExit() {
 
 bool CMainDlg::CheckAgreement() {
     if (m_optAgree == nullptr || m_optAgree->IsSelected()) return true;
-    ShowMessageBox(hwnd_, kTipTitle, L"未勾选“同意软件许可协议”。", L"", L"", true, false);
+    ShowTip(L"未勾选“同意软件许可协议”。");
     return false;
 }
 
 void CMainDlg::OnInstallFromFolderPage() {
     // No agreement and no write test on this path; a valid folder is created.
     const std::wstring typed = m_editInput ? m_editInput->GetText() : m_controller.InstallDir();
-    if (RefusedAsLink(typed)) return;
+    if (m_controller.FolderCrossesLink(typed)) {
+        ShowTip(kLinkRefused);
+        return;
+    }
     if (!m_controller.AcceptTypedFolder(typed)) {
-        ShowMessageBox(hwnd_, kTipTitle, L"您选择的安装路径无效，请重新选择。", L"", L"", true, false);
+        ShowTip(L"您选择的安装路径无效，请重新选择。");
         return;
     }
     SelectPage(kPageProgress);
     m_controller.BeginPackagePhase();
 }
 
-bool CMainDlg::RefusedAsLink(const std::wstring& typed) {
-    if (!m_controller.FolderCrossesLink(typed)) return false;
-    ShowMessageBox(hwnd_, kTipTitle, L"安装目录不能是链接或位于链接之下，请选择其他目录", L"", L"", true, false);
-    return true;
-}
+void CMainDlg::ShowTip(const std::wstring& text) { ShowMessageBox(hwnd_, kTipTitle, text, L"", L"", true, false); }
 
 void CMainDlg::OnSelectFolder() {
     std::wstring picked = BrowseForFolder(hwnd_, m_controller.InstallDir());
@@ -305,7 +305,7 @@ void CMainDlg::ShowFailureNotice(const std::wstring& text) {
 }
 
 bool CMainDlg::OfferAnotherFolder(const std::wstring& text) {
-    ShowMessageBox(hwnd_, kTipTitle, text, L"", L"", true, false);
+    ShowTip(text);
     // The folder page as the folder link shows it; its install button starts
     // the package phase anew.
     SelectPage(kPageFolder);
@@ -327,7 +327,7 @@ void CMainDlg::ShowDownloadRestarted() {
 }
 
 void CMainDlg::ShowStartFromMenu() {
-    ShowMessageBox(hwnd_, kTipTitle, L"安装完成，请从开始菜单或桌面启动 KorvelQixar", L"", L"", true, false);
+    ShowTip(L"安装完成，请从开始菜单或桌面启动 KorvelQixar");
 }
 
 void CMainDlg::End(int) {

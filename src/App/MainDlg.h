@@ -49,12 +49,11 @@ protected:
     bool AskDownloadAgain(bool sourcesLeft) override;
     void ShowDownloadRestarted() override;
     void ShowStartFromMenu() override;
-    // The folder page's box when the folder (typed, or the chosen one when
-    // empty) is a link or behind one.
-    bool RefusedAsLink(const std::wstring& typed);
     void End(int exitCode) override;
 
 private:
+    // The information box with its one button.
+    void ShowTip(const std::wstring& text);
     // Welcome and folder pages.
     void OnClick(TNotifyUI& msg) override;
     void ConfirmExit();

@@ -15,6 +15,7 @@
 #include "App/UserSession.h"
 #include "Runtime/Handles.h"
 #include "Runtime/Log.h"
+#include "Runtime/TextUtils.h"
 
 namespace {
 
@@ -180,9 +181,8 @@ UserStartPath StartForUser(const std::wstring& shellFile, const std::wstring& pa
     }
     if (path == UserStartPath::kNobody) error = kNoUserToStartFor;
     if (token || parent) error = system.startWithUserRights(token.get(), parent.get(), program, commandLine, directory);
-    static const wchar_t* const kPaths[] = {L"", L"with the console user's token",
-                                            L"as the child of an unelevated process of the user", L"directly",
-                                            L"not started: no user to start it for"};
+    static const wchar_t* const kPaths[] = {L"", L"console user's token", L"unelevated parent", L"directly",
+                                            L"not started: no user for it"};
     KV_LOG(kToConsole | kToFile, path == UserStartPath::kNobody ? Warn : Info, L"StartForUser %s: %s (%u)",
            program.c_str(), kPaths[static_cast<int>(path)], static_cast<unsigned>(error));
     return path;
@@ -201,21 +201,22 @@ DWORD StartLauncher(const std::wstring& launcherExe, const std::wstring& argumen
     if (folder.size() == 2) folder += L'\\';  // "D:" alone would be D:'s current folder
     // Without arguments the command line stays empty, as the launcher was
     // always started that way.
-    const std::wstring commandLine = arguments.empty() ? L"" : QuoteProgramPath(launcherExe) + L" " + arguments;
+    const std::wstring quoted = QuoteProgramPath(launcherExe);
+    const std::wstring commandLine = arguments.empty() ? L"" : quoted + L" " + arguments;
     DWORD error = 0;
-    const UserStartPath taken = StartForUser(launcherExe, arguments, folder, launcherExe,
-                                             commandLine.empty() ? QuoteProgramPath(launcherExe) : commandLine, error);
+    const UserStartPath taken =
+        StartForUser(launcherExe, arguments, folder, launcherExe, arguments.empty() ? quoted : commandLine, error);
     if (path) *path = taken;
     return taken == UserStartPath::kDirect ? StartProcess(launcherExe, commandLine) : error;
 }
 
 UserStartPath OpenWebPage(const std::wstring& url) {
     wchar_t system[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    const std::wstring rundll = std::wstring(system, length < MAX_PATH ? length : 0) + L"\\rundll32.exe";
+    if (::GetSystemDirectoryW(system, MAX_PATH) >= MAX_PATH) system[0] = L'\0';
+    const std::wstring rundll = FormatString(L"%s\\rundll32.exe", system);
     DWORD error = 0;
-    const UserStartPath path =
-        StartForUser(url, L"", L"", rundll, QuoteProgramPath(rundll) + L" url.dll,FileProtocolHandler " + url, error);
+    const UserStartPath path = StartForUser(
+        url, L"", L"", rundll, FormatString(L"\"%s\" url.dll,FileProtocolHandler %s", rundll.c_str(), url.c_str()), error);
     if (path == UserStartPath::kDirect) ::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     return path;
 }

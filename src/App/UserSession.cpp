@@ -2,9 +2,6 @@
 
 #include <tlhelp32.h>
 
-#include <memory>
-#include <vector>
-
 #include "Runtime/Handles.h"
 
 namespace {
@@ -16,18 +13,18 @@ bool TokenValue(HANDLE token, TOKEN_INFORMATION_CLASS what, T& value) {
     return ::GetTokenInformation(token, what, &value, sizeof(value), &size) != 0;
 }
 
-// The token's user (TokenUser), in a buffer of its own.
-std::vector<BYTE> TokenUserOf(HANDLE token) {
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) buffer.clear();
-    return buffer;
-}
-
-PSID UserSid(const std::vector<BYTE>& tokenUser) {
-    return tokenUser.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(tokenUser.data())->User.Sid;
-}
+// The token's user (TokenUser): room for the largest SID there is.
+struct TokenUserOf {
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    };
+    PSID sid = nullptr;  // null when it cannot be read
+    explicit TokenUserOf(HANDLE token) {
+        DWORD size = 0;
+        if (token && ::GetTokenInformation(token, TokenUser, bytes, sizeof(bytes), &size)) sid = user.User.Sid;
+    }
+};
 
 kv::UniqueKernelHandle OwnToken() {
     kv::UniqueKernelHandle token;
@@ -42,10 +39,9 @@ bool Elevated(HANDLE token) {
 }
 
 // A function of a system DLL outside KnownDLLs, loaded from the system folder only.
-template <typename Function>
-Function SystemFunction(const wchar_t* dll, const char* name) {
+FARPROC SystemFunction(const wchar_t* dll, const char* name) {
     HMODULE module = ::LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(module ? ::GetProcAddress(module, name) : nullptr));
+    return module ? ::GetProcAddress(module, name) : nullptr;
 }
 
 // `pid` opened to parent a process when it runs as `user` in `session`
@@ -58,9 +54,9 @@ HANDLE OpenIfUnelevatedOfUser(DWORD pid, PSID user, DWORD session) {
     if (!process || !::OpenProcessToken(process.get(), TOKEN_QUERY, &raw)) return nullptr;
     const kv::UniqueKernelHandle token(raw);
     DWORD tokenSession = 0;
-    const std::vector<BYTE> tokenUser = TokenUserOf(token.get());
-    if (!TokenValue(token.get(), TokenSessionId, tokenSession) || tokenSession != session || !UserSid(tokenUser) ||
-        !::EqualSid(UserSid(tokenUser), user) || Elevated(token.get())) {
+    const TokenUserOf tokenUser(token.get());
+    if (!TokenValue(token.get(), TokenSessionId, tokenSession) || tokenSession != session || !tokenUser.sid ||
+        !::EqualSid(tokenUser.sid, user) || Elevated(token.get())) {
         return nullptr;
     }
     return process.release();
@@ -69,9 +65,8 @@ HANDLE OpenIfUnelevatedOfUser(DWORD pid, PSID user, DWORD session) {
 }  // namespace
 
 bool RunsAsSystem() {
-    const kv::UniqueKernelHandle token = OwnToken();
-    const std::vector<BYTE> user = token ? TokenUserOf(token.get()) : std::vector<BYTE>();
-    return UserSid(user) && ::IsWellKnownSid(UserSid(user), WinLocalSystemSid);
+    const TokenUserOf user(OwnToken().get());
+    return user.sid && ::IsWellKnownSid(user.sid, WinLocalSystemSid);
 }
 
 bool RunsElevated() {
@@ -83,26 +78,26 @@ HANDLE QueryConsoleUserToken() {
     const DWORD session = ::WTSGetActiveConsoleSessionId();
     if (session == 0xFFFFFFFF) return nullptr;
     using QueryUserToken = BOOL(WINAPI*)(ULONG, PHANDLE);
-    const auto query = SystemFunction<QueryUserToken>(L"wtsapi32.dll", "WTSQueryUserToken");
+    const auto query = reinterpret_cast<QueryUserToken>(
+        reinterpret_cast<void*>(SystemFunction(L"wtsapi32.dll", "WTSQueryUserToken")));
     HANDLE token = nullptr;
     return query && query(session, &token) ? token : nullptr;
 }
 
 HANDLE OpenUnelevatedProcessOfUser() {
-    const kv::UniqueKernelHandle own = OwnToken();
-    const std::vector<BYTE> user = own ? TokenUserOf(own.get()) : std::vector<BYTE>();
+    const TokenUserOf user(OwnToken().get());
     DWORD session = 0;
-    if (!UserSid(user) || !::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) return nullptr;
+    if (!user.sid || !::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) return nullptr;
     // The desktop shell first: explorer, or whatever replaces it.
     DWORD shellPid = 0;
     if (HWND shell = ::GetShellWindow()) ::GetWindowThreadProcessId(shell, &shellPid);
-    if (HANDLE found = OpenIfUnelevatedOfUser(shellPid, UserSid(user), session)) return found;
+    if (HANDLE found = OpenIfUnelevatedOfUser(shellPid, user.sid, session)) return found;
     const kv::UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more;
          more = ::Process32NextW(snapshot.get(), &entry)) {
-        if (HANDLE found = OpenIfUnelevatedOfUser(entry.th32ProcessID, UserSid(user), session)) return found;
+        if (HANDLE found = OpenIfUnelevatedOfUser(entry.th32ProcessID, user.sid, session)) return found;
     }
     return nullptr;
 }
@@ -111,43 +106,45 @@ DWORD StartWithUserRights(HANDLE token, HANDLE parent, const std::wstring& progr
                           const std::wstring& directory) {
     std::wstring line = commandLine;  // CreateProcess may write into it
     const wchar_t* folder = directory.empty() ? nullptr : directory.c_str();
+    // The user's interactive desktop, not one of the service session's.
+    STARTUPINFOEXW si = {};
+    si.StartupInfo.cb = sizeof(si);
+    si.StartupInfo.lpDesktop = const_cast<wchar_t*>(L"winsta0\\default");
     PROCESS_INFORMATION info = {};
+    using FreeEnvironment = BOOL(WINAPI*)(LPVOID);
+    FreeEnvironment free = nullptr;
+    void* environment = nullptr;
+    // One attribute takes 48 bytes on x64; a larger need fails the call.
+    alignas(16) BYTE buffer[128];
     BOOL started = FALSE;
     if (token) {
-        // The user's own environment, not SYSTEM's.
+        // The user's own environment, never SYSTEM's (which a null block
+        // would hand on): without it nothing is started.
         using MakeEnvironment = BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL);
-        using FreeEnvironment = BOOL(WINAPI*)(LPVOID);
-        const auto make = SystemFunction<MakeEnvironment>(L"userenv.dll", "CreateEnvironmentBlock");
-        const auto free = SystemFunction<FreeEnvironment>(L"userenv.dll", "DestroyEnvironmentBlock");
-        void* environment = nullptr;
-        if (make && free && !make(&environment, token, FALSE)) environment = nullptr;
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        si.lpDesktop = const_cast<wchar_t*>(L"winsta0\\default");
+        const auto make = reinterpret_cast<MakeEnvironment>(
+            reinterpret_cast<void*>(SystemFunction(L"userenv.dll", "CreateEnvironmentBlock")));
+        free = reinterpret_cast<FreeEnvironment>(
+            reinterpret_cast<void*>(SystemFunction(L"userenv.dll", "DestroyEnvironmentBlock")));
+        if (!make || !free || !make(&environment, token, FALSE)) return ERROR_ENVVAR_NOT_FOUND;
+        si.StartupInfo.cb = sizeof(STARTUPINFOW);
         started = ::CreateProcessAsUserW(token, program.c_str(), &line[0], nullptr, nullptr, FALSE,
-                                         CREATE_UNICODE_ENVIRONMENT, environment, folder, &si, &info);
-        const DWORD error = ::GetLastError();
-        if (environment) free(environment);
-        ::SetLastError(error);
+                                         CREATE_UNICODE_ENVIRONMENT, environment, folder, &si.StartupInfo, &info);
     } else {
-        SIZE_T size = 0;
-        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        std::unique_ptr<BYTE[]> buffer(new BYTE[size]);
-        auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer.get());
+        SIZE_T size = sizeof(buffer);
+        auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer);
         if (!::InitializeProcThreadAttributeList(attributes, 1, 0, &size)) return ::GetLastError();
-        STARTUPINFOEXW si = {};
-        si.StartupInfo.cb = sizeof(si);
         si.lpAttributeList = attributes;
         started = ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_PARENT_PROCESS, &parent,
                                               sizeof(parent), nullptr, nullptr) &&
                   ::CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, EXTENDED_STARTUPINFO_PRESENT,
                                    nullptr, folder, &si.StartupInfo, &info);
-        const DWORD error = ::GetLastError();
-        ::DeleteProcThreadAttributeList(attributes);
-        ::SetLastError(error);
     }
-    if (!started) return ::GetLastError();
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
-    return 0;
+    const DWORD error = started ? 0 : ::GetLastError();
+    if (environment) free(environment);
+    if (si.lpAttributeList) ::DeleteProcThreadAttributeList(si.lpAttributeList);
+    if (started) {
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+    }
+    return started || error ? error : ERROR_INVALID_FUNCTION;
 }
