@@ -45,7 +45,8 @@ struct KnownSwitch {
 };
 constexpr KnownSwitch kSwitches[] = {
     {L"S", false, false}, {L"KEEP", false, false}, {L"NOLAUNCH", false, false}, {L"?", false, false},
-    {L"D", true, false},  {L"LOG", true, false},   {L"TIMEOUT", true, false}, {L"LANG", true, false},
+    {L"D", true, false},  {L"LOG", true, false},   {L"TIMEOUT", true, false}, {L"PACKAGETIMEOUT", true, false},
+    {L"LANG", true, false},
     {L"PROXY", true, false}, {L"PROXYUSER", true, false}, {L"PROXYPASS", true, true},
 };
 
@@ -99,6 +100,7 @@ public:
             ApplyPiece(piece);
         }
         if ((o_.keep || timeoutGiven_) && !o_.silent) Fail(L"cmdline.silent.only");
+        if (packageTimeoutGiven_ && !o_.silent) Fail(L"cmdline.packagetimeout.silent.only");
     }
 
 private:
@@ -155,7 +157,10 @@ private:
         else if (canonical == L"/?") o_.help = true;
         else if (canonical == L"/D") o_.installDir = value;
         else if (canonical == L"/LOG") o_.logPath = value;
-        else if (canonical == L"/TIMEOUT") ApplyTimeout(value);
+        else if (canonical == L"/TIMEOUT") ApplySeconds(canonical, value, timeoutGiven_, o_.timeoutSeconds);
+        else if (canonical == L"/PACKAGETIMEOUT") {
+            ApplySeconds(canonical, value, packageTimeoutGiven_, o_.packageTimeoutSeconds);
+        }
         else if (canonical == L"/PROXYUSER") o_.proxyUser = value;
         else if (canonical == L"/PROXYPASS") o_.proxyPassword = value;
         else if (canonical == L"/PROXY") ApplyProxy(value);
@@ -171,8 +176,8 @@ private:
         o_.proxy = value;
     }
 
-    void ApplyTimeout(const std::wstring& value) {
-        timeoutGiven_ = true;
+    void ApplySeconds(const std::wstring& name, const std::wstring& value, bool& given, uint32_t& out) {
+        given = true;
         uint64_t seconds = 0;
         for (wchar_t c : value) {
             if (c < L'0' || c > L'9' || seconds > kMaxNetworkTimeoutSeconds) {
@@ -182,10 +187,11 @@ private:
             seconds = seconds * 10 + static_cast<uint64_t>(c - L'0');
         }
         if (seconds > kMaxNetworkTimeoutSeconds) {
-            Fail(L"cmdline.timeout.range", {std::to_wstring(kMaxNetworkTimeoutSeconds), value});
+            Fail(name == L"/TIMEOUT" ? L"cmdline.timeout.range" : L"cmdline.packagetimeout.range",
+                 {std::to_wstring(kMaxNetworkTimeoutSeconds), value});
             return;
         }
-        o_.timeoutSeconds = static_cast<uint32_t>(seconds);
+        out = static_cast<uint32_t>(seconds);
     }
 
     // One of the language tables' names.
@@ -203,6 +209,7 @@ private:
     InstallerOptions& o_;
     unsigned seen_ = 0;  // one bit per entry of kSwitches
     bool timeoutGiven_ = false;
+    bool packageTimeoutGiven_ = false;
 };
 
 }  // namespace
@@ -243,6 +250,7 @@ std::wstring UsageText() {
     // A blank key is an empty line.
     static const wchar_t* const kLines[] = {L"usage.syntax", L"",           L"usage.s",       L"usage.keep",
                                             L"usage.d",      L"usage.log",  L"usage.nolaunch", L"usage.timeout",
+                                            L"usage.packagetimeout",
                                             L"usage.proxy",  L"usage.proxyuser", L"usage.proxypass",
                                             L"usage.lang",   L"usage.help", L"",              L"usage.exits"};
     std::wstring text;

@@ -1,9 +1,9 @@
 #pragma once
 // The installer's command line: the source number, read exactly as it always
 // was, then the administrators' switches (/S, /KEEP, /D=, /LOG=, /NOLAUNCH,
-// /TIMEOUT=, /PROXY=, /PROXYUSER=, /PROXYPASS=, /LANG=, /?),
-// case-insensitive. Main thread (the refusal texts come from the language
-// tables).
+// /TIMEOUT=, /PACKAGETIMEOUT=, /PROXY=, /PROXYUSER=, /PROXYPASS=, /LANG=,
+// /?), case-insensitive. Main thread (the refusal texts come from the
+// language tables).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,6 +12,7 @@
 
 constexpr uint32_t kDefaultNetworkTimeoutSeconds = kv::retry::kDefaultGiveUpSeconds;
 constexpr uint32_t kMaxNetworkTimeoutSeconds = kv::retry::kMaxGiveUpSeconds;
+constexpr uint32_t kDefaultPackageTimeoutSeconds = 1800;
 
 struct InstallerOptions {
     uint16_t sourceId = 0;     // 0: none given
@@ -22,6 +23,7 @@ struct InstallerOptions {
     std::wstring installDir;   // /D=, as given; empty when not given
     std::wstring logPath;      // /LOG=, as given; empty when not given
     uint32_t timeoutSeconds = kDefaultNetworkTimeoutSeconds;  // /TIMEOUT= (with /S)
+    uint32_t packageTimeoutSeconds = kDefaultPackageTimeoutSeconds;  // /PACKAGETIMEOUT= (with /S)
     std::wstring proxy;          // /PROXY=: host:port, direct or a script's URL; empty when not given
     std::wstring proxyUser;      // /PROXYUSER=
     std::wstring proxyPassword;  // /PROXYPASS= (never logged)

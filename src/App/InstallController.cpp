@@ -110,7 +110,8 @@ void CInstallController::OnAskExistingTimer() {
         }
         // The number is written even when it is 0.
         const DWORD error = StartLauncher(launcherExe_, LauncherArguments(sourceId_));
-        if (error == 0) {
+        if (error == 0 || error == kNoUserToStartFor) {
+            if (error != 0) TellStartFromMenu();
             Finish(kExitInstalled);
             return;
         }
@@ -157,9 +158,27 @@ bool CInstallController::AcceptTypedFolder(const std::wstring& text) {
     return true;
 }
 
+bool CInstallController::FolderCrossesLink(const std::wstring& text) const {
+    const std::wstring folder = text.empty() ? CanonicalPath(installDir_) : CanonicalTypedFolder(text);
+    if (folder.empty() || !PathCrossesLink(folder)) return false;
+    KV_LOG(kToConsole | kToFile, Warn, L"CInstallController::FolderCrossesLink %s: refused",
+           folder.c_str());
+    return true;
+}
+
 // --------------------------------------------------------- package phase
 
 void CInstallController::BeginPackagePhase() {
+    // Checked again once held: a folder on the way swapped for a link after
+    // it was chosen would send the package's files elsewhere.
+    heldInstallDir_.reset();
+    movingSince_ = 0;
+    if (EnsureDirExists(installDir_)) heldInstallDir_ = HoldFolder(installDir_);
+    if (!heldInstallDir_ || FolderCrossesLink()) {
+        KV_LOG(kToConsole | kToFile, Error, L"CInstallController::BeginPackagePhase %s not held", installDir_.c_str());
+        Finish(kExitInvalidFolder);
+        return;
+    }
     // The folder may have changed since a disk failure; a package beside the
     // installer stays where it is.
     if (!keepPackage_ || packageDir_.empty()) packageDir_ = installDir_;
@@ -176,6 +195,7 @@ void CInstallController::BeginPackagePhase() {
 }
 
 bool CInstallController::StartUpdateModule() {
+    slowWindowStart_ = 0;  // a new download is watched afresh
     if (makeModule_) {
         updater_ = makeModule_(packageDir_, this);
     } else {
@@ -215,7 +235,40 @@ void CInstallController::OnProgress(int64_t total, int64_t complete, uint64_t sp
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnProgress %lld/%lld", static_cast<long long>(complete),
            static_cast<long long>(total));
     view_.ShowDownloadProgress(total, complete, speed);
+    WatchSlowDownload(total, complete);
 }
+
+void CInstallController::WatchSlowDownload(int64_t total, int64_t complete) {
+    // A source that drips just fast enough never fails, and would keep an
+    // unattended run (and the one-instance name) alive for ever.
+    if (networkTimeoutMs_ == INFINITE || finished_) return;
+    const ULONGLONG now = ::GetTickCount64();
+    // A restarted download opens a new window but keeps its time: a source
+    // that drips and drops the connection now and then is no better.
+    if (slowWindowStart_ == 0 || complete < slowWindowBytes_) {
+        slowWindowStart_ = now;
+        if (movingSince_ == 0) movingSince_ = now;
+        slowWindowBytes_ = complete;
+        return;
+    }
+    const ULONGLONG elapsed = now - slowWindowStart_;
+    if (elapsed < retryTimes_.slowWindowMs) return;
+    // At least 1% of the size per window, pro rata.
+    const double gained = static_cast<double>(complete - slowWindowBytes_);
+    if (gained * 100.0 * retryTimes_.slowWindowMs >= static_cast<double>(total) * static_cast<double>(elapsed)) {
+        movingSince_ = now;
+    }
+    slowWindowStart_ = now;
+    slowWindowBytes_ = complete;
+    if (now - movingSince_ <= networkTimeoutMs_) return;  // /TIMEOUT=0 too: a good window goes on
+    KV_LOG(kToConsole | kToFile, Error, L"CInstallController::WatchSlowDownload %lld/%lld: under 1%%/min for %u s",
+           static_cast<long long>(complete), static_cast<long long>(total),
+           static_cast<unsigned>((now - movingSince_) / 1000));
+    // Once the module's report has returned: finishing deletes the module.
+    Schedule(retryTask_, 0, &CInstallController::EndSlowDownload);
+}
+
+void CInstallController::EndSlowDownload() { Finish(kExitNetworkUnreachable); }
 
 void CInstallController::OnDone(const HttpResult& result, const std::wstring&) {
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::OnDone (%d,%d)", result.type, result.code);
@@ -436,6 +489,7 @@ void CInstallController::StartInstall() {
     settings.earlierLauncher = launcherExe_;
     settings.keepPackage = keepPackage_;
     settings.noLaunch = noLaunch_;
+    settings.packageTimeoutMs = packageTimeoutMs_;
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::StartInstall %s into %s", settings.packagePath.c_str(),
            installDir_.c_str());
     // A job of an earlier, corrupt package has ended already; the new one
@@ -534,6 +588,9 @@ void CInstallController::OnInstallFinished() {
                L"CInstallController::OnInstallFinished the package failed: start error %u, exit code %u",
                static_cast<unsigned>(runError), static_cast<unsigned>(exitCode));
         Finish(kExitPackageFailed);
+    } else if (launcherError == kNoUserToStartFor) {
+        TellStartFromMenu();
+        Finish(kExitInstalled);
     } else if (launcherError != 0) {
         Finish(kExitLauncherFailed);
     } else {
@@ -541,8 +598,16 @@ void CInstallController::OnInstallFinished() {
     }
 }
 
+void CInstallController::TellStartFromMenu() {
+    // Running as SYSTEM with nobody logged on, or elevated with no process of
+    // the user to start it under: the installer's own rights are not given
+    // away (StartForUser has logged it).
+    view_.ShowStartFromMenu();
+}
+
 void CInstallController::Stop() {
     CancelTasks();
+    heldInstallDir_.reset();
     DeleteUpdateModule();
     // From here on the install thread starts nothing, and what it reports finds nobody.
     Controllers().Drop(reportToken_);

@@ -33,6 +33,8 @@ public:
         UINT cycleMs = kv::retry::kCycleDelayMs;
         UINT lockedFirstWaitMs = kv::retry::kLockedFirstWaitMs;
         UINT lockedGiveUpMs = kv::retry::kLockedGiveUpMs;
+        // A download gaining less than 1% of its size in this long is hardly moving.
+        UINT slowWindowMs = 60000;
     };
 
     // `makeModule` makes the update module of each package phase (the real
@@ -52,6 +54,8 @@ public:
     // the run ends with the exit code of the last failure's kind (3, 9, 10
     // or 12). INFINITE (the default) retries for ever.
     void SetNetworkTimeout(DWORD ms) { networkTimeoutMs_ = ms; }
+    // Unattended runs: how long the package may run before it is ended (7).
+    void SetPackageTimeout(DWORD ms) { packageTimeoutMs_ = ms; }
     void SetRetryTimes(const RetryTimes& times) { retryTimes_ = times; }
     bool FoundEarlierInstall() const { return existingInstall_; }
 
@@ -67,6 +71,10 @@ public:
     // Applies those rules and creates the folder; true when it is now the
     // installation folder.
     bool AcceptTypedFolder(const std::wstring& text);
+    // Whether the folder (a typed text, or the chosen folder when empty) is a
+    // junction, symbolic link or mount point, or lies behind one: refused
+    // wherever it was chosen (logged).
+    bool FolderCrossesLink(const std::wstring& text = L"") const;
 
     // Downloads the package (or takes the one beside the installer) and hands
     // it off; the package folder is the installation folder unless the package
@@ -111,6 +119,9 @@ private:
     void OnRetryTimer();
     bool NetworkGivenUp() const;
     void EndFailureRun();
+    // Ends an unattended run whose download has hardly moved for the network time-out.
+    void WatchSlowDownload(int64_t total, int64_t complete);
+    void EndSlowDownload();
     void StartInstall();
     void OnInstallAnimTimer();
     void OnPackageCorrupt();
@@ -122,6 +133,7 @@ private:
     void DropSource(const std::wstring& url, const wchar_t* why);
     void OnPackageLocked();
     void OnInstallFinished();
+    void TellStartFromMenu();
     void OnInstallReport(InstallReport report);
     // Replaces the pending task in `slot` (if any) with `task` in `delayMs`.
     void Schedule(TaskId& slot, UINT delayMs, void (CInstallController::*task)());
@@ -141,6 +153,9 @@ private:
     // stops; a report that comes later finds nothing.
     uintptr_t reportToken_ = 0;
     std::wstring installDir_;
+    // Held from the package phase to the end, so that no folder on its way
+    // can be swapped for a link meanwhile.
+    kv::UniqueKernelHandle heldInstallDir_;
     std::wstring launcherExe_;
     std::wstring packageDir_;
     int sourceId_ = 0;
@@ -152,12 +167,18 @@ private:
     ULONGLONG failingSince_ = 0;
     FailureKind toldKind_ = FailureKind::kNone;
     ULONGLONG lockedSince_ = 0;
+    // The current window of WatchSlowDownload (its start, 0: none, and the
+    // bytes then) and when the download last moved well.
+    ULONGLONG slowWindowStart_ = 0;
+    int64_t slowWindowBytes_ = 0;
+    ULONGLONG movingSince_ = 0;
     UINT lockedWaitMs_ = 0;  // the next quiet wait after a lock
     HttpResult lastFailure_;
     RetryStep retryStep_ = RetryStep::kCycle;
     RetryTimes retryTimes_;
     const UINT animPeriodMs_ = TestTimingOverride(L"KV_INSTALL_ANIM_MS", kAnimPeriodMs);
     DWORD networkTimeoutMs_ = INFINITE;
+    DWORD packageTimeoutMs_ = INFINITE;
     bool noLaunch_ = false;
     bool existingInstall_ = false;
     bool keepPackage_ = false;

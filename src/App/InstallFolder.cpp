@@ -138,9 +138,14 @@ bool IsPathWritable(const std::wstring& path) {
     if (p.empty()) return false;
     const int32_t now = static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr)));
     const std::wstring testFile = FormatString(L"%s\\qxtest_%d.kvqx", p.c_str(), now);
-    if (!CreateEmptyFile(testFile)) return false;
-    RemoveFile(testFile);
-    return true;
+    // A new file only (an existing name, a link planted under the predictable
+    // name too, is never opened, truncated or deleted), gone with its handle:
+    // nothing is deleted by name.
+    const kv::UniqueKernelHandle file(::CreateFileW(testFile.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                                                        FILE_FLAG_DELETE_ON_CLOSE,
+                                                    nullptr));
+    return file.valid();
 }
 
 bool CreateEmptyFile(const std::wstring& path) {

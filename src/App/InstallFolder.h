@@ -31,8 +31,8 @@ bool NamesLauncherProgram(const std::wstring& path);
 // D:\Korvel网络\KorvelQixar when writable, else the same folder on the first
 // writable fixed drive; "" when no drive qualifies.
 std::wstring DefaultInstallDir();
-// Walks up to the nearest existing part of the path and tries to create (and
-// delete) a test file there. Creates no folders.
+// Walks up to the nearest existing part of the path and tries to create a
+// new test file there, deleted through its handle. Creates no folders.
 bool IsPathWritable(const std::wstring& path);
 // Creates the file's folder (result ignored) and the file, empty.
 bool CreateEmptyFile(const std::wstring& path);

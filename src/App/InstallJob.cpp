@@ -142,9 +142,16 @@ void CInstallJob::RunPackage(kv::UniqueKernelHandle package) {
     if (stopRequested_) return;
     KV_LOG(kToConsole | kToFile, Info, L"CInstallJob::RunPackage %s", commandLine.c_str());
     DWORD exitCode = 0;
-    const DWORD error = RunAndWait(settings_.packagePath, commandLine, INFINITE, &exitCode);
+    const DWORD error = RunAndWait(settings_.packagePath, commandLine, settings_.packageTimeoutMs, &exitCode, true);
     packageRunError = error;
     packageExitCode = exitCode;
+    if (error == WAIT_TIMEOUT) {
+        // Half an installation: no launcher is started from it.
+        KV_LOG(kToConsole | kToFile, Error, L"CInstallJob::RunPackage ended after %u s",
+               static_cast<unsigned>(settings_.packageTimeoutMs / 1000));
+        Report(InstallReport::kFinished);
+        return;
+    }
     if (error != 0) {
         KV_LOG(kToConsole | kToFile, Warn, L"CInstallJob::RunPackage %s could not be run (%u)", commandLine.c_str(),
                static_cast<unsigned>(error));

@@ -34,6 +34,7 @@ struct InstallSettings {
     std::wstring earlierLauncher;  // the earlier installation's KorvelLauncher.exe, when found
     bool keepPackage = false;
     bool noLaunch = false;         // the launcher is not started at the end
+    DWORD packageTimeoutMs = INFINITE;  // the package's process is ended after this long
 };
 
 class CInstallJob {
@@ -58,7 +59,7 @@ public:
     std::atomic<bool> installDone{false};
 
     // The hand-off's outcome, complete when kFinished is reported.
-    std::atomic<DWORD> packageRunError{0};    // 0, or the system error of a failed start
+    std::atomic<DWORD> packageRunError{0};    // 0, the system error of a failed start, or WAIT_TIMEOUT
     std::atomic<DWORD> packageExitCode{0};    // the package process's exit code
     std::atomic<DWORD> launcherError{0};      // 0, or why the launcher did not start
 

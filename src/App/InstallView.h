@@ -48,6 +48,10 @@ public:
     // at most once per run; a view that cannot ask answers false.
     virtual bool AskProxyLogin() { return false; }
 
+    // Installed (or kept), but the launcher could not be started for anyone:
+    // the user is told to start it from the Start menu or the desktop.
+    virtual void ShowStartFromMenu() {}
+
     // The run is over with this outcome (an InstallerExitCode); the
     // controller has stopped everything. Called once.
     virtual void End(int exitCode) = 0;

@@ -193,8 +193,13 @@ void CMainDlg::OnClick(TNotifyUI& msg) {
     }
     if (sender == m_btnInstall) {
         if (!CheckAgreement()) return;
-        SelectPage(kPageProgress);
         m_controller.SettleInstallDir();
+        // The earlier or default folder refused: the folder page, as for a disk failure.
+        if (m_controller.FolderCrossesLink()) {
+            OfferAnotherFolder(UiText(L"box.folder.link"));
+            return;
+        }
+        SelectPage(kPageProgress);
         m_controller.BeginPackagePhase();
         return;
     }
@@ -235,20 +240,26 @@ void CMainDlg::ConfirmExit() {
 
 bool CMainDlg::CheckAgreement() {
     if (m_optAgree == nullptr || m_optAgree->IsSelected()) return true;
-    ShowMessageBox(hwnd_, UiText(L"box.tip"), UiText(L"box.agreement.unchecked"), L"", L"", true, false);
+    ShowTip(UiText(L"box.agreement.unchecked"));
     return false;
 }
 
 void CMainDlg::OnInstallFromFolderPage() {
     // No agreement and no write test on this path; a valid folder is created.
     const std::wstring typed = m_editInput ? m_editInput->GetText() : m_controller.InstallDir();
+    if (m_controller.FolderCrossesLink(typed)) {
+        ShowTip(UiText(L"box.folder.link"));
+        return;
+    }
     if (!m_controller.AcceptTypedFolder(typed)) {
-        ShowMessageBox(hwnd_, UiText(L"box.tip"), UiText(L"box.folder.invalid"), L"", L"", true, false);
+        ShowTip(UiText(L"box.folder.invalid"));
         return;
     }
     SelectPage(kPageProgress);
     m_controller.BeginPackagePhase();
 }
+
+void CMainDlg::ShowTip(const std::wstring& text) { ShowMessageBox(hwnd_, UiText(L"box.tip"), text, L"", L"", true, false); }
 
 void CMainDlg::OnSelectFolder() {
     std::wstring picked = BrowseForFolder(hwnd_, m_controller.InstallDir());
@@ -330,7 +341,7 @@ void CMainDlg::ShowFailureNotice(const std::wstring& text) {
 }
 
 bool CMainDlg::OfferAnotherFolder(const std::wstring& text) {
-    ShowMessageBox(hwnd_, UiText(L"box.tip"), text, L"", L"", true, false);
+    ShowTip(text);
     // The folder page as the folder link shows it; its install button starts
     // the package phase anew.
     SelectPage(kPageFolder);
@@ -357,6 +368,10 @@ void CMainDlg::ShowDownloadRestarted() {
     if (m_lbSpeed) m_lbSpeed->SetText(L"");
     if (m_progress) m_progress->SetBkImage(L"file='progress_bk.png' corner='3,3,3,3'");
     m_drawnFill = -1;
+}
+
+void CMainDlg::ShowStartFromMenu() {
+    ShowTip(UiText(L"box.done"));
 }
 
 void CMainDlg::End(int) {

@@ -49,9 +49,12 @@ protected:
     bool AskDownloadAgain(bool sourcesLeft) override;
     bool AskProxyLogin() override;
     void ShowDownloadRestarted() override;
+    void ShowStartFromMenu() override;
     void End(int exitCode) override;
 
 private:
+    // The information box with its one button.
+    void ShowTip(const std::wstring& text);
     // Welcome and folder pages.
     void OnClick(TNotifyUI& msg) override;
     void ConfirmExit();

@@ -9,6 +9,10 @@
 
 namespace {
 
+// How long an ended process is given to be gone.
+constexpr DWORD kEndWaitMs = 5000;
+
+
 // The main-module path of another process, "" when it cannot be read. Psapi
 // is loaded per call, as older systems keep the function only there.
 class ModulePathReader {
@@ -89,12 +93,18 @@ DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
     return 0;
 }
 
-DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs, DWORD* exitCode) {
+DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs, DWORD* exitCode,
+                 bool endOnTimeout) {
     PROCESS_INFORMATION info;
     if (const DWORD error = CreateChild(program, commandLine, info)) return error;
     kv::UniqueKernelHandle process(info.hProcess);
     kv::UniqueKernelHandle thread(info.hThread);
-    if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT) return WAIT_TIMEOUT;
+    if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT) {
+        if (endOnTimeout && ::TerminateProcess(process.get(), WAIT_TIMEOUT)) {
+            ::WaitForSingleObject(process.get(), kEndWaitMs);
+        }
+        return WAIT_TIMEOUT;
+    }
     if (exitCode && !::GetExitCodeProcess(process.get(), exitCode)) *exitCode = 0xFFFFFFFF;  // unknown: a failure
     return 0;
 }

@@ -11,10 +11,11 @@ DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
                    PROCESS_INFORMATION* out = nullptr);
 // Starts the program and waits for its end (by default without a time limit);
 // 0, the system error code of a failed start, or WAIT_TIMEOUT when the
-// program still runs after timeoutMs (it is left running). With 0, the
-// program's own exit code goes to `exitCode` when given.
+// program still runs after timeoutMs (it is left running, or with
+// `endOnTimeout` ended). With 0, the program's own exit code goes to
+// `exitCode` when given.
 DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs = INFINITE,
-                 DWORD* exitCode = nullptr);
+                 DWORD* exitCode = nullptr, bool endOnTimeout = false);
 // A process (not this one) whose main module lies inside `folder`: the path is
 // compared case-insensitively with the folder followed by a separator, so
 // "C:\Games\Korvel2\x.exe" does not match "C:\Games\Korvel". 0 when none.

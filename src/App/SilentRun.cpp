@@ -14,6 +14,7 @@ CSilentRun::CSilentRun(const InstallerOptions& options) : options_(options) {}
 void CSilentRun::Start(int sourceId) {
     controller_.SetNoLaunch(options_.noLaunch);
     controller_.SetNetworkTimeout(options_.timeoutSeconds * 1000);
+    controller_.SetPackageTimeout(options_.packageTimeoutSeconds * 1000);
     controller_.Initialise(sourceId);
     // With an earlier installation the controller asks first (100 ms later).
     if (!controller_.FoundEarlierInstall()) BeginInstall();
@@ -45,6 +46,7 @@ void CSilentRun::BeginInstall() {
         controller_.SettleInstallDir();
         folder = controller_.InstallDir();
     }
+    if (!folder.empty() && controller_.FolderCrossesLink(folder)) folder.clear();
     if (folder.empty()) {
         KV_LOG(kToConsole | kToFile, Error, L"CSilentRun::BeginInstall no usable installation folder (/D=%s)",
                typed.c_str());

@@ -12,8 +12,10 @@
 #include "App/InstallFolder.h"
 #include "Runtime/Paths.h"
 #include "App/Processes.h"
+#include "App/UserSession.h"
 #include "Runtime/Handles.h"
 #include "Runtime/Log.h"
+#include "Runtime/TextUtils.h"
 
 namespace {
 
@@ -145,29 +147,78 @@ ShellStartResult StartThroughDesktopShell(const std::wstring& file, const std::w
     } else {
         delete request;
     }
-    static const wchar_t* const kResults[] = {L"started", L"refused", L"no desktop shell: started directly"};
+    static const wchar_t* const kResults[] = {L"started", L"refused", L"no desktop shell"};
     KV_LOG(kToConsole | kToFile, Info, L"StartThroughDesktopShell %s [%s]: %s (0x%08x)", file.c_str(),
            parameters.c_str(), kResults[static_cast<int>(result)], static_cast<unsigned>(error));
     return result;
 }
 
-DWORD StartLauncher(const std::wstring& launcherExe, const std::wstring& arguments) {
+namespace {
+
+const UserStartSystem kRealSystem = {&StartThroughDesktopShell, &RunsAsSystem,          &RunsElevated,
+                                     &QueryConsoleUserToken,    &OpenUnelevatedProcessOfUser, &StartWithUserRights};
+std::atomic<const UserStartSystem*> g_system{&kRealSystem};
+
+// The shell first; without it never with the installer's own rights unless
+// those are the user's. kDirect: the caller starts it itself.
+UserStartPath StartForUser(const std::wstring& shellFile, const std::wstring& parameters, const std::wstring& directory,
+                           const std::wstring& program, const std::wstring& commandLine, DWORD& error) {
+    const UserStartSystem& system = *g_system;
+    error = 0;
+    const ShellStartResult shell = system.askShell(shellFile, parameters, directory);
+    if (shell != ShellStartResult::kUnavailable) {
+        if (shell != ShellStartResult::kStarted) error = ERROR_ACCESS_DENIED;
+        return UserStartPath::kDesktopShell;
+    }
+    UserStartPath path = UserStartPath::kDirect;
+    kv::UniqueKernelHandle token, parent;
+    if (system.runsAsSystem()) {
+        token.reset(system.consoleUserToken());
+        path = token ? UserStartPath::kConsoleUser : UserStartPath::kNobody;
+    } else if (system.runsElevated()) {
+        parent.reset(system.unelevatedProcessOfUser());
+        path = parent ? UserStartPath::kUnelevatedParent : UserStartPath::kNobody;
+    }
+    if (path == UserStartPath::kNobody) error = kNoUserToStartFor;
+    if (token || parent) error = system.startWithUserRights(token.get(), parent.get(), program, commandLine, directory);
+    static const wchar_t* const kPaths[] = {L"", L"console user's token", L"unelevated parent", L"directly",
+                                            L"not started: no user for it"};
+    KV_LOG(kToConsole | kToFile, path == UserStartPath::kNobody ? Warn : Info, L"StartForUser %s: %s (%u)",
+           program.c_str(), kPaths[static_cast<int>(path)], static_cast<unsigned>(error));
+    return path;
+}
+
+}  // namespace
+
+void SetUserStartSystem(const UserStartSystem* system) { g_system = system ? system : &kRealSystem; }
+
+DWORD StartLauncher(const std::wstring& launcherExe, const std::wstring& arguments, UserStartPath* path) {
     if (!NamesLauncherProgram(launcherExe)) return ERROR_INVALID_NAME;
     // The shell would answer a missing program with a message box of its own.
     const DWORD attributes = ::GetFileAttributesW(launcherExe.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_FILE_NOT_FOUND;
     std::wstring folder = DirOfFile(launcherExe);
     if (folder.size() == 2) folder += L'\\';  // "D:" alone would be D:'s current folder
-    const ShellStartResult shell = StartThroughDesktopShell(launcherExe, arguments, folder);
-    if (shell != ShellStartResult::kUnavailable) return shell == ShellStartResult::kStarted ? 0 : ERROR_ACCESS_DENIED;
     // Without arguments the command line stays empty, as the launcher was
     // always started that way.
-    return StartProcess(launcherExe, arguments.empty() ? L"" : QuoteProgramPath(launcherExe) + L" " + arguments);
+    const std::wstring quoted = QuoteProgramPath(launcherExe);
+    const std::wstring commandLine = arguments.empty() ? L"" : quoted + L" " + arguments;
+    DWORD error = 0;
+    const UserStartPath taken =
+        StartForUser(launcherExe, arguments, folder, launcherExe, arguments.empty() ? quoted : commandLine, error);
+    if (path) *path = taken;
+    return taken == UserStartPath::kDirect ? StartProcess(launcherExe, commandLine) : error;
 }
 
-void OpenWebPage(const std::wstring& url) {
-    if (StartThroughDesktopShell(url, L"", L"") != ShellStartResult::kUnavailable) return;
-    ::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+UserStartPath OpenWebPage(const std::wstring& url) {
+    wchar_t system[MAX_PATH] = {};
+    if (::GetSystemDirectoryW(system, MAX_PATH) >= MAX_PATH) system[0] = L'\0';
+    const std::wstring rundll = FormatString(L"%s\\rundll32.exe", system);
+    DWORD error = 0;
+    const UserStartPath path = StartForUser(
+        url, L"", L"", rundll, FormatString(L"\"%s\" url.dll,FileProtocolHandler %s", rundll.c_str(), url.c_str()), error);
+    if (path == UserStartPath::kDirect) ::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return path;
 }
 
 void SetDesktopShellEnabled(bool enabled) { g_shellEnabled = enabled; }

@@ -1,8 +1,10 @@
 #pragma once
 // Starting the launcher and opening web pages with the rights of the
-// signed-in user's desktop instead of the installer's administrator rights:
-// the desktop shell is asked to do it, and only when there is none to ask is
-// the start made directly, as before, and logged. Any thread (COM is set up
+// signed-in user's desktop, never with the installer's administrator (or
+// SYSTEM) rights: through the desktop shell; without one, as SYSTEM with the
+// console user's token, elevated as the child of an unelevated process of
+// the same user; with none of these not at all. Only an installer that has
+// no more rights than its user starts directly. Any thread (COM is set up
 // on a short-lived thread of its own for each request).
 #include <windows.h>
 
@@ -20,15 +22,42 @@ enum class ShellStartResult {
 ShellStartResult StartThroughDesktopShell(const std::wstring& file, const std::wstring& parameters,
                                           const std::wstring& directory);
 
-// Starts a program named "KorvelLauncher.exe" with `arguments` (empty: none),
-// through the desktop shell, or directly when there is none. 0 or a system
-// error code (ERROR_INVALID_NAME for any other program, ERROR_FILE_NOT_FOUND
-// when there is no such file).
-DWORD StartLauncher(const std::wstring& launcherExe, const std::wstring& arguments);
+// How a program was started for the user (or why not).
+enum class UserStartPath {
+    kDesktopShell,      // the shell was asked (it started it or refused)
+    kConsoleUser,       // as SYSTEM: with the console user's token
+    kUnelevatedParent,  // elevated: as the child of an unelevated process of the user
+    kDirect,            // the installer has no more rights than its user
+    kNobody,            // SYSTEM with nobody at the console, or no unelevated process: not started
+};
 
-// Opens a web page through the desktop shell, or with ShellExecuteW when
-// there is none.
-void OpenWebPage(const std::wstring& url);
+// The system calls that decide the path; tests swap in their own.
+struct UserStartSystem {
+    ShellStartResult (*askShell)(const std::wstring& file, const std::wstring& parameters,
+                                 const std::wstring& directory);
+    bool (*runsAsSystem)();
+    bool (*runsElevated)();
+    HANDLE (*consoleUserToken)();         // null: nobody logged on at the console
+    HANDLE (*unelevatedProcessOfUser)();  // null: none
+    DWORD (*startWithUserRights)(HANDLE token, HANDLE parent, const std::wstring& program,
+                                 const std::wstring& commandLine, const std::wstring& directory);
+};
+// Null restores the real system.
+void SetUserStartSystem(const UserStartSystem* system);
+
+// What StartLauncher returns when nobody can be given the launcher.
+constexpr DWORD kNoUserToStartFor = ERROR_NO_SUCH_LOGON_SESSION;
+
+// Starts a program named "KorvelLauncher.exe" with `arguments` (empty: none)
+// for the user. 0 or a system error code (ERROR_INVALID_NAME for any other
+// program, ERROR_FILE_NOT_FOUND when there is no such file,
+// kNoUserToStartFor when there is nobody to start it for). `path` (when
+// given) tells the way taken.
+DWORD StartLauncher(const std::wstring& launcherExe, const std::wstring& arguments, UserStartPath* path = nullptr);
+
+// Opens a web page for the user the same way (the page's own program
+// started through rundll32's URL handler when the shell is not there).
+UserStartPath OpenWebPage(const std::wstring& url);
 
 // Test injection: false makes every request find no desktop shell.
 void SetDesktopShellEnabled(bool enabled);

@@ -1,5 +1,6 @@
 #include "Runtime/AppendLogFile.h"
 
+#include "Runtime/FileSystem.h"
 #include "Runtime/TextUtils.h"
 
 bool CAppendLogFile::Open(const std::wstring& path, std::wstring& why) {
@@ -28,6 +29,10 @@ bool CAppendLogFile::Open(const std::wstring& path, std::wstring& why) {
     } else if (info.nNumberOfLinks != 1) {
         // Another name of the same file could be anything, a system file too.
         why = FormatString(L"has %u names (hard links)", static_cast<unsigned>(info.nNumberOfLinks));
+    } else if (!IsAtFinalPath(file.get(), path)) {
+        // A folder on the way was swapped for a link after it was looked at
+        // (or is one the name checks cannot see): what opened lies elsewhere.
+        why = L"it is a link or behind one";
     } else {
         file_ = std::move(file);
         if (created) Append("\xEF\xBB\xBF");

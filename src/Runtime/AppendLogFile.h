@@ -11,9 +11,11 @@
 
 class CAppendLogFile {
 public:
-    // Opens or creates `path`; false with the reason in `why` (and nothing
-    // written) when it cannot be opened or is not a plain file with one name:
-    // a link, a folder, a device, a pipe, or a file with several hard links.
+    // Opens or creates `path` (a full path) once; false with the reason in
+    // `why` (and nothing written) when it cannot be opened or is not a plain
+    // file with one name at that very path: a link or behind one (its final
+    // path differs), a folder, a device, a pipe, or a file with several hard
+    // links.
     // A newly created file starts with the UTF-8 byte-order mark.
     bool Open(const std::wstring& path, std::wstring& why);
     bool IsOpen() const { return static_cast<bool>(file_); }

@@ -120,3 +120,42 @@ bool PathCrossesLink(const std::wstring& canonicalPath) {
     }
     return false;
 }
+
+std::wstring FinalPathOf(HANDLE object) {
+    // Room for the longest path there is.
+    constexpr DWORD kRoom = 32768;
+    std::wstring path(kRoom, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(object, &path[0], kRoom, 0);
+    if (length == 0 || length >= kRoom) return {};
+    path.resize(length);
+    // "\\?\UNC\server\share" is "\\server\share", "\\?\C:\x" is "C:\x".
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + path.substr(7);
+    if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
+    return path;
+}
+
+bool IsAtFinalPath(HANDLE object, const std::wstring& givenPath) {
+    // Short (8.3) names, as %TEMP% often has them, are compared in their long
+    // form, which is what the final path shows.
+    std::wstring fullPath(32768, L'\0');
+    const DWORD length = ::GetLongPathNameW(givenPath.c_str(), &fullPath[0], 32768);
+    fullPath.resize(length < 32768 ? length : 0);
+    // The drive ("X:\") or the share ("\\server\share\") that the path begins with.
+    size_t rootEnd = 3;
+    if (fullPath.compare(0, 2, L"\\\\") == 0) {
+        const size_t server = fullPath.find(L'\\', 2);
+        rootEnd = server == std::wstring::npos ? std::wstring::npos : fullPath.find(L'\\', server + 1);
+        if (rootEnd != std::wstring::npos) ++rootEnd;
+    }
+    if (rootEnd == std::wstring::npos || rootEnd > fullPath.size()) return false;
+    const kv::UniqueKernelHandle root(::CreateFileW(fullPath.substr(0, rootEnd).c_str(), 0,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::wstring expected = root ? FinalPathOf(root.get()) : std::wstring();
+    if (expected.empty()) return false;
+    if (!EndsWithSeparator(expected)) expected += L'\\';
+    expected += fullPath.substr(rootEnd);
+    const std::wstring actual = FinalPathOf(object);
+    KV_LOG(kToTrace | kToFile, Info, L"IsAtFinalPath %s: %s", expected.c_str(), actual.c_str());
+    return !actual.empty() && ::CompareStringOrdinal(actual.c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
+}

@@ -36,3 +36,12 @@ bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash);
 // drive root) is a reparse point: a junction, symbolic link or mount point
 // that would lead somewhere else. Missing parts are no links.
 bool PathCrossesLink(const std::wstring& canonicalPath);
+// The path the system reached through the open handle ("X:\..." or
+// "\\server\share\..."); "" when it cannot tell.
+std::wstring FinalPathOf(HANDLE object);
+// Whether the handle leads to `fullPath` ("X:\..." or "\\server\share\..."):
+// its final path, compared without regard to case with the final path of
+// the path's drive or share followed by the rest of the path, so that a
+// mapped or substituted drive, or a short (8.3) name, is no difference but
+// any link on the way is.
+bool IsAtFinalPath(HANDLE object, const std::wstring& fullPath);

@@ -161,3 +161,38 @@ TEST(InstallController, DigestMismatchesTryEachAddressAloneUntilNoneIsLeft) {
         EXPECT_EQ(view.exitCode, kExitDigestMismatch);
     }
 }
+
+// A source that drips bytes (less than 1% of the size a window) never fails,
+// yet ends an unattended run with 3 once it has dripped for the network
+// time-out; a download that moves well, or a window run, goes on.
+TEST(InstallController, ADownloadThatHardlyMovesEndsAnUnattendedRun) {
+    // restartEvery: the download starts again from nothing every so many reports
+    const struct { int64_t perStep; bool attended; int exitCode; DWORD timeoutMs = 300; int restartEvery = 0; } cases[] = {
+        {1, false, kExitNetworkUnreachable}, {20000, false, -1}, {1, true, -1},
+        {20000, false, -1, 0}, {1, false, kExitNetworkUnreachable, 300, 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        TempDir dir;
+        FakeView view;
+        int restarts = 0;
+        CInstallController controller(view, [&](const std::wstring&, IGameEventListener*) { return std::make_unique<FakeModule>(&restarts, 0); });
+        controller.SetRetryTimes({10, 5, 300, 50});
+        controller.SetNetworkTimeout(c.attended ? INFINITE : c.timeoutMs);
+        controller.Initialise(0);
+        controller.SetInstallDir(dir.Path());
+        controller.BeginPackagePhase();
+        int64_t complete = 0, reports = 0;
+        const ULONGLONG start = ::GetTickCount64();
+        PumpMessagesUntil([&] {
+            if (c.restartEvery && ++reports % c.restartEvery == 0) complete = 0;
+            if (view.exitCode == -1) controller.OnProgress(1000000, complete += c.perStep, 0);
+            ::Sleep(5);
+            return view.exitCode != -1;
+        }, 1500);
+        EXPECT_EQ(view.exitCode, c.exitCode);
+        if (c.exitCode != -1) {
+            EXPECT_GE(::GetTickCount64() - start, 300u);
+        }
+    }
+}

@@ -9,6 +9,8 @@
 #include <shlobj.h>
 
 #include <cstdlib>
+#include <ctime>
+#include <vector>
 
 #include "support/TestSigner.h"
 #include "App/InstallFolder.h"
@@ -181,6 +183,19 @@ TEST(InstallFolder, WriteTestWalksUpWithoutCreatingFolders) {
     EXPECT_EQ(h, INVALID_HANDLE_VALUE);
     if (h != INVALID_HANDLE_VALUE) ::FindClose(h);
     ::DeleteFileW(file.c_str());
+}
+
+// A file (or a link) already under the write test's predictable name is
+// never opened, truncated or deleted.
+TEST(InstallFolder, WriteTestLeavesAnExistingNameAlone) {
+    TempDir dir;
+    const int32_t now = static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr)));
+    std::vector<std::wstring> planted;
+    for (int32_t t = now; t < now + 3; ++t) planted.push_back(dir.File(L"qxtest_" + std::to_wstring(t) + L".kvqx"));
+    for (const std::wstring& p : planted) WriteText(p, "someone else's");
+    EXPECT_FALSE(IsPathWritable(dir.Path()));
+    for (const std::wstring& p : planted) EXPECT_EQ(ReadFileBytes(p), "someone else's");
+    for (const std::wstring& p : planted) ::DeleteFileW(p.c_str());
 }
 
 // Regression: a typed "abc" was created beside the installer and installed into.

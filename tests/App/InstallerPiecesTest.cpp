@@ -451,3 +451,25 @@ TEST(HostFixture, PackageBehindALinkIsRefused) {
     EXPECT_EQ(reports.finished, 0);
     ::DeleteFileW(package.c_str());
 }
+
+// A package that never ends (the stand-in launcher kept running by a "stay"
+// file) is ended once its time is up; the outcome says so and no launcher
+// is started from a half installation.
+TEST(InstallJob, APackageThatNeverEndsIsEndedAtItsTimeout) {
+    TempDir dir;
+    const std::wstring package = dir.File(L"kvinstaller.exe");
+    ASSERT_TRUE(::CopyFileW(KV_STANDIN_LAUNCHER, package.c_str(), FALSE));
+    WriteText(dir.File(L"stay"), "");
+    InstallSettings s;
+    s.packagePath = package;
+    s.packageDir = dir.Path();
+    s.installDir = dir.Path();  // its launcher would be the package's own folder's
+    s.keepPackage = true;
+    s.packageTimeoutMs = 500;
+    PostedReports reports;
+    ASSERT_TRUE(RunJobToItsEnd(s, reports));
+    EXPECT_EQ(reports.finished, 1);
+    EXPECT_EQ(FindProcessInFolder(dir.Path()), 0u) << "the package still runs";
+    ::DeleteFileW(dir.File(L"stay").c_str());
+    ::DeleteFileW(package.c_str());
+}

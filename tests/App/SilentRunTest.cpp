@@ -68,3 +68,27 @@ TEST(SilentRun, FolderAndFreeSpaceAreCheckedBeforeAnyDownload) {
     }
     SetFreeSpaceSource(nullptr);
 }
+
+// A folder that is a link (a host directory link, prepared by
+// with-host-fixtures.sh) or lies behind one is refused with 6, and nothing
+// is created behind the link.
+TEST(HostFixture, LinkedInstallFolderIsRefused) {
+    const wchar_t* link = _wgetenv(L"KV_LINK_ROOT");
+    const wchar_t* target = _wgetenv(L"KV_LINK_TARGET");
+    if (!link || !target) GTEST_SKIP() << "run through with-host-fixtures.sh";
+    SetFreeSpaceSource(&FakeFreeSpace);
+    g_freeBytes = kRequiredFreeBytes;
+    for (const std::wstring& typed : {std::wstring(link), std::wstring(link) + L"\\KorvelQixar"}) {
+        SCOPED_TRACE(testing::Message() << "/D=" << typed.c_str());
+        InstallerOptions options;
+        options.silent = true;
+        options.installDir = typed;
+        LogCapture log;
+        CSilentRun run(options);
+        run.Start(0);
+        EXPECT_EQ(QuitCode(5000), kExitInvalidFolder);
+        EXPECT_EQ(log.Count(L"FolderCrossesLink"), 1u);
+    }
+    EXPECT_EQ(::GetFileAttributesW((std::wstring(target) + L"\\KorvelQixar").c_str()), INVALID_FILE_ATTRIBUTES);
+    SetFreeSpaceSource(nullptr);
+}

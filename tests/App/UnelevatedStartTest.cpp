@@ -50,18 +50,30 @@ std::vector<std::wstring> Arguments(const std::string& recordedLine) {
     return out;
 }
 
-// Restores the desktop shell after a test that turned it off.
+// Restores the desktop shell after a test that turned it off; meanwhile the
+// installer has no more rights than its user (Wine runs every program
+// elevated, with no unelevated process to start under).
 struct ShellSwitch {
-    explicit ShellSwitch(bool enabled) { SetDesktopShellEnabled(enabled); }
-    ~ShellSwitch() { SetDesktopShellEnabled(true); }
+    explicit ShellSwitch(bool enabled) {
+        SetDesktopShellEnabled(enabled);
+        SetUserStartSystem(&kUsersOwnRights);
+    }
+    ~ShellSwitch() {
+        SetDesktopShellEnabled(true);
+        SetUserStartSystem(nullptr);
+    }
+    static const UserStartSystem kUsersOwnRights;
 };
+const UserStartSystem ShellSwitch::kUsersOwnRights = {&StartThroughDesktopShell, [] { return false; },
+                                                      [] { return false; },     nullptr,
+                                                      nullptr,                  nullptr};
 
 }  // namespace
 
 // Through the desktop shell the launcher and the agreement page (here a
 // program, which "open" runs) are the shell's children, not the installer's
-// (Wine has a desktop shell, so that path runs here); without a shell they
-// are started directly, the launcher with exactly the command line it always
+// (Wine has a desktop shell, so that path runs here); without a shell an
+// installer with its user's rights alone starts them directly, the launcher with exactly the command line it always
 // got. Either way the launcher sees the same arguments, blanks or not.
 TEST(UnelevatedStart, ThroughTheDesktopShellOrDirectly) {
     const struct {
@@ -121,4 +133,67 @@ TEST(UnelevatedStart, StartsNothingButAnExistingLauncher) {
     PumpMessagesFor(500);
     EXPECT_EQ(ReadFileBytes(dir.File(L"launcher-calls.txt")), "");
     ::DeleteFileW(evil.c_str());
+}
+
+namespace {
+// A system of the test's making: what the shell answers, who the installer
+// is, which token or process there is to start with, and what was started.
+struct FakeSystem {
+    static ShellStartResult shell;
+    static bool system, elevated, userAtConsole, userProcess;
+    static HANDLE token, parent, startedWithToken, startedUnder;
+    static HANDLE Event() { return ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    static UserStartSystem Make() {
+        return {[](const std::wstring&, const std::wstring&, const std::wstring&) { return shell; },
+                [] { return system; }, [] { return elevated; },
+                [] { return token = userAtConsole ? Event() : nullptr; },
+                [] { return parent = userProcess ? Event() : nullptr; },
+                [](HANDLE t, HANDLE p, const std::wstring&, const std::wstring&, const std::wstring&) {
+                    startedWithToken = t, startedUnder = p;
+                    return DWORD{0};
+                }};
+    }
+};
+ShellStartResult FakeSystem::shell;
+bool FakeSystem::system, FakeSystem::elevated, FakeSystem::userAtConsole, FakeSystem::userProcess;
+HANDLE FakeSystem::token, FakeSystem::parent, FakeSystem::startedWithToken, FakeSystem::startedUnder;
+}  // namespace
+
+// Without the desktop shell nothing gets the installer's own token: SYSTEM
+// starts with the console user's token, an elevated installer under an
+// unelevated process of its user, and with neither there is nobody to start
+// it for. Only an installer with no more than its user's rights starts it
+// itself. (Wine's WTSQueryUserToken hands back the caller's own token, so
+// these sources are the test's.)
+TEST(UnelevatedStart, WithoutTheShellNeverWithTheInstallersToken) {
+    using P = UserStartPath;
+    const auto kNo = ShellStartResult::kUnavailable;
+    const struct { ShellStartResult shell; bool system, elevated, console, process; P path; DWORD error; } cases[] = {
+        {ShellStartResult::kStarted, true, true, true, true, P::kDesktopShell, 0},
+        {ShellStartResult::kRefused, true, true, true, true, P::kDesktopShell, ERROR_ACCESS_DENIED},
+        {kNo, true, true, true, true, P::kConsoleUser, 0},
+        {kNo, true, true, false, true, P::kNobody, kNoUserToStartFor},
+        {kNo, false, true, true, true, P::kUnelevatedParent, 0},
+        {kNo, false, true, true, false, P::kNobody, kNoUserToStartFor},
+        {kNo, false, false, false, false, P::kDirect, 0},
+    };
+    TempDir dir;
+    const std::wstring exe = dir.File(L"KorvelLauncher.exe");
+    WriteText(exe, "");  // never run: the start is the fake's
+    const UserStartSystem fake = FakeSystem::Make();
+    SetUserStartSystem(&fake);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        FakeSystem::shell = c.shell, FakeSystem::system = c.system, FakeSystem::elevated = c.elevated;
+        FakeSystem::userAtConsole = c.console, FakeSystem::userProcess = c.process;
+        FakeSystem::token = FakeSystem::parent = FakeSystem::startedWithToken = FakeSystem::startedUnder = nullptr;
+        UserStartPath path = P::kDirect;
+        const DWORD error = StartLauncher(exe, L"-i \"7\" -d", &path);
+        EXPECT_EQ(path, c.path);
+        EXPECT_TRUE(c.path == P::kDirect || error == c.error) << error;  // a direct start of this file fails
+        EXPECT_EQ(FakeSystem::startedWithToken, c.path == P::kConsoleUser ? FakeSystem::token : nullptr);
+        EXPECT_EQ(FakeSystem::startedUnder, c.path == P::kUnelevatedParent ? FakeSystem::parent : nullptr);
+        EXPECT_EQ(OpenWebPage(L"http://127.0.0.1:9/agreement.html"), c.path);
+    }
+    SetUserStartSystem(nullptr);
 }

@@ -3,8 +3,8 @@
 #  1. a tree holding a directory link to an outside folder, and a link as the
 #     folder itself (Wine shows host directory links as reparse points but
 #     cannot create junctions itself): HostFixture.* with KV_LINK_TREE,
-#     KV_LINK_TARGET, KV_LINK_ROOT, and KV_PACKAGE_LINK, a link to a folder
-#     that a package is put into;
+#     KV_LINK_TARGET, KV_LINK_ROOT, KV_PACKAGE_LINK, a link to a folder
+#     that a package is put into, and KV_FILE_LINK, a link to a file;
 #  2. drive D: of the Wine prefix mapped to a fresh folder, then to /proc
 #     (no file can be created there): DriveRules.* with KV_DRIVE_SCENARIO.
 # The prefix's own D: mapping is put back and its Wine server restarted
@@ -35,8 +35,10 @@ echo y > "$work/tree/top.txt"
 ln -s "$work/outside" "$work/tree/dirlink"
 ln -s "$work/outside" "$work/rootlink"
 mkdir -p "$work/packages"; ln -s "$work/packages" "$work/pkglink"
+ln -s "$work/outside/keep.txt" "$work/filelink.log"
 KV_LINK_TREE="$(winpath "$work/tree")" KV_LINK_TARGET="$(winpath "$work/outside")" \
   KV_LINK_ROOT="$(winpath "$work/rootlink")" KV_PACKAGE_LINK="$(winpath "$work/pkglink")" \
+  KV_FILE_LINK="$(winpath "$work/filelink.log")" \
   run --gtest_filter='HostFixture.*' "$@"
 # The links' targets must still be there, seen from the host too.
 [[ -f $work/outside/keep.txt && -f $work/outside/inner/deep.txt && $(cat "$work/outside/keep.txt") == keep ]] ||

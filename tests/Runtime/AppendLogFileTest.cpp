@@ -29,12 +29,16 @@ TEST(AppendLogFile, NewFileGetsAMarkThenUtf8LinesFromTheFileLogger) {
 
 TEST(AppendLogFile, AnExistingFileIsOnlyAppendedToByEveryWriter) {
     TempDir dir;
-    const std::wstring path = dir.File(L"install.log");
+    const std::wstring folder = dir.File(L"a long folder name"), path = folder + L"\\install.log";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
     WriteBytes(path, "earlier run\r\n");
+    // The second installer names it by its short (8.3) name, as %TEMP% often does.
+    wchar_t shortFolder[MAX_PATH] = {};
+    ASSERT_TRUE(::GetShortPathNameW(folder.c_str(), shortFolder, MAX_PATH) && folder != shortFolder);
     CAppendLogFile first, second;
     std::wstring why;
     ASSERT_TRUE(first.Open(path, why)) << why;
-    ASSERT_TRUE(second.Open(path, why)) << why;  // a second installer naming the same file
+    ASSERT_TRUE(second.Open(std::wstring(shortFolder) + L"\\install.log", why)) << why;
     EXPECT_TRUE(first.Append("a1\r\n"));
     EXPECT_TRUE(second.Append("b1\r\n"));
     EXPECT_TRUE(first.Append("a2\r\n"));
