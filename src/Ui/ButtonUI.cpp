@@ -158,14 +158,31 @@ void CButtonUI::PaintText(HDC hdc) {
     }
     const std::wstring name = GetText().empty() ? CAccessibleInfo::Name(*this) : GetText();
     const uint32_t color = CHighContrast::Color(ContrastTextColor());
-    const HFONT font = manager_->GetFont(font_);
+    HFONT font = manager_->GetFont(font_);
     const RECT face = ContrastFace();
-    CRenderEngine::DrawText(hdc, face, name, color, font, DT_CENTER | DT_VCENTER | DT_WORDBREAK | DT_NOCLIP);
+    const auto measure = [&](HFONT f) {
+        SIZE extent{};
+        HGDIOBJ old = ::SelectObject(hdc, f);
+        ::GetTextExtentPoint32W(hdc, name.c_str(), static_cast<int>(name.size()), &extent);
+        ::SelectObject(hdc, old);
+        return extent;
+    };
+    SIZE extent = measure(font);
+    // A name wider than its face (a caption button's) is drawn on one line
+    // in a font made small enough to fit, not wrapped or spilled over its
+    // neighbours.
+    HFONT smaller = nullptr;
+    LOGFONTW lf{};
+    const LONG room = face.right - face.left - Scaled(4);
+    if (extent.cx > room && room > 0 && ::GetObjectW(font, sizeof(lf), &lf) == sizeof(lf)) {
+        lf.lfHeight = ::MulDiv(lf.lfHeight, room, extent.cx);
+        lf.lfWidth = 0;
+        if ((smaller = ::CreateFontIndirectW(&lf)) != nullptr) extent = measure(font = smaller);
+    }
+    CRenderEngine::DrawText(hdc, face, name, color, font,
+                            DT_CENTER | DT_VCENTER | DT_NOCLIP | (smaller ? DT_SINGLELINE : DT_WORDBREAK));
+    if (smaller) ::DeleteObject(smaller);
     if (!IsLink()) return;
-    SIZE extent{};
-    HGDIOBJ old = ::SelectObject(hdc, font);
-    ::GetTextExtentPoint32W(hdc, name.c_str(), static_cast<int>(name.size()), &extent);
-    ::SelectObject(hdc, old);
     const LONG left = (face.left + face.right - extent.cx) / 2;
     const LONG bottom = (face.top + face.bottom + extent.cy) / 2;
     CRenderEngine::FillColor(hdc, {left, bottom - Scaled(1), left + extent.cx, bottom}, color);

@@ -111,6 +111,11 @@ TEST_F(HighContrast, SwitchedOnAndOffWhileEachPageIsShown) {
             RECT face = w.FindControl(L"btn_install")->GetPos();  // inside its frame: black but for the name
             ::InflateRect(&face, -2, -2);
             EXPECT_GT((face.right - face.left) * (face.bottom - face.top) - Count(px, 540, face, 0), 100);
+            const RECT min = w.FindControl(L"btn_min")->GetPos();  // its name on one line, not broken
+            std::vector<int> inked;
+            for (int y = min.top + 2; y < min.bottom - 2; ++y)
+                if (Count(px, 540, {min.left + 2, y, min.right - 2, y + 1}, 0) < min.right - min.left - 4) inked.push_back(y);
+            EXPECT_TRUE(!inked.empty() && inked.back() - inked.front() < 16);
         }
         if (page == 2) {
             const RECT bar = w.FindControl(L"pro_InstallProgress")->GetPos();
