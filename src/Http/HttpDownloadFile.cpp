@@ -308,6 +308,8 @@ void CHttpDownloadFile::EndAttempt() {
     segmented_.Stop();
     CancelResolver(kResolverCancelMs);
     CancelCheck();
+    CancelTask(probeTask_);
+    probeTask_ = 0;
     Tokens().Drop(postedToken_);
     SetRetryPending(false);
     CHttpBase::Stop();
@@ -402,6 +404,13 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
             SetPhase(Phase::kProbingRanges);
             probeTick_ = ::GetTickCount();
             probeBytes_ = 0;
+            // A server that paces a cap sends bursts with pauses between:
+            // the decision does not wait for the next burst.
+            CancelTask(probeTask_);
+            probeTask_ = PostDelayedTask(kProbeMs, [this] {
+                probeTask_ = 0;
+                if (phase_ == Phase::kProbingRanges) DecideOnRanges();
+            });
         }
     }
 }

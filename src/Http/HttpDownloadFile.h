@@ -30,6 +30,7 @@
 #include "Http/PieceCheckThread.h"
 #include "Http/PieceDigests.h"
 #include "Http/SegmentedDownload.h"
+#include "Runtime/MainThreadTask.h"
 
 class DownloadWriteFile;
 
@@ -193,6 +194,7 @@ private:
     std::vector<std::wstring> sourcesUsed_;
     size_t maxConnections_ = CSegmentedDownload::kMaxConnections;
     DWORD probeTick_ = 0;
+    TaskId probeTask_ = 0;  // decides on ranges kProbeMs after the answer
     uint64_t probeBytes_ = 0;
     uint64_t fastStreamRate_ = kFastStreamBytesPerSec;
     // Facts of the current run:

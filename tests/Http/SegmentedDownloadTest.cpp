@@ -222,6 +222,22 @@ TEST_F(SegmentedDownloadTest, StreamThatIsFastAlreadyIsNotSplit) {
     EXPECT_EQ(server.Requests()[0].Header("Range"), "bytes=0-");
 }
 
+// A stream whose first burst is followed by a pause (a server pacing its
+// cap) is split while it waits, not after its next burst: the ranges start
+// where the first burst ended. The engine's ticks are slowed so that only
+// the probe's own timer can decide in time.
+TEST_F(SegmentedDownloadTest, StreamIsSplitDuringAPauseAfterItsFirstBurst) {
+    SetEngineTickMs(5000);
+    TestHttpResponse paced = Ranged(body, 3000);
+    paced.pieceSize = MiB;
+    server.RouteSequence("/main.bin", {paced, Ranged(body)});
+    server.Route("/mirror.bin", Ranged(body));
+    ASSERT_TRUE(StartParallel());
+    ASSERT_TRUE(WaitDone(30000));
+    ExpectDoneAndWhole();
+    EXPECT_TRUE(AskedFrom("/main.bin", MiB) || AskedFrom("/mirror.bin", MiB)) << "split after the pause";
+}
+
 // The only server ignores ranges: today's single stream, one request.
 TEST_F(SegmentedDownloadTest, ServerWithoutRangesGivesOneStream) {
     server.Route("/main.bin", TestHttpResponse::Ok(body));
