@@ -642,6 +642,11 @@ HttpResult CHttpDownloadFile::CheckPieces(std::vector<ByteRange>* missing, bool 
                                            &CHttpDownloadFile::OnPiecesChecked, checkToken_));
         if (check_->StartThread()) {
             SetPhase(Phase::kCheckingPieces);
+            // The bytes the file already holds show while their pieces are
+            // checked (seconds for a large file), not an empty bar.
+            uint64_t held = pieces_->Total();
+            for (const ByteRange& m : *missing) held -= m.to - m.from;
+            if (progress_) progress_(static_cast<int64_t>(pieces_->Total()), static_cast<int64_t>(held), 0);
             return HttpResult();
         }
         CancelCheck();

@@ -528,7 +528,8 @@ TEST_F(PieceDownloadTest, OneStreamGoesOnFromABadPieceElsewhere) {
 // pieces, and pieces written after its last save (a power cut before the
 // save) are found by checking, not fetched again. What an earlier run of the
 // task checked against other digests (the package republished under the
-// same name) is checked again.
+// same name) is checked again. While the check runs, the progress shows
+// what the file holds.
 TEST_F(PieceDownloadTest, ResumeChecksWhatItHasNotVerified) {
     server.Route("/main.bin", Ranged(body));
     std::string foreign = body;
@@ -549,13 +550,14 @@ TEST_F(PieceDownloadTest, ResumeChecksWhatItHasNotVerified) {
         std::string partial, control;
         std::vector<ByteRange> mayAsk;
         uint64_t first;
+        uint64_t shown;  // the progress while the pieces are checked
         const std::string* before = nullptr;  // the package of a run before, with its digests
     } cases[] = {
-        {"plain prefix with a foreign MiB", foreign.substr(0, 8 * MiB), "", {{3 * MiB, 4 * MiB}, {8 * MiB, kPackage}}, 3 * MiB},
-        {"version 1 with a foreign MiB", foreign, CRangeControlFile::Encode(v1), {{3 * MiB, 4 * MiB}, {8 * MiB, kPackage}}, 3 * MiB},
-        {"version 2, written after its save", zeros, CRangeControlFile::Encode(v2), {{6 * MiB, kPackage}}, 6 * MiB},
+        {"plain prefix with a foreign MiB", foreign.substr(0, 8 * MiB), "", {{3 * MiB, 4 * MiB}, {8 * MiB, kPackage}}, 3 * MiB, 8 * MiB},
+        {"version 1 with a foreign MiB", foreign, CRangeControlFile::Encode(v1), {{3 * MiB, 4 * MiB}, {8 * MiB, kPackage}}, 3 * MiB, 8 * MiB},
+        {"version 2, written after its save", zeros, CRangeControlFile::Encode(v2), {{6 * MiB, kPackage}}, 6 * MiB, 4 * MiB},
         {"republished, same name", republished.substr(0, 8 * MiB), "", {{2 * MiB, 3 * MiB}, {8 * MiB, kPackage}}, 2 * MiB,
-         &republished},
+         8 * MiB, &republished},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -577,6 +579,8 @@ TEST_F(PieceDownloadTest, ResumeChecksWhatItHasNotVerified) {
         ASSERT_TRUE(WaitDone(30000));
         ExpectDoneAndWhole();
         ExpectAsked(before, c.mayAsk, c.first);
+        ASSERT_FALSE(record.progress.empty());
+        EXPECT_EQ(record.progress[0].downloaded, static_cast<int64_t>(c.shown)) << "what the file held, shown during the check";
     }
 }
 
