@@ -18,20 +18,10 @@ partial="${KV_BENCH_PARTIAL_MIB:-200}"
 rate="${KV_BENCH_RATE:-16m}"
 bench_exe="$KV_BUILD/bench/bench_download.exe"
 [[ -f $bench_exe ]] || { echo "build first: scripts/build.sh ($bench_exe missing)" >&2; exit 1; }
-source "$KV_ROOT/scripts/nginx-lib.sh"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"; nginx_stop' EXIT
-mkdir -p "$work/html" "$work/out"
-head -c $((mib * 1024 * 1024)) /dev/urandom > "$work/html/pkg.bin"
-size=$(stat -c %s "$work/html/pkg.bin")
-digest=$(sha256sum "$work/html/pkg.bin" | cut -c1-64)
-"$KV_ROOT/scripts/piece-digests.sh" "$work/html/pkg.bin" > "$work/pieces.txt"
-port2=$(nginx_free_port)
-nginx_server_extra="listen 127.0.0.1:$port2; location /limited/ { alias $work/html/; limit_rate $rate; }" \
-  nginx_start "$work/html" "sendfile on;"
+source "$KV_ROOT/bench/bench-lib.sh"
+bench_serve_package "$mib" "$rate"
 echo "$rounds rounds, $mib MiB package, $partial MiB partial file, limit_rate $rate per connection"
 out="$work/out/pkg.bin"
-winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
 field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$2 "; }
 # run LABEL [PIECES FILE]
 check_s=() check_busy=() run_busy=() plain_busy=()

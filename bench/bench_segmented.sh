@@ -44,11 +44,8 @@ if ! command -v aria2c >/dev/null; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends aria2 >/dev/null
 fi
-source "$KV_ROOT/scripts/nginx-lib.sh"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"; nginx_stop' EXIT
+source "$KV_ROOT/bench/bench-lib.sh"
 
-winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
 # Runs a command, passes its output through and appends "PEAK_KIB <n>" (the
 # largest resident set of the processes it waited for) and "WALL <s>".
 with_peak() {
@@ -60,15 +57,8 @@ sys.stdout.write(r.stdout.decode(errors="replace") + "\nPEAK_KIB %d\nWALL %.3f\n
 sys.exit(r.returncode)' "$@"
 }
 
-mkdir -p "$work/html" "$work/out"
-head -c $((mib * 1024 * 1024)) /dev/urandom > "$work/html/pkg.bin"
-size=$(stat -c %s "$work/html/pkg.bin")
-digest=$(sha256sum "$work/html/pkg.bin" | cut -c1-64)
-"$KV_ROOT/scripts/piece-digests.sh" "$work/html/pkg.bin" > "$work/pieces.txt"
-port2=$(nginx_free_port)
 nginx_access_log=$access nginx_log_format='$msec $connection $connection_requests $request_time $bytes_sent "$http_range"' \
-nginx_server_extra="listen 127.0.0.1:$port2; location /limited/ { alias $work/html/; limit_rate $rate; }" \
-  nginx_start "$work/html" "sendfile on;"
+  bench_serve_package "$mib" "$rate"
 echo "$rounds rounds, $mib MiB package, limit_rate $rate per connection, ports $nginx_port and $port2"
 
 out="$work/out/pkg.bin"
