@@ -13,6 +13,10 @@
 // `connections` connections (1 keeps it a single stream; 0 or none: the
 // engine's own). A pieces file holds "PieceSize=" and "Pieces=" lines
 // (scripts/piece-digests.sh): the download checks them.
+// With KV_BENCH_KEEP_PARTIAL=1 in the environment a partial target file is
+// resumed (not deleted first) and the line also carries check_s, the seconds
+// until the first progress beyond the partial file (its pieces' check and the
+// first bytes), and check_busiest_ms, the main thread's busiest second in them.
 #include <windows.h>
 #include <psapi.h>
 
@@ -38,6 +42,8 @@ struct Outcome {
     int32_t code = -1;
     int progressCalls = 0;
     uint32_t maxSpeed = 0;
+    int64_t resumedFrom = 0;  // size of the partial file at the start
+    double firstBytes = 0;    // when progress first went past it
 };
 
 void OnDone(Outcome* outcome, const HttpResult& result) {
@@ -46,16 +52,17 @@ void OnDone(Outcome* outcome, const HttpResult& result) {
     ::PostQuitMessage(0);
 }
 
-void OnProgress(Outcome* outcome, uint32_t speed) {
-    ++outcome->progressCalls;
-    if (speed > outcome->maxSpeed) outcome->maxSpeed = speed;
-}
-
 double Now() {
     LARGE_INTEGER f, c;
     ::QueryPerformanceFrequency(&f);
     ::QueryPerformanceCounter(&c);
     return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+void OnProgress(Outcome* outcome, int64_t downloaded, uint32_t speed) {
+    ++outcome->progressCalls;
+    if (speed > outcome->maxSpeed) outcome->maxSpeed = speed;
+    if (outcome->firstBytes == 0 && downloaded > outcome->resumedFrom) outcome->firstBytes = Now();
 }
 
 int64_t FileSize(const std::wstring& path) {
@@ -116,12 +123,16 @@ int wmain(int argc, wchar_t** argv) {
         }
         shaMsPerGiB = Sha256MsPerGiB();
     }
-    ::DeleteFileW(target.c_str());
-    ::DeleteFileW((target + L".ranges").c_str());
+    const bool resume = ::GetEnvironmentVariableW(L"KV_BENCH_KEEP_PARTIAL", nullptr, 0) != 0;
+    if (!resume) {
+        ::DeleteFileW(target.c_str());
+        ::DeleteFileW((target + L".ranges").c_str());
+    }
 
     InitMainThreadDispatcher();
     StartHttpEngines(/*withCommandEngine=*/false);  // a download needs no command engine
     Outcome outcome;
+    outcome.resumedFrom = std::max<int64_t>(FileSize(target), 0);
     double seconds = 0;
     std::vector<double> busy;  // seconds of message handling in each second of the download
     {
@@ -130,7 +141,7 @@ int wmain(int argc, wchar_t** argv) {
         if (connections > 0) download.SetMaxConnections(static_cast<size_t>(connections));
         download.SetPieceDigests(pieces);
         download.SetCallbacks([&outcome](const HttpResult& result) { OnDone(&outcome, result); },
-                              [&outcome](int64_t, int64_t, uint32_t speed) { OnProgress(&outcome, speed); });
+                              [&outcome](int64_t, int64_t downloaded, uint32_t speed) { OnProgress(&outcome, downloaded, speed); });
         const double start = Now();
         if (download.Download(mirrors, url, target, size)) {
             MSG msg;
@@ -145,6 +156,7 @@ int wmain(int argc, wchar_t** argv) {
             }
         }
         seconds = Now() - start;
+        if (outcome.firstBytes != 0) outcome.firstBytes -= start;
         download.Stop();
     }
     StopHttpEngines();
@@ -160,5 +172,14 @@ int wmain(int argc, wchar_t** argv) {
                 static_cast<long long>(bytes), seconds, seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0.0,
                 static_cast<unsigned long long>(counters.PeakWorkingSetSize / 1024), outcome.type, outcome.code,
                 outcome.progressCalls, outcome.maxSpeed, busiest * 1000.0, shaMsPerGiB);
+    if (resume) {
+        // The seconds up to the one in which the first bytes beyond the partial file came.
+        const size_t checkSeconds = std::min(busy.size(), static_cast<size_t>(outcome.firstBytes) + 1);
+        const double checkBusiest = checkSeconds ? *std::max_element(busy.begin(), busy.begin() + checkSeconds) : 0.0;
+        std::printf("RESUME from=%lld check_s=%.3f check_busiest_ms=%.1f busy_ms=", static_cast<long long>(outcome.resumedFrom),
+                    outcome.firstBytes, checkBusiest * 1000.0);
+        for (double b : busy) std::printf("%.0f,", b * 1000.0);
+        std::printf("\n");
+    }
     return (outcome.type == 0 && outcome.code == 0) ? 0 : 1;
 }

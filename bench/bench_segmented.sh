@@ -20,7 +20,11 @@
 # limited download with piece digests (scripts/piece-digests.sh) and prints
 # its ratio to the plain one, the main thread's busiest second of message
 # handling in each, and SHA-256's CPU time per GiB. KV_BENCH_UNLIMITED=0
-# leaves the unlimited runs out (shorter).
+# leaves the unlimited runs out (shorter). KV_BENCH_ACCESS_LOG=1 logs every
+# request of the limited runs and prints, per client, the connections and
+# requests it made and what each connection got against the cap (nginx's
+# limit_rate is per request and lets each request start with one second's
+# worth of bytes).
 # aria2c comes from Debian: installed through apt when missing, as
 # scripts/setup.sh installs its packages.
 set -euo pipefail
@@ -30,6 +34,7 @@ mib="${KV_BENCH_MIB:-256}"
 rate="${KV_BENCH_RATE:-8m}"
 with_pieces="${KV_BENCH_PIECES:-0}"
 unlimited="${KV_BENCH_UNLIMITED:-1}"
+access="${KV_BENCH_ACCESS_LOG:-0}"
 curl_exe="${KV_CURL_EXE:-$KV_DEP_LINKS/curl/bin/curl.exe}"
 bench_exe="$KV_BUILD/bench/bench_download.exe"
 [[ -x $bench_exe || -f $bench_exe ]] || { echo "build first: scripts/build.sh ($bench_exe missing)" >&2; exit 1; }
@@ -39,11 +44,8 @@ if ! command -v aria2c >/dev/null; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends aria2 >/dev/null
 fi
-source "$KV_ROOT/scripts/nginx-lib.sh"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"; nginx_stop' EXIT
+source "$KV_ROOT/bench/bench-lib.sh"
 
-winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
 # Runs a command, passes its output through and appends "PEAK_KIB <n>" (the
 # largest resident set of the processes it waited for) and "WALL <s>".
 with_peak() {
@@ -55,17 +57,33 @@ sys.stdout.write(r.stdout.decode(errors="replace") + "\nPEAK_KIB %d\nWALL %.3f\n
 sys.exit(r.returncode)' "$@"
 }
 
-mkdir -p "$work/html" "$work/out"
-head -c $((mib * 1024 * 1024)) /dev/urandom > "$work/html/pkg.bin"
-size=$(stat -c %s "$work/html/pkg.bin")
-digest=$(sha256sum "$work/html/pkg.bin" | cut -c1-64)
-"$KV_ROOT/scripts/piece-digests.sh" "$work/html/pkg.bin" > "$work/pieces.txt"
-port2=$(nginx_free_port)
-nginx_server_extra="listen 127.0.0.1:$port2; location /limited/ { alias $work/html/; limit_rate $rate; }" \
-  nginx_start "$work/html" "sendfile on;"
+nginx_access_log=$access nginx_log_format='$msec $connection $connection_requests $request_time $bytes_sent "$http_range"' \
+  bench_serve_package "$mib" "$rate"
 echo "$rounds rounds, $mib MiB package, limit_rate $rate per connection, ports $nginx_port and $port2"
 
 out="$work/out/pkg.bin"
+# requests NAME: the requests logged since the last call, per connection.
+logged=0
+requests() {
+  ((access)) || return 0
+  local log="$nginx_work/logs/access.log"
+  python3 - "$1" "$rate" <(tail -n +$((logged + 1)) "$log") <<'PY'
+import collections, sys
+name, rate, path = sys.argv[1], sys.argv[2], sys.argv[3]
+cap = float(rate[:-1]) * {"k": 1024, "m": 1024**2}.get(rate[-1].lower(), 1) if rate[-1].isalpha() else float(rate)
+conns = collections.defaultdict(list)
+for line in open(path):
+    end, conn, n, took, sent, rng = line.split(" ", 5)
+    conns[conn].append((float(end) - float(took), float(end), int(sent), rng.strip().strip('"')))
+first = min(r[0] for c in conns.values() for r in c)
+print(f"{name}: {len(conns)} connections, {sum(len(c) for c in conns.values())} requests (cap {cap / 1e6:.2f} MB/s each)")
+for conn, reqs in sorted(conns.items(), key=lambda kv: kv[1][0][0]):
+    start, end, sent = reqs[0][0], reqs[-1][1], sum(r[2] for r in reqs)
+    spans = " ".join(f"[{r[0] - first:.2f}-{r[1] - first:.2f}s {r[2] / 1e6:.1f} MB {r[3] or 'whole'} {r[2] / max(r[1] - r[0], 1e-3) / 1e6:.2f} MB/s]" for r in reqs)
+    print(f"  connection {conn}: {len(reqs)} requests, {sent / 1e6:.1f} MB in {end - start:.2f} s = {sent / max(end - start, 1e-3) / cap:.2f}x cap: {spans}")
+PY
+  logged=$(wc -l < "$log")
+}
 check() {
   [[ $(sha256sum "$out" | cut -c1-64) == "$digest" ]] || { echo "FAILED: $1 gave a file that differs from the source" >&2; exit 1; }
   rm -f "$out" "$out.ranges" "$out.aria2"
@@ -94,10 +112,12 @@ mirror_u="http://127.0.0.1:$port2/pkg.bin"
 eng=() crl=() ari=() ep=() cp=() par=() one=() pp=() op=() pcs=() busy=() pbusy=() sha=()
 for round in $(seq "$rounds"); do
   engine "$main_l" "$mirror_l"
+  requests "round $round, engine"
   eng+=("$e_rate") ep+=("$e_peak") busy+=("$e_busy")
   ewall=$e_wall
   if ((with_pieces)); then
     engine "$main_l" "$mirror_l" 0 "$work/pieces.txt"
+    requests "round $round, engine with piece digests"
     pcs+=("$e_rate") pbusy+=("$e_busy") sha+=("$e_sha")
     echo "round $round, limited with piece digests: engine ${pcs[-1]} MB/s (main thread's busiest second ${pbusy[-1]} ms," \
          "plain ${busy[-1]} ms; SHA-256 ${sha[-1]} ms CPU per GiB)"
@@ -105,6 +125,7 @@ for round in $(seq "$rounds"); do
   text="$(with_peak "$KV_ROOT/scripts/wine-run.sh" "$curl_exe" -s -o "$(winpath "$out")" -w '%{time_total}\n' "$main_l" | tr -d '\r')"
   ctime="$(head -n 1 <<<"$text")"
   check curl.exe
+  requests "round $round, curl.exe"
   crl+=("$(python3 -c "print(f'{$size / $ctime / 1e6:.1f}')")")
   cp+=("$(sed -n 's/^PEAK_KIB //p' <<<"$text")")
   cwall="$(sed -n 's/^WALL //p' <<<"$text")"
@@ -113,6 +134,7 @@ for round in $(seq "$rounds"); do
     -d "$work/out" -o pkg.bin "$main_l" "$mirror_l"
   atime=$(python3 -c "print($(date +%s.%N) - $start)")
   check aria2c
+  requests "round $round, aria2c"
   ari+=("$(python3 -c "print(f'{$size / $atime / 1e6:.1f}')")")
   echo "round $round, limited: engine ${eng[-1]} MB/s (wall ${ewall} s, peak ${ep[-1]} KiB)," \
        "curl.exe ${crl[-1]} MB/s (wall ${cwall} s, peak ${cp[-1]} KiB), aria2c ${ari[-1]} MB/s"
@@ -121,6 +143,7 @@ for round in $(seq "$rounds"); do
   par+=("$e_rate") pp+=("$e_peak")
   engine "$main_u" "$mirror_u" 1
   one+=("$e_rate") op+=("$e_peak")
+  requests "round $round, unlimited runs" >/dev/null
   echo "round $round, unlimited: ranges ${par[-1]} MB/s (peak ${pp[-1]} KiB), one stream ${one[-1]} MB/s (peak ${op[-1]} KiB)"
 done
 

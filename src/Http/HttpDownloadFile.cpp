@@ -128,6 +128,13 @@ std::vector<std::wstring> CHttpDownloadFile::AddressList(const std::wstring& mir
     return addresses;
 }
 
+void CHttpDownloadFile::SetPieceDigests(std::shared_ptr<const CPieceDigests> pieces) {
+    // A package republished under the same name and size has other pieces:
+    // what matched the old list proves nothing about the new one.
+    if (!pieces || !pieces_ || !pieces->SameAs(*pieces_)) knownGood_ = 0;
+    pieces_ = std::move(pieces);
+}
+
 bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring& url, const std::wstring& localPath,
                                  int64_t expectedSize) {
     // A run is going (transfer, retry or resolver): the owner stops it first,
@@ -135,8 +142,7 @@ bool CHttpDownloadFile::Download(const std::wstring& mirrors, const std::wstring
     if (IsStarted() || IsRetryPending() || dnsToken_ != 0 || postedToken_ != 0) return false;
     // Every run starts from its own arguments only: a cancelled run leaves
     // its list (and its main URL) behind, and they must not be tried again.
-    const std::vector<std::wstring> addresses = AddressList(mirrors, url);
-    urlList_.assign(addresses.begin(), addresses.end());
+    urlList_ = AddressList(mirrors, url);
     fallback_.Reset();
     if (url.empty() && urlList_.size() < 2) {
         urlList_.clear();
@@ -302,6 +308,8 @@ void CHttpDownloadFile::EndAttempt() {
     segmented_.Stop();
     CancelResolver(kResolverCancelMs);
     CancelCheck();
+    CancelTask(probeTask_);
+    probeTask_ = 0;
     Tokens().Drop(postedToken_);
     SetRetryPending(false);
     CHttpBase::Stop();
@@ -396,6 +404,13 @@ void CHttpDownloadFile::OnHttpStatus(int32_t status) {
             SetPhase(Phase::kProbingRanges);
             probeTick_ = ::GetTickCount();
             probeBytes_ = 0;
+            // A server that paces a cap sends bursts with pauses between:
+            // the decision does not wait for the next burst.
+            CancelTask(probeTask_);
+            probeTask_ = PostDelayedTask(kProbeMs, [this] {
+                probeTask_ = 0;
+                if (phase_ == Phase::kProbingRanges) DecideOnRanges();
+            });
         }
     }
 }
@@ -457,7 +472,7 @@ void CHttpDownloadFile::Done(int32_t curlResult) {
     } else if (TryAnotherAddress(result) && urlList_.size() >= 2) {
         SetAttemptCount(0);
         const std::wstring failedUrl = urlList_.front();
-        urlList_.pop_front();
+        urlList_.erase(urlList_.begin());
         fallback_.DropFront();
         KV_LOG(kToTrace | kToFile, LogLevels(Error, Info),
                L"CHttpDownloadFile::Done() type:%d code:%d  url:%s 下载失败，尝试使用备用地址:%s", result.type, result.code,
@@ -627,6 +642,11 @@ HttpResult CHttpDownloadFile::CheckPieces(std::vector<ByteRange>* missing, bool 
                                            &CHttpDownloadFile::OnPiecesChecked, checkToken_));
         if (check_->StartThread()) {
             SetPhase(Phase::kCheckingPieces);
+            // The bytes the file already holds show while their pieces are
+            // checked (seconds for a large file), not an empty bar.
+            uint64_t held = pieces_->Total();
+            for (const ByteRange& m : *missing) held -= m.to - m.from;
+            if (progress_) progress_(static_cast<int64_t>(pieces_->Total()), static_cast<int64_t>(held), 0);
             return HttpResult();
         }
         CancelCheck();

@@ -30,6 +30,7 @@
 #include "Http/PieceCheckThread.h"
 #include "Http/PieceDigests.h"
 #include "Http/SegmentedDownload.h"
+#include "Runtime/MainThreadTask.h"
 
 class DownloadWriteFile;
 
@@ -103,8 +104,8 @@ public:
     static std::vector<std::wstring> AddressList(const std::wstring& mirrors, const std::wstring& url);
 
     // The piece digests of the package (of the expected size) for the next
-    // runs (null: none).
-    void SetPieceDigests(std::shared_ptr<const CPieceDigests> pieces) { pieces_ = std::move(pieces); }
+    // runs (null: none). Another list forgets which pieces were checked.
+    void SetPieceDigests(std::shared_ptr<const CPieceDigests> pieces);
 
     // Connections at once for a package fetched in ranges (1 to 4; 1 keeps
     // every download a single stream).
@@ -116,7 +117,7 @@ public:
 
     // Injection point for the resolver list and wait (tests, demos).
     CDNSThread& Resolver() { return fallback_.Resolver(); }
-    const std::deque<std::wstring>& UrlList() const { return urlList_; }
+    const std::vector<std::wstring>& UrlList() const { return urlList_; }
     bool OwnDnsFallbackUsed() const { return fallback_.Used(); }
     // The URLs (as given to Download) that delivered at least one byte into
     // the file during the current or last run, in the order of their first
@@ -183,7 +184,7 @@ private:
     int64_t expectedSize_ = 0;
     Completion completion_;
     Progress progress_;
-    std::deque<std::wstring> urlList_;
+    std::vector<std::wstring> urlList_;
     uint64_t received_ = 0;
     uint32_t bytesSinceTick_ = 0;
     int64_t contentLength_ = 0;
@@ -193,6 +194,7 @@ private:
     std::vector<std::wstring> sourcesUsed_;
     size_t maxConnections_ = CSegmentedDownload::kMaxConnections;
     DWORD probeTick_ = 0;
+    TaskId probeTask_ = 0;  // decides on ranges kProbeMs after the answer
     uint64_t probeBytes_ = 0;
     uint64_t fastStreamRate_ = kFastStreamBytesPerSec;
     // Facts of the current run:
@@ -206,8 +208,8 @@ private:
     bool controlStuck_ = false;
     CSegmentedDownload segmented_{this};
     std::shared_ptr<const CPieceDigests> pieces_;
-    // Bytes [0, knownGood_) of the file were checked by this process: a
-    // retry does not hash them again.
+    // Bytes [0, knownGood_) of the file were checked by this process against
+    // pieces_: a retry does not hash them again.
     uint64_t knownGood_ = 0;
     // The piece check running, or ended with the answer for the next pass.
     std::unique_ptr<CPieceCheckThread> check_;

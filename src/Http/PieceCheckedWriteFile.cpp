@@ -9,46 +9,29 @@
 
 void PieceCheckedWriteFile::Prime() {
     offset_ = OpenedSize();
-    hashing_ = false;
-    const uint64_t start = pieces_->AlignDown(offset_);
-    hash_.Reset();
+    hasher_.Forget();
     // A handle of its own for reading: the sink's handle keeps its position at the end.
     kv::UniqueKernelHandle file(::CreateFileW(Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    hashing_ = file && CPieceDigests::HashFile(file.get(), start, offset_, &hash_);
+    if (file) hasher_.Prime(file.get(), offset_);
 }
 
 int32_t PieceCheckedWriteFile::Write(const void* data, uint32_t count) {
-    const char* bytes = static_cast<const char*>(data);
-    for (uint32_t left = count; left > 0;) {
-        // Bytes past the package's end are the base's to take or refuse;
-        // the task checks the length.
-        if (offset_ >= pieces_->Total()) return DownloadWriteFile::Write(bytes, left) < 0 ? -1 : static_cast<int32_t>(count);
-        const size_t index = pieces_->IndexOf(offset_);
-        const uint64_t end = pieces_->PieceEnd(index);
-        const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(left, end - offset_));
-        if (offset_ == pieces_->PieceStart(index)) {
-            hash_.Reset();
-            hashing_ = true;
-        }
-        if (hashing_) hash_.Update(bytes, take);
-        if (hashing_ && offset_ + take == end) {
-            // Checked before its last bytes land: a bad piece never completes in the file.
-            if (!pieces_->Matches(index, &hash_)) {
-                SetLastError(kPieceMismatch.code, kPieceMismatch.type);
-                return -1;
-            }
-        }
-        if (DownloadWriteFile::Write(bytes, take) < 0) return -1;
-        offset_ += take;
-        bytes += take;
-        left -= take;
-    }
-    return static_cast<int32_t>(count);
+    // Hashed before the bytes land: a bad piece never completes in the file.
+    // Bytes past the package's end are the base's to take or refuse; the
+    // task checks the length.
+    const bool good = hasher_.Feed(offset_, static_cast<const char*>(data), count);
+    const uint64_t badStart = std::max(offset_, hasher_.Pieces().PieceStart(hasher_.BadPiece()));
+    const uint32_t take = good ? count : static_cast<uint32_t>(badStart - offset_);
+    if (take > 0 && DownloadWriteFile::Write(data, take) < 0) return -1;
+    offset_ += take;
+    if (good) return static_cast<int32_t>(count);
+    SetLastError(kPieceMismatch.code, kPieceMismatch.type);
+    return -1;
 }
 
 void PieceCheckedWriteFile::Reset() {
     DownloadWriteFile::Reset();
     offset_ = 0;
-    hashing_ = false;
+    hasher_.Forget();
 }

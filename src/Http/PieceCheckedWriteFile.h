@@ -8,12 +8,11 @@
 #include <memory>
 
 #include "Http/DownloadWriteFile.h"
-#include "Http/PieceDigests.h"
-#include "Runtime/Sha256.h"
+#include "Http/PieceHasher.h"
 
 class PieceCheckedWriteFile final : public DownloadWriteFile {
 public:
-    explicit PieceCheckedWriteFile(std::shared_ptr<const CPieceDigests> pieces) : pieces_(std::move(pieces)) {}
+    explicit PieceCheckedWriteFile(std::shared_ptr<const CPieceDigests> pieces) : hasher_(std::move(pieces)) {}
 
     // After Open: reads the file's part of the piece it ends in, so that the
     // piece is checked when the stream completes it (main thread, once).
@@ -23,8 +22,6 @@ public:
     void Reset() override;
 
 private:
-    std::shared_ptr<const CPieceDigests> pieces_;
-    CSha256 hash_;
-    uint64_t offset_ = 0;    // where the next byte lands
-    bool hashing_ = false;   // the hash holds the current piece from its first byte
+    CPieceHasher hasher_;
+    uint64_t offset_ = 0;  // where the next byte lands
 };

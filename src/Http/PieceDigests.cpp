@@ -1,6 +1,7 @@
 #include "Http/PieceDigests.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -21,14 +22,20 @@ bool CPieceDigests::Parse(const std::wstring& pieceSize, const std::wstring& pie
                               : 0;
     if (size < kMinPieceSize || size > kMaxPieceSize || (size & (size - 1)) != 0 || total <= 0) return false;
     const uint64_t count = (static_cast<uint64_t>(total) + size - 1) / size;
-    if (pieces.size() != count * kHexDigits) return false;
+    if (pieces.size() != count * 2 * CSha256::kDigestSize) return false;
     std::shared_ptr<CPieceDigests> parsed(new CPieceDigests());
     parsed->pieceSize_ = size;
     parsed->total_ = static_cast<uint64_t>(total);
-    parsed->digests_ = pieces;
-    for (wchar_t& c : parsed->digests_) {
-        if (c >= L'A' && c <= L'F') c = static_cast<wchar_t>(c - L'A' + L'a');
-        if ((c < L'0' || c > L'9') && (c < L'a' || c > L'f')) return false;
+    // Kept as bytes: a piece is compared with the hash's own result.
+    parsed->digests_.assign(pieces.size() / 2, '\0');
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const wchar_t c = pieces[i];
+        const int digit = c >= L'0' && c <= L'9'   ? c - L'0'
+                          : c >= L'a' && c <= L'f' ? c - L'a' + 10
+                          : c >= L'A' && c <= L'F' ? c - L'A' + 10
+                                                   : -1;
+        if (digit < 0) return false;
+        parsed->digests_[i / 2] = static_cast<char>(parsed->digests_[i / 2] << 4 | digit);
     }
     *digests = std::move(parsed);
     return true;
@@ -41,8 +48,9 @@ uint64_t CPieceDigests::AlignUp(uint64_t offset) const {
 }
 
 bool CPieceDigests::Matches(size_t index, CSha256* hash) const {
-    // HexDigest is "" when the provider failed: no match.
-    return index < Count() && digests_.compare(index * kHexDigits, kHexDigits, hash->HexDigest()) == 0;
+    uint8_t digest[CSha256::kDigestSize];
+    return index < Count() && hash->Final(digest) &&
+           std::memcmp(digest, digests_.data() + index * CSha256::kDigestSize, sizeof digest) == 0;
 }
 
 bool CPieceDigests::HashFile(HANDLE file, uint64_t from, uint64_t to, CSha256* hash, const std::atomic<bool>* stop) {

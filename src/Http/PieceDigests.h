@@ -28,13 +28,17 @@ public:
 
     uint64_t PieceSize() const { return pieceSize_; }
     uint64_t Total() const { return total_; }
-    size_t Count() const { return digests_.size() / kHexDigits; }
+    size_t Count() const { return digests_.size() / CSha256::kDigestSize; }
     size_t IndexOf(uint64_t offset) const { return static_cast<size_t>(offset / pieceSize_); }
     uint64_t PieceStart(size_t index) const { return index * pieceSize_; }
     uint64_t PieceEnd(size_t index) const;
     // The piece boundary at or below / at or above `offset` (the end of the file counts as one).
     uint64_t AlignDown(uint64_t offset) const { return offset - offset % pieceSize_; }
     uint64_t AlignUp(uint64_t offset) const;
+    // The same list for the same package (pieces checked against one hold for the other).
+    bool SameAs(const CPieceDigests& other) const {
+        return total_ == other.total_ && pieceSize_ == other.pieceSize_ && digests_ == other.digests_;
+    }
     // Finishes `hash` (a piece's bytes) and compares it with piece `index`'s digest.
     bool Matches(size_t index, CSha256* hash) const;
 
@@ -61,6 +65,5 @@ private:
 
     uint64_t pieceSize_ = 0;
     uint64_t total_ = 0;
-    static constexpr size_t kHexDigits = 2 * CSha256::kDigestSize;
-    std::wstring digests_;  // kHexDigits lowercase hexadecimal digits per piece
+    std::string digests_;  // CSha256::kDigestSize bytes per piece
 };

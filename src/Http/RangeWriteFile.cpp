@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "Http/HttpResultCodes.h"
-#include "Http/PieceDigests.h"
+#include "Http/PieceHasher.h"
 #include "Runtime/Log.h"
 
 namespace {
@@ -40,38 +40,7 @@ RangeWriteFile::RangeWriteFile(SharedFile file, std::shared_ptr<RangeCursor> cur
 RangeWriteFile::~RangeWriteFile() { Close(); }
 
 void RangeWriteFile::CheckPieces(std::shared_ptr<const CPieceDigests> pieces) {
-    pieces_ = std::move(pieces);
-    if (pieces_ && !hash_) hash_.reset(new CSha256());
-}
-
-bool RangeWriteFile::HashWritten(uint64_t from, uint32_t length) {
-    // A piece is hashed only from its first byte on: after a gap (a range
-    // begun inside a piece) the hash waits for the next piece's start.
-    const char* bytes = gather_.get();
-    while (length > 0) {
-        const size_t index = pieces_->IndexOf(from);
-        const uint64_t pieceEnd = pieces_->PieceEnd(index);
-        const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(length, pieceEnd - from));
-        if (from == pieces_->PieceStart(index)) {
-            hash_->Reset();
-            hashedTo_ = from;
-        }
-        if (hashedTo_ == from) {
-            hash_->Update(bytes, take);
-            hashedTo_ = from + take;
-            if (hashedTo_ == pieceEnd) {
-                if (!pieces_->Matches(index, hash_.get())) {
-                    cursor_->badPiece.store(index + 1);
-                    return false;
-                }
-                cursor_->kept.store(pieceEnd);
-            }
-        }
-        bytes += take;
-        from += take;
-        length -= take;
-    }
-    return true;
+    hasher_.reset(pieces ? new CPieceHasher(std::move(pieces)) : nullptr);
 }
 
 int32_t RangeWriteFile::Write(const void* data, uint32_t count) {
@@ -130,17 +99,21 @@ bool RangeWriteFile::Flush() {
         }
     }
     gathered_ = 0;
-    if (!failed && pieces_ && !HashWritten(position, done)) {
-        // Its bytes are written again from the piece's start, by another source.
-        const size_t bad = static_cast<size_t>(cursor_->badPiece.load() - 1);
-        cursor_->position.store(pieces_->PieceStart(bad));
-        failed_ = true;
-        SetLastError(kPieceMismatch.code, kPieceMismatch.type);
-        return false;
+    if (!failed && hasher_) {
+        const bool good = hasher_->Feed(position, gather_.get(), done);
+        if (hasher_->Kept() != 0) cursor_->kept.store(hasher_->Kept());
+        if (!good) {
+            // Its bytes are written again from the piece's start, by another source.
+            cursor_->badPiece.store(hasher_->BadPiece() + 1);
+            cursor_->position.store(hasher_->Pieces().PieceStart(hasher_->BadPiece()));
+            failed_ = true;
+            SetLastError(kPieceMismatch.code, kPieceMismatch.type);
+            return false;
+        }
     }
     // Only what reached the file counts as written.
     cursor_->position.store(position + done);
-    if (!pieces_) cursor_->kept.store(position + done);
+    if (!hasher_) cursor_->kept.store(position + done);
     if (!failed) return true;
     failed_ = true;
     const int32_t code = static_cast<int32_t>(::GetLastError());

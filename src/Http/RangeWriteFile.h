@@ -16,9 +16,9 @@
 #include "Runtime/ByteStream.h"
 #include "Runtime/Handles.h"
 #include "Runtime/Lock.h"
-#include "Runtime/Sha256.h"
 
 class CPieceDigests;
+class CPieceHasher;
 
 // Where one connection writes: the next offset and the offset it stops at.
 // With piece digests, `kept` is the end of the last piece that matched (the
@@ -75,15 +75,10 @@ public:
     void Reset() override {}
 
 private:
-    // Hashes [from, from + length) of the gathered bytes; false at a piece that does not match.
-    bool HashWritten(uint64_t from, uint32_t length);
-
     SharedFile file_;
     std::shared_ptr<RangeCursor> cursor_;
     std::unique_ptr<char[]> gather_;
     uint32_t gathered_ = 0;
     bool failed_ = false;
-    std::shared_ptr<const CPieceDigests> pieces_;
-    std::unique_ptr<CSha256> hash_;
-    uint64_t hashedTo_ = UINT64_MAX;  // the hash holds its piece's bytes up to here
+    std::unique_ptr<CPieceHasher> hasher_;  // with piece digests
 };

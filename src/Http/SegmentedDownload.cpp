@@ -171,17 +171,20 @@ void CSegmentedDownload::LogSources() const {
     }
 }
 
-void CSegmentedDownload::SaveState() {
+bool CSegmentedDownload::StateToSave(CRangeControlFile::State* state) {
     RefreshPositions();
+    state->total = plan_.Total();
+    state->prefix = plan_.Prefix();
+    state->missing = plan_.Missing();
+    state->piecesVerified = pieces_ != nullptr;
+    return !hasSaved_ || state->total != saved_.total || state->prefix != saved_.prefix ||
+           state->missing != saved_.missing || state->piecesVerified != saved_.piecesVerified;
+}
+
+void CSegmentedDownload::SaveState() {
+    EndBackgroundSave();
     CRangeControlFile::State state;
-    state.total = plan_.Total();
-    state.prefix = plan_.Prefix();
-    state.missing = plan_.Missing();
-    state.piecesVerified = pieces_ != nullptr;
-    if (hasSaved_ && state.total == saved_.total && state.prefix == saved_.prefix && state.missing == saved_.missing &&
-        state.piecesVerified == saved_.piecesVerified) {
-        return;
-    }
+    if (!StateToSave(&state)) return;
     // The bytes the new state calls written reach the disk before it does:
     // after a power cut, a control file ahead of the data would call zeros
     // written. When they cannot be flushed, the older state (which claims
@@ -198,6 +201,34 @@ void CSegmentedDownload::SaveState() {
     }
     saved_ = state;
     hasSaved_ = true;
+}
+
+void CSegmentedDownload::SaveInBackground() {
+    // A disk still busy with the last save: this state waits for the next tick.
+    if (saver_ && saver_->IsRunning()) return;
+    EndBackgroundSave();
+    CRangeControlFile::State state;
+    if (!file_ || !StateToSave(&state)) return;
+    // Flushing a second's worth of data can take a good part of that second
+    // on a slow disk: a worker does it, and the window keeps moving.
+    saver_.reset(new CControlSaveThread(file_, controlPath_, state));
+    if (!saver_->StartThread()) SaveState();
+}
+
+void CSegmentedDownload::EndBackgroundSave() {
+    if (!saver_) return;
+    saver_->Cancel();
+    // A thread that does not end in time is left its object (leaked) to end
+    // with; it writes nothing more and lets go of the file once flushed.
+    if (!saver_->JoinThread(kSaveWaitMs)) {
+        saver_.release();
+        return;
+    }
+    if (saver_->Saved()) {
+        saved_ = saver_->Snapshot();
+        hasSaved_ = true;
+    }
+    saver_.reset();
 }
 
 std::vector<double> CSegmentedDownload::Speeds() const {
@@ -376,7 +407,7 @@ void CSegmentedDownload::OnConnectionDone(CRangeConnection* connection, const Ht
             if (++s.strikes >= kMaxStrikes) Drop(source, false, failure, slot);
         }
     }
-    SaveState();
+    SaveInBackground();
     if (plan_.Complete()) {
         Finish(End::Complete);
         return;
@@ -450,7 +481,7 @@ void CSegmentedDownload::OnTick() {
         }
         slot.bytesThisTick = 0;
     }
-    SaveState();
+    SaveInBackground();
     if (CheckEnd()) return;
     LaunchIdle();
 }
@@ -471,6 +502,7 @@ void CSegmentedDownload::Finish(End end) {
     for (size_t i = 0; i < slots_.size(); ++i) Cancel(static_cast<int>(i));
     const uint64_t prefix = plan_.Prefix();
     if (end == End::Complete) {
+        EndBackgroundSave();
         file_.reset();
         CRangeControlFile::Remove(controlPath_);
     } else {

@@ -7,9 +7,10 @@
 // dropped at once, one that fails three attempts in a row after it. The
 // state is kept in the control file beside the file (CRangeControlFile) from
 // before the first out-of-order byte until the end; the file's data is
-// flushed before each state that records it. Its owner hears one answer, the
-// bytes, each source's first written byte and one end; the log gets the
-// byte ranges each source wrote. With piece digests, ranges are cut on
+// flushed before each state that records it (while it runs, both on a
+// worker: CControlSaveThread). Its owner hears one answer, the bytes, each
+// source's first written byte and one end; the log gets the byte ranges
+// each source wrote. With piece digests, ranges are cut on
 // piece boundaries, a range counts as written only up to its last matching
 // piece, a piece that does not match is fetched again from another source
 // and a source with kMaxBadPieces such pieces is dropped. Main thread only.
@@ -20,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "Http/ControlSaveThread.h"
 #include "Http/HttpResult.h"
 #include "Http/HttpTimeouts.h"
 #include "Http/PieceDigests.h"
@@ -39,6 +41,8 @@ public:
     // Seconds of byte counts behind a connection's speed; a connection that
     // received nothing for that long has stalled.
     static constexpr size_t kSpeedWindow = 3;
+    // Bound on waiting for a background save (a flush of the file) to end.
+    static constexpr DWORD kSaveWaitMs = 5000;
 
     enum class End {
         Complete,      // every byte written; the control file is gone
@@ -134,7 +138,16 @@ private:
     // Credits the bytes the slot's connection wrote since the last call to its source.
     void Account(int slot);
     void LogSources() const;
+    // The current state, and whether it differs from the one last saved.
+    bool StateToSave(CRangeControlFile::State* state);
+    // Flushes the file and saves the state now (main thread: ends a
+    // background save first).
     void SaveState();
+    // The same on a worker (CControlSaveThread), unless one still runs.
+    void SaveInBackground();
+    // Cancels a background save and waits (kSaveWaitMs) for it to end;
+    // takes its state when it was saved.
+    void EndBackgroundSave();
     bool CheckEnd();
     void Finish(End end);
 
@@ -147,6 +160,7 @@ private:
     // The state last saved, not saved again while unchanged.
     CRangeControlFile::State saved_;
     bool hasSaved_ = false;
+    std::unique_ptr<CControlSaveThread> saver_;
     std::wstring path_;
     std::wstring controlPath_;
     RangeWriteFile::SharedFile file_;

@@ -222,6 +222,22 @@ TEST_F(SegmentedDownloadTest, StreamThatIsFastAlreadyIsNotSplit) {
     EXPECT_EQ(server.Requests()[0].Header("Range"), "bytes=0-");
 }
 
+// A stream whose first burst is followed by a pause (a server pacing its
+// cap) is split while it waits, not after its next burst: the ranges start
+// where the first burst ended. The engine's ticks are slowed so that only
+// the probe's own timer can decide in time.
+TEST_F(SegmentedDownloadTest, StreamIsSplitDuringAPauseAfterItsFirstBurst) {
+    SetEngineTickMs(5000);
+    TestHttpResponse paced = Ranged(body, 3000);
+    paced.pieceSize = MiB;
+    server.RouteSequence("/main.bin", {paced, Ranged(body)});
+    server.Route("/mirror.bin", Ranged(body));
+    ASSERT_TRUE(StartParallel());
+    ASSERT_TRUE(WaitDone(30000));
+    ExpectDoneAndWhole();
+    EXPECT_TRUE(AskedFrom("/main.bin", MiB) || AskedFrom("/mirror.bin", MiB)) << "split after the pause";
+}
+
 // The only server ignores ranges: today's single stream, one request.
 TEST_F(SegmentedDownloadTest, ServerWithoutRangesGivesOneStream) {
     server.Route("/main.bin", TestHttpResponse::Ok(body));
@@ -433,15 +449,18 @@ class PieceDownloadTest : public SegmentedDownloadTest {
 protected:
     void SetUp() override {
         SegmentedDownloadTest::SetUp();
+        task.SetPieceDigests(Digests(body));
+    }
+    static std::shared_ptr<const CPieceDigests> Digests(const std::string& package) {
         std::wstring hex;
         for (uint64_t at = 0; at < kPackage; at += MiB) {
             CSha256 hash;
-            hash.Update(body.data() + at, MiB);
+            hash.Update(package.data() + at, MiB);
             hex += hash.HexDigest();
         }
         std::shared_ptr<const CPieceDigests> pieces;
-        ASSERT_TRUE(CPieceDigests::Parse(L"1048576", hex, kPackage, &pieces));
-        task.SetPieceDigests(pieces);
+        EXPECT_TRUE(CPieceDigests::Parse(L"1048576", hex, kPackage, &pieces));
+        return pieces;
     }
     // `body` with one byte changed in each of those pieces.
     std::string Poisoned(std::initializer_list<uint64_t> pieces) const {
@@ -507,13 +526,17 @@ TEST_F(PieceDownloadTest, OneStreamGoesOnFromABadPieceElsewhere) {
 // foreign MiB in it is all that is fetched again); a version 1 control
 // file's written ranges likewise; a version 2 file vouches for its written
 // pieces, and pieces written after its last save (a power cut before the
-// save) are found by checking, not fetched again.
+// save) are found by checking, not fetched again. What an earlier run of the
+// task checked against other digests (the package republished under the
+// same name) is checked again. While the check runs, the progress shows
+// what the file holds.
 TEST_F(PieceDownloadTest, ResumeChecksWhatItHasNotVerified) {
     server.Route("/main.bin", Ranged(body));
     std::string foreign = body;
     foreign.replace(3 * MiB, MiB, MiB, 'x');
     std::string zeros = body;
     zeros.replace(6 * MiB + MiB / 2, kPackage - 6 * MiB - MiB / 2, kPackage - 6 * MiB - MiB / 2, '\0');
+    const std::string republished = Poisoned({2});
     CRangeControlFile::State v1;
     v1.total = kPackage;
     v1.prefix = 8 * MiB;
@@ -527,10 +550,14 @@ TEST_F(PieceDownloadTest, ResumeChecksWhatItHasNotVerified) {
         std::string partial, control;
         std::vector<ByteRange> mayAsk;
         uint64_t first;
+        uint64_t shown;  // the progress while the pieces are checked
+        const std::string* before = nullptr;  // the package of a run before, with its digests
     } cases[] = {
-        {"plain prefix with a foreign MiB", foreign.substr(0, 8 * MiB), "", {{3 * MiB, 4 * MiB}, {8 * MiB, kPackage}}, 3 * MiB},
-        {"version 1 with a foreign MiB", foreign, CRangeControlFile::Encode(v1), {{3 * MiB, 4 * MiB}, {8 * MiB, kPackage}}, 3 * MiB},
-        {"version 2, written after its save", zeros, CRangeControlFile::Encode(v2), {{6 * MiB, kPackage}}, 6 * MiB},
+        {"plain prefix with a foreign MiB", foreign.substr(0, 8 * MiB), "", {{3 * MiB, 4 * MiB}, {8 * MiB, kPackage}}, 3 * MiB, 8 * MiB},
+        {"version 1 with a foreign MiB", foreign, CRangeControlFile::Encode(v1), {{3 * MiB, 4 * MiB}, {8 * MiB, kPackage}}, 3 * MiB, 8 * MiB},
+        {"version 2, written after its save", zeros, CRangeControlFile::Encode(v2), {{6 * MiB, kPackage}}, 6 * MiB, 4 * MiB},
+        {"republished, same name", republished.substr(0, 8 * MiB), "", {{2 * MiB, 3 * MiB}, {8 * MiB, kPackage}}, 2 * MiB,
+         8 * MiB, &republished},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -538,12 +565,22 @@ TEST_F(PieceDownloadTest, ResumeChecksWhatItHasNotVerified) {
         record = DownloadRecord();
         WriteBytes(target, c.partial);
         ::DeleteFileW(Control().c_str());
+        if (c.before) {
+            task.SetPieceDigests(Digests(*c.before));
+            ASSERT_TRUE(StartParallel(false) && WaitDone(30000));
+            task.Stop();
+            record = DownloadRecord();
+            WriteBytes(target, c.partial);
+            task.SetPieceDigests(Digests(body));
+        }
         if (!c.control.empty()) WriteBytes(Control(), c.control);
         const size_t before = server.Requests().size();
         ASSERT_TRUE(StartParallel(false));
         ASSERT_TRUE(WaitDone(30000));
         ExpectDoneAndWhole();
         ExpectAsked(before, c.mayAsk, c.first);
+        ASSERT_FALSE(record.progress.empty());
+        EXPECT_EQ(record.progress[0].downloaded, static_cast<int64_t>(c.shown)) << "what the file held, shown during the check";
     }
 }
 
