@@ -179,9 +179,13 @@ void CInstallController::BeginPackagePhase() {
         Finish(kExitInvalidFolder);
         return;
     }
-    // The folder may have changed since a disk failure; a package beside the
-    // installer stays where it is.
-    if (!keepPackage_ || packageDir_.empty()) packageDir_ = installDir_;
+    // The package is downloaded into and run from a folder only
+    // administrators can write; a package beside the installer stays there.
+    if (!staging_.Prepare(stagingParent_)) {
+        Finish(kExitInvalidFolder);
+        return;
+    }
+    if (!keepPackage_ || packageDir_.empty()) packageDir_ = staging_.Path();
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::BeginPackagePhase into %s, package folder %s",
            installDir_.c_str(), packageDir_.c_str());
     if (packageReady_) {
@@ -481,6 +485,7 @@ void CInstallController::StartInstall() {
     };
     settings.packagePath = packageDir_ + L"\\kvinstaller.exe";
     settings.packageDir = packageDir_;
+    settings.workDir = staging_.Path();
     settings.installDir = installDir_;
     settings.expectedMd5 = expectedMd5_;
     settings.expectedSha256 = expectedSha256_;
@@ -608,6 +613,7 @@ void CInstallController::TellStartFromMenu() {
 void CInstallController::Stop() {
     CancelTasks();
     heldInstallDir_.reset();
+    staging_.Release();
     DeleteUpdateModule();
     // From here on the install thread starts nothing, and what it reports finds nobody.
     Controllers().Drop(reportToken_);

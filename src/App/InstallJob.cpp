@@ -142,7 +142,8 @@ void CInstallJob::RunPackage(kv::UniqueKernelHandle package) {
     if (stopRequested_) return;
     KV_LOG(kToConsole | kToFile, Info, L"CInstallJob::RunPackage %s", commandLine.c_str());
     DWORD exitCode = 0;
-    const DWORD error = RunAndWait(settings_.packagePath, commandLine, settings_.packageTimeoutMs, &exitCode, true);
+    const DWORD error = RunAndWait(settings_.packagePath, commandLine, settings_.packageTimeoutMs, &exitCode, true,
+                                   settings_.workDir);
     packageRunError = error;
     packageExitCode = exitCode;
     if (error == WAIT_TIMEOUT) {

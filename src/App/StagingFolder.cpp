@@ -1,0 +1,117 @@
+#include "App/StagingFolder.h"
+
+#include <shlobj.h>
+
+#include "Runtime/FileSystem.h"
+#include "Runtime/Log.h"
+#include "Runtime/Paths.h"
+#include "Runtime/TextUtils.h"
+
+namespace {
+
+constexpr wchar_t kLogFile[] = L".\\App\\StagingFolder";
+constexpr wchar_t kFolderName[] = L"KorvelQixarInstaller";
+
+// From the shell, never from an environment variable anyone may set.
+std::wstring CommonAppDataDir() {
+    wchar_t path[MAX_PATH] = {};
+    return SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)) ? path : L"";
+}
+
+// The entry opened as itself where the system can, its owner readable.
+kv::UniqueKernelHandle OpenEntry(const std::wstring& path) {
+    return kv::UniqueKernelHandle(::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+}  // namespace
+
+bool CStagingFolder::Prepare(const std::wstring& parent) {
+    const std::wstring base = CanonicalPath(parent.empty() ? CommonAppDataDir() : parent);
+    path_.clear();
+    if (base.empty() || PathCrossesLink(base)) {
+        KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder::Prepare no safe place in \"%s\"", base.c_str());
+        return false;
+    }
+    const std::wstring path = ChildPath(base, kFolderName);
+    bool probed = false;
+    ownersKept_ = true;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        // Checked once held: the folder cannot be swapped for a link after the check.
+        held_ = HoldFolder(path);
+        if (held_ && !PathCrossesLink(path)) {
+            const bool safe = adminOnly_(held_.get(), SE_FILE_OBJECT);
+            // On a volume that keeps no access list at all nothing can protect
+            // the folder; making it again would only lose the partial download.
+            if (!safe && !probed) {
+                probed = true;
+                ownersKept_ = VolumeKeepsDescriptors(base);
+                if (!ownersKept_) {
+                    KV_LOG(kToConsole | kToFile, Warn,
+                           L"CStagingFolder::Prepare %s keeps no access lists: the folder protects nothing there",
+                           base.c_str());
+                }
+            }
+            if ((safe || !ownersKept_) && RemoveStrangers(path)) {
+                path_ = path;
+                return true;
+            }
+            if (safe || !ownersKept_) break;
+        }
+        held_.reset();
+        if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder::Prepare %s is not the installer's own: made again",
+                   path.c_str());
+            // A link (or a file) goes itself; a folder with all it holds.
+            if (!DeleteEntryItself(path)) DeleteDirectoryTree(path + L"\\");
+        }
+        if (!::CreateDirectoryW(path.c_str(), AdminOnlyAttributes()) && ::GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    held_.reset();
+    KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder::Prepare %s cannot be made the installer's own (%u)",
+           path.c_str(), static_cast<unsigned>(::GetLastError()));
+    return false;
+}
+
+bool CStagingFolder::VolumeKeepsDescriptors(const std::wstring& base) const {
+    // A new folder made with the admin-only descriptor and read back. One
+    // that cannot be made new tells nothing: the volume is taken to keep them.
+    const std::wstring probe = FormatString(L"%s\\%s.%lx%llx", base.c_str(), kFolderName, ::GetCurrentProcessId(),
+                                            static_cast<unsigned long long>(::GetTickCount64()));
+    if (!::CreateDirectoryW(probe.c_str(), AdminOnlyAttributes())) return true;
+    const bool kept = adminOnly_(OpenEntry(probe).get(), SE_FILE_OBJECT);
+    ::RemoveDirectoryW(probe.c_str());
+    return kept;
+}
+
+bool CStagingFolder::RemoveStrangers(const std::wstring& folder) const {
+    // A partial download or control file is resumed only when nobody but an
+    // administrator can have put it there or given it a second name. What
+    // cannot be removed (a link the system follows all the same) makes the
+    // folder unusable.
+    bool clean = true;
+    WIN32_FIND_DATAW found;
+    const kv::UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!find) return true;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = folder + L"\\" + name;
+        BY_HANDLE_FILE_INFORMATION info = {};
+        {
+            const kv::UniqueKernelHandle entry = OpenEntry(path);
+            if (!entry || !::GetFileInformationByHandle(entry.get(), &info)) continue;  // in use: left alone
+            const DWORD kind =
+                (info.dwFileAttributes | found.dwFileAttributes) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY);
+            if (!kind && info.nNumberOfLinks == 1 && (!ownersKept_ || adminOwned_(entry.get(), SE_FILE_OBJECT))) continue;
+            info.dwFileAttributes = kind;
+        }
+        const bool removed = info.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY ? DeleteDirectoryTree(path + L"\\")
+                                                                               : DeleteEntryItself(path);
+        clean = clean && removed;
+        KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder::RemoveStrangers %s is no plain file of the installer's: %s",
+               path.c_str(), removed ? L"removed" : L"cannot be removed as itself");
+    } while (::FindNextFileW(find.get(), &found));
+    return clean;
+}
