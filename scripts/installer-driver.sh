@@ -69,6 +69,8 @@ prepare_run() {
   "$KV_ROOT/scripts/wine-prefix.sh" >/dev/null
   ln -sfn "$dir/d" "$WINEPREFIX/dosdevices/d:"
   rm -f "$WINEPREFIX/drive_c/ProgramData/KorvelLaucher.ini"
+  # The package's staging folder, with any partial download of an earlier run.
+  rm -rf "$WINEPREFIX/drive_c/ProgramData/KorvelQixarInstaller"
   # KV_E2E_INSTALLER runs the steps against another build (an older one, to compare).
   cp "${KV_E2E_INSTALLER:-$KV_BUILD/src/App/KorvelQixarInstaller.exe}" "$dir/app/KorvelQixarInstaller.exe"
   INSTALLER_EXE="$dir/app/KorvelQixarInstaller.exe"

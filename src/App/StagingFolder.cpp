@@ -104,7 +104,10 @@ bool CStagingFolder::RemoveStrangers(const std::wstring& folder) const {
             if (!entry || !::GetFileInformationByHandle(entry.get(), &info)) continue;  // in use: left alone
             const DWORD kind =
                 (info.dwFileAttributes | found.dwFileAttributes) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY);
-            if (!kind && info.nNumberOfLinks == 1 && (!ownersKept_ || adminOwned_(entry.get(), SE_FILE_OBJECT))) continue;
+            if (!kind && info.nNumberOfLinks == 1 && IsEntryItself(entry.get(), path) &&
+                (!ownersKept_ || adminOwned_(entry.get(), SE_FILE_OBJECT))) {
+                continue;
+            }
             info.dwFileAttributes = kind;
         }
         const bool removed = info.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY ? DeleteDirectoryTree(path + L"\\")

@@ -106,17 +106,27 @@ bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash) {
     return ::RemoveDirectoryW(self.c_str()) != 0;
 }
 
+bool IsEntryItself(HANDLE entry, const std::wstring& path) {
+    const size_t cut = path.find_last_of(L'\\');
+    if (cut == std::wstring::npos) return false;
+    const kv::UniqueKernelHandle parent(::CreateFileW(path.substr(0, cut + 1).c_str(), 0,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::wstring expected = parent ? FinalPathOf(parent.get()) : L"";
+    if (expected.empty()) return false;
+    if (!EndsWithSeparator(expected)) expected += L'\\';
+    expected += path.substr(cut + 1);
+    return ::CompareStringOrdinal(FinalPathOf(entry).c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 bool DeleteEntryItself(const std::wstring& path) {
-    const DWORD named = ::GetFileAttributesW(path.c_str());
-    if (named == INVALID_FILE_ATTRIBUTES) return true;
+    if (!PathExists(path)) return true;
     const kv::UniqueKernelHandle entry(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                      OPEN_EXISTING,
                                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info = {};
     FILE_DISPOSITION_INFO dispose = {TRUE};
-    return entry && ::GetFileInformationByHandle(entry.get(), &info) &&
-           (IsLink(info.dwFileAttributes) || !IsLink(named)) &&
+    return entry && IsEntryItself(entry.get(), path) &&
            ::SetFileInformationByHandle(entry.get(), FileDispositionInfo, &dispose, sizeof(dispose));
 }
 

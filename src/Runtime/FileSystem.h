@@ -32,9 +32,12 @@ kv::UniqueKernelHandle HoldFolder(const std::wstring& path);
 // (each folder is held while its entries go). True when the folder is gone
 // (or was never there).
 bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash);
-// Deletes the file, link or empty folder itself, never a link's target: a
-// link whose opening the system followed all the same (Wine does so with the
-// links of its host) is left alone. True when it is gone.
+// Whether the open handle is the entry `path` names, not what a link there
+// leads to: systems that cannot open a link as itself (Wine, with the links
+// of its host) follow it all the same.
+bool IsEntryItself(HANDLE entry, const std::wstring& path);
+// Deletes the file, link or empty folder itself, never a link's target (one
+// that cannot be opened as itself is left alone). True when it is gone.
 bool DeleteEntryItself(const std::wstring& path);
 // True when the canonical path itself or a folder on the way to it (below the
 // drive root) is a reparse point: a junction, symbolic link or mount point
