@@ -43,6 +43,8 @@ struct KnownSwitch {
     bool takesValue;
     bool secret;  // its value is never shown
 };
+// In the order of kSwitches.
+enum SwitchId { kS, kKeep, kNoLaunch, kHelp, kD, kLog, kTimeout, kPackageTimeout, kLang, kProxy, kProxyUser, kProxyPass };
 constexpr KnownSwitch kSwitches[] = {
     {L"S", false, false}, {L"KEEP", false, false}, {L"NOLAUNCH", false, false}, {L"?", false, false},
     {L"D", true, false},  {L"LOG", true, false},   {L"TIMEOUT", true, false}, {L"PACKAGETIMEOUT", true, false},
@@ -99,8 +101,8 @@ public:
             if (quoted) Fail(L"cmdline.quote.unpaired", {MaskedPiece(piece)});
             ApplyPiece(piece);
         }
-        if ((o_.keep || timeoutGiven_) && !o_.silent) Fail(L"cmdline.silent.only");
-        if (packageTimeoutGiven_ && !o_.silent) Fail(L"cmdline.packagetimeout.silent.only");
+        if ((o_.keep || Given(kTimeout)) && !o_.silent) Fail(L"cmdline.silent.only");
+        if (Given(kPackageTimeout) && !o_.silent) Fail(L"cmdline.packagetimeout.silent.only");
     }
 
 private:
@@ -145,27 +147,28 @@ private:
             Fail(L"cmdline.value.unwanted", {canonical, shown});
             return;
         }
-        const unsigned bit = 1u << (known - kSwitches);
-        if (seen_ & bit) {
+        const auto id = static_cast<SwitchId>(known - kSwitches);
+        if (Given(id)) {
             Fail(L"cmdline.repeated", {canonical});
             return;
         }
-        seen_ |= bit;
-        if (canonical == L"/S") o_.silent = true;
-        else if (canonical == L"/KEEP") o_.keep = true;
-        else if (canonical == L"/NOLAUNCH") o_.noLaunch = true;
-        else if (canonical == L"/?") o_.help = true;
-        else if (canonical == L"/D") o_.installDir = value;
-        else if (canonical == L"/LOG") o_.logPath = value;
-        else if (canonical == L"/TIMEOUT") ApplySeconds(canonical, value, timeoutGiven_, o_.timeoutSeconds);
-        else if (canonical == L"/PACKAGETIMEOUT") {
-            ApplySeconds(canonical, value, packageTimeoutGiven_, o_.packageTimeoutSeconds);
+        seen_ |= 1u << id;
+        switch (id) {
+            case kS: o_.silent = true; break;
+            case kKeep: o_.keep = true; break;
+            case kNoLaunch: o_.noLaunch = true; break;
+            case kHelp: o_.help = true; break;
+            case kD: o_.installDir = value; break;
+            case kLog: o_.logPath = value; break;
+            case kTimeout: ApplySeconds(L"cmdline.timeout.range", value, o_.timeoutSeconds); break;
+            case kPackageTimeout: ApplySeconds(L"cmdline.packagetimeout.range", value, o_.packageTimeoutSeconds); break;
+            case kLang: ApplyLanguage(value); break;
+            case kProxy: ApplyProxy(value); break;
+            case kProxyUser: o_.proxyUser = value; break;
+            case kProxyPass: o_.proxyPassword = value; break;
         }
-        else if (canonical == L"/PROXYUSER") o_.proxyUser = value;
-        else if (canonical == L"/PROXYPASS") o_.proxyPassword = value;
-        else if (canonical == L"/PROXY") ApplyProxy(value);
-        else if (canonical == L"/LANG") ApplyLanguage(value);
     }
+    bool Given(SwitchId id) const { return (seen_ >> id) & 1u; }
 
     void ApplyProxy(const std::wstring& value) {
         ProxyConfig config;
@@ -176,8 +179,7 @@ private:
         o_.proxy = value;
     }
 
-    void ApplySeconds(const std::wstring& name, const std::wstring& value, bool& given, uint32_t& out) {
-        given = true;
+    void ApplySeconds(const wchar_t* rangeKey, const std::wstring& value, uint32_t& out) {
         uint64_t seconds = 0;
         for (wchar_t c : value) {
             if (c < L'0' || c > L'9' || seconds > kMaxNetworkTimeoutSeconds) {
@@ -187,8 +189,7 @@ private:
             seconds = seconds * 10 + static_cast<uint64_t>(c - L'0');
         }
         if (seconds > kMaxNetworkTimeoutSeconds) {
-            Fail(name == L"/TIMEOUT" ? L"cmdline.timeout.range" : L"cmdline.packagetimeout.range",
-                 {std::to_wstring(kMaxNetworkTimeoutSeconds), value});
+            Fail(rangeKey, {std::to_wstring(kMaxNetworkTimeoutSeconds), value});
             return;
         }
         out = static_cast<uint32_t>(seconds);
@@ -208,8 +209,6 @@ private:
 
     InstallerOptions& o_;
     unsigned seen_ = 0;  // one bit per entry of kSwitches
-    bool timeoutGiven_ = false;
-    bool packageTimeoutGiven_ = false;
 };
 
 }  // namespace

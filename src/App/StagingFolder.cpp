@@ -31,7 +31,7 @@ bool CStagingFolder::Prepare(const std::wstring& parent) {
     const std::wstring base = CanonicalPath(parent.empty() ? CommonAppDataDir() : parent);
     path_.clear();
     if (base.empty() || PathCrossesLink(base)) {
-        KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder::Prepare no safe place in \"%s\"", base.c_str());
+        KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder \"%s\": no safe place", base.c_str());
         return false;
     }
     const std::wstring path = ChildPath(base, kFolderName);
@@ -41,7 +41,7 @@ bool CStagingFolder::Prepare(const std::wstring& parent) {
         // Checked once held: the folder cannot be swapped for a link after the check.
         held_ = HoldFolder(path);
         if (held_ && !PathCrossesLink(path)) {
-            const bool safe = adminOnly_(held_.get(), SE_FILE_OBJECT);
+            const bool safe = adminOnly_(held_.get(), SE_FILE_OBJECT, false);
             // On a volume that keeps no access list at all nothing can protect
             // the folder; making it again would only lose the partial download.
             if (!safe && !probed) {
@@ -49,8 +49,7 @@ bool CStagingFolder::Prepare(const std::wstring& parent) {
                 ownersKept_ = VolumeKeepsDescriptors(base);
                 if (!ownersKept_) {
                     KV_LOG(kToConsole | kToFile, Warn,
-                           L"CStagingFolder::Prepare %s keeps no access lists: the folder protects nothing there",
-                           base.c_str());
+                           L"CStagingFolder %s: no access lists kept", base.c_str());
                 }
             }
             if ((safe || !ownersKept_) && RemoveStrangers(path)) {
@@ -61,16 +60,16 @@ bool CStagingFolder::Prepare(const std::wstring& parent) {
         }
         held_.reset();
         if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder::Prepare %s is not the installer's own: made again",
-                   path.c_str());
+            KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: foreign, made again", path.c_str());
             // A link (or a file) goes itself; a folder with all it holds.
             if (!DeleteEntryItself(path)) DeleteDirectoryTree(path + L"\\");
         }
-        if (!::CreateDirectoryW(path.c_str(), AdminOnlyAttributes()) && ::GetLastError() != ERROR_ALREADY_EXISTS) break;
+        const int made = ::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes());
+        if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) break;
     }
     held_.reset();
-    KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder::Prepare %s cannot be made the installer's own (%u)",
-           path.c_str(), static_cast<unsigned>(::GetLastError()));
+    KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder %s: unusable (%u)", path.c_str(),
+           static_cast<unsigned>(::GetLastError()));
     return false;
 }
 
@@ -79,8 +78,8 @@ bool CStagingFolder::VolumeKeepsDescriptors(const std::wstring& base) const {
     // that cannot be made new tells nothing: the volume is taken to keep them.
     const std::wstring probe = FormatString(L"%s\\%s.%lx%llx", base.c_str(), kFolderName, ::GetCurrentProcessId(),
                                             static_cast<unsigned long long>(::GetTickCount64()));
-    if (!::CreateDirectoryW(probe.c_str(), AdminOnlyAttributes())) return true;
-    const bool kept = adminOnly_(OpenEntry(probe).get(), SE_FILE_OBJECT);
+    if (::SHCreateDirectoryExW(nullptr, probe.c_str(), AdminOnlyAttributes()) != ERROR_SUCCESS) return true;
+    const bool kept = adminOnly_(OpenEntry(probe).get(), SE_FILE_OBJECT, false);
     ::RemoveDirectoryW(probe.c_str());
     return kept;
 }
@@ -104,8 +103,8 @@ bool CStagingFolder::RemoveStrangers(const std::wstring& folder) const {
             if (!entry || !::GetFileInformationByHandle(entry.get(), &info)) continue;  // in use: left alone
             const DWORD kind =
                 (info.dwFileAttributes | found.dwFileAttributes) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY);
-            if (!kind && info.nNumberOfLinks == 1 && IsEntryItself(entry.get(), path) &&
-                (!ownersKept_ || adminOwned_(entry.get(), SE_FILE_OBJECT))) {
+            if (!kind && info.nNumberOfLinks == 1 && IsAtFinalPath(entry.get(), path) &&
+                (!ownersKept_ || adminOnly_(entry.get(), SE_FILE_OBJECT, true))) {
                 continue;
             }
             info.dwFileAttributes = kind;
@@ -113,8 +112,8 @@ bool CStagingFolder::RemoveStrangers(const std::wstring& folder) const {
         const bool removed = info.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY ? DeleteDirectoryTree(path + L"\\")
                                                                                : DeleteEntryItself(path);
         clean = clean && removed;
-        KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder::RemoveStrangers %s is no plain file of the installer's: %s",
-               path.c_str(), removed ? L"removed" : L"cannot be removed as itself");
+        KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: no plain own file, %s", path.c_str(),
+               removed ? L"removed" : L"kept: the folder is unusable");
     } while (::FindNextFileW(find.get(), &found));
     return clean;
 }

@@ -13,10 +13,9 @@
 
 class CStagingFolder {
 public:
-    // Reads an object's owner and access list; tests inject their own.
-    using SecurityCheck = bool (*)(HANDLE object, SE_OBJECT_TYPE type);
-    explicit CStagingFolder(SecurityCheck adminOnly = IsAdminOnly, SecurityCheck adminOwned = OwnedByAdministrators)
-        : adminOnly_(adminOnly), adminOwned_(adminOwned) {}
+    // Reads an object's owner and access list (IsAdminOnly); tests inject their own.
+    using SecurityCheck = bool (*)(HANDLE object, SE_OBJECT_TYPE type, bool ownerOnly);
+    explicit CStagingFolder(SecurityCheck adminOnly = IsAdminOnly) : adminOnly_(adminOnly) {}
 
     // Checks the folder (admin-only, no link on the way) and holds it until
     // Release; one that fails is removed (a link as itself) and made again,
@@ -34,7 +33,6 @@ private:
     bool RemoveStrangers(const std::wstring& folder) const;
 
     const SecurityCheck adminOnly_;
-    const SecurityCheck adminOwned_;
     std::wstring path_;
     bool ownersKept_ = true;
     kv::UniqueKernelHandle held_;  // the folder stays what was checked while held

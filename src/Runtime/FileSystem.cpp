@@ -106,28 +106,20 @@ bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash) {
     return ::RemoveDirectoryW(self.c_str()) != 0;
 }
 
-bool IsEntryItself(HANDLE entry, const std::wstring& path) {
-    const size_t cut = path.find_last_of(L'\\');
-    if (cut == std::wstring::npos) return false;
-    const kv::UniqueKernelHandle parent(::CreateFileW(path.substr(0, cut + 1).c_str(), 0,
-                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    std::wstring expected = parent ? FinalPathOf(parent.get()) : L"";
-    if (expected.empty()) return false;
-    if (!EndsWithSeparator(expected)) expected += L'\\';
-    expected += path.substr(cut + 1);
-    return ::CompareStringOrdinal(FinalPathOf(entry).c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
 bool DeleteEntryItself(const std::wstring& path) {
-    if (!PathExists(path)) return true;
-    const kv::UniqueKernelHandle entry(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                     OPEN_EXISTING,
-                                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    FILE_DISPOSITION_INFO dispose = {TRUE};
-    return entry && IsEntryItself(entry.get(), path) &&
-           ::SetFileInformationByHandle(entry.get(), FileDispositionInfo, &dispose, sizeof(dispose));
+    // Deleted by its name once the handle shows the name leads to the entry
+    // itself: Windows deletes a link by its name, never its target.
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    {
+        const kv::UniqueKernelHandle entry(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                         OPEN_EXISTING,
+                                                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!entry || !IsAtFinalPath(entry.get(), path)) return false;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str()) != 0
+                                                   : ::DeleteFileW(path.c_str()) != 0;
 }
 
 bool PathCrossesLink(const std::wstring& canonicalPath) {
@@ -180,6 +172,5 @@ bool IsAtFinalPath(HANDLE object, const std::wstring& givenPath) {
     if (!EndsWithSeparator(expected)) expected += L'\\';
     expected += fullPath.substr(rootEnd);
     const std::wstring actual = FinalPathOf(object);
-    KV_LOG(kToTrace | kToFile, Info, L"IsAtFinalPath %s: %s", expected.c_str(), actual.c_str());
     return !actual.empty() && ::CompareStringOrdinal(actual.c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
 }

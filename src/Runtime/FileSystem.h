@@ -32,12 +32,9 @@ kv::UniqueKernelHandle HoldFolder(const std::wstring& path);
 // (each folder is held while its entries go). True when the folder is gone
 // (or was never there).
 bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash);
-// Whether the open handle is the entry `path` names, not what a link there
-// leads to: systems that cannot open a link as itself (Wine, with the links
-// of its host) follow it all the same.
-bool IsEntryItself(HANDLE entry, const std::wstring& path);
-// Deletes the file, link or empty folder itself, never a link's target (one
-// that cannot be opened as itself is left alone). True when it is gone.
+// Deletes the file, link or empty folder itself, never a link's target: one
+// the system follows all the same (Wine, with the links of its host: the
+// handle's final path is not the entry's) is left alone. True when it is gone.
 bool DeleteEntryItself(const std::wstring& path);
 // True when the canonical path itself or a folder on the way to it (below the
 // drive root) is a reparse point: a junction, symbolic link or mount point
