@@ -29,12 +29,6 @@ std::wstring JoinPath(const std::wstring& dir, const std::wstring& name) {
     return FormatString(L"%s\\%s", dir.c_str(), name.c_str());
 }
 
-std::wstring CommonAppDataDir() {
-    wchar_t path[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
-    return path;
-}
-
 // "InstPath" of the launcher's key in the 32-bit registry view (the launcher
 // is a 32-bit program; a 64-bit build would otherwise read the 64-bit view).
 std::wstring RegistryInstallPath() {
@@ -108,6 +102,12 @@ bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir) 
     launcherExe = fromIni;
     installDir = FolderOf(fromIni);
     return true;
+}
+
+std::wstring CommonAppDataDir() {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
+    return path;
 }
 
 bool NamesLauncherProgram(const std::wstring& path) {

@@ -26,6 +26,9 @@ constexpr wchar_t kDefaultRelativeDir[] = L"Korvel网络\\KorvelQixar";
 // only when it names an existing file "KorvelLauncher.exe" by a full path
 // that crosses no link. Both results are canonical (CanonicalPath).
 bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir);
+// The common application data folder, from the shell (never from an
+// environment variable anyone may set); "" when it cannot tell.
+std::wstring CommonAppDataDir();
 // Whether the path's last part is "KorvelLauncher.exe" (in any case).
 bool NamesLauncherProgram(const std::wstring& path);
 // D:\Korvel网络\KorvelQixar when writable, else the same folder on the first

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "App/InstallFolder.h"
 #include "Runtime/FileSystem.h"
 #include "Runtime/Log.h"
 #include "Runtime/Paths.h"
@@ -11,12 +12,6 @@ namespace {
 
 constexpr wchar_t kLogFile[] = L".\\App\\StagingFolder";
 constexpr wchar_t kFolderName[] = L"KorvelQixarInstaller";
-
-// From the shell, never from an environment variable anyone may set.
-std::wstring CommonAppDataDir() {
-    wchar_t path[MAX_PATH] = {};
-    return SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)) ? path : L"";
-}
 
 // The entry opened as itself where the system can, its owner readable.
 kv::UniqueKernelHandle OpenEntry(const std::wstring& path) {
@@ -61,8 +56,7 @@ bool CStagingFolder::Prepare(const std::wstring& parent) {
         held_.reset();
         if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
             KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: foreign, made again", path.c_str());
-            // A link (or a file) goes itself; a folder with all it holds.
-            if (!DeleteEntryItself(path)) DeleteDirectoryTree(path + L"\\");
+            DeleteDirectoryTree(path + L"\\");  // a link goes itself
         }
         const int made = ::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes());
         if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) break;
@@ -97,20 +91,19 @@ bool CStagingFolder::RemoveStrangers(const std::wstring& folder) const {
         const std::wstring name = found.cFileName;
         if (name == L"." || name == L"..") continue;
         const std::wstring path = folder + L"\\" + name;
-        BY_HANDLE_FILE_INFORMATION info = {};
         {
+            BY_HANDLE_FILE_INFORMATION info = {};
             const kv::UniqueKernelHandle entry = OpenEntry(path);
             if (!entry || !::GetFileInformationByHandle(entry.get(), &info)) continue;  // in use: left alone
-            const DWORD kind =
-                (info.dwFileAttributes | found.dwFileAttributes) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY);
-            if (!kind && info.nNumberOfLinks == 1 && IsAtFinalPath(entry.get(), path) &&
+            if (!((info.dwFileAttributes | found.dwFileAttributes) &
+                  (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+                info.nNumberOfLinks == 1 && IsAtFinalPath(entry.get(), path) &&
                 (!ownersKept_ || adminOnly_(entry.get(), SE_FILE_OBJECT, true))) {
                 continue;
             }
-            info.dwFileAttributes = kind;
         }
-        const bool removed = info.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY ? DeleteDirectoryTree(path + L"\\")
-                                                                               : DeleteEntryItself(path);
+        // A file or link goes itself, a folder with what it holds.
+        const bool removed = DeleteDirectoryTree(path + L"\\");
         clean = clean && removed;
         KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: no plain own file, %s", path.c_str(),
                removed ? L"removed" : L"kept: the folder is unusable");

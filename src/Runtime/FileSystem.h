@@ -29,8 +29,8 @@ kv::UniqueKernelHandle HoldFolder(const std::wstring& path);
 // Deletes the folder (path ending in "\") and everything inside. Junctions
 // and symbolic links are removed themselves, never followed: their targets
 // stay untouched, also when a folder is made a link while the deletion runs
-// (each folder is held while its entries go). True when the folder is gone
-// (or was never there).
+// (each folder is held while its entries go); a file or link named instead
+// goes itself. True when the folder is gone (or was never there).
 bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash);
 // Deletes the file, link or empty folder itself, never a link's target: one
 // the system follows all the same (Wine, with the links of its host: the
