@@ -37,13 +37,9 @@ ln -s "$work/outside/keep.txt" "$work/tree/filelink.txt"
 ln -s "$work/outside" "$work/rootlink"
 mkdir -p "$work/packages"; ln -s "$work/packages" "$work/pkglink"
 ln -s "$work/outside/keep.txt" "$work/filelink.log"
-# A staging folder that is a link, and one holding a partial file and links.
-holding="$work/staging-holding/KorvelQixarInstaller"
-mkdir -p "$work/staging-linked" "$holding"
-ln -s "$work/outside" "$work/staging-linked/KorvelQixarInstaller"
-echo partial > "$holding/kvinstaller_1.tmp"
-ln -s "$work/outside/keep.txt" "$holding/kvinstaller_1.tmp.ranges"
-ln -s "$work/outside" "$holding/dirlink"
+holding="$work/staging-holding/KorvelQixarInstaller"; mkdir -p "$work/staging-linked" "$holding"
+ln -s "$work/outside" "$work/staging-linked/KorvelQixarInstaller"; ln -s "$work/outside" "$holding/dirlink"
+echo partial >"$holding/kvinstaller_1.tmp"; ln -s "$work/outside/keep.txt" "$holding/kvinstaller_1.tmp.ranges"
 KV_LINK_TREE="$(winpath "$work/tree")" KV_LINK_TARGET="$(winpath "$work/outside")" \
   KV_LINK_ROOT="$(winpath "$work/rootlink")" KV_PACKAGE_LINK="$(winpath "$work/pkglink")" \
   KV_FILE_LINK="$(winpath "$work/filelink.log")" \

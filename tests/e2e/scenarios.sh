@@ -10,7 +10,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/proxy-lib.sh"
 
 DEFAULT_DIR_WIN='D:\Korvel网络\KorvelQixar'
 default_dir() { echo "$E2E_DIR/d/Korvel网络/KorvelQixar"; }
-# Where the package is downloaded and run: only administrators may write there.
 STAGING_WIN='C:\ProgramData\KorvelQixarInstaller'
 staging_dir() { echo "$WINEPREFIX/drive_c/ProgramData/KorvelQixarInstaller"; }
 # Bytes per second for the package download: a few seconds for the stand-in.
@@ -48,13 +47,12 @@ wait_launcher_calls() {
 launcher_starts() { launcher_calls "$1" | sed -E 's/^"([^" ]*)"/\1/'; }
 
 expect_installed() {
-  local dir
-  expect_file "$1/KorvelLauncher.exe"
-  for dir in "$1" "$(staging_dir)"; do
-    expect_no_file "$dir/kvinstaller.exe"
-    expect_no_file "$dir/kvinstall.ini"
-    compgen -G "$dir/*.tmp" >/dev/null && fail "a temporary download file was left in $dir"
-  done
+  local dir=$1
+  expect_file "$dir/KorvelLauncher.exe"
+  expect_no_file "$dir/kvinstaller.exe"
+  expect_no_file "$dir/kvinstall.ini"
+  compgen -G "$dir/*.tmp" >/dev/null && fail "a temporary download file was left in $dir"
+  compgen -G "$(staging_dir)/kv*" >/dev/null && fail "package files were left: $(ls "$(staging_dir)")"
   return 0
 }
 
@@ -98,8 +96,8 @@ scenario_fresh() {
 }
 
 # The folder page: a folder with "/" is refused and nothing starts; a typed
-# folder with a blank shows its free space and installs there, quoted on both
-# command lines; the package runs from the staging folder.
+# folder with a blank shows its free space and installs there, its paths
+# quoted on both command lines when they hold a blank.
 scenario_custom() {
   server_start
   start_installer 7

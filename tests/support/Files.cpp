@@ -19,7 +19,6 @@ TempDir::TempDir() {
     ::CreateDirectoryW(path_.c_str(), nullptr);
 }
 
-// With the folders inside (a staging folder, say); never through a link.
 TempDir::~TempDir() { DeleteDirectoryTree(path_ + L"\\"); }
 
 std::string ReadFileBytes(const std::wstring& path) {
