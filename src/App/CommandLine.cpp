@@ -84,9 +84,9 @@ public:
                 while (!value.empty() && IsBlank(value.back())) value.pop_back();
                 pos = n;
                 if (value.find(L'"') != std::wstring::npos) {
-                    Fail(L"cmdline.quote.in.folder", {value});
+                    Fail(L"cmdline.quote.in.folder", &value);
                 } else if (HasSwitchAfterBlank(value)) {
-                    Fail(L"cmdline.folder.not.last", {value});
+                    Fail(L"cmdline.folder.not.last", &value);
                 }
                 Apply(L"D", true, value);
                 continue;
@@ -98,7 +98,10 @@ public:
                 if (text[pos] == L'"') quoted = !quoted;
                 else piece += text[pos];
             }
-            if (quoted) Fail(L"cmdline.quote.unpaired", {MaskedPiece(piece)});
+            if (quoted) {
+                const std::wstring shown = MaskedPiece(piece);
+                Fail(L"cmdline.quote.unpaired", &shown);
+            }
             ApplyPiece(piece);
         }
         if ((o_.keep || Given(kTimeout)) && !o_.silent) Fail(L"cmdline.silent.only");
@@ -113,16 +116,19 @@ private:
         return false;
     }
 
-    void Fail(const wchar_t* key, std::vector<std::wstring> args = {}) {
+    // The first failure is kept, with up to two arguments of its text.
+    void Fail(const wchar_t* key, const std::wstring* first = nullptr, const std::wstring* second = nullptr) {
         if (!o_.error.empty()) return;
-        o_.error = CUiTexts::Instance().LogText(key, args);
+        for (const std::wstring* arg : {first, second}) {
+            if (arg) o_.errorArgs.push_back(*arg);
+        }
+        o_.error = CUiTexts::Instance().LogText(key, o_.errorArgs);
         o_.errorKey = key;
-        o_.errorArgs = std::move(args);
     }
 
     void ApplyPiece(const std::wstring& piece) {
         if (piece.size() < 2 || piece[0] != L'/') {
-            Fail(L"cmdline.not.switch", {piece});
+            Fail(L"cmdline.not.switch", &piece);
             return;
         }
         const size_t eq = piece.find(L'=');
@@ -133,23 +139,23 @@ private:
 
     void Apply(const std::wstring& name, bool hasValue, const std::wstring& value, const std::wstring& piece = L"") {
         const KnownSwitch* known = FindSwitch(name.data(), name.size());
-        const std::wstring shown = MaskedPiece(piece.empty() ? L"/" + name + L"=" + value : piece);
+        const std::wstring shown = MaskedPiece(piece.empty() ? FormatString(L"/%s=%s", name.c_str(), value.c_str()) : piece);
         if (!known) {
-            Fail(L"cmdline.unknown", {shown});
+            Fail(L"cmdline.unknown", &shown);
             return;
         }
         const std::wstring canonical = std::wstring(L"/") + known->name;
         if (known->takesValue && (!hasValue || value.empty())) {
-            Fail(L"cmdline.value.missing", {canonical, shown});
+            Fail(L"cmdline.value.missing", &canonical, &shown);
             return;
         }
         if (!known->takesValue && hasValue) {
-            Fail(L"cmdline.value.unwanted", {canonical, shown});
+            Fail(L"cmdline.value.unwanted", &canonical, &shown);
             return;
         }
         const auto id = static_cast<SwitchId>(known - kSwitches);
         if (Given(id)) {
-            Fail(L"cmdline.repeated", {canonical});
+            Fail(L"cmdline.repeated", &canonical);
             return;
         }
         seen_ |= 1u << id;
@@ -173,7 +179,7 @@ private:
     void ApplyProxy(const std::wstring& value) {
         ProxyConfig config;
         if (!ParseProxySwitch(value, &config)) {
-            Fail(L"cmdline.proxy", {value});
+            Fail(L"cmdline.proxy", &value);
             return;
         }
         o_.proxy = value;
@@ -189,7 +195,8 @@ private:
             seconds = seconds * 10 + static_cast<uint64_t>(c - L'0');
         }
         if (seconds > kMaxNetworkTimeoutSeconds) {
-            Fail(rangeKey, {std::to_wstring(kMaxNetworkTimeoutSeconds), value});
+            const std::wstring most = std::to_wstring(kMaxNetworkTimeoutSeconds);
+            Fail(rangeKey, &most, &value);
             return;
         }
         out = static_cast<uint32_t>(seconds);
@@ -204,7 +211,8 @@ private:
                 return;
             }
         }
-        Fail(L"cmdline.language", {texts.LanguageNames(), value});
+        const std::wstring names = texts.LanguageNames();
+        Fail(L"cmdline.language", &names, &value);
     }
 
     InstallerOptions& o_;
@@ -253,9 +261,13 @@ std::wstring UsageText() {
                                             L"usage.proxy",  L"usage.proxyuser", L"usage.proxypass",
                                             L"usage.lang",   L"usage.help", L"",              L"usage.exits"};
     std::wstring text;
-    for (const wchar_t* key : kLines) text += (key[0] ? UiText(key) : L"") + L"\n";
+    for (const wchar_t* key : kLines) {
+        if (key[0]) text += UiText(key);
+        text += L'\n';
+    }
     for (int code = kExitInstalled; code <= kExitProxyLogin; ++code) {
-        text += UiText(L"exit." + std::to_wstring(code)) + L"\n";
+        text += UiText(FormatString(L"exit.%d", code));
+        text += L'\n';
     }
     return text;
 }

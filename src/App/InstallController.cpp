@@ -36,6 +36,11 @@ std::wstring LocalDateTime(const SYSTEMTIME& utc) {
                         local.wMinute);
 }
 
+// A network failure's notice, naming its (type, code).
+std::wstring NetworkText(const wchar_t* key, const HttpResult& result) {
+    return UiText(key, {std::to_wstring(result.type), std::to_wstring(result.code)});
+}
+
 // What an unattended run that gave up after /TIMEOUT= ends with.
 int GiveUpExitCode(FailureKind kind) {
     switch (kind) {
@@ -225,8 +230,7 @@ void CInstallController::OnDescriptor(const HttpResult& result, const std::wstri
     expectedMd5_ = md5;
     expectedSha256_ = updater_ ? updater_->ExpectedSha256() : std::wstring();
     if (result.type == kHttpErrorOk) return;
-    OnFailure(result, UiText(L"failure.network", {std::to_wstring(result.type), std::to_wstring(result.code)}),
-              RetryStep::kCycle);
+    OnFailure(result, NetworkText(L"failure.network", result), RetryStep::kCycle);
 }
 
 void CInstallController::OnProgress(int64_t total, int64_t complete, uint64_t speed) {
@@ -295,8 +299,7 @@ void CInstallController::OnDone(const HttpResult& result, const std::wstring&) {
         if (onlySource_.empty()) droppedSources_.clear();  // a window run starts over with all of them
         if (updater_) updater_->SetOnlySource(onlySource_);
     }
-    OnFailure(result, UiText(L"failure.network.package", {std::to_wstring(result.type), std::to_wstring(result.code)}),
-              RetryStep::kCycle);
+    OnFailure(result, NetworkText(L"failure.network.package", result), RetryStep::kCycle);
 }
 
 void CInstallController::EndFailureRun() {
@@ -483,7 +486,7 @@ void CInstallController::StartInstall() {
     settings.report = [token = reportToken_](InstallReport report) {
         if (CInstallController* self = Controllers().Find(token)) self->OnInstallReport(report);
     };
-    settings.packagePath = packageDir_ + L"\\kvinstaller.exe";
+    settings.packagePath = ChildPath(packageDir_, L"kvinstaller.exe");
     settings.packageDir = packageDir_;
     settings.workDir = staging_.Path();
     settings.installDir = installDir_;

@@ -10,6 +10,7 @@
 #include "App/UnelevatedStart.h"
 #include "Runtime/Log.h"
 #include "App/FolderPicker.h"
+#include "Runtime/Paths.h"
 #include "Runtime/TextUtils.h"
 #include "Ui/ButtonUI.h"
 #include "Ui/DpiScale.h"
@@ -267,7 +268,7 @@ void CMainDlg::OnSelectFolder() {
     if (picked.back() == L'\\') picked.pop_back();
     if (picked.empty()) return;
     // The product folder is appended on every pick, to the picked folder.
-    m_controller.SetInstallDir(picked + L"\\" + kProductFolder);
+    m_controller.SetInstallDir(ChildPath(picked, kProductFolder));
     if (m_editInput) m_editInput->SetText(m_controller.InstallDir());
     UpdateFreeSpace();
 }

@@ -6,6 +6,7 @@
 
 #include "Runtime/Handles.h"
 #include "Runtime/Paths.h"
+#include "Runtime/TextUtils.h"
 
 namespace {
 
@@ -118,7 +119,7 @@ DWORD FindProcessInFolder(const std::wstring& folder) {
 
 std::wstring QuoteProgramPath(const std::wstring& path) {
     if (path.find_first_of(L" \t") == std::wstring::npos) return path;
-    return L"\"" + path + L"\"";
+    return FormatString(L"\"%s\"", path.c_str());
 }
 
 std::wstring QuoteArgument(const std::wstring& argument) {

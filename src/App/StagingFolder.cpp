@@ -26,7 +26,7 @@ bool CStagingFolder::Prepare(const std::wstring& parent) {
     const std::wstring base = CanonicalPath(parent.empty() ? CommonAppDataDir() : parent);
     path_.clear();
     if (base.empty() || PathCrossesLink(base)) {
-        KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder \"%s\": no safe place", base.c_str());
+        KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder %s: unsafe", base.c_str());
         return false;
     }
     const std::wstring path = ChildPath(base, kFolderName);
@@ -47,16 +47,16 @@ bool CStagingFolder::Prepare(const std::wstring& parent) {
                            L"CStagingFolder %s: no access lists kept", base.c_str());
                 }
             }
-            if ((safe || !ownersKept_) && RemoveStrangers(path)) {
+            if (safe || !ownersKept_) {
+                if (!RemoveStrangers(path)) break;
                 path_ = path;
                 return true;
             }
-            if (safe || !ownersKept_) break;
         }
         held_.reset();
         if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
             KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: foreign, made again", path.c_str());
-            DeleteDirectoryTree(path + L"\\");  // a link goes itself
+            DeleteDirectoryTree(path);  // a link goes itself
         }
         const int made = ::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes());
         if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) break;
@@ -85,12 +85,12 @@ bool CStagingFolder::RemoveStrangers(const std::wstring& folder) const {
     // folder unusable.
     bool clean = true;
     WIN32_FIND_DATAW found;
-    const kv::UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    const kv::UniqueFind find(::FindFirstFileW(ChildPath(folder, L"*").c_str(), &found));
     if (!find) return true;
     do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring path = folder + L"\\" + name;
+        const wchar_t* name = found.cFileName;
+        if (name[0] == L'.' && (!name[1] || (name[1] == L'.' && !name[2]))) continue;  // "." and ".."
+        const std::wstring path = ChildPath(folder, name);
         {
             BY_HANDLE_FILE_INFORMATION info = {};
             const kv::UniqueKernelHandle entry = OpenEntry(path);
@@ -103,10 +103,10 @@ bool CStagingFolder::RemoveStrangers(const std::wstring& folder) const {
             }
         }
         // A file or link goes itself, a folder with what it holds.
-        const bool removed = DeleteDirectoryTree(path + L"\\");
+        const bool removed = DeleteDirectoryTree(path);
         clean = clean && removed;
-        KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: no plain own file, %s", path.c_str(),
-               removed ? L"removed" : L"kept: the folder is unusable");
+        KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: not plain, %s", path.c_str(),
+               removed ? L"removed" : L"kept");
     } while (::FindNextFileW(find.get(), &found));
     return clean;
 }

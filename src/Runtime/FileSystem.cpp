@@ -96,7 +96,7 @@ bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash) {
                 if (name == L"." || name == L"..") continue;
                 const std::wstring path = dir + name;
                 if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    DeleteDirectoryTree(path + L"\\");
+                    DeleteDirectoryTree(path);
                 } else {
                     DeleteEntryItself(path);  // a file symbolic link goes itself
                 }
