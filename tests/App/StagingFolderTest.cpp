@@ -53,8 +53,8 @@ TEST(HostFixture, LinksAtTheStagingFolderAreRemovedNotFollowed) {
         const std::wstring folder = parent + L"\\KorvelQixarInstaller";
         const bool ok = staging.Prepare(parent);  // the links gone, or the folder refused
         EXPECT_EQ(log.Count(L": unusable ("), ok ? 0u : 1u);
-        if (ok) EXPECT_EQ(Exists(folder + L"\\kvinstaller_1.tmp"), !g_volumeKeeps);
-        if (ok) EXPECT_FALSE(Exists(folder + L"\\kvinstaller_1.tmp.ranges") || Exists(folder + L"\\dirlink"));
+        EXPECT_TRUE(!ok || Exists(folder + L"\\kvinstaller_1.tmp") != g_volumeKeeps);
+        EXPECT_FALSE(ok && (Exists(folder + L"\\kvinstaller_1.tmp.ranges") || Exists(folder + L"\\dirlink")));
         EXPECT_EQ(ReadFileBytes(std::wstring(_wgetenv(L"KV_LINK_TARGET")) + L"\\keep.txt"), "keep\n");
     }
     g_volumeKeeps = true;
