@@ -130,7 +130,6 @@ void CInstallController::OnAskExistingTimer() {
 void CInstallController::ApplyLocalPackage() {
     const LocalPackage local = CheckLocalPackage(GetAppDir(), kv::BuiltInDescriptorKey());
     if (!local.keepPackage) return;
-    keepPackage_ = true;
     packageDir_ = local.packageDir;
     packageReady_ = local.packageReady;
     // A signed package is checked once more when it is run: the bytes that
@@ -185,12 +184,14 @@ void CInstallController::BeginPackagePhase() {
         return;
     }
     // The package is downloaded into and run from a folder only
-    // administrators can write; a package beside the installer stays there.
+    // administrators can write; only a checked package beside the installer
+    // runs where it lies (a download never goes beside the installer, whose
+    // folder anyone may be able to write).
     if (!staging_.Prepare(stagingParent_)) {
         Finish(kExitInvalidFolder);
         return;
     }
-    if (!keepPackage_ || packageDir_.empty()) packageDir_ = staging_.Path();
+    if (!packageReady_) packageDir_ = staging_.Path();
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::BeginPackagePhase into %s, package folder %s",
            installDir_.c_str(), packageDir_.c_str());
     if (packageReady_) {
@@ -434,7 +435,9 @@ std::wstring CInstallController::ClockText() const {
 void CInstallController::OnDiskFailure() {
     if (finished_) return;
     const uint64_t needed = updater_ ? updater_->BytesStillNeeded() : 0;
-    std::wstring text = UiText(L"failure.disk", {packageDir_});
+    // The staging folder is on the system drive: no other installation
+    // folder can help there, and the text says so.
+    std::wstring text = UiText(packageDir_ == staging_.Path() ? L"failure.disk.system" : L"failure.disk", {packageDir_});
     // Rounded up: freeing the amount shown is enough.
     const auto neededMb = static_cast<unsigned long long>((needed + kBytesPerMb - 1) / kBytesPerMb);
     if (needed != 0) text += UiText(L"failure.disk.needed", {std::to_wstring(neededMb)});
@@ -495,7 +498,7 @@ void CInstallController::StartInstall() {
     settings.sourceId = sourceId_;
     settings.existingInstall = existingInstall_;
     settings.earlierLauncher = launcherExe_;
-    settings.keepPackage = keepPackage_;
+    settings.keepPackage = packageDir_ != staging_.Path();  // the package beside the installer stays
     settings.noLaunch = noLaunch_;
     settings.packageTimeoutMs = packageTimeoutMs_;
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::StartInstall %s into %s", settings.packagePath.c_str(),
@@ -577,6 +580,7 @@ void CInstallController::OnPackageCorrupt() {
     // A signed package beside the installer that changed since its check is
     // downloaded like any other.
     packageReady_ = false;
+    packageDir_ = staging_.Path();
     DeleteUpdateModule();
     if (!StartUpdateModule()) Finish(kExitInvalidFolder);
 }

@@ -82,7 +82,7 @@ public:
 
     // Downloads the package (or takes the one beside the installer) and hands
     // it off; the package folder is the staging folder (CStagingFolder) unless
-    // the package lies beside the installer, and the package runs there. Again after a disk failure sent the view back
+    // a checked package lies beside the installer, and the package runs there. Again after a disk failure sent the view back
     // to the folder page: a new module, resuming the partial file kept.
     void BeginPackagePhase();
     // The run is over: stops everything, logs the outcome and tells the view.
@@ -187,7 +187,6 @@ private:
     DWORD packageTimeoutMs_ = INFINITE;
     bool noLaunch_ = false;
     bool existingInstall_ = false;
-    bool keepPackage_ = false;
     bool packageReady_ = false;
     // After digest mismatches: the address the next download takes alone
     // ("" every address) and the addresses whose own bytes failed.

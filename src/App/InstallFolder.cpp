@@ -167,6 +167,16 @@ void SetFreeSpaceSource(uint64_t (*source)(const std::wstring& queryPath)) { g_f
 
 bool HasEnoughFreeSpace(uint64_t freeBytes) { return freeBytes >= kRequiredFreeBytes; }
 
+InstallSpace QueryInstallSpace(const std::wstring& installDir) {
+    const std::wstring system = CommonAppDataDir();
+    if (system.size() >= 2 && installDir.size() >= 2 && installDir[1] == L':' &&
+        ::CompareStringOrdinal(system.c_str(), 2, installDir.c_str(), 2, TRUE) != CSTR_EQUAL) {
+        const uint64_t systemFree = QueryFreeSpace(system);
+        if (!HasEnoughFreeSpace(systemFree)) return {systemFree, true};
+    }
+    return {QueryFreeSpace(installDir), false};
+}
+
 LocalPackage CheckLocalPackage(const std::wstring& appDir, const kv::EcdsaP256PublicKey* key) {
     LocalPackage result;
     if (!PathExists(JoinPath(appDir, L"kvmain.dll"))) return result;

@@ -51,6 +51,14 @@ uint64_t QueryFreeSpace(const std::wstring& installDir);
 // null restores the real one.
 void SetFreeSpaceSource(uint64_t (*source)(const std::wstring& queryPath));
 bool HasEnoughFreeSpace(uint64_t freeBytes);
+// The room an installation into installDir has: the system drive's (the
+// common application data folder's, where the package is downloaded) when it
+// is another drive and too full, else the installation folder drive's.
+struct InstallSpace {
+    uint64_t freeBytes = 0;
+    bool systemDrive = false;  // the system drive is short: no installation folder can help
+};
+InstallSpace QueryInstallSpace(const std::wstring& installDir);
 
 struct LocalPackage {
     bool keepPackage = false;   // "kvmain.dll" lies beside the installer

@@ -287,15 +287,21 @@ void CMainDlg::OpenAgreement() {
 
 void CMainDlg::UpdateFreeSpace() {
     const std::wstring& folder = m_controller.InstallDir();
-    const uint64_t freeBytes = QueryFreeSpace(folder);
-    const bool enough = HasEnoughFreeSpace(freeBytes);
+    const InstallSpace space = QueryInstallSpace(folder);
+    const bool enough = HasEnoughFreeSpace(space.freeBytes);
+    // A full system drive is named as such: another folder would not help.
+    if (auto* label = FindControlAs<CLabelUI>(L"lb_free")) {
+        label->SetText(UiText(space.systemDrive ? L"folder.free.system" : L"folder.free"));
+        FitTextRuns();
+    }
     if (m_lbLeftSpace) {
-        m_lbLeftSpace->SetText(FormatSize(freeBytes));
+        m_lbLeftSpace->SetText(FormatSize(space.freeBytes));
         m_lbLeftSpace->SetEnabled(enough);
     }
     if (m_btnInstall2) m_btnInstall2->SetEnabled(enough);
-    KV_LOG(kToConsole | kToFile, Info, L"CMainDlg::UpdateFreeSpace %s: %s%s", folder.c_str(),
-           FormatSize(freeBytes).c_str(), enough ? L"" : L" (not enough)");
+    KV_LOG(kToConsole | kToFile, Info, L"CMainDlg::UpdateFreeSpace %s: %s%s%s", folder.c_str(),
+           FormatSize(space.freeBytes).c_str(), space.systemDrive ? L" on the system drive" : L"",
+           enough ? L"" : L" (not enough)");
 }
 
 // ------------------------------------------------- the controller's view

@@ -69,11 +69,15 @@ bool CStagingFolder::Prepare(const std::wstring& parent) {
 
 bool CStagingFolder::VolumeKeepsDescriptors(const std::wstring& base) const {
     // A new folder made with the admin-only descriptor and read back. One
-    // that cannot be made new tells nothing: the volume is taken to keep them.
+    // that cannot be made new (or without that descriptor), or not opened,
+    // tells nothing: the volume is taken to keep them, so that the existing
+    // folder is made again rather than trusted.
     const std::wstring probe = FormatString(L"%s\\%s.%lx%llx", base.c_str(), kFolderName, ::GetCurrentProcessId(),
                                             static_cast<unsigned long long>(::GetTickCount64()));
-    if (::SHCreateDirectoryExW(nullptr, probe.c_str(), AdminOnlyAttributes()) != ERROR_SUCCESS) return true;
-    const bool kept = adminOnly_(OpenEntry(probe).get(), SE_FILE_OBJECT, false);
+    SECURITY_ATTRIBUTES* const adminOnly = AdminOnlyAttributes();
+    if (!adminOnly || ::SHCreateDirectoryExW(nullptr, probe.c_str(), adminOnly) != ERROR_SUCCESS) return true;
+    bool kept = true;
+    if (const kv::UniqueKernelHandle opened = OpenEntry(probe)) kept = adminOnly_(opened.get(), SE_FILE_OBJECT, false);
     ::RemoveDirectoryW(probe.c_str());
     return kept;
 }

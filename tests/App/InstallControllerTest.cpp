@@ -61,9 +61,9 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
         {{kFileLocked}, false, true, {locked}, -1},
         {{}, false, true, {locked}, -1},
         {{}, false, false, {}, kExitFileLocked},
-        {{kNoRoomForPackage}, false, true, {L"磁盘空间不足或无法写入：%s（还需要约 48 MB）"}, -1, 50331000},
-        {{kSinkOpenFailed}, false, true, {L"磁盘空间不足或无法写入：%s"}, -1},
-        {{kNoRoomForPackage}, false, false, {L"磁盘空间不足或无法写入：%s（还需要约 1 MB）"}, kExitNoDiskSpace, 1},
+        {{kNoRoomForPackage}, false, true, {L"系统盘空间不足或无法写入（更换安装目录无济于事，请先清理系统盘）：%s（还需要约 48 MB）"}, -1, 50331000},
+        {{kSinkOpenFailed}, false, true, {L"系统盘空间不足或无法写入（更换安装目录无济于事，请先清理系统盘）：%s"}, -1},
+        {{kNoRoomForPackage}, false, false, {L"系统盘空间不足或无法写入（更换安装目录无济于事，请先清理系统盘）：%s（还需要约 1 MB）"}, kExitNoDiskSpace, 1},
         {{k407}, true, true, {L"安装失败，请检查网络后重试(4,407)"}, -1},  // the login box once, cancelled
         {{k407}, true, false, {}, kExitProxyLogin},
     };

@@ -220,7 +220,7 @@ scenario_signin() {
 }
 
 # The package folder's drive lacks room for the package: the box names the
-# folder and the room needed, nothing is fetched while it is up, the window
+# system drive, the folder and the room needed, nothing is fetched while it is up, the window
 # goes back to the folder page, and the install goes through once there is
 # room.
 scenario_diskfull() {
@@ -231,7 +231,7 @@ scenario_diskfull() {
   sed -i "s/^Size=.*/Size=$(( free + 300 * 1024 * 1024 ))\r/" "$SERVER_ROOT/kvinstall.txt"
   start_installer 7
   click_main "$XY_INSTALL"
-  wait_log "CMsgBoxDlg::InitWindow [提示信息] 磁盘空间不足或无法写入：$STAGING_WIN（还需要约 " 30
+  wait_log "CMsgBoxDlg::InitWindow [提示信息] 系统盘空间不足或无法写入（更换安装目录无济于事，请先清理系统盘）：$STAGING_WIN（还需要约 " 30
   sleep 2   # two retry cycles: nothing may be fetched meanwhile
   server_requests | grep -q 'kvinstaller.exe' && fail "the package was requested: $(server_requests)"
   expect_eq "$(log_count "CInstallController::OnRetryTimer")" 0 "retries while the disk is full"
