@@ -69,6 +69,8 @@ prepare_run() {
   "$KV_ROOT/scripts/wine-prefix.sh" >/dev/null
   ln -sfn "$dir/d" "$WINEPREFIX/dosdevices/d:"
   rm -f "$WINEPREFIX/drive_c/ProgramData/KorvelLaucher.ini"
+  # The package's staging folder, with any partial download of an earlier run.
+  rm -rf "$WINEPREFIX/drive_c/ProgramData/KorvelQixarInstaller"
   # KV_E2E_INSTALLER runs the steps against another build (an older one, to compare).
   cp "${KV_E2E_INSTALLER:-$KV_BUILD/src/App/KorvelQixarInstaller.exe}" "$dir/app/KorvelQixarInstaller.exe"
   INSTALLER_EXE="$dir/app/KorvelQixarInstaller.exe"
@@ -181,11 +183,16 @@ click_main() { click_at "$MAIN_WIN" "$1"; }
 # answer_box TITLE_REGEX "X Y" [SHOT]: waits for a box to be drawn,
 # screenshots it, clicks, and waits for it to go.
 answer_box() {
-  local box
+  local box x y HEIGHT
   box="$(wait_window "$1" 30)" || fail "no box titled $1"
-  wait_painted "$box" "$2" 10 || fail "box $1 was never drawn"
+  # The box (115 high in its markup) grows with a long text; its buttons keep
+  # their distance from its bottom.
+  read -r x y <<<"$2"
+  eval "$(xdotool getwindowgeometry --shell "$box")"
+  y=$(( y + HEIGHT * 96 / DISPLAY_DPI - 115 ))
+  wait_painted "$box" "$x $y" 10 || fail "box $1 was never drawn"
   [[ -n ${3:-} ]] && grab_window "$box" "$3"
-  click_at "$box" "$2"
+  click_at "$box" "$x $y"
   wait_until 10 no_window "$1" || fail "box $1 stayed open"
 }
 

@@ -43,6 +43,8 @@ struct KnownSwitch {
     bool takesValue;
     bool secret;  // its value is never shown
 };
+// In the order of kSwitches.
+enum SwitchId { kS, kKeep, kNoLaunch, kHelp, kD, kLog, kTimeout, kPackageTimeout, kLang, kProxy, kProxyUser, kProxyPass };
 constexpr KnownSwitch kSwitches[] = {
     {L"S", false, false}, {L"KEEP", false, false}, {L"NOLAUNCH", false, false}, {L"?", false, false},
     {L"D", true, false},  {L"LOG", true, false},   {L"TIMEOUT", true, false}, {L"PACKAGETIMEOUT", true, false},
@@ -82,9 +84,9 @@ public:
                 while (!value.empty() && IsBlank(value.back())) value.pop_back();
                 pos = n;
                 if (value.find(L'"') != std::wstring::npos) {
-                    Fail(L"cmdline.quote.in.folder", {value});
+                    Fail(L"cmdline.quote.in.folder", &value);
                 } else if (HasSwitchAfterBlank(value)) {
-                    Fail(L"cmdline.folder.not.last", {value});
+                    Fail(L"cmdline.folder.not.last", &value);
                 }
                 Apply(L"D", true, value);
                 continue;
@@ -96,11 +98,14 @@ public:
                 if (text[pos] == L'"') quoted = !quoted;
                 else piece += text[pos];
             }
-            if (quoted) Fail(L"cmdline.quote.unpaired", {MaskedPiece(piece)});
+            if (quoted) {
+                const std::wstring shown = MaskedPiece(piece);
+                Fail(L"cmdline.quote.unpaired", &shown);
+            }
             ApplyPiece(piece);
         }
-        if ((o_.keep || timeoutGiven_) && !o_.silent) Fail(L"cmdline.silent.only");
-        if (packageTimeoutGiven_ && !o_.silent) Fail(L"cmdline.packagetimeout.silent.only");
+        if ((o_.keep || Given(kTimeout)) && !o_.silent) Fail(L"cmdline.silent.only");
+        if (Given(kPackageTimeout) && !o_.silent) Fail(L"cmdline.packagetimeout.silent.only");
     }
 
 private:
@@ -111,16 +116,19 @@ private:
         return false;
     }
 
-    void Fail(const wchar_t* key, std::vector<std::wstring> args = {}) {
+    // The first failure is kept, with up to two arguments of its text.
+    void Fail(const wchar_t* key, const std::wstring* first = nullptr, const std::wstring* second = nullptr) {
         if (!o_.error.empty()) return;
-        o_.error = CUiTexts::Instance().LogText(key, args);
+        for (const std::wstring* arg : {first, second}) {
+            if (arg) o_.errorArgs.push_back(*arg);
+        }
+        o_.error = CUiTexts::Instance().LogText(key, o_.errorArgs);
         o_.errorKey = key;
-        o_.errorArgs = std::move(args);
     }
 
     void ApplyPiece(const std::wstring& piece) {
         if (piece.size() < 2 || piece[0] != L'/') {
-            Fail(L"cmdline.not.switch", {piece});
+            Fail(L"cmdline.not.switch", &piece);
             return;
         }
         const size_t eq = piece.find(L'=');
@@ -131,53 +139,53 @@ private:
 
     void Apply(const std::wstring& name, bool hasValue, const std::wstring& value, const std::wstring& piece = L"") {
         const KnownSwitch* known = FindSwitch(name.data(), name.size());
-        const std::wstring shown = MaskedPiece(piece.empty() ? L"/" + name + L"=" + value : piece);
+        const std::wstring shown = MaskedPiece(piece.empty() ? FormatString(L"/%s=%s", name.c_str(), value.c_str()) : piece);
         if (!known) {
-            Fail(L"cmdline.unknown", {shown});
+            Fail(L"cmdline.unknown", &shown);
             return;
         }
         const std::wstring canonical = std::wstring(L"/") + known->name;
         if (known->takesValue && (!hasValue || value.empty())) {
-            Fail(L"cmdline.value.missing", {canonical, shown});
+            Fail(L"cmdline.value.missing", &canonical, &shown);
             return;
         }
         if (!known->takesValue && hasValue) {
-            Fail(L"cmdline.value.unwanted", {canonical, shown});
+            Fail(L"cmdline.value.unwanted", &canonical, &shown);
             return;
         }
-        const unsigned bit = 1u << (known - kSwitches);
-        if (seen_ & bit) {
-            Fail(L"cmdline.repeated", {canonical});
+        const auto id = static_cast<SwitchId>(known - kSwitches);
+        if (Given(id)) {
+            Fail(L"cmdline.repeated", &canonical);
             return;
         }
-        seen_ |= bit;
-        if (canonical == L"/S") o_.silent = true;
-        else if (canonical == L"/KEEP") o_.keep = true;
-        else if (canonical == L"/NOLAUNCH") o_.noLaunch = true;
-        else if (canonical == L"/?") o_.help = true;
-        else if (canonical == L"/D") o_.installDir = value;
-        else if (canonical == L"/LOG") o_.logPath = value;
-        else if (canonical == L"/TIMEOUT") ApplySeconds(canonical, value, timeoutGiven_, o_.timeoutSeconds);
-        else if (canonical == L"/PACKAGETIMEOUT") {
-            ApplySeconds(canonical, value, packageTimeoutGiven_, o_.packageTimeoutSeconds);
+        seen_ |= 1u << id;
+        switch (id) {
+            case kS: o_.silent = true; break;
+            case kKeep: o_.keep = true; break;
+            case kNoLaunch: o_.noLaunch = true; break;
+            case kHelp: o_.help = true; break;
+            case kD: o_.installDir = value; break;
+            case kLog: o_.logPath = value; break;
+            case kTimeout: ApplySeconds(L"cmdline.timeout.range", value, o_.timeoutSeconds); break;
+            case kPackageTimeout: ApplySeconds(L"cmdline.packagetimeout.range", value, o_.packageTimeoutSeconds); break;
+            case kLang: ApplyLanguage(value); break;
+            case kProxy: ApplyProxy(value); break;
+            case kProxyUser: o_.proxyUser = value; break;
+            case kProxyPass: o_.proxyPassword = value; break;
         }
-        else if (canonical == L"/PROXYUSER") o_.proxyUser = value;
-        else if (canonical == L"/PROXYPASS") o_.proxyPassword = value;
-        else if (canonical == L"/PROXY") ApplyProxy(value);
-        else if (canonical == L"/LANG") ApplyLanguage(value);
     }
+    bool Given(SwitchId id) const { return (seen_ >> id) & 1u; }
 
     void ApplyProxy(const std::wstring& value) {
         ProxyConfig config;
         if (!ParseProxySwitch(value, &config)) {
-            Fail(L"cmdline.proxy", {value});
+            Fail(L"cmdline.proxy", &value);
             return;
         }
         o_.proxy = value;
     }
 
-    void ApplySeconds(const std::wstring& name, const std::wstring& value, bool& given, uint32_t& out) {
-        given = true;
+    void ApplySeconds(const wchar_t* rangeKey, const std::wstring& value, uint32_t& out) {
         uint64_t seconds = 0;
         for (wchar_t c : value) {
             if (c < L'0' || c > L'9' || seconds > kMaxNetworkTimeoutSeconds) {
@@ -187,8 +195,8 @@ private:
             seconds = seconds * 10 + static_cast<uint64_t>(c - L'0');
         }
         if (seconds > kMaxNetworkTimeoutSeconds) {
-            Fail(name == L"/TIMEOUT" ? L"cmdline.timeout.range" : L"cmdline.packagetimeout.range",
-                 {std::to_wstring(kMaxNetworkTimeoutSeconds), value});
+            const std::wstring most = std::to_wstring(kMaxNetworkTimeoutSeconds);
+            Fail(rangeKey, &most, &value);
             return;
         }
         out = static_cast<uint32_t>(seconds);
@@ -203,13 +211,12 @@ private:
                 return;
             }
         }
-        Fail(L"cmdline.language", {texts.LanguageNames(), value});
+        const std::wstring names = texts.LanguageNames();
+        Fail(L"cmdline.language", &names, &value);
     }
 
     InstallerOptions& o_;
     unsigned seen_ = 0;  // one bit per entry of kSwitches
-    bool timeoutGiven_ = false;
-    bool packageTimeoutGiven_ = false;
 };
 
 }  // namespace
@@ -254,9 +261,13 @@ std::wstring UsageText() {
                                             L"usage.proxy",  L"usage.proxyuser", L"usage.proxypass",
                                             L"usage.lang",   L"usage.help", L"",              L"usage.exits"};
     std::wstring text;
-    for (const wchar_t* key : kLines) text += (key[0] ? UiText(key) : L"") + L"\n";
+    for (const wchar_t* key : kLines) {
+        if (key[0]) text += UiText(key);
+        text += L'\n';
+    }
     for (int code = kExitInstalled; code <= kExitProxyLogin; ++code) {
-        text += UiText(L"exit." + std::to_wstring(code)) + L"\n";
+        text += UiText(FormatString(L"exit.%d", code));
+        text += L'\n';
     }
     return text;
 }

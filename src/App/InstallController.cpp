@@ -36,6 +36,11 @@ std::wstring LocalDateTime(const SYSTEMTIME& utc) {
                         local.wMinute);
 }
 
+// A network failure's notice, naming its (type, code).
+std::wstring NetworkText(const wchar_t* key, const HttpResult& result) {
+    return UiText(key, {std::to_wstring(result.type), std::to_wstring(result.code)});
+}
+
 // What an unattended run that gave up after /TIMEOUT= ends with.
 int GiveUpExitCode(FailureKind kind) {
     switch (kind) {
@@ -125,7 +130,6 @@ void CInstallController::OnAskExistingTimer() {
 void CInstallController::ApplyLocalPackage() {
     const LocalPackage local = CheckLocalPackage(GetAppDir(), kv::BuiltInDescriptorKey());
     if (!local.keepPackage) return;
-    keepPackage_ = true;
     packageDir_ = local.packageDir;
     packageReady_ = local.packageReady;
     // A signed package is checked once more when it is run: the bytes that
@@ -179,9 +183,15 @@ void CInstallController::BeginPackagePhase() {
         Finish(kExitInvalidFolder);
         return;
     }
-    // The folder may have changed since a disk failure; a package beside the
-    // installer stays where it is.
-    if (!keepPackage_ || packageDir_.empty()) packageDir_ = installDir_;
+    // The package is downloaded into and run from a folder only
+    // administrators can write; only a checked package beside the installer
+    // runs where it lies (a download never goes beside the installer, whose
+    // folder anyone may be able to write).
+    if (!staging_.Prepare(stagingParent_)) {
+        Finish(kExitInvalidFolder);
+        return;
+    }
+    if (!packageReady_) packageDir_ = staging_.Path();
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::BeginPackagePhase into %s, package folder %s",
            installDir_.c_str(), packageDir_.c_str());
     if (packageReady_) {
@@ -221,8 +231,7 @@ void CInstallController::OnDescriptor(const HttpResult& result, const std::wstri
     expectedMd5_ = md5;
     expectedSha256_ = updater_ ? updater_->ExpectedSha256() : std::wstring();
     if (result.type == kHttpErrorOk) return;
-    OnFailure(result, UiText(L"failure.network", {std::to_wstring(result.type), std::to_wstring(result.code)}),
-              RetryStep::kCycle);
+    OnFailure(result, NetworkText(L"failure.network", result), RetryStep::kCycle);
 }
 
 void CInstallController::OnProgress(int64_t total, int64_t complete, uint64_t speed) {
@@ -291,8 +300,7 @@ void CInstallController::OnDone(const HttpResult& result, const std::wstring&) {
         if (onlySource_.empty()) droppedSources_.clear();  // a window run starts over with all of them
         if (updater_) updater_->SetOnlySource(onlySource_);
     }
-    OnFailure(result, UiText(L"failure.network.package", {std::to_wstring(result.type), std::to_wstring(result.code)}),
-              RetryStep::kCycle);
+    OnFailure(result, NetworkText(L"failure.network.package", result), RetryStep::kCycle);
 }
 
 void CInstallController::EndFailureRun() {
@@ -427,7 +435,9 @@ std::wstring CInstallController::ClockText() const {
 void CInstallController::OnDiskFailure() {
     if (finished_) return;
     const uint64_t needed = updater_ ? updater_->BytesStillNeeded() : 0;
-    std::wstring text = UiText(L"failure.disk", {packageDir_});
+    // The staging folder is on the system drive: no other installation
+    // folder can help there, and the text says so.
+    std::wstring text = UiText(packageDir_ == staging_.Path() ? L"failure.disk.system" : L"failure.disk", {packageDir_});
     // Rounded up: freeing the amount shown is enough.
     const auto neededMb = static_cast<unsigned long long>((needed + kBytesPerMb - 1) / kBytesPerMb);
     if (needed != 0) text += UiText(L"failure.disk.needed", {std::to_wstring(neededMb)});
@@ -479,15 +489,16 @@ void CInstallController::StartInstall() {
     settings.report = [token = reportToken_](InstallReport report) {
         if (CInstallController* self = Controllers().Find(token)) self->OnInstallReport(report);
     };
-    settings.packagePath = packageDir_ + L"\\kvinstaller.exe";
+    settings.packagePath = ChildPath(packageDir_, L"kvinstaller.exe");
     settings.packageDir = packageDir_;
+    settings.workDir = staging_.Path();
     settings.installDir = installDir_;
     settings.expectedMd5 = expectedMd5_;
     settings.expectedSha256 = expectedSha256_;
     settings.sourceId = sourceId_;
     settings.existingInstall = existingInstall_;
     settings.earlierLauncher = launcherExe_;
-    settings.keepPackage = keepPackage_;
+    settings.keepPackage = packageDir_ != staging_.Path();  // the package beside the installer stays
     settings.noLaunch = noLaunch_;
     settings.packageTimeoutMs = packageTimeoutMs_;
     KV_LOG(kToConsole | kToFile, Info, L"CInstallController::StartInstall %s into %s", settings.packagePath.c_str(),
@@ -569,6 +580,7 @@ void CInstallController::OnPackageCorrupt() {
     // A signed package beside the installer that changed since its check is
     // downloaded like any other.
     packageReady_ = false;
+    packageDir_ = staging_.Path();
     DeleteUpdateModule();
     if (!StartUpdateModule()) Finish(kExitInvalidFolder);
 }
@@ -608,6 +620,7 @@ void CInstallController::TellStartFromMenu() {
 void CInstallController::Stop() {
     CancelTasks();
     heldInstallDir_.reset();
+    staging_.Release();
     DeleteUpdateModule();
     // From here on the install thread starts nothing, and what it reports finds nobody.
     Controllers().Drop(reportToken_);

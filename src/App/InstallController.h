@@ -16,6 +16,7 @@
 
 #include "App/InstallJob.h"
 #include "App/InstallView.h"
+#include "App/StagingFolder.h"
 #include "App/TestTimingOverride.h"
 #include "Http/FailureKind.h"
 #include "Runtime/MainThreadTask.h"
@@ -58,6 +59,9 @@ public:
     void SetPackageTimeout(DWORD ms) { packageTimeoutMs_ = ms; }
     void SetRetryTimes(const RetryTimes& times) { retryTimes_ = times; }
     bool FoundEarlierInstall() const { return existingInstall_; }
+    // Tests: the folder that holds the staging folder (default: the common
+    // application data folder).
+    void SetStagingParent(const std::wstring& parent) { stagingParent_ = parent; }
 
     // The installation folder.
     const std::wstring& InstallDir() const { return installDir_; }
@@ -77,8 +81,8 @@ public:
     bool FolderCrossesLink(const std::wstring& text = L"") const;
 
     // Downloads the package (or takes the one beside the installer) and hands
-    // it off; the package folder is the installation folder unless the package
-    // lies beside the installer. Again after a disk failure sent the view back
+    // it off; the package folder is the staging folder (CStagingFolder) unless
+    // a checked package lies beside the installer, and the package runs there. Again after a disk failure sent the view back
     // to the folder page: a new module, resuming the partial file kept.
     void BeginPackagePhase();
     // The run is over: stops everything, logs the outcome and tells the view.
@@ -158,6 +162,8 @@ private:
     kv::UniqueKernelHandle heldInstallDir_;
     std::wstring launcherExe_;
     std::wstring packageDir_;
+    std::wstring stagingParent_;
+    CStagingFolder staging_;  // held from the package phase to the end
     int sourceId_ = 0;
     int64_t total_ = 0;
     int64_t complete_ = 0;
@@ -181,7 +187,6 @@ private:
     DWORD packageTimeoutMs_ = INFINITE;
     bool noLaunch_ = false;
     bool existingInstall_ = false;
-    bool keepPackage_ = false;
     bool packageReady_ = false;
     // After digest mismatches: the address the next download takes alone
     // ("" every address) and the addresses whose own bytes failed.

@@ -29,12 +29,6 @@ std::wstring JoinPath(const std::wstring& dir, const std::wstring& name) {
     return FormatString(L"%s\\%s", dir.c_str(), name.c_str());
 }
 
-std::wstring CommonAppDataDir() {
-    wchar_t path[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
-    return path;
-}
-
 // "InstPath" of the launcher's key in the 32-bit registry view (the launcher
 // is a 32-bit program; a 64-bit build would otherwise read the 64-bit view).
 std::wstring RegistryInstallPath() {
@@ -110,6 +104,12 @@ bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir) 
     return true;
 }
 
+std::wstring CommonAppDataDir() {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
+    return path;
+}
+
 bool NamesLauncherProgram(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");
     const wchar_t* name = path.c_str() + (slash == std::wstring::npos ? 0 : slash + 1);
@@ -166,6 +166,16 @@ uint64_t QueryFreeSpace(const std::wstring& installDir) {
 void SetFreeSpaceSource(uint64_t (*source)(const std::wstring& queryPath)) { g_freeSpaceSource = source; }
 
 bool HasEnoughFreeSpace(uint64_t freeBytes) { return freeBytes >= kRequiredFreeBytes; }
+
+InstallSpace QueryInstallSpace(const std::wstring& installDir) {
+    const std::wstring system = CommonAppDataDir();
+    if (system.size() >= 2 && installDir.size() >= 2 && installDir[1] == L':' &&
+        ::CompareStringOrdinal(system.c_str(), 2, installDir.c_str(), 2, TRUE) != CSTR_EQUAL) {
+        const uint64_t systemFree = QueryFreeSpace(system);
+        if (!HasEnoughFreeSpace(systemFree)) return {systemFree, true};
+    }
+    return {QueryFreeSpace(installDir), false};
+}
 
 LocalPackage CheckLocalPackage(const std::wstring& appDir, const kv::EcdsaP256PublicKey* key) {
     LocalPackage result;

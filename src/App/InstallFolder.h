@@ -26,6 +26,9 @@ constexpr wchar_t kDefaultRelativeDir[] = L"Korvel网络\\KorvelQixar";
 // only when it names an existing file "KorvelLauncher.exe" by a full path
 // that crosses no link. Both results are canonical (CanonicalPath).
 bool DetectExistingInstall(std::wstring& launcherExe, std::wstring& installDir);
+// The common application data folder, from the shell (never from an
+// environment variable anyone may set); "" when it cannot tell.
+std::wstring CommonAppDataDir();
 // Whether the path's last part is "KorvelLauncher.exe" (in any case).
 bool NamesLauncherProgram(const std::wstring& path);
 // D:\Korvel网络\KorvelQixar when writable, else the same folder on the first
@@ -48,6 +51,14 @@ uint64_t QueryFreeSpace(const std::wstring& installDir);
 // null restores the real one.
 void SetFreeSpaceSource(uint64_t (*source)(const std::wstring& queryPath));
 bool HasEnoughFreeSpace(uint64_t freeBytes);
+// The room an installation into installDir has: the system drive's (the
+// common application data folder's, where the package is downloaded) when it
+// is another drive and too full, else the installation folder drive's.
+struct InstallSpace {
+    uint64_t freeBytes = 0;
+    bool systemDrive = false;  // the system drive is short: no installation folder can help
+};
+InstallSpace QueryInstallSpace(const std::wstring& installDir);
 
 struct LocalPackage {
     bool keepPackage = false;   // "kvmain.dll" lies beside the installer

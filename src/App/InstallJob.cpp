@@ -34,7 +34,7 @@ std::wstring PackageCommandLine(const std::wstring& packagePath, const std::wstr
 std::wstring LauncherArguments(int sourceId) { return FormatString(L"-i \"%d\" -d", sourceId); }
 
 std::wstring LauncherCommandLine(const std::wstring& launcherPath, int sourceId) {
-    return QuoteProgramPath(launcherPath) + L" " + LauncherArguments(sourceId);
+    return FormatString(L"%s %s", QuoteProgramPath(launcherPath).c_str(), LauncherArguments(sourceId).c_str());
 }
 
 namespace {
@@ -142,7 +142,8 @@ void CInstallJob::RunPackage(kv::UniqueKernelHandle package) {
     if (stopRequested_) return;
     KV_LOG(kToConsole | kToFile, Info, L"CInstallJob::RunPackage %s", commandLine.c_str());
     DWORD exitCode = 0;
-    const DWORD error = RunAndWait(settings_.packagePath, commandLine, settings_.packageTimeoutMs, &exitCode, true);
+    const DWORD error = RunAndWait(settings_.packagePath, commandLine, settings_.packageTimeoutMs, &exitCode, true,
+                                   settings_.workDir);
     packageRunError = error;
     packageExitCode = exitCode;
     if (error == WAIT_TIMEOUT) {
@@ -200,7 +201,7 @@ void CInstallJob::CleanEarlierInstall() {
     }
     DeleteDirectoryTree(folder + L"\\bin\\");
     for (const wchar_t* name : {kLauncherExeName, L"rnupdate.ini", L"uninst.exe", L"Launcher.ini"}) {
-        RemoveFile(folder + L"\\" + name);
+        RemoveFile(ChildPath(folder, name));
     }
 }
 
@@ -225,6 +226,6 @@ bool CInstallJob::LaunchAndFinish() {
         }
     }
     if (!settings_.keepPackage) RemoveFile(settings_.packagePath);
-    RemoveFile(settings_.packageDir + L"\\kvinstall.ini");
+    RemoveFile(ChildPath(settings_.packageDir, L"kvinstall.ini"));
     return true;
 }

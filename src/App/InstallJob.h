@@ -26,6 +26,7 @@ struct InstallSettings {
     std::function<void(InstallReport)> report;
     std::wstring packagePath;     // <packageDir>\kvinstaller.exe
     std::wstring packageDir;
+    std::wstring workDir;         // the package's current directory (the staging folder)
     std::wstring installDir;
     std::wstring expectedMd5;     // empty: no digest check
     std::wstring expectedSha256;  // empty: no SHA-256 check

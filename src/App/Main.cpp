@@ -17,6 +17,7 @@
 #include "Http/ProxyLogin.h"
 #include "Http/ProxyResolver.h"
 #include "Runtime/Log.h"
+#include "Runtime/TextUtils.h"
 #include "Ui/DpiScale.h"
 #include "Ui/HighContrast.h"
 #include "Ui/SkinPackage.h"
@@ -159,11 +160,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     // A run with the window always ends with 0; only /S runs tell by their code.
     const int failed = options.silent ? kExitBadCommandLine : kExitInstalled;
     std::wstring refusal = options.error;
-    if (refusal.empty() && !logReady) refusal = L"/LOG=" + options.logPath + L": " + logProblem;
+    if (refusal.empty() && !logReady) refusal = FormatString(L"/LOG=%s: %s", options.logPath.c_str(), logProblem.c_str());
     if (!refusal.empty()) {
         KV_LOG(kToConsole | kToFile, Error, L"wWinMain bad command line: %s", refusal.c_str());
         const std::wstring shown = options.error.empty() ? refusal : RefusalText(options);
-        if (!options.silent) TellUser(UiText(L"box.cmdline") + shown + L"\n\n" + UsageText(), MB_ICONERROR);
+        if (!options.silent) {
+            TellUser(FormatString(L"%s%s\n\n%s", UiText(L"box.cmdline").c_str(), shown.c_str(), UsageText().c_str()),
+                     MB_ICONERROR);
+        }
         return Ended(failed);
     }
     if (options.help) {

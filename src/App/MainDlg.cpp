@@ -10,6 +10,7 @@
 #include "App/UnelevatedStart.h"
 #include "Runtime/Log.h"
 #include "App/FolderPicker.h"
+#include "Runtime/Paths.h"
 #include "Runtime/TextUtils.h"
 #include "Ui/ButtonUI.h"
 #include "Ui/DpiScale.h"
@@ -267,7 +268,7 @@ void CMainDlg::OnSelectFolder() {
     if (picked.back() == L'\\') picked.pop_back();
     if (picked.empty()) return;
     // The product folder is appended on every pick, to the picked folder.
-    m_controller.SetInstallDir(picked + L"\\" + kProductFolder);
+    m_controller.SetInstallDir(ChildPath(picked, kProductFolder));
     if (m_editInput) m_editInput->SetText(m_controller.InstallDir());
     UpdateFreeSpace();
 }
@@ -286,15 +287,21 @@ void CMainDlg::OpenAgreement() {
 
 void CMainDlg::UpdateFreeSpace() {
     const std::wstring& folder = m_controller.InstallDir();
-    const uint64_t freeBytes = QueryFreeSpace(folder);
-    const bool enough = HasEnoughFreeSpace(freeBytes);
+    const InstallSpace space = QueryInstallSpace(folder);
+    const bool enough = HasEnoughFreeSpace(space.freeBytes);
+    // A full system drive is named as such: another folder would not help.
+    if (auto* label = FindControlAs<CLabelUI>(L"lb_free")) {
+        label->SetText(UiText(space.systemDrive ? L"folder.free.system" : L"folder.free"));
+        FitTextRuns();
+    }
     if (m_lbLeftSpace) {
-        m_lbLeftSpace->SetText(FormatSize(freeBytes));
+        m_lbLeftSpace->SetText(FormatSize(space.freeBytes));
         m_lbLeftSpace->SetEnabled(enough);
     }
     if (m_btnInstall2) m_btnInstall2->SetEnabled(enough);
-    KV_LOG(kToConsole | kToFile, Info, L"CMainDlg::UpdateFreeSpace %s: %s%s", folder.c_str(),
-           FormatSize(freeBytes).c_str(), enough ? L"" : L" (not enough)");
+    KV_LOG(kToConsole | kToFile, Info, L"CMainDlg::UpdateFreeSpace %s: %s%s%s", folder.c_str(),
+           FormatSize(space.freeBytes).c_str(), space.systemDrive ? L" on the system drive" : L"",
+           enough ? L"" : L" (not enough)");
 }
 
 // ------------------------------------------------- the controller's view

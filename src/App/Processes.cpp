@@ -6,6 +6,7 @@
 
 #include "Runtime/Handles.h"
 #include "Runtime/Paths.h"
+#include "Runtime/TextUtils.h"
 
 namespace {
 
@@ -65,14 +66,15 @@ DWORD FindProcessWithPrefix(const std::wstring& prefix) {
 
 // Creates the process (no handle inheritance, no creation flags, the caller's
 // environment and folder); 0 or the system error code.
-DWORD CreateChild(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION& info) {
+DWORD CreateChild(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION& info,
+                  const std::wstring& currentDir = L"") {
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     info = {};
     if (::CreateProcessW(program.empty() ? nullptr : program.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
-                         nullptr, nullptr, &startup, &info)) {
+                         nullptr, currentDir.empty() ? nullptr : currentDir.c_str(), &startup, &info)) {
         return 0;
     }
     const DWORD error = ::GetLastError();
@@ -94,9 +96,9 @@ DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
 }
 
 DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs, DWORD* exitCode,
-                 bool endOnTimeout) {
+                 bool endOnTimeout, const std::wstring& currentDir) {
     PROCESS_INFORMATION info;
-    if (const DWORD error = CreateChild(program, commandLine, info)) return error;
+    if (const DWORD error = CreateChild(program, commandLine, info, currentDir)) return error;
     kv::UniqueKernelHandle process(info.hProcess);
     kv::UniqueKernelHandle thread(info.hThread);
     if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT) {
@@ -117,7 +119,7 @@ DWORD FindProcessInFolder(const std::wstring& folder) {
 
 std::wstring QuoteProgramPath(const std::wstring& path) {
     if (path.find_first_of(L" \t") == std::wstring::npos) return path;
-    return L"\"" + path + L"\"";
+    return FormatString(L"\"%s\"", path.c_str());
 }
 
 std::wstring QuoteArgument(const std::wstring& argument) {

@@ -13,9 +13,9 @@ DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
 // 0, the system error code of a failed start, or WAIT_TIMEOUT when the
 // program still runs after timeoutMs (it is left running, or with
 // `endOnTimeout` ended). With 0, the program's own exit code goes to
-// `exitCode` when given.
+// `exitCode` when given. `currentDir` empty: this process's own.
 DWORD RunAndWait(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs = INFINITE,
-                 DWORD* exitCode = nullptr, bool endOnTimeout = false);
+                 DWORD* exitCode = nullptr, bool endOnTimeout = false, const std::wstring& currentDir = L"");
 // A process (not this one) whose main module lies inside `folder`: the path is
 // compared case-insensitively with the folder followed by a separator, so
 // "C:\Games\Korvel2\x.exe" does not match "C:\Games\Korvel". 0 when none.

@@ -53,10 +53,10 @@ void CSilentRun::BeginInstall() {
         controller_.Finish(kExitInvalidFolder);
         return;
     }
-    const uint64_t freeBytes = QueryFreeSpace(folder);
-    KV_LOG(kToConsole | kToFile, Info, L"CSilentRun::BeginInstall %s: %s free", folder.c_str(),
-           FormatSize(freeBytes).c_str());
-    if (!HasEnoughFreeSpace(freeBytes)) {
+    const InstallSpace space = QueryInstallSpace(folder);
+    KV_LOG(kToConsole | kToFile, Info, L"CSilentRun::BeginInstall %s: %s free%s", folder.c_str(),
+           FormatSize(space.freeBytes).c_str(), space.systemDrive ? L" on the system drive" : L"");
+    if (!HasEnoughFreeSpace(space.freeBytes)) {
         controller_.Finish(kExitNoDiskSpace);
         return;
     }

@@ -202,7 +202,7 @@ DWORD StartLauncher(const std::wstring& launcherExe, const std::wstring& argumen
     // Without arguments the command line stays empty, as the launcher was
     // always started that way.
     const std::wstring quoted = QuoteProgramPath(launcherExe);
-    const std::wstring commandLine = arguments.empty() ? L"" : quoted + L" " + arguments;
+    const std::wstring commandLine = arguments.empty() ? L"" : FormatString(L"%s %s", quoted.c_str(), arguments.c_str());
     DWORD error = 0;
     const UserStartPath taken =
         StartForUser(launcherExe, arguments, folder, launcherExe, arguments.empty() ? quoted : commandLine, error);

@@ -44,13 +44,10 @@ SECURITY_ATTRIBUTES* AdminOnlyAttributes() {
     return attributes.lpSecurityDescriptor ? &attributes : nullptr;
 }
 
-bool OwnedByAdministrators(HANDLE object, SE_OBJECT_TYPE type) {
-    const Descriptor d(object, type, OWNER_SECURITY_INFORMATION);
-    return IsAdministratorsOrSystem(d.owner);
-}
-
-bool IsAdminOnly(HANDLE object, SE_OBJECT_TYPE type) {
-    const Descriptor d(object, type, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
+bool IsAdminOnly(HANDLE object, SE_OBJECT_TYPE type, bool ownerOnly) {
+    const Descriptor d(object, type, ownerOnly ? OWNER_SECURITY_INFORMATION
+                                               : OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
+    if (ownerOnly) return IsAdministratorsOrSystem(d.owner);
     // No access list at all admits everyone.
     if (!IsAdministratorsOrSystem(d.owner) || !d.dacl) return false;
     for (DWORD i = 0; i < d.dacl->AceCount; ++i) {

@@ -11,8 +11,7 @@
 // cannot be built.
 SECURITY_ATTRIBUTES* AdminOnlyAttributes();
 // Whether the object's owner is Administrators or SYSTEM (false when it
-// cannot be read, or the object has none).
-bool OwnedByAdministrators(HANDLE object, SE_OBJECT_TYPE type);
-// Owned as above, and its access list admits nobody but Administrators and
-// SYSTEM.
-bool IsAdminOnly(HANDLE object, SE_OBJECT_TYPE type);
+// cannot be read, or the object has none), and unless `ownerOnly` its access
+// list admits nobody but Administrators and SYSTEM.
+bool IsAdminOnly(HANDLE object, SE_OBJECT_TYPE type, bool ownerOnly = false);
+inline bool OwnedByAdministrators(HANDLE object, SE_OBJECT_TYPE type) { return IsAdminOnly(object, type, true); }

@@ -63,7 +63,7 @@ kv::UniqueKernelHandle HoldFolder(const std::wstring& path) {
     // follow.)
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
-    kv::UniqueKernelHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+    kv::UniqueKernelHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
                                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     // What was opened is checked, not the name looked at before: it may have
@@ -87,7 +87,7 @@ bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash) {
         // it; a folder that is (or just became) a link is not held, and only
         // the link itself is removed, never what it points to.
         const kv::UniqueKernelHandle held = HoldFolder(self);
-        if (!held) return ::RemoveDirectoryW(self.c_str()) != 0;
+        if (!held) return DeleteEntryItself(self);
         WIN32_FIND_DATAW found;
         const kv::UniqueFind find(::FindFirstFileW((dir + L"*.*").c_str(), &found));
         if (find) {
@@ -96,14 +96,30 @@ bool DeleteDirectoryTree(const std::wstring& dirEndingInBackslash) {
                 if (name == L"." || name == L"..") continue;
                 const std::wstring path = dir + name;
                 if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    DeleteDirectoryTree(path + L"\\");
+                    DeleteDirectoryTree(path);
                 } else {
-                    ::DeleteFileW(path.c_str());  // a file symbolic link goes itself
+                    DeleteEntryItself(path);  // a file symbolic link goes itself
                 }
             } while (::FindNextFileW(find.get(), &found));
         }
     }
     return ::RemoveDirectoryW(self.c_str()) != 0;
+}
+
+bool DeleteEntryItself(const std::wstring& path) {
+    // Deleted by its name once the handle shows the name leads to the entry
+    // itself: Windows deletes a link by its name, never its target.
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    {
+        const kv::UniqueKernelHandle entry(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                         OPEN_EXISTING,
+                                                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!entry || !IsAtFinalPath(entry.get(), path)) return false;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str()) != 0
+                                                   : ::DeleteFileW(path.c_str()) != 0;
 }
 
 bool PathCrossesLink(const std::wstring& canonicalPath) {
@@ -156,6 +172,5 @@ bool IsAtFinalPath(HANDLE object, const std::wstring& givenPath) {
     if (!EndsWithSeparator(expected)) expected += L'\\';
     expected += fullPath.substr(rootEnd);
     const std::wstring actual = FinalPathOf(object);
-    KV_LOG(kToTrace | kToFile, Info, L"IsAtFinalPath %s: %s", expected.c_str(), actual.c_str());
     return !actual.empty() && ::CompareStringOrdinal(actual.c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
 }

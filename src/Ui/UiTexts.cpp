@@ -100,6 +100,8 @@ std::wstring CUiTexts::Text(const std::wstring& key, const std::vector<std::wstr
     return LogText(key, args);
 }
 
+std::wstring UiText(const wchar_t* key) { return CUiTexts::Instance().Text(key); }
+
 std::wstring CUiTexts::LogText(const std::wstring& key, const std::vector<std::wstring>& args) const {
     const CTextTable* table = DefaultTable();
     const std::wstring* text = table ? table->Find(key) : nullptr;

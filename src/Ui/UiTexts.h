@@ -59,6 +59,9 @@ private:
 };
 
 // Shorthand for the chosen language's text.
-inline std::wstring UiText(const std::wstring& key, const std::vector<std::wstring>& args = {}) {
+inline std::wstring UiText(const std::wstring& key, const std::vector<std::wstring>& args) {
     return CUiTexts::Instance().Text(key, args);
 }
+// The same without arguments, out of line: the many callers pass a pointer only.
+std::wstring UiText(const wchar_t* key);
+inline std::wstring UiText(const std::wstring& key) { return UiText(key.c_str()); }

@@ -61,9 +61,9 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
         {{kFileLocked}, false, true, {locked}, -1},
         {{}, false, true, {locked}, -1},
         {{}, false, false, {}, kExitFileLocked},
-        {{kNoRoomForPackage}, false, true, {L"磁盘空间不足或无法写入：%s（还需要约 48 MB）"}, -1, 50331000},
-        {{kSinkOpenFailed}, false, true, {L"磁盘空间不足或无法写入：%s"}, -1},
-        {{kNoRoomForPackage}, false, false, {L"磁盘空间不足或无法写入：%s（还需要约 1 MB）"}, kExitNoDiskSpace, 1},
+        {{kNoRoomForPackage}, false, true, {L"系统盘空间不足或无法写入（更换安装目录无济于事，请先清理系统盘）：%s（还需要约 48 MB）"}, -1, 50331000},
+        {{kSinkOpenFailed}, false, true, {L"系统盘空间不足或无法写入（更换安装目录无济于事，请先清理系统盘）：%s"}, -1},
+        {{kNoRoomForPackage}, false, false, {L"系统盘空间不足或无法写入（更换安装目录无济于事，请先清理系统盘）：%s（还需要约 1 MB）"}, kExitNoDiskSpace, 1},
         {{k407}, true, true, {L"安装失败，请检查网络后重试(4,407)"}, -1},  // the login box once, cancelled
         {{k407}, true, false, {}, kExitProxyLogin},
     };
@@ -72,7 +72,9 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
         TempDir dir;
         LogCapture log;
         // Held as a scanner would hold it: the install thread cannot open it.
-        kv::UniqueKernelHandle held(::CreateFileW(dir.File(L"kvinstaller.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const std::wstring staging = dir.File(L"KorvelQixarInstaller");
+        ::CreateDirectoryW(staging.c_str(), nullptr);
+        kv::UniqueKernelHandle held(::CreateFileW((staging + L"\\kvinstaller.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         FakeView view;
         view.attended = c.attended;
         int restarts = 0, modules = 0, reported = 0;
@@ -82,6 +84,7 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
         controller.SetNetworkTimeout(c.attended ? INFINITE : 0);
         controller.Initialise(0);
         controller.SetInstallDir(dir.Path());
+        controller.SetStagingParent(dir.Path());
         controller.BeginPackagePhase();
         const auto retries = [&] { return restarts + static_cast<int>(log.Count(L"opening the package again")); };
         // Each cycle the module starts reports the script's next failure.
@@ -96,7 +99,7 @@ TEST(InstallController, EachFailureKindIsToldRetriedOrEndsTheRun) {
         }, 5000);
         // The PC's own time moves on as the test runs: only its place is compared.
         for (auto& text : view.told) if (text.find(L"（电脑：") == 9) text.replace(13, 16, 16, L'*');
-        for (auto& text : view.told) if (text.find(dir.Path()) != std::wstring::npos) text.replace(text.find(dir.Path()), dir.Path().size(), L"%s");
+        for (auto& text : view.told) if (text.find(staging) != std::wstring::npos) text.replace(text.find(staging), staging.size(), L"%s");
         EXPECT_EQ(view.told, c.told);
         EXPECT_EQ(view.exitCode, c.exitCode);
         const FailureKind kind = c.script.empty() ? FailureKind::kLocked : Classify(c.script[0]);
@@ -139,11 +142,12 @@ TEST(InstallController, DigestMismatchesTryEachAddressAloneUntilNoneIsLeft) {
         CInstallController controller(view, makeModule);
         controller.Initialise(0);
         controller.SetInstallDir(dir.Path());
+        controller.SetStagingParent(dir.Path());
         controller.BeginPackagePhase();
         // Each download ends with a package whose digest is not the
         // descriptor's, once the last install thread has let go of the file.
         auto writePackage = [&] {
-            kv::UniqueKernelHandle file(::CreateFileW(dir.File(L"kvinstaller.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            kv::UniqueKernelHandle file(::CreateFileW(dir.File(L"KorvelQixarInstaller\\kvinstaller.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
             DWORD written = 0;
             return file && ::WriteFile(file.get(), "not the package", 15, &written, nullptr);
         };
@@ -181,6 +185,7 @@ TEST(InstallController, ADownloadThatHardlyMovesEndsAnUnattendedRun) {
         controller.SetNetworkTimeout(c.attended ? INFINITE : c.timeoutMs);
         controller.Initialise(0);
         controller.SetInstallDir(dir.Path());
+        controller.SetStagingParent(dir.Path());
         controller.BeginPackagePhase();
         int64_t complete = 0, reports = 0;
         const ULONGLONG start = ::GetTickCount64();

@@ -221,6 +221,24 @@ TEST(InstallFolder, FreeSpaceRuleAtTheRequiredAmount) {
     EXPECT_GT(QueryFreeSpace(L"C:\\anything"), 0u);
 }
 
+// The system drive (C: here), where the package is downloaded, is the one
+// shown once it is short, unless the installation folder is on it too.
+TEST(InstallFolder, AShortSystemDriveIsToldAsSuch) {
+    static uint64_t systemFree;
+    SetFreeSpaceSource([](const std::wstring& drive) { return (drive[0] | 0x20) == L'c' ? systemFree : g_injectedFree; });
+    const struct { const wchar_t* folder; uint64_t system, shown; bool systemDrive; } cases[] = {
+        {L"D:\\Games", kRequiredFreeBytes - 1, kRequiredFreeBytes - 1, true}, {L"D:\\Games", kRequiredFreeBytes, 7, false},
+        {L"c:\\Games", kRequiredFreeBytes - 1, kRequiredFreeBytes - 1, false}, {L"Games", kRequiredFreeBytes - 1, 7, false},
+    };
+    for (const auto& c : cases) {
+        g_injectedFree = 7, systemFree = c.system;
+        const InstallSpace space = QueryInstallSpace(c.folder);
+        EXPECT_EQ(space.freeBytes, c.shown) << c.folder;
+        EXPECT_EQ(space.systemDrive, c.systemDrive) << c.folder;
+    }
+    SetFreeSpaceSource(nullptr);
+}
+
 TEST(InstallFolder, PackageBesideTheInstaller) {
     TempDir dir;
     LocalPackage none = CheckLocalPackage(dir.Path(), nullptr);

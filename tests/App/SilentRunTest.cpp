@@ -14,7 +14,8 @@
 
 namespace {
 uint64_t g_freeBytes = 0;
-uint64_t FakeFreeSpace(const std::wstring&) { return g_freeBytes; }
+bool g_systemShort = false;  // C:, the system drive, lacks room
+uint64_t FakeFreeSpace(const std::wstring& drive) { return g_systemShort && drive == L"C:" ? 0 : g_freeBytes; }
 
 // The exit code the run ended its message loop with; -1 when it did not end.
 int QuitCode(DWORD timeoutMs) {
@@ -44,8 +45,10 @@ TEST(SilentRun, FolderAndFreeSpaceAreCheckedBeforeAnyDownload) {
         std::wstring typed;
         uint64_t freeBytes;
         int exitCode;
+        bool systemShort = false;
     } cases[] = {
         {dir.File(L"new"), kRequiredFreeBytes - 1, kExitNoDiskSpace},
+        {L"D:\\new", kRequiredFreeBytes, kExitNoDiskSpace, true},  // another folder cannot help
         {L"", kRequiredFreeBytes - 1, kExitNoDiskSpace},  // the default folder's drive
         {L"Games\\KorvelQixar", kRequiredFreeBytes, kExitInvalidFolder},
         {L"\\Games\\KorvelQixar", kRequiredFreeBytes, kExitInvalidFolder},
@@ -54,7 +57,7 @@ TEST(SilentRun, FolderAndFreeSpaceAreCheckedBeforeAnyDownload) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "/D=" << c.typed.c_str());
-        g_freeBytes = c.freeBytes;
+        g_freeBytes = c.freeBytes, g_systemShort = c.systemShort;
         InstallerOptions options;
         options.silent = true;
         options.installDir = c.typed;
@@ -64,8 +67,10 @@ TEST(SilentRun, FolderAndFreeSpaceAreCheckedBeforeAnyDownload) {
         EXPECT_EQ(QuitCode(5000), c.exitCode);
         EXPECT_EQ(log.Count(L"Finish " + std::to_wstring(c.exitCode) + L" (" + ExitCodeMeaning(c.exitCode) + L")"), 1u);
         EXPECT_EQ(log.Count(L"[UM] descriptor from"), 0u);
+        EXPECT_EQ(log.Count(L"free on the system drive"), c.systemShort ? 1u : 0u);
         EXPECT_EQ(::GetFileAttributesW(dir.File(L"new").c_str()), INVALID_FILE_ATTRIBUTES);
     }
+    g_systemShort = false;
     SetFreeSpaceSource(nullptr);
 }
 

@@ -33,12 +33,17 @@ echo deep > "$work/outside/inner/deep.txt"
 echo x > "$work/tree/sub/file.txt"
 echo y > "$work/tree/top.txt"
 ln -s "$work/outside" "$work/tree/dirlink"
+ln -s "$work/outside/keep.txt" "$work/tree/filelink.txt"
 ln -s "$work/outside" "$work/rootlink"
 mkdir -p "$work/packages"; ln -s "$work/packages" "$work/pkglink"
 ln -s "$work/outside/keep.txt" "$work/filelink.log"
+holding="$work/staging-holding/KorvelQixarInstaller"; mkdir -p "$work/staging-linked" "$holding"
+ln -s "$work/outside" "$work/staging-linked/KorvelQixarInstaller"; ln -s "$work/outside" "$holding/dirlink"
+echo partial >"$holding/kvinstaller_1.tmp"; ln -s "$work/outside/keep.txt" "$holding/kvinstaller_1.tmp.ranges"
 KV_LINK_TREE="$(winpath "$work/tree")" KV_LINK_TARGET="$(winpath "$work/outside")" \
   KV_LINK_ROOT="$(winpath "$work/rootlink")" KV_PACKAGE_LINK="$(winpath "$work/pkglink")" \
   KV_FILE_LINK="$(winpath "$work/filelink.log")" \
+  KV_STAGING_LINKED="$(winpath "$work/staging-linked")" KV_STAGING_HOLDING="$(winpath "$work/staging-holding")" \
   run --gtest_filter='HostFixture.*' "$@"
 # The links' targets must still be there, seen from the host too.
 [[ -f $work/outside/keep.txt && -f $work/outside/inner/deep.txt && $(cat "$work/outside/keep.txt") == keep ]] ||

@@ -10,16 +10,18 @@ source "$(dirname "${BASH_SOURCE[0]}")/proxy-lib.sh"
 
 DEFAULT_DIR_WIN='D:\Korvel网络\KorvelQixar'
 default_dir() { echo "$E2E_DIR/d/Korvel网络/KorvelQixar"; }
+STAGING_WIN='C:\ProgramData\KorvelQixarInstaller'
+staging_dir() { echo "$WINEPREFIX/drive_c/ProgramData/KorvelQixarInstaller"; }
 # Bytes per second for the package download: a few seconds for the stand-in.
 slow_rate() { echo $(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 4 )); }
 
 # A value of the served descriptor.
 descriptor_value() { grep -i "^$1=" "$SERVER_ROOT/kvinstall.txt" | tr -d '\r' | cut -d= -f2; }
-# partial_download DIR: the package's first half where an interrupted run
+# partial_download: the package's first half where an interrupted run
 # leaves it, named after the served Version; its path in PARTIAL.
 partial_download() {
-  mkdir -p "$1"
-  PARTIAL="$1/kvinstaller_$(descriptor_value Version).tmp"
+  mkdir -p "$(staging_dir)"
+  PARTIAL="$(staging_dir)/kvinstaller_$(descriptor_value Version).tmp"
   head -c $(( $(stat -c %s "$KV_STANDIN_PACKAGE") / 2 )) "$KV_STANDIN_PACKAGE" >"$PARTIAL"
 }
 # An earlier installation in D:\Old\KorvelQixar ($OLD), as the launcher's ini records it.
@@ -50,6 +52,7 @@ expect_installed() {
   expect_no_file "$dir/kvinstaller.exe"
   expect_no_file "$dir/kvinstall.ini"
   compgen -G "$dir/*.tmp" >/dev/null && fail "a temporary download file was left in $dir"
+  compgen -G "$(staging_dir)/kv*" >/dev/null && fail "package files were left: $(ls "$(staging_dir)")"
   return 0
 }
 
@@ -68,9 +71,10 @@ type_folder() {
 # a web page can save them into Downloads). They are never loaded, even with
 # Wine told to prefer a copy beside the program, as Windows does for every
 # DLL outside KnownDLLs; the install runs through, so each of them is called.
+# A "kvmain.dll" saved there too never brings the download beside them.
 scenario_fresh() {
   local app dll planted=(winmm winhttp bcrypt crypt32 secur32 comctl32 oleacc); app="$(dirname "$INSTALLER_EXE")"
-  for dll in "${planted[@]}"; do cp "$KV_BUILD/tests/e2e/planted.dll" "$app/$dll.dll"; done
+  for dll in "${planted[@]}" kvmain; do cp "$KV_BUILD/tests/e2e/planted.dll" "$app/$dll.dll"; done
   export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;$(IFS=,; echo "${planted[*]}")=n,b"
   server_start --rate "$(slow_rate)"
   start_installer 7
@@ -86,6 +90,7 @@ scenario_fresh() {
   expect_eq "$EXIT_CODE" 0 "exit code"
   local dir; dir="$(default_dir)"
   expect_installed "$dir"
+  expect_no_file "$app/kvinstaller.exe"
   wait_launcher_calls "$dir"
   expect_eq "$(launcher_starts "$dir")" "$DEFAULT_DIR_WIN\\KorvelLauncher.exe -i \"7\" -d" "launcher command line"
   expect_eq "$(log_count 'KorvelLauncher.exe [-i "7" -d]: started')" 1 "launcher starts through the desktop shell"
@@ -94,7 +99,7 @@ scenario_fresh() {
 
 # The folder page: a folder with "/" is refused and nothing starts; a typed
 # folder with a blank shows its free space and installs there, its paths
-# quoted on both command lines.
+# quoted on both command lines when they hold a blank.
 scenario_custom() {
   server_start
   start_installer 7
@@ -120,7 +125,7 @@ scenario_custom() {
   expect_eq "$EXIT_CODE" 0 "exit code"
   local dir="$E2E_DIR/d/My Games/KorvelQixar"
   expect_installed "$dir"
-  log_text | grep -qF 'CInstallJob::RunPackage "D:\My Games\KorvelQixar\kvinstaller.exe" /S "/unpack=D:\My Games\KorvelQixar" /launch=off' ||
+  log_text | grep -qF 'CInstallJob::RunPackage C:\ProgramData\KorvelQixarInstaller\kvinstaller.exe /S "/unpack=D:\My Games\KorvelQixar" /launch=off' ||
     fail "package command line: $(log_text | grep -F RunPackage)"
   wait_launcher_calls "$dir"
   expect_eq "$(launcher_calls "$dir")" '"D:\My Games\KorvelQixar\KorvelLauncher.exe" -i "7" -d' "launcher command line"
@@ -183,7 +188,7 @@ scenario_md5() {
 scenario_retry() {
   local port dir; port="$(free_port)"; dir="$(default_dir)"
   server_start --port "$port"   # for the descriptor's Version
-  partial_download "$dir"
+  partial_download
   server_stop
   start_installer 7
   click_main "$XY_INSTALL"
@@ -217,18 +222,18 @@ scenario_signin() {
 }
 
 # The package folder's drive lacks room for the package: the box names the
-# folder and the room needed, nothing is fetched while it is up, the window
+# system drive, the folder and the room needed, nothing is fetched while it is up, the window
 # goes back to the folder page, and the install goes through once there is
 # room.
 scenario_diskfull() {
   server_start
   local size free
   size="$(descriptor_value Size)"
-  free="$(df -B1 --output=avail "$E2E_DIR/d" | tail -1 | tr -d ' ')"
+  free="$(df -B1 --output=avail "$WINEPREFIX/drive_c" | tail -1 | tr -d ' ')"
   sed -i "s/^Size=.*/Size=$(( free + 300 * 1024 * 1024 ))\r/" "$SERVER_ROOT/kvinstall.txt"
   start_installer 7
   click_main "$XY_INSTALL"
-  wait_log "CMsgBoxDlg::InitWindow [提示信息] 磁盘空间不足或无法写入：$DEFAULT_DIR_WIN（还需要约 " 30
+  wait_log "CMsgBoxDlg::InitWindow [提示信息] 系统盘空间不足或无法写入（更换安装目录无济于事，请先清理系统盘）：$STAGING_WIN（还需要约 " 30
   sleep 2   # two retry cycles: nothing may be fetched meanwhile
   server_requests | grep -q 'kvinstaller.exe' && fail "the package was requested: $(server_requests)"
   expect_eq "$(log_count "CInstallController::OnRetryTimer")" 0 "retries while the disk is full"
@@ -248,7 +253,7 @@ scenario_diskfull() {
 scenario_locked() {
   server_start --rate "$(slow_rate)"
   local dir holder_out="$E2E_DIR/holder.txt"; dir="$(default_dir)"
-  partial_download "$dir"
+  partial_download
   start_installer 7
   (exec wine "$KV_BUILD/tests/e2e/FileHolder.exe" "$(winpath "$PARTIAL")" 3000 >"$holder_out" 2>&1) &
   holder_opened() { grep -q held "$holder_out"; }
@@ -344,7 +349,7 @@ scenario_exit() {
   answer_box "^$EXIT_TITLE\$" "$XY_BOX_OK_WITH_CANCEL" 01-exit-during-download
   wait_installer_exit 15
   expect_eq "$EXIT_CODE" 0 "exit code after the confirmed exit"
-  local tmp; tmp="$(compgen -G "$dir/*.tmp" | head -1)"
+  local tmp; tmp="$(compgen -G "$(staging_dir)/*.tmp" | head -1)"
   [[ -s $tmp ]] || fail "no partial download left after the exit"
   local size1; size1="$(stat -c %s "$tmp")"
 
@@ -500,6 +505,7 @@ scenario_silent_install() {
   [[ ! -s $E2E_DIR/windows.txt ]] || fail "windows were shown: $(sort -u "$E2E_DIR/windows.txt" | head)"
   local dir="$E2E_DIR/d/Program Files/Korvel Qixar" win='D:\Program Files\Korvel Qixar'
   expect_installed "$dir"
+  expect_eq "$(iconv -f UTF-16LE -t UTF-8 "$dir/package-cwd.txt")" "$STAGING_WIN" "the package's current directory"
   wait_launcher_calls "$dir"
   expect_eq "$(launcher_calls "$dir")" "\"$win\\KorvelLauncher.exe\" -i \"12\" -d" "launcher command line"
   iconv -f UTF-8 -t UTF-8 "$UNATTENDED_LOG" >/dev/null || fail "the log is not UTF-8"
@@ -510,8 +516,8 @@ scenario_silent_install() {
     "[UM] descriptor from http://127.0.0.1:$SERVER_PORT/kvinstall.txt: (0,0)" \
     "[UM] package http://127.0.0.1:$SERVER_PORT/" \
     "CInstallController::OnProgress" \
-    "digests of $win\\kvinstaller.exe match: md5 $md5" \
-    "CInstallJob::RunPackage \"$win\\kvinstaller.exe\" /S \"/unpack=$win\" /launch=off" \
+    "digests of $STAGING_WIN\\kvinstaller.exe match: md5 $md5" \
+    "CInstallJob::RunPackage $STAGING_WIN\\kvinstaller.exe /S \"/unpack=$win\" /launch=off" \
     'the package ended with exit code 0' \
     "StartThroughDesktopShell $win\\KorvelLauncher.exe [-i \"12\" -d]: " \
     'CInstallController::Finish 0 (installed)' \
@@ -666,12 +672,12 @@ scenario_silent_resume() {
   unattended_log_setup "$E2E_DIR"
   start_unattended 7 /S "$LOG_ARG"
   wait_unattended_log "CInstallController::OnProgress" 30
-  partial_written() { local tmp; tmp="$(compgen -G "$(default_dir)/*.tmp" | head -1)"; [[ -s $tmp ]]; }
+  partial_written() { local tmp; tmp="$(compgen -G "$(staging_dir)/*.tmp" | head -1)"; [[ -s $tmp ]]; }
   wait_until 30 partial_written || fail "nothing of the package was written"
   kill -KILL "$INSTALLER_PID"
   wait "$INSTALLER_PID" 2>/dev/null || true
   INSTALLER_PID=""
-  local tmp; tmp="$(compgen -G "$(default_dir)/*.tmp" | head -1)"
+  local tmp; tmp="$(compgen -G "$(staging_dir)/*.tmp" | head -1)"
   [[ -s $tmp ]] || fail "no partial download left by the killed run"
   local size1; size1="$(stat -c %s "$tmp")"
   note "killed with $size1 bytes in $(basename "$tmp")"

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "Runtime/FileSystem.h"
 #include "Runtime/Handles.h"
 
 TempDir::TempDir() {
@@ -18,16 +19,7 @@ TempDir::TempDir() {
     ::CreateDirectoryW(path_.c_str(), nullptr);
 }
 
-TempDir::~TempDir() {
-    WIN32_FIND_DATAW fd;
-    const kv::UniqueFind find(::FindFirstFileW((path_ + L"\\*").c_str(), &fd));
-    if (find) {
-        do {
-            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW(File(fd.cFileName).c_str());
-        } while (::FindNextFileW(find.get(), &fd));
-    }
-    ::RemoveDirectoryW(path_.c_str());
-}
+TempDir::~TempDir() { DeleteDirectoryTree(path_ + L"\\"); }
 
 std::string ReadFileBytes(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);

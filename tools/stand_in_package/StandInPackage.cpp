@@ -1,7 +1,8 @@
 // Stand-in for the installer package "kvinstaller.exe": run as
 //   kvinstaller-standin.exe /S "/unpack=<dir>" /launch=off
 // it creates <dir> and writes the stand-in launcher carried in its resources
-// there as "KorvelLauncher.exe", then exits 0. Exit 2: no "/unpack=" argument;
+// there as "KorvelLauncher.exe", and the folder it was run in (its current
+// directory) as "package-cwd.txt" (UTF-16), then exits 0. Exit 2: no "/unpack=" argument;
 // 3: the folder or the file cannot be written; 4: the resource is missing.
 #include <windows.h>
 #include <shellapi.h>
@@ -44,7 +45,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     HANDLE file = ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 3;
     DWORD written = 0;
-    const bool ok = ::WriteFile(file, bytes, size, &written, nullptr) && written == size;
+    bool ok = ::WriteFile(file, bytes, size, &written, nullptr) && written == size;
     ::CloseHandle(file);
+    wchar_t cwd[MAX_PATH] = {};
+    const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, cwd);
+    file = ::CreateFileW((dir + L"\\package-cwd.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    ok = ok && file != INVALID_HANDLE_VALUE && ::WriteFile(file, cwd, length * sizeof(wchar_t), &written, nullptr);
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
     return ok ? 0 : 3;
 }
