@@ -23,6 +23,7 @@ kv::UniqueKernelHandle OpenEntry(const std::wstring& path) {
 }  // namespace
 
 bool CStagingFolder::Prepare(const std::wstring& parent) {
+    Release();
     const std::wstring base = CanonicalPath(parent.empty() ? CommonAppDataDir() : parent);
     path_.clear();
     if (base.empty() || PathCrossesLink(base)) {
@@ -35,23 +36,10 @@ bool CStagingFolder::Prepare(const std::wstring& parent) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         // Checked once held: the folder cannot be swapped for a link after the check.
         held_ = HoldFolder(path);
-        if (held_ && !PathCrossesLink(path)) {
-            const bool safe = adminOnly_(held_.get(), SE_FILE_OBJECT, false);
-            // On a volume that keeps no access list at all nothing can protect
-            // the folder; making it again would only lose the partial download.
-            if (!safe && !probed) {
-                probed = true;
-                ownersKept_ = VolumeKeepsDescriptors(base);
-                if (!ownersKept_) {
-                    KV_LOG(kToConsole | kToFile, Warn,
-                           L"CStagingFolder %s: no access lists kept", base.c_str());
-                }
-            }
-            if (safe || !ownersKept_) {
-                if (!RemoveStrangers(path)) break;
-                path_ = path;
-                return true;
-            }
+        if (HeldIsSafe(base, path, probed)) {
+            if (!RemoveStrangers(path)) break;
+            path_ = path;
+            return true;
         }
         held_.reset();
         if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
@@ -62,9 +50,54 @@ bool CStagingFolder::Prepare(const std::wstring& parent) {
         if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) break;
     }
     held_.reset();
+    KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: cannot be had (%u), a fresh folder instead: nothing resumes",
+           path.c_str(), static_cast<unsigned>(::GetLastError()));
+    if (PrepareFresh(base, probed)) return true;
     KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder %s: unusable (%u)", path.c_str(),
            static_cast<unsigned>(::GetLastError()));
     return false;
+}
+
+void CStagingFolder::Release() {
+    held_.reset();
+    if (fresh_ && !DeleteDirectoryTree(path_)) {
+        KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: not removed", path_.c_str());
+    }
+    fresh_ = false;
+}
+
+bool CStagingFolder::HeldIsSafe(const std::wstring& base, const std::wstring& path, bool& probed) {
+    if (!held_ || PathCrossesLink(path)) return false;
+    const bool safe = adminOnly_(held_.get(), SE_FILE_OBJECT, false);
+    // On a volume that keeps no access list at all nothing can protect
+    // the folder; making it again would only lose the partial download.
+    if (!safe && !probed) {
+        probed = true;
+        ownersKept_ = VolumeKeepsDescriptors(base);
+        if (!ownersKept_) {
+            KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: no access lists kept", base.c_str());
+        }
+    }
+    return safe || !ownersKept_;
+}
+
+bool CStagingFolder::PrepareFresh(const std::wstring& base, bool& probed) {
+    // Made new here (never one that is already there), so nobody else can
+    // have put anything in it or a link in its place.
+    const std::wstring fresh = FormatString(L"%s\\%s.%lu.%llu", base.c_str(), kFolderName, ::GetCurrentProcessId(),
+                                            static_cast<unsigned long long>(::GetTickCount64()));
+    SECURITY_ATTRIBUTES* const adminOnly = AdminOnlyAttributes();
+    if (!adminOnly || !::CreateDirectoryW(fresh.c_str(), adminOnly)) return false;
+    held_ = HoldFolder(fresh);
+    if (!HeldIsSafe(base, fresh, probed)) {
+        held_.reset();
+        ::RemoveDirectoryW(fresh.c_str());
+        return false;
+    }
+    KV_LOG(kToConsole | kToFile, Info, L"CStagingFolder %s: fresh", fresh.c_str());
+    path_ = fresh;
+    fresh_ = true;
+    return true;
 }
 
 bool CStagingFolder::VolumeKeepsDescriptors(const std::wstring& base) const {
