@@ -23,81 +23,68 @@ kv::UniqueKernelHandle OpenEntry(const std::wstring& path) {
 }  // namespace
 
 bool CStagingFolder::Prepare(const std::wstring& parent) {
-    Release();
+    if (fresh_) return true;  // still held since it was made
     const std::wstring base = CanonicalPath(parent.empty() ? CommonAppDataDir() : parent);
     path_.clear();
     if (base.empty() || PathCrossesLink(base)) {
         KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder %s: unsafe", base.c_str());
         return false;
     }
-    const std::wstring path = ChildPath(base, kFolderName);
+    std::wstring path = ChildPath(base, kFolderName);
     bool probed = false;
     ownersKept_ = true;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    // Three checks of the fixed folder, made again between them, then one of a fresh folder.
+    for (int attempt = 0; attempt < 4; ++attempt) {
         // Checked once held: the folder cannot be swapped for a link after the check.
         held_ = HoldFolder(path);
-        if (HeldIsSafe(base, path, probed)) {
-            if (!RemoveStrangers(path)) break;
-            path_ = path;
-            return true;
+        if (held_ && !PathCrossesLink(path)) {
+            const bool safe = adminOnly_(held_.get(), SE_FILE_OBJECT, false);
+            // On a volume that keeps no access list at all nothing can protect
+            // the folder; making it again would only lose the partial download.
+            if (!safe && !probed) {
+                probed = true;
+                ownersKept_ = VolumeKeepsDescriptors(base);
+                if (!ownersKept_) {
+                    KV_LOG(kToConsole | kToFile, Warn,
+                           L"CStagingFolder %s: no access lists kept", base.c_str());
+                }
+            }
+            if (safe || !ownersKept_) {
+                if (RemoveStrangers(path)) {
+                    path_ = path;
+                    return true;
+                }
+                attempt = 2;  // what it holds cannot be removed
+            }
         }
         held_.reset();
-        if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: foreign, made again", path.c_str());
-            DeleteDirectoryTree(path);  // a link goes itself
+        if (fresh_) break;
+        if (attempt < 2) {
+            if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: foreign, made again", path.c_str());
+                DeleteDirectoryTree(path);  // a link goes itself
+            }
+            const int made = ::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes());
+            if (made == ERROR_SUCCESS || made == ERROR_ALREADY_EXISTS) continue;
         }
-        const int made = ::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes());
-        if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) break;
+        // A user keeps the folder from being made again (an access list
+        // denying administrators, a file held open, a link the system
+        // follows): a new folder beside it that nobody can have named first
+        // (only one made new here is taken), checked the same way.
+        KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: unusable (%u), a fresh folder instead: nothing resumes",
+               path.c_str(), static_cast<unsigned>(::GetLastError()));
+        path = FormatString(L"%s.%lu.%llu", path.c_str(), ::GetCurrentProcessId(),
+                            static_cast<unsigned long long>(::GetTickCount64()));
+        fresh_ = ::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes()) == ERROR_SUCCESS;
+        if (!fresh_) break;
+        attempt = 2;
     }
     held_.reset();
-    KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: cannot be had (%u), a fresh folder instead: nothing resumes",
-           path.c_str(), static_cast<unsigned>(::GetLastError()));
-    if (PrepareFresh(base, probed)) return true;
+    if (fresh_) ::RemoveDirectoryW(path.c_str());  // made here, failed its check
+    fresh_ = false;
     KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder %s: unusable (%u)", path.c_str(),
            static_cast<unsigned>(::GetLastError()));
     return false;
-}
-
-void CStagingFolder::Release() {
-    held_.reset();
-    if (fresh_ && !DeleteDirectoryTree(path_)) {
-        KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: not removed", path_.c_str());
-    }
-    fresh_ = false;
-}
-
-bool CStagingFolder::HeldIsSafe(const std::wstring& base, const std::wstring& path, bool& probed) {
-    if (!held_ || PathCrossesLink(path)) return false;
-    const bool safe = adminOnly_(held_.get(), SE_FILE_OBJECT, false);
-    // On a volume that keeps no access list at all nothing can protect
-    // the folder; making it again would only lose the partial download.
-    if (!safe && !probed) {
-        probed = true;
-        ownersKept_ = VolumeKeepsDescriptors(base);
-        if (!ownersKept_) {
-            KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: no access lists kept", base.c_str());
-        }
-    }
-    return safe || !ownersKept_;
-}
-
-bool CStagingFolder::PrepareFresh(const std::wstring& base, bool& probed) {
-    // Made new here (never one that is already there), so nobody else can
-    // have put anything in it or a link in its place.
-    const std::wstring fresh = FormatString(L"%s\\%s.%lu.%llu", base.c_str(), kFolderName, ::GetCurrentProcessId(),
-                                            static_cast<unsigned long long>(::GetTickCount64()));
-    SECURITY_ATTRIBUTES* const adminOnly = AdminOnlyAttributes();
-    if (!adminOnly || !::CreateDirectoryW(fresh.c_str(), adminOnly)) return false;
-    held_ = HoldFolder(fresh);
-    if (!HeldIsSafe(base, fresh, probed)) {
-        held_.reset();
-        ::RemoveDirectoryW(fresh.c_str());
-        return false;
-    }
-    KV_LOG(kToConsole | kToFile, Info, L"CStagingFolder %s: fresh", fresh.c_str());
-    path_ = fresh;
-    fresh_ = true;
-    return true;
 }
 
 bool CStagingFolder::VolumeKeepsDescriptors(const std::wstring& base) const {

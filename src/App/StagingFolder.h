@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Runtime/AdminOnlySecurity.h"
+#include "Runtime/FileSystem.h"
 #include "Runtime/Handles.h"
 
 class CStagingFolder {
@@ -25,18 +26,21 @@ public:
     // plain files with one name (owned by Administrators or SYSTEM where the
     // volume keeps owners) stay. When it cannot be had, a new empty folder
     // "KorvelQixarInstaller.<pid>.<tick>" is made beside it, checked and held
-    // the same way (nothing resumes). False, logged, when neither can be had.
+    // the same way (nothing resumes) and kept until Release, also when prepared
+    // again. False, logged, when neither can be had.
     // `parent` empty: the common application data folder.
     bool Prepare(const std::wstring& parent = L"");
     // Lets the folder go; a fresh one goes with all it holds.
-    void Release();
+    void Release() {
+        held_.reset();
+        if (fresh_) DeleteDirectoryTree(path_);
+        fresh_ = false;
+    }
     ~CStagingFolder() { Release(); }
     // Empty until prepared.
     const std::wstring& Path() const { return path_; }
 
 private:
-    bool HeldIsSafe(const std::wstring& base, const std::wstring& path, bool& probed);
-    bool PrepareFresh(const std::wstring& base, bool& probed);
     bool VolumeKeepsDescriptors(const std::wstring& base) const;
     bool RemoveStrangers(const std::wstring& folder) const;
 
