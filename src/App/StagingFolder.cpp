@@ -23,16 +23,18 @@ kv::UniqueKernelHandle OpenEntry(const std::wstring& path) {
 }  // namespace
 
 bool CStagingFolder::Prepare(const std::wstring& parent) {
+    if (fresh_) return true;  // still held since it was made
     const std::wstring base = CanonicalPath(parent.empty() ? CommonAppDataDir() : parent);
     path_.clear();
     if (base.empty() || PathCrossesLink(base)) {
         KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder %s: unsafe", base.c_str());
         return false;
     }
-    const std::wstring path = ChildPath(base, kFolderName);
+    std::wstring path = ChildPath(base, kFolderName);
     bool probed = false;
     ownersKept_ = true;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    // Three checks of the fixed folder, made again between them, then one of a fresh folder.
+    for (int attempt = 0; attempt < 4; ++attempt) {
         // Checked once held: the folder cannot be swapped for a link after the check.
         held_ = HoldFolder(path);
         if (held_ && !PathCrossesLink(path)) {
@@ -48,20 +50,38 @@ bool CStagingFolder::Prepare(const std::wstring& parent) {
                 }
             }
             if (safe || !ownersKept_) {
-                if (!RemoveStrangers(path)) break;
-                path_ = path;
-                return true;
+                if (RemoveStrangers(path)) {
+                    path_ = path;
+                    return true;
+                }
+                attempt = 2;  // what it holds cannot be removed
             }
         }
         held_.reset();
-        if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: foreign, made again", path.c_str());
-            DeleteDirectoryTree(path);  // a link goes itself
+        if (fresh_) break;
+        if (attempt < 2) {
+            if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: foreign, made again", path.c_str());
+                DeleteDirectoryTree(path);  // a link goes itself
+            }
+            const int made = ::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes());
+            if (made == ERROR_SUCCESS || made == ERROR_ALREADY_EXISTS) continue;
         }
-        const int made = ::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes());
-        if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) break;
+        // A user keeps the folder from being made again (an access list
+        // denying administrators, a file held open, a link the system
+        // follows): a new folder beside it that nobody can have named first
+        // (only one made new here is taken), checked the same way.
+        KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: unusable (%u), a fresh folder instead: nothing resumes",
+               path.c_str(), static_cast<unsigned>(::GetLastError()));
+        path = FormatString(L"%s.%lu.%llu", path.c_str(), ::GetCurrentProcessId(),
+                            static_cast<unsigned long long>(::GetTickCount64()));
+        fresh_ = ::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes()) == ERROR_SUCCESS;
+        if (!fresh_) break;
+        attempt = 2;
     }
     held_.reset();
+    if (fresh_) ::RemoveDirectoryW(path.c_str());  // made here, failed its check
+    fresh_ = false;
     KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder %s: unusable (%u)", path.c_str(),
            static_cast<unsigned>(::GetLastError()));
     return false;

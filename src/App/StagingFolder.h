@@ -3,12 +3,15 @@
 // in the common application data folder, made so that only administrators
 // can write it, so that nobody else can plant a DLL beside the package or a
 // link among its files. Its place is fixed: a later run resumes a partial
-// download there. Main thread only.
+// download there. When that folder cannot be had (a user made it first and
+// keeps it from being removed), a fresh one of this run's own is used beside
+// it instead and removed again on Release. Main thread only.
 #include <windows.h>
 
 #include <string>
 
 #include "Runtime/AdminOnlySecurity.h"
+#include "Runtime/FileSystem.h"
 #include "Runtime/Handles.h"
 
 class CStagingFolder {
@@ -21,10 +24,19 @@ public:
     // Release; one that fails is removed (a link as itself) and made again,
     // unless its volume keeps no access lists at all. Of what it holds, only
     // plain files with one name (owned by Administrators or SYSTEM where the
-    // volume keeps owners) stay. False, logged, when it cannot be had.
+    // volume keeps owners) stay. When it cannot be had, a new empty folder
+    // "KorvelQixarInstaller.<pid>.<tick>" is made beside it, checked and held
+    // the same way (nothing resumes) and kept until Release, also when prepared
+    // again. False, logged, when neither can be had.
     // `parent` empty: the common application data folder.
     bool Prepare(const std::wstring& parent = L"");
-    void Release() { held_.reset(); }
+    // Lets the folder go; a fresh one goes with all it holds.
+    void Release() {
+        held_.reset();
+        if (fresh_) DeleteDirectoryTree(path_);
+        fresh_ = false;
+    }
+    ~CStagingFolder() { Release(); }
     // Empty until prepared.
     const std::wstring& Path() const { return path_; }
 
@@ -35,5 +47,6 @@ private:
     const SecurityCheck adminOnly_;
     std::wstring path_;
     bool ownersKept_ = true;
+    bool fresh_ = false;  // path_ was made by this run and goes on Release
     kv::UniqueKernelHandle held_;  // the folder stays what was checked while held
 };
