@@ -30,58 +30,58 @@ bool CStagingFolder::Prepare(const std::wstring& parent) {
         KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder %s: unsafe", base.c_str());
         return false;
     }
-    std::wstring path = ChildPath(base, kFolderName);
     bool probed = false;
     ownersKept_ = true;
-    // Three checks of the fixed folder, made again between them, then one of a fresh folder.
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        // Checked once held: the folder cannot be swapped for a link after the check.
+    // Holds `path` and checks it once held (it cannot be swapped for a link
+    // after the check), then clears out what may not be resumed. 1: taken;
+    // 0: failed its check; -1: holds what cannot be removed.
+    const auto take = [&](const std::wstring& path) {
         held_ = HoldFolder(path);
-        if (held_ && !PathCrossesLink(path)) {
-            const bool safe = adminOnly_(held_.get(), SE_FILE_OBJECT, false);
-            // On a volume that keeps no access list at all nothing can protect
-            // the folder; making it again would only lose the partial download.
-            if (!safe && !probed) {
-                probed = true;
-                ownersKept_ = VolumeKeepsDescriptors(base);
-                if (!ownersKept_) {
-                    KV_LOG(kToConsole | kToFile, Warn,
-                           L"CStagingFolder %s: no access lists kept", base.c_str());
-                }
-            }
-            if (safe || !ownersKept_) {
-                if (RemoveStrangers(path)) {
-                    path_ = path;
-                    return true;
-                }
-                attempt = 2;  // what it holds cannot be removed
+        if (!held_ || PathCrossesLink(path)) return 0;
+        const bool safe = adminOnly_(held_.get(), SE_FILE_OBJECT, false);
+        // On a volume that keeps no access list at all nothing can protect
+        // the folder; making it again would only lose the partial download.
+        if (!safe && !probed) {
+            probed = true;
+            ownersKept_ = VolumeKeepsDescriptors(base);
+            if (!ownersKept_) {
+                KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: no access lists kept", base.c_str());
             }
         }
+        if (!safe && ownersKept_) return 0;
+        if (!RemoveStrangers(path)) return -1;
+        path_ = path;
+        return 1;
+    };
+    // Three checks of the fixed folder, made again between them.
+    std::wstring path = ChildPath(base, kFolderName);
+    for (int check = 0;; ++check) {
+        const int taken = take(path);
+        if (taken > 0) return true;
         held_.reset();
-        if (fresh_) break;
-        if (attempt < 2) {
-            if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-                KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: foreign, made again", path.c_str());
-                DeleteDirectoryTree(path);  // a link goes itself
-            }
-            const int made = ::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes());
-            if (made == ERROR_SUCCESS || made == ERROR_ALREADY_EXISTS) continue;
+        if (taken < 0 || check == 2) break;
+        if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: foreign, made again", path.c_str());
+            DeleteDirectoryTree(path);  // a link goes itself
         }
-        // A user keeps the folder from being made again (an access list
-        // denying administrators, a file held open, a link the system
-        // follows): a new folder beside it that nobody can have named first
-        // (only one made new here is taken), checked the same way.
-        KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: unusable (%u), a fresh folder instead: nothing resumes",
-               path.c_str(), static_cast<unsigned>(::GetLastError()));
-        path = FormatString(L"%s.%lu.%llu", path.c_str(), ::GetCurrentProcessId(),
-                            static_cast<unsigned long long>(::GetTickCount64()));
-        fresh_ = ::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes()) == ERROR_SUCCESS;
-        if (!fresh_) break;
-        attempt = 2;
+        const int made = ::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes());
+        if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) break;
     }
-    held_.reset();
-    if (fresh_) ::RemoveDirectoryW(path.c_str());  // made here, failed its check
-    fresh_ = false;
+    // A user keeps the folder from being made again (an access list denying
+    // administrators, a file held open, a link the system follows): a new
+    // folder beside it that nobody can have named first (only one made new
+    // here is taken), checked the same way.
+    KV_LOG(kToConsole | kToFile, Warn, L"CStagingFolder %s: unusable (%u), a fresh folder instead: nothing resumes",
+           path.c_str(), static_cast<unsigned>(::GetLastError()));
+    path = FormatString(L"%s.%lu.%llu", path.c_str(), ::GetCurrentProcessId(),
+                        static_cast<unsigned long long>(::GetTickCount64()));
+    if (::SHCreateDirectoryExW(nullptr, path.c_str(), AdminOnlyAttributes()) == ERROR_SUCCESS) {
+        fresh_ = true;
+        if (take(path) > 0) return true;
+        held_.reset();
+        fresh_ = false;
+        ::RemoveDirectoryW(path.c_str());  // made here, failed its check
+    }
     KV_LOG(kToConsole | kToFile, Error, L"CStagingFolder %s: unusable (%u)", path.c_str(),
            static_cast<unsigned>(::GetLastError()));
     return false;
